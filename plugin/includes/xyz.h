@@ -1,0 +1,43 @@
+// Cxyz: a point or vector of three doubles, the value every geometric step of the tree uses.
+#pragma once
+
+namespace ramulon {
+
+struct Cxyz {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+
+    Cxyz() = default;
+    Cxyz(double ax, double ay, double az) : x(ax), y(ay), z(az) {}
+
+    Cxyz &operator=(double v);
+    // The host's point calls take positions as three consecutive doubles.
+    explicit operator double *() { return &x; }
+    explicit operator const double *() const { return &x; }
+
+    double len() const;
+    double calc_distance(const Cxyz &b) const;
+    Cxyz operator~() const; // unit vector; the zero vector stays zero
+    Cxyz operator!() const; // negation
+    Cxyz operator-(const Cxyz &b) const;
+    Cxyz operator+(const Cxyz &b) const;
+    Cxyz &operator+=(const Cxyz &b);
+    Cxyz move(const Cxyz &b) const;
+    Cxyz operator*(double k) const;
+    Cxyz operator/(double k) const; // the zero vector when k is exactly 0
+    Cxyz operator*(const Cxyz &b) const; // cross product
+    bool operator!=(double v) const;
+
+    // Rotations about the world axes through the origin, in place, by -t.
+    Cxyz &rotate_X(double t);
+    Cxyz &rotate_Y(double t);
+    Cxyz &rotate_Z(double t);
+
+    // Unsigned angle to b in [0, pi]; 0 when either vector has length 0.
+    double calc_angle(const Cxyz &b) const;
+};
+
+static_assert(sizeof(Cxyz) == 3 * sizeof(double), "Cxyz is handed to the host as double[3]");
+
+} // namespace ramulon

@@ -1,0 +1,135 @@
+// The tree model: base-to-tip chains with their side chains, twigs, leaf records and roots,
+// built once per build from the grown skeleton. Every mesh writer reads only the model.
+#pragma once
+
+#include <cstdint>
+
+#include "../host/plugin_api.h"
+#include "branch.h"
+#include "includes/axis.h"
+#include "includes/random.h"
+#include "includes/xyz.h"
+#include "st_tree.h"
+
+namespace ramulon {
+
+// Counts the nodes that qualified for a twig since the model was made; spaces the twigs.
+extern int32_t sec_index;
+
+struct w_typ {
+    char trunk = 0;
+    char twig = 0;
+    w_typ *next = nullptr; // owned
+    w_typ *side = nullptr; // owned
+    Cxyz pos;
+    Cxyz vec;
+#if RAMULON_GENERATION != 9
+    float thick_val = -10.0f;
+    float range_val = -10.0f;
+#endif
+    double thickness = 0.0;
+    int32_t age = 0;
+
+    w_typ() = default;
+    w_typ(const w_typ &) = delete;
+    w_typ &operator=(const w_typ &) = delete;
+    virtual ~w_typ(); // deletes next, then side; along next without recursion
+};
+
+struct d_typ {
+    double base_dist = 0.0;
+    d_typ *next = nullptr;  // owned
+    w_typ *first = nullptr; // owned
+
+    d_typ() = default;
+    d_typ(const d_typ &) = delete;
+    d_typ &operator=(const d_typ &) = delete;
+    virtual ~d_typ();
+};
+
+struct l_typ {
+    Cxyz pos;
+    Cxyz dir;
+    double rel_age = 0.0;
+    char tip = 0;
+    char flip = 0;
+    double spin = 0.0;
+    w_typ *owner = nullptr; // not owned
+    l_typ *next = nullptr;  // owned
+
+    l_typ() = default;
+    l_typ(const l_typ &) = delete;
+    l_typ &operator=(const l_typ &) = delete;
+    virtual ~l_typ(); // frees the rest of the list iteratively
+};
+
+class model_typ {
+public:
+    double roots_crookedness = 0.0;
+    int32_t num_roots = 0;
+    double roots_gravity = 0.0;
+    double roots_length = 0.0;
+    double wg_thick_max = 0.0;
+    char assign_thick_wmap = 0;
+    char assign_range_wmap = 0;
+    double wg_hardness = 0.0;
+    double wg_range = 0.0;
+    double root_radius = 0.0;
+    double tips_thickness = 0.0;
+    random *rnd = nullptr; // not owned
+    double trunk_thickness = 0.0;
+    double branch_thickness = 0.0;
+    int32_t num_segments = 0;
+    double longest = 0.0;
+    d_typ *chains = nullptr; // owned
+    d_typ *roots = nullptr;  // owned
+    l_typ *leaves = nullptr; // owned
+    Cxyz *root_ring = nullptr; // owned, num_roots entries
+    int32_t root_ring_count = 0;
+    int32_t root_quarter[4] = {0, 0, 0, 0};
+
+    model_typ();
+    model_typ(const model_typ &) = delete;
+    model_typ &operator=(const model_typ &) = delete;
+    virtual ~model_typ();
+
+    // conversion
+    void convert(galaz_typ *branches, st_tree *t, random *r);
+    void copy_data(w_typ *n, wezel_typ *s);
+    w_typ *add_next(w_typ *before, wezel_typ *s);
+
+    // twigs, leaf records, roots
+    void add_secondary(w_typ *n, st_tree *t, random *r, int level);
+    void add_leaves(w_typ *n, st_tree *t, random *r);
+    void roots_make(int n, double r);
+
+    // path length and profiles
+    double calc_longest_branch();
+    double calc_longest_sgm(w_typ *n, double before);
+    double thickness_fun(double t, double l);
+    double leaf_density_fun(double x, double c, double w);
+
+    // skeleton output
+    void draw_skeleton(MeshEditOp *op);
+    void draw_skeleton_sgm(MeshEditOp *op, LWPntID parent, w_typ *n);
+
+    // solid output
+    void draw_solid(MeshEditOp *op, char subd, st_tree *tree);
+    void draw_solid_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd, Caxis frame,
+                        double dist, w_typ *prev_node);
+    void make_points(Cxyz *pts, double a, double b, double rot_z, double rot_y);
+    void make_poly(MeshEditOp *op, LWPntID *ring_a, LWPntID *ring_b, const char *surface,
+                   char subd, float v_b, float v_a);
+    void add_v_maps(MeshEditOp *op, LWPntID point, float range, float thick, float u, float v,
+                    Cxyz vector, int age, int steps);
+
+    // root mesh
+    void draw_roots(MeshEditOp *op, char subd, LWPntID *base_ring, Cxyz base_pos, double angle);
+    void draw_root_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd, Caxis frame,
+                       double count, Cxyz offset, double angle);
+
+    // leaf mesh
+    void draw_leaves(MeshEditOp *op, st_tree *tree);
+};
+
+} // namespace ramulon

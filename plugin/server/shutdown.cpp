@@ -1,0 +1,5 @@
+namespace ramulon {
+
+void Shutdown(void *) {}
+
+} // namespace ramulon
