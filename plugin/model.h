@@ -123,6 +123,7 @@ public:
     void add_v_maps(MeshEditOp *op, LWPntID point, float range, float thick, float u, float v,
                     Cxyz vector, int age, int steps);
 
+    // ---- roots and leaves: members below this line belong to the roots-and-leaves files
     // root mesh
     void draw_roots(MeshEditOp *op, char subd, LWPntID *base_ring, Cxyz base_pos, double angle);
     void draw_root_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd, Caxis frame,
@@ -130,6 +131,7 @@ public:
 
     // leaf mesh
     void draw_leaves(MeshEditOp *op, st_tree *tree);
+    // ---- end of roots and leaves
 };
 
 } // namespace ramulon
