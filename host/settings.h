@@ -12,4 +12,7 @@ namespace host {
 // one-line error that lists what is accepted.
 std::string apply_setting(LWXPanelID panel, const std::string &assignment);
 
+// The panel id of a tree record field ("num_branches" -> 32770); 0 for a name that has none.
+unsigned long setting_field_id(const std::string &field);
+
 } // namespace host

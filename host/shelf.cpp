@@ -1,19 +1,222 @@
-// Placeholder until the host's preset shelf lands.
+#include "shelf.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
 #include "host_services.h"
+#include "image.h"
+#include "preset_state.h"
+#include "files.h"
 
 namespace host {
+
 namespace {
-LWShelfCltID subscribe(const char *, const char *, void *, int, LWShelfLoadOkFunc, LWShelfLoadFunc,
-                       LWShelfSaveFunc)
+
+struct client {
+    uintptr_t id = 0;
+    std::string client_class, name;
+    void *user_data = nullptr;
+    int flags = 0;
+    LWShelfLoadOkFunc load_ok = nullptr;
+    LWShelfLoadFunc load = nullptr;
+    LWShelfSaveFunc save = nullptr;
+};
+
+struct shelf_state {
+    std::vector<client> clients;
+    uintptr_t next_id = 1;
+    bool window_open = false;
+    std::filesystem::path dir;
+    std::string pending_name;
+    bool keep_in_memory = false;
+    shelf_addition last;
+    int additions = 0;
+};
+
+shelf_state &shelf()
 {
-    return reinterpret_cast<LWShelfCltID>(1);
+    static shelf_state s;
+    return s;
 }
-void unsubscribe(LWShelfCltID) {}
-void open(LWShelfCltID) {}
-int is_open(LWShelfCltID) { return 0; }
-void close(LWShelfCltID) {}
-int add_preset(LWShelfCltID, LWPixmapID, const char **) { return 0; }
+
+client *find_client(LWShelfCltID id)
+{
+    for (client &c : shelf().clients)
+        if (c.id == reinterpret_cast<uintptr_t>(id))
+            return &c;
+    return nullptr;
+}
+
+bool valid_name(const std::string &name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+std::string unused_name()
+{
+    for (int n = 1;; ++n) {
+        const std::string name = "preset-" + std::to_string(n);
+        if (!std::filesystem::exists(shelf_dir() / (name + ".preset")))
+            return name;
+    }
+}
+
+LWShelfCltID subscribe(const char *client_class, const char *name, void *user_data, int flags,
+                       LWShelfLoadOkFunc load_ok, LWShelfLoadFunc load, LWShelfSaveFunc save)
+{
+    client c;
+    c.id = shelf().next_id++;
+    c.client_class = client_class ? client_class : "";
+    c.name = name ? name : "";
+    c.user_data = user_data;
+    c.flags = flags;
+    c.load_ok = load_ok;
+    c.load = load;
+    c.save = save;
+    shelf().clients.push_back(c);
+    return reinterpret_cast<LWShelfCltID>(c.id);
+}
+
+void unsubscribe(LWShelfCltID id)
+{
+    auto &clients = shelf().clients;
+    clients.erase(std::remove_if(clients.begin(), clients.end(),
+                                 [&](const client &c) { return c.id == reinterpret_cast<uintptr_t>(id); }),
+                  clients.end());
+}
+
+void open(LWShelfCltID) { shelf().window_open = true; }
+int is_open(LWShelfCltID) { return shelf().window_open ? 1 : 0; }
+void close(LWShelfCltID) { shelf().window_open = false; }
+
+shelf_addition add(LWShelfCltID id, LWPixmapID thumbnail)
+{
+    shelf_addition a;
+    a.in_memory = shelf().keep_in_memory;
+    shelf().keep_in_memory = false;
+    if (!a.in_memory)
+        a.name = shelf().pending_name.empty() ? unused_name() : shelf().pending_name;
+    shelf().pending_name.clear();
+    const client *c = find_client(id);
+    if (!c || !c->save) {
+        a.error = "no subscribed client to save the preset";
+        return a;
+    }
+    if (!a.in_memory && !valid_name(a.name)) {
+        a.error = "\"" + a.name + "\" cannot name a preset file";
+        return a;
+    }
+    a.png = encode_png(thumbnail);
+    if (a.png.empty()) {
+        a.error = "the thumbnail is no image of this host";
+        return a;
+    }
+    const std::filesystem::path preset = shelf_dir() / (a.name + ".preset");
+    preset_writer writer;
+    c->save(c->user_data, writer.state(), a.in_memory ? "" : preset.c_str());
+    a.record = writer.text();
+    if (a.in_memory) {
+        a.added = true;
+        return a;
+    }
+
+    std::error_code ec;
+    std::filesystem::create_directories(shelf_dir(), ec);
+    if (ec) {
+        a.error = "cannot make the shelf folder " + shelf_dir().string() + ": " + ec.message();
+        return a;
+    }
+    a.preset = preset;
+    a.thumbnail = shelf_dir() / (a.name + ".png");
+    a.added = write_text_file(a.preset.string(), a.record, a.error) &&
+              write_text_file(a.thumbnail.string(), a.png, a.error);
+    return a;
+}
+
+int add_preset(LWShelfCltID id, LWPixmapID thumbnail, const char **)
+{
+    shelf().last = add(id, thumbnail);
+    if (!shelf().last.added)
+        return 0;
+    if (!shelf().last.in_memory)
+        ++shelf().additions;
+    return 1;
+}
+
 LWShelfFuncs funcs{subscribe, unsubscribe, open, is_open, close, add_preset};
+
 } // namespace
+
 LWShelfFuncs *shelf_service() { return &funcs; }
+
+void set_shelf_dir(const std::filesystem::path &dir) { shelf().dir = dir; }
+
+std::filesystem::path shelf_dir()
+{
+    if (!shelf().dir.empty())
+        return shelf().dir;
+    const char *home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : ".") / ".ramulon" / "shelf";
+}
+
+void set_preset_name(const std::string &name) { shelf().pending_name = name; }
+void keep_next_preset_in_memory(bool on) { shelf().keep_in_memory = on; }
+bool shelf_window_open() { return shelf().window_open; }
+int shelf_subscriptions() { return static_cast<int>(shelf().clients.size()); }
+const shelf_addition &last_addition() { return shelf().last; }
+void forget_last_addition() { shelf().last = shelf_addition{}; }
+int shelf_additions() { return shelf().additions; }
+
+std::vector<std::string> list_presets()
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(shelf_dir(), ec))
+        if (entry.path().extension() == ".preset" && entry.is_regular_file(ec))
+            names.push_back(entry.path().stem().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::filesystem::path preset_file(const std::string &name_or_file)
+{
+    const std::filesystem::path given(name_or_file);
+    if (name_or_file.find('/') != std::string::npos || given.extension() == ".preset")
+        if (std::filesystem::is_regular_file(given))
+            return given;
+    return shelf_dir() / (name_or_file + ".preset");
+}
+
+preset_application apply_preset(const std::string &name_or_file)
+{
+    preset_application result;
+    const std::filesystem::path file = preset_file(name_or_file);
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        result.problem = "no preset \"" + name_or_file + "\" (looked for " + file.string() + ")";
+        return result;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (shelf().clients.empty()) {
+        result.problem = "no tool is subscribed to the shelf";
+        return result;
+    }
+    const client c = shelf().clients.back();
+    if (!c.load || (c.load_ok && !c.load_ok(c.user_data))) {
+        result.problem = "the tool declined the preset";
+        return result;
+    }
+    preset_reader reader(text.str());
+    c.load(c.user_data, reader.state(), file.c_str(), nullptr);
+    result.applied = true;
+    if (reader.failed())
+        result.problem = "preset " + file.string() + ": " + reader.problem();
+    return result;
+}
+
 } // namespace host

@@ -16,6 +16,27 @@ namespace ramulon {
 // Counts the nodes that qualified for a twig since the model was made; spaces the twigs.
 extern int32_t sec_index;
 
+// Names the tree writes into the host mesh: surfaces, sketch colours and vertex maps. The
+// tube texture map shares its name with the branch surface.
+inline constexpr const char *surf_trunk = "RM_trunk";
+inline constexpr const char *surf_branch = "RM_branch";
+inline constexpr const char *surf_twig = "RM_twig";
+inline constexpr const char *surf_root = "RM_root";
+inline constexpr const char *surf_leaf = "VF_leaf";
+inline constexpr const char *colr_brown = "Brown";
+inline constexpr const char *colr_blue = "Blue";
+inline constexpr const char *colr_green = "Green";
+inline constexpr const char *map_branch = "RM_branch";
+inline constexpr const char *map_range = "RM_range";
+inline constexpr const char *map_thick = "RM_thick";
+inline constexpr const char *map_vectors = "RM_vectors";
+inline constexpr const char *map_density = "RM_density";
+inline constexpr const char *map_leaf = "RM_leaf";
+inline constexpr const char *map_all_leaves = "RM_all_leaves";
+
+// Subdivision cages are made of patches, polygonal tubes of plain faces.
+inline HostID solid_poly_type(char subd) { return subd == 1 ? ID_PTCH : ID_FACE; }
+
 struct w_typ {
     char trunk = 0;
     char twig = 0;
@@ -33,7 +54,9 @@ struct w_typ {
     w_typ() = default;
     w_typ(const w_typ &) = delete;
     w_typ &operator=(const w_typ &) = delete;
-    virtual ~w_typ(); // deletes next, then side; along next without recursion
+    // Deletes next, then side: the whole chain with its side chains. Along next it walks
+    // instead of recursing, so a long trunk does not exhaust the stack.
+    virtual ~w_typ();
 };
 
 struct d_typ {
@@ -44,7 +67,7 @@ struct d_typ {
     d_typ() = default;
     d_typ(const d_typ &) = delete;
     d_typ &operator=(const d_typ &) = delete;
-    virtual ~d_typ();
+    virtual ~d_typ(); // deletes first, then the rest of the list (iteratively)
 };
 
 struct l_typ {
@@ -115,6 +138,8 @@ public:
 
     // solid output
     void draw_solid(MeshEditOp *op, char subd, st_tree *tree);
+    // prev_node feeds the running blend of the weight values; the earlier release (generation
+    // 9) has no blend and ignores it.
     void draw_solid_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd, Caxis frame,
                         double dist, w_typ *prev_node);
     void make_points(Cxyz *pts, double a, double b, double rot_z, double rot_y);
@@ -123,14 +148,25 @@ public:
     void add_v_maps(MeshEditOp *op, LWPntID point, float range, float thick, float u, float v,
                     Cxyz vector, int age, int steps);
 
+    // tube helpers
+    double node_radius(const w_typ *n) const;
+    static const char *surface_of(const w_typ *n);
+    double path_v(double dist) const; // texture v of a path length: dist / longest
+
     // ---- roots and leaves: members below this line belong to the roots-and-leaves files
     // root mesh
     void draw_roots(MeshEditOp *op, char subd, LWPntID *base_ring, Cxyz base_pos, double angle);
     void draw_root_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd, Caxis frame,
                        double count, Cxyz offset, double angle);
 
-    // leaf mesh
+    // leaf mesh: a leaf is written only where its owner node carries weights from the tubes
+    // (the earlier release, generation 9, writes every leaf and gives its points no weights)
     void draw_leaves(MeshEditOp *op, st_tree *tree);
+#if RAMULON_GENERATION == 9
+    void draw_leaf(MeshEditOp *op, class leaf_typ *leaf);
+#else
+    void draw_leaf(MeshEditOp *op, class leaf_typ *leaf, float thick_value, float range_value);
+#endif
     // ---- end of roots and leaves
 };
 

@@ -1,9 +1,188 @@
-// Placeholder until leaves land.
+// Leaves: one record per twig node with its random traits, and their geometry, written as
+// copies of a leaf template sized and bent by age, jittered, hung against the twig and placed
+// along its segment.
+#include <cmath>
+
+#include "leaf.h"
 #include "model.h"
 
 namespace ramulon {
 
-void model_typ::add_leaves(w_typ *, st_tree *, random *) {}
-void model_typ::draw_leaves(MeshEditOp *, st_tree *) {}
+void model_typ::add_leaves(w_typ *n, st_tree *t, random *r)
+{
+    if (!n)
+        return;
+    if (n->next)
+        add_leaves(n->next, t, r);
+    if (n->side)
+        add_leaves(n->side, t, r);
+    if (n->twig == 0)
+        return;
+
+    l_typ *leaf = new l_typ;
+    leaf->next = leaves;
+    leaves = leaf;
+    leaf->pos = n->pos;
+    leaf->dir = n->vec;
+    if (!n->next && !n->side)
+        leaf->tip = 1;
+    if (r->TorF())
+        leaf->flip = 1;
+    leaf->spin = r->percent();
+    if (r->TorF())
+        leaf->spin = -leaf->spin;
+    leaf->owner = n;
+    leaf->rel_age = static_cast<double>(n->age) / t->num_segments / t->twig_range;
+}
+
+namespace {
+
+constexpr int max_copies = 10;
+
+// The cell of the 3 x 3 leaf atlas along one axis: the source truncated toward zero, kept
+// inside the atlas (ages from 1.5 up, and values that are no number at all, included).
+int atlas_cell(double source)
+{
+    const double cell = std::trunc(source);
+    if (cell >= 2.0)
+        return 2;
+    if (!(cell >= 0.0))
+        return 0;
+    return static_cast<int>(cell);
+}
+
+} // namespace
+
+void model_typ::draw_leaves(MeshEditOp *op, st_tree *tree)
+{
+    if (tree->leaf_shape == 0)
+        return;
+    const int per = tree->leaf_twin != 0 ? 2 : 1;
+    int copies = tree->leaf_density * per;
+    if (copies > max_copies)
+        copies = max_copies;
+
+    const Cxyz up(0.0, 1.0, 0.0);
+    for (l_typ *leaf = leaves; leaf; leaf = leaf->next) {
+        // Young leaves near the tip are small and hang little; old ones grow to full size.
+        const double s = std::sqrt(leaf->rel_age);
+        double hang = (1 - s) * tree->leaf_tip_hang + s * tree->leaf_hang;
+        double side = 1.0;
+        if (hang < 0) {
+            side = -1.0;
+            hang = -hang;
+        }
+        const double size = (1 - s) * tree->leaf_size_tip + s * tree->leaf_size;
+
+        // Templates stay empty (and write nothing) for copies the density does not ask for.
+        leaf_typ tpl[max_copies];
+        Caxis frame[max_copies];
+        for (int k = 0; k < copies; k++) {
+            tpl[k].make(tree->leaf_shape - 1, tree->leaf_length * size, tree->leaf_width * size);
+            tpl[k].atlas_column = leaf->spin;
+            tpl[k].atlas_row = leaf->rel_age;
+        }
+
+        // Jitter: every copy twisted and scaled a little differently.
+        if (leaf->spin * tree->leaf_randomness != 0) {
+            for (int k = 0; k < copies; k++) {
+                const double angle = tree->leaf_randomness * std::sin(6.0 * leaf->spin + 1.7 * k);
+                for (int i = 0; i < tpl[k].num_points; i++) {
+                    Cxyz &p = tpl[k].points[i];
+                    p.rotate_Z(0.3 * angle);
+                    p.rotate_X(0.8 * angle);
+                    p.rotate_Y(angle);
+                    p = p + p * angle;
+                }
+            }
+        }
+
+        // Frames: the leaf's length along the twig, tilted down by its hang and, off the tip,
+        // turned outward from the tree; twins face opposite sides.
+        const Cxyz d = ~leaf->dir;
+        if (leaf->tip) {
+            Caxis &f = frame[0];
+            f.y_axis = up;
+            f.x_axis = f.y_axis * d;
+            f.z_axis = f.y_axis * f.x_axis;
+            f.y_axis = ~(f.y_axis * (1 - hang) - f.z_axis * (side * hang));
+        } else {
+            for (int k = 0; k < copies; k++) {
+                Caxis &f = frame[k];
+                const bool mirror = (leaf->flip && per == 1) || (per == 2 && k % 2 == 0);
+                f.y_axis = up;
+                f.z_axis = d * f.y_axis;
+                if (mirror)
+                    f.z_axis = !f.z_axis;
+                f.y_axis = ~(f.y_axis * (1 - hang) + f.z_axis * (side * hang));
+                f.z_axis = d * f.y_axis;
+                if (mirror)
+                    f.z_axis = !f.z_axis;
+                f.z_axis = ~(f.z_axis + ~leaf->pos * tree->leaf_out);
+                f.x_axis = f.y_axis * f.z_axis;
+            }
+        }
+
+        // A tip carries one leaf; elsewhere twins share a position and successive pairs step
+        // along the segment.
+        const int written = leaf->tip ? 1 : copies;
+        for (int k = 0; k < written; k++) {
+            frame[k].calc_transf_angles();
+            const int j = k / per;
+            const Cxyz origin = leaf->pos.move(leaf->dir * j / tree->leaf_density);
+            frame[k].to_global(tpl[k].points, origin, tpl[k].num_points);
+#if RAMULON_GENERATION == 9
+            draw_leaf(op, &tpl[k]);
+#else
+            const w_typ *owner = leaf->owner;
+            draw_leaf(op, &tpl[k], owner ? owner->thick_val : -10.0f,
+                      owner ? owner->range_val : -10.0f);
+#endif
+        }
+    }
+}
+
+#if RAMULON_GENERATION == 9
+void model_typ::draw_leaf(MeshEditOp *op, leaf_typ *leaf)
+#else
+void model_typ::draw_leaf(MeshEditOp *op, leaf_typ *leaf, float thick_value, float range_value)
+#endif
+{
+#if RAMULON_GENERATION != 9
+    // The owner node was never drawn as a tube: its leaves stay unwritten.
+    if (thick_value == -10.0f && range_value == -10.0f)
+        return;
+#endif
+    if (!leaf || leaf->num_points < 1)
+        return;
+
+    const int column = atlas_cell((leaf->atlas_column + 1.0) * 1.5);
+    const int row = atlas_cell(leaf->atlas_row * 2.0);
+    LWPntID ids[6];
+    for (int i = 0; i < leaf->num_points && i < 6; i++) {
+        ids[i] = op->addPoint(op->state, &leaf->points[i].x);
+        const double u = leaf->uv[i][0], v = leaf->uv[i][1];
+        float own[2] = {leaf->uv[i][0], leaf->uv[i][1]};
+        op->pntVMap(op->state, ids[i], ID_TXUV, map_leaf, 2, own);
+        float atlas[2] = {static_cast<float>(static_cast<double>(column) / 3 + u / 3),
+                          static_cast<float>(static_cast<double>(row) / 3 + v / 3)};
+        op->pntVMap(op->state, ids[i], ID_TXUV, map_all_leaves, 2, atlas);
+#if RAMULON_GENERATION != 9
+        float range = static_cast<float>(range_value * v * 0.3 + range_value);
+        op->pntVMap(op->state, ids[i], ID_WGHT, map_range, 1, &range);
+        float thick = static_cast<float>(thick_value * v * 0.3 + thick_value);
+        op->pntVMap(op->state, ids[i], ID_WGHT, map_thick, 1, &thick);
+#endif
+    }
+
+    const int per_poly = leaf->points_per_poly();
+    for (int p = 0; p < leaf->num_polys; p++) {
+        LWPntID pts[4];
+        for (int i = 0; i < per_poly; i++)
+            pts[i] = ids[leaf->polys[p * per_poly + i]];
+        const LWPolID pol = op->addFace(op->state, surf_leaf, per_poly, pts);
+        op->polTag(op->state, pol, ID_COLR, colr_green);
+    }
+}
 
 } // namespace ramulon

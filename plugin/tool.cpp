@@ -1,6 +1,9 @@
 #include "tool.h"
 
+#include <string>
+
 #include "model.h"
+#include "tool_checks.h"
 #include "trees.h"
 
 namespace ramulon {
@@ -146,6 +149,17 @@ const char *Build(void *inst, MeshEditOp *op)
     st_tree *t = record(inst);
     if (t->active == 0)
         return nullptr;
+
+    // A preset can carry a NaN or an infinity that no panel edit could; no tree grows from it.
+    if (const char *label = non_finite_parameter(*t)) {
+        static std::string line;
+        line = std::string("\"") + label + "\" is not a finite number.";
+        t->test_state = LWT_TEST_REJECT;
+        if (msg)
+            msg->info(line.c_str(), "Set it on the panel or apply another preset.");
+        return "Invalid parameter value";
+    }
+
     build_started = 1;
     updated = 1;
 
@@ -181,6 +195,17 @@ const char *Build(void *inst, MeshEditOp *op)
         t->test_state = LWT_TEST_REJECT;
         finish();
         return "Memory allocation error";
+    }
+    // Extreme but finite values can still overflow during growth; such a skeleton is never
+    // written, and it is dropped so that the next build grows afresh.
+    if (!skeleton_is_finite()) {
+        free_memory();
+        t->test_state = LWT_TEST_REJECT;
+        if (msg)
+            msg->info("The tree grew out of range with these parameters.",
+                      "Bring the extreme values back toward the panel's ranges.");
+        finish();
+        return "Growth out of range";
     }
 
     TreeDraw(op, t);

@@ -26,6 +26,9 @@ int TreeMake(st_tree *t, LWMonitor *mon, char mode);
 int reserve_memory(int count);
 void free_memory();
 wezel_typ *add_item(Cxyz p, wezel_typ **list);
+// True when every node of every chain has a finite position, direction and thickness: a
+// tree grown from extreme parameter values can overflow, and no mesh is written from it.
+bool skeleton_is_finite();
 
 // background capture and start positions
 EDError check_for_nurbs(void *userData, const EDPolygonInfo *info);

@@ -3,5 +3,5 @@
 set -euo pipefail
 build=${1:-build}
 mkdir -p out
-"$build/ramulon" build --journal out/journal.txt
-echo "Demo tree journal: out/journal.txt"
+"$build/ramulon" build --journal out/journal.txt --output out/tree.obj
+echo "Demo tree: out/tree.obj (mesh), out/journal.txt (one line per mesh-edit call)"

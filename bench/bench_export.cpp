@@ -1,0 +1,120 @@
+// Export throughput next to build throughput: a polygonal tree of the default crown is built
+// once by the real module, then written as OBJ, .gltf and .glb over and over; BM_ExportBuild
+// grows and writes the same tree for comparison. Counters give polygons per second.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+#include "export/export.h"
+#include "host/obj_loader.h"
+#include "host/services.h"
+#include "host/session.h"
+#include "host/settings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The generation-11 module next to the benchmark's build folder (bench/..).
+std::string module_path()
+{
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return (exe.parent_path() / ".." / "RamulonVE11.so").lexically_normal().string();
+}
+
+class TreeBuilder {
+public:
+    bool open(std::string &error)
+    {
+        if (!session_.load(module_path()) || session_.activate(11) != AFUNC_OK) {
+            error = session_.error();
+            return false;
+        }
+        session_.set_journal(false);
+        if (!host::load_obj_text(host::default_crown_obj(), "built-in crown",
+                                 session_.mesh().background, error))
+            return false;
+        session_.start();
+        LWXPanelID panel = session_.panel();
+        host::Binding bind(session_.services());
+        for (const char *setting : {"render_type=1", "random_seed=7"})
+            if (!panel || !(error = host::apply_setting(panel, setting)).empty())
+                return false;
+        return true;
+    }
+
+    bool build(std::string &error)
+    {
+        if (const auto failed = session_.build()) {
+            error = *failed;
+            return false;
+        }
+        return true;
+    }
+
+    const host::Layer &layer() { return session_.mesh().foreground; }
+
+private:
+    host::Session session_;
+};
+
+std::string scratch_file(const char *extension)
+{
+    return (fs::temp_directory_path() / ("ramulon-bench-" + std::to_string(::getpid()) + extension))
+        .string();
+}
+
+void remove_outputs(const std::string &path)
+{
+    std::error_code ec;
+    for (const char *extension : {".obj", ".mtl", ".gltf", ".bin", ".glb"})
+        fs::remove(fs::path(path).replace_extension(extension), ec);
+}
+
+using Writer = std::string (*)(const host::Layer &, const std::string &);
+
+// Writes the tree with write (when given) on every iteration, building it anew first when
+// build_too is set.
+void run_export(benchmark::State &state, Writer write, const char *extension, bool build_too)
+{
+    TreeBuilder tree;
+    std::string error;
+    if (!tree.open(error) || !tree.build(error)) {
+        state.SkipWithError(("no tree: " + error).c_str());
+        return;
+    }
+    const std::string path = scratch_file(extension);
+    for (auto _ : state) {
+        if (build_too && !tree.build(error)) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        if (write && !(error = write(tree.layer(), path)).empty()) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+    }
+    remove_outputs(path);
+    const double polygons = static_cast<double>(tree.layer().polygons.size());
+    state.counters["polygons"] = polygons;
+    state.counters["polygons_per_s"] =
+        benchmark::Counter(polygons * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_ExportObj(benchmark::State &state) { run_export(state, exporter::write_obj, ".obj", false); }
+void BM_ExportGltf(benchmark::State &state) { run_export(state, exporter::write_gltf, ".gltf", false); }
+void BM_ExportGlb(benchmark::State &state) { run_export(state, exporter::write_glb, ".glb", false); }
+void BM_BuildPolygonal(benchmark::State &state) { run_export(state, nullptr, ".glb", true); }
+void BM_BuildAndExportGlb(benchmark::State &state) { run_export(state, exporter::write_glb, ".glb", true); }
+
+BENCHMARK(BM_ExportObj)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExportGltf)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExportGlb)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildPolygonal)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildAndExportGlb)->Unit(benchmark::kMillisecond);
+
+} // namespace

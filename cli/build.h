@@ -1,0 +1,48 @@
+// `ramulon build` and the pieces other files add to it.
+//
+// A build extension contributes options to the build subcommand and runs at two points:
+// before the parameter edits (the tool is active, e.g. to apply a preset) and after a
+// successful build (e.g. to write a thumbnail). Output formats are chosen by the extension of
+// --output; a format registered with a higher priority replaces one with a lower priority.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "host/mesh.h"
+#include "host/session.h"
+#include "tool_setup.h"
+
+namespace cli {
+
+struct BuildRun {
+    host::Session &session;
+    const ToolOptions &tool;
+    // Files written, as "what path" ("journal out/journal.txt"), listed in the summary line.
+    std::vector<std::string> written;
+};
+
+struct BuildExtension {
+    std::function<void(CLI::App &build)> add_options;
+    std::function<std::string(BuildRun &)> before_edits; // error text, or empty to go on
+    std::function<std::string(BuildRun &)> after_build;  // error text, or empty to go on
+};
+
+// Always returns true (for a static initialiser).
+bool register_build_extension(BuildExtension extension);
+const std::vector<BuildExtension> &build_extensions();
+
+// Writes the foreground layer to a file; returns an error text or empty.
+using MeshWriter = std::function<std::string(const host::Layer &layer, const std::string &path)>;
+
+// extension with its dot, lower case (".obj"). Always returns true.
+bool register_output_format(const std::string &extension, MeshWriter writer, int priority = 0);
+// The writer for a path's extension (case-insensitive), or null.
+const MeshWriter *find_output_format(const std::string &path);
+// The known extensions, for messages.
+std::string output_format_list();
+
+} // namespace cli

@@ -1,0 +1,92 @@
+// ramulon build: put a crown in the background, pick the tool, apply edits, build once, write
+// the journal and the mesh, and say what came out.
+#include <cstdio>
+#include <memory>
+
+#include "build.h"
+#include "command.h"
+
+namespace cli {
+namespace {
+
+struct BuildOptions {
+    ToolOptions tool;
+    std::string journal;
+    std::string output;
+};
+
+int run_build(const BuildOptions &options)
+{
+    if (!options.output.empty() && !find_output_format(options.output))
+        return fail("cannot write " + options.output + ": unknown format (known: " +
+                    output_format_list() + ")");
+
+    host::Session session;
+    session.set_journal(!options.journal.empty());
+    std::string error = load_background(session, options.tool);
+    if (error.empty())
+        error = open_tool(session, options.tool);
+    if (!error.empty())
+        return fail(error);
+
+    BuildRun run{session, options.tool, {}};
+    for (const BuildExtension &extension : build_extensions())
+        if (extension.before_edits && !(error = extension.before_edits(run)).empty())
+            return fail(error);
+    if (!(error = apply_settings(session, options.tool.settings)).empty())
+        return fail(error);
+
+    if (const auto build_error = session.build())
+        return fail("build failed: " + *build_error);
+    const auto &rejected = session.rejected_calls();
+    if (!rejected.empty())
+        std::fprintf(stderr, "ramulon: warning: the host refused %zu mesh calls of the build (%s)\n",
+                     rejected.size(), rejected.front().c_str());
+
+    for (const BuildExtension &extension : build_extensions())
+        if (extension.after_build && !(error = extension.after_build(run)).empty())
+            return fail(error);
+    if (!options.journal.empty()) {
+        if (!session.journal().write(options.journal, error))
+            return fail(error);
+        run.written.push_back("journal " + options.journal);
+    }
+    if (!options.output.empty()) {
+        error = (*find_output_format(options.output))(session.mesh().foreground, options.output);
+        if (!error.empty())
+            return fail(error);
+        run.written.push_back("mesh " + options.output);
+    }
+
+    const host::Layer &fg = session.mesh().foreground;
+    std::string files;
+    for (const std::string &w : run.written)
+        files += (files.empty() ? " (" : ", ") + w;
+    if (!files.empty())
+        files += ")";
+    std::printf("built %zu points and %zu polygons%s\n", fg.points.size(), fg.polygons.size(),
+                files.c_str());
+    return 0;
+}
+
+Command setup(CLI::App &app)
+{
+    CLI::App *sub = app.add_subcommand("build", "Grow a tree and write it out");
+    auto options = std::make_shared<BuildOptions>();
+    add_background_option(*sub, options->tool);
+    sub->add_option("--journal", options->journal,
+                    "Write the mesh-edit calls of the build to this file, one per line");
+    add_settings_option(*sub, options->tool);
+    add_plugin_options(*sub, options->tool);
+    sub->add_option("--output", options->output,
+                    "Write the tree's mesh to this file (" + output_format_list() + ")");
+    for (const BuildExtension &extension : build_extensions())
+        if (extension.add_options)
+            extension.add_options(*sub);
+    return {sub, [options] { return run_build(*options); }};
+}
+
+const bool registered = register_command(10, setup);
+
+} // namespace
+} // namespace cli

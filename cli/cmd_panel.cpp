@@ -1,0 +1,69 @@
+// ramulon panel: the tool's panel as text, after optional edits, as the modeller shows it.
+#include <cstdio>
+#include <memory>
+
+#include "command.h"
+#include "host/xpanel.h"
+#include "panel_actions.h"
+#include "tool_setup.h"
+
+namespace cli {
+namespace {
+
+struct PanelOptions {
+    ToolOptions tool;
+    bool inactive = false;
+};
+
+int run_panel(const PanelOptions &options)
+{
+    host::Session session;
+    std::string error = load_background(session, options.tool);
+    if (error.empty())
+        error = open_tool(session, options.tool);
+    if (!error.empty())
+        return fail(error);
+    LWXPanelID panel = session.panel();
+    if (!panel)
+        return fail("the tool made no panel");
+
+    bool rebuilt = false;
+    if (!(error = apply_settings(session, options.tool.settings)).empty())
+        return fail(error);
+    if (!options.tool.settings.empty() && !(error = rebuild_if_asked(session, rebuilt)).empty())
+        return fail(error);
+    if (options.inactive)
+        session.drop();
+
+    std::string text;
+    {
+        host::Binding bind(session.services());
+        text = host::render_panel(panel);
+    }
+    std::fputs(text.c_str(), stdout);
+    if (!options.tool.settings.empty()) {
+        const host::Layer &fg = session.mesh().foreground;
+        if (rebuilt)
+            std::printf("\nrebuilt: %zu points and %zu polygons\n", fg.points.size(), fg.polygons.size());
+        else
+            std::printf("\nno rebuild requested\n");
+    }
+    return 0;
+}
+
+Command setup(CLI::App &app)
+{
+    CLI::App *sub = app.add_subcommand("panel", "Show the tool's panel with its current values");
+    auto options = std::make_shared<PanelOptions>();
+    add_settings_option(*sub, options->tool);
+    sub->add_flag("--inactive", options->inactive,
+                  "Show the panel as it looks after the tool was dropped (greyed out)");
+    add_background_option(*sub, options->tool);
+    add_plugin_options(*sub, options->tool);
+    return {sub, [options] { return run_panel(*options); }};
+}
+
+const bool registered = register_command(30, setup);
+
+} // namespace
+} // namespace cli

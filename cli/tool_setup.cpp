@@ -1,0 +1,102 @@
+#include "tool_setup.h"
+
+#include <filesystem>
+
+#include "host/obj_loader.h"
+#include "host/settings.h"
+
+#ifndef RAMULON_INSTALL_LIBDIR
+#define RAMULON_INSTALL_LIBDIR "lib"
+#endif
+
+namespace cli {
+
+namespace fs = std::filesystem;
+
+void add_plugin_options(CLI::App &sub, ToolOptions &options)
+{
+    sub.add_option("--plugin", options.plugin, "Plug-in module file (default: RamulonVE11.so, or RamulonDO10.so for "
+                   "generation 10 and RamulonLW9.so for 9)");
+    sub.add_option("--generation", options.generation,
+                   "Host interface generation to emulate: 9, 10 or 11")
+        ->check(CLI::IsMember({9, 10, 11}));
+}
+
+void add_background_option(CLI::App &sub, ToolOptions &options)
+{
+    sub.add_option("--background", options.background,
+                   "Crown envelope (.obj) for the background layer (default: a built-in "
+                   "rounded crown)");
+}
+
+void add_settings_option(CLI::App &sub, ToolOptions &options)
+{
+    sub.add_option("--set", options.settings,
+                   "Parameter edit FIELD=VALUE, as typed into the panel; repeatable");
+}
+
+std::string default_module(int generation)
+{
+    const char *name = generation == 10  ? "RamulonDO10.so"
+                       : generation == 9 ? "RamulonLW9.so"
+                                         : "RamulonVE11.so";
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return {};
+    const fs::path dir = exe.parent_path();
+    for (const fs::path &candidate :
+         {dir / name, dir / ".." / RAMULON_INSTALL_LIBDIR / "ramulon" / name,
+          dir / ".." / "lib" / "ramulon" / name})
+        if (fs::is_regular_file(candidate, ec))
+            return candidate.lexically_normal().string();
+    return {};
+}
+
+std::string load_background(host::Session &session, const ToolOptions &options)
+{
+    std::string error;
+    host::Layer &layer = session.mesh().background;
+    if (options.background.empty()) {
+        if (!host::load_obj_text(host::default_crown_obj(), "built-in crown", layer, error))
+            return error;
+    } else if (!host::load_obj_file(options.background, layer, error)) {
+        return error;
+    }
+    return {};
+}
+
+std::string open_tool(host::Session &session, const ToolOptions &options)
+{
+    std::string module = options.plugin;
+    if (module.empty()) {
+        module = default_module(options.generation);
+        if (module.empty())
+            return "cannot find the plug-in module next to this program or in ../lib/ramulon; "
+                   "name it with --plugin";
+    }
+    if (!session.load(module))
+        return session.error();
+    if (session.activate(options.generation) != AFUNC_OK)
+        return session.error();
+    session.start();
+    return {};
+}
+
+std::string apply_settings(host::Session &session, const std::vector<std::string> &settings)
+{
+    if (settings.empty())
+        return {};
+    LWXPanelID panel = session.panel();
+    if (!panel)
+        return "cannot apply parameter edits: the tool made no panel";
+    host::Binding bind(session.services()); // the setter may show messages
+    for (const std::string &setting : settings) {
+        const std::string error = host::apply_setting(panel, setting);
+        if (!error.empty())
+            return error;
+    }
+    return {};
+}
+
+} // namespace cli

@@ -1,0 +1,39 @@
+// What every subcommand that drives the tool shares: choosing the plug-in and the host
+// generation, the background crown, parameter edits, and bringing a session to the point where
+// the user has picked the tool.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "host/session.h"
+
+namespace cli {
+
+struct ToolOptions {
+    std::string plugin;               // empty: the default module for the generation
+    int generation = 11;
+    std::string background;           // empty: the built-in crown
+    std::vector<std::string> settings; // FIELD=VALUE edits, applied in order
+};
+
+void add_plugin_options(CLI::App &sub, ToolOptions &options);     // --plugin, --generation
+void add_background_option(CLI::App &sub, ToolOptions &options);  // --background
+void add_settings_option(CLI::App &sub, ToolOptions &options);    // --set
+
+// The module a host of this generation loads by default: RamulonVE11.so (RamulonDO10.so for
+// generation 10, RamulonLW9.so for 9) next to this program, else in ../<libdir>/ramulon.
+// Empty when there is none.
+std::string default_module(int generation);
+
+// Each returns an empty string on success, else a one-line error.
+// Puts the crown (the file, or the built-in one) into the session's background layer.
+std::string load_background(host::Session &session, const ToolOptions &options);
+// Loads and activates the plug-in, then picks the tool (its start callback).
+std::string open_tool(host::Session &session, const ToolOptions &options);
+// Applies the edits through the tool's panel, as a user typing into it would.
+std::string apply_settings(host::Session &session, const std::vector<std::string> &settings);
+
+} // namespace cli

@@ -1,0 +1,36 @@
+// Writing a built tree out of the modeller for the tools artists use: Wavefront OBJ (+ MTL) and
+// glTF 2.0 (.gltf + .bin, or .glb). Every writer reads the foreground layer exactly as the build
+// left it: points, polygons with their surfaces and colour tags, and the vertex maps.
+//
+// What goes where:
+// - One material per surface ("RM_trunk", "RM_branch", "RM_twig", "RM_root", "VF_leaf"), in the
+//   order the surfaces first appear; polygons without a surface share the material "Default".
+//   The base colour comes from the sketch colour tag (COLR) that most of the surface's tagged
+//   polygons carry ("Brown", "Blue", "Green"); a surface without one is light grey.
+// - Texture coordinates: "RM_leaf" on "VF_leaf" polygons, "RM_branch" on every other surface.
+//   A corner whose (point, polygon) pair has a polygon-specific value uses it (the seams of the
+//   tubes), every other corner the point's continuous value.
+// - OBJ keeps polygons as they are (quads stay quads, SubD cages are written as their cage),
+//   two-point polygons become `l` lines and one-point polygons `p` points.
+// - glTF: one primitive per surface and kind (triangles, lines, points), polygons fan-triangulated
+//   from their first corner. A vertex is one point with one set of corner values, so a point is
+//   split where its polygon-specific values differ. See gltf_writer.cpp for the attributes.
+//
+// Each writer returns an empty string on success, else a one-line error; a failed write leaves
+// no file behind (and any earlier file at the path untouched).
+#pragma once
+
+#include <string>
+
+#include "host/mesh.h"
+
+namespace exporter {
+
+// path.obj plus its material library beside it (same name, ".mtl").
+std::string write_obj(const host::Layer &layer, const std::string &path);
+// path.gltf plus its binary buffer beside it (same name, ".bin").
+std::string write_gltf(const host::Layer &layer, const std::string &path);
+// One self-contained binary file.
+std::string write_glb(const host::Layer &layer, const std::string &path);
+
+} // namespace exporter

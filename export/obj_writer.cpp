@@ -1,0 +1,175 @@
+// Wavefront OBJ and its material library. Points keep their order and numbering (OBJ counts
+// from 1), polygons their order and corner order; `usemtl` switches whenever the surface does.
+// Texture coordinates are shared between corners with identical values, so a seam corner gets
+// a `vt` of its own only where its polygon-specific value differs.
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <unordered_map>
+
+#include "export.h"
+#include "layer_view.h"
+#include "staged_files.h"
+
+namespace exporter {
+namespace {
+
+template <typename T> void append_number(std::string &out, T value)
+{
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+std::uint64_t pair_key(float u, float v)
+{
+    std::uint32_t a = 0, b = 0;
+    std::memcpy(&a, &u, sizeof a);
+    std::memcpy(&b, &v, sizeof b);
+    return (static_cast<std::uint64_t>(a) << 32) | b;
+}
+
+// The texture coordinates of every polygon corner, as indices into a shared list.
+struct TextureCorners {
+    std::vector<std::array<float, 2>> coordinates;
+    std::vector<std::size_t> first;  // per polygon, its first entry in index
+    std::vector<int> index;          // per corner, 0-based into coordinates; -1: polygon has none
+};
+
+TextureCorners texture_corners(const host::Layer &layer, const Materials &materials)
+{
+    const MapView branch(layer, ID_TXUV, branch_texture);
+    const MapView leaf(layer, ID_TXUV, leaf_texture);
+    const float origin[2] = {0.0f, 0.0f};
+
+    TextureCorners out;
+    std::unordered_map<std::uint64_t, int> known;
+    out.first.reserve(layer.polygons.size());
+    std::vector<const std::vector<float> *> values;
+    for (std::size_t p = 0; p < layer.polygons.size(); ++p) {
+        const host::Polygon &poly = layer.polygons[p];
+        const Material &material = materials.list[static_cast<std::size_t>(materials.of_polygon[p])];
+        const MapView &map = material.leaf ? leaf : branch;
+        out.first.push_back(out.index.size());
+        values.clear();
+        bool any = false;
+        for (int point : poly.points) {
+            values.push_back(map.at(point, static_cast<int>(p)));
+            any = any || values.back();
+        }
+        // A face either names a texture coordinate at every corner or at none; corners the map
+        // misses on a textured face get (0, 0).
+        for (const std::vector<float> *value : values) {
+            if (!any) {
+                out.index.push_back(-1);
+                continue;
+            }
+            float uv[2];
+            copy_value(value, origin, 2, uv);
+            const auto [it, added] =
+                known.try_emplace(pair_key(uv[0], uv[1]), static_cast<int>(out.coordinates.size()));
+            if (added)
+                out.coordinates.push_back({uv[0], uv[1]});
+            out.index.push_back(it->second);
+        }
+    }
+    return out;
+}
+
+std::string obj_text(const host::Layer &layer, const Materials &materials,
+                     const std::string &mtl_name)
+{
+    const TextureCorners texture = texture_corners(layer, materials);
+    std::string out;
+    out.reserve(layer.points.size() * 60 + texture.coordinates.size() * 24 +
+                texture.index.size() * 14 + 256);
+    out += "# Ramulon tree: ";
+    append_number(out, layer.points.size());
+    out += " points, ";
+    append_number(out, layer.polygons.size());
+    out += " polygons\nmtllib ";
+    out += mtl_name;
+    out += '\n';
+    for (const host::Vec3 &p : layer.points) {
+        out += "v ";
+        append_number(out, p.x);
+        out += ' ';
+        append_number(out, p.y);
+        out += ' ';
+        append_number(out, p.z);
+        out += '\n';
+    }
+    // Written as the doubles the floats are, so that a reader gets the very values back.
+    for (const auto &uv : texture.coordinates) {
+        out += "vt ";
+        append_number(out, static_cast<double>(uv[0]));
+        out += ' ';
+        append_number(out, static_cast<double>(uv[1]));
+        out += '\n';
+    }
+    int current = -1;
+    for (std::size_t p = 0; p < layer.polygons.size(); ++p) {
+        const host::Polygon &poly = layer.polygons[p];
+        if (poly.points.empty())
+            continue;
+        const int material = materials.of_polygon[p];
+        if (material != current) {
+            out += "usemtl ";
+            out += materials.list[static_cast<std::size_t>(material)].name;
+            out += '\n';
+            current = material;
+        }
+        out += poly.points.size() == 1 ? "p" : poly.points.size() == 2 ? "l" : "f";
+        for (std::size_t c = 0; c < poly.points.size(); ++c) {
+            out += ' ';
+            append_number(out, poly.points[c] + 1);
+            const int vt = texture.index[texture.first[p] + c];
+            if (vt >= 0) {
+                out += '/';
+                append_number(out, vt + 1);
+            }
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::string mtl_text(const Materials &materials)
+{
+    std::string out = "# Ramulon materials: one per surface, coloured by its sketch colour tag\n";
+    for (const Material &material : materials.list) {
+        out += "\nnewmtl ";
+        out += material.name;
+        out += '\n';
+        if (!material.colour_tag.empty())
+            out += "# sketch colour " + material.colour_tag + "\n";
+        out += "Ka 0 0 0\nKd";
+        for (double c : material.colour) {
+            out += ' ';
+            append_number(out, c);
+        }
+        out += "\nKs 0 0 0\nd 1\nillum 1\n";
+    }
+    return out;
+}
+
+} // namespace
+
+std::string write_obj(const host::Layer &layer, const std::string &path)
+{
+    if (std::string bad = check_layer(layer); !bad.empty())
+        return "cannot write " + path + ": " + bad;
+    const Materials materials = collect_materials(layer);
+    std::string mtl_path = sibling_path(path, ".mtl");
+    if (mtl_path == path)
+        mtl_path += ".mtl";
+    std::string error;
+    StagedFiles files;
+    if (!files.stage(mtl_path, mtl_text(materials), error) ||
+        !files.stage(path, obj_text(layer, materials, file_name(mtl_path)), error) ||
+        !files.commit(error))
+        return error;
+    return {};
+}
+
+} // namespace exporter

@@ -1,0 +1,307 @@
+#include "edit_op.h"
+
+#include <cstdint>
+
+namespace host {
+
+namespace {
+
+// An ID is ((index + 1) << 2) | polygon bit | background bit, so that null is never an ID and a
+// point ID can never pass for a polygon ID.
+constexpr std::uintptr_t polygon_bit = 2;
+constexpr std::uintptr_t background_bit = 1;
+
+void *make_id(bool polygon, bool background, int index)
+{
+    const std::uintptr_t v = (static_cast<std::uintptr_t>(index) + 1) << 2 |
+                             (polygon ? polygon_bit : 0) | (background ? background_bit : 0);
+    return reinterpret_cast<void *>(v);
+}
+
+struct Decoded {
+    bool background;
+    std::size_t index;
+};
+
+bool decode(const void *id, bool polygon, Decoded &out)
+{
+    const auto v = reinterpret_cast<std::uintptr_t>(id);
+    if (v < 4 || ((v & polygon_bit) != 0) != polygon)
+        return false;
+    out.background = (v & background_bit) != 0;
+    out.index = (v >> 2) - 1;
+    return true;
+}
+
+EditOp &self(EDStateRef state) { return *static_cast<EditOp *>(state); }
+
+} // namespace
+
+EditOp::EditOp(Mesh &mesh, Journal *journal)
+    : mesh_(mesh), journal_(journal),
+      point_base_(static_cast<int>(mesh.foreground.points.size())),
+      polygon_base_(static_cast<int>(mesh.foreground.polygons.size()))
+{
+    op_.state = this;
+    op_.layerNum = 1;
+    op_.polyCount = poly_count;
+    op_.polyScan = poly_scan;
+    op_.pointInfo = point_info;
+    op_.polyNormal = poly_normal;
+    op_.addPoint = add_point;
+    op_.addFace = add_face;
+    op_.addPoly = add_poly;
+    op_.polTag = pol_tag;
+    op_.pntVMap = pnt_vmap;
+    op_.pntVPMap = pnt_vpmap;
+}
+
+LWPntID EditOp::point_id(bool background, int index) { return make_id(false, background, index); }
+
+LWPolID EditOp::polygon_id(bool background, int index) { return make_id(true, background, index); }
+
+Layer *EditOp::layer_of(int selector)
+{
+    if (selector == OPLYR_BG)
+        return &mesh_.background;
+    if (selector == OPLYR_FG)
+        return &mesh_.foreground;
+    return nullptr;
+}
+
+int EditOp::fg_point(LWPntID id) const
+{
+    Decoded d;
+    if (!decode(id, false, d) || d.background || d.index >= mesh_.foreground.points.size())
+        return -1;
+    return static_cast<int>(d.index);
+}
+
+int EditOp::fg_polygon(LWPolID id) const
+{
+    Decoded d;
+    if (!decode(id, true, d) || d.background || d.index >= mesh_.foreground.polygons.size())
+        return -1;
+    return static_cast<int>(d.index);
+}
+
+EDError EditOp::refuse(const char *call, const char *why)
+{
+    rejected_.push_back(std::string(call) + ": " + why);
+    return EDERR_BADARGS;
+}
+
+int EditOp::poly_count(EDStateRef state, int selector, int mode)
+{
+    const Layer *layer = self(state).layer_of(selector);
+    // Nothing is ever selected in this host, so only "all" counts anything.
+    if (!layer || mode != EDCOUNT_ALL)
+        return 0;
+    return static_cast<int>(layer->polygons.size());
+}
+
+EDError EditOp::poly_scan(EDStateRef state, EDPolyScanFunc func, void *user, int selector)
+{
+    EditOp &op = self(state);
+    Layer *layer = op.layer_of(selector);
+    if (!layer)
+        return EDERR_BADLAYER;
+    if (!func)
+        return op.refuse("polyScan", "no callback");
+    const bool background = layer == &op.mesh_.background;
+    // Polygons added by the callback itself are not visited.
+    const std::size_t count = layer->polygons.size();
+    std::vector<LWPntID> ids;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Polygon &poly = layer->polygons[i];
+        ids.clear();
+        for (int p : poly.points)
+            ids.push_back(make_id(false, background, p));
+        EDPolygonInfo info{};
+        info.pol = make_id(true, background, static_cast<int>(i));
+        info.userData = user;
+        info.layer = background ? OPLYR_BG : OPLYR_FG;
+        info.numPnts = static_cast<int>(ids.size());
+        info.points = ids.data();
+        info.surface = poly.surface ? poly.surface->c_str() : nullptr;
+        info.type = poly.type;
+        const EDError err = func(user, &info);
+        if (err != EDERR_NONE)
+            return err;
+    }
+    return EDERR_NONE;
+}
+
+EDPointInfo *EditOp::point_info(EDStateRef state, LWPntID id)
+{
+    EditOp &op = self(state);
+    Decoded d;
+    if (!decode(id, false, d)) {
+        op.refuse("pointInfo", "not a point ID");
+        return nullptr;
+    }
+    const Layer &layer = d.background ? op.mesh_.background : op.mesh_.foreground;
+    if (d.index >= layer.points.size()) {
+        op.refuse("pointInfo", "unknown point");
+        return nullptr;
+    }
+    const Vec3 &p = layer.points[d.index];
+    EDPointInfo &info = op.point_infos_[id];
+    info.pnt = id;
+    info.userData = nullptr;
+    info.layer = d.background ? OPLYR_BG : OPLYR_FG;
+    info.flags = 0;
+    info.position[0] = p.x;
+    info.position[1] = p.y;
+    info.position[2] = p.z;
+    return &info;
+}
+
+int EditOp::poly_normal(EDStateRef state, LWPolID id, double normal[3])
+{
+    EditOp &op = self(state);
+    if (!normal) {
+        op.refuse("polyNormal", "no result array");
+        return 0;
+    }
+    normal[0] = normal[1] = normal[2] = 0.0;
+    Decoded d;
+    if (!decode(id, true, d)) {
+        op.refuse("polyNormal", "not a polygon ID");
+        return 0;
+    }
+    const Layer &layer = d.background ? op.mesh_.background : op.mesh_.foreground;
+    if (d.index >= layer.polygons.size()) {
+        op.refuse("polyNormal", "unknown polygon");
+        return 0;
+    }
+    const Vec3 n = newell_normal(layer, layer.polygons[d.index]);
+    normal[0] = n.x;
+    normal[1] = n.y;
+    normal[2] = n.z;
+    // 0 tells the caller the polygon has no direction (fewer than three distinct corners).
+    return n.x != 0.0 || n.y != 0.0 || n.z != 0.0;
+}
+
+LWPntID EditOp::add_point(EDStateRef state, double *xyz)
+{
+    EditOp &op = self(state);
+    if (!xyz) {
+        op.refuse("addPoint", "no position");
+        return nullptr;
+    }
+    const int index = op.mesh_.foreground.add_point(Vec3{xyz[0], xyz[1], xyz[2]});
+    if (op.journal_)
+        op.journal_->add_point(index - op.point_base_, xyz);
+    return make_id(false, false, index);
+}
+
+bool EditOp::fg_points(const char *call, int n, const LWPntID *points, std::vector<int> &indices)
+{
+    if (n < 0 || (n > 0 && !points)) {
+        refuse(call, "no point list");
+        return false;
+    }
+    indices.clear();
+    for (int i = 0; i < n; ++i) {
+        const int index = fg_point(points[i]);
+        if (index < 0) {
+            refuse(call, "a point that is not in the foreground layer");
+            return false;
+        }
+        indices.push_back(index);
+    }
+    return true;
+}
+
+LWPolID EditOp::add_polygon(bool face_call, HostID type, const char *surface, int n,
+                            const LWPntID *points)
+{
+    const char *call = face_call ? "addFace" : "addPoly";
+    std::vector<int> indices;
+    if (!fg_points(call, n, points, indices))
+        return nullptr;
+    std::optional<std::string> surf;
+    if (surface)
+        surf = surface;
+    const int index = mesh_.foreground.add_polygon(type, indices, std::move(surf));
+    if (journal_) {
+        std::vector<int> pids;
+        for (int p : indices)
+            pids.push_back(p - point_base_);
+        const int fid = index - polygon_base_;
+        if (face_call)
+            journal_->add_face(fid, surface, n, pids.data());
+        else
+            journal_->add_poly(fid, type, surface, n, pids.data());
+    }
+    return make_id(true, false, index);
+}
+
+LWPolID EditOp::add_face(EDStateRef state, const char *surface, int n, const LWPntID *points)
+{
+    return self(state).add_polygon(true, ID_FACE, surface, n, points);
+}
+
+LWPolID EditOp::add_poly(EDStateRef state, HostID type, LWPolID, const char *surface, int n,
+                         const LWPntID *points)
+{
+    // The template polygon would lend its surface and tags; the tool never passes one.
+    return self(state).add_polygon(false, type, surface, n, points);
+}
+
+EDError EditOp::pol_tag(EDStateRef state, LWPolID pol, HostID tag_type, const char *tag)
+{
+    EditOp &op = self(state);
+    const int index = op.fg_polygon(pol);
+    if (index < 0)
+        return op.refuse("polTag", "a polygon that is not in the foreground layer");
+    if (!tag)
+        return op.refuse("polTag", "no tag value");
+    op.mesh_.foreground.polygons[static_cast<std::size_t>(index)].tags[tag_type] = tag;
+    if (op.journal_)
+        op.journal_->pol_tag(index - op.polygon_base_, tag_type, tag);
+    return EDERR_NONE;
+}
+
+EDError EditOp::pnt_vmap(EDStateRef state, LWPntID pnt, HostID type, const char *name, int dim,
+                         float *value)
+{
+    EditOp &op = self(state);
+    const int index = op.fg_point(pnt);
+    if (index < 0)
+        return op.refuse("pntVMap", "a point that is not in the foreground layer");
+    if (!name || dim < 0 || (dim > 0 && !value))
+        return op.refuse("pntVMap", "no map name or values");
+    VertexMap &map = op.mesh_.foreground.vmaps[MapKey(type, name)];
+    if (map.values.empty())
+        map.dim = dim;
+    map.values[index].assign(value, value + dim);
+    if (op.journal_)
+        op.journal_->pnt_vmap(index - op.point_base_, type, name, dim, value);
+    return EDERR_NONE;
+}
+
+EDError EditOp::pnt_vpmap(EDStateRef state, LWPntID pnt, LWPolID pol, HostID type,
+                          const char *name, int dim, float *value)
+{
+    EditOp &op = self(state);
+    const int point = op.fg_point(pnt);
+    if (point < 0)
+        return op.refuse("pntVPMap", "a point that is not in the foreground layer");
+    const int polygon = op.fg_polygon(pol);
+    if (polygon < 0)
+        return op.refuse("pntVPMap", "a polygon that is not in the foreground layer");
+    if (!name || dim < 0 || (dim > 0 && !value))
+        return op.refuse("pntVPMap", "no map name or values");
+    PolyVertexMap &map = op.mesh_.foreground.vpmaps[MapKey(type, name)];
+    if (map.values.empty())
+        map.dim = dim;
+    map.values[{point, polygon}].assign(value, value + dim);
+    if (op.journal_)
+        op.journal_->pnt_vpmap(point - op.point_base_, polygon - op.polygon_base_, type, name, dim,
+                               value);
+    return EDERR_NONE;
+}
+
+} // namespace host

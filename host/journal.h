@@ -1,0 +1,42 @@
+// The call journal: one text line per mesh-edit call of a build, so that two builds (or a build
+// and a reference) can be compared line by line.
+//
+//     addPoint <pid> <x> <y> <z>
+//     addFace <fid> <surface> <n> <pid> ... <pid>
+//     addPoly <fid> <TYPE> <surface> <n> <pid> ... <pid>
+//     polTag <fid> <TAGTYPE> <value>
+//     pntVMap <pid> <TYPE> <name> <dim> <v1> ... <vdim>
+//     pntVPMap <pid> <fid> <TYPE> <name> <dim> <v1> ... <vdim>
+//
+// pid and fid count the points and polygons of the build from 0; a missing surface is "-";
+// coordinates are printed with %.17g, map values (single floats) with %.9g.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "plugin_api.h"
+
+namespace host {
+
+class Journal {
+public:
+    void add_point(int pid, const double xyz[3]);
+    void add_face(int fid, const char *surface, int n, const int *pids);
+    void add_poly(int fid, HostID type, const char *surface, int n, const int *pids);
+    void pol_tag(int fid, HostID tag_type, const char *value);
+    void pnt_vmap(int pid, HostID type, const char *name, int dim, const float *values);
+    void pnt_vpmap(int pid, int fid, HostID type, const char *name, int dim, const float *values);
+
+    const std::vector<std::string> &lines() const { return lines_; }
+    std::string text() const; // every line, each ended by '\n'
+    void clear() { lines_.clear(); }
+
+    // Writes the text through a temporary file renamed into place; false with error set.
+    bool write(const std::string &path, std::string &error) const;
+
+private:
+    std::vector<std::string> lines_;
+};
+
+} // namespace host

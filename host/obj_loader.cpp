@@ -1,0 +1,283 @@
+#include "obj_loader.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include <tiny_obj_loader.h>
+
+namespace host {
+
+// Defined in the source generated from samples/round_crown.obj.
+extern const char default_crown_data[];
+extern const std::size_t default_crown_size;
+
+std::string_view default_crown_obj() { return {default_crown_data, default_crown_size}; }
+
+namespace {
+
+std::vector<std::string> split(const std::string &line)
+{
+    std::vector<std::string> tokens;
+    std::istringstream in(line);
+    std::string t;
+    while (in >> t)
+        tokens.push_back(t);
+    return tokens;
+}
+
+bool parse_number(const std::string &token, double &value)
+{
+    const char *s = token.c_str();
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtod(s, &end);
+    return end != s && *end == '\0' && std::isfinite(value);
+}
+
+bool parse_int(const std::string &token, long &value)
+{
+    const char *s = token.c_str();
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtol(s, &end, 10);
+    return end != s && *end == '\0' && errno == 0;
+}
+
+// One `f`/`l` corner: v, v/t, v//n or v/t/n; the vertex index must name a vertex already read
+// (counting from 1, or back from the last with a negative index).
+bool check_corner(const std::string &token, long vertices, std::string &why)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = token.find('/', start);
+        parts.push_back(token.substr(start, slash - start));
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    long v = 0;
+    if (parts.size() > 3 || !parse_int(parts[0], v) || v == 0) {
+        why = "bad corner \"" + token + "\"";
+        return false;
+    }
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        long other = 0;
+        if (!parts[i].empty() && !parse_int(parts[i], other)) {
+            why = "bad corner \"" + token + "\"";
+            return false;
+        }
+    }
+    if (v > vertices || v < -vertices) {
+        why = "corner \"" + token + "\" names vertex " + std::to_string(v) + " of " +
+              std::to_string(vertices) + " read so far";
+        return false;
+    }
+    return true;
+}
+
+const std::set<std::string> &ignored_statements()
+{
+    // Grouping, smoothing, materials and display attributes: nothing a crown envelope needs.
+    static const std::set<std::string> names = {
+        "g", "o", "s", "mg", "usemtl", "mtllib", "usemap", "maplib", "lod", "shadow_obj",
+        "trace_obj", "bevel", "c_interp", "d_interp", "vp", "p"};
+    return names;
+}
+
+const std::set<std::string> &freeform_statements()
+{
+    static const std::set<std::string> names = {
+        "cstype", "deg", "bmat", "step", "curv", "curv2", "surf", "parm", "trim", "hole",
+        "scrv", "sp", "end", "con", "ctech", "stech", "call", "csh"};
+    return names;
+}
+
+struct Counts {
+    std::size_t vertices = 0, faces = 0, lines = 0;
+};
+
+// Checks every statement and keeps those the OBJ parser should see, one normalised line each.
+bool prescan(std::string_view text, const std::string &name, std::string &kept, Counts &counts,
+             std::string &error)
+{
+    if (text.find('\0') != std::string_view::npos) {
+        error = name + ": not a text file";
+        return false;
+    }
+    std::size_t pos = 0;
+    long number = 0;
+    while (pos < text.size()) {
+        std::size_t nl = text.find('\n', pos);
+        if (nl == std::string_view::npos)
+            nl = text.size();
+        std::string line(text.substr(pos, nl - pos));
+        pos = nl + 1;
+        ++number;
+        const auto hash = line.find('#');
+        if (hash != std::string::npos)
+            line.resize(hash);
+        const std::vector<std::string> tokens = split(line);
+        if (tokens.empty())
+            continue;
+        const std::string &keyword = tokens[0];
+        const std::size_t args = tokens.size() - 1;
+        const std::string where = name + ":" + std::to_string(number) + ": ";
+        std::string why;
+
+        if (keyword == "v" || keyword == "vt" || keyword == "vn") {
+            // v: x y z, with an optional w or an r g b colour
+            const std::size_t min = keyword == "vt" ? 1 : 3;
+            const std::size_t max = keyword == "v" ? 7 : 3;
+            if (args < min || args > max) {
+                error = where + "\"" + keyword + "\" needs " + std::to_string(min) +
+                        (min == max ? "" : " to " + std::to_string(max)) + " numbers";
+                return false;
+            }
+            for (std::size_t i = 1; i < tokens.size(); ++i) {
+                double value = 0.0;
+                if (!parse_number(tokens[i], value)) {
+                    error = where + "\"" + tokens[i] + "\" is not a finite number";
+                    return false;
+                }
+            }
+            if (keyword == "v")
+                ++counts.vertices;
+        } else if (keyword == "f" || keyword == "l") {
+            const bool face = keyword == "f";
+            if (face && args < 3) {
+                error = where + "a face needs at least 3 corners";
+                return false;
+            }
+            if (face && args > 255) {
+                error = where + "a face of more than 255 corners";
+                return false;
+            }
+            if (!face && args < 2) {
+                error = where + "a line needs at least 2 points";
+                return false;
+            }
+            for (std::size_t i = 1; i < tokens.size(); ++i)
+                if (!check_corner(tokens[i], static_cast<long>(counts.vertices), why)) {
+                    error = where + why;
+                    return false;
+                }
+            ++(face ? counts.faces : counts.lines);
+        } else if (ignored_statements().count(keyword)) {
+            continue;
+        } else if (freeform_statements().count(keyword)) {
+            error = where + "free-form geometry (\"" + keyword + "\") is not supported";
+            return false;
+        } else {
+            error = where + "unknown statement \"" + keyword + "\"";
+            return false;
+        }
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            kept += tokens[i];
+            kept += i + 1 < tokens.size() ? ' ' : '\n';
+        }
+    }
+    return true;
+}
+
+std::string first_line(const std::string &text)
+{
+    const auto nl = text.find('\n');
+    return nl == std::string::npos ? text : text.substr(0, nl);
+}
+
+} // namespace
+
+bool load_obj_text(std::string_view text, const std::string &name, Layer &layer,
+                   std::string &error)
+{
+    layer.clear();
+    std::string kept;
+    Counts counts;
+    if (!prescan(text, name, kept, counts, error))
+        return false;
+
+    tinyobj::ObjReaderConfig config;
+    config.triangulate = false;
+    config.vertex_color = false;
+    tinyobj::ObjReader reader;
+    if (!reader.ParseFromString(kept, "", config)) {
+        error = name + ": " + first_line(reader.Error());
+        return false;
+    }
+    const tinyobj::attrib_t &attrib = reader.GetAttrib();
+    const std::size_t vertices = attrib.vertices.size() / 3;
+    for (std::size_t i = 0; i < vertices; ++i)
+        layer.add_point(Vec3{attrib.vertices[3 * i], attrib.vertices[3 * i + 1],
+                             attrib.vertices[3 * i + 2]});
+
+    auto corner = [&](const tinyobj::index_t &ix, std::vector<int> &points) {
+        if (ix.vertex_index < 0 || static_cast<std::size_t>(ix.vertex_index) >= vertices)
+            return false;
+        points.push_back(ix.vertex_index);
+        return true;
+    };
+    std::vector<std::vector<int>> lines;
+    bool ok = vertices == counts.vertices;
+    for (const tinyobj::shape_t &shape : reader.GetShapes()) {
+        std::size_t offset = 0;
+        for (const unsigned char n : shape.mesh.num_face_vertices) {
+            std::vector<int> points;
+            for (std::size_t k = 0; k < n && ok; ++k)
+                ok = corner(shape.mesh.indices[offset + k], points);
+            offset += n;
+            layer.add_polygon(ID_FACE, std::move(points));
+        }
+        offset = 0;
+        for (const int n : shape.lines.num_line_vertices) {
+            std::vector<int> points;
+            for (int k = 0; k < n && ok; ++k)
+                ok = corner(shape.lines.indices[offset + static_cast<std::size_t>(k)], points);
+            offset += static_cast<std::size_t>(n);
+            lines.push_back(std::move(points));
+        }
+    }
+    // Lines after all faces: the parser keeps the two apart.
+    for (std::vector<int> &points : lines) {
+        const HostID type = points.size() == 2 ? ID_FACE : ID_CURV;
+        layer.add_polygon(type, std::move(points));
+    }
+
+    if (!ok || layer.polygons.size() != counts.faces + counts.lines) {
+        layer.clear();
+        error = name + ": the file could not be read completely";
+        return false;
+    }
+    return true;
+}
+
+bool load_obj_file(const std::string &path, Layer &layer, std::string &error)
+{
+    layer.clear();
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = "cannot read " + path + ": it is a folder";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = "cannot read " + path + ": read error";
+        return false;
+    }
+    return load_obj_text(text, path, layer, error);
+}
+
+} // namespace host

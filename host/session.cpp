@@ -1,0 +1,198 @@
+#include "session.h"
+
+#include <type_traits>
+
+#include "edit_op.h"
+#include "host_services.h"
+
+namespace host {
+
+Session::Session() = default;
+
+Session::~Session()
+{
+    Binding bind(services_);
+    LWXPanelFuncs *xpanel = xpanel_service();
+    if (panel_ && xpanel && xpanel->destroy)
+        xpanel->destroy(panel_);
+    if (activated_ && tool_.tool && tool_.tool->done)
+        tool_.tool->done(tool_.instance);
+    module_.reset(); // shutdown and unload while the services are still bound
+}
+
+bool Session::attach(std::unique_ptr<Module> module)
+{
+    if (!module)
+        return false;
+    server_ = module->server("MeshEditTool");
+    if (!server_ || !server_->activate) {
+        error_ = module->name() + " has no \"MeshEditTool\" server";
+        return false;
+    }
+    module_ = std::move(module);
+    error_.clear();
+    return true;
+}
+
+bool Session::load(const std::string &module_path)
+{
+    if (module_) {
+        error_ = "a module is already loaded";
+        return false;
+    }
+    return attach(Module::open(module_path, error_));
+}
+
+bool Session::load(const ModuleDescriptor &linked, const std::string &name)
+{
+    if (module_) {
+        error_ = "a module is already loaded";
+        return false;
+    }
+    return attach(Module::linked(linked, name, error_));
+}
+
+std::string activation_message(int result, const Services &services)
+{
+    switch (result) {
+    case AFUNC_OK:
+        return "activated";
+    case AFUNC_BADVERSION:
+        return "the plug-in refused the host's interface version " +
+               std::to_string(HOST_INTERFACE_VERSION);
+    case AFUNC_BADGLOBAL: {
+        std::string names;
+        for (const std::string &name : services.refused())
+            names += (names.empty() ? "\"" : ", \"") + name + "\"";
+        if (names.empty())
+            return "the plug-in is missing a host service";
+        return "the plug-in is missing a host service: " + names + " (host generation " +
+               std::to_string(services.generation()) + ")";
+    }
+    default:
+        return "the plug-in's activation failed with code " + std::to_string(result);
+    }
+}
+
+int Session::activate(int generation, const std::vector<std::string> &withheld, long version)
+{
+    if (!module_ || !server_) {
+        error_ = "no module is loaded";
+        return -1;
+    }
+    // The refusals of this activation alone name what it missed.
+    services_.set_generation(generation);
+    for (const std::string &name : withheld)
+        services_.withhold(name);
+
+    Binding bind(services_);
+    LWMeshEditTool record{};
+    const int result = server_->activate(version, Services::global(), &record,
+                                         module_->server_data());
+    if (result != AFUNC_OK) {
+        error_ = module_->name() + ": " + activation_message(result, services_);
+        return result;
+    }
+    tool_ = record;
+    activated_ = tool_.tool != nullptr && tool_.build != nullptr;
+    if (!activated_) {
+        error_ = module_->name() + ": the activation left the tool's callbacks unset";
+        return -1;
+    }
+    error_.clear();
+    return result;
+}
+
+bool Session::ready(const char *what)
+{
+    if (activated_)
+        return true;
+    error_ = std::string("cannot ") + what + ": no tool is active";
+    return false;
+}
+
+void Session::set_step_hook(std::function<void(unsigned int)> hook)
+{
+    services_.step_hook = std::move(hook);
+}
+
+// Calls one of the tool's callbacks, with the services bound, after the host's checks; the
+// fallback answers when no tool is active or it left that callback unset.
+template <typename Fallback, typename Fn, typename... Args>
+auto Session::call(const char *what, Fallback fallback, Fn fn, Args... args)
+{
+    using Result = decltype(fn(tool_.instance, args...));
+    if (!ready(what) || !fn) {
+        if constexpr (std::is_void_v<Result>)
+            return;
+        else
+            return static_cast<Result>(fallback);
+    }
+    Binding bind(services_);
+    return fn(tool_.instance, args...);
+}
+
+LWToolFuncs *Session::funcs()
+{
+    static LWToolFuncs none{};
+    return tool_.tool ? tool_.tool : &none;
+}
+
+int Session::start()
+{
+    LWToolEvent ev{};
+    return call("start the tool", 0, funcs()->start, &ev);
+}
+
+void Session::event(int code) { call("send an event", 0, funcs()->event, code); }
+
+LWXPanelID Session::panel()
+{
+    if (!panel_made_ && ready("make the panel")) {
+        panel_ = call("make the panel", nullptr, funcs()->panel);
+        panel_made_ = true;
+    }
+    return panel_;
+}
+
+int Session::test() { return call("test the tool", LWT_TEST_NOTHING, tool_.test); }
+
+std::optional<std::string> Session::build()
+{
+    if (!ready("build"))
+        return error_;
+    Binding bind(services_);
+    // A build replaces what the last one made.
+    mesh_.foreground.clear();
+    journal_.clear();
+    EditOp op(mesh_, record_journal_ ? &journal_ : nullptr);
+    const char *result = tool_.build(tool_.instance, op.op());
+    rejected_ = op.rejected();
+    if (result)
+        return std::string(result);
+    return std::nullopt;
+}
+
+void Session::end(int keep) { call("end the tool", 0, tool_.end, keep); }
+
+const char *Session::help()
+{
+    LWToolEvent ev{};
+    return call("ask for help", nullptr, funcs()->help, &ev);
+}
+
+int Session::count()
+{
+    LWToolEvent ev{};
+    return call("count handles", 0, funcs()->count, &ev);
+}
+
+int Session::dirty() { return call("ask what is dirty", 0, funcs()->dirty); }
+
+void Session::draw()
+{
+    LWWireDrawAccess access{};
+    call("draw", 0, funcs()->draw, &access);
+}
+
+} // namespace host

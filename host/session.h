@@ -1,0 +1,101 @@
+// A host session: one plug-in module, one activated "MeshEditTool", one mesh. The session
+// drives the tool as the modeller does: the user picks the tool (start), events arrive, the
+// panel is made once, the host asks test() and builds when it answers 1.
+//
+//     host::Session s;
+//     std::string error;
+//     if (!s.load(path) || s.activate() != AFUNC_OK) fail(s.error());
+//     if (!host::load_obj_file("crown.obj", s.mesh().background, error)) fail(error);
+//     s.start();
+//     if (auto build_error = s.build()) fail(*build_error);
+//     if (!s.journal().write("journal.txt", error)) fail(error);
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "journal.h"
+#include "mesh.h"
+#include "module_loader.h"
+#include "plugin_api.h"
+#include "services.h"
+
+namespace host {
+
+class Session {
+public:
+    Session();
+    ~Session(); // destroys the panel, lets the tool free its memory, unloads the module
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    // ---- loading and activation; on failure error() holds a one-line description
+    bool load(const std::string &module_path);
+    bool load(const ModuleDescriptor &linked, const std::string &name = "linked plug-in");
+
+    // Activates the module's "MeshEditTool" server against a host of this generation, without
+    // the withheld services. Returns the activation result (AFUNC_OK, AFUNC_BADVERSION,
+    // AFUNC_BADGLOBAL, or another code of the plug-in), or -1 when there is nothing to activate.
+    int activate(int generation = 11, const std::vector<std::string> &withheld = {},
+                 long version = HOST_INTERFACE_VERSION);
+    bool activated() const { return activated_; }
+    const std::string &error() const { return error_; }
+
+    // ---- the tool, as the host drives it (each requires a successful activation)
+    int start();             // the user picks the tool
+    void event(int code);    // LWT_EVENT_DROP, LWT_EVENT_RESET, LWT_EVENT_ACTIVATE
+    LWXPanelID panel();      // calls the tool's panel callback the first time, then keeps it
+    int test();
+    // Clears the foreground and runs the tool's build in one edit operation. Returns the
+    // tool's error text, or nothing on success (or when the tool did nothing).
+    std::optional<std::string> build();
+    void drop() { event(LWT_EVENT_DROP); }
+    void end(int keep = 0);
+    const char *help();
+    int count();
+    int dirty();
+    void draw();
+
+    // ---- what the host keeps
+    Mesh &mesh() { return mesh_; }
+    const Journal &journal() const { return journal_; } // of the last build
+    // Calls of the last build the edit operation refused (unknown IDs, null data).
+    const std::vector<std::string> &rejected_calls() const { return rejected_; }
+    const std::vector<Message> &messages() const { return services_.messages; }
+    Services &services() { return services_; }
+    LWMeshEditTool &tool() { return tool_; }
+    const Module *module() const { return module_.get(); }
+
+    // Record the journal of each build (on by default).
+    void set_journal(bool on) { record_journal_ = on; }
+    // Runs on every progress step of a build, while the build is still running.
+    void set_step_hook(std::function<void(unsigned int done)> hook);
+
+private:
+    bool attach(std::unique_ptr<Module> module);
+    bool ready(const char *what);
+    LWToolFuncs *funcs(); // the tool's callbacks, or an empty table before activation
+    template <typename Fallback, typename Fn, typename... Args>
+    auto call(const char *what, Fallback fallback, Fn fn, Args... args);
+
+    Services services_;
+    std::unique_ptr<Module> module_;
+    const ServerRecord *server_ = nullptr;
+    LWMeshEditTool tool_{};
+    bool activated_ = false;
+    LWXPanelID panel_ = nullptr;
+    bool panel_made_ = false;
+    Mesh mesh_;
+    Journal journal_;
+    bool record_journal_ = true;
+    std::vector<std::string> rejected_;
+    std::string error_;
+};
+
+// The one-line explanation of an activation result.
+std::string activation_message(int result, const Services &services);
+
+} // namespace host

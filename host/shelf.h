@@ -1,0 +1,55 @@
+// The host's preset shelf: a folder holding <name>.preset (the client's record, one item per
+// line) and <name>.png (its thumbnail) for every preset.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "plugin_api.h"
+
+namespace host {
+
+// The shelf's folder: ~/.ramulon/shelf unless set.
+void set_shelf_dir(const std::filesystem::path &dir);
+std::filesystem::path shelf_dir();
+
+// The name the next added preset is stored under; without one the shelf picks "preset-N".
+void set_preset_name(const std::string &name);
+
+bool shelf_window_open();
+int shelf_subscriptions();
+
+// The next addPreset keeps the record and the thumbnail in last_addition() and writes no file:
+// how the host takes a picture of the tree without putting a preset on the shelf.
+void keep_next_preset_in_memory(bool on = true);
+
+// What the last addPreset wrote (or kept), or why it wrote nothing.
+struct shelf_addition {
+    bool added = false;
+    bool in_memory = false;
+    std::string name;
+    std::filesystem::path preset, thumbnail; // empty when kept in memory
+    std::string record, png;                 // the preset's text and the thumbnail's PNG bytes
+    std::string error;
+};
+const shelf_addition &last_addition();
+void forget_last_addition();
+int shelf_additions(); // presets added since the host started
+
+// The presets in the folder, by name.
+std::vector<std::string> list_presets();
+
+// A preset given by name (on the shelf) or as a file path.
+std::filesystem::path preset_file(const std::string &name_or_file);
+
+// Applies a preset to the most recent subscriber, asking its load_ok first. `problem` tells a
+// preset that could not be read or applied; when the read broke off part way (`applied` yet a
+// problem), the client kept what it had read and the problem names the bad line.
+struct preset_application {
+    bool applied = false;
+    std::string problem;
+};
+preset_application apply_preset(const std::string &name_or_file);
+
+} // namespace host

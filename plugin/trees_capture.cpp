@@ -1,0 +1,215 @@
+// The crown the user sketched in the background, and the start points scattered over it.
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "includes/area.h"
+#include "trees.h"
+#include "trees_internal.h"
+
+namespace ramulon {
+
+int num_polys = 0;
+face6_typ *poly_data = nullptr;
+int poly_num = 0;
+double min_distance = 0.0;
+int poly_capacity = 0;
+
+namespace {
+
+// Only plain faces of three or more points carry start points; curves, patches and
+// two-point lines do not.
+bool usable(const EDPolygonInfo *info) { return info->type == ID_FACE && info->numPnts >= 3; }
+
+// Ends the search list threaded through the start nodes, so that each chain holds only its
+// own start node.
+void unlink_search_list(wezel_typ *list)
+{
+    while (list) {
+        wezel_typ *following = list->next;
+        list->next = nullptr;
+        list = following;
+    }
+}
+
+// The sum 1 + q + ... + q^(k-1) of a chain's k planned step lengths, in units of the first.
+double step_sum(double q, int k)
+{
+    // Without growth every step is as long as the first; the closed form would be 0 / 0.
+    if (q == 1.0)
+        return k;
+    return (1.0 - std::pow(q, k)) / (1.0 - q);
+}
+
+} // namespace
+
+EDError check_for_nurbs(void *, const EDPolygonInfo *info)
+{
+    if (!usable(info))
+        num_polys--;
+    return EDERR_NONE;
+}
+
+EDError copy_BG(int count, MeshEditOp *op)
+{
+    free_BG();
+    poly_data = new (std::nothrow) face6_typ[std::max(count, 0)];
+    if (!poly_data)
+        return EDERR_NOMEMORY;
+    poly_capacity = std::max(count, 0);
+    poly_num = 0;
+    return op->polyScan(op->state, copy_poly, op, OPLYR_BG);
+}
+
+EDError copy_poly(void *userData, const EDPolygonInfo *info)
+{
+    if (!usable(info))
+        return EDERR_NONE;
+    // A scan that finds more usable polygons than were counted has nowhere to put them.
+    if (!poly_data || poly_num >= poly_capacity)
+        return EDERR_NONE;
+    auto *op = static_cast<MeshEditOp *>(userData);
+    face6_typ &f = poly_data[poly_num];
+    op->polyNormal(op->state, info->pol, &f.normal.x);
+    f.num = info->numPnts;
+    f.points.reset();
+    f.points.reset(new Cxyz[f.num]);
+    for (int j = 0; j < f.num; j++) {
+        const EDPointInfo *point = op->pointInfo(op->state, info->points[j]);
+        if (point)
+            f.points[j] = Cxyz(point->position[0], point->position[1], point->position[2]);
+    }
+    poly_num++;
+    return EDERR_NONE;
+}
+
+void free_BG()
+{
+    delete[] poly_data;
+    poly_data = nullptr;
+    poly_capacity = 0;
+    poly_num = 0;
+}
+
+double calc_height(const face6_typ *polygons, int n, const face6_typ **highest)
+{
+    double height = 0.0;
+    if (!polygons)
+        return height;
+    for (int i = 0; i < n; i++) {
+        const face6_typ &f = polygons[i];
+        if (!f.points)
+            continue;
+        for (int j = 0; j < f.num; j++)
+            if (f.points[j].y > height) {
+                height = f.points[j].y;
+                if (highest)
+                    *highest = &f;
+            }
+    }
+    return height;
+}
+
+bool check_pos(Cxyz p, double w, double d, wezel_typ *list, st_tree *t)
+{
+    if (t->relative_spacing != 0) {
+        d = std::fabs(d / w);
+        const int c = (static_cast<int>(std::trunc(w * 100)) + 100) / 2;
+        if (c <= 1)
+            return false;
+        if (losoj.z_zakresu(1, c) == 1)
+            return false;
+    }
+    for (const wezel_typ *n = list; n; n = n->next) {
+        if (n->pos.x > p.x + d)
+            return true;
+        if (n->pos.x > p.x - d && p.calc_distance(n->pos) < d)
+            return false;
+    }
+    return true;
+}
+
+void set_positions(int n, face6_typ *polygons, int m, st_tree *t)
+{
+    if (!galezie || !polygons || m < 1)
+        return;
+    n = std::min(n, galezie_count);
+    if (n < 1)
+        return;
+    const int k = growth_segments(t);
+    const int iterations = growth_iterations(t);
+
+    min_distance = t->distribution_power * std::sqrt(calc_area(polygons, m) / n);
+    const double q = t->bias / k + 1;
+    const double S = step_sum(q, k);
+    const double shortest = t->tree_height * 0.2 / (2.0 * k);
+
+    wezel_typ *list = nullptr;
+    try {
+        for (int gi = 0; gi < n; gi++) {
+            galaz_typ &g = galezie[gi];
+            int tries = 0;
+            int pick;
+            Cxyz p;
+            for (;;) {
+                pick = losoj.z_zakresu(0, m - 1);
+                p = losoj.z_polygonu(&polygons[pick]);
+                tries++;
+                if (tries > iterations)
+                    break;
+                const double spacing =
+                    min_distance / (static_cast<double>(tries) / iterations + 1);
+                if (check_pos(p, 1.0, spacing, list, t))
+                    break;
+            }
+
+            const Cxyz N = polygons[pick].normal;
+            const double jitter = losoj.z_zakresu(-t->tip_jitter, t->tip_jitter);
+            p = p.move(N * jitter);
+
+            wezel_typ *node = add_item(p, &list);
+            node->dir = !N;
+            node->thickness = t->branch_thickness;
+            g.first = node;
+            g.last = node;
+            g.thickness = t->branch_thickness;
+            g.normal = N;
+
+            if (p.y > t->tree_height * t->tree_center) {
+                g.high = 1;
+            } else {
+                g.high = 0;
+                g.grow_vect = ~Cxyz(0.0, t->branch_bend, 0.0);
+            }
+
+            // The path from the start point toward the trunk, which the planned steps cover.
+            double h = std::sqrt(p.x * p.x + p.z * p.z);
+            if (g.high == 1) {
+                const double e = p.y - (t->tree_center / 2) * t->tree_height;
+                h = std::sqrt(h * h + e * e);
+            } else {
+                const double a = std::fabs(t->branch_bend);
+                const double e = a * std::cos(a * 20 / 3.1415926535898) * h / 2;
+                h = std::sqrt(h * h + e * e);
+            }
+            g.step_len = h / S * 0.7;
+            if (g.step_len < shortest)
+                g.step_len = shortest;
+        }
+    } catch (...) {
+        unlink_search_list(list);
+        throw;
+    }
+    unlink_search_list(list);
+}
+
+void sort_positions(st_tree *t)
+{
+    const int n = chains_held(t);
+    for (int range = n; range > 1; range--)
+        for (int j = 1; j < range; j++)
+            if (galezie[j - 1].first->pos.y < galezie[j].first->pos.y)
+                swap_chains(galezie[j - 1], galezie[j]);
+}
+
+} // namespace ramulon

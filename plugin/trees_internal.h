@@ -1,0 +1,48 @@
+// Helpers shared by the growth files: the counts a tree can actually grow with, and the
+// nodes laid between two main nodes of a chain.
+#pragma once
+
+#include "branch.h"
+#include "includes/random.h"
+#include "st_tree.h"
+
+namespace ramulon {
+
+// A preset can carry counts no panel would let through. Where such a count would divide by
+// zero or make a loop meaningless, growth reads it as the panel's clamp would; every value
+// the panel can produce is used as it is.
+inline int growth_segments(const st_tree *t) { return t->num_segments < 1 ? 4 : t->num_segments; }
+inline int growth_sub_segments(const st_tree *t) { return t->sub_segments < 1 ? 1 : t->sub_segments; }
+inline int growth_iterations(const st_tree *t) { return t->iterations < 1 ? 1 : t->iterations; }
+inline int growth_chains(const st_tree *t) { return t->num_branches < 2 ? 2 : t->num_branches; }
+
+// Records allocated in poly_data by the last capture.
+extern int poly_capacity;
+
+// Chains actually held by galezie for the given record: never more than were allocated.
+int chains_held(const st_tree *t);
+
+// The box around each finished chain lets a joining branch pass over chains that lie farther
+// than one step away without walking their nodes. Positions of a finished chain never change;
+// a chain whose box was never noted is always walked.
+void note_chain_bounds(int index);
+void forget_chain_bounds();
+
+// Links a fresh main node after the chain's last node and makes it the chain's end.
+// Returns the node growth left before it.
+wezel_typ *append_main_node(galaz_typ *g);
+
+// Deflects a growth vector by two random angles between 2a/3 and a, each with a random sign:
+// the first about X (or about Z when the vector runs mostly along x), the second, doubled,
+// about Y. Draws angle, sign, angle, sign; an angle of 0 is not drawn, its sign still is.
+void crook(Cxyz &v, double a, random *rnd);
+
+// Lays s - 1 nodes between prev and the main node n that follows it, each one segment
+// delta beyond its predecessor plus a random jitter. A trunk's nodes keep the direction of
+// the node before them and jitter by min(|delta|, dt); a branch's jitter by |delta| and point
+// along their own segment.
+enum class sub_node_style { trunk, branch };
+void add_sub_nodes(wezel_typ *prev, wezel_typ *n, int s, double crookedness, sub_node_style style,
+                   random *rnd);
+
+} // namespace ramulon

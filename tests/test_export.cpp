@@ -1,0 +1,490 @@
+// The exporters: what reaches OBJ and glTF from a built layer (materials per surface, colours,
+// texture seams, split vertices, per-point data and its defaults, skeleton lines), and that a
+// write which cannot complete leaves nothing behind.
+#include <gtest/gtest.h>
+
+#include <tiny_obj_loader.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "export/export.h"
+#include "support/export_files.h"
+
+namespace ramulon {
+namespace {
+
+using Values = std::vector<float>;
+
+void set_vmap(host::Layer &layer, HostID type, const std::string &name, int point, Values v)
+{
+    auto &map = layer.vmaps[{type, name}];
+    map.dim = static_cast<int>(v.size());
+    map.values[point] = std::move(v);
+}
+
+void set_vpmap(host::Layer &layer, const std::string &name, int point, int polygon, Values v)
+{
+    auto &map = layer.vpmaps[{ID_TXUV, name}];
+    map.dim = 2;
+    map.values[{point, polygon}] = std::move(v);
+}
+
+// A short square tube as the solid output writes it: ring A (points 0-3, y = 0) and ring B
+// (points 4-7, y = 2), four "RM_trunk" quads tagged "Brown" of which quad 3 closes the texture
+// seam, and a cap on "RM_branch". Then one leaf quad (points 8-11) and one skeleton segment
+// without a surface (points 12, 13). Only ring B carries growth vectors and ages; only the tube
+// carries range values.
+host::Layer seam_tube()
+{
+    host::Layer layer;
+    const double corner[4][2] = {{-1, 1}, {1, 1}, {1, -1}, {-1, -1}};
+    for (double y : {0.0, 2.0})
+        for (const auto &c : corner)
+            layer.add_point({c[0], y, c[1]});
+    for (int i = 0; i < 4; ++i) {
+        const int j = (i + 1) % 4;
+        layer.add_polygon(ID_FACE, {i, j, 4 + j, 4 + i}, "RM_trunk");
+        layer.polygons.back().tags[ID_COLR] = "Brown";
+    }
+    layer.add_polygon(ID_FACE, {4, 5, 6, 7}, "RM_branch");
+    for (int i = 0; i < 4; ++i) {
+        set_vmap(layer, ID_TXUV, "RM_branch", i, {i * 0.25f, 0.0f});
+        set_vmap(layer, ID_TXUV, "RM_branch", 4 + i, {i * 0.25f, 0.5f});
+        set_vmap(layer, ID_WGHT, "RM_range", i, {0.1f * static_cast<float>(i)});
+        set_vmap(layer, ID_WGHT, "RM_range", 4 + i, {0.5f});
+        set_vmap(layer, ID_RMVT, "RM_vectors", 4 + i, {0.0f, 2.0f, 0.0f});
+        set_vmap(layer, ID_RMLD, "RM_density", 4 + i, {3.0f, 8.0f});
+    }
+    set_vpmap(layer, "RM_branch", 4, 3, {1.0f, 0.5f});
+    set_vpmap(layer, "RM_branch", 0, 3, {1.0f, 0.0f});
+
+    const float leaf_uv[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
+    for (int i = 0; i < 4; ++i) {
+        const int p = layer.add_point({5.0 + leaf_uv[i][0], 3.0, leaf_uv[i][1]});
+        set_vmap(layer, ID_TXUV, "RM_leaf", p, {leaf_uv[i][0], leaf_uv[i][1]});
+        set_vmap(layer, ID_TXUV, "RM_all_leaves", p, {leaf_uv[i][0] / 3, 2.0f / 3 + leaf_uv[i][1] / 3});
+        set_vmap(layer, ID_WGHT, "RM_thick", p, {0.25f});
+    }
+    layer.add_polygon(ID_FACE, {8, 9, 10, 11}, "VF_leaf");
+    layer.polygons.back().tags[ID_COLR] = "Green";
+
+    const int a = layer.add_point({0, 5, 0});
+    const int b = layer.add_point({0, 6, 0});
+    layer.add_polygon(ID_FACE, {a, b});
+    return layer;
+}
+
+// ------------------------------------------------------------------------------------ OBJ
+
+struct ObjFile {
+    tinyobj::attrib_t attrib;
+    std::vector<tinyobj::shape_t> shapes;
+    std::vector<tinyobj::material_t> materials;
+
+    explicit ObjFile(const std::string &path)
+    {
+        std::string warn, err;
+        const std::string dir = path.substr(0, path.rfind('/') + 1);
+        EXPECT_TRUE(tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, path.c_str(),
+                                     dir.c_str(), false))
+            << err;
+        EXPECT_TRUE(warn.empty()) << warn;
+    }
+
+    int material(const std::string &name) const
+    {
+        for (std::size_t m = 0; m < materials.size(); ++m)
+            if (materials[m].name == name)
+                return static_cast<int>(m);
+        return -1;
+    }
+
+    // Faces per material name, over all shapes.
+    std::map<std::string, int> faces_per_material() const
+    {
+        std::map<std::string, int> out;
+        for (const auto &shape : shapes)
+            for (int id : shape.mesh.material_ids)
+                out[id >= 0 ? materials[static_cast<std::size_t>(id)].name : "(none)"] += 1;
+        return out;
+    }
+
+    // The texture coordinate of corner c of face f (faces counted over all shapes in order).
+    std::pair<double, double> uv(std::size_t face, std::size_t c) const
+    {
+        std::size_t offset = 0, f = 0;
+        for (const auto &shape : shapes)
+            for (std::size_t k = 0; k < shape.mesh.num_face_vertices.size(); ++k, ++f) {
+                if (f == face) {
+                    const int t = shape.mesh.indices[offset + c].texcoord_index;
+                    if (t < 0)
+                        return {NAN, NAN};
+                    return {attrib.texcoords[2 * static_cast<std::size_t>(t)],
+                            attrib.texcoords[2 * static_cast<std::size_t>(t) + 1]};
+                }
+                offset += shape.mesh.num_face_vertices[k];
+            }
+        return {NAN, NAN};
+    }
+};
+
+std::map<std::string, int> faces_per_surface(const host::Layer &layer)
+{
+    std::map<std::string, int> out;
+    for (const auto &poly : layer.polygons)
+        if (poly.points.size() >= 3)
+            out[poly.surface.value_or("Default")] += 1;
+    return out;
+}
+
+TEST(ExportObj, MaterialsQuadsLinesAndSeams)
+{
+    ScratchDir dir;
+    const host::Layer layer = seam_tube();
+    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")), "");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.mtl", "tree.obj"}));
+
+    ObjFile obj(dir.file("tree.obj"));
+    EXPECT_EQ(obj.faces_per_material(), faces_per_surface(layer));
+    ASSERT_EQ(obj.attrib.vertices.size(), 3 * layer.points.size());
+    for (std::size_t i = 0; i < layer.points.size(); ++i) // positions survive exactly
+        EXPECT_EQ(obj.attrib.vertices[3 * i + 1], layer.points[i].y);
+    for (const auto &shape : obj.shapes)
+        for (unsigned char n : shape.mesh.num_face_vertices)
+            EXPECT_EQ(n, 4);
+
+    // The skeleton segment is a line in the default material.
+    int line_count = 0;
+    for (const auto &shape : obj.shapes)
+        line_count += static_cast<int>(shape.lines.num_line_vertices.size());
+    EXPECT_EQ(line_count, 1);
+    EXPECT_GE(obj.material("Default"), 0);
+
+    // Point 4 (ring B, index 0) is corner 3 of quad 0 with u = 0 and corner 2 of the seam quad
+    // with u = 1; point 0 likewise at v = 0.
+    EXPECT_EQ(obj.uv(0, 3), std::make_pair(0.0, 0.5));
+    EXPECT_EQ(obj.uv(3, 2), std::make_pair(1.0, 0.5));
+    EXPECT_EQ(obj.uv(3, 1), std::make_pair(1.0, 0.0));
+    EXPECT_EQ(obj.uv(3, 0), std::make_pair(0.75, 0.0));
+    // The leaf takes its own texture map, not the tube's.
+    EXPECT_EQ(obj.uv(5, 1), std::make_pair(0.0, 1.0));
+    EXPECT_EQ(obj.uv(5, 3), std::make_pair(1.0, 0.0));
+
+    // Colours from the sketch tags; a surface without one is the default grey.
+    const auto &trunk = obj.materials[static_cast<std::size_t>(obj.material("RM_trunk"))];
+    const auto &leaf = obj.materials[static_cast<std::size_t>(obj.material("VF_leaf"))];
+    const auto &cap = obj.materials[static_cast<std::size_t>(obj.material("RM_branch"))];
+    EXPECT_GT(trunk.diffuse[0], trunk.diffuse[2]); // brown
+    EXPECT_GT(leaf.diffuse[1], leaf.diffuse[0]);   // green
+    EXPECT_EQ(cap.diffuse[0], cap.diffuse[1]);     // grey
+    EXPECT_EQ(cap.diffuse[1], cap.diffuse[2]);
+}
+
+TEST(ExportObj, PolygonsWithoutAnyTextureValueHaveNoTextureIndices)
+{
+    ScratchDir dir;
+    host::Layer layer;
+    for (int i = 0; i < 3; ++i)
+        layer.add_point({static_cast<double>(i), 0, i == 1 ? 1.0 : 0.0});
+    layer.add_polygon(ID_PTCH, {0, 1, 2}, "RM_root");
+    ASSERT_EQ(exporter::write_obj(layer, dir.file("t.obj")), "");
+    ObjFile obj(dir.file("t.obj"));
+    EXPECT_TRUE(obj.attrib.texcoords.empty());
+    EXPECT_EQ(obj.faces_per_material(), (std::map<std::string, int>{{"RM_root", 1}}));
+}
+
+// ----------------------------------------------------------------------------------- glTF
+
+struct GltfPrimitive {
+    const tinygltf::Primitive *prim = nullptr;
+    std::vector<unsigned> indices;
+    std::map<std::string, std::vector<float>> attributes;
+};
+
+// The primitives of the only mesh, by material name and mode.
+std::map<std::pair<std::string, int>, GltfPrimitive> primitives(const tinygltf::Model &model)
+{
+    std::map<std::pair<std::string, int>, GltfPrimitive> out;
+    EXPECT_EQ(model.meshes.size(), 1u);
+    for (const auto &prim : model.meshes.at(0).primitives) {
+        GltfPrimitive p;
+        p.prim = &prim;
+        p.indices = accessor_indices(model, prim.indices);
+        for (const auto &[name, accessor] : prim.attributes)
+            p.attributes[name] = accessor_floats(model, accessor);
+        const std::string material = model.materials.at(static_cast<std::size_t>(prim.material)).name;
+        EXPECT_TRUE(out.emplace(std::make_pair(material, prim.mode), p).second);
+    }
+    return out;
+}
+
+// The vertices of a primitive that sit at a position.
+std::vector<std::size_t> vertices_at(const GltfPrimitive &p, const host::Vec3 &at)
+{
+    std::vector<std::size_t> out;
+    const auto &pos = p.attributes.at("POSITION");
+    for (std::size_t v = 0; v * 3 < pos.size(); ++v)
+        if (pos[3 * v] == static_cast<float>(at.x) && pos[3 * v + 1] == static_cast<float>(at.y) &&
+            pos[3 * v + 2] == static_cast<float>(at.z))
+            out.push_back(v);
+    return out;
+}
+
+Values attribute(const GltfPrimitive &p, const std::string &name, std::size_t vertex, int dim)
+{
+    const auto &all = p.attributes.at(name);
+    return Values(all.begin() + static_cast<long>(vertex) * dim,
+                  all.begin() + static_cast<long>(vertex + 1) * dim);
+}
+
+class ExportGltf : public testing::TestWithParam<const char *> {};
+
+TEST_P(ExportGltf, PrimitivesSeamsAttributesAndDefaults)
+{
+    ScratchDir dir;
+    const host::Layer layer = seam_tube();
+    const std::string path = dir.file(std::string("tree") + GetParam());
+    ASSERT_EQ(GetParam() == std::string(".glb") ? exporter::write_glb(layer, path)
+                                                : exporter::write_gltf(layer, path),
+              "");
+    const std::vector<std::string> written = GetParam() == std::string(".glb")
+                                                 ? std::vector<std::string>{"tree.glb"}
+                                                 : std::vector<std::string>{"tree.bin", "tree.gltf"};
+    EXPECT_EQ(dir.entries(), written);
+    tinygltf::Model model;
+    ASSERT_TRUE(load_gltf(path, model));
+    const auto prims = primitives(model);
+    ASSERT_EQ(prims.size(), 4u);
+
+    // The tube: 8 points, two of them split by their seam values; 4 quads as 8 triangles.
+    const GltfPrimitive &tube = prims.at({"RM_trunk", TINYGLTF_MODE_TRIANGLES});
+    EXPECT_EQ(tube.attributes.at("POSITION").size(), 10u * 3);
+    EXPECT_EQ(tube.indices.size(), 24u);
+    EXPECT_FALSE(tube.attributes.count("TEXCOORD_1"));
+    const auto ring_b0 = vertices_at(tube, layer.points[4]);
+    ASSERT_EQ(ring_b0.size(), 2u);
+    std::set<std::pair<float, float>> seen;
+    for (std::size_t v : ring_b0) {
+        const Values uv = attribute(tube, "TEXCOORD_0", v, 2);
+        seen.insert({uv[0], uv[1]});
+        // Values that do not differ by polygon are not split.
+        EXPECT_EQ(attribute(tube, "_RM_RANGE", v, 1), Values{0.5f});
+        EXPECT_EQ(attribute(tube, "_RM_VECTORS", v, 3), (Values{0, 2, 0}));
+        EXPECT_EQ(attribute(tube, "_RM_DENSITY", v, 2), (Values{3, 8}));
+    }
+    // glTF counts v from the top of the image.
+    EXPECT_EQ(seen, (std::set<std::pair<float, float>>{{0.0f, 0.5f}, {1.0f, 0.5f}}));
+    // Ring A has no growth vector or age: zeros.
+    const auto ring_a2 = vertices_at(tube, layer.points[2]);
+    ASSERT_EQ(ring_a2.size(), 1u);
+    EXPECT_EQ(attribute(tube, "_RM_VECTORS", ring_a2[0], 3), (Values{0, 0, 0}));
+    EXPECT_EQ(attribute(tube, "_RM_DENSITY", ring_a2[0], 2), (Values{0, 0}));
+    EXPECT_EQ(attribute(tube, "_RM_RANGE", ring_a2[0], 1), Values{0.2f});
+    EXPECT_EQ(attribute(tube, "TEXCOORD_0", ring_a2[0], 2), (Values{0.5f, 1.0f}));
+    // Smooth unit normals, pointing out of the tube at its corners.
+    const Values n = attribute(tube, "NORMAL", ring_a2[0], 3);
+    EXPECT_NEAR(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 1.0, 1e-6);
+    EXPECT_GT(n[0], 0.0f);
+    EXPECT_LT(n[2], 0.0f);
+    // Every triangle keeps the winding of its quad (its normal points away from the axis).
+    const auto &pos = tube.attributes.at("POSITION");
+    for (std::size_t t = 0; t < tube.indices.size(); t += 3) {
+        const float *a = &pos[3 * tube.indices[t]], *b = &pos[3 * tube.indices[t + 1]],
+                    *c = &pos[3 * tube.indices[t + 2]];
+        const float ux = b[0] - a[0], uz = b[2] - a[2], vx = c[0] - a[0], vz = c[2] - a[2];
+        const float uy = b[1] - a[1], vy = c[1] - a[1];
+        const float nx = uy * vz - uz * vy, nz = ux * vy - uy * vx;
+        EXPECT_GT(nx * (a[0] + b[0] + c[0]) + nz * (a[2] + b[2] + c[2]), 0.0f) << "triangle " << t / 3;
+    }
+
+    // The leaf: its own texture, the atlas as the second set, its thickness, a default range.
+    const GltfPrimitive &leaf = prims.at({"VF_leaf", TINYGLTF_MODE_TRIANGLES});
+    EXPECT_EQ(leaf.attributes.at("POSITION").size(), 4u * 3);
+    const auto tip = vertices_at(leaf, layer.points[9]);
+    ASSERT_EQ(tip.size(), 1u);
+    EXPECT_EQ(attribute(leaf, "TEXCOORD_0", tip[0], 2), (Values{0.0f, 0.0f}));
+    EXPECT_EQ(attribute(leaf, "TEXCOORD_1", tip[0], 2), (Values{0.0f, 1.0f - (2.0f / 3 + 1.0f / 3)}));
+    EXPECT_EQ(attribute(leaf, "_RM_THICK", tip[0], 1), Values{0.25f});
+    EXPECT_EQ(attribute(leaf, "_RM_RANGE", tip[0], 1), Values{0.0f});
+    const auto &leaf_material = model.materials[static_cast<std::size_t>(leaf.prim->material)];
+    EXPECT_TRUE(leaf_material.doubleSided);
+    EXPECT_GT(leaf_material.pbrMetallicRoughness.baseColorFactor[1],
+              leaf_material.pbrMetallicRoughness.baseColorFactor[0]);
+
+    // The skeleton segment: a line, without normals.
+    const GltfPrimitive &line = prims.at({"Default", TINYGLTF_MODE_LINE});
+    EXPECT_EQ(line.indices.size(), 2u);
+    EXPECT_FALSE(line.attributes.count("NORMAL"));
+    EXPECT_EQ(prims.count({"RM_branch", TINYGLTF_MODE_TRIANGLES}), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ExportGltf, testing::Values(".gltf", ".glb"));
+
+TEST(ExportGltfEdges, EmptyLayerAndSkeletonOnly)
+{
+    ScratchDir dir;
+    host::Layer empty;
+    ASSERT_EQ(exporter::write_gltf(empty, dir.file("empty.gltf")), "");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"empty.gltf"}); // no buffer, no .bin
+    tinygltf::Model model;
+    ASSERT_TRUE(load_gltf(dir.file("empty.gltf"), model));
+    EXPECT_TRUE(model.meshes.empty());
+
+    // A skeleton only: one LINES primitive with nothing but positions, two indices per segment.
+    host::Layer skeleton;
+    for (int i = 0; i < 4; ++i)
+        skeleton.add_point({0, static_cast<double>(i), 0});
+    skeleton.add_polygon(ID_FACE, {0, 1});
+    skeleton.add_polygon(ID_FACE, {1, 2});
+    skeleton.add_polygon(ID_FACE, {1, 3});
+    ASSERT_EQ(exporter::write_glb(skeleton, dir.file("skeleton.glb")), "");
+    tinygltf::Model lines;
+    ASSERT_TRUE(load_gltf(dir.file("skeleton.glb"), lines));
+    const auto prims = primitives(lines);
+    ASSERT_EQ(prims.size(), 1u);
+    const GltfPrimitive &p = prims.begin()->second;
+    EXPECT_EQ(p.prim->mode, TINYGLTF_MODE_LINE);
+    EXPECT_EQ(p.attributes.size(), 1u);
+    EXPECT_EQ(p.indices, (std::vector<unsigned>{0, 1, 1, 2, 1, 3}));
+}
+
+TEST(ExportGltfEdges, LargeMeshesSwitchToWideIndices)
+{
+    // 65536 vertices cannot use 16-bit indices (65535 is the restart value).
+    ScratchDir dir;
+    host::Layer layer;
+    for (int i = 0; i < 65536; ++i)
+        layer.add_point({static_cast<double>(i), 0, 0});
+    for (int i = 0; i + 1 < 65536; i += 2)
+        layer.add_polygon(ID_FACE, {i, i + 1});
+    ASSERT_EQ(exporter::write_glb(layer, dir.file("wide.glb")), "");
+    tinygltf::Model model;
+    ASSERT_TRUE(load_gltf(dir.file("wide.glb"), model));
+    const auto &prim = model.meshes.at(0).primitives.at(0);
+    EXPECT_EQ(model.accessors[static_cast<std::size_t>(prim.indices)].componentType,
+              TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT);
+    EXPECT_EQ(accessor_indices(model, prim.indices).back(), 65535u);
+}
+
+// ------------------------------------------------------------------------------ bad paths
+
+std::string write_as(const host::Layer &layer, const std::string &path)
+{
+    const std::string ext = path.substr(path.rfind('.'));
+    return ext == ".obj" ? exporter::write_obj(layer, path)
+           : ext == ".glb" ? exporter::write_glb(layer, path)
+                           : exporter::write_gltf(layer, path);
+}
+
+TEST(ExportBadPaths, MissingOrUnwritableFolderLeavesNothing)
+{
+    ScratchDir dir;
+    const host::Layer layer = seam_tube();
+    std::ofstream(dir.file("file")) << "not a folder";
+    for (const char *name : {"tree.obj", "tree.gltf", "tree.glb"}) {
+        const std::string missing = dir.file(std::string("missing/") + name);
+        const std::string error = write_as(layer, missing);
+        EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+        EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+        EXPECT_FALSE(write_as(layer, dir.file(std::string("file/") + name)).empty());
+    }
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"file"});
+
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not stop root";
+    const std::string locked = dir.file("locked");
+    std::filesystem::create_directory(locked);
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    for (const char *name : {"/tree.obj", "/tree.gltf", "/tree.glb"})
+        EXPECT_NE(write_as(layer, locked + name).find("Permission denied"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(locked));
+}
+
+TEST(ExportBadPaths, PairsAppearTogetherOrNotAtAll)
+{
+    // The second file of a pair cannot be placed (a folder holds its name): the first one is
+    // taken back and an earlier file of that name is restored.
+    ScratchDir dir;
+    const host::Layer layer = seam_tube();
+    std::filesystem::create_directory(dir.file("tree.gltf"));
+    std::ofstream(dir.file("tree.bin")) << "earlier";
+    EXPECT_FALSE(exporter::write_gltf(layer, dir.file("tree.gltf")).empty());
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.bin", "tree.gltf"}));
+    std::stringstream earlier;
+    earlier << std::ifstream(dir.file("tree.bin")).rdbuf();
+    EXPECT_EQ(earlier.str(), "earlier");
+
+    std::filesystem::create_directory(dir.file("tree.obj"));
+    EXPECT_FALSE(exporter::write_obj(layer, dir.file("tree.obj")).empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("tree.mtl")));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.bin", "tree.gltf", "tree.obj"}));
+}
+
+TEST(ExportBadPaths, CorruptLayerIsRefused)
+{
+    ScratchDir dir;
+    host::Layer layer;
+    layer.add_point({0, 0, 0});
+    layer.add_polygon(ID_FACE, {0, 1, 2});
+    EXPECT_NE(exporter::write_glb(layer, dir.file("bad.glb")).find("point 1"), std::string::npos);
+    EXPECT_NE(exporter::write_obj(layer, dir.file("bad.obj")).find("point 1"), std::string::npos);
+    EXPECT_TRUE(dir.entries().empty());
+}
+
+// ---------------------------------------------------------------------- real trees
+
+// Counts of a real build survive both formats: faces per surface in OBJ, triangles per
+// surface in glTF, and every seam corner of the tubes and root joints gets its own u.
+TEST(ExportRealTree, PolygonalTreeKeepsSurfacesAndSeams)
+{
+    host::Layer layer;
+    std::string error;
+    if (!build_real_tree({"render_type=1"}, layer, error))
+        GTEST_SKIP() << "no tree from the module: " << error;
+    ASSERT_FALSE(layer.polygons.empty());
+
+    ScratchDir dir;
+    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")), "");
+    ObjFile obj(dir.file("tree.obj"));
+    EXPECT_EQ(obj.faces_per_material(), faces_per_surface(layer));
+
+    // Faces keep the layer's order, so face k is the k-th polygon of three or more corners.
+    std::vector<std::size_t> face_of(layer.polygons.size(), 0);
+    std::size_t faces = 0;
+    for (std::size_t p = 0; p < layer.polygons.size(); ++p)
+        if (layer.polygons[p].points.size() >= 3)
+            face_of[p] = faces++;
+    const auto seams = layer.vpmaps.find({ID_TXUV, "RM_branch"});
+    ASSERT_NE(seams, layer.vpmaps.end());
+    for (const auto &[key, value] : seams->second.values) {
+        const auto &poly = layer.polygons[static_cast<std::size_t>(key.second)];
+        const auto corner = std::find(poly.points.begin(), poly.points.end(), key.first);
+        ASSERT_NE(corner, poly.points.end());
+        const auto uv = obj.uv(face_of[static_cast<std::size_t>(key.second)],
+                               static_cast<std::size_t>(corner - poly.points.begin()));
+        EXPECT_EQ(uv.first, value[0]);
+        EXPECT_EQ(uv.second, value[1]);
+    }
+
+    ASSERT_EQ(exporter::write_glb(layer, dir.file("tree.glb")), "");
+    tinygltf::Model model;
+    ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
+    std::map<std::string, std::size_t> triangles, expected;
+    for (const auto &poly : layer.polygons)
+        if (poly.points.size() >= 3)
+            expected[poly.surface.value_or("Default")] += poly.points.size() - 2;
+    for (const auto &[key, p] : primitives(model))
+        if (key.second == TINYGLTF_MODE_TRIANGLES)
+            triangles[key.first] += p.indices.size() / 3;
+    EXPECT_EQ(triangles, expected);
+}
+
+} // namespace
+} // namespace ramulon

@@ -1,0 +1,99 @@
+// End to end through the command line: skeleton, polygonal and SubD trees of the built-in crown
+// written as .glb and .gltf pass the Khronos glTF validator without errors, and the OBJ comes
+// with its materials. Skipped where node or the validator (tools/gltf-validate) is missing.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/export_files.h"
+
+namespace ramulon {
+namespace {
+
+const std::string validator_dir = std::string(RAMULON_SOURCE_DIR) + "/tools/gltf-validate";
+
+std::string read_file(const std::string &path)
+{
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+// Runs a shell command with its output captured; returns its exit status.
+int run(const std::string &command, const std::string &log, std::string &output)
+{
+    const int status = std::system((command + " >" + log + " 2>&1").c_str());
+    output = read_file(log);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool validator_ready(std::string &why)
+{
+    if (std::system("node --version >/dev/null 2>&1") != 0) {
+        why = "node is not installed";
+        return false;
+    }
+    if (!std::filesystem::exists(validator_dir + "/node_modules/gltf-validator/package.json")) {
+        why = "the validator is not installed (tools/gltf-validate/install.sh)";
+        return false;
+    }
+    return true;
+}
+
+TEST(ExportValidate, TreesOfEveryRenderTypePassTheValidator)
+{
+    std::string why;
+    if (!validator_ready(why))
+        GTEST_SKIP() << why;
+    ScratchDir dir;
+    std::string files, output;
+    for (const char *render : {"0", "1", "2"})
+        for (const char *ext : {".glb", ".gltf", ".obj"}) {
+            const std::string out = dir.file(std::string("tree") + render + ext);
+            const std::string command = std::string(RAMULON_CLI) + " build --set render_type=" +
+                                        render + " --output " + out;
+            ASSERT_EQ(run(command, dir.file("cli.log"), output), 0) << command << "\n" << output;
+            ASSERT_TRUE(std::filesystem::exists(out)) << output;
+            if (std::string(ext) != ".obj")
+                files += " " + out;
+        }
+    // The OBJ comes with its material library; the skeleton's segments use the default.
+    EXPECT_NE(read_file(dir.file("tree0.mtl")).find("newmtl Default"), std::string::npos);
+    EXPECT_NE(read_file(dir.file("tree1.mtl")).find("newmtl RM_trunk"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("tree1.bin")));
+
+    const int status = run("node " + validator_dir + "/validate.js" + files, dir.file("validate.log"), output);
+    EXPECT_EQ(status, 0) << output;
+}
+
+TEST(ExportValidate, ValidatorRejectsABrokenFile)
+{
+    std::string why;
+    if (!validator_ready(why))
+        GTEST_SKIP() << why;
+    ScratchDir dir;
+    std::ofstream(dir.file("broken.gltf")) << R"({"asset":{"version":"2.0"},"accessors":[{"count":1}]})";
+    std::string output;
+    EXPECT_EQ(run("node " + validator_dir + "/validate.js " + dir.file("broken.gltf"),
+                  dir.file("validate.log"), output),
+              1)
+        << output;
+}
+
+TEST(ExportValidate, UnknownExtensionListsTheFormats)
+{
+    ScratchDir dir;
+    std::string output;
+    EXPECT_NE(run(std::string(RAMULON_CLI) + " build --output " + dir.file("tree.stl"),
+                  dir.file("cli.log"), output),
+              0);
+    for (const char *ext : {".glb", ".gltf", ".obj"})
+        EXPECT_NE(output.find(ext), std::string::npos) << output;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("tree.stl")));
+}
+
+} // namespace
+} // namespace ramulon

@@ -1,0 +1,594 @@
+// The stand-in modeller: the mesh behind the edit operation, the call journal, OBJ crowns,
+// services, module loading and the session that drives the tool.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <link.h>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "host/edit_op.h"
+#include "host/journal.h"
+#include "host/obj_loader.h"
+#include "host/session.h"
+#include "tool.h"
+#include "trees.h"
+
+namespace ramulon {
+void *Startup();
+void Shutdown(void *serverData);
+const ServerRecord *server_records();
+} // namespace ramulon
+
+namespace ramulon {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string module_file(const char *name) { return std::string(RAMULON_MODULE_DIR) + "/" + name; }
+
+std::string sample_file(const char *name)
+{
+    return std::string(RAMULON_SOURCE_DIR) + "/samples/" + name;
+}
+
+// A folder of its own for files a test writes, removed afterwards.
+struct TempDir {
+    std::string path;
+    TempDir()
+    {
+        std::string pattern = (fs::temp_directory_path() / "ramulon_host_XXXXXX").string();
+        path = mkdtemp(pattern.data());
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string file(const std::string &name) const { return path + "/" + name; }
+    std::string write(const std::string &name, const std::string &text) const
+    {
+        std::ofstream(file(name), std::ios::binary) << text;
+        return file(name);
+    }
+};
+
+// The plug-in linked into this test program, so its globals (tt, updated) can be inspected.
+const ModuleDescriptor &linked_plugin()
+{
+    static const ModuleDescriptor descriptor{HOST_MODULE_SYNC, HOST_INTERFACE_VERSION, Startup,
+                                             Shutdown, server_records()};
+    return descriptor;
+}
+
+// Loads and activates the linked plug-in, quietly, and picks the tool.
+bool start_linked(host::Session &s)
+{
+    s.services().echo_messages = false;
+    if (!s.load(linked_plugin()) || s.activate() != AFUNC_OK)
+        return false;
+    return s.start() == 1;
+}
+
+// A background of `triangles` triangles side by side plus `segments` two-point polygons.
+void small_background(host::Layer &bg, int triangles, int segments)
+{
+    bg.clear();
+    for (int i = 0; i < triangles; ++i) {
+        const double x = i * 1.0;
+        const int a = bg.add_point({x, 3.0, 0.0});
+        const int b = bg.add_point({x + 1.0, 3.0, 0.0});
+        const int c = bg.add_point({x + 0.5, 5.0, 0.5});
+        bg.add_polygon(ID_FACE, {a, b, c});
+    }
+    for (int i = 0; i < segments; ++i) {
+        const int a = bg.add_point({0.0, 1.0 * i, 2.0});
+        const int b = bg.add_point({1.0, 1.0 * i, 2.0});
+        bg.add_polygon(ID_FACE, {a, b});
+    }
+}
+
+// ------------------------------------------------------------------ mesh, edit op, journal
+
+TEST(Journal, EveryCallHasItsLineFormat)
+{
+    host::Mesh mesh;
+    host::Journal journal;
+    host::EditOp edit(mesh, &journal);
+    MeshEditOp *op = edit.op();
+
+    double a[3] = {0.1, -2.5, 3.0};
+    double b[3] = {1e-7, 0.0, 123456.789};
+    LWPntID p0 = op->addPoint(op->state, a);
+    LWPntID p1 = op->addPoint(op->state, b);
+    LWPntID pts[2] = {p1, p0};
+    LWPolID f0 = op->addFace(op->state, nullptr, 2, pts);
+    LWPntID quad[4] = {p0, p1, p1, p0};
+    LWPolID f1 = op->addPoly(op->state, ID_PTCH, nullptr, "RM_trunk", 4, quad);
+    op->polTag(op->state, f1, ID_COLR, "Brown");
+    float uv[2] = {0.1f, 0.25f};
+    op->pntVMap(op->state, p1, ID_TXUV, "RM_branch", 2, uv);
+    float w[1] = {1.0f / 3.0f};
+    op->pntVMap(op->state, p0, ID_WGHT, "RM_range", 1, w);
+    float seam[2] = {1.0f, 0.7f};
+    op->pntVPMap(op->state, p0, f0, ID_TXUV, "RM_branch", 2, seam);
+
+    const std::vector<std::string> expected = {
+        "addPoint 0 0.10000000000000001 -2.5 3",
+        "addPoint 1 9.9999999999999995e-08 0 123456.789",
+        "addFace 0 - 2 1 0",
+        "addPoly 1 PTCH RM_trunk 4 0 1 1 0",
+        "polTag 1 COLR Brown",
+        "pntVMap 1 TXUV RM_branch 2 0.100000001 0.25",
+        "pntVMap 0 WGHT RM_range 1 0.333333343",
+        "pntVPMap 0 0 TXUV RM_branch 2 1 0.699999988",
+    };
+    EXPECT_EQ(journal.lines(), expected);
+    EXPECT_TRUE(edit.rejected().empty());
+
+    // What the journal says is also what the mesh holds.
+    const host::Layer &fg = mesh.foreground;
+    ASSERT_EQ(fg.polygons.size(), 2u);
+    EXPECT_FALSE(fg.polygons[0].surface.has_value());
+    EXPECT_EQ(fg.polygons[1].type, ID_PTCH);
+    EXPECT_EQ(fg.polygons[1].tags.at(ID_COLR), "Brown");
+    const auto &tex = fg.vmaps.at({ID_TXUV, "RM_branch"});
+    EXPECT_EQ(tex.dim, 2);
+    EXPECT_EQ(tex.values.at(1), (std::vector<float>{0.1f, 0.25f}));
+    EXPECT_EQ(fg.vpmaps.at({ID_TXUV, "RM_branch"}).values.at({0, 0}),
+              (std::vector<float>{1.0f, 0.7f}));
+
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(journal.write(dir.file("journal.txt"), error)) << error;
+    std::ifstream in(dir.file("journal.txt"));
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), journal.text());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1)
+        << "no temporary file may be left behind";
+    EXPECT_FALSE(journal.write(dir.file("missing/journal.txt"), error));
+    EXPECT_NE(error.find("missing/journal.txt"), std::string::npos);
+}
+
+TEST(EditOp, ReadsTheBackgroundAndWritesTheForeground)
+{
+    host::Mesh mesh;
+    small_background(mesh.background, 2, 1);
+    mesh.foreground.add_point({9, 9, 9}); // an earlier build's point: journal ids start after it
+    host::Journal journal;
+    host::EditOp edit(mesh, &journal);
+    MeshEditOp *op = edit.op();
+
+    EXPECT_EQ(op->polyCount(op->state, OPLYR_BG, EDCOUNT_ALL), 3);
+    EXPECT_EQ(op->polyCount(op->state, OPLYR_FG, EDCOUNT_ALL), 0);
+
+    struct Seen {
+        MeshEditOp *op;
+        std::vector<int> counts;
+        std::vector<double> first_x;
+    } seen{op, {}, {}};
+    auto scan = [](void *user, const EDPolygonInfo *info) -> EDError {
+        auto &s = *static_cast<Seen *>(user);
+        s.counts.push_back(info->numPnts);
+        EDPointInfo *p = s.op->pointInfo(s.op->state, info->points[0]);
+        s.first_x.push_back(p ? p->position[0] : -1.0);
+        return EDERR_NONE;
+    };
+    EXPECT_EQ(op->polyScan(op->state, scan, &seen, OPLYR_BG), EDERR_NONE);
+    EXPECT_EQ(seen.counts, (std::vector<int>{3, 3, 2}));
+    EXPECT_EQ(seen.first_x, (std::vector<double>{0.0, 1.0, 0.0}));
+
+    // A callback's error stops the scan and is passed on.
+    int visits = 0;
+    auto stop = [](void *user, const EDPolygonInfo *) -> EDError {
+        ++*static_cast<int *>(user);
+        return EDERR_USERABORT;
+    };
+    EXPECT_EQ(op->polyScan(op->state, stop, &visits, OPLYR_BG), EDERR_USERABORT);
+    EXPECT_EQ(visits, 1);
+
+    double xyz[3] = {1, 2, 3};
+    LWPntID p = op->addPoint(op->state, xyz);
+    EXPECT_EQ(mesh.foreground.points.size(), 2u);
+    EXPECT_EQ(mesh.background.points.size(), 8u);
+    EXPECT_EQ(journal.lines().back(), "addPoint 0 1 2 3");
+
+    // IDs from the wrong layer or of the wrong kind are refused, not followed.
+    LWPntID bg_point = host::EditOp::point_id(true, 0);
+    LWPntID mixed[2] = {p, bg_point};
+    EXPECT_EQ(op->addFace(op->state, "x", 2, mixed), nullptr);
+    EXPECT_EQ(op->pointInfo(op->state, host::EditOp::polygon_id(false, 0)), nullptr);
+    EXPECT_EQ(op->pointInfo(op->state, nullptr), nullptr);
+    EXPECT_EQ(op->polTag(op->state, host::EditOp::polygon_id(false, 7), ID_COLR, "Blue"),
+              EDERR_BADARGS);
+    EXPECT_EQ(op->pntVMap(op->state, p, ID_WGHT, "w", 1, nullptr), EDERR_BADARGS);
+    EXPECT_EQ(op->addPoint(op->state, nullptr), nullptr);
+    EXPECT_EQ(edit.rejected().size(), 6u);
+    EXPECT_EQ(journal.lines().size(), 1u);
+    EXPECT_TRUE(mesh.foreground.polygons.empty());
+}
+
+TEST(EditOp, NewellNormals)
+{
+    host::Mesh mesh;
+    host::Layer &bg = mesh.background;
+    const int o = bg.add_point({0, 0, 0});
+    const int x = bg.add_point({1, 0, 0});
+    const int y = bg.add_point({0, 1, 0});
+    const int t = bg.add_point({0, 1, 1});
+    bg.add_polygon(ID_FACE, {o, x, y});    // counter-clockwise seen from +z
+    bg.add_polygon(ID_FACE, {o, y, x});    // clockwise
+    bg.add_polygon(ID_FACE, {o, x, t});    // tilted
+    bg.add_polygon(ID_FACE, {o, x});       // two points: no direction
+    bg.add_polygon(ID_FACE, {o, x, x});    // collinear
+    host::EditOp edit(mesh, nullptr);
+    MeshEditOp *op = edit.op();
+
+    auto normal = [&](int index, int *result = nullptr) {
+        double n[3] = {7, 7, 7};
+        const int r = op->polyNormal(op->state, host::EditOp::polygon_id(true, index), n);
+        if (result)
+            *result = r;
+        return std::vector<double>{n[0], n[1], n[2]};
+    };
+    EXPECT_EQ(normal(0), (std::vector<double>{0, 0, 1}));
+    EXPECT_EQ(normal(1), (std::vector<double>{0, 0, -1}));
+    const std::vector<double> tilted = normal(2);
+    EXPECT_EQ(tilted[0], 0.0);
+    EXPECT_DOUBLE_EQ(tilted[1], -std::sqrt(0.5));
+    EXPECT_DOUBLE_EQ(tilted[2], std::sqrt(0.5));
+    int result = -1;
+    EXPECT_EQ(normal(3, &result), (std::vector<double>{0, 0, 0}));
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(normal(4, &result), (std::vector<double>{0, 0, 0}));
+    EXPECT_EQ(normal(9, &result), (std::vector<double>{0, 0, 0}));
+    EXPECT_EQ(result, 0);
+}
+
+// ----------------------------------------------------------------------------- OBJ crowns
+
+TEST(ObjLoader, FacesThenLinesInFileOrder)
+{
+    const std::string text = "# ten triangles and five segments\n"
+                             "v 0 2 0\nv 1 2 0\nv 0 3 0\nv 1 3 0 1 0 0\n"
+                             "o crown\n"
+                             "f 1 2 3\nl 1 2\nf -4 -3 -2\nf 2/1 4/1 3/1\nf 1//1 2//1 3//1\n"
+                             "g second\nusemtl bark\n"
+                             "f 1 2 4\nf 1 2 3\nl 2 3\nf 1 2 3\nl 3 4\nl 1 4\nf 1 3 4\n"
+                             "f 2 3 4 # closing\nl 2 4\nf 1 2 3\nl 1 2 3 4\n"
+                             "vt 0 0\nvn 0 0 1\ns off\n";
+    host::Layer layer;
+    std::string error;
+    ASSERT_TRUE(host::load_obj_text(text, "test.obj", layer, error)) << error;
+    ASSERT_EQ(layer.points.size(), 4u);
+    EXPECT_EQ(layer.points[3].y, 3.0);
+    ASSERT_EQ(layer.polygons.size(), 16u);
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(layer.polygons[i].type, ID_FACE);
+        EXPECT_EQ(layer.polygons[i].points.size(), 3u);
+    }
+    EXPECT_EQ(layer.polygons[1].points, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(layer.polygons[2].points, (std::vector<int>{1, 3, 2}));
+    EXPECT_EQ(layer.polygons[4].points, (std::vector<int>{0, 1, 3}));
+    for (int i = 10; i < 15; ++i) {
+        EXPECT_EQ(layer.polygons[i].type, ID_FACE);
+        EXPECT_EQ(layer.polygons[i].points.size(), 2u);
+    }
+    EXPECT_EQ(layer.polygons[10].points, (std::vector<int>{0, 1}));
+    EXPECT_EQ(layer.polygons[15].type, ID_CURV);
+    EXPECT_EQ(layer.polygons[15].points.size(), 4u);
+}
+
+TEST(ObjLoader, BadFilesGiveOneLineErrors)
+{
+    TempDir dir;
+    const std::map<std::string, std::string> cases = {
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\n", "bad.obj:4:"},
+        {"v 0 0 0\nf 1 0 1\n", "bad.obj:2:"},
+        {"v 0 0\n", "bad.obj:1:"},
+        {"v 0 zero 0\n", "bad.obj:1:"},
+        {"v 0 nan 0\n", "bad.obj:1:"},
+        {"v 0 0 0\nv 1 0 0\nf 1 2\n", "a face needs at least 3 corners"},
+        {"v 0 0 0\nl 1\n", "bad.obj:2:"},
+        {"\n\nhello world\n", "bad.obj:3: unknown statement \"hello\""},
+        {"v 0 0 0\ncurv 0 1 1\n", "not supported"},
+        {std::string("v 0 0 0\n\0\x01\x02", 11), "not a text file"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1/x 2 3\n", "bad.obj:4:"},
+    };
+    for (const auto &[text, message] : cases) {
+        const std::string path = dir.write("bad.obj", text);
+        host::Layer layer;
+        layer.add_point({1, 1, 1});
+        std::string error;
+        EXPECT_FALSE(host::load_obj_file(path, layer, error)) << text;
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        EXPECT_TRUE(layer.empty());
+    }
+
+    host::Layer layer;
+    std::string error;
+    EXPECT_FALSE(host::load_obj_file(dir.file("missing.obj"), layer, error));
+    EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+    EXPECT_FALSE(host::load_obj_file(dir.path, layer, error));
+    EXPECT_NE(error.find("folder"), std::string::npos) << error;
+}
+
+// Every sample is a closed, consistently wound envelope whose normals point outward, at the
+// size of a tree.
+TEST(Samples, ClosedOutwardCrowns)
+{
+    for (const char *name : {"round_crown.obj", "tall_crown.obj", "flat_crown.obj",
+                             "two_lobes.obj"}) {
+        SCOPED_TRACE(name);
+        host::Mesh mesh;
+        std::string error;
+        ASSERT_TRUE(host::load_obj_file(sample_file(name), mesh.background, error)) << error;
+        const host::Layer &bg = mesh.background;
+        ASSERT_GT(bg.polygons.size(), 50u);
+
+        double min_y = 1e9, max_y = -1e9, sum_x = 0.0;
+        for (const host::Vec3 &p : bg.points) {
+            min_y = std::min(min_y, p.y);
+            max_y = std::max(max_y, p.y);
+            sum_x += p.x;
+        }
+        EXPECT_GT(min_y, 1.5);
+        EXPECT_LT(max_y, 9.0);
+        EXPECT_NEAR(sum_x / static_cast<double>(bg.points.size()), 0.0, 0.3);
+
+        std::map<std::pair<int, int>, int> edges; // directed edge -> uses
+        for (const host::Polygon &poly : bg.polygons) {
+            ASSERT_GE(poly.points.size(), 3u);
+            ASSERT_LE(poly.points.size(), 4u);
+            for (std::size_t i = 0; i < poly.points.size(); ++i)
+                ++edges[{poly.points[i], poly.points[(i + 1) % poly.points.size()]}];
+        }
+        for (const auto &[edge, uses] : edges) {
+            EXPECT_EQ(uses, 1);
+            EXPECT_EQ(edges.count({edge.second, edge.first}), 1u) << "open edge";
+        }
+
+        // Outward: away from the centre of the lobe the polygon belongs to.
+        std::map<bool, host::Vec3> centre;
+        std::map<bool, int> count;
+        for (const host::Vec3 &p : bg.points) {
+            const bool right = p.x > 0.0 && std::string(name) == "two_lobes.obj";
+            centre[right].x += p.x;
+            centre[right].y += p.y;
+            centre[right].z += p.z;
+            ++count[right];
+        }
+        for (auto &[right, c] : centre) {
+            c.x /= count[right];
+            c.y /= count[right];
+            c.z /= count[right];
+        }
+        for (const host::Polygon &poly : bg.polygons) {
+            const host::Vec3 n = host::newell_normal(bg, poly);
+            const host::Vec3 &p = bg.points[static_cast<std::size_t>(poly.points[0])];
+            const host::Vec3 &c = centre[p.x > 0.0 && std::string(name) == "two_lobes.obj"];
+            EXPECT_GT(n.x * (p.x - c.x) + n.y * (p.y - c.y) + n.z * (p.z - c.z), 0.0);
+        }
+    }
+}
+
+TEST(Samples, BuiltInCrownIsTheRoundSample)
+{
+    host::Layer builtin, file;
+    std::string error;
+    ASSERT_TRUE(host::load_obj_text(host::default_crown_obj(), "built-in", builtin, error));
+    ASSERT_TRUE(host::load_obj_file(sample_file("round_crown.obj"), file, error));
+    ASSERT_EQ(builtin.points.size(), file.points.size());
+    ASSERT_EQ(builtin.polygons.size(), file.polygons.size());
+    for (std::size_t i = 0; i < file.points.size(); ++i)
+        EXPECT_EQ(builtin.points[i].y, file.points[i].y);
+}
+
+// ------------------------------------------------------------------- modules and activation
+
+// A shared object of this process that is surely not a plug-in: the C++ runtime.
+std::string some_shared_library()
+{
+    std::string found;
+    dl_iterate_phdr(
+        [](dl_phdr_info *info, size_t, void *data) {
+            const std::string name = info->dlpi_name ? info->dlpi_name : "";
+            if (name.find("libstdc++") != std::string::npos)
+                *static_cast<std::string *>(data) = name;
+            return 0;
+        },
+        &found);
+    return found;
+}
+
+TEST(Modules, LoadErrorsAreOneLine)
+{
+    TempDir dir;
+    struct Case {
+        std::string path;
+        const char *message;
+    };
+    const std::vector<Case> cases = {
+        {dir.file("missing.so"), "cannot load module"},
+        {dir.write("text.so", "not a shared object\n"), "cannot load module"},
+        {some_shared_library(), "is not a plug-in module"},
+    };
+    for (const Case &c : cases) {
+        host::Session s;
+        EXPECT_FALSE(s.load(c.path)) << c.path;
+        EXPECT_NE(s.error().find(c.message), std::string::npos) << s.error();
+        EXPECT_EQ(s.error().find('\n'), std::string::npos) << s.error();
+        EXPECT_EQ(s.activate(), -1);
+        EXPECT_TRUE(s.build().has_value());
+    }
+
+    ModuleDescriptor foreign = linked_plugin();
+    foreign.sysSync = 0x12345678;
+    host::Session s1;
+    EXPECT_FALSE(s1.load(foreign));
+    EXPECT_NE(s1.error().find("does not match"), std::string::npos) << s1.error();
+
+    static const ServerRecord others[] = {{"ImageFilter", "x", nullptr, nullptr},
+                                          {nullptr, nullptr, nullptr, nullptr}};
+    ModuleDescriptor no_tool = linked_plugin();
+    no_tool.serverDefs = others;
+    host::Session s2;
+    EXPECT_FALSE(s2.load(no_tool));
+    EXPECT_NE(s2.error().find("\"MeshEditTool\""), std::string::npos) << s2.error();
+}
+
+TEST(Modules, ActivationResults)
+{
+    {
+        host::Session s;
+        ASSERT_TRUE(s.load(module_file("RamulonVE11.so"))) << s.error();
+        EXPECT_EQ(s.activate(11, {}, 3), AFUNC_BADVERSION);
+        EXPECT_NE(s.error().find("version"), std::string::npos);
+        EXPECT_FALSE(s.activated());
+        EXPECT_EQ(s.activate(11, {"Image Utility 3"}), AFUNC_BADGLOBAL);
+        EXPECT_NE(s.error().find("\"Image Utility 3\""), std::string::npos) << s.error();
+        EXPECT_EQ(s.services().refused(), std::vector<std::string>{"Image Utility 3"});
+        EXPECT_EQ(s.activate(), AFUNC_OK) << s.error();
+        EXPECT_TRUE(s.activated());
+    }
+    {
+        host::Session s;
+        ASSERT_TRUE(s.load(module_file("RamulonVE11.so")));
+        EXPECT_EQ(s.activate(10), AFUNC_BADGLOBAL);
+        EXPECT_NE(s.error().find("\"LWXPanel 2\""), std::string::npos) << s.error();
+    }
+    const std::vector<std::pair<const char *, int>> matching = {
+        {"RamulonDO10.so", 10}, {"RamulonLW9.so", 9}, {"RamulonVE11.so", 9}};
+    for (const auto &[file, generation] : matching) {
+        host::Session s;
+        ASSERT_TRUE(s.load(module_file(file)));
+        EXPECT_EQ(s.activate(generation), AFUNC_OK) << file << ": " << s.error();
+        EXPECT_TRUE(s.services().refused().empty());
+    }
+}
+
+// ---------------------------------------------------------------- the tool through a session
+
+TEST(Session, ToolCallbacksAndInactiveBuild)
+{
+    host::Session s;
+    ASSERT_TRUE(s.load(module_file("RamulonVE11.so")));
+    ASSERT_EQ(s.activate(), AFUNC_OK);
+    EXPECT_STREQ(s.help(), "Ramulon Tool");
+    EXPECT_EQ(s.count(), 0);
+    EXPECT_EQ(s.start(), 1);
+    s.event(LWT_EVENT_ACTIVATE);
+    EXPECT_EQ(s.dirty(), LWT_DIRTY_WIREFRAME | LWT_DIRTY_HELPTEXT);
+    s.draw();
+    EXPECT_EQ(s.dirty(), 0);
+
+    std::string error;
+    ASSERT_TRUE(host::load_obj_text(host::default_crown_obj(), "crown", s.mesh().background,
+                                    error));
+    s.drop();
+    EXPECT_EQ(s.test(), LWT_TEST_REJECT);
+    int steps = 0;
+    s.set_step_hook([&](unsigned int) { ++steps; });
+    s.mesh().foreground.add_point({1, 1, 1});
+    EXPECT_FALSE(s.build().has_value());
+    EXPECT_EQ(steps, 0) << "an inactive tool must not start a build";
+    EXPECT_TRUE(s.mesh().foreground.empty());
+    EXPECT_TRUE(s.journal().lines().empty());
+    EXPECT_TRUE(s.messages().empty());
+}
+
+TEST(Session, BackgroundWithoutUsablePolygons)
+{
+    host::Session s;
+    ASSERT_TRUE(start_linked(s));
+    small_background(s.mesh().background, 0, 5);
+    s.mesh().background.add_polygon(ID_PTCH, {0, 1, 3, 2}); // a SubD patch is not usable either
+    std::vector<int> answers;
+    s.set_step_hook([&](unsigned int) { answers.push_back(s.test()); });
+
+    const auto error = s.build();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(*error, "Need something in BG Layer");
+    ASSERT_EQ(s.messages().size(), 1u);
+    EXPECT_EQ(s.messages()[0].kind, "info");
+    EXPECT_EQ(s.messages()[0].line1, "Need some polygons in the background layer.");
+    EXPECT_EQ(s.messages()[0].line2, "SubD needs to be converted to polygons.");
+    EXPECT_EQ(answers, std::vector<int>{LWT_TEST_REJECT}) << "test while building";
+    EXPECT_EQ(s.test(), LWT_TEST_REJECT);
+    EXPECT_TRUE(s.mesh().foreground.empty());
+}
+
+TEST(Session, TwoPointPolygonsAreCountedOut)
+{
+    host::Session s;
+    ASSERT_TRUE(start_linked(s));
+    s.event(LWT_EVENT_RESET);
+    small_background(s.mesh().background, 10, 5);
+    std::vector<int> answers;
+    s.set_step_hook([&](unsigned int) { answers.push_back(s.test()); });
+
+    const auto error = s.build();
+    EXPECT_FALSE(error.has_value()) << *error;
+    EXPECT_EQ(tt.num_bg_polys, 10);
+    ASSERT_FALSE(answers.empty());
+    for (int answer : answers)
+        EXPECT_EQ(answer, LWT_TEST_REJECT);
+    EXPECT_EQ(s.test(), 0) << "a finished build answers test_state";
+    EXPECT_TRUE(s.rejected_calls().empty()) << s.rejected_calls().front();
+}
+
+// After each build the first change sets the level; later ones can only lower it, and level 0
+// always wins.
+TEST(Session, ChangeTracking)
+{
+    host::Session s;
+    ASSERT_TRUE(start_linked(s));
+    small_background(s.mesh().background, 0, 1);
+    s.build(); // fails, but a build began: updated is set
+    EXPECT_EQ(updated, 1);
+    change_status(&tt, 2);
+    EXPECT_EQ(tt.change_level, 2);
+    EXPECT_EQ(updated, 0);
+    change_status(&tt, 1);
+    EXPECT_EQ(tt.change_level, 1);
+    change_status(&tt, 2);
+    EXPECT_EQ(tt.change_level, 1);
+    change_status(&tt, 0);
+    EXPECT_EQ(tt.change_level, 0);
+    change_status(&tt, 1);
+    EXPECT_EQ(tt.change_level, 0);
+
+    s.build();
+    change_status(&tt, 2); // the first change after a build sets the level, even upward
+    EXPECT_EQ(tt.change_level, 2);
+}
+
+TEST(Session, SameSeedSameJournal)
+{
+    auto grow = [](std::vector<std::string> &lines) {
+        host::Session s;
+        s.services().show_progress = false;
+        ASSERT_TRUE(s.load(module_file("RamulonVE11.so")));
+        ASSERT_EQ(s.activate(), AFUNC_OK);
+        s.start();
+        std::string error;
+        ASSERT_TRUE(host::load_obj_text(host::default_crown_obj(), "crown", s.mesh().background,
+                                        error));
+        const auto result = s.build();
+        ASSERT_FALSE(result.has_value()) << *result;
+        EXPECT_TRUE(s.rejected_calls().empty()) << s.rejected_calls().front();
+        EXPECT_EQ(s.journal().lines().size(),
+                  s.mesh().foreground.points.size() + s.mesh().foreground.polygons.size());
+        lines = s.journal().lines();
+    };
+    std::vector<std::string> first, second;
+    grow(first);
+    grow(second);
+    EXPECT_FALSE(first.empty());
+    EXPECT_EQ(first, second);
+}
+
+} // namespace
+} // namespace ramulon

@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Writes the sample crown envelopes samples/*.obj.
+
+Each crown is one or more closed ellipsoids of quads with a fan of triangles at each pole,
+wound counter-clockwise seen from outside so that every polygon's normal points outward. Sizes
+are those of a tree in metres, with y up and the ground at y = 0.
+
+    python3 tools/make_crowns.py [output folder]      (default: samples/ beside this script)
+"""
+import math
+import os
+import sys
+
+
+def ellipsoid(centre, radii, around, bands, squash_bottom=1.0):
+    """Points and polygons (0-based) of an ellipsoid; squash_bottom < 1 flattens the lower half."""
+    cx, cy, cz = centre
+    rx, ry, rz = radii
+    points = [(cx, cy + ry, cz)]  # top pole
+    for k in range(1, bands):
+        theta = math.pi * k / bands
+        y = math.cos(theta) * ry
+        if y < 0:
+            y *= squash_bottom
+        s = math.sin(theta)
+        for j in range(around):
+            phi = 2 * math.pi * j / around
+            points.append((cx + rx * s * math.cos(phi), cy + y, cz + rz * s * math.sin(phi)))
+    points.append((cx, cy - ry * squash_bottom, cz))  # bottom pole
+    bottom = len(points) - 1
+
+    def ring(k, j):  # k = 1 .. bands - 1
+        return 1 + (k - 1) * around + j % around
+
+    polys = []
+    for j in range(around):
+        polys.append([0, ring(1, j + 1), ring(1, j)])
+    for k in range(1, bands - 1):
+        for j in range(around):
+            polys.append([ring(k, j), ring(k, j + 1), ring(k + 1, j + 1), ring(k + 1, j)])
+    for j in range(around):
+        polys.append([bottom, ring(bands - 1, j), ring(bands - 1, j + 1)])
+    return points, polys
+
+
+def newell(points, poly):
+    nx = ny = nz = 0.0
+    for i, a in enumerate(poly):
+        p, q = points[a], points[poly[(i + 1) % len(poly)]]
+        nx += (p[1] - q[1]) * (p[2] + q[2])
+        ny += (p[2] - q[2]) * (p[0] + q[0])
+        nz += (p[0] - q[0]) * (p[1] + q[1])
+    return nx, ny, nz
+
+
+def check_outward(points, polys, centre):
+    for poly in polys:
+        n = newell(points, poly)
+        c = [sum(points[a][i] for a in poly) / len(poly) for i in range(3)]
+        d = [c[i] - centre[i] for i in range(3)]
+        if sum(n[i] * d[i] for i in range(3)) <= 0:
+            raise SystemExit("polygon %s faces inward" % poly)
+
+
+def write_obj(path, title, lobes):
+    lines = ["# %s" % title, "# Made by tools/make_crowns.py: closed, outward-facing, y up, metres."]
+    faces = []
+    base = 0
+    for centre, radii, around, bands, squash in lobes:
+        points, polys = ellipsoid(centre, radii, around, bands, squash)
+        check_outward(points, polys, (centre[0], centre[1], centre[2]))
+        lines += ["v %.6f %.6f %.6f" % p for p in points]
+        faces += ["f " + " ".join(str(base + a + 1) for a in poly) for poly in polys]
+        base += len(points)
+    lines += ["g crown"] + faces
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+CROWNS = {
+    # name: (title, [(centre, radii, around, bands, bottom squash), ...])
+    "round_crown.obj": ("A rounded crown from y = 2 to y = 7",
+                        [((0.0, 4.6, 0.0), (2.6, 2.4, 2.6), 16, 10, 1.1)]),
+    "tall_crown.obj": ("A tall narrow crown from y = 2 to y = 8.5",
+                       [((0.0, 5.25, 0.0), (1.3, 3.25, 1.3), 12, 14, 1.0)]),
+    "flat_crown.obj": ("A wide flat crown from y = 3.5 to y = 6, 8 m across",
+                       [((0.0, 5.0, 0.0), (4.0, 1.0, 4.0), 20, 8, 1.5)]),
+    "two_lobes.obj": ("Two lobes side by side, for two trunks",
+                      [((-2.1, 4.6, 0.0), (1.9, 2.2, 1.9), 14, 9, 1.1),
+                       ((2.1, 4.3, 0.0), (1.7, 1.9, 1.7), 14, 9, 1.1)]),
+}
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "samples")
+    os.makedirs(out, exist_ok=True)
+    for name, (title, lobes) in CROWNS.items():
+        write_obj(os.path.join(out, name), title, lobes)
+
+
+if __name__ == "__main__":
+    main()
