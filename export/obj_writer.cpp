@@ -58,7 +58,8 @@ TextureCorners texture_corners(const host::Layer &layer, const Materials &materi
             any = any || values.back();
         }
         // A face either names a texture coordinate at every corner or at none; corners the map
-        // misses on a textured face get (0, 0).
+        // misses on a textured face get (0, 0). A `p` element takes none.
+        any = any && poly.points.size() > 1;
         for (const std::vector<float> *value : values) {
             if (!any) {
                 out.index.push_back(-1);

@@ -84,9 +84,7 @@ std::vector<unsigned> accessor_indices(const tinygltf::Model &model, int accesso
     std::vector<unsigned> out;
     for (std::size_t i = 0; i < a.count; ++i) {
         const unsigned char *p = accessor_bytes(model, a, i);
-        if (a.componentType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE) {
-            out.push_back(*p);
-        } else if (a.componentType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT) {
+        if (a.componentType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT) {
             std::uint16_t v;
             std::memcpy(&v, p, sizeof v);
             out.push_back(v);

@@ -32,7 +32,7 @@ bool load_gltf(const std::string &path, tinygltf::Model &model);
 
 // The floats of a float accessor, count × components.
 std::vector<float> accessor_floats(const tinygltf::Model &model, int accessor);
-// The indices of an index accessor (8, 16 or 32 bit).
+// The indices of an index accessor (16 or 32 bit).
 std::vector<unsigned> accessor_indices(const tinygltf::Model &model, int accessor);
 
 // Grows a tree from the built-in crown with the real generation-11 module and the given panel
