@@ -25,6 +25,7 @@ demo: build
 	./tools/demo.sh $(BUILD)
 
 test: build
+	./tools/gltf-validate/install.sh
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 sanitize: deps
