@@ -30,6 +30,9 @@ std::vector<std::string> build_with(const std::string &module, int generation,
     EXPECT_TRUE(s.load(module_file(module))) << s.error();
     EXPECT_EQ(s.activate(generation), AFUNC_OK) << s.error();
     EXPECT_EQ(s.start(), 1);
+    // A module file stays loaded while the process holds it, and with it the parameters of an
+    // earlier session: start every build from the defaults.
+    s.event(LWT_EVENT_RESET);
     std::string error;
     EXPECT_TRUE(host::load_obj_text(host::default_crown_obj(), "default crown", s.mesh().background,
                                     error))
@@ -153,6 +156,28 @@ TEST(Modules, EarlierReleaseDiffersOnlyInWeightsAndLeaves)
     EXPECT_GE(lw9_count, ve11_count);
     EXPECT_EQ(lw9_weighted, 0u);
     EXPECT_EQ(ve11_weighted, ve11_count);
+}
+
+TEST(Modules, FixedSeedRepeatsTheJournalAndSeedZeroDoesNot)
+{
+    const std::vector<std::string> seeded = {"render_type=1", "twig_type=5", "random_seed=123"};
+    EXPECT_EQ(build_with("RamulonVE11", 11, seeded), build_with("RamulonVE11", 11, seeded));
+
+    // Seed 0 never re-seeds: the second build of a session goes on drawing where the first
+    // stopped. (Two fresh loads within one second start from the same clock seed.)
+    host::Session s;
+    s.services().echo_messages = false;
+    ASSERT_TRUE(s.load(module_file("RamulonVE11")));
+    ASSERT_EQ(s.activate(11), AFUNC_OK);
+    s.start();
+    s.event(LWT_EVENT_RESET);
+    std::string error;
+    ASSERT_TRUE(host::load_obj_text(host::default_crown_obj(), "crown", s.mesh().background, error));
+    ASSERT_EQ(host::apply_setting(s.panel(), "random_seed=0"), "");
+    ASSERT_FALSE(s.build().has_value());
+    const std::vector<std::string> first = s.journal().lines();
+    ASSERT_FALSE(s.build().has_value());
+    EXPECT_NE(first, s.journal().lines());
 }
 
 } // namespace
