@@ -5,6 +5,7 @@
 #include <cmath>
 #include <new>
 
+#include "trees_index.h"
 #include "trees_internal.h"
 
 namespace ramulon {
@@ -47,6 +48,7 @@ int reserve_memory(int count)
     if (count < 0)
         return 1;
     forget_chain_bounds();
+    the_growth_index.reset();
     galezie = new (std::nothrow) galaz_typ[count];
     if (!galezie)
         return 1;
@@ -62,6 +64,7 @@ void free_memory()
     galezie = nullptr;
     galezie_count = 0;
     forget_chain_bounds();
+    the_growth_index.reset();
 }
 
 wezel_typ *add_item(Cxyz p, wezel_typ **list)
@@ -175,15 +178,22 @@ int TreeMake(st_tree *t, LWMonitor *mon, char mode)
             note_chain_bounds(i);
             trunks_offset = 0.75;
         }
+        if (growth_use_index) {
+            the_growth_index.begin(galezie, galezie_count);
+            the_growth_index.trunks_done(t, std::max(t->num_trunks, 0), n);
+        }
         for (int i = std::max(t->num_trunks, 0); i < n; i++) {
             grow_branch(&galezie[i], t, &losoj);
             note_chain_bounds(i);
+            the_growth_index.chain_done(i);
             advance_monitor(mon);
         }
     } catch (const std::bad_alloc &) {
         free_memory();
         return 1;
     }
+    // Once grown, the skeleton may be reshaped by the model: later look-ups walk the chains.
+    the_growth_index.reset();
     return 0;
 }
 

@@ -14,6 +14,9 @@ extern galaz_typ *galezie;  // num_branches chains, trunks first; null while no 
 extern int galezie_count;   // elements allocated in galezie
 extern random losoj;        // the one random source of growth and model
 extern double trunks_offset;
+// Growth finds joints, trunk contacts and start point spacing through a spatial index when
+// set (the default), else by walking every node; both grow the very same tree.
+extern bool growth_use_index;
 
 // ---- background capture
 extern int num_polys;

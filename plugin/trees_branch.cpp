@@ -5,16 +5,13 @@
 #include <vector>
 
 #include "trees.h"
+#include "trees_index.h"
 #include "trees_internal.h"
 
 namespace ramulon {
 
 namespace {
 
-// A branch joins a node only when its own growth points within join_angle of the way to the
-// node, and the parent grew on from there within join_parent_angle of that way.
-constexpr double join_angle = 0.78539816339745;
-constexpr double join_parent_angle = 1.41371669411541;
 constexpr double turn_limit = 1.25663706143592; // the sharpest turn a branch makes in one step
 
 struct chain_box {
@@ -44,6 +41,37 @@ void follow_trunk(galaz_typ *g, const Cxyz &d, const wezel_typ *prev, Cxyz *p)
     const Cxyz v = (g->grow_vect + ~d * g->step_len) / 2;
     *p = prev->pos + v;
     g->grow_vect = v;
+}
+
+// Walks every node of every earlier chain for the joint: the last candidate within the best
+// distance so far that the branch and the parent both point toward.
+wezel_typ *walk_for_joint(const galaz_typ *g, const st_tree *t, const Cxyz *p, const Cxyz *from)
+{
+    const double per_node = 1.0 / growth_sub_segments(t);
+    double D = g->step_len;
+    wezel_typ *best = nullptr;
+    const long own = galezie && g >= galezie && g < galezie + galezie_count ? g - galezie : 0;
+    for (long j = 0; j < own; j++) {
+        if (static_cast<std::size_t>(j) < chain_boxes.size() && chain_boxes[j].valid &&
+            beyond_reach(chain_boxes[j], *p, D))
+            continue;
+        double f = 0;
+        for (wezel_typ *n = galezie[j].first; n && n->next; n = n->next, f += per_node) {
+            if ((f < g->steps && j > t->num_trunks) || n->joins > 0)
+                continue;
+            const double d = n->pos.calc_distance(*p);
+            if (d <= D) {
+                const Cxyz toward = n->pos - *from;
+                const double a1 = g->grow_vect.calc_angle(toward);
+                const double a2 = n->next->dir.calc_angle(toward);
+                if (a1 < join_angle && a2 < join_parent_angle) {
+                    best = n;
+                    D = d;
+                }
+            }
+        }
+    }
+    return best;
 }
 
 } // namespace
@@ -124,7 +152,10 @@ void calc_grow_vect(galaz_typ *g, int i, st_tree *t, random *rnd)
     const double r2 = std::min(1.0, i / (2.0 * k));
     const Cxyz last = g->last->pos;
 
-    const wezel_typ *c = get_closest_point_on_trunk(&g->last->pos, t);
+    // Only the trunk influences look for the nearest trunk node; the search changes nothing.
+    const wezel_typ *c = t->trunk_influence == 1 || t->trunk_influence == 2
+                             ? get_closest_point_on_trunk(&g->last->pos, t)
+                             : nullptr;
     Cxyz T;
     switch (t->trunk_influence) {
     case 1:
@@ -168,35 +199,14 @@ void calc_grow_vect(galaz_typ *g, int i, st_tree *t, random *rnd)
 int join_branches(galaz_typ *g, st_tree *t, Cxyz *p, Cxyz *from)
 {
     const int k = growth_segments(t);
-    const double per_node = 1.0 / growth_sub_segments(t);
     if (0.9 * k * t->last_fork_distance > g->steps)
         return 0;
     if (g->steps == 0)
         return 0;
 
-    double D = g->step_len;
     wezel_typ *best = nullptr;
-    const long own = galezie && g >= galezie && g < galezie + galezie_count ? g - galezie : 0;
-    for (long j = 0; j < own; j++) {
-        if (static_cast<std::size_t>(j) < chain_boxes.size() && chain_boxes[j].valid &&
-            beyond_reach(chain_boxes[j], *p, D))
-            continue;
-        double f = 0;
-        for (wezel_typ *n = galezie[j].first; n && n->next; n = n->next, f += per_node) {
-            if ((f < g->steps && j > t->num_trunks) || n->joins > 0)
-                continue;
-            const double d = n->pos.calc_distance(*p);
-            if (d <= D) {
-                const Cxyz toward = n->pos - *from;
-                const double a1 = g->grow_vect.calc_angle(toward);
-                const double a2 = n->next->dir.calc_angle(toward);
-                if (a1 < join_angle && a2 < join_parent_angle) {
-                    best = n;
-                    D = d;
-                }
-            }
-        }
-    }
+    if (!growth_use_index || !the_growth_index.join_branches(g, t, *p, *from, &best))
+        best = walk_for_joint(g, t, p, from);
     if (!best)
         return 0;
 
@@ -220,13 +230,15 @@ wezel_typ *join_trunk(galaz_typ *g, st_tree *t, Cxyz *p, Cxyz *)
         return nullptr;
     if (!galezie || galezie_count < 1)
         return nullptr;
-    double D = g->step_len;
     wezel_typ *best = nullptr;
-    for (wezel_typ *n = galezie[0].first; n; n = n->next) {
-        const double d = n->pos.calc_distance(*p);
-        if (d <= D) {
-            best = n;
-            D = d;
+    if (!growth_use_index || !the_growth_index.join_trunk(g, *p, &best)) {
+        double D = g->step_len;
+        for (wezel_typ *n = galezie[0].first; n; n = n->next) {
+            const double d = n->pos.calc_distance(*p);
+            if (d <= D) {
+                best = n;
+                D = d;
+            }
         }
     }
     return best && best->next ? best : nullptr;
@@ -234,9 +246,11 @@ wezel_typ *join_trunk(galaz_typ *g, st_tree *t, Cxyz *p, Cxyz *)
 
 wezel_typ *get_closest_point_on_trunk(Cxyz *p, st_tree *t)
 {
-    double closest = 10000000;
-    wezel_typ *best = nullptr;
     const int trunks = trunks_held(t);
+    wezel_typ *best = nullptr;
+    if (growth_use_index && the_growth_index.closest_on_trunk(*p, trunks, &best))
+        return best;
+    double closest = 10000000;
     for (int j = 0; j < trunks; j++)
         for (wezel_typ *n = galezie[j].first; n; n = n->next) {
             const double d = n->pos.calc_distance(*p);

@@ -1,10 +1,13 @@
 // The crown the user sketched in the background, and the start points scattered over it.
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <map>
 #include <new>
 
 #include "includes/area.h"
 #include "trees.h"
+#include "trees_index.h"
 #include "trees_internal.h"
 
 namespace ramulon {
@@ -110,16 +113,25 @@ double calc_height(const face6_typ *polygons, int n, const face6_typ **highest)
     return height;
 }
 
-bool check_pos(Cxyz p, double w, double d, wezel_typ *list, st_tree *t)
+namespace {
+
+// With relative spacing the spacing is taken relative to the weight, and a draw refuses some
+// candidates outright. True when p is refused before any node is looked at.
+bool refused_by_draw(double w, double &d, st_tree *t)
 {
     if (t->relative_spacing != 0) {
         d = std::fabs(d / w);
         const int c = (static_cast<int>(std::trunc(w * 100)) + 100) / 2;
         if (c <= 1)
-            return false;
+            return true;
         if (losoj.z_zakresu(1, c) == 1)
-            return false;
+            return true;
     }
+    return false;
+}
+
+bool clear_of_list(const Cxyz &p, double d, const wezel_typ *list)
+{
     for (const wezel_typ *n = list; n; n = n->next) {
         if (n->pos.x > p.x + d)
             return true;
@@ -127,6 +139,63 @@ bool check_pos(Cxyz p, double w, double d, wezel_typ *list, st_tree *t)
             return false;
     }
     return true;
+}
+
+// The box around every polygon point, where the start points fall.
+bool crown_box(const face6_typ *polygons, int m, Cxyz &lo, Cxyz &hi)
+{
+    bool any = false;
+    for (int i = 0; i < m; i++)
+        for (int j = 0; polygons[i].points && j < polygons[i].num; j++) {
+            const Cxyz &q = polygons[i].points[j];
+            lo = any ? Cxyz(std::min(lo.x, q.x), std::min(lo.y, q.y), std::min(lo.z, q.z)) : q;
+            hi = any ? Cxyz(std::max(hi.x, q.x), std::max(hi.y, q.y), std::max(hi.z, q.z)) : q;
+            any = true;
+        }
+    return any;
+}
+
+// Finds where add_item would link a point into the ascending list without walking it: after
+// the last node whose x is not above the point's. A list holding a point without an order
+// (a NaN x) is left to add_item's walk.
+class list_places {
+public:
+    explicit list_places(bool quick) : ordered_(quick) {}
+    wezel_typ *add(const Cxyz &p, wezel_typ **list)
+    {
+        if (!ordered_ || std::isnan(p.x)) {
+            ordered_ = false;
+            return add_item(p, list);
+        }
+        auto above = last_at_.upper_bound(p.x);
+        wezel_typ **link = list;
+        if (above != last_at_.begin())
+            link = &std::prev(above)->second->next;
+        auto *node = new wezel_typ;
+        node->pos = p;
+        node->next = *link;
+        *link = node;
+        try {
+            last_at_[p.x] = node;
+        } catch (const std::bad_alloc &) {
+            last_at_.clear();
+            ordered_ = false;
+        }
+        return node;
+    }
+
+private:
+    std::map<double, wezel_typ *> last_at_;
+    bool ordered_;
+};
+
+} // namespace
+
+bool check_pos(Cxyz p, double w, double d, wezel_typ *list, st_tree *t)
+{
+    if (refused_by_draw(w, d, t))
+        return false;
+    return clear_of_list(p, d, list);
 }
 
 void set_positions(int n, face6_typ *polygons, int m, st_tree *t)
@@ -144,6 +213,13 @@ void set_positions(int n, face6_typ *polygons, int m, st_tree *t)
     const double S = step_sum(q, k);
     const double shortest = t->tree_height * 0.2 / (2.0 * k);
 
+    // The grid answers the spacing test as the ascending list would.
+    spacing_grid near;
+    Cxyz lo, hi;
+    if (growth_use_index && crown_box(polygons, m, lo, hi))
+        near.setup(lo, hi, min_distance, n);
+
+    list_places places(growth_use_index);
     wezel_typ *list = nullptr;
     try {
         for (int gi = 0; gi < n; gi++) {
@@ -159,7 +235,13 @@ void set_positions(int n, face6_typ *polygons, int m, st_tree *t)
                     break;
                 const double spacing =
                     min_distance / (static_cast<double>(tries) / iterations + 1);
-                if (check_pos(p, 1.0, spacing, list, t))
+                double d = spacing;
+                bool clear = false;
+                if (refused_by_draw(1.0, d, t))
+                    continue;
+                if (!near.clear_of(p, d, &clear))
+                    clear = clear_of_list(p, d, list);
+                if (clear)
                     break;
             }
 
@@ -167,7 +249,8 @@ void set_positions(int n, face6_typ *polygons, int m, st_tree *t)
             const double jitter = losoj.z_zakresu(-t->tip_jitter, t->tip_jitter);
             p = p.move(N * jitter);
 
-            wezel_typ *node = add_item(p, &list);
+            wezel_typ *node = places.add(p, &list);
+            near.add(p);
             node->dir = !N;
             node->thickness = t->branch_thickness;
             g.first = node;

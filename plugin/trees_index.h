@@ -22,7 +22,6 @@ public:
     bool setup(const Cxyz &lo, const Cxyz &hi, double target_cells);
     void clear();
     bool ready() const { return !cells_.empty(); }
-    double cell_size() const { return h_; }
     void insert(const Cxyz &p, const Entry &e) { cells_[index_of(p)].push_back(e); }
 
     // Visits every entry whose cell may hold a point within r of p (r widened by a relative
@@ -41,6 +40,7 @@ private:
 
 // The nodes of finished chains, for a growing branch looking for a joint.
 struct join_entry {
+    Cxyz pos;       // the node's position, kept here so that far nodes cost no trip to the node
     wezel_typ *node;
     double f;       // the node's distance from its chain's tip in steps, summed as the walk sums it
     int32_t chain;
@@ -75,6 +75,10 @@ public:
     bool closest_on_trunk(const Cxyz &p, int trunks, wezel_typ **out) const;
 
 private:
+    // Visits the trunk nodes outward from key k, each way until the key differs from k by more
+    // than bound, which the visitor may shrink as it goes.
+    template <typename F> void around(double k, const double &bound, F &&f) const;
+
     galaz_typ *chains_ = nullptr;
     int count_ = 0;
     int indexed_ = -1; // chains 0..indexed_-1 are in the join grid; -1 while there is none

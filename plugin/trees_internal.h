@@ -16,6 +16,11 @@ inline int growth_sub_segments(const st_tree *t) { return t->sub_segments < 1 ? 
 inline int growth_iterations(const st_tree *t) { return t->iterations < 1 ? 1 : t->iterations; }
 inline int growth_chains(const st_tree *t) { return t->num_branches < 2 ? 2 : t->num_branches; }
 
+// A branch joins a node only when its own growth points within join_angle of the way to the
+// node, and the parent grew on from there within join_parent_angle of that way.
+constexpr double join_angle = 0.78539816339745;
+constexpr double join_parent_angle = 1.41371669411541;
+
 // Records allocated in poly_data by the last capture.
 extern int poly_capacity;
 

@@ -11,6 +11,7 @@
 #include "host/edit_op.h"
 #include "host/mesh.h"
 #include "host/obj_loader.h"
+#include "support/growth_chains.h"
 #include "trees.h"
 
 // The huge-count test asks for more memory than any machine has; under AddressSanitizer the
@@ -65,20 +66,7 @@ wezel_typ *node_at(const galaz_typ &g, int index)
 }
 
 // Replaces chain i by nodes at the given positions, each node's dir pointing along +x.
-galaz_typ &make_chain(int i, const std::vector<Cxyz> &positions)
-{
-    galaz_typ &g = galezie[i];
-    delete g.first;
-    g.first = g.last = nullptr;
-    for (const Cxyz &p : positions) {
-        auto *n = new wezel_typ;
-        n->pos = p;
-        n->dir = Cxyz(1, 0, 0);
-        (g.last ? g.last->next : g.first) = n;
-        g.last = n;
-    }
-    return g;
-}
+galaz_typ &make_chain(int i, const std::vector<Cxyz> &positions) { return lay_chain(i, positions); }
 
 struct MonitorCount {
     LWMonitor mon{};
