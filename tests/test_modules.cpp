@@ -158,6 +158,25 @@ TEST(Modules, EarlierReleaseDiffersOnlyInWeightsAndLeaves)
     EXPECT_EQ(ve11_weighted, ve11_count);
 }
 
+TEST(Modules, PolygonalAndSubdTreesDifferOnlyInPolygonType)
+{
+    std::vector<std::string> edits = polygonal_with_leaves;
+    const auto polygonal = build_with("RamulonVE11", 11, edits);
+    edits.push_back("render_type=2");
+    auto subd = build_with("RamulonVE11", 11, edits);
+    ASSERT_EQ(polygonal.size(), subd.size());
+    size_t patches = 0;
+    for (std::string &line : subd) {
+        const auto at = line.find(" PTCH ");
+        if (line.rfind("addPoly ", 0) == 0 && at != std::string::npos) {
+            line.replace(at, 6, " FACE ");
+            ++patches;
+        }
+    }
+    EXPECT_GT(patches, 1000u);
+    EXPECT_EQ(polygonal, subd);
+}
+
 TEST(Modules, FixedSeedRepeatsTheJournalAndSeedZeroDoesNot)
 {
     const std::vector<std::string> seeded = {"render_type=1", "twig_type=5", "random_seed=123"};
