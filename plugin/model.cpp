@@ -1,6 +1,8 @@
 // The tree model's records and the conversion of the grown skeleton into base-to-tip chains.
 #include "model.h"
 
+#include "trees.h"
+
 namespace ramulon {
 
 int32_t sec_index = 0;
@@ -109,7 +111,9 @@ void model_typ::convert(galaz_typ *branches, st_tree *t, random *r)
     delete chains;
     chains = nullptr;
 
-    for (int i = 0; i < t->num_branches; i++) {
+    // The grown array holds what growth made: never read past it.
+    const int count = branches == galezie ? chains_held(t) : t->num_branches;
+    for (int i = 0; i < count; i++) {
         galaz_typ &g = branches[i];
         if (!g.is_root || !g.first)
             continue;

@@ -32,6 +32,9 @@ wezel_typ *add_item(Cxyz p, wezel_typ **list);
 // True when every node of every chain has a finite position, direction and thickness: a
 // tree grown from extreme parameter values can overflow, and no mesh is written from it.
 bool skeleton_is_finite();
+// Chains actually held by galezie for the given record: never more than were allocated, and
+// two for a record that asks for fewer (growth grows at least two).
+int chains_held(const st_tree *t);
 
 // background capture and start positions
 EDError check_for_nurbs(void *userData, const EDPolygonInfo *info);

@@ -24,9 +24,6 @@ constexpr double join_parent_angle = 1.41371669411541;
 // Records allocated in poly_data by the last capture.
 extern int poly_capacity;
 
-// Chains actually held by galezie for the given record: never more than were allocated.
-int chains_held(const st_tree *t);
-
 // The box around each finished chain lets a joining branch pass over chains that lie farther
 // than one step away without walking their nodes. Positions of a finished chain never change;
 // a chain whose box was never noted is always walked.
