@@ -68,28 +68,26 @@ TEST(Modules, CurrentAndPreviousGenerationWriteTheSameTree)
 
 TEST(Modules, EachModuleNeedsItsOwnGenerationsServices)
 {
-    {
+    // module, host generation, activation result, a service the host must name as missing
+    const struct {
+        const char *module;
+        int generation;
+        int result;
+        const char *missing;
+    } cases[] = {
+        {"RamulonDO10", 11, AFUNC_BADGLOBAL, "\"LWXPanel\""},
+        {"RamulonVE11", 10, AFUNC_BADGLOBAL, "\"LWXPanel 2\""},
+        {"RamulonLW9", 9, AFUNC_OK, nullptr}, // the earlier release asks for the current names
+    };
+    for (const auto &c : cases) {
         host::Session s;
         s.services().echo_messages = false;
-        ASSERT_TRUE(s.load(module_file("RamulonDO10")));
-        EXPECT_EQ(s.activate(11), AFUNC_BADGLOBAL);
-        EXPECT_NE(host::activation_message(AFUNC_BADGLOBAL, s.services()).find("LWXPanel"),
-                  std::string::npos);
-    }
-    {
-        host::Session s;
-        s.services().echo_messages = false;
-        ASSERT_TRUE(s.load(module_file("RamulonVE11")));
-        EXPECT_EQ(s.activate(10), AFUNC_BADGLOBAL);
-        EXPECT_NE(host::activation_message(AFUNC_BADGLOBAL, s.services()).find("LWXPanel 2"),
-                  std::string::npos);
-    }
-    {
-        // The earlier release asks for the same names as the current one.
-        host::Session s;
-        s.services().echo_messages = false;
-        ASSERT_TRUE(s.load(module_file("RamulonLW9")));
-        EXPECT_EQ(s.activate(9), AFUNC_OK);
+        ASSERT_TRUE(s.load(module_file(c.module))) << s.error();
+        EXPECT_EQ(s.activate(c.generation), c.result) << c.module;
+        if (c.missing) {
+            const std::string message = host::activation_message(c.result, s.services());
+            EXPECT_NE(message.find(c.missing), std::string::npos) << message;
+        }
     }
 }
 
