@@ -8,38 +8,79 @@
 
 namespace host {
 
+namespace {
+
+std::string failure(const std::string &path, int error_number)
+{
+    return "cannot write " + path + ": " + std::strerror(error_number ? error_number : EIO);
+}
+
+// Opens a new private file beside path; its name goes to temporary. -1 with the error set.
+int open_temporary(const std::string &path, std::string &temporary, std::string &error)
+{
+    temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        error = failure(path, errno);
+    return fd;
+}
+
+// mkstemp makes the file private; a finished file gets the usual permissions of a new file.
+void publish_permissions(const std::string &temporary)
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::chmod(temporary.c_str(), 0666 & ~mask);
+}
+
+bool write_all(int fd, const std::string &bytes)
+{
+    const char *data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
 bool write_file_atomically(const std::string &path, const std::function<bool(std::FILE *)> &fill,
                            std::string &error)
 {
-    std::string tmp = path + ".XXXXXX";
-    const int fd = mkstemp(tmp.data());
-    if (fd < 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
+    std::string tmp;
+    const int fd = open_temporary(path, tmp, error);
+    if (fd < 0)
         return false;
-    }
     std::FILE *f = fdopen(fd, "w");
     if (!f) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
+        error = failure(path, errno);
         close(fd);
         unlink(tmp.c_str());
         return false;
     }
+    errno = 0;
     bool ok = fill(f);
     ok = std::fflush(f) == 0 && ok;
     ok = std::ferror(f) == 0 && ok;
+    ok = ok && ::fsync(fileno(f)) == 0;
     const int saved = errno;
     ok = std::fclose(f) == 0 && ok;
     if (!ok) {
-        error = "cannot write " + path + ": " + std::strerror(saved ? saved : EIO);
+        error = failure(path, saved ? saved : errno);
         unlink(tmp.c_str());
         return false;
     }
-    // mkstemp makes the file private; give it the usual permissions of a new file.
-    const mode_t mask = umask(0);
-    umask(mask);
-    chmod(tmp.c_str(), 0666 & ~mask);
+    publish_permissions(tmp);
     if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
+        error = failure(path, errno);
         unlink(tmp.c_str());
         return false;
     }
@@ -52,6 +93,63 @@ bool write_text_file(const std::string &path, const std::string &text, std::stri
         path,
         [&](std::FILE *f) { return std::fwrite(text.data(), 1, text.size(), f) == text.size(); },
         error);
+}
+
+StagedFiles::~StagedFiles()
+{
+    for (const Entry &entry : entries_)
+        if (!entry.renamed)
+            ::unlink(entry.temporary.c_str());
+}
+
+bool StagedFiles::stage(const std::string &path, const std::string &bytes, std::string &error)
+{
+    std::string temporary;
+    const int fd = open_temporary(path, temporary, error);
+    if (fd < 0)
+        return false;
+    entries_.push_back(Entry{path, temporary, {}, false});
+    const bool written = write_all(fd, bytes) && ::fsync(fd) == 0;
+    const int saved = errno;
+    if (::close(fd) != 0 || !written) {
+        error = failure(path, written ? errno : saved);
+        return false;
+    }
+    publish_permissions(temporary);
+    return true;
+}
+
+bool StagedFiles::commit(std::string &error)
+{
+    // Keep a second name of every earlier target so that a failed set can be put back.
+    for (Entry &entry : entries_) {
+        struct stat info;
+        if (::lstat(entry.target.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            const std::string backup = entry.temporary + ".old";
+            if (::link(entry.target.c_str(), backup.c_str()) == 0)
+                entry.backup = backup;
+        }
+    }
+    bool ok = true;
+    for (Entry &entry : entries_) {
+        if (std::rename(entry.temporary.c_str(), entry.target.c_str()) != 0) {
+            error = failure(entry.target, errno);
+            ok = false;
+            break;
+        }
+        entry.renamed = true;
+    }
+    for (Entry &entry : entries_) {
+        if (!ok && entry.renamed) {
+            if (entry.backup.empty())
+                ::unlink(entry.target.c_str());
+            else if (std::rename(entry.backup.c_str(), entry.target.c_str()) == 0)
+                entry.backup.clear();
+        }
+        if (!entry.backup.empty())
+            ::unlink(entry.backup.c_str());
+    }
+    return ok;
 }
 
 } // namespace host

@@ -1,10 +1,11 @@
 // Writing output files so that a reader never sees half a file: everything goes to a temporary
-// file in the same folder, which is renamed over the target only when complete.
+// file in the same folder, which is renamed over the target only when complete and on the disk.
 #pragma once
 
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -15,5 +16,32 @@ bool write_file_atomically(const std::string &path, const std::function<bool(std
                            std::string &error);
 
 bool write_text_file(const std::string &path, const std::string &text, std::string &error);
+
+// Files that belong together (a preset and its thumbnail, a glTF and its buffer, an OBJ and its
+// materials) appear together or not at all: each is written to a temporary beside its target,
+// and only when every one is complete are they renamed into place.
+class StagedFiles {
+public:
+    StagedFiles() = default;
+    ~StagedFiles(); // removes every temporary that was not committed
+    StagedFiles(const StagedFiles &) = delete;
+    StagedFiles &operator=(const StagedFiles &) = delete;
+
+    // Writes the bytes to a temporary file in path's folder. False with a one-line error.
+    bool stage(const std::string &path, const std::string &bytes, std::string &error);
+    // Renames the temporaries onto their targets, in staging order. If one rename fails, the
+    // targets already replaced get their earlier file back (or are removed when there was none),
+    // so that no half of a set is left.
+    bool commit(std::string &error);
+
+private:
+    struct Entry {
+        std::string target;
+        std::string temporary;
+        std::string backup; // a second name of the earlier target file, while committing
+        bool renamed = false;
+    };
+    std::vector<Entry> entries_;
+};
 
 } // namespace host

@@ -103,6 +103,7 @@ const std::set<std::string> &freeform_statements()
 
 struct Counts {
     std::size_t vertices = 0, faces = 0, lines = 0;
+    std::vector<long> vertex_lines; // the line of each `v`, in file order
 };
 
 // Checks every statement and keeps those the OBJ parser should see, one normalised line each.
@@ -149,8 +150,10 @@ bool prescan(std::string_view text, const std::string &name, std::string &kept, 
                     return false;
                 }
             }
-            if (keyword == "v")
+            if (keyword == "v") {
                 ++counts.vertices;
+                counts.vertex_lines.push_back(number);
+            }
         } else if (keyword == "f" || keyword == "l") {
             const bool face = keyword == "f";
             if (face && args < 3) {
@@ -215,9 +218,18 @@ bool load_obj_text(std::string_view text, const std::string &name, Layer &layer,
     }
     const tinyobj::attrib_t &attrib = reader.GetAttrib();
     const std::size_t vertices = attrib.vertices.size() / 3;
-    for (std::size_t i = 0; i < vertices; ++i)
-        layer.add_point(Vec3{attrib.vertices[3 * i], attrib.vertices[3 * i + 1],
-                             attrib.vertices[3 * i + 2]});
+    for (std::size_t i = 0; i < vertices; ++i) {
+        const Vec3 p{attrib.vertices[3 * i], attrib.vertices[3 * i + 1], attrib.vertices[3 * i + 2]};
+        // The parser's own reading of a number next to the largest double can overflow where
+        // the check above found it finite; no point of a layer is ever infinite.
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+            layer.clear();
+            const long line = i < counts.vertex_lines.size() ? counts.vertex_lines[i] : 0;
+            error = name + ":" + std::to_string(line) + ": a coordinate is too large to be read";
+            return false;
+        }
+        layer.add_point(p);
+    }
 
     auto corner = [&](const tinyobj::index_t &ix, std::vector<int> &points) {
         if (ix.vertex_index < 0 || static_cast<std::size_t>(ix.vertex_index) >= vertices)

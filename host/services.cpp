@@ -16,7 +16,7 @@ Services *current = nullptr;
 
 struct MonitorState {
     LWMonitor monitor;
-    std::string caption;
+    std::string title, caption;
     unsigned int total = 0;
     unsigned int done = 0;
     bool drawing = false; // a bar is on the terminal and needs its line ended
@@ -51,6 +51,8 @@ void monitor_init(void *data, unsigned int total)
     m.shown_percent = -1;
     if (terminal_progress())
         draw_bar(m);
+    if (current && current->init_hook)
+        current->init_hook(m.title.empty() ? m.caption : m.title, total);
 }
 
 int monitor_step(void *data, unsigned int increment)
@@ -74,9 +76,10 @@ void monitor_done(void *data)
     }
 }
 
-LWMonitor *monitor_create(const char *, const char *caption)
+LWMonitor *monitor_create(const char *title, const char *caption)
 {
     auto *m = new MonitorState;
+    m->title = title ? title : "";
     m->caption = caption ? caption : "";
     m->monitor.data = m;
     m->monitor.init = monitor_init;

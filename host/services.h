@@ -53,6 +53,9 @@ public:
     bool show_progress = true;
     // Called on every monitor step with the steps done so far; the build is still running.
     std::function<void(unsigned int done)> step_hook;
+    // Called when a monitor is initialised, with its caption (its title when it has one) and
+    // total; the build is running.
+    std::function<void(const std::string &caption, unsigned int total)> init_hook;
 
     // The bound Services (the one the plug-in's C callbacks reach), or null.
     static Services *bound();

@@ -132,8 +132,10 @@ shelf_addition add(LWShelfCltID id, LWPixmapID thumbnail)
     }
     a.preset = preset;
     a.thumbnail = shelf_dir() / (a.name + ".png");
-    a.added = write_text_file(a.preset.string(), a.record, a.error) &&
-              write_text_file(a.thumbnail.string(), a.png, a.error);
+    // The preset and its thumbnail appear together or not at all.
+    StagedFiles files;
+    a.added = files.stage(a.preset.string(), a.record, a.error) &&
+              files.stage(a.thumbnail.string(), a.png, a.error) && files.commit(a.error);
     return a;
 }
 

@@ -436,6 +436,15 @@ double to_display(const panel_control &control, double stored)
     return stored;
 }
 
+double from_display(const panel_control &control, double display)
+{
+    if (control.control_type == "angle")
+        return (display * panel_pi) / 180;
+    if (control.control_type == "percent")
+        return display / 100;
+    return display;
+}
+
 std::string format_value(const panel_control &c, const panel_value &v)
 {
     switch (v.kind) {

@@ -76,6 +76,8 @@ int panel_refresh_count(LWXPanelID panel);
 
 // Display form of a stored value: degrees for angles, percent for percentages.
 double to_display(const panel_control &control, double stored);
+// The stored value of a displayed one: radians from degrees, fractions from percent.
+double from_display(const panel_control &control, double display);
 // The value with its unit, as the panel shows it ("40 %", "11.4592°", "0.03 m", "Automatic").
 std::string format_value(const panel_control &control, const panel_value &value);
 

@@ -58,9 +58,14 @@ void model_typ::draw_leaves(MeshEditOp *op, st_tree *tree)
     if (tree->leaf_shape == 0)
         return;
     const int per = tree->leaf_twin != 0 ? 2 : 1;
-    int copies = tree->leaf_density * per;
-    if (copies > max_copies)
-        copies = max_copies;
+    // In 64 bits: a typed density near the int limit must not wrap round when doubled.
+    long long asked = static_cast<long long>(tree->leaf_density) * per;
+    if (asked > max_copies)
+        asked = max_copies;
+    const int copies = asked < 0 ? 0 : static_cast<int>(asked);
+    // Shapes count from 1 on the panel and from 0 in the template; a negative one (only a preset
+    // carries it) has no template, and the lowest int must not wrap round to the highest.
+    const int template_shape = tree->leaf_shape > 0 ? tree->leaf_shape - 1 : -1;
 
     const Cxyz up(0.0, 1.0, 0.0);
     for (l_typ *leaf = leaves; leaf; leaf = leaf->next) {
@@ -78,7 +83,7 @@ void model_typ::draw_leaves(MeshEditOp *op, st_tree *tree)
         leaf_typ tpl[max_copies];
         Caxis frame[max_copies];
         for (int k = 0; k < copies; k++) {
-            tpl[k].make(tree->leaf_shape - 1, tree->leaf_length * size, tree->leaf_width * size);
+            tpl[k].make(template_shape, tree->leaf_length * size, tree->leaf_width * size);
             tpl[k].atlas_column = leaf->spin;
             tpl[k].atlas_row = leaf->rel_age;
         }

@@ -76,8 +76,9 @@ const char *model_typ::surface_of(const w_typ *n)
 
 double model_typ::path_v(double dist) const
 {
-    // A model without any length has no path to measure along.
-    if (longest == 0.0)
+    // A model without any length has no path to measure along, and neither has one whose
+    // length overflowed (a crown reaching toward the largest double).
+    if (longest == 0.0 || !std::isfinite(longest))
         return 0.0;
     return dist / longest;
 }

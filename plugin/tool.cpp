@@ -1,5 +1,6 @@
 #include "tool.h"
 
+#include <new>
 #include <string>
 
 #include "model.h"
@@ -39,6 +40,19 @@ constexpr const char *messages_service = "Info Messages 3";
 #endif
 
 st_tree *record(void *inst) { return static_cast<st_tree *>(inst); }
+
+// Refuses to build from the record: the message names the parameter and what is wrong with it,
+// the host is told to wait for the next edit, and the build fails with the given text.
+const char *refuse(st_tree *t, const char *label, const char *problem, const char *advice,
+                   const char *failure)
+{
+    static std::string line;
+    line = std::string("\"") + label + "\" " + problem;
+    t->test_state = LWT_TEST_REJECT;
+    if (msg)
+        msg->info(line.c_str(), advice);
+    return failure;
+}
 
 } // namespace
 
@@ -150,15 +164,21 @@ const char *Build(void *inst, MeshEditOp *op)
     if (t->active == 0)
         return nullptr;
 
-    // A preset can carry a NaN or an infinity that no panel edit could; no tree grows from it.
-    if (const char *label = non_finite_parameter(*t)) {
-        static std::string line;
-        line = std::string("\"") + label + "\" is not a finite number.";
-        t->test_state = LWT_TEST_REJECT;
-        if (msg)
-            msg->info(line.c_str(), "Set it on the panel or apply another preset.");
-        return "Invalid parameter value";
-    }
+    // A preset can carry a NaN or an infinity that no panel edit could, and a typed value can be
+    // astronomically large or small; no tree grows from them.
+    if (const char *label = non_finite_parameter(*t))
+        return refuse(t, label, "is not a finite number.",
+                      "Set it on the panel or apply another preset.", "Invalid parameter value");
+    const char *problem = nullptr;
+    if (const char *label = out_of_scale_parameter(*t, problem))
+        return refuse(t, label, problem, "Set it on the panel or apply another preset.",
+                      "Invalid parameter value");
+
+    // Typed counts far beyond the sliders could keep the host busy for hours or exhaust its
+    // memory before the first node is written.
+    if (const char *label = oversized_parameter(*t))
+        return refuse(t, label, "makes the tree too large to build.",
+                      "Lower it on the panel or apply another preset.", "Tree too large");
 
     build_started = 1;
     updated = 1;
@@ -191,11 +211,23 @@ const char *Build(void *inst, MeshEditOp *op)
 
     t->num_bg_polys = num_polys;
     copy_BG(num_polys, op);
-    if (TreeMake(t, mon, t->change_level) == 1) {
+    // The size guard keeps every tree it lets through well inside memory; should the host
+    // still run out while the tree grows or is written, the build fails instead of taking the
+    // host down with it.
+    auto out_of_memory = [&]() {
+        free_memory();
         t->test_state = LWT_TEST_REJECT;
         finish();
         return "Memory allocation error";
+    };
+    int grown = 1;
+    try {
+        grown = TreeMake(t, mon, t->change_level);
+    } catch (const std::bad_alloc &) {
+        return out_of_memory();
     }
+    if (grown == 1)
+        return out_of_memory(); // no chain array: nothing grown to free
     // Extreme but finite values can still overflow during growth; such a skeleton is never
     // written, and it is dropped so that the next build grows afresh.
     if (!skeleton_is_finite()) {
@@ -208,7 +240,11 @@ const char *Build(void *inst, MeshEditOp *op)
         return "Growth out of range";
     }
 
-    TreeDraw(op, t);
+    try {
+        TreeDraw(op, t);
+    } catch (const std::bad_alloc &) {
+        return out_of_memory();
+    }
     if (mon)
         mon->step(mon->data, 1);
     t->test_state = 0;

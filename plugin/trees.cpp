@@ -184,8 +184,9 @@ int TreeMake(st_tree *t, LWMonitor *mon, char mode)
         }
         for (int i = std::max(t->num_trunks, 0); i < n; i++) {
             grow_branch(&galezie[i], t, &losoj);
-            note_chain_bounds(i);
-            the_growth_index.chain_done(i);
+            // Only the walk reads the box around a chain: the index holds every node itself.
+            if (!the_growth_index.chain_done(i))
+                note_chain_bounds(i);
             advance_monitor(mon);
         }
     } catch (const std::bad_alloc &) {

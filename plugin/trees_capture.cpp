@@ -4,6 +4,7 @@
 #include <iterator>
 #include <map>
 #include <new>
+#include <vector>
 
 #include "includes/area.h"
 #include "trees.h"
@@ -157,31 +158,34 @@ bool crown_box(const face6_typ *polygons, int m, Cxyz &lo, Cxyz &hi)
 
 // Finds where add_item would link a point into the ascending list without walking it: after
 // the last node whose x is not above the point's. A list holding a point without an order
-// (a NaN x) is left to add_item's walk.
+// (a NaN x) is linked by the walk add_item makes.
 class list_places {
 public:
     explicit list_places(bool quick) : ordered_(quick) {}
-    wezel_typ *add(const Cxyz &p, wezel_typ **list)
+    // Links a node made at its point into the list where add_item would have made it.
+    void link(wezel_typ *node, wezel_typ **list)
     {
-        if (!ordered_ || std::isnan(p.x)) {
+        const double x = node->pos.x;
+        wezel_typ **at = list;
+        if (!ordered_ || std::isnan(x)) {
             ordered_ = false;
-            return add_item(p, list);
+            while (*at && (*at)->pos.x <= x)
+                at = &(*at)->next;
+        } else {
+            auto above = last_at_.upper_bound(x);
+            if (above != last_at_.begin())
+                at = &std::prev(above)->second->next;
         }
-        auto above = last_at_.upper_bound(p.x);
-        wezel_typ **link = list;
-        if (above != last_at_.begin())
-            link = &std::prev(above)->second->next;
-        auto *node = new wezel_typ;
-        node->pos = p;
-        node->next = *link;
-        *link = node;
+        node->next = *at;
+        *at = node;
+        if (!ordered_)
+            return;
         try {
-            last_at_[p.x] = node;
+            last_at_[x] = node;
         } catch (const std::bad_alloc &) {
             last_at_.clear();
             ordered_ = false;
         }
-        return node;
     }
 
 private:
@@ -219,8 +223,19 @@ void set_positions(int n, face6_typ *polygons, int m, st_tree *t)
     if (growth_use_index && crown_box(polygons, m, lo, hi))
         near.setup(lo, hi, min_distance, n);
 
+    // While the grid answers, the ascending list is not needed; should the grid give up, the
+    // list is built from the start points so far, in the order they were accepted.
     list_places places(growth_use_index);
     wezel_typ *list = nullptr;
+    std::vector<wezel_typ *> accepted;
+    bool listed = !growth_use_index;
+    auto list_all = [&]() {
+        for (wezel_typ *node : accepted)
+            places.link(node, &list);
+        accepted.clear();
+        accepted.shrink_to_fit();
+        listed = true;
+    };
     try {
         for (int gi = 0; gi < n; gi++) {
             galaz_typ &g = galezie[gi];
@@ -239,8 +254,11 @@ void set_positions(int n, face6_typ *polygons, int m, st_tree *t)
                 bool clear = false;
                 if (refused_by_draw(1.0, d, t))
                     continue;
-                if (!near.clear_of(p, d, &clear))
+                if (!near.clear_of(p, d, &clear)) {
+                    if (!listed)
+                        list_all();
                     clear = clear_of_list(p, d, list);
+                }
                 if (clear)
                     break;
             }
@@ -249,12 +267,19 @@ void set_positions(int n, face6_typ *polygons, int m, st_tree *t)
             const double jitter = losoj.z_zakresu(-t->tip_jitter, t->tip_jitter);
             p = p.move(N * jitter);
 
-            wezel_typ *node = places.add(p, &list);
+            wezel_typ *node = growth_use_index ? new wezel_typ : add_item(p, &list);
+            node->pos = p;
+            g.first = node;
+            g.last = node;
+            if (growth_use_index) {
+                if (listed)
+                    places.link(node, &list);
+                else
+                    accepted.push_back(node);
+            }
             near.add(p);
             node->dir = !N;
             node->thickness = t->branch_thickness;
-            g.first = node;
-            g.last = node;
             g.thickness = t->branch_thickness;
             g.normal = N;
 
@@ -286,9 +311,53 @@ void set_positions(int n, face6_typ *polygons, int m, st_tree *t)
     unlink_search_list(list);
 }
 
+namespace {
+
+// The bubble sort below leaves the chains in the one order that is sorted by descending start
+// height and keeps equal heights in their scattered order: a stable sort gives the same order
+// in n log n. A NaN height compares equal to every other, so the heights are no longer an
+// order and only the bubble sort itself can say where such a chain ends up.
+bool sort_stably(int n)
+{
+    std::vector<int> by_height;
+    std::vector<bool> placed;
+    try {
+        by_height.resize(static_cast<std::size_t>(n));
+        placed.resize(static_cast<std::size_t>(n), false);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    for (int i = 0; i < n; i++) {
+        if (!galezie[i].first || std::isnan(galezie[i].first->pos.y))
+            return false;
+        by_height[static_cast<std::size_t>(i)] = i;
+    }
+    std::stable_sort(by_height.begin(), by_height.end(),
+                     [](int a, int b) { return galezie[b].first->pos.y < galezie[a].first->pos.y; });
+    // Slot i receives chain by_height[i]: follow each cycle of the permutation, exchanging.
+    for (int i = 0; i < n; i++) {
+        if (placed[static_cast<std::size_t>(i)])
+            continue;
+        int slot = i;
+        for (;;) {
+            placed[static_cast<std::size_t>(slot)] = true;
+            const int from = by_height[static_cast<std::size_t>(slot)];
+            if (from == i)
+                break;
+            swap_chains(galezie[slot], galezie[from]);
+            slot = from;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 void sort_positions(st_tree *t)
 {
     const int n = chains_held(t);
+    if (growth_use_index && sort_stably(n))
+        return;
     for (int range = n; range > 1; range--)
         for (int j = 1; j < range; j++)
             if (galezie[j - 1].first->pos.y < galezie[j].first->pos.y)

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "export/export.h"
+#include "support/child_process.h"
 #include "support/export_files.h"
 
 namespace ramulon {
@@ -390,15 +391,23 @@ TEST(ExportBadPaths, MissingFolderLeavesNothing)
 
 TEST(ExportBadPaths, FolderWithoutWritePermissionLeavesNothing)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not stop root";
+    // Root writes anywhere: the writes run in a child that gave up root for an ordinary user.
     ScratchDir dir;
     const host::Layer layer = seam_tube();
     const std::string locked = dir.file("locked");
     std::filesystem::create_directory(locked);
-    std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    for (const char *name : {"/tree.obj", "/tree.gltf", "/tree.glb"})
-        EXPECT_NE(write_as(layer, locked + name).find("Permission denied"), std::string::npos);
+    open_folder(dir.path());
+    lock_folder(locked);
+    const int denied = in_child([&] {
+        if (!drop_root())
+            return 3;
+        for (const char *name : {"/tree.obj", "/tree.gltf", "/tree.glb"})
+            if (write_as(layer, locked + name).find("Permission denied") == std::string::npos)
+                return 1;
+        return 0;
+    });
+    unlock_folder(locked);
+    EXPECT_EQ(denied, 0) << "every write reports \"Permission denied\" (3: could not drop root)";
     EXPECT_TRUE(std::filesystem::is_empty(locked));
 }
 

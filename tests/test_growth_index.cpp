@@ -144,6 +144,15 @@ protected:
         ASSERT_GT(poly_num, 0);
     }
 
+    // The defaults with the captured crown and the given number of chains.
+    st_tree crown_params(int branches) const
+    {
+        st_tree t = default_params;
+        t.num_bg_polys = polygons;
+        t.num_branches = branches;
+        return t;
+    }
+
     host::Mesh crown;
     int polygons = 0;
 };
@@ -179,9 +188,7 @@ TEST_F(GrowthIndex, SameTreeOnEveryCrownSeedAndParameterSet)
         capture(sample);
         for (int seed : {30, 7}) {
             for (const Variant &v : variants) {
-                st_tree t = default_params;
-                t.num_bg_polys = polygons;
-                t.num_branches = 700;
+                st_tree t = crown_params(700);
                 t.random_seed = seed;
                 v.apply(t);
                 SCOPED_TRACE(std::string(sample) + " seed " + std::to_string(seed) + " " + v.name);
@@ -197,9 +204,7 @@ TEST_F(GrowthIndex, DenseCrownStillGrowsTheSameTree)
 {
     // Many branches crowd the grid cells, and many joints land on ties of distance.
     capture("round_crown.obj");
-    st_tree t = default_params;
-    t.num_bg_polys = polygons;
-    t.num_branches = 4000;
+    st_tree t = crown_params(4000);
     t.num_trunks = 2;
     EXPECT_GT(expect_same_tree(t).joined, 2000);
 }
@@ -212,10 +217,73 @@ TEST_F(GrowthIndex, StartPointsSharingTheirXKeepTheirSpacing)
     const int c = crown.background.add_point({1, 8, 3}), d = crown.background.add_point({1, 8, -3});
     crown.background.add_polygon(ID_FACE, {a, b, c, d});
     capture_layer();
-    st_tree t = default_params;
-    t.num_bg_polys = polygons;
-    t.num_branches = 600;
+    st_tree t = crown_params(600);
     t.tip_jitter = 0;
+    expect_same_tree(t);
+}
+
+// Adds a box of the given corners to the crown, its faces pointing outward.
+void add_box(host::Layer &layer, const Cxyz &lo, const Cxyz &hi)
+{
+    int v[8];
+    for (int i = 0; i < 8; i++)
+        v[i] = layer.add_point({i & 1 ? hi.x : lo.x, i & 2 ? hi.y : lo.y, i & 4 ? hi.z : lo.z});
+    const int faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    for (const auto &f : faces)
+        layer.add_polygon(ID_FACE, {v[f[0]], v[f[1]], v[f[2]], v[f[3]]});
+}
+
+TEST_F(GrowthIndex, ManyBranchesInASmallCrown)
+{
+    // Thousands of tips on a crown a metre wide: the nodes crowd every cell, most nearby nodes
+    // are taken by earlier joints, and branches join after a step or two.
+    add_box(crown.background, Cxyz(-0.5, 2, -0.5), Cxyz(0.5, 3, 0.5));
+    capture_layer();
+    for (int variant = 0; variant < 3; variant++) {
+        st_tree t = crown_params(3000);
+        if (variant == 1) {
+            t.sub_segments = 3;
+            t.last_fork_distance = 0.3;
+            t.num_trunks = 2;
+        } else if (variant == 2) {
+            t.random_seed = 7;
+            t.trunk_influence = 1;
+            t.sort_branches = 1;
+        }
+        SCOPED_TRACE(variant);
+        EXPECT_GT(expect_same_tree(t).joined, 2000);
+    }
+}
+
+TEST_F(GrowthIndex, SortingKeepsEqualStartHeightsInScatteredOrder)
+{
+    // A level crown without jitter: every start point has the same height, so sorting must
+    // leave the chains exactly as scattered.
+    const int a = crown.background.add_point({-3, 5, -3}), b = crown.background.add_point({-3, 5, 3});
+    const int c = crown.background.add_point({3, 5, 3}), d = crown.background.add_point({3, 5, -3});
+    crown.background.add_polygon(ID_FACE, {a, b, c, d});
+    add_box(crown.background, Cxyz(-1, 6, -1), Cxyz(1, 6.5, 1));
+    capture_layer();
+    st_tree t = crown_params(500);
+    t.tip_jitter = 0;
+    t.sort_branches = 1;
+    t.num_trunks = 3;
+    expect_same_tree(t);
+}
+
+TEST_F(GrowthIndex, CrownWithAPointAtNaNGrowsTheSameTree)
+{
+    // A polygon with a corner at NaN: the crown's area, and with it the spacing, is NaN, so the
+    // spacing grid gives up and the ascending list decides; start points drawn on that polygon
+    // have no height, so sorting them falls back to the exchanges themselves.
+    for (int i = 0; i < 4; i++)
+        add_box(crown.background, Cxyz(-2 + i, 3 + i, -2), Cxyz(2 + i, 6 + i, 2));
+    const int a = crown.background.add_point({0, 4, 0}), b = crown.background.add_point({1, 4, 0});
+    const int c = crown.background.add_point({0, std::nan(""), 1});
+    crown.background.add_polygon(ID_FACE, {a, b, c});
+    capture_layer();
+    st_tree t = crown_params(400);
+    t.sort_branches = 1;
     expect_same_tree(t);
 }
 
@@ -237,6 +305,23 @@ protected:
         free_memory();
     }
     void chain(int i, const std::vector<Cxyz> &positions) { lay_chain(i, positions); }
+    // The node the walk over every chain joins, with the index switched off.
+    wezel_typ *walk_result(galaz_typ &g, Cxyz p, Cxyz from)
+    {
+        growth_use_index = false;
+        const int joined = join_branches(&g, &t, &p, &from);
+        growth_use_index = true;
+        if (joined != 1)
+            return nullptr;
+        wezel_typ *n = g.last->join_node;
+        // Undo the joint, so that the index and the walk keep seeing the same chains.
+        n->joins -= 1;
+        n->joined = nullptr;
+        g.is_root = true;
+        g.last->joins -= 1;
+        g.last->join_node = nullptr;
+        return n;
+    }
     st_tree t{};
 };
 
@@ -278,6 +363,48 @@ TEST_F(HandIndex, TiesFollowTheWalk)
     // A question the index was not built for is left to the walk.
     EXPECT_FALSE(the_growth_index.join_branches(&galezie[4], &t, p, from, &found));
     EXPECT_FALSE(the_growth_index.closest_on_trunk(mid, 2, &found));
+}
+
+TEST_F(HandIndex, NearestRingsFirstAndJoinedNodesLeave)
+{
+    // Cells half a metre wide (the branches' first step). Two branches each hold a node 0.25
+    // from the query point: chain 1's in the query's own cell, chain 2's, later in the walk's
+    // order, one cell over, where the ring search reaches it second.
+    t.num_segments = 100; // enough planned nodes for cells as fine as the step
+    chain(0, {Cxyz(3, 3, 3), Cxyz(3, 2, 3), Cxyz(3, 0, 3)});
+    chain(1, {Cxyz(-3, 0, -3), Cxyz(0.875, 0.25, 0.25), Cxyz(2.5, 2.5, 2.5), Cxyz(3, 2, 3)});
+    chain(2, {Cxyz(-3, -1, -3), Cxyz(0.375, 0.25, 0.25), Cxyz(2.5, 1.5, 2.5), Cxyz(3, 1, 3)});
+    const Cxyz p(0.625, 0.25, 0.25), from(0.625, 0.25, -0.25);
+    for (int i = 1; i <= 2; i++)
+        galezie[i].first->next->next->dir = galezie[i].first->next->pos - from;
+    galezie[3].first = galezie[3].last = new wezel_typ;
+    galezie[3].first->pos = from;
+    galezie[4].first = galezie[4].last = new wezel_typ;
+    galezie[4].first->pos = Cxyz(-1, 0, -1);
+    for (int i = 1; i < 5; i++)
+        galezie[i].step_len = 0.5;
+    the_growth_index.begin(galezie, galezie_count);
+    the_growth_index.trunks_done(&t, 1, 5);
+    ASSERT_TRUE(the_growth_index.chain_done(1));
+    ASSERT_TRUE(the_growth_index.chain_done(2));
+
+    galaz_typ &g = galezie[3];
+    g.grow_vect = Cxyz(0, 0, 1);
+    // Each node found is joined, as growth joins it: the index drops it, the walk skips it.
+    auto look = [&](int steps) {
+        g.steps = steps;
+        wezel_typ *found = nullptr;
+        EXPECT_TRUE(the_growth_index.join_branches(&g, &t, p, from, &found));
+        EXPECT_EQ(walk_result(g, p, from), found);
+        if (found)
+            found->joins = 1;
+        return found;
+    };
+    EXPECT_EQ(look(1), galezie[2].first->next);
+    // Two steps on, chain 2's node would be too young anyway; chain 1 (index num_trunks) takes
+    // a joint from a branch of any age.
+    EXPECT_EQ(look(2), galezie[1].first->next);
+    EXPECT_EQ(look(1), nullptr);
 }
 
 TEST_F(HandIndex, SpacingGridAgreesWithTheListWalk)

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          libtinyobjloader-dev libtinygltf-dev nlohmann-json3-dev libstb-dev)
+          libtinyobjloader-dev libtinygltf-dev nlohmann-json3-dev libstb-dev
+          libcpp-httplib-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

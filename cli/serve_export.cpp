@@ -1,0 +1,93 @@
+#include "serve_export.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+#include <unistd.h>
+
+#include "export/export.h"
+
+namespace cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A new empty folder, removed with everything in it when the object goes.
+class TempFolder {
+public:
+    TempFolder()
+    {
+        static std::atomic<unsigned long> serial{0};
+        std::error_code ec;
+        const fs::path base = fs::temp_directory_path(ec);
+        for (int attempt = 0; !ec && attempt < 100 && path_.empty(); ++attempt) {
+            const fs::path candidate = base / ("ramulon-serve-" + std::to_string(getpid()) + "-" +
+                                               std::to_string(serial++));
+            if (fs::create_directory(candidate, ec))
+                path_ = candidate;
+        }
+    }
+    ~TempFolder()
+    {
+        std::error_code ec;
+        if (!path_.empty())
+            fs::remove_all(path_, ec);
+    }
+    TempFolder(const TempFolder &) = delete;
+    TempFolder &operator=(const TempFolder &) = delete;
+    const fs::path &path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+bool read_bytes(const fs::path &path, std::string &bytes, std::string &error)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    if (in)
+        out << in.rdbuf();
+    if (!in) {
+        error = "cannot read back " + path.string();
+        return false;
+    }
+    bytes = out.str();
+    return true;
+}
+
+// Runs the writer on tree.<ext> in a new temporary folder and reads back the files it made.
+std::string write_and_read(std::string (*writer)(const host::Layer &, const std::string &),
+                           const host::Layer &layer, const std::string &file,
+                           std::initializer_list<std::pair<const char *, std::string *>> outputs)
+{
+    TempFolder folder;
+    if (folder.path().empty())
+        return "cannot make a temporary folder for the export";
+    std::string error = writer(layer, (folder.path() / file).string());
+    for (const auto &[name, bytes] : outputs)
+        if (error.empty())
+            read_bytes(folder.path() / name, *bytes, error);
+    return error;
+}
+
+} // namespace
+
+ExportFiles export_glb(const host::Layer &layer)
+{
+    ExportFiles files;
+    files.error = write_and_read(exporter::write_glb, layer, "tree.glb", {{"tree.glb", &files.glb}});
+    return files;
+}
+
+ExportFiles export_obj(const host::Layer &layer)
+{
+    ExportFiles files;
+    files.error = write_and_read(exporter::write_obj, layer, "tree.obj",
+                                 {{"tree.obj", &files.obj}, {"tree.mtl", &files.mtl}});
+    return files;
+}
+
+} // namespace cli

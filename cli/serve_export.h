@@ -1,0 +1,22 @@
+// The tree as downloadable bytes: the exporters write into a folder of their own under the
+// system's temporary folder, the bytes are read back and the folder is removed.
+#pragma once
+
+#include <string>
+
+#include "host/mesh.h"
+
+namespace cli {
+
+struct ExportFiles {
+    std::string error; // empty on success
+    std::string glb;
+    std::string obj, mtl;
+};
+
+// The layer as one GLB file.
+ExportFiles export_glb(const host::Layer &layer);
+// The layer as tree.obj with its material library tree.mtl.
+ExportFiles export_obj(const host::Layer &layer);
+
+} // namespace cli

@@ -1,0 +1,242 @@
+#include "serve_server.h"
+
+#include <chrono>
+#include <sys/socket.h>
+
+#include <httplib.h>
+
+#include "serve_export.h"
+#include "serve_files.h"
+
+namespace cli {
+
+namespace {
+
+using Request = httplib::Request;
+using Response = httplib::Response;
+
+void send_json(Response &res, const nlohmann::json &body, int status = 200)
+{
+    res.status = status;
+    // Texts from files and headers may hold bytes that are no UTF-8; the page gets them replaced.
+    res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
+}
+
+void send_error(Response &res, int status, const std::string &message)
+{
+    send_json(res, {{"error", message}}, status);
+}
+
+// Runs a request's work; a refused request answers its status with the reason and changes nothing.
+template <typename Work> auto api(Work work)
+{
+    return [work](const Request &req, Response &res) {
+        try {
+            work(req, res);
+        } catch (const ApiError &e) {
+            send_error(res, e.status, e.what());
+        } catch (const std::exception &e) {
+            send_error(res, 500, std::string("The server failed: ") + e.what());
+        }
+    };
+}
+
+nlohmann::json body_object(const Request &req)
+{
+    nlohmann::json body = nlohmann::json::parse(req.body, nullptr, false);
+    if (!body.is_object())
+        throw ApiError(400, "The request body must be a JSON object.");
+    return body;
+}
+
+unsigned long id_of(const nlohmann::json &body)
+{
+    const auto it = body.find("id");
+    if (it == body.end() || !it->is_number_unsigned())
+        throw ApiError(400, "The request must name a control by its \"id\".");
+    return it->get<unsigned long>();
+}
+
+std::string text_of(const nlohmann::json &body, const char *key)
+{
+    const auto it = body.find(key);
+    if (it == body.end() || !it->is_string())
+        throw ApiError(400, std::string("The request must give \"") + key + "\" as a text.");
+    return it->get<std::string>();
+}
+
+void send_download(Response &res, const std::string &bytes, const std::string &type, const std::string &name)
+{
+    res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+    res.set_content(bytes, type.c_str());
+}
+
+host::Layer built_tree(TreeHost &tree)
+{
+    std::optional<host::Layer> layer = tree.foreground();
+    if (!layer)
+        throw ApiError(404, "No tree is built yet.");
+    return std::move(*layer);
+}
+
+ExportFiles exported(ExportFiles files)
+{
+    if (!files.error.empty())
+        throw ApiError(500, files.error);
+    return files;
+}
+
+std::string status_text(int status)
+{
+    switch (status) {
+    case 400:
+        return "The request is malformed.";
+    case 404:
+        return "There is nothing at this address.";
+    case 405:
+        return "This address does not take that method.";
+    case 413:
+        return "The file is larger than 20 MB.";
+    case 414:
+        return "The address is too long.";
+    default:
+        return "The request failed.";
+    }
+}
+
+} // namespace
+
+ServeServer::ServeServer() = default;
+
+ServeServer::~ServeServer() { stop(); }
+
+std::string ServeServer::url() const { return "http://" + host_ + ":" + std::to_string(port_) + "/"; }
+
+std::string ServeServer::start(const ServeOptions &options)
+{
+    if (http_)
+        return "the server is already running";
+    // The address first: a port in use fails before the plug-in is loaded.
+    tree_ = std::make_unique<TreeHost>();
+    web_dir_ = options.web.empty() ? default_web_dir() : std::filesystem::path(options.web);
+    host_ = options.host;
+    http_ = std::make_unique<httplib::Server>();
+    http_->set_payload_max_length(max_upload_bytes);
+    http_->set_keep_alive_timeout(2); // so that stopping does not wait long for idle connections
+    // Reuse an address only after its last server has gone: never share a port another still
+    // listens on, as the library's default (SO_REUSEPORT) would.
+    http_->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    add_routes();
+    port_ = options.port == 0 ? http_->bind_to_any_port(options.host) : options.port;
+    std::string error;
+    if (port_ < 0 || (options.port != 0 && !http_->bind_to_port(options.host, options.port)))
+        error = "cannot listen on " + options.host + ":" + std::to_string(options.port);
+    else
+        error = tree_->open(options);
+    if (!error.empty()) {
+        http_.reset();
+        tree_.reset();
+        return error;
+    }
+    listener_done_ = false;
+    listener_ = std::thread([this] {
+        http_->listen_after_bind();
+        listener_done_ = true;
+    });
+    // stop() only reaches a server that is running.
+    while (!http_->is_running() && !listener_done_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return {};
+}
+
+void ServeServer::stop()
+{
+    if (http_)
+        http_->stop();
+    if (listener_.joinable())
+        listener_.join();
+    http_.reset();
+    tree_.reset(); // the session goes, and with it the tool and its module
+}
+
+void ServeServer::add_routes()
+{
+    httplib::Server &s = *http_;
+    TreeHost &tree = *tree_;
+
+    // ---- reading
+    s.Get("/api/state", api([&](const Request &, Response &res) { send_json(res, tree.state()); }));
+    s.Get("/api/progress", api([&](const Request &, Response &res) { send_json(res, tree.progress()); }));
+    s.Get("/api/mesh.glb", api([&](const Request &, Response &res) {
+              res.set_content(exported(export_glb(built_tree(tree))).glb, "model/gltf-binary");
+          }));
+    s.Get("/api/background.json",
+          api([&](const Request &, Response &res) { send_json(res, tree.background_json()); }));
+    s.Get("/api/samples", api([&](const Request &, Response &res) { send_json(res, tree.samples()); }));
+    s.Get("/api/shelf", api([&](const Request &, Response &res) { send_json(res, tree.shelf()); }));
+    s.Get(R"(/api/shelf/(.+)\.png)", api([&](const Request &req, Response &res) {
+              res.set_content(tree.thumbnail(req.matches[1].str()), "image/png");
+          }));
+    s.Get("/api/export.glb", api([&](const Request &, Response &res) {
+              send_download(res, exported(export_glb(built_tree(tree))).glb, "model/gltf-binary", "tree.glb");
+          }));
+    s.Get("/api/export.obj", api([&](const Request &, Response &res) {
+              send_download(res, exported(export_obj(built_tree(tree))).obj, "text/plain", "tree.obj");
+          }));
+    s.Get("/api/export.mtl", api([&](const Request &, Response &res) {
+              send_download(res, exported(export_obj(built_tree(tree))).mtl, "text/plain", "tree.mtl");
+          }));
+
+    // ---- changing
+    s.Post("/api/set", api([&](const Request &req, Response &res) {
+               const nlohmann::json body = body_object(req);
+               if (!body.contains("value"))
+                   throw ApiError(400, "The request must give the \"value\".");
+               send_json(res, tree.set(id_of(body), body["value"]));
+           }));
+    s.Post("/api/press", api([&](const Request &req, Response &res) {
+               send_json(res, tree.press(id_of(body_object(req))));
+           }));
+    s.Post("/api/build", api([&](const Request &, Response &res) { send_json(res, tree.build_now()); }));
+    s.Post("/api/background", api([&](const Request &req, Response &res) {
+               send_json(res, tree.use_sample(text_of(body_object(req), "sample")));
+           }));
+    s.Post("/api/background/upload", api([&](const Request &req, Response &res) {
+               send_json(res, tree.upload_background(req.get_header_value("X-Filename"), req.body));
+           }));
+    s.Post("/api/shelf/add", api([&](const Request &req, Response &res) {
+               const nlohmann::json body = body_object(req);
+               const auto overwrite = body.find("overwrite");
+               if (overwrite != body.end() && !overwrite->is_boolean())
+                   throw ApiError(400, "\"overwrite\" must be true or false.");
+               send_json(res, tree.add_preset(text_of(body, "name"),
+                                              overwrite != body.end() && overwrite->get<bool>()));
+           }));
+    s.Post("/api/shelf/apply", api([&](const Request &req, Response &res) {
+               send_json(res, tree.apply_preset(text_of(body_object(req), "name")));
+           }));
+
+    // ---- the page
+    s.Get(R"(/.*)", [this](const Request &req, Response &res) {
+        if (req.path.rfind("/api/", 0) == 0) {
+            send_error(res, 404, "There is no " + req.path + ".");
+            return;
+        }
+        const StaticFile file = static_file(web_dir_, req.path);
+        res.status = file.status;
+        res.set_content(file.body, file.content_type.c_str());
+    });
+
+    // Refusals of the server itself (a body over the limit, an unknown address) in the API's form.
+    s.set_error_handler(httplib::Server::HandlerWithResponse([](const Request &, Response &res) {
+        if (!res.body.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+        send_error(res, res.status, status_text(res.status));
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+}
+
+} // namespace cli

@@ -1,0 +1,67 @@
+#include "support/child_process.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace ramulon {
+
+int in_child(const std::function<int()> &body)
+{
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        const int code = body();
+        std::fflush(nullptr);
+        ::_exit(code);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+bool limit_file_size(long bytes)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    limit.rlim_max = static_cast<rlim_t>(bytes);
+    return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+bool drop_root()
+{
+    if (::geteuid() != 0)
+        return true;
+    constexpr gid_t nobody_group = 65534;
+    constexpr uid_t nobody = 65534;
+    return ::setgroups(0, nullptr) == 0 && ::setgid(nobody_group) == 0 && ::setuid(nobody) == 0 &&
+           ::geteuid() == nobody;
+}
+
+namespace {
+namespace fs = std::filesystem;
+constexpr fs::perms read_and_search = fs::perms::owner_read | fs::perms::owner_exec |
+                                      fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec;
+} // namespace
+
+void open_folder(const std::string &folder)
+{
+    fs::permissions(folder, read_and_search | fs::perms::owner_write);
+}
+
+void lock_folder(const std::string &folder) { fs::permissions(folder, read_and_search); }
+
+void unlock_folder(const std::string &folder) { fs::permissions(folder, fs::perms::owner_all); }
+
+} // namespace ramulon

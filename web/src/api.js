@@ -1,0 +1,64 @@
+// The server's HTTP interface: every call answers parsed JSON or throws an ApiError carrying
+// the server's own one-sentence explanation.
+
+export class ApiError extends Error {
+  constructor(status, message) {
+    super(message);
+    this.status = status;
+  }
+}
+
+async function request(method, path, { json, body, headers } = {}) {
+  const init = { method, headers: { ...(headers || {}) } };
+  if (json !== undefined) {
+    init.headers['Content-Type'] = 'application/json';
+    init.body = JSON.stringify(json);
+  } else if (body !== undefined) {
+    init.body = body;
+  }
+  let response;
+  try {
+    response = await fetch(path, init);
+  } catch (e) {
+    throw new ApiError(0, 'The server cannot be reached.');
+  }
+  const text = await response.text();
+  let data = null;
+  try {
+    data = text ? JSON.parse(text) : null;
+  } catch (e) {
+    data = null;
+  }
+  if (!response.ok) {
+    const message = data && typeof data.error === 'string' ? data.error : `The server answered ${response.status}.`;
+    throw new ApiError(response.status, message);
+  }
+  return data;
+}
+
+export const api = {
+  state: () => request('GET', '/api/state'),
+  progress: () => request('GET', '/api/progress'),
+  samples: () => request('GET', '/api/samples'),
+  shelf: () => request('GET', '/api/shelf'),
+  background: () => request('GET', '/api/background.json'),
+
+  set: (id, value) => request('POST', '/api/set', { json: { id, value } }),
+  press: (id) => request('POST', '/api/press', { json: { id } }),
+  build: () => request('POST', '/api/build', { json: {} }),
+  loadSample: (sample) => request('POST', '/api/background', { json: { sample } }),
+  upload: (file) =>
+    request('POST', '/api/background/upload', {
+      body: file,
+      headers: { 'Content-Type': 'application/octet-stream', 'X-Filename': file.name },
+    }),
+  addPreset: (name, overwrite) => request('POST', '/api/shelf/add', { json: { name, overwrite } }),
+  applyPreset: (name) => request('POST', '/api/shelf/apply', { json: { name } }),
+};
+
+export async function fetchMesh(buildCount) {
+  const response = await fetch(`/api/mesh.glb?n=${buildCount}`);
+  if (response.status === 404) return null;
+  if (!response.ok) throw new ApiError(response.status, `The mesh could not be loaded (${response.status}).`);
+  return response.arrayBuffer();
+}

@@ -1,0 +1,117 @@
+// The page: the panel, the view and the side sections, all driven by the server's state.
+import { api, fetchMesh } from './api.js';
+import { run } from './progress.js';
+import { createPanel } from './panel.js';
+import { createView } from './view.js';
+import { createShelf } from './shelf.js';
+import { createEnvelope } from './envelope.js';
+
+const view = createView(document.getElementById('view'));
+const viewBox = document.getElementById('view');
+const message = document.getElementById('message');
+
+let meshShown = -1;
+let backgroundShown = '';
+
+function showMessage(kind, text) {
+  message.hidden = !text;
+  message.textContent = text || '';
+  message.className = kind === 'error' ? 'error' : 'info';
+  message.dataset.kind = kind;
+}
+
+function showError(e) {
+  showMessage('error', e && e.message ? e.message : String(e));
+}
+
+function showCounts(build) {
+  const set = (id, v) => { document.getElementById(id).textContent = v; };
+  set('count-points', build.points);
+  set('count-polygons', build.polygons);
+  set('count-leaves', build.leaves);
+  set('build-count', build.count);
+  set('build-time', build.count > 0 ? `${Number(build.seconds).toFixed(2)} s` : '–');
+  const error = document.getElementById('build-error');
+  error.hidden = !build.error;
+  error.textContent = build.error || '';
+}
+
+async function showMesh(count) {
+  if (count === meshShown) return;
+  const glb = count > 0 ? await fetchMesh(count) : null;
+  await view.showTree(glb);
+  meshShown = count;
+  viewBox.dataset.build = String(count);
+}
+
+async function showBackground(background) {
+  const key = background ? `${background.name}/${background.points}/${background.polygons}` : '';
+  if (key === backgroundShown) return;
+  view.showEnvelope(background ? await api.background() : null);
+  backgroundShown = key;
+}
+
+const panel = createPanel(document.getElementById('panel'), {
+  onSet: (control, value) => change(() => api.set(control.id, value)),
+  onPress: (control) => {
+    if (control.label === 'Add Preset') {
+      shelf.open();
+      return;
+    }
+    if (control.label === 'Presets') shelf.toggle();
+    change(() => api.press(control.id));
+  },
+});
+
+// Applies a state from the server: panel, counts, messages, and the mesh when a build happened.
+async function applyState(state) {
+  document.title = state.title || 'Ramulon';
+  document.getElementById('panel-title').textContent = state.title;
+  const badge = document.getElementById('active-state');
+  badge.textContent = state.active ? 'active' : 'inactive';
+  badge.classList.toggle('on', state.active);
+  panel.update(state);
+  // "Manual" or "Automatic": the Build button stands out in Manual.
+  const refresh = state.controls.find((c) => c.label === 'Refresh');
+  document.body.dataset.refresh = refresh ? refresh.text : '';
+  showCounts(state.build);
+  envelope.show(state.background);
+  const messages = state.messages || [];
+  if (messages.length > 0) {
+    const last = messages.some((m) => m.kind === 'error') ? 'error' : 'info';
+    showMessage(last, messages.map((m) => m.text).join('\n'));
+  }
+  await Promise.all([showMesh(state.build.count), showBackground(state.background)]);
+  document.body.dataset.ready = 'true';
+  return state;
+}
+
+// Runs one change request and shows its answer; the mesh is reloaded within the same queued
+// task, so the page is idle only once the view is up to date. Rejects with the server's error.
+function perform(request) {
+  return run(async () => {
+    const state = await request();
+    showMessage('info', '');
+    await applyState(state);
+    return state;
+  });
+}
+
+// The same, with a failure shown in the message area.
+function change(request) {
+  return perform(request).catch(showError);
+}
+
+const shelf = createShelf({ perform, change, onError: showError });
+const envelope = createEnvelope({ change, onError: showError });
+
+document.getElementById('build-button').addEventListener('click', () => change(() => api.build()));
+document.getElementById('wind-toggle').addEventListener('change', (e) => view.setWind(e.target.checked));
+
+async function start() {
+  await envelope.loadSamples();
+  await shelf.refresh();
+  await run(async () => applyState(await api.state())).catch(showError);
+}
+
+start();

@@ -1,0 +1,58 @@
+// Runs the page's requests one after another and, while one runs, polls the server's progress
+// every 200 ms so a long build shows its bar and title.
+import { api } from './api.js';
+
+const POLL_MS = 200;
+
+let queue = Promise.resolve();
+let running = 0;
+
+function show(progress) {
+  const box = document.getElementById('progress');
+  if (!progress || !progress.building) {
+    box.hidden = true;
+    return;
+  }
+  box.hidden = false;
+  document.body.dataset.progressShown = progress.title || 'Building';
+  document.getElementById('progress-title').textContent =
+    progress.total > 0 ? `${progress.title || 'Building'} — ${progress.done} / ${progress.total}` : progress.title || 'Building';
+  const fraction = progress.total > 0 ? Math.min(1, progress.done / progress.total) : 0;
+  document.getElementById('progress-fill').style.width = `${(fraction * 100).toFixed(1)}%`;
+}
+
+async function withPolling(task) {
+  let polling = true;
+  const poll = async () => {
+    while (polling) {
+      try {
+        const p = await api.progress();
+        if (polling) show(p);
+      } catch (e) {
+        // The progress is only a courtesy: the request itself reports failures.
+      }
+      await new Promise((r) => setTimeout(r, POLL_MS));
+    }
+  };
+  const poller = poll();
+  try {
+    return await task();
+  } finally {
+    polling = false;
+    await poller.catch(() => {});
+    show(null);
+  }
+}
+
+// Queues task (an async function) behind the requests already running; the page's busy flag is
+// set while any runs.
+export function run(task) {
+  running += 1;
+  document.body.dataset.busy = 'true';
+  const result = queue.then(() => withPolling(task));
+  queue = result.catch(() => {}).finally(() => {
+    running -= 1;
+    if (running === 0) delete document.body.dataset.busy;
+  });
+  return result;
+}
