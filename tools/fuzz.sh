@@ -25,19 +25,8 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   exit 2
 fi
 
-# The build's own packages, then clang with its fuzzer runtime.
-./tools/install-deps.sh
-missing=()
-command -v clang >/dev/null && command -v clang++ >/dev/null || missing+=(clang)
-dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" ||
-  missing+=(libclang-rt-14-dev)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
-fi
+# The build's own packages, with clang and its fuzzer runtime.
+./tools/install-deps.sh clang libclang-rt-14-dev
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAMULON_FUZZ=ON \
   -DRAMULON_TESTS=OFF -DRAMULON_BENCH=OFF ${CMAKE_FLAGS:-}

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only those that are missing.
+# Installs the Debian packages the build needs, and any named on the command line, only those
+# that are missing.
+#   tools/install-deps.sh [package ...]
 set -euo pipefail
-packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+packages=("$@" build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           libtinyobjloader-dev libtinygltf-dev nlohmann-json3-dev libstb-dev
           libcpp-httplib-dev)
 missing=()

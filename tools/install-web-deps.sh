@@ -3,16 +3,11 @@
 # npm, Debian's Chromium), then bundles the page into web/dist/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-missing=()
+# node and npm may come from elsewhere than Debian (a Debian npm would clash with them), so only
+# a machine without the commands gets Debian's.
+node_packages=()
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
-  missing+=(nodejs npm)
+  node_packages=(nodejs npm)
 fi
-[ -x /usr/bin/chromium ] || missing+=(chromium)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+./tools/install-deps.sh "${node_packages[@]}" chromium
 ./web/build.sh
