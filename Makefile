@@ -1,5 +1,6 @@
 # The two commands of the README, and the rest of the day-to-day work.
-#   make demo      installs what is missing, builds, grows the demo tree into out/
+#   make demo      installs what is missing, builds the command line, its modules and the page,
+#                  grows the demo tree into out/
 #   make test      installs what is missing, builds, runs every test through CTest
 
 BUILD ?= build
@@ -11,21 +12,30 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DRAMULON_WERROR=ON
 endif
 
-.PHONY: all deps build web demo test sanitize fuzz bench install clean
+.PHONY: all deps configure build web page demo test sanitize exactness fuzz bench install clean
 
 all: build
 
 deps:
 	@./tools/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
+# The page and what its end-to-end tests drive (Chromium).
 web:
 	./tools/install-web-deps.sh
 
-demo: build
+# The page alone, for `ramulon serve`.
+page:
+	./tools/install-web-deps.sh --page-only
+
+# Only what the demo and `ramulon serve` need: the command line, the three modules, the page.
+demo: configure page
+	cmake --build $(BUILD) -j$(JOBS) --target ramulon
 	./tools/demo.sh $(BUILD)
 
 test: build web
@@ -38,6 +48,18 @@ sanitize: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) -LE e2e
 
+# The journal digests in the builds `make test` and `make sanitize` do not make: GCC at -O3
+# (Release) and clang at -O3. Only what the digest tests need is built.
+exactness:
+	./tools/install-deps.sh clang
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DRAMULON_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build build-release -j$(JOBS) --target test_journal_digests
+	ctest --test-dir build-release -L exactness --output-on-failure -j$(JOBS)
+	cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release -DRAMULON_BENCH=OFF \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS)
+	cmake --build build-clang -j$(JOBS) --target test_journal_digests
+	ctest --test-dir build-clang -L exactness --output-on-failure -j$(JOBS)
+
 # libFuzzer over every input people hand the tool; FUZZ_SECONDS per target (tools/fuzz.sh).
 fuzz:
 	CMAKE_FLAGS="$(CMAKE_FLAGS)" ./tools/fuzz.sh $(FUZZ_SECONDS)
@@ -49,4 +71,4 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz out web/dist
+	rm -rf $(BUILD) $(ASAN_BUILD) build-release build-clang build-fuzz out web/dist

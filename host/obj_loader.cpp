@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <vector>
 
 #include <tiny_obj_loader.h>
+
+#include "number_text.h"
 
 namespace host {
 
@@ -31,15 +34,6 @@ std::vector<std::string> split(const std::string &line)
     while (in >> t)
         tokens.push_back(t);
     return tokens;
-}
-
-bool parse_number(const std::string &token, double &value)
-{
-    const char *s = token.c_str();
-    char *end = nullptr;
-    errno = 0;
-    value = std::strtod(s, &end);
-    return end != s && *end == '\0' && std::isfinite(value);
 }
 
 bool parse_int(const std::string &token, long &value)
@@ -103,7 +97,9 @@ const std::set<std::string> &freeform_statements()
 
 struct Counts {
     std::size_t vertices = 0, faces = 0, lines = 0;
-    std::vector<long> vertex_lines; // the line of each `v`, in file order
+    // x, y, z of every `v` in file order, each the double nearest to its text: the points of the
+    // layer come from here, the OBJ parser only supplies the faces and lines.
+    std::vector<double> coordinates;
 };
 
 // Checks every statement and keeps those the OBJ parser should see, one normalised line each.
@@ -144,16 +140,16 @@ bool prescan(std::string_view text, const std::string &name, std::string &kept, 
                 return false;
             }
             for (std::size_t i = 1; i < tokens.size(); ++i) {
-                double value = 0.0;
-                if (!parse_number(tokens[i], value)) {
+                const std::optional<double> value = parse_finite(tokens[i]);
+                if (!value) {
                     error = where + "\"" + tokens[i] + "\" is not a finite number";
                     return false;
                 }
+                if (keyword == "v" && i <= 3)
+                    counts.coordinates.push_back(*value);
             }
-            if (keyword == "v") {
+            if (keyword == "v")
                 ++counts.vertices;
-                counts.vertex_lines.push_back(number);
-            }
         } else if (keyword == "f" || keyword == "l") {
             const bool face = keyword == "f";
             if (face && args < 3) {
@@ -217,18 +213,13 @@ bool load_obj_text(std::string_view text, const std::string &name, Layer &layer,
         return false;
     }
     const tinyobj::attrib_t &attrib = reader.GetAttrib();
+    // The parser's own number reading is not correctly rounded: it only tells how many points
+    // there are, their coordinates are the ones read above.
     const std::size_t vertices = attrib.vertices.size() / 3;
-    for (std::size_t i = 0; i < vertices; ++i) {
-        const Vec3 p{attrib.vertices[3 * i], attrib.vertices[3 * i + 1], attrib.vertices[3 * i + 2]};
-        // The parser's own reading of a number next to the largest double can overflow where
-        // the check above found it finite; no point of a layer is ever infinite.
-        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
-            layer.clear();
-            const long line = i < counts.vertex_lines.size() ? counts.vertex_lines[i] : 0;
-            error = name + ":" + std::to_string(line) + ": a coordinate is too large to be read";
-            return false;
-        }
-        layer.add_point(p);
+    if (vertices == counts.vertices) {
+        const std::vector<double> &xyz = counts.coordinates;
+        for (std::size_t i = 0; i < vertices; ++i)
+            layer.add_point(Vec3{xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]});
     }
 
     auto corner = [&](const tinyobj::index_t &ix, std::vector<int> &points) {

@@ -61,22 +61,20 @@ TEST(HardeningInputs, KeptSettingsHoldThePanelsClamps)
     replay("fuzz_set", [](const std::string &bytes) { return inputs::check_settings(bytes); });
 }
 
-// strtod reads the largest double as finite, the OBJ parser's own reading overflows it: the file
-// is refused, naming the line, rather than loading an infinite point.
-TEST(HardeningInputs, CoordinateNextToTheLargestDoubleIsRefused)
+// A coordinate next to the largest double is read as that double, never as infinity, so the
+// crown loads; one past it is refused naming the line.
+TEST(HardeningInputs, CoordinateNextToTheLargestDoubleIsReadExactly)
 {
     host::Layer layer;
     std::string error;
-    EXPECT_FALSE(host::load_obj_text("v 0 1 0\nv 1 1 0\nv 0 2 -1.7976931348623157e+308\nf 1 2 3\n", "edge.obj",
-                                     layer, error));
-    EXPECT_EQ(error, "edge.obj:3: a coordinate is too large to be read");
-    EXPECT_TRUE(layer.empty());
-
-    ASSERT_TRUE(host::load_obj_text("v 0 1 0\nv 1 1 0\nv 0 2 -1.7e308\nf 1 2 3\n", "edge.obj", layer, error))
+    ASSERT_TRUE(host::load_obj_text("v 0 1 0\nv 1 1 0\nv 0 2 -1.7976931348623157e+308\nf 1 2 3\n", "edge.obj",
+                                    layer, error))
         << error;
-    // The parser's reading, a few steps off strtod's, but finite.
-    EXPECT_TRUE(std::isfinite(layer.points[2].z));
-    EXPECT_LT(layer.points[2].z, -1.69e308);
+    EXPECT_EQ(layer.points[2].z, -std::numeric_limits<double>::max());
+
+    EXPECT_FALSE(host::load_obj_text("v 0 1 0\nv 1 1 0\nv 0 2 -1.8e308\nf 1 2 3\n", "edge.obj", layer, error));
+    EXPECT_EQ(error, "edge.obj:3: \"-1.8e308\" is not a finite number");
+    EXPECT_TRUE(layer.empty());
 }
 
 // A crown reaching toward the largest double has a path length that overflows: its texture v

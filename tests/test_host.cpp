@@ -3,16 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <link.h>
+#include <limits>
 #include <map>
 #include <set>
 #include <sstream>
 
 #include "host/edit_op.h"
 #include "host/journal.h"
+#include "host/number_text.h"
 #include "host/obj_loader.h"
 #include "host/session.h"
 #include "tool.h"
@@ -278,6 +281,71 @@ TEST(ObjLoader, FacesThenLinesInFileOrder)
     EXPECT_EQ(layer.polygons[10].points, (std::vector<int>{0, 1}));
     EXPECT_EQ(layer.polygons[15].type, ID_CURV);
     EXPECT_EQ(layer.polygons[15].points.size(), 4u);
+}
+
+// Every coordinate is the double nearest to its text: a crown written with all its digits
+// loads as the very crown that was written, so it grows the very same tree.
+TEST(ObjLoader, CoordinatesAreTheNearestDoubles)
+{
+    const std::vector<std::pair<std::string, double>> cases = {
+        {"0.7653668647301796", 0x1.87de2a6aea963p-1},     // 0.76536686473017956
+        {"0.6628271480711836", 0x1.535e1477bbbdep-1},     // 0.66282714807118359
+        {"0.3826834323650897", 0x1.87de2a6aea962p-2},     // 0.38268343236508973
+        {"-2.5E-3", -0.0025},
+        {"+1e3", 1000.0},
+        {"1.7976931348623157e308", std::numeric_limits<double>::max()},
+        {"2.2250738585072014e-308", std::numeric_limits<double>::min()},
+        {"4.9406564584124654e-324", std::numeric_limits<double>::denorm_min()},
+        {"1e-400", 0.0},
+        {"-0", -0.0},
+        {"0x1.8p1", 3.0},
+    };
+    std::string text;
+    for (const auto &[number, expected] : cases)
+        text += "v " + number + " 0 0\n";
+    host::Layer layer;
+    std::string error;
+    ASSERT_TRUE(host::load_obj_text(text + "f 1 2 3\n", "exact.obj", layer, error)) << error;
+    ASSERT_EQ(layer.points.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(layer.points[i].x, cases[i].second) << cases[i].first;
+        EXPECT_EQ(std::signbit(layer.points[i].x), std::signbit(cases[i].second)) << cases[i].first;
+    }
+    // What the panel and the preset reader take in goes through the same reading.
+    EXPECT_EQ(host::parse_finite(" 0.6628271480711836"), 0x1.535e1477bbbdep-1);
+    for (const char *refused : {"1e309", "1,5", "inf", "nan", "+-1", "1 ", "", "0x"})
+        EXPECT_FALSE(host::parse_finite(refused).has_value()) << refused;
+}
+
+// A 12 x 8 ellipsoid crown written with 17 significant digits comes back digit for digit.
+TEST(ObjLoader, SeventeenDigitCrownRoundTrips)
+{
+    auto print = [](double v) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%.17g", v);
+        return std::string(buffer);
+    };
+    std::string vertices;
+    for (int ring = 1; ring < 8; ++ring)
+        for (int k = 0; k < 12; ++k) {
+            const double a = 2.0 * M_PI * k / 12.0, b = M_PI * ring / 8.0;
+            vertices += "v " + print(3.1 * std::sin(b) * std::cos(a)) + " " +
+                        print(5.0 + 2.7 * std::cos(b)) + " " + print(3.3 * std::sin(b) * std::sin(a)) + "\n";
+        }
+    std::string faces;
+    for (int ring = 0; ring + 1 < 7; ++ring)
+        for (int k = 0; k < 12; ++k) {
+            const int a = ring * 12 + k + 1, b = ring * 12 + (k + 1) % 12 + 1;
+            faces += "f " + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(b + 12) +
+                     " " + std::to_string(a + 12) + "\n";
+        }
+    host::Layer layer;
+    std::string error;
+    ASSERT_TRUE(host::load_obj_text(vertices + faces, "crown.obj", layer, error)) << error;
+    std::string written;
+    for (const host::Vec3 &p : layer.points)
+        written += "v " + print(p.x) + " " + print(p.y) + " " + print(p.z) + "\n";
+    EXPECT_EQ(written, vertices);
 }
 
 TEST(ObjLoader, BadFilesGiveOneLineErrors)

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Writes the sample crown envelopes samples/*.obj.
+"""Writes the sample crown envelopes samples/*.obj, and the crowns of the exactness tests
+tests/data/*_digits.obj whose coordinates carry all the digits of a double.
 
 Each crown is one or more closed ellipsoids of quads with a fan of triangles at each pole,
 wound counter-clockwise seen from outside so that every polygon's normal points outward. Sizes
 are those of a tree in metres, with y up and the ground at y = 0.
 
-    python3 tools/make_crowns.py [output folder]      (default: samples/ beside this script)
+    python3 tools/make_crowns.py [samples folder [test data folder]]
+        (default: samples/ and tests/data/ beside this script's folder)
 """
 import math
 import os
@@ -62,14 +64,14 @@ def check_outward(points, polys, centre):
             raise SystemExit("polygon %s faces inward" % poly)
 
 
-def write_obj(path, title, lobes):
+def write_obj(path, title, lobes, number="%.6f"):
     lines = ["# %s" % title, "# Made by tools/make_crowns.py: closed, outward-facing, y up, metres."]
     faces = []
     base = 0
     for centre, radii, around, bands, squash in lobes:
         points, polys = ellipsoid(centre, radii, around, bands, squash)
         check_outward(points, polys, (centre[0], centre[1], centre[2]))
-        lines += ["v %.6f %.6f %.6f" % p for p in points]
+        lines += ["v " + " ".join(number % c for c in p) for p in points]
         faces += ["f " + " ".join(str(base + a + 1) for a in poly) for poly in polys]
         base += len(points)
     lines += ["g crown"] + faces
@@ -91,12 +93,27 @@ CROWNS = {
 }
 
 
+# Coordinates written with 16 and 17 significant digits: most of them are not exactly
+# representable, so a reader that rounds them a unit off moves every start point of the tree.
+EXACT_CROWNS = {
+    "ellipsoid_16_digits.obj": ("A 12 x 8 ellipsoid crown, 16 significant digits", "%.16g",
+                                [((0.0, 4.5, 0.0), (2.4, 2.2, 2.5), 12, 8, 1.0)]),
+    "lobes_17_digits.obj": ("Two uneven lobes, 17 significant digits", "%.17g",
+                            [((-1.3, 4.7, 0.2), (1.7, 2.1, 1.6), 13, 9, 1.2),
+                             ((1.5, 4.1, -0.3), (1.4, 1.7, 1.5), 11, 7, 1.1)]),
+}
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "samples")
-    os.makedirs(out, exist_ok=True)
+    data = sys.argv[2] if len(sys.argv) > 2 else os.path.join(here, "..", "tests", "data")
+    for folder in (out, data):
+        os.makedirs(folder, exist_ok=True)
     for name, (title, lobes) in CROWNS.items():
         write_obj(os.path.join(out, name), title, lobes)
+    for name, (title, number, lobes) in EXACT_CROWNS.items():
+        write_obj(os.path.join(data, name), title, lobes, number)
 
 
 if __name__ == "__main__":
