@@ -25,6 +25,8 @@ int run_build(const BuildOptions &options)
     session.set_journal(!options.journal.empty());
     std::string error = load_background(session, options.tool);
     if (error.empty())
+        error = check_crown(session, options.tool);
+    if (error.empty())
         error = open_tool(session, options.tool);
     if (!error.empty())
         return fail(error);
@@ -36,8 +38,8 @@ int run_build(const BuildOptions &options)
     if (!(error = apply_settings(session, options.tool.settings)).empty())
         return fail(error);
 
-    if (const auto build_error = session.build())
-        return fail("build failed: " + *build_error);
+    if (!(error = build_tree(session)).empty())
+        return fail(error);
     const auto &rejected = session.rejected_calls();
     if (!rejected.empty())
         std::fprintf(stderr, "ramulon: warning: the host refused %zu mesh calls of the build (%s)\n",

@@ -5,7 +5,9 @@
 #include "build.h"
 #include "command.h"
 #include "host/files.h"
+#include "host/quoted_text.h"
 #include "host/shelf.h"
+#include "host/shelf_store.h"
 #include "panel_actions.h"
 #include "tool_setup.h"
 
@@ -16,29 +18,38 @@ struct AddOptions {
     ToolOptions tool;
     std::string name;
     std::string shelf;
+    bool force = false;
 };
 
 int run_add(const AddOptions &options)
 {
+    // The page's rule, checked before the tree is grown.
+    if (!host::valid_preset_name(options.name))
+        return fail("cannot add a preset named " + host::quoted_text(options.name) + ": " +
+                    host::preset_name_rule);
     use_shelf_dir(options.shelf);
     host::Session session;
     std::string error = load_background(session, options.tool);
+    if (error.empty())
+        error = check_crown(session, options.tool);
     if (error.empty())
         error = open_tool(session, options.tool);
     if (error.empty())
         error = apply_settings(session, options.tool.settings);
     if (!error.empty())
         return fail(error);
-    if (const auto build_error = session.build())
-        return fail("build failed: " + *build_error);
+    if (!(error = build_tree(session)).empty())
+        return fail(error);
 
     host::forget_last_addition();
-    host::set_preset_name(options.name);
+    host::set_preset_name(options.name, options.force);
     error = press(session, "Add Preset");
     host::set_preset_name("");
     if (!error.empty())
         return fail(error);
     const host::shelf_addition &added = host::last_addition();
+    if (added.exists)
+        return fail("a preset named \"" + options.name + "\" is already on the shelf: add --force to replace it");
     if (!added.added)
         return fail("no preset added: " + (added.error.empty() ? std::string("the tool made no thumbnail")
                                                                   : added.error));
@@ -65,7 +76,10 @@ Command setup(CLI::App &app)
 
     CLI::App *add = sub->add_subcommand("add", "Build, then press \"Add Preset\" under this name");
     auto options = std::make_shared<AddOptions>();
-    add->add_option("NAME", options->name, "Name of the preset on the shelf")->required();
+    add->add_option("NAME", options->name,
+                    "Name of the preset on the shelf: letters, digits, spaces, - and _")
+        ->required();
+    add->add_flag("--force", options->force, "Replace a preset of that name already on the shelf");
     add_background_option(*add, options->tool);
     add_settings_option(*add, options->tool);
     add_shelf_option(*add, options->shelf);
@@ -88,6 +102,7 @@ struct BuildPresetOptions {
     std::string preset;
     std::string thumbnail;
     std::string shelf;
+    bool lenient = false;
 };
 
 const auto build_options = std::make_shared<BuildPresetOptions>();
@@ -100,7 +115,10 @@ std::string apply_build_preset(BuildRun &)
     const host::preset_application applied = host::apply_preset(build_options->preset);
     if (!applied.applied)
         return applied.problem;
-    // A preset that breaks off part way has been applied up to the bad line.
+    // A preset that breaks off part way (empty, binary, truncated) has been applied up to the
+    // bad line: a tree of half a preset is no tree anyone asked for, unless --lenient.
+    if (!applied.problem.empty() && !build_options->lenient)
+        return applied.problem + " (--lenient builds with the fields read so far)";
     if (!applied.problem.empty())
         std::fprintf(stderr, "ramulon: warning: %s; the fields after it keep their values\n",
                      applied.problem.c_str());
@@ -127,6 +145,8 @@ const bool extended = register_build_extension(BuildExtension{
                          "Apply this preset (a name on the shelf or a .preset file) before the edits");
         build.add_option("--thumbnail", build_options->thumbnail,
                          "Write the preset thumbnail of the tree just built to this PNG file");
+        build.add_flag("--lenient", build_options->lenient,
+                       "Build even when the preset breaks off part way, with the fields read so far");
         add_shelf_option(build, build_options->shelf);
     },
     apply_build_preset,

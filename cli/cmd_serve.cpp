@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "command.h"
+#include "host/shelf.h"
 #include "panel_actions.h"
 #include "serve_server.h"
 
@@ -27,12 +28,18 @@ int run_serve(const ServeOptions &options)
     const std::string error = server.start(options);
     if (!error.empty())
         return fail(error);
+    if (!is_loopback(options.host))
+        std::fprintf(stderr,
+                     "ramulon: WARNING: listening on %s, not on this machine alone: anyone on the "
+                     "network can edit the tree and write presets into %s\n",
+                     options.host.c_str(), host::shelf_dir().c_str());
     std::printf("Serving on %s\n", server.url().c_str());
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stop_signals, &signal);
     std::fprintf(stderr, "ramulon: stopping\n");
+    server.tree().exit_at_next_step(); // a running build is not waited for
     server.stop();
     return 0;
 }
@@ -44,7 +51,10 @@ Command setup(CLI::App &app)
     sub->add_option("--port", options->port, "Port to listen on (0: any free port)")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();
-    sub->add_option("--host", options->host, "Address to listen on")->capture_default_str();
+    sub->add_option("--host", options->host,
+                    "Address to listen on; any other than this machine's loopback lets the whole "
+                    "network edit the tree and write presets")
+        ->capture_default_str();
     add_background_option(*sub, options->tool);
     add_shelf_option(*sub, options->shelf);
     sub->add_option("--web", options->web, "Folder of the page (default: the built web/dist)");

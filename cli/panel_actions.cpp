@@ -1,5 +1,7 @@
 #include "panel_actions.h"
 
+#include "tool_setup.h"
+
 #include "host/shelf.h"
 #include "host/xpanel.h"
 
@@ -21,8 +23,8 @@ std::string rebuild_if_asked(host::Session &session, bool &rebuilt)
     rebuilt = false;
     if (session.test() != LWT_TEST_UPDATE)
         return {};
-    if (const auto error = session.build())
-        return "build failed: " + *error;
+    if (std::string error = build_tree(session); !error.empty())
+        return error;
     rebuilt = true;
     return {};
 }

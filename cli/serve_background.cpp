@@ -38,7 +38,7 @@ std::vector<std::string> TreeHost::samples() const
 
 nlohmann::json TreeHost::background_json()
 {
-    Lock lock(mutex_);
+    Lock lock = acquire();
     const host::Layer &bg = session_.mesh().background;
     nlohmann::json positions = nlohmann::json::array();
     for (const host::Vec3 &p : bg.points) {
@@ -67,7 +67,7 @@ void TreeHost::replace_background(host::Layer layer, const std::string &name)
 
 nlohmann::json TreeHost::use_sample(const std::string &name)
 {
-    Lock lock(mutex_);
+    Lock lock = acquire();
     const std::vector<std::string> known = samples();
     if (std::find(known.begin(), known.end(), name) == known.end())
         throw ApiError(404, "There is no sample crown named \"" + name + "\".");
@@ -92,7 +92,7 @@ nlohmann::json TreeHost::upload_background(const std::string &file_name, const s
     if (!has_faces(layer))
         throw ApiError(400, shown + " has no polygons of three or more points to grow a tree in.");
 
-    Lock lock(mutex_);
+    Lock lock = acquire();
     const int count = last_.count;
     replace_background(std::move(layer), fs::path(shown).stem().string());
     return changed(last_.count != count);

@@ -1,6 +1,8 @@
 #include "serve_host.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cmath>
 #include <limits>
 #include <variant>
@@ -50,6 +52,26 @@ std::string quoted(const std::string &s) { return "\"" + s + "\""; }
 fs::path default_web_dir() { return data_dir(RAMULON_WEB_DIR, "web"); }
 fs::path default_samples_dir() { return data_dir(RAMULON_SAMPLES_DIR, "samples"); }
 
+TreeHost::Lock TreeHost::acquire()
+{
+    Lock lock(mutex_, std::defer_lock);
+    while (!lock.try_lock_for(std::chrono::milliseconds(20)))
+        if (building_)
+            throw ApiError(409, "A build is running: try again when it has finished.");
+    return lock;
+}
+
+// A stop asked for while a build runs ends the process between two of the build's steps: the
+// files it writes are atomic, and temporaries of the shelf are swept at the next start.
+void TreeHost::exit_if_asked() const
+{
+    if (exit_requested_ && building_) {
+        std::fprintf(stderr, "ramulon: stopping in the middle of a build\n");
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+}
+
 std::string TreeHost::open(const ServeOptions &options)
 {
     Lock lock(mutex_);
@@ -59,12 +81,18 @@ std::string TreeHost::open(const ServeOptions &options)
     host::Services &services = session_.services();
     services.echo_messages = false; // the page shows them
     services.show_progress = false;
-    services.step_hook = [this](unsigned int done) { done_ = done; };
+    services.step_hook = [this](unsigned int done) {
+        done_ = done;
+        exit_if_asked();
+    };
     services.init_hook = [this](const std::string &title, unsigned int total) {
-        std::lock_guard<std::mutex> title_lock(title_mutex_);
-        title_ = title;
-        total_ = total;
-        done_ = 0;
+        {
+            std::lock_guard<std::mutex> title_lock(title_mutex_);
+            title_ = title;
+            total_ = total;
+            done_ = 0;
+        }
+        exit_if_asked();
     };
     session_.set_journal(false);
 
@@ -102,10 +130,19 @@ void TreeHost::build()
     done_ = 0;
     total_ = 0;
     building_ = true;
+    const std::size_t shown_before = session_.messages().size();
     const auto begin = std::chrono::steady_clock::now();
     const std::optional<std::string> error = session_.build();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
     building_ = false;
+    if (error) {
+        // What the tool said while refusing or failing the build reaches the page as an error.
+        std::vector<host::Message> &shown = session_.services().messages;
+        for (std::size_t k = shown_before; k < shown.size(); ++k)
+            shown[k].kind = "error";
+        if (shown.size() == shown_before)
+            note("error", "The build failed: " + *error);
+    }
 
     const host::Layer &fg = session_.mesh().foreground;
     last_.count += 1;
@@ -140,7 +177,7 @@ nlohmann::json TreeHost::changed(bool rebuilt)
 
 nlohmann::json TreeHost::state()
 {
-    Lock lock(mutex_);
+    Lock lock = acquire();
     return state_locked();
 }
 
@@ -154,10 +191,10 @@ nlohmann::json TreeHost::progress() const
 
 std::optional<host::Layer> TreeHost::foreground()
 {
-    Lock lock(mutex_);
+    Lock lock = acquire();
     const host::Layer &fg = session_.mesh().foreground;
-    if (fg.empty())
-        return std::nullopt;
+    if (fg.empty() || last_.error)
+        return std::nullopt; // a failed build left nothing to export
     return fg;
 }
 
@@ -174,8 +211,13 @@ std::variant<int, double> stored_value(const host::panel_control &c, const nlohm
     const double v = value.get<double>();
     if (!std::isfinite(v))
         throw ApiError(400, "The value for " + what + " must be a finite number.");
-    if (!c.holds_int())
-        return host::from_display(c, v);
+    if (!c.holds_int()) {
+        // 1e308 degrees is a finite number that is no finite angle in radians.
+        const double stored = host::from_display(c, v);
+        if (!std::isfinite(stored))
+            throw ApiError(400, "The value for " + what + " is too large.");
+        return stored;
+    }
     if (v != std::floor(v) || v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
         throw ApiError(400, "The value for " + what + " must be a whole number.");
     const int i = static_cast<int>(v);
@@ -202,7 +244,7 @@ const host::panel_control &usable_control(LWXPanelID panel, unsigned long id)
 
 nlohmann::json TreeHost::set(unsigned long id, const nlohmann::json &value)
 {
-    Lock lock(mutex_);
+    Lock lock = acquire();
     host::Binding bind(session_.services());
     LWXPanelID p = panel();
     const host::panel_control &c = usable_control(p, id);
@@ -219,7 +261,7 @@ nlohmann::json TreeHost::set(unsigned long id, const nlohmann::json &value)
 
 nlohmann::json TreeHost::press(unsigned long id)
 {
-    Lock lock(mutex_);
+    Lock lock = acquire();
     host::Binding bind(session_.services());
     LWXPanelID p = panel();
     const host::panel_control &c = usable_control(p, id);
@@ -232,7 +274,7 @@ nlohmann::json TreeHost::press(unsigned long id)
 
 nlohmann::json TreeHost::build_now()
 {
-    Lock lock(mutex_);
+    Lock lock = acquire();
     build();
     return changed(true);
 }

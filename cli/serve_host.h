@@ -1,6 +1,8 @@
 // The modeller behind `ramulon serve`: one session with the tool picked, its panel, the crown
 // in the background and the last build, edited by the page one request at a time. Every call
 // takes the session's lock; progress() alone does not, so the page can watch a running build.
+// A request that finds a build running does not wait for it: it is refused with 409, so that no
+// connection sits on the lock for the minutes a large tree takes.
 #pragma once
 
 #include <atomic>
@@ -13,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/file_read.h"
 #include "host/session.h"
 #include "tool_setup.h"
 
@@ -46,8 +49,8 @@ struct BuildInfo {
     std::optional<std::string> error;
 };
 
-// The upload limit of a background OBJ.
-inline constexpr std::size_t max_upload_bytes = 20u * 1024u * 1024u;
+// The upload limit of a background OBJ: the command line's limit for crown files.
+inline constexpr std::size_t max_upload_bytes = host::max_input_bytes;
 
 class TreeHost {
 public:
@@ -78,8 +81,14 @@ public:
     nlohmann::json add_preset(const std::string &name, bool overwrite);
     nlohmann::json apply_preset(const std::string &name);
 
+    // From now on a running build ends the process at its next step (the command's SIGTERM).
+    void exit_at_next_step() { exit_requested_ = true; }
+
 private:
-    using Lock = std::lock_guard<std::mutex>;
+    using Lock = std::unique_lock<std::timed_mutex>;
+
+    Lock acquire(); // the session's lock; throws ApiError 409 while a build runs
+    void exit_if_asked() const;
 
     nlohmann::json state_locked();
     nlohmann::json changed(bool rebuilt); // the state plus "rebuilt"
@@ -89,7 +98,7 @@ private:
     void replace_background(host::Layer layer, const std::string &name);
     void note(const std::string &kind, const std::string &line1, const std::string &line2 = "");
 
-    mutable std::mutex mutex_;
+    std::timed_mutex mutex_;
     host::Session session_;
     std::filesystem::path samples_dir_;
     std::string background_name_;
@@ -98,6 +107,7 @@ private:
 
     // Fed by the monitor while a build holds the lock.
     std::atomic<bool> building_{false};
+    std::atomic<bool> exit_requested_{false};
     std::atomic<unsigned int> done_{0}, total_{0};
     mutable std::mutex title_mutex_;
     std::string title_;

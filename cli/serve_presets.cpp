@@ -1,10 +1,8 @@
 // The preset shelf as the page sees it: the presets by name with their thumbnails, adding the
 // current tree under a name (the tool's "Add Preset") and applying one (the shelf's load).
-#include <cctype>
-#include <fstream>
-#include <sstream>
 
 #include "host/shelf.h"
+#include "host/shelf_store.h"
 #include "panel_actions.h"
 #include "serve_host.h"
 
@@ -14,19 +12,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Names become file names in the shelf folder, so they keep to a small alphabet: no separator,
-// no dot, nothing that could leave the folder.
-bool valid_name(const std::string &name)
-{
-    bool ok = !name.empty() && name.size() <= 64;
-    for (unsigned char ch : name)
-        ok = ok && (std::isalnum(ch) || ch == ' ' || ch == '-' || ch == '_');
-    return ok;
-}
-
 void check_name(const std::string &name)
 {
-    if (!valid_name(name))
+    if (!host::valid_preset_name(name))
         throw ApiError(400, "Preset names may use letters, digits, spaces, - and _ only.");
 }
 
@@ -36,10 +24,10 @@ bool on_shelf(const std::string &name) { return fs::is_regular_file(host::shelf_
 
 nlohmann::json TreeHost::shelf()
 {
-    Lock lock(mutex_);
+    Lock lock = acquire();
     nlohmann::json list = nlohmann::json::array();
     for (const std::string &name : host::list_presets()) {
-        if (!valid_name(name))
+        if (!host::valid_preset_name(name))
             continue; // a file put there by hand under a name the page could not address
         std::string url = "/api/shelf/";
         for (char ch : name)
@@ -52,36 +40,36 @@ nlohmann::json TreeHost::shelf()
 std::string TreeHost::thumbnail(const std::string &name)
 {
     check_name(name);
-    Lock lock(mutex_);
-    std::ifstream in(host::shelf_dir() / (name + ".png"), std::ios::binary);
-    if (!in)
+    Lock lock = acquire();
+    std::string bytes;
+    if (!host::read_shelf_file(host::shelf_dir(), name + ".png", bytes))
         throw ApiError(404, "There is no thumbnail of a preset named \"" + name + "\".");
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return bytes;
 }
 
 nlohmann::json TreeHost::add_preset(const std::string &name, bool overwrite)
 {
     check_name(name);
     {
-        Lock lock(mutex_);
+        Lock lock = acquire();
         if (on_shelf(name) && !overwrite)
             throw ApiError(409, "A preset named \"" + name + "\" already exists.");
         host::forget_last_addition();
-        host::set_preset_name(name);
+        host::set_preset_name(name, overwrite);
         const std::string error = cli::press(session_, "Add Preset");
         host::set_preset_name("");
         if (!error.empty())
             throw ApiError(409, error);
         const host::shelf_addition &added = host::last_addition();
+        if (added.exists) // another server on the same shelf took the name meanwhile
+            throw ApiError(409, "A preset named \"" + name + "\" already exists.");
         if (!added.added)
             throw added.error.empty()
                 ? ApiError(409, "Build a tree first: a preset's thumbnail shows the last build.")
                 : ApiError(500, added.error);
     }
     nlohmann::json list = shelf();
-    Lock lock(mutex_);
+    Lock lock = acquire();
     nlohmann::json body = changed(false);
     body["shelf"] = list;
     return body;
@@ -90,7 +78,7 @@ nlohmann::json TreeHost::add_preset(const std::string &name, bool overwrite)
 nlohmann::json TreeHost::apply_preset(const std::string &name)
 {
     check_name(name);
-    Lock lock(mutex_);
+    Lock lock = acquire();
     if (!on_shelf(name))
         throw ApiError(404, "There is no preset named \"" + name + "\".");
     host::Binding bind(session_.services());

@@ -1,9 +1,7 @@
 #include "serve_server.h"
 
 #include <chrono>
-#include <sys/socket.h>
-
-#include <httplib.h>
+#include <new>
 
 #include "serve_export.h"
 #include "serve_files.h"
@@ -35,6 +33,9 @@ template <typename Work> auto api(Work work)
             work(req, res);
         } catch (const ApiError &e) {
             send_error(res, e.status, e.what());
+        } catch (const std::bad_alloc &) {
+            res.body.clear(); // the memory of a half-made answer first
+            send_error(res, 503, "The server ran out of memory for this request: nothing was changed.");
         } catch (const std::exception &e) {
             send_error(res, 500, std::string("The server failed: ") + e.what());
         }
@@ -95,6 +96,8 @@ std::string status_text(int status)
         return "There is nothing at this address.";
     case 405:
         return "This address does not take that method.";
+    case 408:
+        return "The request did not arrive in time.";
     case 413:
         return "The file is larger than 20 MB.";
     case 414:
@@ -112,52 +115,54 @@ ServeServer::~ServeServer() { stop(); }
 
 std::string ServeServer::url() const { return "http://" + host_ + ":" + std::to_string(port_) + "/"; }
 
+std::string ServeServer::open(const ServeOptions &options)
+{
+    if (http_)
+        return "the server is already running";
+    tree_ = std::make_unique<TreeHost>();
+    web_dir_ = options.web.empty() ? default_web_dir() : std::filesystem::path(options.web);
+    host_ = options.host;
+    if (port_ == 0)
+        port_ = options.port;
+    served_ = served_names(host_, port_);
+    http_ = std::make_unique<Routes>();
+    http_->set_payload_max_length(max_upload_bytes);
+    add_routes();
+    std::string error = tree_->open(options);
+    if (!error.empty()) {
+        http_.reset();
+        tree_.reset();
+    }
+    return error;
+}
+
 std::string ServeServer::start(const ServeOptions &options)
 {
     if (http_)
         return "the server is already running";
     // The address first: a port in use fails before the plug-in is loaded.
-    tree_ = std::make_unique<TreeHost>();
-    web_dir_ = options.web.empty() ? default_web_dir() : std::filesystem::path(options.web);
-    host_ = options.host;
-    http_ = std::make_unique<httplib::Server>();
-    http_->set_payload_max_length(max_upload_bytes);
-    http_->set_keep_alive_timeout(2); // so that stopping does not wait long for idle connections
-    // Reuse an address only after its last server has gone: never share a port another still
-    // listens on, as the library's default (SO_REUSEPORT) would.
-    http_->set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    add_routes();
-    port_ = options.port == 0 ? http_->bind_to_any_port(options.host) : options.port;
-    std::string error;
-    if (port_ < 0 || (options.port != 0 && !http_->bind_to_port(options.host, options.port)))
-        error = "cannot listen on " + options.host + ":" + std::to_string(options.port);
-    else
-        error = tree_->open(options);
+    listener_ = std::make_unique<Listener>();
+    std::string error = listener_->bind(options.host, options.port);
+    if (error.empty()) {
+        port_ = listener_->port();
+        error = open(options);
+    }
     if (!error.empty()) {
-        http_.reset();
-        tree_.reset();
+        listener_.reset();
+        port_ = 0;
         return error;
     }
-    listener_done_ = false;
-    listener_ = std::thread([this] {
-        http_->listen_after_bind();
-        listener_done_ = true;
-    });
-    // stop() only reaches a server that is running.
-    while (!http_->is_running() && !listener_done_)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    listening_ = std::thread([this] { listener_->run(*http_, limits_); });
     return {};
 }
 
 void ServeServer::stop()
 {
-    if (http_)
-        http_->stop();
-    if (listener_.joinable())
-        listener_.join();
+    if (listener_)
+        listener_->stop();
+    if (listening_.joinable())
+        listening_.join();
+    listener_.reset();
     http_.reset();
     tree_.reset(); // the session goes, and with it the tool and its module
 }
@@ -166,6 +171,38 @@ void ServeServer::add_routes()
 {
     httplib::Server &s = *http_;
     TreeHost &tree = *tree_;
+
+    // Before any route: requests for another host, from another site's page or of a method the
+    // address does not take are refused unread.
+    s.set_pre_routing_handler([this](const Request &req, Response &res) {
+        const RequestFacts facts{req.method, req.path, req.get_header_value("Host"),
+                                 req.get_header_value("Origin"), req.get_header_value("Referer"),
+                                 req.get_header_value("Content-Type")};
+        const std::optional<Refusal> refused = refusal(facts, served_);
+        if (!refused)
+            return httplib::Server::HandlerResponse::Unhandled;
+        if (!refused->allow.empty())
+            res.set_header("Allow", refused->allow);
+        close_after_this_answer(); // a body it may have sent is left unread
+        send_error(res, refused->status, refused->message);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    // What escapes a handler, or is thrown while its answer is made.
+    s.set_exception_handler([](const Request &, Response &res, std::exception_ptr thrown) {
+        int status = 500;
+        std::string message = "The server failed.";
+        try {
+            std::rethrow_exception(thrown);
+        } catch (const std::bad_alloc &) {
+            status = 503;
+            message = "The server ran out of memory for this request: nothing was changed.";
+        } catch (const std::exception &e) {
+            message = std::string("The server failed: ") + e.what();
+        } catch (...) {
+        }
+        res.body.clear();
+        send_error(res, status, message);
+    });
 
     // ---- reading
     s.Get("/api/state", api([&](const Request &, Response &res) { send_json(res, tree.state()); }));

@@ -13,11 +13,9 @@
 #include <string>
 #include <thread>
 
+#include "serve_guard.h"
 #include "serve_host.h"
-
-namespace httplib {
-class Server;
-}
+#include "serve_http.h"
 
 namespace cli {
 
@@ -32,6 +30,15 @@ public:
     std::string start(const ServeOptions &options);
     void stop();
 
+    // Opens the tool and builds once without listening: requests then come only through
+    // answer(), as if served at options.host:options.port. Returns an error text or empty.
+    std::string open(const ServeOptions &options);
+    // The answer to one request's bytes (the fuzzer's way in).
+    std::string answer(std::string_view request) { return answer_bytes(*http_, request); }
+
+    // The time limits of connections, for a server not yet started.
+    void set_limits(const ConnectionLimits &limits) { limits_ = limits; }
+
     int port() const { return port_; }
     std::string url() const; // http://HOST:PORT/
     TreeHost &tree() { return *tree_; }
@@ -40,12 +47,14 @@ private:
     void add_routes();
 
     std::unique_ptr<TreeHost> tree_;
-    std::unique_ptr<httplib::Server> http_;
+    std::unique_ptr<Routes> http_;
+    std::unique_ptr<Listener> listener_;
+    ConnectionLimits limits_;
+    ServedNames served_;
     std::filesystem::path web_dir_;
     std::string host_;
     int port_ = 0;
-    std::thread listener_;
-    std::atomic<bool> listener_done_{false};
+    std::thread listening_;
 };
 
 } // namespace cli

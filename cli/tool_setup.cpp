@@ -1,5 +1,6 @@
 #include "tool_setup.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "host/obj_loader.h"
@@ -12,6 +13,19 @@
 namespace cli {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// A tree grows only from faces of three or more points.
+bool has_faces(const host::Layer &layer)
+{
+    for (const host::Polygon &p : layer.polygons)
+        if (p.type == ID_FACE && p.points.size() >= 3)
+            return true;
+    return false;
+}
+
+} // namespace
 
 void add_plugin_options(CLI::App &sub, ToolOptions &options)
 {
@@ -64,6 +78,36 @@ std::string load_background(host::Session &session, const ToolOptions &options)
         return error;
     }
     return {};
+}
+
+std::string check_crown(host::Session &session, const ToolOptions &options)
+{
+    if (has_faces(session.mesh().background))
+        return {};
+    return "cannot grow a tree in " + (options.background.empty() ? "the crown" : options.background) +
+           ": the file has no faces (polygons of three or more points)";
+}
+
+std::string build_tree(host::Session &session)
+{
+    host::Services &services = session.services();
+    const bool echo = services.echo_messages;
+    const std::size_t before = services.messages.size();
+    services.echo_messages = false;
+    const std::optional<std::string> error = session.build();
+    services.echo_messages = echo;
+    std::string said;
+    for (std::size_t k = before; k < services.messages.size(); ++k) {
+        const host::Message &m = services.messages[k];
+        const std::string line = m.line2.empty() ? m.line1 : m.line1 + " " + m.line2;
+        if (error)
+            said += (said.empty() ? "" : " ") + line;
+        else if (echo)
+            std::fprintf(stderr, "ramulon: %s\n", line.c_str());
+    }
+    if (!error)
+        return {};
+    return said.empty() ? "build failed: " + *error : *error + ": " + said;
 }
 
 std::string open_tool(host::Session &session, const ToolOptions &options)

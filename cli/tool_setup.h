@@ -31,8 +31,15 @@ std::string default_module(int generation);
 // Each returns an empty string on success, else a one-line error.
 // Puts the crown (the file, or the built-in one) into the session's background layer.
 std::string load_background(host::Session &session, const ToolOptions &options);
+// For a build that goes no further than one tree: a crown without faces is refused before the
+// tool is asked to grow in it.
+std::string check_crown(host::Session &session, const ToolOptions &options);
 // Loads and activates the plug-in, then picks the tool (its start callback).
 std::string open_tool(host::Session &session, const ToolOptions &options);
+// Builds once. A refused or failed build gives one line: the tool's result, a colon and what
+// its message box said ("Tree too large: "Branches" makes the tree too large to build. ...");
+// messages of a build that succeeds are printed one line each.
+std::string build_tree(host::Session &session);
 // Applies the edits through the tool's panel, as a user typing into it would.
 std::string apply_settings(host::Session &session, const std::vector<std::string> &settings);
 

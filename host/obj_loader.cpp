@@ -14,7 +14,9 @@
 
 #include <tiny_obj_loader.h>
 
+#include "file_read.h"
 #include "number_text.h"
+#include "quoted_text.h"
 
 namespace host {
 
@@ -60,18 +62,18 @@ bool check_corner(const std::string &token, long vertices, std::string &why)
     }
     long v = 0;
     if (parts.size() > 3 || !parse_int(parts[0], v) || v == 0) {
-        why = "bad corner \"" + token + "\"";
+        why = "bad corner " + quoted_text(token);
         return false;
     }
     for (std::size_t i = 1; i < parts.size(); ++i) {
         long other = 0;
         if (!parts[i].empty() && !parse_int(parts[i], other)) {
-            why = "bad corner \"" + token + "\"";
+            why = "bad corner " + quoted_text(token);
             return false;
         }
     }
     if (v > vertices || v < -vertices) {
-        why = "corner \"" + token + "\" names vertex " + std::to_string(v) + " of " +
+        why = "corner " + quoted_text(token) + " names vertex " + std::to_string(v) + " of " +
               std::to_string(vertices) + " read so far";
         return false;
     }
@@ -135,14 +137,14 @@ bool prescan(std::string_view text, const std::string &name, std::string &kept, 
             const std::size_t min = keyword == "vt" ? 1 : 3;
             const std::size_t max = keyword == "v" ? 7 : 3;
             if (args < min || args > max) {
-                error = where + "\"" + keyword + "\" needs " + std::to_string(min) +
+                error = where + quoted_text(keyword) + " needs " + std::to_string(min) +
                         (min == max ? "" : " to " + std::to_string(max)) + " numbers";
                 return false;
             }
             for (std::size_t i = 1; i < tokens.size(); ++i) {
                 const std::optional<double> value = parse_finite(tokens[i]);
                 if (!value) {
-                    error = where + "\"" + tokens[i] + "\" is not a finite number";
+                    error = where + quoted_text(tokens[i]) + " is not a finite number";
                     return false;
                 }
                 if (keyword == "v" && i <= 3)
@@ -173,10 +175,10 @@ bool prescan(std::string_view text, const std::string &name, std::string &kept, 
         } else if (ignored_statements().count(keyword)) {
             continue;
         } else if (freeform_statements().count(keyword)) {
-            error = where + "free-form geometry (\"" + keyword + "\") is not supported";
+            error = where + "free-form geometry (" + quoted_text(keyword) + ") is not supported";
             return false;
         } else {
-            error = where + "unknown statement \"" + keyword + "\"";
+            error = where + "unknown statement " + quoted_text(keyword);
             return false;
         }
         for (std::size_t i = 0; i < tokens.size(); ++i) {
@@ -265,21 +267,9 @@ bool load_obj_text(std::string_view text, const std::string &name, Layer &layer,
 bool load_obj_file(const std::string &path, Layer &layer, std::string &error)
 {
     layer.clear();
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        error = "cannot read " + path + ": it is a folder";
+    std::string text;
+    if (!read_regular_file(path, max_input_bytes, text, error))
         return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = "cannot read " + path + ": read error";
-        return false;
-    }
     return load_obj_text(text, path, layer, error);
 }
 

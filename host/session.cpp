@@ -168,9 +168,12 @@ std::optional<std::string> Session::build()
     EditOp op(mesh_, record_journal_ ? &journal_ : nullptr);
     const char *result = tool_.build(tool_.instance, op.op());
     rejected_ = op.rejected();
-    if (result)
-        return std::string(result);
-    return std::nullopt;
+    if (!result)
+        return std::nullopt;
+    // A failed build is undone, as the modeller undoes a failed edit: no half-built tree stays
+    // in the foreground, and its memory goes back.
+    mesh_.foreground = Layer{};
+    return std::string(result);
 }
 
 void Session::end(int keep) { call("end the tool", 0, tool_.end, keep); }

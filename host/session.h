@@ -50,7 +50,8 @@ public:
     LWXPanelID panel();      // calls the tool's panel callback the first time, then keeps it
     int test();
     // Clears the foreground and runs the tool's build in one edit operation. Returns the
-    // tool's error text, or nothing on success (or when the tool did nothing).
+    // tool's error text, or nothing on success (or when the tool did nothing); a failed build
+    // leaves the foreground empty.
     std::optional<std::string> build();
     void drop() { event(LWT_EVENT_DROP); }
     void end(int keep = 0);

@@ -1,10 +1,12 @@
 #include "settings.h"
 
 #include <cctype>
+#include <cmath>
 #include <optional>
 #include <vector>
 
 #include "number_text.h"
+#include "quoted_text.h"
 #include "xpanel.h"
 
 namespace host {
@@ -103,7 +105,7 @@ std::string lower(std::string s)
 
 bool same(const std::string &a, const std::string &b) { return lower(a) == lower(b); }
 
-std::string quoted(const std::string &s) { return "\"" + s + "\""; }
+std::string quoted(const std::string &s) { return quoted_text(s); }
 
 // Controls a user can set: those with a value, shown, outside no button.
 bool settable(const panel_control &c) { return !c.is_button() && !c.is_info() && !c.hidden; }
@@ -284,6 +286,8 @@ std::string apply_setting(LWXPanelID panel, const std::string &assignment)
             expected = "a number of degrees";
             if (v)
                 v = (*v * panel_pi) / 180;
+            if (v && !std::isfinite(*v)) // finite degrees, no finite angle
+                return "cannot apply " + quoted(assignment) + ": the angle is too large";
         } else if (type == "percent") {
             v = parse_finite(without_suffix(text, {"%"}));
             expected = "a percentage, such as 40 for 40 %";

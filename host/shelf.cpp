@@ -9,7 +9,9 @@
 #include "host_services.h"
 #include "image.h"
 #include "preset_state.h"
+#include "file_read.h"
 #include "files.h"
+#include "shelf_store.h"
 
 namespace host {
 
@@ -31,6 +33,7 @@ struct shelf_state {
     bool window_open = false;
     std::filesystem::path dir;
     std::string pending_name;
+    bool overwrite = true;
     bool keep_in_memory = false;
     shelf_addition last;
     int additions = 0;
@@ -48,21 +51,6 @@ client *find_client(LWShelfCltID id)
         if (c.id == reinterpret_cast<uintptr_t>(id))
             return &c;
     return nullptr;
-}
-
-bool valid_name(const std::string &name)
-{
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
-
-std::string unused_name()
-{
-    for (int n = 1;; ++n) {
-        const std::string name = "preset-" + std::to_string(n);
-        if (!std::filesystem::exists(shelf_dir() / (name + ".preset")))
-            return name;
-    }
 }
 
 LWShelfCltID subscribe(const char *client_class, const char *name, void *user_data, int flags,
@@ -99,15 +87,17 @@ shelf_addition add(LWShelfCltID id, LWPixmapID thumbnail)
     a.in_memory = shelf().keep_in_memory;
     shelf().keep_in_memory = false;
     if (!a.in_memory)
-        a.name = shelf().pending_name.empty() ? unused_name() : shelf().pending_name;
+        a.name = shelf().pending_name; // empty: the shelf picks "preset-N" as it writes
     shelf().pending_name.clear();
+    const bool overwrite = shelf().overwrite;
+    shelf().overwrite = true;
     const client *c = find_client(id);
     if (!c || !c->save) {
         a.error = "no subscribed client to save the preset";
         return a;
     }
-    if (!a.in_memory && !valid_name(a.name)) {
-        a.error = "\"" + a.name + "\" cannot name a preset file";
+    if (!a.in_memory && !a.name.empty() && !valid_preset_name(a.name)) {
+        a.error = "\"" + a.name + "\" cannot name a preset: " + preset_name_rule;
         return a;
     }
     a.png = encode_png(thumbnail);
@@ -115,27 +105,34 @@ shelf_addition add(LWShelfCltID id, LWPixmapID thumbnail)
         a.error = "the thumbnail is no image of this host";
         return a;
     }
-    const std::filesystem::path preset = shelf_dir() / (a.name + ".preset");
     preset_writer writer;
-    c->save(c->user_data, writer.state(), a.in_memory ? "" : preset.c_str());
+    const std::string shown_path =
+        a.in_memory ? "" : (shelf_dir() / ((a.name.empty() ? "preset" : a.name) + ".preset")).string();
+    c->save(c->user_data, writer.state(), shown_path.c_str());
     a.record = writer.text();
     if (a.in_memory) {
         a.added = true;
         return a;
     }
 
-    std::error_code ec;
-    std::filesystem::create_directories(shelf_dir(), ec);
-    if (ec) {
-        a.error = "cannot make the shelf folder " + shelf_dir().string() + ": " + ec.message();
-        return a;
+    // The preset and its thumbnail appear together or not at all, and a name another process
+    // takes meanwhile is not overwritten unasked.
+    const PairWrite written = write_preset_pair(shelf_dir(), a.name, a.record, a.png, overwrite);
+    a.name = written.name;
+    switch (written.outcome) {
+    case PairWrite::written:
+        a.added = true;
+        a.preset = shelf_dir() / (a.name + ".preset");
+        a.thumbnail = shelf_dir() / (a.name + ".png");
+        break;
+    case PairWrite::exists:
+        a.exists = true;
+        a.error = "a preset named \"" + a.name + "\" already exists";
+        break;
+    case PairWrite::failed:
+        a.error = written.error;
+        break;
     }
-    a.preset = preset;
-    a.thumbnail = shelf_dir() / (a.name + ".png");
-    // The preset and its thumbnail appear together or not at all.
-    StagedFiles files;
-    a.added = files.stage(a.preset.string(), a.record, a.error) &&
-              files.stage(a.thumbnail.string(), a.png, a.error) && files.commit(a.error);
     return a;
 }
 
@@ -165,7 +162,11 @@ std::filesystem::path shelf_dir()
     return std::filesystem::path(home && *home ? home : ".") / ".ramulon" / "shelf";
 }
 
-void set_preset_name(const std::string &name) { shelf().pending_name = name; }
+void set_preset_name(const std::string &name, bool overwrite)
+{
+    shelf().pending_name = name;
+    shelf().overwrite = overwrite;
+}
 void keep_next_preset_in_memory(bool on) { shelf().keep_in_memory = on; }
 bool shelf_window_open() { return shelf().window_open; }
 int shelf_subscriptions() { return static_cast<int>(shelf().clients.size()); }
@@ -173,23 +174,14 @@ const shelf_addition &last_addition() { return shelf().last; }
 void forget_last_addition() { shelf().last = shelf_addition{}; }
 int shelf_additions() { return shelf().additions; }
 
-std::vector<std::string> list_presets()
-{
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator(shelf_dir(), ec))
-        if (entry.path().extension() == ".preset" && entry.is_regular_file(ec))
-            names.push_back(entry.path().stem().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+std::vector<std::string> list_presets() { return shelf_names(shelf_dir()); }
 
 std::filesystem::path preset_file(const std::string &name_or_file)
 {
+    // A path is taken as given: a name never has a separator or the extension.
     const std::filesystem::path given(name_or_file);
     if (name_or_file.find('/') != std::string::npos || given.extension() == ".preset")
-        if (std::filesystem::is_regular_file(given))
-            return given;
+        return given;
     return shelf_dir() / (name_or_file + ".preset");
 }
 
@@ -197,13 +189,17 @@ preset_application apply_preset(const std::string &name_or_file)
 {
     preset_application result;
     const std::filesystem::path file = preset_file(name_or_file);
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        result.problem = "no preset \"" + name_or_file + "\" (looked for " + file.string() + ")";
+    std::string text;
+    const bool on_shelf = file.parent_path() == shelf_dir() && file.filename() == name_or_file + ".preset";
+    if (on_shelf) {
+        if (!read_shelf_file(shelf_dir(), file.filename().string(), text)) {
+            result.problem = "no preset \"" + name_or_file + "\" on the shelf (looked for " + file.string() + ")";
+            return result;
+        }
+    } else if (std::string error; !read_regular_file(file.string(), max_preset_bytes, text, error)) {
+        result.problem = error;
         return result;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
     if (shelf().clients.empty()) {
         result.problem = "no tool is subscribed to the shelf";
         return result;
@@ -213,7 +209,7 @@ preset_application apply_preset(const std::string &name_or_file)
         result.problem = "the tool declined the preset";
         return result;
     }
-    preset_reader reader(text.str());
+    preset_reader reader(text);
     c.load(c.user_data, reader.state(), file.c_str(), nullptr);
     result.applied = true;
     if (reader.failed())

@@ -15,7 +15,9 @@ void set_shelf_dir(const std::filesystem::path &dir);
 std::filesystem::path shelf_dir();
 
 // The name the next added preset is stored under; without one the shelf picks "preset-N".
-void set_preset_name(const std::string &name);
+// Without overwrite, a preset of that name already on the shelf (even one another process has
+// just written) is kept, and the addition fails with `exists`.
+void set_preset_name(const std::string &name, bool overwrite = true);
 
 bool shelf_window_open();
 int shelf_subscriptions();
@@ -28,6 +30,7 @@ void keep_next_preset_in_memory(bool on = true);
 struct shelf_addition {
     bool added = false;
     bool in_memory = false;
+    bool exists = false; // refused: the name is taken and overwriting was not asked for
     std::string name;
     std::filesystem::path preset, thumbnail; // empty when kept in memory
     std::string record, png;                 // the preset's text and the thumbnail's PNG bytes
@@ -40,7 +43,8 @@ int shelf_additions(); // presets added since the host started
 // The presets in the folder, by name.
 std::vector<std::string> list_presets();
 
-// A preset given by name (on the shelf) or as a file path.
+// A preset given by name (on the shelf) or as a file path (with a separator or ending in
+// .preset), which is taken as given.
 std::filesystem::path preset_file(const std::string &name_or_file);
 
 // Applies a preset to the most recent subscriber, asking its load_ok first. `problem` tells a

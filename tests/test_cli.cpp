@@ -1,5 +1,6 @@
 // The `ramulon` command line, run as a user runs it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -122,12 +123,37 @@ TEST_F(Cli, BadInputFailsWithOneLine)
         EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << c.args << "\n" << run.output;
     }
 
-    // The build's own failure: the tool's two-line message, then the build's error text.
-    const CliRun run = ramulon("build --background " + lines_only);
-    EXPECT_NE(run.status, 0);
-    EXPECT_EQ(run.output, "Need some polygons in the background layer.\n"
-                          "SubD needs to be converted to polygons.\n"
-                          "ramulon: build failed: Need something in BG Layer\n");
+    // Unusual files: a device read without end, a file of /proc, a FIFO nobody writes, a folder.
+    const std::string fifo = file("crown.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_directories(file("folder.preset"));
+    const std::string truncated = write("short.preset", "RAMULON PRESET\n");
+    const std::vector<Case> refusals = {
+        {"build --background /dev/zero", "cannot read /dev/zero: it is not a regular file"},
+        {"build --background /proc/self/mem", "ramulon: cannot read /proc/self/mem: "},
+        {"build --background " + fifo, "it is not a regular file"},
+        {"build --background " + file(""), "it is a folder"},
+        {"build --background " + lines_only, "lines.obj: the file has no faces"},
+        {"build --preset " + file("folder.preset"), "cannot read " + file("folder.preset") + ": it is a folder"},
+        {"build --preset " + file("missing.preset"), "cannot read " + file("missing.preset") + ": No such file"},
+        {"build --preset " + truncated, "short.preset"},
+        {"build --set Branches=2000000", "Tree too large: \"Branches\" makes the tree too large to build."},
+        {"build --set Branch\\ crookedness=1e308", "the angle is too large"},
+        {"preset add ../escape", "preset names may use letters, digits, spaces, - and _ only"},
+    };
+    for (const Case &c : refusals) {
+        const CliRun run = ramulon(c.args);
+        EXPECT_NE(run.status, 0) << c.args;
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << c.args << "\n" << run.output;
+        EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << c.args << "\n" << run.output;
+    }
+    // A bad token is echoed short and printable.
+    const std::string binary = write("binary.obj", "v 1 2 " + std::string(5000, '\x01') + "\n");
+    const CliRun noisy = ramulon("build --background " + binary);
+    EXPECT_NE(noisy.output.find("\"" + std::string(40, '?') + "...\""), std::string::npos) << noisy.output;
+    EXPECT_LT(noisy.output.size(), 200u);
+    // Leniency builds from the fields read so far, with a warning.
+    EXPECT_EQ(ramulon("build --lenient --preset " + truncated).status, 0);
 }
 
 TEST_F(Cli, OlderHostGenerationsUseTheirModules)

@@ -371,7 +371,8 @@ TEST_F(Served, APortInUseIsRefused)
     cli::ServeOptions options = options_for(shelf.path);
     options.port = server->port();
     cli::ServeServer second;
-    EXPECT_EQ(second.start(options), "cannot listen on 127.0.0.1:" + std::to_string(server->port()));
+    EXPECT_EQ(second.start(options),
+              "cannot listen on 127.0.0.1:" + std::to_string(server->port()) + ": Address already in use");
     EXPECT_EQ(get("/api/state").status, 200);
 }
 

@@ -1,0 +1,46 @@
+// The shelf folder on disk. A preset is the pair NAME.preset and NAME.png; the pair is one unit:
+// both files are written beside their targets first, a note of the two renames (.NAME.pending)
+// is put down, and only then are they renamed into place. A process that dies part way leaves
+// the note, and the next access to the folder finishes the renames it lists, so that a reader
+// never finds the new preset with the old thumbnail. Every access holds a lock on the folder
+// itself, so that two servers sharing one shelf never both create the same name, and with the
+// lock held any temporary left in the folder is one a dead process left: it is removed.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// The names a preset may have on the shelf: letters, digits, spaces, - and _, at most 64.
+bool valid_preset_name(const std::string &name);
+inline constexpr const char *preset_name_rule = "preset names may use letters, digits, spaces, - and _ only";
+
+struct PairWrite {
+    enum Outcome { written, exists, failed } outcome = failed;
+    std::string name;  // as written; picked as "preset-N" when none was asked for
+    std::string error; // one line, when failed
+};
+
+// Writes the pair under name (empty: the first free "preset-N"); an existing pair is replaced
+// only with overwrite, else the outcome is `exists` and nothing is touched.
+PairWrite write_preset_pair(const std::filesystem::path &dir, const std::string &name,
+                            const std::string &record, const std::string &png, bool overwrite);
+
+// Finishes interrupted writes and removes stale temporaries (also done by every access).
+void tidy_shelf(const std::filesystem::path &dir);
+
+// The presets of the folder by name, sorted.
+std::vector<std::string> shelf_names(const std::filesystem::path &dir);
+
+// The bytes of dir/file, read under the lock. False when it cannot be read.
+bool read_shelf_file(const std::filesystem::path &dir, const std::string &file, std::string &bytes);
+
+// Called after each step of a pair's write (1: preset staged, 2: thumbnail staged, 3: note
+// down, 4: preset renamed, 5: thumbnail renamed, 6: note removed): how a test stops a writer at
+// each step.
+void set_pair_step_hook(std::function<void(int step)> hook);
+
+} // namespace host
