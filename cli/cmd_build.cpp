@@ -38,7 +38,7 @@ int run_build(const BuildOptions &options)
     if (!(error = apply_settings(session, options.tool.settings)).empty())
         return fail(error);
 
-    if (!(error = build_tree(session)).empty())
+    if (!(error = build_tree(session, options.tool.memory_limit)).empty())
         return fail(error);
     const auto &rejected = session.rejected_calls();
     if (!rejected.empty())
@@ -80,6 +80,7 @@ Command setup(CLI::App &app)
                     "Write the mesh-edit calls of the build to this file, one per line");
     add_settings_option(*sub, options->tool);
     add_plugin_options(*sub, options->tool);
+    add_memory_option(*sub, options->tool);
     sub->add_option("--output", options->output,
                     "Write the tree's mesh to this file (" + output_format_list() + ")");
     for (const BuildExtension &extension : build_extensions())

@@ -38,7 +38,7 @@ int run_add(const AddOptions &options)
         error = apply_settings(session, options.tool.settings);
     if (!error.empty())
         return fail(error);
-    if (!(error = build_tree(session)).empty())
+    if (!(error = build_tree(session, options.tool.memory_limit)).empty())
         return fail(error);
 
     host::forget_last_addition();
@@ -84,6 +84,7 @@ Command setup(CLI::App &app)
     add_settings_option(*add, options->tool);
     add_shelf_option(*add, options->shelf);
     add_plugin_options(*add, options->tool);
+    add_memory_option(*add, options->tool);
 
     CLI::App *list = sub->add_subcommand("list", "List the presets on the shelf");
     auto list_shelf = std::make_shared<std::string>();

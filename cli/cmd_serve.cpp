@@ -59,6 +59,7 @@ Command setup(CLI::App &app)
     add_shelf_option(*sub, options->shelf);
     sub->add_option("--web", options->web, "Folder of the page (default: the built web/dist)");
     add_plugin_options(*sub, options->tool);
+    add_memory_option(*sub, options->tool);
     return {sub, [options] { return run_serve(*options); }};
 }
 

@@ -11,6 +11,7 @@
 #include "host/settings.h"
 #include "host/xpanel.h"
 #include "panel_actions.h"
+#include "tree_budget.h"
 
 #ifndef RAMULON_WEB_DIR
 #define RAMULON_WEB_DIR ""
@@ -76,6 +77,7 @@ std::string TreeHost::open(const ServeOptions &options)
 {
     Lock lock(mutex_);
     samples_dir_ = options.samples.empty() ? default_samples_dir() : fs::path(options.samples);
+    memory_limit_ = options.tool.memory_limit;
     use_shelf_dir(options.shelf);
 
     host::Services &services = session_.services();
@@ -129,8 +131,20 @@ void TreeHost::build()
     }
     done_ = 0;
     total_ = 0;
-    building_ = true;
     const std::size_t shown_before = session_.messages().size();
+    std::string refused;
+    if (LWXPanelID p = session_.panel()) {
+        host::Binding bind(session_.services());
+        refused = check_tree_size(p, memory_budget(memory_limit_));
+    }
+    if (!refused.empty()) {
+        // Refused before the tool grows anything: the last tree goes, as after a failed build.
+        session_.mesh().foreground = host::Layer{};
+        last_ = BuildInfo{last_.count + 1, 0.0, 0, 0, 0, refused};
+        note("error", refused);
+        return;
+    }
+    building_ = true;
     const auto begin = std::chrono::steady_clock::now();
     const std::optional<std::string> error = session_.build();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;

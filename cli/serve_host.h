@@ -101,6 +101,7 @@ private:
     std::timed_mutex mutex_;
     host::Session session_;
     std::filesystem::path samples_dir_;
+    std::size_t memory_limit_ = 0;
     std::string background_name_;
     BuildInfo last_;
     std::size_t messages_shown_ = 0;

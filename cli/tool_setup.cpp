@@ -4,7 +4,10 @@
 #include <filesystem>
 
 #include "host/obj_loader.h"
+#include "host/quoted_text.h"
 #include "host/settings.h"
+#include "host/xpanel.h"
+#include "tree_budget.h"
 
 #ifndef RAMULON_INSTALL_LIBDIR
 #define RAMULON_INSTALL_LIBDIR "lib"
@@ -49,6 +52,21 @@ void add_settings_option(CLI::App &sub, ToolOptions &options)
                    "Parameter edit FIELD=VALUE, as typed into the panel; repeatable");
 }
 
+void add_memory_option(CLI::App &sub, ToolOptions &options)
+{
+    sub.add_option_function<std::string>(
+           "--memory-limit",
+           [&options](const std::string &text) {
+               const std::optional<std::size_t> bytes = parse_memory_size(text);
+               if (!bytes)
+                   throw CLI::ValidationError("--memory-limit", "expected a size such as 8G or 512M, not " +
+                                                                    host::quoted_text(text));
+               options.memory_limit = *bytes;
+           },
+           "Memory a build may use, such as 8G or 512M; larger trees are refused before they grow "
+           "(default: the available memory less a margin)");
+}
+
 std::string default_module(int generation)
 {
     const char *name = generation == 10  ? "RamulonDO10.so"
@@ -88,8 +106,13 @@ std::string check_crown(host::Session &session, const ToolOptions &options)
            ": the file has no faces (polygons of three or more points)";
 }
 
-std::string build_tree(host::Session &session)
+std::string build_tree(host::Session &session, std::size_t memory_limit)
 {
+    if (LWXPanelID panel = session.panel()) {
+        host::Binding bind(session.services());
+        if (std::string refused = check_tree_size(panel, memory_budget(memory_limit)); !refused.empty())
+            return refused;
+    }
     host::Services &services = session.services();
     const bool echo = services.echo_messages;
     const std::size_t before = services.messages.size();
@@ -112,6 +135,14 @@ std::string build_tree(host::Session &session)
 
 std::string open_tool(host::Session &session, const ToolOptions &options)
 {
+    if (options.linked) {
+        if (!session.load(*options.linked))
+            return session.error();
+        if (session.activate(options.generation) != AFUNC_OK)
+            return session.error();
+        session.start();
+        return {};
+    }
     std::string module = options.plugin;
     if (module.empty()) {
         module = default_module(options.generation);

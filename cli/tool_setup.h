@@ -17,11 +17,14 @@ struct ToolOptions {
     int generation = 11;
     std::string background;           // empty: the built-in crown
     std::vector<std::string> settings; // FIELD=VALUE edits, applied in order
+    const ModuleDescriptor *linked = nullptr; // a plug-in linked into this program, instead of a file
+    std::size_t memory_limit = 0;     // bytes a build may use; 0: the available memory less a margin
 };
 
 void add_plugin_options(CLI::App &sub, ToolOptions &options);     // --plugin, --generation
 void add_background_option(CLI::App &sub, ToolOptions &options);  // --background
 void add_settings_option(CLI::App &sub, ToolOptions &options);    // --set
+void add_memory_option(CLI::App &sub, ToolOptions &options);      // --memory-limit
 
 // The module a host of this generation loads by default: RamulonVE11.so (RamulonDO10.so for
 // generation 10, RamulonLW9.so for 9) next to this program, else in ../<libdir>/ramulon.
@@ -39,7 +42,9 @@ std::string open_tool(host::Session &session, const ToolOptions &options);
 // Builds once. A refused or failed build gives one line: the tool's result, a colon and what
 // its message box said ("Tree too large: "Branches" makes the tree too large to build. ...");
 // messages of a build that succeeds are printed one line each.
-std::string build_tree(host::Session &session);
+// A tree whose estimated peak memory exceeds the budget (tree_budget.h) is refused before the
+// tool grows it.
+std::string build_tree(host::Session &session, std::size_t memory_limit = 0);
 // Applies the edits through the tool's panel, as a user typing into it would.
 std::string apply_settings(host::Session &session, const std::vector<std::string> &settings);
 

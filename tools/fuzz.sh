@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fuzzes everything Ramulon reads from people (OBJ envelopes, presets, typed settings, whole
-# parameter records) with libFuzzer, each target for the given number of seconds (default 30).
+# parameter records, requests to the server) with libFuzzer, each target for the given number of seconds (default 30).
 #
 #   tools/fuzz.sh [seconds]
 #
@@ -9,7 +9,7 @@
 # hangs and broken checks go to out/fuzz-crashes/, the logs to out/fuzz-logs/. Exits non-zero
 # when any target found one.
 #
-# Environment: FUZZ_BUILD (build folder, default build-fuzz), FUZZ_TARGETS (default all four),
+# Environment: FUZZ_BUILD (build folder, default build-fuzz), FUZZ_TARGETS (default all five),
 # FUZZ_TIMEOUT (seconds one input may take before it counts as a hang, default 60; generous,
 # because the targets run with AddressSanitizer and UndefinedBehaviorSanitizer on shared
 # machines), CMAKE_FLAGS (extra configure flags, as the Makefile passes them).
@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-30}
 build=${FUZZ_BUILD:-build-fuzz}
-targets=(${FUZZ_TARGETS:-fuzz_obj fuzz_preset fuzz_set fuzz_build})
+targets=(${FUZZ_TARGETS:-fuzz_obj fuzz_preset fuzz_set fuzz_build fuzz_http})
 timeout=${FUZZ_TIMEOUT:-60}
 if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   echo "usage: tools/fuzz.sh [seconds]  (a whole number of seconds per target, at least 1)" >&2

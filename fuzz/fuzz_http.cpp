@@ -1,0 +1,65 @@
+// Request bytes into `ramulon serve`'s handlers in process, as a connection would pass them:
+// whatever arrives, the answer is one HTTP response (or nothing for bytes that are no request),
+// and the server goes on answering its progress.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "cli/serve_server.h"
+#include "fuzz_support.h"
+
+namespace ramulon {
+void *Startup();
+void Shutdown(void *serverData);
+const ServerRecord *server_records();
+
+namespace fuzz {
+namespace {
+
+const ModuleDescriptor &linked_tool()
+{
+    static const ModuleDescriptor descriptor{HOST_MODULE_SYNC, HOST_INTERFACE_VERSION, Startup,
+                                             Shutdown, server_records()};
+    return descriptor;
+}
+
+constexpr const char *progress = "GET /api/progress HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n";
+
+cli::ServeServer &server()
+{
+    static cli::ServeServer *served = [] {
+        auto *s = new cli::ServeServer;
+        static char shelf[] = "/tmp/ramulon-fuzz-shelf-XXXXXX";
+        if (!mkdtemp(shelf))
+            require("cannot make a shelf folder");
+        cli::ServeOptions options;
+        options.tool.linked = &linked_tool();
+        options.port = 8080;
+        options.shelf = shelf;
+        options.web = std::string(shelf) + "/no-page";
+        options.samples = std::string(shelf) + "/no-samples";
+        const std::string error = s->open(options);
+        if (!error.empty())
+            require("the server did not open: " + error);
+        return s;
+    }();
+    return *served;
+}
+
+} // namespace
+} // namespace fuzz
+} // namespace ramulon
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    using ramulon::fuzz::require;
+    cli::ServeServer &s = ramulon::fuzz::server();
+    const std::string answer = s.answer(std::string_view(reinterpret_cast<const char *>(data), size));
+    if (!answer.empty() && answer.rfind("HTTP/1.1 ", 0) != 0)
+        require("an answer that is no HTTP response: " + answer.substr(0, 40));
+    if (s.answer(ramulon::fuzz::progress).rfind("HTTP/1.1 200 ", 0) != 0)
+        require("the progress went unanswered after an input");
+    return 0;
+}

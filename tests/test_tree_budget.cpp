@@ -1,0 +1,100 @@
+// The memory estimate that refuses a tree before it grows: trees beyond the machine are refused
+// at once with the estimate, trees at the sliders' ends are not, and the estimate does not fall
+// below what a build really writes.
+#include <gtest/gtest.h>
+
+#include "cli/tool_setup.h"
+#include "cli/tree_budget.h"
+#include "host/obj_loader.h"
+#include "host/shelf.h"
+#include "support/panel_session.h"
+
+namespace ramulon {
+namespace {
+
+constexpr std::size_t GB = std::size_t(1) << 30;
+
+void load_leafy(ToolOnPanel &p)
+{
+    host::Binding bind(p.session.services());
+    const host::preset_application applied =
+        host::apply_preset(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset");
+    ASSERT_TRUE(applied.applied) << applied.problem;
+    std::string error;
+    ASSERT_TRUE(host::load_obj_text(host::default_crown_obj(), "crown", p.session.mesh().background, error));
+}
+
+class Budget : public ::testing::Test {
+protected:
+    void apply_leafy() { load_leafy(p); }
+    cli::TreeEstimate estimate()
+    {
+        host::Binding bind(p.session.services());
+        const auto e = cli::estimate_tree(p.panel);
+        EXPECT_TRUE(e);
+        return e.value_or(cli::TreeEstimate{});
+    }
+    ToolOnPanel p;
+};
+
+TEST_F(Budget, TreesBeyondTheMachineAreRefusedAtOnceWithTheEstimate)
+{
+    apply_leafy();
+    ASSERT_EQ(p.set("Branches=111000"), "");
+    // Refused by the estimate, not by growing: no point is written.
+    std::string refused = cli::build_tree(p.session, 16 * GB);
+    EXPECT_EQ(refused.rfind("Tree too large: the build would need about ", 0), 0u) << refused;
+    EXPECT_NE(refused.find(" GB"), std::string::npos) << refused;
+    EXPECT_EQ(p.session.mesh().foreground.points.size(), 0u);
+
+    // Twig segments far beyond the slider come only from a preset.
+    ToolOnPanel q;
+    load_leafy(q);
+    {
+        host::Binding bind(q.session.services());
+        st_tree &t = *static_cast<st_tree *>(q.session.tool().instance);
+        t.twig_segments = 999;
+        t.twig_type = 1;
+    }
+    refused = cli::build_tree(q.session, 16 * GB);
+    EXPECT_EQ(refused.rfind("Tree too large", 0), 0u) << refused;
+    EXPECT_EQ(refused.find('\n'), std::string::npos);
+}
+
+TEST_F(Budget, SliderEndsFitAMachineOfSixteenGigabytes)
+{
+    apply_leafy();
+    for (const char *end : {"Branches=2000", "Tree/Segments=25", "Sub Segments=4", "Trunks=5",
+                            "Number of roots=12", "Twig/Segments=9", "Density=10"}) {
+        ToolOnPanel q;
+        load_leafy(q);
+        ASSERT_EQ(q.set(end), "") << end;
+        host::Binding bind(q.session.services());
+        const auto e = cli::estimate_tree(q.panel);
+        ASSERT_TRUE(e);
+        EXPECT_LT(e->bytes, 16.0 * GB) << end;
+    }
+    // The branches' end really builds, and the estimate is no lower than what it writes.
+    ASSERT_EQ(p.set("Branches=2000"), "");
+    const cli::TreeEstimate e = estimate();
+    ASSERT_EQ(cli::build_tree(p.session, 16 * GB), "");
+    EXPECT_GE(e.points, static_cast<double>(p.session.mesh().foreground.points.size()));
+    EXPECT_GE(e.polygons, static_cast<double>(p.session.mesh().foreground.polygons.size()));
+}
+
+TEST(MemorySizes, ParsedAndShown)
+{
+    EXPECT_EQ(cli::parse_memory_size("8G"), 8 * GB);
+    EXPECT_EQ(cli::parse_memory_size("512M"), std::size_t(512) << 20);
+    EXPECT_EQ(cli::parse_memory_size("1.5GB"), GB + GB / 2);
+    EXPECT_EQ(cli::parse_memory_size("1000"), 1000u);
+    for (const char *bad : {"", "-1G", "lots", "8Q", "nan", "1e300"})
+        EXPECT_FALSE(cli::parse_memory_size(bad)) << bad;
+    EXPECT_EQ(cli::memory_text(1.5 * GB), "1.5 GB");
+    EXPECT_EQ(cli::memory_text(300.0 * (1 << 20)), "300 MB");
+    EXPECT_GT(cli::memory_budget(), 0u);
+    EXPECT_EQ(cli::memory_budget(123), 123u);
+}
+
+} // namespace
+} // namespace ramulon
