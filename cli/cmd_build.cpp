@@ -64,7 +64,7 @@ int run_build(const BuildOptions &options)
         files += (files.empty() ? " (" : ", ") + w;
     if (!files.empty())
         files += ")";
-    std::printf("built %zu points and %zu polygons%s\n", fg.points.size(), fg.polygons.size(),
+    std::printf("built %zu points and %zu polygons%s\n", fg.points.size(), fg.polygon_count(),
                 files.c_str());
     return 0;
 }

@@ -19,7 +19,7 @@
 // becomes one vertex per distinct set of corner values within its primitive.
 #include <cstdint>
 #include <cstring>
-#include <map>
+#include <span>
 #include <sstream>
 
 #include "export.h"
@@ -67,23 +67,26 @@ public:
 
     void run()
     {
-        std::map<std::pair<int, Kind>, std::size_t> index_of;
+        // The primitive of each (material, kind), -1 until its first polygon.
+        std::vector<int> index_of(materials_.list.size() * 3, -1);
         std::vector<float> corner;
         std::vector<std::uint32_t> vertices;
-        for (std::size_t p = 0; p < layer_.polygons.size(); ++p) {
-            const host::Polygon &poly = layer_.polygons[p];
-            const std::size_t n = poly.points.size();
+        for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
+            const std::span<const int> poly = layer_.polygon_points(p);
+            const std::size_t n = poly.size();
             if (n == 0)
                 continue;
             const Kind kind = n == 1 ? Kind::points : n == 2 ? Kind::lines : Kind::triangles;
             const int material = materials_.of_polygon[p];
-            auto [slot, added] = index_of.try_emplace({material, kind}, primitives_.size());
-            if (added)
+            int &slot = index_of[static_cast<std::size_t>(material) * 3 + static_cast<std::size_t>(kind)];
+            if (slot < 0) {
+                slot = static_cast<int>(primitives_.size());
                 primitives_.push_back(make_primitive(material, kind));
-            Primitive &prim = primitives_[slot->second];
+            }
+            Primitive &prim = primitives_[static_cast<std::size_t>(slot)];
 
             vertices.clear();
-            for (int point : poly.points)
+            for (int point : poly)
                 vertices.push_back(vertex(prim, point, static_cast<int>(p), corner));
             if (kind == Kind::triangles) {
                 for (std::size_t i = 1; i + 1 < n; ++i)
@@ -274,6 +277,23 @@ tinygltf::Primitive gltf_primitive(const host::Layer &layer, const Primitive &pr
     return out;
 }
 
+std::size_t padded(std::size_t bytes) { return (bytes + 3) / 4 * 4; }
+
+// The bytes gltf_primitive will append for these primitives, so that the buffer is sized once.
+std::size_t buffer_bytes(const std::vector<Primitive> &primitives)
+{
+    std::size_t total = 0;
+    for (const Primitive &prim : primitives) {
+        const std::size_t count = prim.vertex_point.size();
+        const std::size_t vec3 = count * 3 * sizeof(float);
+        total += vec3 + (prim.kind == Kind::triangles ? vec3 : 0);
+        for (const Source &source : prim.sources)
+            total += count * static_cast<std::size_t>(source.dim) * sizeof(float);
+        total += padded(prim.indices.size() * (count <= 65535 ? 2 : 4));
+    }
+    return total;
+}
+
 tinygltf::Model gltf_model(const host::Layer &layer)
 {
     Collector collector(layer);
@@ -289,6 +309,7 @@ tinygltf::Model gltf_model(const host::Layer &layer)
     node.name = "Ramulon tree";
     if (!collector.primitives().empty()) {
         model.buffers.emplace_back();
+        model.buffers[0].data.reserve(buffer_bytes(collector.primitives()));
         ModelBuilder builder(model);
         const std::vector<std::array<float, 3>> normals = point_normals(layer);
         tinygltf::Mesh mesh;
@@ -337,6 +358,52 @@ bool serialise(tinygltf::Model &model, bool binary, const std::string &path, std
     return true;
 }
 
+void append_word(std::string &out, std::uint32_t v)
+{
+    const char bytes[4] = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+                           static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
+    out.append(bytes, 4);
+}
+
+// The GLB container, put together here rather than by the serialiser, which would copy a large
+// tree's buffer twice more on the way: tinygltf writes the JSON without the buffer's bytes, the
+// buffer is then named by its length alone (as a GLB's first buffer is), and the file is staged
+// as the header and JSON chunk, the buffer itself, and the binary chunk's padding.
+bool stage_glb(tinygltf::Model &model, const std::string &path, StagedFiles &files,
+               std::string &error)
+{
+    const std::vector<unsigned char> data = std::move(model.buffers[0].data);
+    model.buffers[0].data.clear();
+    std::string text;
+    if (!serialise(model, false, path, text, error))
+        return false;
+    nlohmann::json json = nlohmann::json::parse(text);
+    json["buffers"][0] = {{"byteLength", data.size()}};
+    const std::string content = json.dump();
+    const std::size_t json_chunk = padded(content.size()), bin_chunk = padded(data.size());
+    const std::size_t total = 12 + 8 + json_chunk + (data.empty() ? 0 : 8 + bin_chunk);
+    if (total > UINT32_MAX) {
+        error = "cannot write " + path + ": the tree is larger than a GLB file can hold";
+        return false;
+    }
+    std::string head;
+    head.reserve(28 + json_chunk);
+    head += "glTF";
+    append_word(head, 2);
+    append_word(head, static_cast<std::uint32_t>(total));
+    append_word(head, static_cast<std::uint32_t>(json_chunk));
+    append_word(head, 0x4E4F534Au); // "JSON"
+    head += content;
+    head.append(json_chunk - content.size(), ' ');
+    if (data.empty())
+        return files.stage(path, head, error);
+    append_word(head, static_cast<std::uint32_t>(bin_chunk));
+    append_word(head, 0x004E4942u); // "BIN"
+    const std::string_view bin(reinterpret_cast<const char *>(data.data()), data.size());
+    const std::string_view zeros("\0\0\0", bin_chunk - data.size());
+    return files.stage(path, {head, bin, zeros}, error);
+}
+
 std::string write(const host::Layer &layer, const std::string &path, bool binary)
 {
     if (std::string bad = check_layer(layer); !bad.empty())
@@ -344,6 +411,11 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
     tinygltf::Model model = gltf_model(layer);
     std::string error, text;
     StagedFiles files;
+    if (binary && !model.buffers.empty()) {
+        if (!stage_glb(model, path, files, error) || !files.commit(error))
+            return error;
+        return {};
+    }
     if (binary || model.buffers.empty()) {
         if (!serialise(model, binary, path, text, error) || !files.stage(path, text, error) ||
             !files.commit(error))
