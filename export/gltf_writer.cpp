@@ -95,10 +95,16 @@ public:
                 prim.indices.insert(prim.indices.end(), vertices.begin(), vertices.end());
             }
         }
+        // The search chains served only to share vertices.
+        for (Primitive &prim : primitives_) {
+            std::vector<int>().swap(prim.next_of_point);
+            std::vector<int>().swap(prim.first_of_point);
+        }
     }
 
     const Materials &materials() const { return materials_; }
     const std::vector<Primitive> &primitives() const { return primitives_; }
+    std::vector<Primitive> &primitives() { return primitives_; }
 
 private:
     Primitive make_primitive(int material, Kind kind) const
@@ -167,15 +173,28 @@ public:
     template <typename T>
     int add(const std::vector<T> &data, std::size_t count, int type, int component, int target)
     {
+        return add_written<T>(data.size(), count, type, component, target,
+                              [&](auto put) { put(data.data(), data.size()); });
+    }
+
+    // A view of `values` values of T, which fill writes straight into the buffer in order through
+    // put(pointer, how many): a large tree's attributes need no copy of their own first.
+    template <typename T, typename Fill>
+    int add_written(std::size_t values, std::size_t count, int type, int component, int target,
+                    Fill fill)
+    {
         std::vector<unsigned char> &bytes = model_.buffers[0].data;
         tinygltf::BufferView view;
         view.buffer = 0;
         view.byteOffset = bytes.size();
-        view.byteLength = data.size() * sizeof(T);
+        view.byteLength = values * sizeof(T);
         view.target = target;
-        const auto *raw = reinterpret_cast<const unsigned char *>(data.data());
-        bytes.insert(bytes.end(), raw, raw + view.byteLength);
-        bytes.resize((bytes.size() + 3) / 4 * 4, 0); // every view starts 4-aligned
+        bytes.resize((bytes.size() + view.byteLength + 3) / 4 * 4, 0); // every view starts 4-aligned
+        unsigned char *cursor = bytes.data() + view.byteOffset;
+        fill([&cursor](const T *v, std::size_t n) {
+            std::memcpy(cursor, v, n * sizeof(T));
+            cursor += n * sizeof(T);
+        });
         model_.bufferViews.push_back(view);
 
         tinygltf::Accessor accessor;
@@ -215,60 +234,62 @@ tinygltf::Primitive gltf_primitive(const host::Layer &layer, const Primitive &pr
     out.mode = gltf_mode(prim.kind);
     const std::size_t count = prim.vertex_point.size();
 
-    std::vector<float> positions;
-    positions.reserve(count * 3);
     std::vector<double> low(3, 0.0), high(3, 0.0);
-    for (std::size_t v = 0; v < count; ++v) {
-        const host::Vec3 &p = layer.points[static_cast<std::size_t>(prim.vertex_point[v])];
-        const float xyz[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
-        for (int i = 0; i < 3; ++i) {
-            positions.push_back(xyz[i]);
-            if (v == 0 || xyz[i] < low[static_cast<std::size_t>(i)])
-                low[static_cast<std::size_t>(i)] = xyz[i];
-            if (v == 0 || xyz[i] > high[static_cast<std::size_t>(i)])
-                high[static_cast<std::size_t>(i)] = xyz[i];
-        }
-    }
-    const int position = builder.add(positions, count, TINYGLTF_TYPE_VEC3,
-                                     TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TARGET_ARRAY_BUFFER);
+    const int position = builder.add_written<float>(
+        count * 3, count, TINYGLTF_TYPE_VEC3, TINYGLTF_COMPONENT_TYPE_FLOAT,
+        TINYGLTF_TARGET_ARRAY_BUFFER, [&](auto put) {
+            for (std::size_t v = 0; v < count; ++v) {
+                const host::Vec3 &p = layer.points[static_cast<std::size_t>(prim.vertex_point[v])];
+                const float xyz[3] = {static_cast<float>(p.x), static_cast<float>(p.y),
+                                      static_cast<float>(p.z)};
+                put(xyz, 3);
+                for (std::size_t i = 0; i < 3; ++i) {
+                    if (v == 0 || xyz[i] < low[i])
+                        low[i] = xyz[i];
+                    if (v == 0 || xyz[i] > high[i])
+                        high[i] = xyz[i];
+                }
+            }
+        });
     builder.accessor(position).minValues = low;
     builder.accessor(position).maxValues = high;
     out.attributes["POSITION"] = position;
 
     if (prim.kind == Kind::triangles) {
-        std::vector<float> normal;
-        normal.reserve(count * 3);
-        for (int point : prim.vertex_point) {
-            const auto &n = normals[static_cast<std::size_t>(point)];
-            normal.insert(normal.end(), n.begin(), n.end());
-        }
-        out.attributes["NORMAL"] = builder.add(normal, count, TINYGLTF_TYPE_VEC3,
-                                               TINYGLTF_COMPONENT_TYPE_FLOAT,
-                                               TINYGLTF_TARGET_ARRAY_BUFFER);
+        out.attributes["NORMAL"] = builder.add_written<float>(
+            count * 3, count, TINYGLTF_TYPE_VEC3, TINYGLTF_COMPONENT_TYPE_FLOAT,
+            TINYGLTF_TARGET_ARRAY_BUFFER, [&](auto put) {
+                for (int point : prim.vertex_point)
+                    put(normals[static_cast<std::size_t>(point)].data(), 3);
+            });
     }
 
     int offset = 0;
     for (const Source &source : prim.sources) {
-        std::vector<float> data;
-        data.reserve(count * static_cast<std::size_t>(source.dim));
-        for (std::size_t v = 0; v < count; ++v) {
-            const float *record = &prim.values[v * static_cast<std::size_t>(prim.stride)] + offset;
-            data.insert(data.end(), record, record + source.dim);
-        }
+        const auto dim = static_cast<std::size_t>(source.dim);
         const int type = source.dim == 1 ? TINYGLTF_TYPE_SCALAR
                          : source.dim == 2 ? TINYGLTF_TYPE_VEC2
                                            : TINYGLTF_TYPE_VEC3;
-        out.attributes[source.attribute] = builder.add(
-            data, count, type, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TARGET_ARRAY_BUFFER);
+        out.attributes[source.attribute] = builder.add_written<float>(
+            count * dim, count, type, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TARGET_ARRAY_BUFFER,
+            [&](auto put) {
+                for (std::size_t v = 0; v < count; ++v)
+                    put(&prim.values[v * static_cast<std::size_t>(prim.stride)] + offset, dim);
+            });
         offset += source.dim;
     }
 
     // 16-bit indices while they cannot reach 65535, which glTF keeps for primitive restart.
     if (count <= 65535) {
-        const std::vector<std::uint16_t> shorts(prim.indices.begin(), prim.indices.end());
-        out.indices = builder.add(shorts, shorts.size(), TINYGLTF_TYPE_SCALAR,
-                                  TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
-                                  TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+        out.indices = builder.add_written<std::uint16_t>(
+            prim.indices.size(), prim.indices.size(), TINYGLTF_TYPE_SCALAR,
+            TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER,
+            [&](auto put) {
+                for (const std::uint32_t index : prim.indices) {
+                    const auto narrow = static_cast<std::uint16_t>(index);
+                    put(&narrow, 1);
+                }
+            });
     } else {
         out.indices = builder.add(prim.indices, prim.indices.size(), TINYGLTF_TYPE_SCALAR,
                                   TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT,
@@ -314,8 +335,10 @@ tinygltf::Model gltf_model(const host::Layer &layer)
         const std::vector<std::array<float, 3>> normals = point_normals(layer);
         tinygltf::Mesh mesh;
         mesh.name = "Ramulon tree";
-        for (const Primitive &prim : collector.primitives())
+        for (Primitive &prim : collector.primitives()) {
             mesh.primitives.push_back(gltf_primitive(layer, prim, normals, builder));
+            prim = Primitive{}; // in the buffer now: a large tree need not hold it twice
+        }
         model.meshes.push_back(std::move(mesh));
         node.mesh = 0;
     }
