@@ -389,27 +389,33 @@ void append_word(std::string &out, std::uint32_t v)
 }
 
 // The GLB container, put together here rather than by the serialiser, which would copy a large
-// tree's buffer twice more on the way: tinygltf writes the JSON without the buffer's bytes, the
-// buffer is then named by its length alone (as a GLB's first buffer is), and the file is staged
-// as the header and JSON chunk, the buffer itself, and the binary chunk's padding.
-bool stage_glb(tinygltf::Model &model, const std::string &path, StagedFiles &files,
-               std::string &error)
+// tree's buffer twice more on the way: tinygltf writes the JSON without the buffer's bytes, and
+// the buffer is then named by its length alone, as a GLB's first buffer is. The file is the
+// header with the JSON chunk and the binary chunk's header (head), the buffer itself (data), and
+// the binary chunk's padding (tail).
+struct GlbParts {
+    std::string head;
+    std::vector<unsigned char> data;
+    std::string_view tail;
+};
+
+bool glb_parts(tinygltf::Model &model, const std::string &path, GlbParts &out, std::string &error)
 {
-    const std::vector<unsigned char> data = std::move(model.buffers[0].data);
+    out.data = std::move(model.buffers[0].data);
     model.buffers[0].data.clear();
     std::string text;
     if (!serialise(model, false, path, text, error))
         return false;
     nlohmann::json json = nlohmann::json::parse(text);
-    json["buffers"][0] = {{"byteLength", data.size()}};
+    json["buffers"][0] = {{"byteLength", out.data.size()}};
     const std::string content = json.dump();
-    const std::size_t json_chunk = padded(content.size()), bin_chunk = padded(data.size());
-    const std::size_t total = 12 + 8 + json_chunk + (data.empty() ? 0 : 8 + bin_chunk);
+    const std::size_t json_chunk = padded(content.size()), bin_chunk = padded(out.data.size());
+    const std::size_t total = 12 + 8 + json_chunk + (out.data.empty() ? 0 : 8 + bin_chunk);
     if (total > UINT32_MAX) {
         error = "cannot write " + path + ": the tree is larger than a GLB file can hold";
         return false;
     }
-    std::string head;
+    std::string &head = out.head;
     head.reserve(28 + json_chunk);
     head += "glTF";
     append_word(head, 2);
@@ -418,13 +424,22 @@ bool stage_glb(tinygltf::Model &model, const std::string &path, StagedFiles &fil
     append_word(head, 0x4E4F534Au); // "JSON"
     head += content;
     head.append(json_chunk - content.size(), ' ');
-    if (data.empty())
-        return files.stage(path, head, error);
-    append_word(head, static_cast<std::uint32_t>(bin_chunk));
-    append_word(head, 0x004E4942u); // "BIN"
-    const std::string_view bin(reinterpret_cast<const char *>(data.data()), data.size());
-    const std::string_view zeros("\0\0\0", bin_chunk - data.size());
-    return files.stage(path, {head, bin, zeros}, error);
+    if (!out.data.empty()) {
+        append_word(head, static_cast<std::uint32_t>(bin_chunk));
+        append_word(head, 0x004E4942u); // "BIN"
+        out.tail = std::string_view("\0\0\0", bin_chunk - out.data.size());
+    }
+    return true;
+}
+
+bool stage_glb(tinygltf::Model &model, const std::string &path, StagedFiles &files,
+               std::string &error)
+{
+    GlbParts parts;
+    if (!glb_parts(model, path, parts, error))
+        return false;
+    const std::string_view data(reinterpret_cast<const char *>(parts.data.data()), parts.data.size());
+    return files.stage(path, {parts.head, data, parts.tail}, error);
 }
 
 std::string write(const host::Layer &layer, const std::string &path, bool binary)
@@ -472,6 +487,26 @@ std::string write_gltf(const host::Layer &layer, const std::string &path)
 std::string write_glb(const host::Layer &layer, const std::string &path)
 {
     return write(layer, path, true);
+}
+
+std::string glb_bytes(const host::Layer &layer, std::string &bytes)
+{
+    const std::string name = "tree.glb";
+    if (std::string bad = check_layer(layer); !bad.empty())
+        return "cannot write " + name + ": " + bad;
+    tinygltf::Model model = gltf_model(layer);
+    std::string error;
+    if (model.buffers.empty())
+        return serialise(model, true, name, bytes, error) ? std::string() : error;
+    GlbParts parts;
+    if (!glb_parts(model, name, parts, error))
+        return error;
+    bytes.clear();
+    bytes.reserve(parts.head.size() + parts.data.size() + parts.tail.size());
+    bytes += parts.head;
+    bytes.append(reinterpret_cast<const char *>(parts.data.data()), parts.data.size());
+    bytes += parts.tail;
+    return {};
 }
 
 } // namespace exporter

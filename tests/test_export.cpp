@@ -360,6 +360,37 @@ TEST(ExportGltfEdges, LargeMeshesSwitchToWideIndices)
     EXPECT_EQ(accessor_indices(model, prim.indices).back(), 65535u);
 }
 
+// The page's GLB, made in memory, is the very file write_glb writes; a tree whose buffer length
+// is not a multiple of four (three 16-bit indices) gets its binary chunk padded with zeros, and
+// a layer with nothing to draw gets a GLB without one.
+TEST(ExportGltfEdges, InMemoryGlbIsTheFile)
+{
+    ScratchDir dir;
+    host::Layer odd;
+    for (int i = 0; i < 3; ++i)
+        odd.add_point({static_cast<double>(i), 1.0, 0});
+    odd.add_polygon(ID_FACE, {0, 1, 2}, "RM_trunk");
+    const host::Layer layers[] = {odd, seam_tube(), host::Layer()};
+    for (const host::Layer &each : layers) {
+        const host::Layer *layer = &each;
+        ASSERT_EQ(exporter::write_glb(*layer, dir.file("tree.glb")), "");
+        std::ifstream in(dir.file("tree.glb"), std::ios::binary);
+        std::stringstream file;
+        file << in.rdbuf();
+        std::string bytes;
+        ASSERT_EQ(exporter::glb_bytes(*layer, bytes), "");
+        EXPECT_EQ(bytes, file.str());
+        EXPECT_EQ(bytes.size() % 4, 0u);
+        tinygltf::Model model;
+        ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
+        EXPECT_EQ(model.buffers.size(), layer->polygon_count() > 0 ? 1u : 0u);
+    }
+    std::string bytes;
+    host::Layer broken;
+    broken.add_polygon(ID_FACE, {0, 1, 2});
+    EXPECT_NE(exporter::glb_bytes(broken, bytes).find("point 0"), std::string::npos);
+}
+
 // ------------------------------------------------------------------------------ bad paths
 
 std::string write_as(const host::Layer &layer, const std::string &path)
