@@ -64,7 +64,10 @@ exactness:
 fuzz:
 	CMAKE_FLAGS="$(CMAKE_FLAGS)" ./tools/fuzz.sh $(FUZZ_SECONDS)
 
+# Whole builds of the command line (CPU, peak memory; beside BASELINE=path/to/other/ramulon when
+# given) and the peer JavaScript generator in triangles per millisecond, then the micro benches.
 bench: build
+	python3 bench/whole_process.py --ramulon $(BUILD)/ramulon $(if $(BASELINE),--baseline $(BASELINE))
 	./$(BUILD)/bench/ramulon_bench
 
 install: build

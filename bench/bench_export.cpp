@@ -99,7 +99,7 @@ void run_export(benchmark::State &state, Writer write, const char *extension, bo
         }
     }
     remove_outputs(path);
-    const double polygons = static_cast<double>(tree.layer().polygons.size());
+    const double polygons = static_cast<double>(tree.layer().polygon_count());
     state.counters["polygons"] = polygons;
     state.counters["polygons_per_s"] =
         benchmark::Counter(polygons * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);

@@ -73,7 +73,7 @@ void BM_SolidOutput(benchmark::State &state)
         model.convert(galezie, &t, &losoj);
         model.draw_solid(edit.op(), 0, &t);
         points += static_cast<double>(mesh.foreground.points.size());
-        polygons += static_cast<double>(mesh.foreground.polygons.size());
+        polygons += static_cast<double>(mesh.foreground.polygon_count());
     }
     state.counters["points_per_s"] = benchmark::Counter(points, benchmark::Counter::kIsRate);
     state.counters["polygons_per_s"] = benchmark::Counter(polygons, benchmark::Counter::kIsRate);

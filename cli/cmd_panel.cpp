@@ -44,7 +44,7 @@ int run_panel(const PanelOptions &options)
     if (!options.tool.settings.empty()) {
         const host::Layer &fg = session.mesh().foreground;
         if (rebuilt)
-            std::printf("\nrebuilt: %zu points and %zu polygons\n", fg.points.size(), fg.polygons.size());
+            std::printf("\nrebuilt: %zu points and %zu polygons\n", fg.points.size(), fg.polygon_count());
         else
             std::printf("\nno rebuild requested\n");
     }

@@ -15,9 +15,10 @@ namespace {
 // A tree grows only from faces of three or more points.
 bool has_faces(const host::Layer &layer)
 {
-    return std::any_of(layer.polygons.begin(), layer.polygons.end(), [](const host::Polygon &p) {
-        return p.type == ID_FACE && p.points.size() >= 3;
-    });
+    for (std::size_t i = 0; i < layer.polygon_count(); ++i)
+        if (layer.polygon_type[i] == ID_FACE && layer.polygon_points(i).size() >= 3)
+            return true;
+    return false;
 }
 
 // "Refresh" on the panel: 1 while it is "Automatic".
@@ -47,8 +48,10 @@ nlohmann::json TreeHost::background_json()
         positions.push_back(p.z);
     }
     nlohmann::json polygons = nlohmann::json::array();
-    for (const host::Polygon &p : bg.polygons)
-        polygons.push_back(p.points);
+    for (std::size_t i = 0; i < bg.polygon_count(); ++i) {
+        const std::span<const int> points = bg.polygon_points(i);
+        polygons.push_back(std::vector<int>(points.begin(), points.end()));
+    }
     return {{"positions", positions}, {"polygons", polygons}};
 }
 

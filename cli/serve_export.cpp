@@ -77,8 +77,9 @@ std::string write_and_read(std::string (*writer)(const host::Layer &, const std:
 
 ExportFiles export_glb(const host::Layer &layer)
 {
+    // Straight to memory: the page's copy need not pass through a file, let alone be synced to disk.
     ExportFiles files;
-    files.error = write_and_read(exporter::write_glb, layer, "tree.glb", {{"tree.glb", &files.glb}});
+    files.error = exporter::glb_bytes(layer, files.glb);
     return files;
 }
 

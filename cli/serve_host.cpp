@@ -1,5 +1,6 @@
 #include "serve_host.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -162,10 +163,11 @@ void TreeHost::build()
     last_.count += 1;
     last_.seconds = took.count();
     last_.points = fg.points.size();
-    last_.polygons = fg.polygons.size();
+    last_.polygons = fg.polygon_count();
     last_.leaves = 0;
-    for (const host::Polygon &p : fg.polygons)
-        last_.leaves += p.surface && *p.surface == "VF_leaf";
+    if (const int leaf = fg.names.find("VF_leaf"); leaf >= 0)
+        last_.leaves = static_cast<std::size_t>(
+            std::count(fg.polygon_surface.begin(), fg.polygon_surface.end(), leaf));
     last_.error = error;
 }
 

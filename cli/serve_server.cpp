@@ -1,7 +1,11 @@
 #include "serve_server.h"
 
 #include <chrono>
+#include <cstdio>
 #include <new>
+#include <sys/socket.h>
+
+#include <httplib.h>
 
 #include "serve_export.h"
 #include "serve_files.h"
@@ -208,7 +212,14 @@ void ServeServer::add_routes()
     s.Get("/api/state", api([&](const Request &, Response &res) { send_json(res, tree.state()); }));
     s.Get("/api/progress", api([&](const Request &, Response &res) { send_json(res, tree.progress()); }));
     s.Get("/api/mesh.glb", api([&](const Request &, Response &res) {
-              res.set_content(exported(export_glb(built_tree(tree))).glb, "model/gltf-binary");
+              // The page adds the time of writing the view's GLB to the build's own.
+              const auto begin = std::chrono::steady_clock::now();
+              ExportFiles files = exported(export_glb(built_tree(tree)));
+              const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - begin;
+              char timing[48];
+              std::snprintf(timing, sizeof timing, "glb;dur=%.1f", took.count());
+              res.set_header("Server-Timing", timing);
+              res.set_content(files.glb, "model/gltf-binary");
           }));
     s.Get("/api/background.json",
           api([&](const Request &, Response &res) { send_json(res, tree.background_json()); }));

@@ -92,7 +92,7 @@ nlohmann::json TreeHost::state_locked()
             {"tabs", host::panel_tabs(p)},
             {"controls", controls},
             {"build", build_json(last_)},
-            {"background", {{"name", background_name_}, {"points", bg.points.size()}, {"polygons", bg.polygons.size()}}},
+            {"background", {{"name", background_name_}, {"points", bg.points.size()}, {"polygons", bg.polygon_count()}}},
             {"messages", messages}};
 }
 

@@ -32,5 +32,7 @@ std::string write_obj(const host::Layer &layer, const std::string &path);
 std::string write_gltf(const host::Layer &layer, const std::string &path);
 // One self-contained binary file.
 std::string write_glb(const host::Layer &layer, const std::string &path);
+// The bytes write_glb would write, kept in memory (for the page's view of the tree).
+std::string glb_bytes(const host::Layer &layer, std::string &bytes);
 
 } // namespace exporter

@@ -19,7 +19,7 @@
 // becomes one vertex per distinct set of corner values within its primitive.
 #include <cstdint>
 #include <cstring>
-#include <map>
+#include <span>
 #include <sstream>
 
 #include "export.h"
@@ -67,23 +67,26 @@ public:
 
     void run()
     {
-        std::map<std::pair<int, Kind>, std::size_t> index_of;
+        // The primitive of each (material, kind), -1 until its first polygon.
+        std::vector<int> index_of(materials_.list.size() * 3, -1);
         std::vector<float> corner;
         std::vector<std::uint32_t> vertices;
-        for (std::size_t p = 0; p < layer_.polygons.size(); ++p) {
-            const host::Polygon &poly = layer_.polygons[p];
-            const std::size_t n = poly.points.size();
+        for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
+            const std::span<const int> poly = layer_.polygon_points(p);
+            const std::size_t n = poly.size();
             if (n == 0)
                 continue;
             const Kind kind = n == 1 ? Kind::points : n == 2 ? Kind::lines : Kind::triangles;
             const int material = materials_.of_polygon[p];
-            auto [slot, added] = index_of.try_emplace({material, kind}, primitives_.size());
-            if (added)
+            int &slot = index_of[static_cast<std::size_t>(material) * 3 + static_cast<std::size_t>(kind)];
+            if (slot < 0) {
+                slot = static_cast<int>(primitives_.size());
                 primitives_.push_back(make_primitive(material, kind));
-            Primitive &prim = primitives_[slot->second];
+            }
+            Primitive &prim = primitives_[static_cast<std::size_t>(slot)];
 
             vertices.clear();
-            for (int point : poly.points)
+            for (int point : poly)
                 vertices.push_back(vertex(prim, point, static_cast<int>(p), corner));
             if (kind == Kind::triangles) {
                 for (std::size_t i = 1; i + 1 < n; ++i)
@@ -92,10 +95,16 @@ public:
                 prim.indices.insert(prim.indices.end(), vertices.begin(), vertices.end());
             }
         }
+        // The search chains served only to share vertices.
+        for (Primitive &prim : primitives_) {
+            std::vector<int>().swap(prim.next_of_point);
+            std::vector<int>().swap(prim.first_of_point);
+        }
     }
 
     const Materials &materials() const { return materials_; }
     const std::vector<Primitive> &primitives() const { return primitives_; }
+    std::vector<Primitive> &primitives() { return primitives_; }
 
 private:
     Primitive make_primitive(int material, Kind kind) const
@@ -164,15 +173,28 @@ public:
     template <typename T>
     int add(const std::vector<T> &data, std::size_t count, int type, int component, int target)
     {
+        return add_written<T>(data.size(), count, type, component, target,
+                              [&](auto put) { put(data.data(), data.size()); });
+    }
+
+    // A view of `values` values of T, which fill writes straight into the buffer in order through
+    // put(pointer, how many): a large tree's attributes need no copy of their own first.
+    template <typename T, typename Fill>
+    int add_written(std::size_t values, std::size_t count, int type, int component, int target,
+                    Fill fill)
+    {
         std::vector<unsigned char> &bytes = model_.buffers[0].data;
         tinygltf::BufferView view;
         view.buffer = 0;
         view.byteOffset = bytes.size();
-        view.byteLength = data.size() * sizeof(T);
+        view.byteLength = values * sizeof(T);
         view.target = target;
-        const auto *raw = reinterpret_cast<const unsigned char *>(data.data());
-        bytes.insert(bytes.end(), raw, raw + view.byteLength);
-        bytes.resize((bytes.size() + 3) / 4 * 4, 0); // every view starts 4-aligned
+        bytes.resize((bytes.size() + view.byteLength + 3) / 4 * 4, 0); // every view starts 4-aligned
+        unsigned char *cursor = bytes.data() + view.byteOffset;
+        fill([&cursor](const T *v, std::size_t n) {
+            std::memcpy(cursor, v, n * sizeof(T));
+            cursor += n * sizeof(T);
+        });
         model_.bufferViews.push_back(view);
 
         tinygltf::Accessor accessor;
@@ -212,66 +234,85 @@ tinygltf::Primitive gltf_primitive(const host::Layer &layer, const Primitive &pr
     out.mode = gltf_mode(prim.kind);
     const std::size_t count = prim.vertex_point.size();
 
-    std::vector<float> positions;
-    positions.reserve(count * 3);
     std::vector<double> low(3, 0.0), high(3, 0.0);
-    for (std::size_t v = 0; v < count; ++v) {
-        const host::Vec3 &p = layer.points[static_cast<std::size_t>(prim.vertex_point[v])];
-        const float xyz[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
-        for (int i = 0; i < 3; ++i) {
-            positions.push_back(xyz[i]);
-            if (v == 0 || xyz[i] < low[static_cast<std::size_t>(i)])
-                low[static_cast<std::size_t>(i)] = xyz[i];
-            if (v == 0 || xyz[i] > high[static_cast<std::size_t>(i)])
-                high[static_cast<std::size_t>(i)] = xyz[i];
-        }
-    }
-    const int position = builder.add(positions, count, TINYGLTF_TYPE_VEC3,
-                                     TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TARGET_ARRAY_BUFFER);
+    const int position = builder.add_written<float>(
+        count * 3, count, TINYGLTF_TYPE_VEC3, TINYGLTF_COMPONENT_TYPE_FLOAT,
+        TINYGLTF_TARGET_ARRAY_BUFFER, [&](auto put) {
+            for (std::size_t v = 0; v < count; ++v) {
+                const host::Vec3 &p = layer.points[static_cast<std::size_t>(prim.vertex_point[v])];
+                const float xyz[3] = {static_cast<float>(p.x), static_cast<float>(p.y),
+                                      static_cast<float>(p.z)};
+                put(xyz, 3);
+                for (std::size_t i = 0; i < 3; ++i) {
+                    if (v == 0 || xyz[i] < low[i])
+                        low[i] = xyz[i];
+                    if (v == 0 || xyz[i] > high[i])
+                        high[i] = xyz[i];
+                }
+            }
+        });
     builder.accessor(position).minValues = low;
     builder.accessor(position).maxValues = high;
     out.attributes["POSITION"] = position;
 
     if (prim.kind == Kind::triangles) {
-        std::vector<float> normal;
-        normal.reserve(count * 3);
-        for (int point : prim.vertex_point) {
-            const auto &n = normals[static_cast<std::size_t>(point)];
-            normal.insert(normal.end(), n.begin(), n.end());
-        }
-        out.attributes["NORMAL"] = builder.add(normal, count, TINYGLTF_TYPE_VEC3,
-                                               TINYGLTF_COMPONENT_TYPE_FLOAT,
-                                               TINYGLTF_TARGET_ARRAY_BUFFER);
+        out.attributes["NORMAL"] = builder.add_written<float>(
+            count * 3, count, TINYGLTF_TYPE_VEC3, TINYGLTF_COMPONENT_TYPE_FLOAT,
+            TINYGLTF_TARGET_ARRAY_BUFFER, [&](auto put) {
+                for (int point : prim.vertex_point)
+                    put(normals[static_cast<std::size_t>(point)].data(), 3);
+            });
     }
 
     int offset = 0;
     for (const Source &source : prim.sources) {
-        std::vector<float> data;
-        data.reserve(count * static_cast<std::size_t>(source.dim));
-        for (std::size_t v = 0; v < count; ++v) {
-            const float *record = &prim.values[v * static_cast<std::size_t>(prim.stride)] + offset;
-            data.insert(data.end(), record, record + source.dim);
-        }
+        const auto dim = static_cast<std::size_t>(source.dim);
         const int type = source.dim == 1 ? TINYGLTF_TYPE_SCALAR
                          : source.dim == 2 ? TINYGLTF_TYPE_VEC2
                                            : TINYGLTF_TYPE_VEC3;
-        out.attributes[source.attribute] = builder.add(
-            data, count, type, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TARGET_ARRAY_BUFFER);
+        out.attributes[source.attribute] = builder.add_written<float>(
+            count * dim, count, type, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TARGET_ARRAY_BUFFER,
+            [&](auto put) {
+                for (std::size_t v = 0; v < count; ++v)
+                    put(&prim.values[v * static_cast<std::size_t>(prim.stride)] + offset, dim);
+            });
         offset += source.dim;
     }
 
     // 16-bit indices while they cannot reach 65535, which glTF keeps for primitive restart.
     if (count <= 65535) {
-        const std::vector<std::uint16_t> shorts(prim.indices.begin(), prim.indices.end());
-        out.indices = builder.add(shorts, shorts.size(), TINYGLTF_TYPE_SCALAR,
-                                  TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
-                                  TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+        out.indices = builder.add_written<std::uint16_t>(
+            prim.indices.size(), prim.indices.size(), TINYGLTF_TYPE_SCALAR,
+            TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER,
+            [&](auto put) {
+                for (const std::uint32_t index : prim.indices) {
+                    const auto narrow = static_cast<std::uint16_t>(index);
+                    put(&narrow, 1);
+                }
+            });
     } else {
         out.indices = builder.add(prim.indices, prim.indices.size(), TINYGLTF_TYPE_SCALAR,
                                   TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT,
                                   TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
     }
     return out;
+}
+
+std::size_t padded(std::size_t bytes) { return (bytes + 3) / 4 * 4; }
+
+// The bytes gltf_primitive will append for these primitives, so that the buffer is sized once.
+std::size_t buffer_bytes(const std::vector<Primitive> &primitives)
+{
+    std::size_t total = 0;
+    for (const Primitive &prim : primitives) {
+        const std::size_t count = prim.vertex_point.size();
+        const std::size_t vec3 = count * 3 * sizeof(float);
+        total += vec3 + (prim.kind == Kind::triangles ? vec3 : 0);
+        for (const Source &source : prim.sources)
+            total += count * static_cast<std::size_t>(source.dim) * sizeof(float);
+        total += padded(prim.indices.size() * (count <= 65535 ? 2 : 4));
+    }
+    return total;
 }
 
 tinygltf::Model gltf_model(const host::Layer &layer)
@@ -289,12 +330,15 @@ tinygltf::Model gltf_model(const host::Layer &layer)
     node.name = "Ramulon tree";
     if (!collector.primitives().empty()) {
         model.buffers.emplace_back();
+        model.buffers[0].data.reserve(buffer_bytes(collector.primitives()));
         ModelBuilder builder(model);
         const std::vector<std::array<float, 3>> normals = point_normals(layer);
         tinygltf::Mesh mesh;
         mesh.name = "Ramulon tree";
-        for (const Primitive &prim : collector.primitives())
+        for (Primitive &prim : collector.primitives()) {
             mesh.primitives.push_back(gltf_primitive(layer, prim, normals, builder));
+            prim = Primitive{}; // in the buffer now: a large tree need not hold it twice
+        }
         model.meshes.push_back(std::move(mesh));
         node.mesh = 0;
     }
@@ -337,6 +381,67 @@ bool serialise(tinygltf::Model &model, bool binary, const std::string &path, std
     return true;
 }
 
+void append_word(std::string &out, std::uint32_t v)
+{
+    const char bytes[4] = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+                           static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
+    out.append(bytes, 4);
+}
+
+// The GLB container, put together here rather than by the serialiser, which would copy a large
+// tree's buffer twice more on the way: tinygltf writes the JSON without the buffer's bytes, and
+// the buffer is then named by its length alone, as a GLB's first buffer is. The file is the
+// header with the JSON chunk and the binary chunk's header (head), the buffer itself (data), and
+// the binary chunk's padding (tail).
+struct GlbParts {
+    std::string head;
+    std::vector<unsigned char> data;
+    std::string_view tail;
+};
+
+bool glb_parts(tinygltf::Model &model, const std::string &path, GlbParts &out, std::string &error)
+{
+    out.data = std::move(model.buffers[0].data);
+    model.buffers[0].data.clear();
+    std::string text;
+    if (!serialise(model, false, path, text, error))
+        return false;
+    nlohmann::json json = nlohmann::json::parse(text);
+    json["buffers"][0] = {{"byteLength", out.data.size()}};
+    const std::string content = json.dump();
+    const std::size_t json_chunk = padded(content.size()), bin_chunk = padded(out.data.size());
+    const std::size_t total = 12 + 8 + json_chunk + (out.data.empty() ? 0 : 8 + bin_chunk);
+    if (total > UINT32_MAX) {
+        error = "cannot write " + path + ": the tree is larger than a GLB file can hold";
+        return false;
+    }
+    std::string &head = out.head;
+    head.reserve(28 + json_chunk);
+    head += "glTF";
+    append_word(head, 2);
+    append_word(head, static_cast<std::uint32_t>(total));
+    append_word(head, static_cast<std::uint32_t>(json_chunk));
+    append_word(head, 0x4E4F534Au); // "JSON"
+    head += content;
+    head.append(json_chunk - content.size(), ' ');
+    if (!out.data.empty()) {
+        append_word(head, static_cast<std::uint32_t>(bin_chunk));
+        append_word(head, 0x004E4942u); // "BIN"
+        out.tail = std::string_view("\0\0\0", bin_chunk - out.data.size());
+    }
+    return true;
+}
+
+bool stage_glb(tinygltf::Model &model, const std::string &path, StagedFiles &files,
+               std::string &error)
+{
+    GlbParts parts;
+    if (!glb_parts(model, path, parts, error))
+        return false;
+    const std::string_view data(reinterpret_cast<const char *>(parts.data.data()), parts.data.size());
+    return files.stage(path, {parts.head, data, parts.tail}, error);
+}
+
 std::string write(const host::Layer &layer, const std::string &path, bool binary)
 {
     if (std::string bad = check_layer(layer); !bad.empty())
@@ -344,6 +449,11 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
     tinygltf::Model model = gltf_model(layer);
     std::string error, text;
     StagedFiles files;
+    if (binary && !model.buffers.empty()) {
+        if (!stage_glb(model, path, files, error) || !files.commit(error))
+            return error;
+        return {};
+    }
     if (binary || model.buffers.empty()) {
         if (!serialise(model, binary, path, text, error) || !files.stage(path, text, error) ||
             !files.commit(error))
@@ -377,6 +487,26 @@ std::string write_gltf(const host::Layer &layer, const std::string &path)
 std::string write_glb(const host::Layer &layer, const std::string &path)
 {
     return write(layer, path, true);
+}
+
+std::string glb_bytes(const host::Layer &layer, std::string &bytes)
+{
+    const std::string name = "tree.glb";
+    if (std::string bad = check_layer(layer); !bad.empty())
+        return "cannot write " + name + ": " + bad;
+    tinygltf::Model model = gltf_model(layer);
+    std::string error;
+    if (model.buffers.empty())
+        return serialise(model, true, name, bytes, error) ? std::string() : error;
+    GlbParts parts;
+    if (!glb_parts(model, name, parts, error))
+        return error;
+    bytes.clear();
+    bytes.reserve(parts.head.size() + parts.data.size() + parts.tail.size());
+    bytes += parts.head;
+    bytes.append(reinterpret_cast<const char *>(parts.data.data()), parts.data.size());
+    bytes += parts.tail;
+    return {};
 }
 
 } // namespace exporter

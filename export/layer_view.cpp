@@ -1,7 +1,7 @@
 #include "layer_view.h"
 
+#include <algorithm>
 #include <cmath>
-#include <map>
 
 namespace exporter {
 
@@ -19,36 +19,47 @@ Colour sketch_colour(const std::string &tag)
 Materials collect_materials(const host::Layer &layer)
 {
     Materials out;
-    std::map<std::string, int> index_of;
-    // Per material: tag value -> (count, order of first appearance).
-    std::vector<std::map<std::string, std::pair<int, int>>> tag_counts;
-    out.of_polygon.reserve(layer.polygons.size());
-    for (const host::Polygon &poly : layer.polygons) {
-        const std::string &name = poly.surface ? *poly.surface : default_material;
-        auto found = index_of.find(name);
-        if (found == index_of.end()) {
-            found = index_of.emplace(name, static_cast<int>(out.list.size())).first;
-            Material material;
-            material.name = name;
-            material.leaf = name == leaf_surface;
-            out.list.push_back(material);
-            tag_counts.emplace_back();
+    // Per surface name number (and one for no surface): its material, -1 before it appears.
+    const std::size_t none = layer.names.size();
+    std::vector<int> material_of_name(none + 1, -1);
+    // Per material: (tag value, count) in the order the values first appear.
+    std::vector<std::vector<std::pair<int, int>>> tag_counts;
+    const std::size_t count = layer.polygon_count();
+    out.of_polygon.reserve(count);
+    for (std::size_t p = 0; p < count; ++p) {
+        const int surface = layer.polygon_surface[p];
+        const std::string &name = surface < 0 ? default_material : layer.names[surface];
+        int &material = material_of_name[surface < 0 ? none : static_cast<std::size_t>(surface)];
+        if (material < 0) {
+            // A surface named like the default material shares its material.
+            const auto same = std::find_if(out.list.begin(), out.list.end(),
+                                           [&](const Material &m) { return m.name == name; });
+            material = static_cast<int>(same - out.list.begin());
+            if (same == out.list.end()) {
+                Material m;
+                m.name = name;
+                m.leaf = name == leaf_surface;
+                out.list.push_back(m);
+                tag_counts.emplace_back();
+            }
         }
-        out.of_polygon.push_back(found->second);
-        const auto tag = poly.tags.find(ID_COLR);
-        if (tag != poly.tags.end()) {
-            auto &counts = tag_counts[static_cast<std::size_t>(found->second)];
-            auto entry = counts.try_emplace(tag->second, 0, static_cast<int>(counts.size())).first;
-            entry->second.first += 1;
+        out.of_polygon.push_back(material);
+        if (const int tag = layer.tag_value(static_cast<int>(p), ID_COLR); tag >= 0) {
+            auto &counts = tag_counts[static_cast<std::size_t>(material)];
+            auto entry = std::find_if(counts.begin(), counts.end(),
+                                      [&](const auto &c) { return c.first == tag; });
+            if (entry == counts.end())
+                entry = counts.emplace(counts.end(), tag, 0);
+            entry->second += 1;
         }
     }
+    // The most frequent tag; of equally frequent ones, the first to appear.
     for (std::size_t m = 0; m < out.list.size(); ++m) {
-        int best_count = 0, best_order = 0;
+        int best_count = 0;
         for (const auto &[tag, count] : tag_counts[m])
-            if (count.first > best_count || (count.first == best_count && count.second < best_order)) {
-                best_count = count.first;
-                best_order = count.second;
-                out.list[m].colour_tag = tag;
+            if (count > best_count) {
+                best_count = count;
+                out.list[m].colour_tag = layer.names[tag];
             }
         out.list[m].colour = sketch_colour(out.list[m].colour_tag);
     }
@@ -58,8 +69,8 @@ Materials collect_materials(const host::Layer &layer)
 std::string check_layer(const host::Layer &layer)
 {
     const auto count = static_cast<long long>(layer.points.size());
-    for (std::size_t i = 0; i < layer.polygons.size(); ++i)
-        for (int index : layer.polygons[i].points)
+    for (std::size_t i = 0; i < layer.polygon_count(); ++i)
+        for (int index : layer.polygon_points(i))
             if (index < 0 || index >= count)
                 return "polygon " + std::to_string(i) + " refers to point " + std::to_string(index) +
                        ", which the layer does not hold";
@@ -71,54 +82,35 @@ const std::string &texture_map(const Material &material)
     return material.leaf ? leaf_texture : branch_texture;
 }
 
-MapView::MapView(const host::Layer &layer, HostID type, const std::string &name)
+MapView::MapView(const host::Layer &layer, HostID type, const std::string &name) : layer_(&layer)
 {
-    const host::MapKey key(type, name);
-    if (auto it = layer.vmaps.find(key); it != layer.vmaps.end() && !it->second.values.empty())
-        vmap_ = &it->second;
-    if (auto it = layer.vpmaps.find(key); it != layer.vpmaps.end() && !it->second.values.empty())
-        vpmap_ = &it->second;
+    if (const host::VertexMap *map = layer.find_vmap(type, name); map && map->count > 0)
+        vmap_ = map;
+    if (const int map = layer.find_vpmap(type, name);
+        map >= 0 && layer.vpmaps[static_cast<std::size_t>(map)].count > 0)
+        vpmap_ = map;
 }
 
-const std::vector<float> *MapView::at(int point, int polygon) const
-{
-    if (vpmap_) {
-        auto it = vpmap_->values.find({point, polygon});
-        if (it != vpmap_->values.end())
-            return &it->second;
-    }
-    if (vmap_) {
-        auto it = vmap_->values.find(point);
-        if (it != vmap_->values.end())
-            return &it->second;
-    }
-    return nullptr;
-}
-
-void copy_value(const std::vector<float> *value, const float *fallback, int dim, float *out)
-{
-    const int have = value ? static_cast<int>(value->size()) : 0;
-    for (int i = 0; i < dim; ++i)
-        out[i] = i < have ? (*value)[static_cast<std::size_t>(i)] : fallback[i];
-}
+bool MapView::present() const { return vmap_ || vpmap_ >= 0; }
 
 std::vector<std::array<float, 3>> point_normals(const host::Layer &layer)
 {
     std::vector<host::Vec3> sum(layer.points.size());
-    for (const host::Polygon &poly : layer.polygons) {
-        const std::size_t count = poly.points.size();
+    for (std::size_t k = 0; k < layer.polygon_count(); ++k) {
+        const std::span<const int> poly = layer.polygon_points(k);
+        const std::size_t count = poly.size();
         if (count < 3)
             continue;
         // The Newell vector: normal to the polygon, twice its area long.
         host::Vec3 n;
         for (std::size_t i = 0; i < count; ++i) {
-            const host::Vec3 &p = layer.points[static_cast<std::size_t>(poly.points[i])];
-            const host::Vec3 &q = layer.points[static_cast<std::size_t>(poly.points[(i + 1) % count])];
+            const host::Vec3 &p = layer.points[static_cast<std::size_t>(poly[i])];
+            const host::Vec3 &q = layer.points[static_cast<std::size_t>(poly[(i + 1) % count])];
             n.x += (p.y - q.y) * (p.z + q.z);
             n.y += (p.z - q.z) * (p.x + q.x);
             n.z += (p.x - q.x) * (p.y + q.y);
         }
-        for (int index : poly.points) {
+        for (int index : poly) {
             host::Vec3 &s = sum[static_cast<std::size_t>(index)];
             s.x += n.x;
             s.y += n.y;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,19 +56,34 @@ public:
     MapView(const host::Layer &layer, HostID type, const std::string &name);
 
     // The layer holds the map (continuous or polygon-specific values, or both).
-    bool present() const { return vmap_ || vpmap_; }
+    bool present() const;
     // The value at one polygon corner: the polygon-specific value of (point, polygon) when there
-    // is one, else the point's continuous value, else null.
-    const std::vector<float> *at(int point, int polygon) const;
+    // is one, else the point's continuous value, else nothing.
+    std::optional<std::span<const float>> at(int point, int polygon) const
+    {
+        if (vpmap_ >= 0)
+            if (auto value = layer_->vpmap_at(vpmap_, point, polygon))
+                return value;
+        if (vmap_)
+            return vmap_->at(point);
+        return std::nullopt;
+    }
 
 private:
+    const host::Layer *layer_ = nullptr;
     const host::VertexMap *vmap_ = nullptr;
-    const host::PolyVertexMap *vpmap_ = nullptr;
+    int vpmap_ = -1; // index into the layer's polygon-specific maps
 };
 
-// Copies dim floats of value into out; components value lacks (or all, for null) come from
+// Copies dim floats of value into out; components value lacks (or all, for none) come from
 // fallback.
-void copy_value(const std::vector<float> *value, const float *fallback, int dim, float *out);
+inline void copy_value(const std::optional<std::span<const float>> &value, const float *fallback,
+                       int dim, float *out)
+{
+    const int have = value ? static_cast<int>(value->size()) : 0;
+    for (int i = 0; i < dim; ++i)
+        out[i] = i < have ? (*value)[static_cast<std::size_t>(i)] : fallback[i];
+}
 
 // Sums the area-weighted face normals around every point (polygons of three or more corners),
 // made unit length; a point on no such polygon, or where they cancel, gets (0, 1, 0).

@@ -44,23 +44,24 @@ TextureCorners texture_corners(const host::Layer &layer, const Materials &materi
 
     TextureCorners out;
     std::unordered_map<std::uint64_t, int> known;
-    out.first.reserve(layer.polygons.size());
-    std::vector<const std::vector<float> *> values;
-    for (std::size_t p = 0; p < layer.polygons.size(); ++p) {
-        const host::Polygon &poly = layer.polygons[p];
+    out.first.reserve(layer.polygon_count());
+    out.index.reserve(layer.corners.size());
+    std::vector<std::optional<std::span<const float>>> values;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        const std::span<const int> poly = layer.polygon_points(p);
         const Material &material = materials.list[static_cast<std::size_t>(materials.of_polygon[p])];
         const MapView &map = material.leaf ? leaf : branch;
         out.first.push_back(out.index.size());
         values.clear();
         bool any = false;
-        for (int point : poly.points) {
+        for (int point : poly) {
             values.push_back(map.at(point, static_cast<int>(p)));
-            any = any || values.back();
+            any = any || values.back().has_value();
         }
         // A face either names a texture coordinate at every corner or at none; corners the map
         // misses on a textured face get (0, 0). A `p` element takes none.
-        any = any && poly.points.size() > 1;
-        for (const std::vector<float> *value : values) {
+        any = any && poly.size() > 1;
+        for (const auto &value : values) {
             if (!any) {
                 out.index.push_back(-1);
                 continue;
@@ -87,7 +88,7 @@ std::string obj_text(const host::Layer &layer, const Materials &materials,
     out += "# Ramulon tree: ";
     append_number(out, layer.points.size());
     out += " points, ";
-    append_number(out, layer.polygons.size());
+    append_number(out, layer.polygon_count());
     out += " polygons\nmtllib ";
     out += mtl_name;
     out += '\n';
@@ -109,9 +110,9 @@ std::string obj_text(const host::Layer &layer, const Materials &materials,
         out += '\n';
     }
     int current = -1;
-    for (std::size_t p = 0; p < layer.polygons.size(); ++p) {
-        const host::Polygon &poly = layer.polygons[p];
-        if (poly.points.empty())
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        const std::span<const int> poly = layer.polygon_points(p);
+        if (poly.empty())
             continue;
         const int material = materials.of_polygon[p];
         if (material != current) {
@@ -120,10 +121,10 @@ std::string obj_text(const host::Layer &layer, const Materials &materials,
             out += '\n';
             current = material;
         }
-        out += poly.points.size() == 1 ? "p" : poly.points.size() == 2 ? "l" : "f";
-        for (std::size_t c = 0; c < poly.points.size(); ++c) {
+        out += poly.size() == 1 ? "p" : poly.size() == 2 ? "l" : "f";
+        for (std::size_t c = 0; c < poly.size(); ++c) {
             out += ' ';
-            append_number(out, poly.points[c] + 1);
+            append_number(out, poly[c] + 1);
             const int vt = texture.index[texture.first[p] + c];
             if (vt >= 0) {
                 out += '/';

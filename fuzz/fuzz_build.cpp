@@ -217,9 +217,9 @@ void show(const st_tree &t, const host::Layer &background)
     }
     for (const host::Vec3 &p : background.points)
         std::fprintf(stderr, "v %.17g %.17g %.17g\n", p.x, p.y, p.z);
-    for (const host::Polygon &polygon : background.polygons) {
-        std::fprintf(stderr, "%s", polygon.type == ID_FACE ? "f" : "curve");
-        for (const int i : polygon.points)
+    for (std::size_t k = 0; k < background.polygon_count(); ++k) {
+        std::fprintf(stderr, "%s", background.polygon_type[k] == ID_FACE ? "f" : "curve");
+        for (const int i : background.polygon_points(k))
             std::fprintf(stderr, " %d", i + 1);
         std::fprintf(stderr, "\n");
     }

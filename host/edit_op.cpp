@@ -40,7 +40,7 @@ EditOp &self(EDStateRef state) { return *static_cast<EditOp *>(state); }
 EditOp::EditOp(Mesh &mesh, Journal *journal)
     : mesh_(mesh), journal_(journal),
       point_base_(static_cast<int>(mesh.foreground.points.size())),
-      polygon_base_(static_cast<int>(mesh.foreground.polygons.size()))
+      polygon_base_(static_cast<int>(mesh.foreground.polygon_count()))
 {
     op_.state = this;
     op_.layerNum = 1;
@@ -80,7 +80,7 @@ int EditOp::fg_point(LWPntID id) const
 int EditOp::fg_polygon(LWPolID id) const
 {
     Decoded d;
-    if (!decode(id, true, d) || d.background || d.index >= mesh_.foreground.polygons.size())
+    if (!decode(id, true, d) || d.background || d.index >= mesh_.foreground.polygon_count())
         return -1;
     return static_cast<int>(d.index);
 }
@@ -97,7 +97,7 @@ int EditOp::poly_count(EDStateRef state, int selector, int mode)
     // Nothing is ever selected in this host, so only "all" counts anything.
     if (!layer || mode != EDCOUNT_ALL)
         return 0;
-    return static_cast<int>(layer->polygons.size());
+    return static_cast<int>(layer->polygon_count());
 }
 
 EDError EditOp::poly_scan(EDStateRef state, EDPolyScanFunc func, void *user, int selector)
@@ -110,21 +110,22 @@ EDError EditOp::poly_scan(EDStateRef state, EDPolyScanFunc func, void *user, int
         return op.refuse("polyScan", "no callback");
     const bool background = layer == &op.mesh_.background;
     // Polygons added by the callback itself are not visited.
-    const std::size_t count = layer->polygons.size();
+    const std::size_t count = layer->polygon_count();
     std::vector<LWPntID> ids;
     for (std::size_t i = 0; i < count; ++i) {
-        const Polygon &poly = layer->polygons[i];
         ids.clear();
-        for (int p : poly.points)
+        // Read afresh each time round: the callback may add polygons and move the arrays.
+        for (int p : layer->polygon_points(i))
             ids.push_back(make_id(false, background, p));
+        const int surface = layer->polygon_surface[i];
         EDPolygonInfo info{};
         info.pol = make_id(true, background, static_cast<int>(i));
         info.userData = user;
         info.layer = background ? OPLYR_BG : OPLYR_FG;
         info.numPnts = static_cast<int>(ids.size());
         info.points = ids.data();
-        info.surface = poly.surface ? poly.surface->c_str() : nullptr;
-        info.type = poly.type;
+        info.surface = surface < 0 ? nullptr : layer->names[surface].c_str();
+        info.type = layer->polygon_type[i];
         const EDError err = func(user, &info);
         if (err != EDERR_NONE)
             return err;
@@ -171,11 +172,11 @@ int EditOp::poly_normal(EDStateRef state, LWPolID id, double normal[3])
         return 0;
     }
     const Layer &layer = d.background ? op.mesh_.background : op.mesh_.foreground;
-    if (d.index >= layer.polygons.size()) {
+    if (d.index >= layer.polygon_count()) {
         op.refuse("polyNormal", "unknown polygon");
         return 0;
     }
-    const Vec3 n = newell_normal(layer, layer.polygons[d.index]);
+    const Vec3 n = newell_normal(layer, layer.polygon_points(d.index));
     normal[0] = n.x;
     normal[1] = n.y;
     normal[2] = n.z;
@@ -218,22 +219,19 @@ LWPolID EditOp::add_polygon(bool face_call, HostID type, const char *surface, in
                             const LWPntID *points)
 {
     const char *call = face_call ? "addFace" : "addPoly";
-    std::vector<int> indices;
-    if (!fg_points(call, n, points, indices))
+    if (!fg_points(call, n, points, indices_))
         return nullptr;
-    std::optional<std::string> surf;
-    if (surface)
-        surf = surface;
-    const int index = mesh_.foreground.add_polygon(type, indices, std::move(surf));
+    Layer &fg = mesh_.foreground;
+    const int index = fg.add_polygon(type, indices_.data(), indices_.size(),
+                                     surface ? fg.names.intern(surface) : -1);
     if (journal_) {
-        std::vector<int> pids;
-        for (int p : indices)
-            pids.push_back(p - point_base_);
+        for (int &p : indices_)
+            p -= point_base_;
         const int fid = index - polygon_base_;
         if (face_call)
-            journal_->add_face(fid, surface, n, pids.data());
+            journal_->add_face(fid, surface, n, indices_.data());
         else
-            journal_->add_poly(fid, type, surface, n, pids.data());
+            journal_->add_poly(fid, type, surface, n, indices_.data());
     }
     return make_id(true, false, index);
 }
@@ -258,7 +256,7 @@ EDError EditOp::pol_tag(EDStateRef state, LWPolID pol, HostID tag_type, const ch
         return op.refuse("polTag", "a polygon that is not in the foreground layer");
     if (!tag)
         return op.refuse("polTag", "no tag value");
-    op.mesh_.foreground.polygons[static_cast<std::size_t>(index)].tags[tag_type] = tag;
+    op.mesh_.foreground.set_tag(index, tag_type, op.mesh_.foreground.names.intern(tag));
     if (op.journal_)
         op.journal_->pol_tag(index - op.polygon_base_, tag_type, tag);
     return EDERR_NONE;
@@ -273,10 +271,9 @@ EDError EditOp::pnt_vmap(EDStateRef state, LWPntID pnt, HostID type, const char 
         return op.refuse("pntVMap", "a point that is not in the foreground layer");
     if (!name || dim < 0 || (dim > 0 && !value))
         return op.refuse("pntVMap", "no map name or values");
-    VertexMap &map = op.mesh_.foreground.vmaps[MapKey(type, name)];
-    if (map.values.empty())
-        map.dim = dim;
-    map.values[index].assign(value, value + dim);
+    Layer &fg = op.mesh_.foreground;
+    if (!fg.set_vmap(type, fg.names.intern(name), index, dim, value))
+        return op.refuse("pntVMap", "more values than a map holds");
     if (op.journal_)
         op.journal_->pnt_vmap(index - op.point_base_, type, name, dim, value);
     return EDERR_NONE;
@@ -294,10 +291,9 @@ EDError EditOp::pnt_vpmap(EDStateRef state, LWPntID pnt, LWPolID pol, HostID typ
         return op.refuse("pntVPMap", "a polygon that is not in the foreground layer");
     if (!name || dim < 0 || (dim > 0 && !value))
         return op.refuse("pntVPMap", "no map name or values");
-    PolyVertexMap &map = op.mesh_.foreground.vpmaps[MapKey(type, name)];
-    if (map.values.empty())
-        map.dim = dim;
-    map.values[{point, polygon}].assign(value, value + dim);
+    Layer &fg = op.mesh_.foreground;
+    if (!fg.set_vpmap(type, fg.names.intern(name), point, polygon, dim, value))
+        return op.refuse("pntVPMap", "more values than a map holds");
     if (op.journal_)
         op.journal_->pnt_vpmap(point - op.point_base_, polygon - op.polygon_base_, type, name, dim,
                                value);

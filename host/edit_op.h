@@ -60,6 +60,7 @@ private:
     MeshEditOp op_{};
     std::unordered_map<LWPntID, EDPointInfo> point_infos_; // answers of pointInfo, kept stable
     std::vector<std::string> rejected_;
+    std::vector<int> indices_; // the corners of the polygon being added, reused call to call
 };
 
 } // namespace host

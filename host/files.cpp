@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,7 +34,7 @@ void publish_permissions(const std::string &temporary)
     ::chmod(temporary.c_str(), 0666 & ~mask);
 }
 
-bool write_all(int fd, const std::string &bytes)
+bool write_all(int fd, std::string_view bytes)
 {
     const char *data = bytes.data();
     std::size_t left = bytes.size();
@@ -104,12 +105,21 @@ StagedFiles::~StagedFiles()
 
 bool StagedFiles::stage(const std::string &path, const std::string &bytes, std::string &error)
 {
+    return stage(path, {std::string_view(bytes)}, error);
+}
+
+bool StagedFiles::stage(const std::string &path, std::initializer_list<std::string_view> pieces,
+                        std::string &error)
+{
     std::string temporary;
     const int fd = open_temporary(path, temporary, error);
     if (fd < 0)
         return false;
     entries_.push_back(Entry{path, temporary, {}, false});
-    const bool written = write_all(fd, bytes) && ::fsync(fd) == 0;
+    bool written = true;
+    for (const std::string_view piece : pieces)
+        written = written && write_all(fd, piece);
+    written = written && ::fsync(fd) == 0;
     const int saved = errno;
     if (::close(fd) != 0 || !written) {
         error = failure(path, written ? errno : saved);

@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -29,6 +31,10 @@ public:
 
     // Writes the bytes to a temporary file in path's folder. False with a one-line error.
     bool stage(const std::string &path, const std::string &bytes, std::string &error);
+    // The same for a file written in pieces, one after another (a large file need not be
+    // gathered into one string first).
+    bool stage(const std::string &path, std::initializer_list<std::string_view> pieces,
+               std::string &error);
     // Renames the temporaries onto their targets, in staging order. If one rename fails, the
     // targets already replaced get their earlier file back (or are removed when there was none),
     // so that no half of a set is left.

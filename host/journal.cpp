@@ -1,5 +1,6 @@
 #include "journal.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "files.h"
@@ -9,17 +10,39 @@ namespace host {
 
 namespace {
 
-void append(std::string &s, const char *format, double v)
+// Room for one block; a line longer than this gets a block of its own size.
+constexpr std::size_t block_bytes = std::size_t{1} << 20;
+// Room enough for any line but the rare polygon with thousands of corners.
+constexpr std::size_t line_room = 4096;
+
+void append_general(std::string &s, double v, int precision)
 {
     char buf[40];
-    std::snprintf(buf, sizeof buf, format, v);
-    s += ' ';
-    s += buf;
+    buf[0] = ' ';
+    const auto r = std::to_chars(buf + 1, buf + sizeof buf, v, std::chars_format::general, precision);
+    s.append(buf, r.ptr);
 }
 
-void append(std::string &s, int v) { s += ' ' + std::to_string(v); }
+void append(std::string &s, int v)
+{
+    char buf[16];
+    buf[0] = ' ';
+    const auto r = std::to_chars(buf + 1, buf + sizeof buf, v);
+    s.append(buf, r.ptr);
+}
 
-void append(std::string &s, const char *text) { s += ' ' + std::string(text); }
+void append(std::string &s, const char *text)
+{
+    s += ' ';
+    s += text;
+}
+
+void append(std::string &s, HostID id)
+{
+    const char text[5] = {' ', static_cast<char>((id >> 24) & 0xFF), static_cast<char>((id >> 16) & 0xFF),
+                          static_cast<char>((id >> 8) & 0xFF), static_cast<char>(id & 0xFF)};
+    s.append(text, 5);
+}
 
 void append_surface(std::string &s, const char *surface) { append(s, surface ? surface : "-"); }
 
@@ -34,77 +57,113 @@ void append_values(std::string &s, int dim, const float *values)
 {
     append(s, dim);
     for (int i = 0; i < dim; ++i)
-        append(s, "%.9g", static_cast<double>(values[i]));
+        append_map_value(s, values[i]);
 }
 
 } // namespace
 
+void append_coordinate(std::string &out, double value) { append_general(out, value, 17); }
+
+void append_map_value(std::string &out, float value)
+{
+    append_general(out, static_cast<double>(value), 9);
+}
+
+std::string &Journal::block_for_line()
+{
+    if (blocks_.empty() || blocks_.back().size() + line_room > block_bytes) {
+        blocks_.emplace_back();
+        blocks_.back().reserve(block_bytes);
+    }
+    return blocks_.back();
+}
+
 void Journal::add_point(int pid, const double xyz[3])
 {
-    std::string s = "addPoint";
+    std::string &s = block_for_line();
+    s += "addPoint";
     append(s, pid);
     for (int i = 0; i < 3; ++i)
-        append(s, "%.17g", xyz[i]);
-    lines_.push_back(std::move(s));
+        append_coordinate(s, xyz[i]);
+    s += '\n';
 }
 
 void Journal::add_face(int fid, const char *surface, int n, const int *pids)
 {
-    std::string s = "addFace";
+    std::string &s = block_for_line();
+    s += "addFace";
     append(s, fid);
     append_surface(s, surface);
     append_points(s, n, pids);
-    lines_.push_back(std::move(s));
+    s += '\n';
 }
 
 void Journal::add_poly(int fid, HostID type, const char *surface, int n, const int *pids)
 {
-    std::string s = "addPoly";
+    std::string &s = block_for_line();
+    s += "addPoly";
     append(s, fid);
-    append(s, id_text(type).c_str());
+    append(s, type);
     append_surface(s, surface);
     append_points(s, n, pids);
-    lines_.push_back(std::move(s));
+    s += '\n';
 }
 
 void Journal::pol_tag(int fid, HostID tag_type, const char *value)
 {
-    std::string s = "polTag";
+    std::string &s = block_for_line();
+    s += "polTag";
     append(s, fid);
-    append(s, id_text(tag_type).c_str());
+    append(s, tag_type);
     append(s, value);
-    lines_.push_back(std::move(s));
+    s += '\n';
 }
 
 void Journal::pnt_vmap(int pid, HostID type, const char *name, int dim, const float *values)
 {
-    std::string s = "pntVMap";
+    std::string &s = block_for_line();
+    s += "pntVMap";
     append(s, pid);
-    append(s, id_text(type).c_str());
+    append(s, type);
     append(s, name);
     append_values(s, dim, values);
-    lines_.push_back(std::move(s));
+    s += '\n';
 }
 
 void Journal::pnt_vpmap(int pid, int fid, HostID type, const char *name, int dim,
                         const float *values)
 {
-    std::string s = "pntVPMap";
+    std::string &s = block_for_line();
+    s += "pntVPMap";
     append(s, pid);
     append(s, fid);
-    append(s, id_text(type).c_str());
+    append(s, type);
     append(s, name);
     append_values(s, dim, values);
-    lines_.push_back(std::move(s));
+    s += '\n';
+}
+
+std::vector<std::string> Journal::lines() const
+{
+    std::vector<std::string> out;
+    for (const std::string &block : blocks_) {
+        std::size_t begin = 0;
+        for (std::size_t end = block.find('\n'); end != std::string::npos;
+             begin = end + 1, end = block.find('\n', begin))
+            out.emplace_back(block, begin, end - begin);
+    }
+    return out;
 }
 
 std::string Journal::text() const
 {
+    std::size_t size = 0;
+    for (const std::string &block : blocks_)
+        size += block.size();
     std::string all;
-    for (const std::string &line : lines_) {
-        all += line;
-        all += '\n';
-    }
+    all.reserve(size);
+    for (const std::string &block : blocks_)
+        all += block;
     return all;
 }
 
@@ -113,8 +172,8 @@ bool Journal::write(const std::string &path, std::string &error) const
     return write_file_atomically(
         path,
         [&](std::FILE *f) {
-            for (const std::string &line : lines_)
-                if (std::fputs(line.c_str(), f) < 0 || std::fputc('\n', f) == EOF)
+            for (const std::string &block : blocks_)
+                if (std::fwrite(block.data(), 1, block.size(), f) != block.size())
                     return false;
             return true;
         },

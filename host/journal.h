@@ -28,15 +28,23 @@ public:
     void pnt_vmap(int pid, HostID type, const char *name, int dim, const float *values);
     void pnt_vpmap(int pid, int fid, HostID type, const char *name, int dim, const float *values);
 
-    const std::vector<std::string> &lines() const { return lines_; }
-    std::string text() const; // every line, each ended by '\n'
-    void clear() { lines_.clear(); }
+    std::vector<std::string> lines() const; // every line, without its '\n'
+    std::string text() const;               // every line, each ended by '\n'
+    void clear() { blocks_.clear(); }
 
     // Writes the text through a temporary file renamed into place; false with error set.
     bool write(const std::string &path, std::string &error) const;
 
 private:
-    std::vector<std::string> lines_;
+    // The line under way goes straight into the last block; a block is never reallocated once
+    // full, so a large build's journal grows without copying what it already holds.
+    std::string &block_for_line();
+
+    std::vector<std::string> blocks_; // whole lines, each ended by '\n'
 };
+
+// The journal's number texts, the same as "%.17g" and "%.9g" give, appended after a space.
+void append_coordinate(std::string &out, double value);
+void append_map_value(std::string &out, float value);
 
 } // namespace host

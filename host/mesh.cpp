@@ -1,8 +1,42 @@
 #include "mesh.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace host {
+
+int NameTable::intern(std::string_view name)
+{
+    if (auto it = index_.find(name); it != index_.end())
+        return it->second;
+    const int index = static_cast<int>(names_.size());
+    names_.emplace_back(name);
+    index_.emplace(names_.back(), index);
+    return index;
+}
+
+int NameTable::intern(const char *name)
+{
+    Seen &seen = seen_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % seen_slots];
+    if (seen.text == name && names_[static_cast<std::size_t>(seen.index)] == name)
+        return seen.index;
+    const int index = intern(std::string_view(name));
+    seen = Seen{name, index};
+    return index;
+}
+
+int NameTable::find(std::string_view name) const
+{
+    const auto it = index_.find(name);
+    return it == index_.end() ? -1 : it->second;
+}
+
+void NameTable::clear()
+{
+    names_.clear();
+    index_.clear();
+    std::fill(std::begin(seen_), std::end(seen_), Seen{});
+}
 
 int Layer::add_point(Vec3 p)
 {
@@ -10,31 +44,176 @@ int Layer::add_point(Vec3 p)
     return static_cast<int>(points.size()) - 1;
 }
 
-int Layer::add_polygon(HostID type, std::vector<int> pts, std::optional<std::string> surface)
+int Layer::add_polygon(HostID type, const int *pts, std::size_t n, int surface)
 {
-    Polygon poly;
-    poly.type = type;
-    poly.surface = std::move(surface);
-    poly.points = std::move(pts);
-    polygons.push_back(std::move(poly));
-    return static_cast<int>(polygons.size()) - 1;
+    corners.append(pts, n);
+    corner_offset.push_back(corners.size());
+    polygon_type.push_back(type);
+    polygon_surface.push_back(surface);
+    return static_cast<int>(polygon_type.size()) - 1;
+}
+
+int Layer::add_polygon(HostID type, const std::vector<int> &pts, std::optional<std::string> surface)
+{
+    return add_polygon(type, pts.data(), pts.size(), surface ? names.intern(*surface) : -1);
+}
+
+namespace {
+
+// The per-polygon chain head, the array grown to reach the polygon.
+int &chain_head(FlatArray<int> &heads, int polygon)
+{
+    const auto p = static_cast<std::size_t>(polygon);
+    if (p >= heads.size())
+        heads.resize(p + 1, -1);
+    return heads[p];
+}
+
+} // namespace
+
+void Layer::set_tag(int polygon, HostID type, int v)
+{
+    int &head = chain_head(first_tag, polygon);
+    for (int t = head; t >= 0; t = tags[static_cast<std::size_t>(t)].next)
+        if (tags[static_cast<std::size_t>(t)].type == type) {
+            tags[static_cast<std::size_t>(t)].value = v;
+            return;
+        }
+    tags.push_back(TagEntry{type, v, head});
+    head = static_cast<int>(tags.size()) - 1;
+}
+
+int Layer::tag_value(int polygon, HostID type) const
+{
+    if (static_cast<std::size_t>(polygon) >= first_tag.size())
+        return -1;
+    for (int t = first_tag[static_cast<std::size_t>(polygon)]; t >= 0;
+         t = tags[static_cast<std::size_t>(t)].next)
+        if (tags[static_cast<std::size_t>(t)].type == type)
+            return tags[static_cast<std::size_t>(t)].value;
+    return -1;
+}
+
+const std::string *Layer::tag(int polygon, HostID type) const
+{
+    const int value = tag_value(polygon, type);
+    return value < 0 ? nullptr : &names[value];
+}
+
+bool Layer::set_vmap(HostID type, int n, int point, int dim, const float *value)
+{
+    if (dim > max_map_dim)
+        return false;
+    auto map = std::find_if(vmaps.begin(), vmaps.end(),
+                            [&](const VertexMap &m) { return m.type == type && m.name == n; });
+    if (map == vmaps.end()) {
+        vmaps.push_back(VertexMap{type, n, dim, dim, {}, {}, 0});
+        map = vmaps.end() - 1;
+    }
+    if (map->count == 0)
+        map->dim = dim;
+    if (dim > map->stride) {
+        // A longer value than any before: widen every point's slot, keeping what it holds.
+        const auto old = static_cast<std::size_t>(map->stride), wide = static_cast<std::size_t>(dim);
+        FlatArray<float> widened;
+        widened.resize(map->stored.size() * wide, 0.0f);
+        for (std::size_t p = 0; p < map->stored.size(); ++p)
+            std::copy_n(map->values.begin() + p * old, old, widened.begin() + p * wide);
+        map->values = std::move(widened);
+        map->stride = dim;
+    }
+    const auto p = static_cast<std::size_t>(point);
+    const auto stride = static_cast<std::size_t>(map->stride);
+    if (p >= map->stored.size()) {
+        // Sized to the layer: the plug-in stores a point's values right after adding it.
+        const std::size_t size = std::max(p + 1, points.size());
+        map->stored.resize(size, 0);
+        map->values.resize(size * stride, 0.0f);
+    }
+    std::copy_n(value, dim, map->values.begin() + p * stride);
+    if (map->stored[p] == 0)
+        map->count += 1;
+    map->stored[p] = static_cast<std::uint8_t>(dim + 1);
+    return true;
+}
+
+bool Layer::set_vpmap(HostID type, int n, int point, int polygon, int dim, const float *value)
+{
+    if (dim > max_map_dim)
+        return false;
+    auto map = std::find_if(vpmaps.begin(), vpmaps.end(),
+                            [&](const PolyVertexMap &m) { return m.type == type && m.name == n; });
+    if (map == vpmaps.end()) {
+        vpmaps.push_back(PolyVertexMap{type, n, dim, 0});
+        map = vpmaps.end() - 1;
+    }
+    if (map->count == 0)
+        map->dim = dim;
+    const int m = static_cast<int>(map - vpmaps.begin());
+    int &head = chain_head(first_corner_value, polygon);
+    for (int e = head; e >= 0; e = corner_values[static_cast<std::size_t>(e)].next) {
+        CornerValue &entry = corner_values[static_cast<std::size_t>(e)];
+        if (entry.map != m || entry.point != point)
+            continue;
+        if (dim > entry.dim) {
+            entry.offset = corner_floats.size();
+            corner_floats.resize(corner_floats.size() + static_cast<std::size_t>(dim));
+        }
+        std::copy_n(value, dim, corner_floats.begin() + entry.offset);
+        entry.dim = dim;
+        return true;
+    }
+    corner_values.push_back(CornerValue{point, m, head, dim, corner_floats.size()});
+    corner_floats.append(value, static_cast<std::size_t>(dim));
+    head = static_cast<int>(corner_values.size()) - 1;
+    map->count += 1;
+    return true;
+}
+
+const VertexMap *Layer::find_vmap(HostID type, std::string_view name) const
+{
+    const int n = names.find(name);
+    for (const VertexMap &m : vmaps)
+        if (m.type == type && m.name == n)
+            return &m;
+    return nullptr;
+}
+
+int Layer::find_vpmap(HostID type, std::string_view name) const
+{
+    const int n = names.find(name);
+    for (std::size_t i = 0; i < vpmaps.size(); ++i)
+        if (vpmaps[i].type == type && vpmaps[i].name == n)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::optional<std::span<const float>> Layer::vpmap_at(int map, int point, int polygon) const
+{
+    if (static_cast<std::size_t>(polygon) >= first_corner_value.size())
+        return std::nullopt;
+    for (int e = first_corner_value[static_cast<std::size_t>(polygon)]; e >= 0;
+         e = corner_values[static_cast<std::size_t>(e)].next) {
+        const CornerValue &entry = corner_values[static_cast<std::size_t>(e)];
+        if (entry.map == map && entry.point == point)
+            return std::span<const float>(corner_floats.data() + entry.offset,
+                                          static_cast<std::size_t>(entry.dim));
+    }
+    return std::nullopt;
 }
 
 void Layer::clear()
 {
-    points.clear();
-    polygons.clear();
-    vmaps.clear();
-    vpmaps.clear();
+    *this = Layer{};
 }
 
-Vec3 newell_normal(const Layer &layer, const Polygon &polygon)
+Vec3 newell_normal(const Layer &layer, std::span<const int> polygon)
 {
     Vec3 n;
-    const std::size_t count = polygon.points.size();
+    const std::size_t count = polygon.size();
     for (std::size_t i = 0; i < count; ++i) {
-        const Vec3 &p = layer.points[static_cast<std::size_t>(polygon.points[i])];
-        const Vec3 &q = layer.points[static_cast<std::size_t>(polygon.points[(i + 1) % count])];
+        const Vec3 &p = layer.points[static_cast<std::size_t>(polygon[i])];
+        const Vec3 &q = layer.points[static_cast<std::size_t>(polygon[(i + 1) % count])];
         n.x += (p.y - q.y) * (p.z + q.z);
         n.y += (p.z - q.z) * (p.x + q.x);
         n.z += (p.x - q.x) * (p.y + q.y);

@@ -1,14 +1,27 @@
 // The stand-in modeller's mesh: a foreground layer the tool writes into and a background layer
-// holding the crown envelope it reads. Plain data; the edit operation (host/edit_op.h) is the
-// only way a plug-in reaches it.
+// holding the crown envelope it reads. The edit operation (host/edit_op.h) is the only way a
+// plug-in reaches it.
+//
+// A layer keeps its geometry as flat arrays, because a leafy tree is hundreds of thousands of
+// points each carrying half a dozen map values: points as three doubles each; polygons as one
+// corner array with an offset per polygon; the few names a build uses (surfaces, tag values, map
+// names) held once and referred to by number; each vertex map one dense float array over the
+// layer's points with a byte per point telling whether, and how many, values were stored; and
+// every polygon-specific value in one shared table chained per polygon. Storing a value does not
+// allocate once the arrays have grown.
 #pragma once
 
-#include <map>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <optional>
+#include <span>
 #include <string>
-#include <utility>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "flat_array.h"
 #include "plugin_api.h"
 
 namespace host {
@@ -17,39 +30,155 @@ struct Vec3 {
     double x = 0.0, y = 0.0, z = 0.0;
 };
 
-struct Polygon {
-    HostID type = ID_FACE;              // FACE, PTCH, CURV, ...
-    std::optional<std::string> surface; // none: the host's current surface
-    std::vector<int> points;            // indices into the layer's points, in order
-    std::map<HostID, std::string> tags; // by tag type, e.g. COLR -> "Brown"
+// Strings a layer refers to, each held once and known by its number from 0.
+class NameTable {
+public:
+    int intern(std::string_view name);
+    // The same for a plug-in's text: its few names come back as the same pointers call after
+    // call, so a pointer seen before is checked against its name instead of hashed.
+    int intern(const char *name);
+    int find(std::string_view name) const; // -1 when the table does not hold it
+    const std::string &operator[](int index) const { return names_[static_cast<std::size_t>(index)]; }
+    std::size_t size() const { return names_.size(); }
+    void clear();
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    struct Seen {
+        const char *text = nullptr;
+        int index = 0;
+    };
+    static constexpr std::size_t seen_slots = 16;
+
+    std::deque<std::string> names_; // a deque: a name's text stays put while names are added
+    std::unordered_map<std::string, int, Hash, std::equal_to<>> index_;
+    Seen seen_[seen_slots]{};
 };
 
-// A vertex map is known by its type and name, e.g. (TXUV, "RM_branch").
-using MapKey = std::pair<HostID, std::string>;
+// One polygon as the layer holds it.
+struct PolygonRef {
+    HostID type = ID_FACE;           // FACE, PTCH, CURV, ...
+    const std::string *surface;      // null: the host's current surface
+    std::span<const int> points;     // indices into the layer's points, in order
+};
 
-// Continuous values: one value vector per point.
+// The most values one map entry holds; a call with more is refused.
+constexpr int max_map_dim = 254;
+
+// Continuous values of one map (e.g. TXUV "RM_branch"), one value per point, dense.
 struct VertexMap {
-    int dim = 0; // the dimension of the first value stored
-    std::map<int, std::vector<float>> values;
+    HostID type = 0;
+    int name = -1;   // in the layer's names
+    int dim = 0;     // the dimension of the first value stored
+    int stride = 0;  // floats held per point: the largest dimension stored so far
+    FlatArray<float> values;        // stride floats per point
+    FlatArray<std::uint8_t> stored; // per point: 0 no value, else 1 + its dimension
+    std::size_t count = 0;            // points holding a value
+
+    // The value stored for a point; nullopt when it has none.
+    std::optional<std::span<const float>> at(int point) const
+    {
+        const auto p = static_cast<std::size_t>(point);
+        if (p >= stored.size() || stored[p] == 0)
+            return std::nullopt;
+        return std::span<const float>(values.data() + p * static_cast<std::size_t>(stride),
+                                      static_cast<std::size_t>(stored[p] - 1));
+    }
 };
 
-// Polygon-specific values: one value vector per (point, polygon) pair.
+// The identity of a polygon-specific map; its values live in the layer's corner table.
 struct PolyVertexMap {
+    HostID type = 0;
+    int name = -1;
+    int dim = 0;            // the dimension of the first value stored
+    std::size_t count = 0;  // (point, polygon) pairs holding a value
+};
+
+// One polygon-specific value: of map `map` (index into vpmaps) at `point` of `polygon`.
+struct CornerValue {
+    int point = 0;
+    int map = 0;
+    int next = -1; // the polygon's next entry, -1 at the end
     int dim = 0;
-    std::map<std::pair<int, int>, std::vector<float>> values;
+    std::size_t offset = 0; // into corner_floats
+};
+
+// A polygon tag: (type, value) chained per polygon.
+struct TagEntry {
+    HostID type = 0;
+    int value = -1; // in the layer's names
+    int next = -1;
 };
 
 struct Layer {
-    std::vector<Vec3> points;
-    std::vector<Polygon> polygons;
-    std::map<MapKey, VertexMap> vmaps;
-    std::map<MapKey, PolyVertexMap> vpmaps;
+    FlatArray<Vec3> points;
+
+    FlatArray<HostID> polygon_type;
+    FlatArray<int> polygon_surface;            // in names, -1 none
+    FlatArray<std::size_t> corner_offset{0};   // polygon i: corners[offset[i], offset[i + 1])
+    FlatArray<int> corners;
+
+    NameTable names;
+
+    FlatArray<TagEntry> tags;
+    FlatArray<int> first_tag; // per polygon, -1 none; may be shorter than the polygon list
+
+    std::vector<VertexMap> vmaps;
+    std::vector<PolyVertexMap> vpmaps;
+    FlatArray<CornerValue> corner_values;
+    FlatArray<float> corner_floats;
+    FlatArray<int> first_corner_value; // per polygon, -1 none; may be shorter
 
     int add_point(Vec3 p);
-    int add_polygon(HostID type, std::vector<int> points,
+    int add_polygon(HostID type, const int *pts, std::size_t n, int surface);
+    int add_polygon(HostID type, const std::vector<int> &pts,
                     std::optional<std::string> surface = std::nullopt);
+
+    std::size_t polygon_count() const { return polygon_type.size(); }
+    std::span<const int> polygon_points(std::size_t i) const
+    {
+        return {corners.data() + corner_offset[i], corner_offset[i + 1] - corner_offset[i]};
+    }
+    PolygonRef polygon(std::size_t i) const
+    {
+        const int s = polygon_surface[i];
+        return {polygon_type[i], s < 0 ? nullptr : &names[s], polygon_points(i)};
+    }
+
+    // Sets (or replaces) a polygon's tag of one type; value is a number in names.
+    void set_tag(int polygon, HostID type, int value);
+    void set_tag(int polygon, HostID type, std::string_view value)
+    {
+        set_tag(polygon, type, names.intern(value));
+    }
+    const std::string *tag(int polygon, HostID type) const;
+    int tag_value(int polygon, HostID type) const; // in names, -1 when the polygon has none
+
+    // Stores a map value; false (nothing stored) when dim is over max_map_dim. name is a
+    // number in names.
+    bool set_vmap(HostID type, int name, int point, int dim, const float *value);
+    bool set_vpmap(HostID type, int name, int point, int polygon, int dim, const float *value);
+    bool set_vmap(HostID type, std::string_view name, int point, int dim, const float *value)
+    {
+        return set_vmap(type, names.intern(name), point, dim, value);
+    }
+    bool set_vpmap(HostID type, std::string_view name, int point, int polygon, int dim,
+                   const float *value)
+    {
+        return set_vpmap(type, names.intern(name), point, polygon, dim, value);
+    }
+
+    // The map of that type and name, or null.
+    const VertexMap *find_vmap(HostID type, std::string_view name) const;
+    int find_vpmap(HostID type, std::string_view name) const; // index into vpmaps, or -1
+    // The polygon-specific value of map index `map` at (point, polygon); nullopt when none.
+    std::optional<std::span<const float>> vpmap_at(int map, int point, int polygon) const;
+
     void clear();
-    bool empty() const { return points.empty() && polygons.empty(); }
+    bool empty() const { return points.empty() && polygon_type.empty(); }
 };
 
 struct Mesh {
@@ -58,7 +187,7 @@ struct Mesh {
 };
 
 // The Newell normal of a polygon, made unit length; a degenerate polygon gives (0, 0, 0).
-Vec3 newell_normal(const Layer &layer, const Polygon &polygon);
+Vec3 newell_normal(const Layer &layer, std::span<const int> polygon);
 
 // The four characters of an ID, first character from the most significant byte ("FACE").
 std::string id_text(HostID id);

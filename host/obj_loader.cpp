@@ -256,7 +256,7 @@ bool load_obj_text(std::string_view text, const std::string &name, Layer &layer,
         layer.add_polygon(type, std::move(points));
     }
 
-    if (!ok || layer.polygons.size() != counts.faces + counts.lines) {
+    if (!ok || layer.polygon_count() != counts.faces + counts.lines) {
         layer.clear();
         error = name + ": the file could not be read completely";
         return false;

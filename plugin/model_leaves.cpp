@@ -92,11 +92,12 @@ void model_typ::draw_leaves(MeshEditOp *op, st_tree *tree)
         if (leaf->spin * tree->leaf_randomness != 0) {
             for (int k = 0; k < copies; k++) {
                 const double angle = tree->leaf_randomness * std::sin(6.0 * leaf->spin + 1.7 * k);
+                const Turn tz(0.3 * angle), tx(0.8 * angle), ty(angle);
                 for (int i = 0; i < tpl[k].num_points; i++) {
                     Cxyz &p = tpl[k].points[i];
-                    p.rotate_Z(0.3 * angle);
-                    p.rotate_X(0.8 * angle);
-                    p.rotate_Y(angle);
+                    p.rotate_Z(tz);
+                    p.rotate_X(tx);
+                    p.rotate_Y(ty);
                     p = p + p * angle;
                 }
             }

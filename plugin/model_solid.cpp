@@ -89,12 +89,16 @@ void model_typ::make_points(Cxyz *pts, double a, double b, double rot_z, double 
     pts[1] = Cxyz(0.0, -b, a);
     pts[2] = Cxyz(0.0, -b, -a);
     pts[3] = Cxyz(0.0, b, -a);
-    if (rot_z != 0.0)
+    if (rot_z != 0.0) {
+        const Turn turn(rot_z);
         for (int i = 0; i < 4; i++)
-            pts[i].rotate_Z(rot_z);
-    if (rot_y != 0.0)
+            pts[i].rotate_Z(turn);
+    }
+    if (rot_y != 0.0) {
+        const Turn turn(rot_y);
         for (int i = 0; i < 4; i++)
-            pts[i].rotate_Y(rot_y);
+            pts[i].rotate_Y(turn);
+    }
 }
 
 void model_typ::make_poly(MeshEditOp *op, LWPntID *ring_a, LWPntID *ring_b, const char *surface,

@@ -17,6 +17,7 @@
 #include "export/export.h"
 #include "support/child_process.h"
 #include "support/export_files.h"
+#include "support/layer_reading.h"
 
 namespace ramulon {
 namespace {
@@ -25,16 +26,12 @@ using Values = std::vector<float>;
 
 void set_vmap(host::Layer &layer, HostID type, const std::string &name, int point, Values v)
 {
-    auto &map = layer.vmaps[{type, name}];
-    map.dim = static_cast<int>(v.size());
-    map.values[point] = std::move(v);
+    layer.set_vmap(type, name, point, static_cast<int>(v.size()), v.data());
 }
 
 void set_vpmap(host::Layer &layer, const std::string &name, int point, int polygon, Values v)
 {
-    auto &map = layer.vpmaps[{ID_TXUV, name}];
-    map.dim = 2;
-    map.values[{point, polygon}] = std::move(v);
+    layer.set_vpmap(ID_TXUV, name, point, polygon, static_cast<int>(v.size()), v.data());
 }
 
 // A short square tube as the solid output writes it: ring A (points 0-3, y = 0) and ring B
@@ -51,8 +48,8 @@ host::Layer seam_tube()
             layer.add_point({c[0], y, c[1]});
     for (int i = 0; i < 4; ++i) {
         const int j = (i + 1) % 4;
-        layer.add_polygon(ID_FACE, {i, j, 4 + j, 4 + i}, "RM_trunk");
-        layer.polygons.back().tags[ID_COLR] = "Brown";
+        const int f = layer.add_polygon(ID_FACE, {i, j, 4 + j, 4 + i}, "RM_trunk");
+        layer.set_tag(f, ID_COLR, "Brown");
     }
     layer.add_polygon(ID_FACE, {4, 5, 6, 7}, "RM_branch");
     for (int i = 0; i < 4; ++i) {
@@ -73,8 +70,7 @@ host::Layer seam_tube()
         set_vmap(layer, ID_TXUV, "RM_all_leaves", p, {leaf_uv[i][0] / 3, 2.0f / 3 + leaf_uv[i][1] / 3});
         set_vmap(layer, ID_WGHT, "RM_thick", p, {0.25f});
     }
-    layer.add_polygon(ID_FACE, {8, 9, 10, 11}, "VF_leaf");
-    layer.polygons.back().tags[ID_COLR] = "Green";
+    layer.set_tag(layer.add_polygon(ID_FACE, {8, 9, 10, 11}, "VF_leaf"), ID_COLR, "Green");
 
     const int a = layer.add_point({0, 5, 0});
     const int b = layer.add_point({0, 6, 0});
@@ -142,9 +138,9 @@ std::pair<float, float> uv(float u, float v) { return {u, v}; }
 std::map<std::string, int> faces_per_surface(const host::Layer &layer)
 {
     std::map<std::string, int> out;
-    for (const auto &poly : layer.polygons)
-        if (poly.points.size() >= 3)
-            out[poly.surface.value_or("Default")] += 1;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p)
+        if (const host::PolygonRef poly = layer.polygon(p); poly.points.size() >= 3)
+            out[poly.surface ? *poly.surface : "Default"] += 1;
     return out;
 }
 
@@ -364,6 +360,37 @@ TEST(ExportGltfEdges, LargeMeshesSwitchToWideIndices)
     EXPECT_EQ(accessor_indices(model, prim.indices).back(), 65535u);
 }
 
+// The page's GLB, made in memory, is the very file write_glb writes; a tree whose buffer length
+// is not a multiple of four (three 16-bit indices) gets its binary chunk padded with zeros, and
+// a layer with nothing to draw gets a GLB without one.
+TEST(ExportGltfEdges, InMemoryGlbIsTheFile)
+{
+    ScratchDir dir;
+    host::Layer odd;
+    for (int i = 0; i < 3; ++i)
+        odd.add_point({static_cast<double>(i), 1.0, 0});
+    odd.add_polygon(ID_FACE, {0, 1, 2}, "RM_trunk");
+    const host::Layer layers[] = {odd, seam_tube(), host::Layer()};
+    for (const host::Layer &each : layers) {
+        const host::Layer *layer = &each;
+        ASSERT_EQ(exporter::write_glb(*layer, dir.file("tree.glb")), "");
+        std::ifstream in(dir.file("tree.glb"), std::ios::binary);
+        std::stringstream file;
+        file << in.rdbuf();
+        std::string bytes;
+        ASSERT_EQ(exporter::glb_bytes(*layer, bytes), "");
+        EXPECT_EQ(bytes, file.str());
+        EXPECT_EQ(bytes.size() % 4, 0u);
+        tinygltf::Model model;
+        ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
+        EXPECT_EQ(model.buffers.size(), layer->polygon_count() > 0 ? 1u : 0u);
+    }
+    std::string bytes;
+    host::Layer broken;
+    broken.add_polygon(ID_FACE, {0, 1, 2});
+    EXPECT_NE(exporter::glb_bytes(broken, bytes).find("point 0"), std::string::npos);
+}
+
 // ------------------------------------------------------------------------------ bad paths
 
 std::string write_as(const host::Layer &layer, const std::string &path)
@@ -451,7 +478,7 @@ TEST(ExportRealTree, PolygonalTreeKeepsSurfacesAndSeams)
     host::Layer layer;
     std::string error;
     ASSERT_TRUE(build_real_tree({"render_type=1"}, layer, error)) << error;
-    ASSERT_FALSE(layer.polygons.empty());
+    ASSERT_GT(layer.polygon_count(), 0u);
 
     ScratchDir dir;
     ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")), "");
@@ -459,20 +486,22 @@ TEST(ExportRealTree, PolygonalTreeKeepsSurfacesAndSeams)
     EXPECT_EQ(obj.faces_per_material(), faces_per_surface(layer));
 
     // Faces keep the layer's order, so face k is the k-th polygon of three or more corners.
-    std::vector<std::size_t> face_of(layer.polygons.size(), 0);
+    std::vector<std::size_t> face_of(layer.polygon_count(), 0);
     std::size_t faces = 0;
-    for (std::size_t p = 0; p < layer.polygons.size(); ++p)
-        if (layer.polygons[p].points.size() >= 3)
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p)
+        if (layer.polygon_points(p).size() >= 3)
             face_of[p] = faces++;
-    const auto seams = layer.vpmaps.find({ID_TXUV, "RM_branch"});
-    ASSERT_NE(seams, layer.vpmaps.end());
-    for (const auto &[key, value] : seams->second.values) {
-        const auto &poly = layer.polygons[static_cast<std::size_t>(key.second)];
-        const auto corner = std::find(poly.points.begin(), poly.points.end(), key.first);
-        ASSERT_NE(corner, poly.points.end());
-        EXPECT_EQ(obj.uv(face_of[static_cast<std::size_t>(key.second)],
-                         static_cast<std::size_t>(corner - poly.points.begin())),
-                  uv(value[0], value[1]));
+    const int seams = layer.find_vpmap(ID_TXUV, "RM_branch");
+    ASSERT_GE(seams, 0);
+    const std::vector<StoredValue> values = vpmap_values(layer, seams);
+    ASSERT_FALSE(values.empty());
+    for (const StoredValue &value : values) {
+        const std::vector<int> poly = points_of(layer, static_cast<std::size_t>(value.polygon));
+        const auto corner = std::find(poly.begin(), poly.end(), value.point);
+        ASSERT_NE(corner, poly.end());
+        EXPECT_EQ(obj.uv(face_of[static_cast<std::size_t>(value.polygon)],
+                         static_cast<std::size_t>(corner - poly.begin())),
+                  uv(value.values[0], value.values[1]));
     }
 
 }

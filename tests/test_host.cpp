@@ -18,6 +18,7 @@
 #include "host/number_text.h"
 #include "host/obj_loader.h"
 #include "host/session.h"
+#include "support/layer_reading.h"
 #include "tool.h"
 #include "trees.h"
 
@@ -131,14 +132,18 @@ TEST(Journal, EveryCallHasItsLineFormat)
 
     // What the journal says is also what the mesh holds.
     const host::Layer &fg = mesh.foreground;
-    ASSERT_EQ(fg.polygons.size(), 2u);
-    EXPECT_FALSE(fg.polygons[0].surface.has_value());
-    EXPECT_EQ(fg.polygons[1].type, ID_PTCH);
-    EXPECT_EQ(fg.polygons[1].tags.at(ID_COLR), "Brown");
-    const auto &tex = fg.vmaps.at({ID_TXUV, "RM_branch"});
-    EXPECT_EQ(tex.dim, 2);
-    EXPECT_EQ(tex.values.at(1), (std::vector<float>{0.1f, 0.25f}));
-    EXPECT_EQ(fg.vpmaps.at({ID_TXUV, "RM_branch"}).values.at({0, 0}),
+    ASSERT_EQ(fg.polygon_count(), 2u);
+    EXPECT_EQ(fg.polygon(0).surface, nullptr);
+    EXPECT_EQ(fg.polygon(1).type, ID_PTCH);
+    EXPECT_EQ(*fg.polygon(1).surface, "RM_trunk");
+    ASSERT_NE(fg.tag(1, ID_COLR), nullptr);
+    EXPECT_EQ(*fg.tag(1, ID_COLR), "Brown");
+    const host::VertexMap *tex = fg.find_vmap(ID_TXUV, "RM_branch");
+    ASSERT_NE(tex, nullptr);
+    EXPECT_EQ(tex->dim, 2);
+    EXPECT_EQ(floats(tex->at(1)), (std::vector<float>{0.1f, 0.25f}));
+    EXPECT_FALSE(tex->at(0)); // a point the map skipped holds nothing
+    EXPECT_EQ(floats(fg.vpmap_at(fg.find_vpmap(ID_TXUV, "RM_branch"), 0, 0)),
               (std::vector<float>{1.0f, 0.7f}));
 
     TempDir dir;
@@ -209,7 +214,7 @@ TEST(EditOp, ReadsTheBackgroundAndWritesTheForeground)
     EXPECT_EQ(op->addPoint(op->state, nullptr), nullptr);
     EXPECT_EQ(edit.rejected().size(), 6u);
     EXPECT_EQ(journal.lines().size(), 1u);
-    EXPECT_TRUE(mesh.foreground.polygons.empty());
+    EXPECT_EQ(mesh.foreground.polygon_count(), 0u);
 }
 
 TEST(EditOp, NewellNormals)
@@ -266,21 +271,21 @@ TEST(ObjLoader, FacesThenLinesInFileOrder)
     ASSERT_TRUE(host::load_obj_text(text, "test.obj", layer, error)) << error;
     ASSERT_EQ(layer.points.size(), 4u);
     EXPECT_EQ(layer.points[3].y, 3.0);
-    ASSERT_EQ(layer.polygons.size(), 16u);
+    ASSERT_EQ(layer.polygon_count(), 16u);
     for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(layer.polygons[i].type, ID_FACE);
-        EXPECT_EQ(layer.polygons[i].points.size(), 3u);
+        EXPECT_EQ(layer.polygon_type[i], ID_FACE);
+        EXPECT_EQ(layer.polygon_points(i).size(), 3u);
     }
-    EXPECT_EQ(layer.polygons[1].points, (std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(layer.polygons[2].points, (std::vector<int>{1, 3, 2}));
-    EXPECT_EQ(layer.polygons[4].points, (std::vector<int>{0, 1, 3}));
+    EXPECT_EQ(points_of(layer, 1), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(points_of(layer, 2), (std::vector<int>{1, 3, 2}));
+    EXPECT_EQ(points_of(layer, 4), (std::vector<int>{0, 1, 3}));
     for (int i = 10; i < 15; ++i) {
-        EXPECT_EQ(layer.polygons[i].type, ID_FACE);
-        EXPECT_EQ(layer.polygons[i].points.size(), 2u);
+        EXPECT_EQ(layer.polygon_type[i], ID_FACE);
+        EXPECT_EQ(layer.polygon_points(i).size(), 2u);
     }
-    EXPECT_EQ(layer.polygons[10].points, (std::vector<int>{0, 1}));
-    EXPECT_EQ(layer.polygons[15].type, ID_CURV);
-    EXPECT_EQ(layer.polygons[15].points.size(), 4u);
+    EXPECT_EQ(points_of(layer, 10), (std::vector<int>{0, 1}));
+    EXPECT_EQ(layer.polygon_type[15], ID_CURV);
+    EXPECT_EQ(layer.polygon_points(15).size(), 4u);
 }
 
 // Every coordinate is the double nearest to its text: a crown written with all its digits
@@ -394,7 +399,7 @@ TEST(Samples, ClosedOutwardCrowns)
         std::string error;
         ASSERT_TRUE(host::load_obj_file(sample_file(name), mesh.background, error)) << error;
         const host::Layer &bg = mesh.background;
-        ASSERT_GT(bg.polygons.size(), 50u);
+        ASSERT_GT(bg.polygon_count(), 50u);
 
         double min_y = 1e9, max_y = -1e9, sum_x = 0.0;
         for (const host::Vec3 &p : bg.points) {
@@ -407,11 +412,12 @@ TEST(Samples, ClosedOutwardCrowns)
         EXPECT_NEAR(sum_x / static_cast<double>(bg.points.size()), 0.0, 0.3);
 
         std::map<std::pair<int, int>, int> edges; // directed edge -> uses
-        for (const host::Polygon &poly : bg.polygons) {
-            ASSERT_GE(poly.points.size(), 3u);
-            ASSERT_LE(poly.points.size(), 4u);
-            for (std::size_t i = 0; i < poly.points.size(); ++i)
-                ++edges[{poly.points[i], poly.points[(i + 1) % poly.points.size()]}];
+        for (std::size_t k = 0; k < bg.polygon_count(); ++k) {
+            const std::span<const int> poly = bg.polygon_points(k);
+            ASSERT_GE(poly.size(), 3u);
+            ASSERT_LE(poly.size(), 4u);
+            for (std::size_t i = 0; i < poly.size(); ++i)
+                ++edges[{poly[i], poly[(i + 1) % poly.size()]}];
         }
         for (const auto &[edge, uses] : edges) {
             EXPECT_EQ(uses, 1);
@@ -433,9 +439,10 @@ TEST(Samples, ClosedOutwardCrowns)
             c.y /= count[right];
             c.z /= count[right];
         }
-        for (const host::Polygon &poly : bg.polygons) {
+        for (std::size_t k = 0; k < bg.polygon_count(); ++k) {
+            const std::span<const int> poly = bg.polygon_points(k);
             const host::Vec3 n = host::newell_normal(bg, poly);
-            const host::Vec3 &p = bg.points[static_cast<std::size_t>(poly.points[0])];
+            const host::Vec3 &p = bg.points[static_cast<std::size_t>(poly[0])];
             const host::Vec3 &c = centre[p.x > 0.0 && std::string(name) == "two_lobes.obj"];
             EXPECT_GT(n.x * (p.x - c.x) + n.y * (p.y - c.y) + n.z * (p.z - c.z), 0.0);
         }
@@ -449,7 +456,7 @@ TEST(Samples, BuiltInCrownIsTheRoundSample)
     ASSERT_TRUE(host::load_obj_text(host::default_crown_obj(), "built-in", builtin, error));
     ASSERT_TRUE(host::load_obj_file(sample_file("round_crown.obj"), file, error));
     ASSERT_EQ(builtin.points.size(), file.points.size());
-    ASSERT_EQ(builtin.polygons.size(), file.polygons.size());
+    ASSERT_EQ(builtin.polygon_count(), file.polygon_count());
     for (std::size_t i = 0; i < file.points.size(); ++i)
         EXPECT_EQ(builtin.points[i].y, file.points[i].y);
 }
@@ -648,7 +655,7 @@ TEST(Session, SameSeedSameJournal)
         ASSERT_FALSE(result.has_value()) << *result;
         EXPECT_TRUE(s.rejected_calls().empty()) << s.rejected_calls().front();
         EXPECT_EQ(s.journal().lines().size(),
-                  s.mesh().foreground.points.size() + s.mesh().foreground.polygons.size());
+                  s.mesh().foreground.points.size() + s.mesh().foreground.polygon_count());
         lines = s.journal().lines();
     };
     std::vector<std::string> first, second;

@@ -17,6 +17,7 @@
 
 #include "includes/random.h"
 #include "st_tree.h"
+#include "support/layer_reading.h"
 #include "support/panel_session.h"
 #include "tool_checks.h"
 
@@ -245,15 +246,15 @@ std::string first_non_finite(const host::Layer &fg)
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
             return "point " + std::to_string(i);
     }
-    for (const auto &[key, map] : fg.vmaps)
-        for (const auto &[point, values] : map.values)
-            if (!finite(values))
-                return "\"" + key.second + "\" of point " + std::to_string(point);
-    for (const auto &[key, map] : fg.vpmaps)
-        for (const auto &[at, values] : map.values)
-            if (!finite(values))
-                return "\"" + key.second + "\" of point " + std::to_string(at.first) + " on polygon " +
-                       std::to_string(at.second);
+    for (const host::VertexMap &map : fg.vmaps)
+        for (const StoredValue &value : vmap_values(fg, map))
+            if (!finite(value.values))
+                return "\"" + fg.names[map.name] + "\" of point " + std::to_string(value.point);
+    for (std::size_t m = 0; m < fg.vpmaps.size(); ++m)
+        for (const StoredValue &value : vpmap_values(fg, static_cast<int>(m)))
+            if (!finite(value.values))
+                return "\"" + fg.names[fg.vpmaps[m].name] + "\" of point " +
+                       std::to_string(value.point) + " on polygon " + std::to_string(value.polygon);
     return {};
 }
 

@@ -20,25 +20,31 @@ void Caxis::calc_transf_angles()
 
 void Caxis::to_global(Cxyz *points, Cxyz origin, int count) const
 {
+    if (count <= 0)
+        return;
+    const Turn tx(angle_x), tz(angle_z), ty(angle_y);
     for (int i = 0; i < count; i++) {
         Cxyz &p = points[i];
-        p.rotate_X(angle_x);
-        p.rotate_Z(angle_z);
-        p.rotate_Y(angle_y);
+        p.rotate_X(tx);
+        p.rotate_Z(tz);
+        p.rotate_Y(ty);
         p = p + origin;
     }
 }
 
 void Caxis::to_local(Cxyz *points, Cxyz origin, int count) const
 {
+    if (count <= 0)
+        return;
     const bool shift = origin != 0.0;
+    const Turn ty(-angle_y), tz(-angle_z), tx(-angle_x);
     for (int i = 0; i < count; i++) {
         Cxyz &p = points[i];
         if (shift)
             p = p - origin;
-        p.rotate_Y(-angle_y);
-        p.rotate_Z(-angle_z);
-        p.rotate_X(-angle_x);
+        p.rotate_Y(ty);
+        p.rotate_Z(tz);
+        p.rotate_X(tx);
     }
 }
 

@@ -57,35 +57,52 @@ Cxyz Cxyz::operator*(const Cxyz &b) const
 
 bool Cxyz::operator!=(double v) const { return !(x == v) || !(y == v) || !(z == v); }
 
+Turn::Turn(double angle) : t(angle), s(std::sin(-angle)), c(std::cos(-angle)) {}
+
 Cxyz &Cxyz::rotate_X(double t)
 {
     if (t == 0.0)
         return *this;
-    const double s = std::sin(-t), c = std::cos(-t);
-    const double ny = y * c - z * s;
-    const double nz = z * c + y * s;
-    y = ny;
-    z = nz;
-    return *this;
+    return rotate_X(Turn(t));
 }
 
-Cxyz &Cxyz::rotate_Y(double t)
-{
-    const double s = std::sin(-t), c = std::cos(-t);
-    const double nx = x * c + z * s;
-    const double nz = z * c - x * s;
-    x = nx;
-    z = nz;
-    return *this;
-}
+Cxyz &Cxyz::rotate_Y(double t) { return rotate_Y(Turn(t)); }
 
 Cxyz &Cxyz::rotate_Z(double t)
 {
     if (t == 0.0)
         return *this;
-    const double s = std::sin(-t), c = std::cos(-t);
-    const double nx = x * c - y * s;
-    const double ny = y * c + x * s;
+    return rotate_Z(Turn(t));
+}
+
+// X and Z leave a point alone for a zero angle; Y always turns (by sin -0 = -0 and cos 0 = 1),
+// which can change the sign of a zero coordinate.
+Cxyz &Cxyz::rotate_X(const Turn &t)
+{
+    if (t.t == 0.0)
+        return *this;
+    const double ny = y * t.c - z * t.s;
+    const double nz = z * t.c + y * t.s;
+    y = ny;
+    z = nz;
+    return *this;
+}
+
+Cxyz &Cxyz::rotate_Y(const Turn &t)
+{
+    const double nx = x * t.c + z * t.s;
+    const double nz = z * t.c - x * t.s;
+    x = nx;
+    z = nz;
+    return *this;
+}
+
+Cxyz &Cxyz::rotate_Z(const Turn &t)
+{
+    if (t.t == 0.0)
+        return *this;
+    const double nx = x * t.c - y * t.s;
+    const double ny = y * t.c + x * t.s;
     x = nx;
     y = ny;
     return *this;

@@ -3,6 +3,14 @@
 
 namespace ramulon {
 
+// The sine and cosine of -t, worked out once when many points turn by the same angle (the
+// corners of a ring, the points of a leaf): the very values each point's own call would get.
+struct Turn {
+    double t = 0.0, s = 0.0, c = 1.0;
+    Turn() = default;
+    explicit Turn(double angle);
+};
+
 struct Cxyz {
     double x = 0.0;
     double y = 0.0;
@@ -33,6 +41,10 @@ struct Cxyz {
     Cxyz &rotate_X(double t);
     Cxyz &rotate_Y(double t);
     Cxyz &rotate_Z(double t);
+    // The same turns with the sine and cosine worked out beforehand.
+    Cxyz &rotate_X(const Turn &t);
+    Cxyz &rotate_Y(const Turn &t);
+    Cxyz &rotate_Z(const Turn &t);
 
     // Unsigned angle to b in [0, pi]; 0 when either vector has length 0.
     double calc_angle(const Cxyz &b) const;

@@ -1,4 +1,5 @@
 #include "input_checks.h"
+#include "layer_reading.h"
 
 #include <algorithm>
 #include <cmath>
@@ -40,13 +41,18 @@ const ModuleDescriptor &linked_tool()
 // Caps a count from above only: zero and negative counts are the product's to guard.
 void cap(int32_t &value, int32_t most) { value = std::min(value, most); }
 
-std::string finite_maps(const char *what, const auto &maps)
+std::string finite_maps(const host::Layer &fg)
 {
-    for (const auto &[key, map] : maps)
-        for (const auto &[where, values] : map.values)
-            for (const float v : values)
-                PROMISE(std::isfinite(v), std::string(what) + " " + host::id_text(key.first) + " \"" +
-                                              key.second + "\" holds a non-finite value");
+    for (const host::VertexMap &map : fg.vmaps)
+        for (const StoredValue &value : vmap_values(fg, map))
+            for (const float v : value.values)
+                PROMISE(std::isfinite(v), "map " + host::id_text(map.type) + " \"" + fg.names[map.name] +
+                                              "\" holds a non-finite value");
+    for (std::size_t m = 0; m < fg.vpmaps.size(); ++m)
+        for (const StoredValue &value : vpmap_values(fg, static_cast<int>(m)))
+            for (const float v : value.values)
+                PROMISE(std::isfinite(v), "polygon map " + host::id_text(fg.vpmaps[m].type) + " \"" +
+                                              fg.names[fg.vpmaps[m].name] + "\" holds a non-finite value");
     return {};
 }
 
@@ -158,13 +164,9 @@ std::string check_build(host::Session &session, const std::optional<std::string>
         PROMISE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z),
                 "point " + std::to_string(i) + " is not finite");
     }
-    for (const host::Polygon &polygon : fg.polygons)
-        for (const int i : polygon.points)
-            PROMISE(i >= 0 && static_cast<std::size_t>(i) < fg.points.size(), "a polygon names a missing point");
-    std::string broken = finite_maps("map", fg.vmaps);
-    if (broken.empty())
-        broken = finite_maps("polygon map", fg.vpmaps);
-    return broken;
+    for (const int i : fg.corners)
+        PROMISE(i >= 0 && static_cast<std::size_t>(i) < fg.points.size(), "a polygon names a missing point");
+    return finite_maps(fg);
 }
 
 std::string check_obj(std::string_view bytes)
@@ -178,9 +180,9 @@ std::string check_obj(std::string_view bytes)
     }
     for (const host::Vec3 &p : loaded.points)
         PROMISE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z), "a loaded point is not finite");
-    for (const host::Polygon &polygon : loaded.polygons) {
-        PROMISE(polygon.points.size() >= 2, "a loaded polygon has fewer than two points");
-        for (const int i : polygon.points)
+    for (std::size_t k = 0; k < loaded.polygon_count(); ++k) {
+        PROMISE(loaded.polygon_points(k).size() >= 2, "a loaded polygon has fewer than two points");
+        for (const int i : loaded.polygon_points(k))
             PROMISE(i >= 0 && static_cast<std::size_t>(i) < loaded.points.size(),
                     "a loaded polygon names a missing point");
     }
@@ -280,7 +282,7 @@ std::string check_record(ToolSession &tool, const st_tree &record, bool literal_
 
     // The growth index answers exactly as the literal scan over every chain.
     if (literal_growth) {
-        const std::vector<host::Vec3> indexed = tool.session.mesh().foreground.points;
+        const host::FlatArray<host::Vec3> indexed = tool.session.mesh().foreground.points;
         t = record;
         t.active = 1;
         losoj.fixed(1);
@@ -292,7 +294,7 @@ std::string check_record(ToolSession &tool, const st_tree &record, bool literal_
             return broken;
         PROMISE(literal_error == error, "the literal scan fails as \"" + literal_error.value_or("") +
                                             "\", the index as \"" + error.value_or("") + "\"");
-        const std::vector<host::Vec3> &scanned = tool.session.mesh().foreground.points;
+        const host::FlatArray<host::Vec3> &scanned = tool.session.mesh().foreground.points;
         PROMISE(scanned.size() == indexed.size(), "the literal scan writes " + std::to_string(scanned.size()) +
                                                       " points, the index " + std::to_string(indexed.size()));
         for (std::size_t i = 0; i < scanned.size(); ++i)

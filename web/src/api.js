@@ -56,9 +56,12 @@ export const api = {
   applyPreset: (name) => request('POST', '/api/shelf/apply', { json: { name } }),
 };
 
+// The built tree as GLB bytes, with the seconds the server spent writing them (its
+// Server-Timing "glb" entry; null when it gave none).
 export async function fetchMesh(buildCount) {
   const response = await fetch(`/api/mesh.glb?n=${buildCount}`);
   if (response.status === 404) return null;
   if (!response.ok) throw new ApiError(response.status, `The mesh could not be loaded (${response.status}).`);
-  return response.arrayBuffer();
+  const timing = /(?:^|,)\s*glb;dur=([0-9.]+)/.exec(response.headers.get('Server-Timing') || '');
+  return { bytes: await response.arrayBuffer(), seconds: timing ? Number(timing[1]) / 1000 : null };
 }

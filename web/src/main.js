@@ -24,13 +24,32 @@ function showError(e) {
   showMessage('error', e && e.message ? e.message : String(e));
 }
 
+// What an edit cost on the server: the build, and the GLB written for the view once it arrives.
+let buildSeconds = null;
+let glbSeconds = null;
+
+function showBuildTime() {
+  const element = document.getElementById('build-time');
+  if (buildSeconds === null) {
+    element.textContent = '–';
+    element.title = '';
+    return;
+  }
+  const total = buildSeconds + (glbSeconds || 0);
+  element.textContent = `${total.toFixed(2)} s`;
+  element.title = glbSeconds === null
+    ? `build ${buildSeconds.toFixed(3)} s`
+    : `build ${buildSeconds.toFixed(3)} s + GLB ${glbSeconds.toFixed(3)} s`;
+}
+
 function showCounts(build) {
   const set = (id, v) => { document.getElementById(id).textContent = v; };
   set('count-points', build.points);
   set('count-polygons', build.polygons);
   set('count-leaves', build.leaves);
   set('build-count', build.count);
-  set('build-time', build.count > 0 ? `${Number(build.seconds).toFixed(2)} s` : '–');
+  buildSeconds = build.count > 0 ? Number(build.seconds) : null;
+  showBuildTime();
   const error = document.getElementById('build-error');
   error.hidden = !build.error;
   error.textContent = build.error || '';
@@ -38,8 +57,10 @@ function showCounts(build) {
 
 async function showMesh(count) {
   if (count === meshShown) return;
-  const glb = count > 0 ? await fetchMesh(count) : null;
-  await view.showTree(glb);
+  const mesh = count > 0 ? await fetchMesh(count) : null;
+  glbSeconds = mesh ? mesh.seconds : null;
+  showBuildTime();
+  await view.showTree(mesh ? mesh.bytes : null);
   meshShown = count;
   viewBox.dataset.build = String(count);
 }

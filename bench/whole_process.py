@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""Whole-process figures of `ramulon build`: CPU time (user + system) and peak resident size,
+median of several runs, for the leafy demo and larger crowns of it; optionally beside another
+build of the command line (an earlier commit kept in its own folder), run interleaved in the same
+session so that both see the same machine. Then the peer JavaScript generator's default tree,
+timed in node, and both rates in triangles per millisecond.
+
+    bench/whole_process.py --ramulon build/ramulon [--baseline /path/to/old/build/ramulon]
+"""
+import argparse
+import json
+import os
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(HERE)
+LEAFY = os.path.join(SOURCE, "samples", "presets", "leafy.preset")
+
+# (name, arguments after `build`, output file suffix or None, goal CPU s, goal MB)
+CASES = [
+    ("leafy demo to GLB", ["--preset", LEAFY], ".glb", 0.15, 60),
+    ("leafy demo, no output", ["--preset", LEAFY], None, 0.10, None),
+    ("leafy demo with --journal", ["--preset", LEAFY], "journal", 0.4, None),
+    ("leafy, 2,000 branches, to GLB", ["--preset", LEAFY, "--set", "num_branches=2000"], ".glb", 1.2, 250),
+    ("leafy, 10,000 branches, to GLB", ["--preset", LEAFY, "--set", "num_branches=10000"], ".glb", 4.0, 800),
+]
+
+
+def run_once(ramulon, args, output, scratch):
+    command = [ramulon, "build"] + args
+    if output == "journal":
+        command += ["--journal", os.path.join(scratch, "journal.txt")]
+    elif output:
+        command += ["--output", os.path.join(scratch, "tree" + output)]
+    proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        sys.exit("failed: " + " ".join(command) + "\n" + proc.stderr.read().decode(errors="replace"))
+    proc.stderr.close()
+    return usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
+
+
+def glb_triangles(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    length = struct.unpack_from("<I", data, 12)[0]
+    gltf = json.loads(data[20:20 + length])
+    total = 0
+    for mesh in gltf.get("meshes", []):
+        for prim in mesh["primitives"]:
+            if prim.get("mode", 4) == 4 and "indices" in prim:
+                total += gltf["accessors"][prim["indices"]]["count"] // 3
+    return total
+
+
+def peer(runs):
+    folder = os.path.join(HERE, "peer")
+    if not os.path.isdir(os.path.join(folder, "node_modules", "@dgreenheck", "ez-tree")):
+        if not shutil.which("npm"):
+            return None, "npm is not installed"
+        subprocess.run(["npm", "install", "--no-audit", "--no-fund", "--silent"], cwd=folder, check=True)
+    env = dict(os.environ, PEER_RUNS=str(max(runs * 2 - 1, 5)))
+    out = subprocess.run(["node", "peer_tree.mjs"], cwd=folder, env=env, check=True,
+                         capture_output=True, text=True)
+    return json.loads(out.stdout.strip().splitlines()[-1]), None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--ramulon", default=os.path.join(SOURCE, "build", "ramulon"))
+    parser.add_argument("--baseline", help="another build's ramulon, measured in the same run")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--only", help="run only the cases whose name contains this text")
+    parser.add_argument("--no-peer", action="store_true")
+    options = parser.parse_args()
+
+    builds = [("this build", os.path.abspath(options.ramulon))]
+    if options.baseline:
+        builds.append(("baseline", os.path.abspath(options.baseline)))
+    scratch = tempfile.mkdtemp(prefix="ramulon_bench_")
+    results = {}
+    try:
+        for name, args, output, goal_s, goal_mb in CASES:
+            if options.only and options.only not in name:
+                continue
+            samples = {label: [] for label, _ in builds}
+            for _ in range(options.runs):
+                for label, ramulon in builds:  # interleaved: both see the same moments
+                    samples[label].append(run_once(ramulon, args, output, scratch))
+            results[name] = {
+                label: (statistics.median(s[0] for s in runs_), statistics.median(s[1] for s in runs_))
+                for label, runs_ in samples.items()
+            }
+            line = f"{name:34s}"
+            cpu, mb = results[name]["this build"]
+            line += f" {cpu:7.3f} s CPU {mb:7.1f} MB"
+            if options.baseline:
+                base_cpu, base_mb = results[name]["baseline"]
+                line += f"   baseline {base_cpu:7.3f} s {base_mb:7.1f} MB   ratio {cpu / base_cpu:5.3f} CPU {mb / base_mb:5.3f} memory"
+            goal = f"goal <= {goal_s} s" + (f", <= {goal_mb} MB" if goal_mb else "")
+            print(line + "   (" + goal + ")", flush=True)
+
+        triangles = 0
+        if "leafy demo to GLB" in results:
+            run_once(builds[0][1], ["--preset", LEAFY], ".glb", scratch)
+            triangles = glb_triangles(os.path.join(scratch, "tree.glb"))
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+    if triangles and not options.no_peer:
+        measured, why = peer(options.runs)
+        cpu = results["leafy demo to GLB"]["this build"][0]
+        ours = triangles / (cpu * 1000.0)
+        print(f"\nramulon, leafy demo to GLB (whole process, file written): {triangles} triangles, "
+              f"{ours:.1f} triangles/ms")
+        if measured is None:
+            print("peer: not measured (" + why + ")")
+        else:
+            theirs = measured["triangles"] / measured["ms"]
+            print(f"peer, default tree generate() in node: {measured['triangles']} triangles in "
+                  f"{measured['ms']:.1f} ms, {theirs:.1f} triangles/ms")
+            print(f"ratio ramulon / peer: {ours / theirs:.2f} (aim: at least 3)")
+
+
+if __name__ == "__main__":
+    main()

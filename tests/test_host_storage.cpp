@@ -1,0 +1,351 @@
+// How the host keeps what a build hands it: map values as dense arrays that still remember which
+// points hold a value and how long it was, replaced values, polygon-specific values beside the
+// continuous ones, tags and names held once; and the journal's number texts and its blocks.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "host/edit_op.h"
+#include "host/journal.h"
+#include "host/obj_loader.h"
+#include "host/session.h"
+#include "host/settings.h"
+#include "support/child_process.h"
+#include "support/export_files.h"
+#include "support/layer_reading.h"
+
+namespace ramulon {
+namespace {
+
+std::string printed(const char *format, double v)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    return std::string(" ") + buf;
+}
+
+double from_bits(std::uint64_t bits)
+{
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+float from_bits(std::uint32_t bits)
+{
+    float v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+// The journal's numbers must read exactly as printf's did, or journals of the same tree would
+// stop comparing equal across versions.
+TEST(JournalNumbers, SameTextAsPrintf)
+{
+    std::vector<double> doubles = {0.0, -0.0, 1.0, -1.0, 0.1, 1e-7, 123456.789, 1e16, 1e17, 1e21,
+                                   1e22, 9007199254740993.0, 0.30000000000000004, 5e-324,
+                                   -5e-324, DBL_MIN, -DBL_MIN, DBL_MIN / 3, DBL_MAX, -DBL_MAX,
+                                   DBL_EPSILON, 1e-5, 1e-4, 0.0001, 123456789012345678.0,
+                                   std::numeric_limits<double>::infinity(),
+                                   -std::numeric_limits<double>::infinity(),
+                                   std::numeric_limits<double>::quiet_NaN(),
+                                   -std::numeric_limits<double>::quiet_NaN()};
+    std::vector<float> floats = {0.0f, -0.0f, 0.25f, 1.0f / 3.0f, 0.7f, 1e-45f, -1e-45f,
+                                 FLT_MIN, FLT_MIN / 7, FLT_MAX, -FLT_MAX, 16777217.0f, 1e10f,
+                                 std::numeric_limits<float>::infinity(),
+                                 -std::numeric_limits<float>::infinity(),
+                                 std::numeric_limits<float>::quiet_NaN()};
+    // Powers of ten either side, where %g switches between fixed and exponent notation.
+    for (int e = -310; e <= 308; ++e) {
+        const double p = std::pow(10.0, e);
+        doubles.insert(doubles.end(), {p, std::nextafter(p, 0.0), std::nextafter(p, INFINITY), -p});
+    }
+    for (int e = -45; e <= 38; ++e) {
+        const float p = std::pow(10.0f, static_cast<float>(e));
+        floats.insert(floats.end(), {p, std::nextafter(p, 0.0f), std::nextafter(p, INFINITY)});
+    }
+    // Any bit pattern at all: subnormals, every exponent, NaN payloads.
+    std::mt19937_64 random(20261208);
+    for (int i = 0; i < 200000; ++i) {
+        doubles.push_back(from_bits(random()));
+        floats.push_back(from_bits(static_cast<std::uint32_t>(random())));
+    }
+    // Values a tree gives: coordinates of a few metres, texture values in [0, 1].
+    std::uniform_real_distribution<double> metres(-20.0, 20.0);
+    for (int i = 0; i < 100000; ++i) {
+        doubles.push_back(metres(random));
+        floats.push_back(static_cast<float>(metres(random) / 20.0));
+    }
+
+    int wrong = 0;
+    for (const double v : doubles) {
+        std::string text;
+        host::append_coordinate(text, v);
+        if (text != printed("%.17g", v) && ++wrong < 10)
+            ADD_FAILURE() << printed("%a", v) << ":" << text << " instead of" << printed("%.17g", v);
+    }
+    for (const float v : floats) {
+        std::string text;
+        host::append_map_value(text, v);
+        const double d = static_cast<double>(v);
+        if (text != printed("%.9g", d) && ++wrong < 10)
+            ADD_FAILURE() << printed("%a", d) << ":" << text << " instead of" << printed("%.9g", d);
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+// A journal far larger than one block, with a line far longer than a line's usual room, reads
+// back line by line and writes the same text to its file.
+TEST(JournalNumbers, LargeJournalsKeepEveryLine)
+{
+    host::Journal journal;
+    std::vector<int> many(20000);
+    for (std::size_t i = 0; i < many.size(); ++i)
+        many[i] = static_cast<int>(i);
+    std::string expected;
+    for (int i = 0; i < 40000; ++i) {
+        const double xyz[3] = {i * 0.5, -1.0 / (i + 1), 1e300};
+        journal.add_point(i, xyz);
+        char line[128];
+        std::snprintf(line, sizeof line, "addPoint %d %.17g %.17g %.17g\n", i, xyz[0], xyz[1], xyz[2]);
+        expected += line;
+        if (i == 20000) {
+            journal.add_face(7, "RM_trunk", static_cast<int>(many.size()), many.data());
+            expected += "addFace 7 RM_trunk 20000";
+            for (int p : many)
+                expected += " " + std::to_string(p);
+            expected += '\n';
+        }
+    }
+    ASSERT_GT(expected.size(), 2u << 20); // several blocks
+    EXPECT_EQ(journal.text(), expected);
+    const std::vector<std::string> lines = journal.lines();
+    ASSERT_EQ(lines.size(), 40001u);
+    EXPECT_EQ(lines[20001].substr(0, 25), "addFace 7 RM_trunk 20000 ");
+    EXPECT_EQ(lines.back(), "addPoint 39999 19999.5 -2.5000000000000001e-05 1.0000000000000001e+300");
+
+    ScratchDir dir;
+    std::string error;
+    ASSERT_TRUE(journal.write(dir.file("journal.txt"), error)) << error;
+    std::ifstream in(dir.file("journal.txt"), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), expected);
+
+    journal.clear();
+    EXPECT_EQ(journal.text(), "");
+    EXPECT_TRUE(journal.lines().empty());
+}
+
+// ------------------------------------------------------------------------- the layer
+
+TEST(LayerStorage, MapValuesKeepTheirLengthAndPresence)
+{
+    host::Layer layer;
+    for (int i = 0; i < 6; ++i)
+        layer.add_point({1.0 * i, 0, 0});
+    const float uv[2] = {0.5f, 0.25f};
+    const float one[1] = {7.0f};
+    const float three[3] = {1.0f, 2.0f, 3.0f};
+    ASSERT_TRUE(layer.set_vmap(ID_TXUV, "RM_branch", 1, 2, uv));
+    ASSERT_TRUE(layer.set_vmap(ID_TXUV, "RM_branch", 4, 1, one));  // shorter than the first
+    ASSERT_TRUE(layer.set_vmap(ID_TXUV, "RM_branch", 2, 0, nullptr)); // a value of no floats
+    const host::VertexMap *map = layer.find_vmap(ID_TXUV, "RM_branch");
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ(map->dim, 2); // the first value's
+    EXPECT_EQ(map->count, 3u);
+    EXPECT_FALSE(map->at(0));
+    EXPECT_FALSE(map->at(5));
+    EXPECT_FALSE(map->at(99));
+    EXPECT_EQ(floats(map->at(1)), (std::vector<float>{0.5f, 0.25f}));
+    EXPECT_EQ(floats(map->at(4)), (std::vector<float>{7.0f}));
+    ASSERT_TRUE(map->at(2));
+    EXPECT_TRUE(map->at(2)->empty());
+
+    // A longer value widens every point's room and keeps what the others hold.
+    ASSERT_TRUE(layer.set_vmap(ID_TXUV, "RM_branch", 3, 3, three));
+    map = layer.find_vmap(ID_TXUV, "RM_branch");
+    EXPECT_EQ(floats(map->at(1)), (std::vector<float>{0.5f, 0.25f}));
+    EXPECT_EQ(floats(map->at(3)), (std::vector<float>{1.0f, 2.0f, 3.0f}));
+    EXPECT_EQ(floats(map->at(4)), (std::vector<float>{7.0f}));
+    // Replacing a value neither adds a point nor keeps the old length.
+    ASSERT_TRUE(layer.set_vmap(ID_TXUV, "RM_branch", 3, 1, one));
+    EXPECT_EQ(floats(map->at(3)), (std::vector<float>{7.0f}));
+    EXPECT_EQ(map->count, 4u);
+
+    // The same name under another type is another map; another name too.
+    ASSERT_TRUE(layer.set_vmap(ID_WGHT, "RM_branch", 0, 1, one));
+    ASSERT_TRUE(layer.set_vmap(ID_TXUV, "RM_leaf", 0, 2, uv));
+    EXPECT_EQ(layer.vmaps.size(), 3u);
+    EXPECT_EQ(layer.find_vmap(ID_RMVT, "RM_branch"), nullptr);
+    EXPECT_EQ(layer.names.size(), 2u);
+
+    std::vector<float> huge(host::max_map_dim + 1, 1.0f);
+    EXPECT_FALSE(layer.set_vmap(ID_TXUV, "RM_branch", 0, host::max_map_dim + 1, huge.data()));
+    EXPECT_TRUE(layer.set_vmap(ID_TXUV, "RM_big", 0, host::max_map_dim, huge.data()));
+}
+
+TEST(LayerStorage, PolygonSpecificValuesAndTagsPerPolygon)
+{
+    host::Layer layer;
+    for (int i = 0; i < 4; ++i)
+        layer.add_point({1.0 * i, 0, 0});
+    const int a = layer.add_polygon(ID_FACE, {0, 1, 2}, "RM_trunk");
+    const int b = layer.add_polygon(ID_FACE, {0, 2, 3}, "RM_trunk");
+    EXPECT_EQ(layer.names.size(), 1u);
+    EXPECT_EQ(*layer.polygon(static_cast<std::size_t>(b)).surface, "RM_trunk");
+
+    const float left[2] = {0.0f, 0.5f}, right[2] = {1.0f, 0.5f}, longer[3] = {1, 2, 3};
+    layer.set_vpmap(ID_TXUV, "RM_branch", 0, a, 2, left);
+    layer.set_vpmap(ID_TXUV, "RM_branch", 0, b, 2, right);
+    layer.set_vpmap(ID_TXUV, "RM_range", 0, b, 2, left);
+    const int seams = layer.find_vpmap(ID_TXUV, "RM_branch");
+    ASSERT_GE(seams, 0);
+    EXPECT_EQ(floats(layer.vpmap_at(seams, 0, a)), (std::vector<float>{0.0f, 0.5f}));
+    EXPECT_EQ(floats(layer.vpmap_at(seams, 0, b)), (std::vector<float>{1.0f, 0.5f}));
+    EXPECT_FALSE(layer.vpmap_at(seams, 2, b));
+    EXPECT_FALSE(layer.vpmap_at(seams, 0, 5));
+    // Replaced, longer than before: the new value whole.
+    layer.set_vpmap(ID_TXUV, "RM_branch", 0, b, 3, longer);
+    EXPECT_EQ(floats(layer.vpmap_at(seams, 0, b)), (std::vector<float>{1, 2, 3}));
+    EXPECT_EQ(layer.vpmaps[static_cast<std::size_t>(seams)].count, 2u);
+    EXPECT_EQ(vpmap_values(layer, seams).size(), 2u);
+
+    layer.set_tag(a, ID_COLR, "Brown");
+    layer.set_tag(a, HOST_ID4('P', 'A', 'R', 'T'), "trunk");
+    layer.set_tag(a, ID_COLR, "Green"); // replaces
+    EXPECT_EQ(*layer.tag(a, ID_COLR), "Green");
+    EXPECT_EQ(*layer.tag(a, HOST_ID4('P', 'A', 'R', 'T')), "trunk");
+    EXPECT_EQ(layer.tag(b, ID_COLR), nullptr);
+    EXPECT_EQ(layer.tag(99, ID_COLR), nullptr);
+
+    // A copy (the server hands one to its writers) reads the same.
+    const host::Layer copy = layer;
+    EXPECT_EQ(*copy.tag(a, ID_COLR), "Green");
+    EXPECT_EQ(copy.names.find("RM_trunk"), layer.names.find("RM_trunk"));
+    layer.clear();
+    EXPECT_TRUE(layer.empty());
+    EXPECT_EQ(layer.names.size(), 0u);
+    EXPECT_EQ(points_of(copy, 1), (std::vector<int>{0, 2, 3}));
+}
+
+// Polygons a scan's callback adds are not visited, and the scan keeps reading the right corners
+// while the arrays grow under it.
+TEST(LayerStorage, ScanWhileTheCallbackAddsPolygons)
+{
+    host::Mesh mesh;
+    for (int i = 0; i < 3; ++i)
+        mesh.foreground.add_point({1.0 * i, 1.0, 0});
+    mesh.foreground.add_polygon(ID_FACE, {0, 1, 2}, "first");
+    mesh.foreground.add_polygon(ID_FACE, {2, 1, 0});
+    host::EditOp edit(mesh, nullptr);
+    MeshEditOp *op = edit.op();
+    struct Seen {
+        MeshEditOp *op;
+        std::vector<std::string> lines;
+    } seen{op, {}};
+    const EDError err = op->polyScan(
+        op->state,
+        [](void *user, const EDPolygonInfo *info) -> EDError {
+            auto &s = *static_cast<Seen *>(user);
+            std::string line = info->surface ? info->surface : "-";
+            for (int i = 0; i < info->numPnts; ++i)
+                line += " " + std::to_string(s.op->pointInfo(s.op->state, info->points[i])->position[0]);
+            s.lines.push_back(line);
+            // Enough new polygons and names to move every array.
+            for (int k = 0; k < 200; ++k) {
+                const std::string surface = "added" + std::to_string(k);
+                s.op->addFace(s.op->state, surface.c_str(), info->numPnts, info->points);
+            }
+            return EDERR_NONE;
+        },
+        &seen, OPLYR_FG);
+    EXPECT_EQ(err, EDERR_NONE);
+    EXPECT_EQ(seen.lines, (std::vector<std::string>{"first 0.000000 1.000000 2.000000",
+                                                    "- 2.000000 1.000000 0.000000"}));
+    EXPECT_EQ(mesh.foreground.polygon_count(), 402u);
+    EXPECT_EQ(mesh.foreground.names.size(), 201u);
+    EXPECT_TRUE(edit.rejected().empty());
+}
+
+TEST(LayerStorage, FlatArraysGrowCopyAndRefuseImpossibleSizes)
+{
+    host::FlatArray<int> a{1, 2, 3};
+    for (int i = 0; i < 100000; ++i)
+        a.push_back(i);
+    const int more[2] = {-1, -2};
+    a.append(more, 2);
+    a.resize(a.size() + 3, 9);
+    ASSERT_EQ(a.size(), 100008u);
+    EXPECT_EQ(a[2], 3);
+    EXPECT_EQ(a[100002], 99999);
+    EXPECT_EQ(a[100004], -2);
+    EXPECT_EQ(a.back(), 9);
+    host::FlatArray<int> b = a;
+    a[0] = 42;
+    EXPECT_EQ(b[0], 1);
+    b = std::move(a);
+    EXPECT_EQ(b[0], 42);
+    EXPECT_THROW(b.resize(std::size_t{1} << 62), std::bad_alloc);
+    EXPECT_EQ(b.size(), 100008u); // unchanged by the refusal
+}
+
+// Running out of memory while the tree is written into the host's arrays fails the build with
+// the tool's message; the host goes on.
+TEST(LayerStorage, OutOfMemoryFailsTheBuildWithItsMessage)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer keeps address space of its own";
+#else
+    const int code = in_child([] {
+        host::Session session;
+        session.set_journal(false);
+        session.services().echo_messages = false;
+        std::string error;
+        if (!session.load(std::string(RAMULON_MODULE_DIR) + "/RamulonVE11.so") ||
+            session.activate(11) != AFUNC_OK ||
+            !host::load_obj_text(host::default_crown_obj(), "crown", session.mesh().background, error))
+            return 2;
+        session.start();
+        LWXPanelID panel = session.panel();
+        {
+            host::Binding bind(session.services());
+            for (const char *setting : {"render_type=1", "num_branches=3000"})
+                if (!host::apply_setting(panel, setting).empty())
+                    return 3;
+        }
+        // Room for two megabytes more than the process holds now: far less than the tree.
+        long pages = 0;
+        if (std::FILE *statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        if (pages == 0)
+            return 4;
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max =
+            static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE) + (2l << 20));
+        if (::setrlimit(RLIMIT_AS, &limit) != 0)
+            return 5;
+        const std::optional<std::string> failed = session.build();
+        if (failed && *failed == "Memory allocation error")
+            return 0;
+        std::fprintf(stderr, "the build gave \"%s\"\n", failed ? failed->c_str() : "no error");
+        return 6;
+    });
+    EXPECT_EQ(code, 0);
+#endif
+}
+
+} // namespace
+} // namespace ramulon
