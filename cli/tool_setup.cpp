@@ -22,8 +22,8 @@ namespace {
 // A tree grows only from faces of three or more points.
 bool has_faces(const host::Layer &layer)
 {
-    for (const host::Polygon &p : layer.polygons)
-        if (p.type == ID_FACE && p.points.size() >= 3)
+    for (std::size_t i = 0; i < layer.polygon_count(); ++i)
+        if (layer.polygon_type[i] == ID_FACE && layer.polygon_points(i).size() >= 3)
             return true;
     return false;
 }
