@@ -23,9 +23,11 @@
 #include <sstream>
 
 #include "export.h"
+#include "gltf_parts.h"
 #include "layer_view.h"
 #include "staged_files.h"
 #include "tiny_gltf_setup.h"
+#include "vertex_order.h"
 
 namespace exporter {
 namespace {
@@ -191,6 +193,8 @@ private:
     tinygltf::Model &model_;
 };
 
+} // namespace
+
 tinygltf::Material gltf_material(const Material &m)
 {
     tinygltf::Material out;
@@ -203,61 +207,79 @@ tinygltf::Material gltf_material(const Material &m)
     return out;
 }
 
-tinygltf::Primitive gltf_primitive(const host::Layer &layer, const Primitive &prim,
-                                   const std::vector<std::array<float, 3>> &normals,
-                                   ModelBuilder &builder)
+namespace {
+
+// One collected primitive as flat arrays, in the order the collector met its vertices.
+PrimitiveArrays primitive_arrays(const host::Layer &layer, const Primitive &prim,
+                                 const std::vector<std::array<float, 3>> &normals)
 {
-    tinygltf::Primitive out;
+    PrimitiveArrays out;
     out.material = prim.material;
     out.mode = gltf_mode(prim.kind);
+    out.vertex_point = prim.vertex_point;
+    out.indices = prim.indices;
     const std::size_t count = prim.vertex_point.size();
 
-    std::vector<float> positions;
-    positions.reserve(count * 3);
-    std::vector<double> low(3, 0.0), high(3, 0.0);
-    for (std::size_t v = 0; v < count; ++v) {
-        const host::Vec3 &p = layer.points[static_cast<std::size_t>(prim.vertex_point[v])];
-        const float xyz[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
-        for (int i = 0; i < 3; ++i) {
-            positions.push_back(xyz[i]);
-            if (v == 0 || xyz[i] < low[static_cast<std::size_t>(i)])
-                low[static_cast<std::size_t>(i)] = xyz[i];
-            if (v == 0 || xyz[i] > high[static_cast<std::size_t>(i)])
-                high[static_cast<std::size_t>(i)] = xyz[i];
-        }
+    VertexStream positions{"POSITION", 3, {}};
+    positions.values.reserve(count * 3);
+    for (int point : prim.vertex_point) {
+        const host::Vec3 &p = layer.points[static_cast<std::size_t>(point)];
+        positions.values.insert(positions.values.end(),
+                                {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
     }
-    const int position = builder.add(positions, count, TINYGLTF_TYPE_VEC3,
-                                     TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TARGET_ARRAY_BUFFER);
-    builder.accessor(position).minValues = low;
-    builder.accessor(position).maxValues = high;
-    out.attributes["POSITION"] = position;
+    out.streams.push_back(std::move(positions));
 
     if (prim.kind == Kind::triangles) {
-        std::vector<float> normal;
-        normal.reserve(count * 3);
+        VertexStream normal{"NORMAL", 3, {}};
+        normal.values.reserve(count * 3);
         for (int point : prim.vertex_point) {
             const auto &n = normals[static_cast<std::size_t>(point)];
-            normal.insert(normal.end(), n.begin(), n.end());
+            normal.values.insert(normal.values.end(), n.begin(), n.end());
         }
-        out.attributes["NORMAL"] = builder.add(normal, count, TINYGLTF_TYPE_VEC3,
-                                               TINYGLTF_COMPONENT_TYPE_FLOAT,
-                                               TINYGLTF_TARGET_ARRAY_BUFFER);
+        out.streams.push_back(std::move(normal));
     }
 
     int offset = 0;
     for (const Source &source : prim.sources) {
-        std::vector<float> data;
-        data.reserve(count * static_cast<std::size_t>(source.dim));
+        VertexStream data{source.attribute, source.dim, {}};
+        data.values.reserve(count * static_cast<std::size_t>(source.dim));
         for (std::size_t v = 0; v < count; ++v) {
             const float *record = &prim.values[v * static_cast<std::size_t>(prim.stride)] + offset;
-            data.insert(data.end(), record, record + source.dim);
+            data.values.insert(data.values.end(), record, record + source.dim);
         }
-        const int type = source.dim == 1 ? TINYGLTF_TYPE_SCALAR
-                         : source.dim == 2 ? TINYGLTF_TYPE_VEC2
-                                           : TINYGLTF_TYPE_VEC3;
-        out.attributes[source.attribute] = builder.add(
-            data, count, type, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TARGET_ARRAY_BUFFER);
+        out.streams.push_back(std::move(data));
         offset += source.dim;
+    }
+    return out;
+}
+
+tinygltf::Primitive gltf_primitive(const PrimitiveArrays &prim, ModelBuilder &builder)
+{
+    tinygltf::Primitive out;
+    out.material = prim.material;
+    out.mode = prim.mode;
+    const std::size_t count = prim.vertex_count();
+
+    for (const VertexStream &stream : prim.streams) {
+        const int type = stream.dim == 1 ? TINYGLTF_TYPE_SCALAR
+                         : stream.dim == 2 ? TINYGLTF_TYPE_VEC2
+                                           : TINYGLTF_TYPE_VEC3;
+        const int accessor = builder.add(stream.values, count, type, TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                         TINYGLTF_TARGET_ARRAY_BUFFER);
+        if (stream.attribute == "POSITION") {
+            std::vector<double> low(3, 0.0), high(3, 0.0);
+            for (std::size_t v = 0; v < count; ++v)
+                for (std::size_t i = 0; i < 3; ++i) {
+                    const float x = stream.values[v * 3 + i];
+                    if (v == 0 || x < low[i])
+                        low[i] = x;
+                    if (v == 0 || x > high[i])
+                        high[i] = x;
+                }
+            builder.accessor(accessor).minValues = low;
+            builder.accessor(accessor).maxValues = high;
+        }
+        out.attributes[stream.attribute] = accessor;
     }
 
     // 16-bit indices while they cannot reach 65535, which glTF keeps for primitive restart.
@@ -274,27 +296,52 @@ tinygltf::Primitive gltf_primitive(const host::Layer &layer, const Primitive &pr
     return out;
 }
 
-tinygltf::Model gltf_model(const host::Layer &layer)
+} // namespace
+
+CollectedTree collect_tree(const host::Layer &layer)
 {
     Collector collector(layer);
     collector.run();
+    CollectedTree tree;
+    tree.materials = collector.materials();
+    for (const Material &m : tree.materials.list)
+        tree.looks.push_back(MaterialLook{m.colour, m.leaf});
+    if (!collector.primitives().empty()) {
+        const std::vector<std::array<float, 3>> normals = point_normals(layer);
+        for (const Primitive &prim : collector.primitives())
+            tree.mesh.push_back(primitive_arrays(layer, prim, normals));
+    }
+    return tree;
+}
+
+tinygltf::Primitive plain_primitive(tinygltf::Model &model, const PrimitiveArrays &prim)
+{
+    ModelBuilder builder(model);
+    return gltf_primitive(prim, builder);
+}
+
+namespace {
+
+tinygltf::Model gltf_model(const host::Layer &layer, bool vertex_order)
+{
+    CollectedTree tree = collect_tree(layer);
+    if (vertex_order)
+        optimise_vertex_order(tree.mesh);
 
     tinygltf::Model model;
     model.asset.version = "2.0";
     model.asset.generator = "Ramulon";
-    for (const Material &m : collector.materials().list)
+    for (const Material &m : tree.materials.list)
         model.materials.push_back(gltf_material(m));
 
     tinygltf::Node node;
     node.name = "Ramulon tree";
-    if (!collector.primitives().empty()) {
+    if (!tree.mesh.empty()) {
         model.buffers.emplace_back();
-        ModelBuilder builder(model);
-        const std::vector<std::array<float, 3>> normals = point_normals(layer);
         tinygltf::Mesh mesh;
         mesh.name = "Ramulon tree";
-        for (const Primitive &prim : collector.primitives())
-            mesh.primitives.push_back(gltf_primitive(layer, prim, normals, builder));
+        for (const PrimitiveArrays &prim : tree.mesh)
+            mesh.primitives.push_back(plain_primitive(model, prim));
         model.meshes.push_back(std::move(mesh));
         node.mesh = 0;
     }
@@ -306,7 +353,8 @@ tinygltf::Model gltf_model(const host::Layer &layer)
     return model;
 }
 
-// A file name as a URI reference: everything but the unreserved characters percent-encoded.
+} // namespace
+
 std::string uri_of(const std::string &name)
 {
     static const char hex[] = "0123456789ABCDEF";
@@ -337,17 +385,35 @@ bool serialise(tinygltf::Model &model, bool binary, const std::string &path, std
     return true;
 }
 
-std::string write(const host::Layer &layer, const std::string &path, bool binary)
+namespace {
+
+std::string write(const host::Layer &layer, const std::string &path, bool binary,
+                  const GltfOptions &options, GltfReport *report)
 {
+    if (std::string bad = check_options(options); !bad.empty())
+        return "cannot write " + path + ": " + bad;
     if (std::string bad = check_layer(layer); !bad.empty())
         return "cannot write " + path + ": " + bad;
-    tinygltf::Model model = gltf_model(layer);
+    if (!options.plain())
+        return write_game_ready(layer, path, binary, options, report);
+    tinygltf::Model model = gltf_model(layer, options.vertex_order);
     std::string error, text;
     StagedFiles files;
+    if (report) {
+        *report = {};
+        std::size_t triangles = 0;
+        for (const tinygltf::Mesh &mesh : model.meshes)
+            for (const tinygltf::Primitive &prim : mesh.primitives)
+                if (prim.mode == TINYGLTF_MODE_TRIANGLES)
+                    triangles += model.accessors[static_cast<std::size_t>(prim.indices)].count / 3;
+        report->level_triangles.push_back(triangles);
+    }
     if (binary || model.buffers.empty()) {
         if (!serialise(model, binary, path, text, error) || !files.stage(path, text, error) ||
             !files.commit(error))
             return error;
+        if (report)
+            report->files.push_back({path, text.size()});
         return {};
     }
     // The buffer goes to its own file: serialise without it, then name the file in its place.
@@ -361,9 +427,11 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
     nlohmann::json json = nlohmann::json::parse(text);
     json["buffers"][0] = {{"byteLength", data.size()}, {"uri", uri_of(file_name(bin_path))}};
     const std::string bin(data.begin(), data.end());
-    if (!files.stage(bin_path, bin, error) || !files.stage(path, json.dump(2) + "\n", error) ||
-        !files.commit(error))
+    text = json.dump(2) + "\n";
+    if (!files.stage(bin_path, bin, error) || !files.stage(path, text, error) || !files.commit(error))
         return error;
+    if (report)
+        report->files.insert(report->files.end(), {{path, text.size()}, {bin_path, bin.size()}});
     return {};
 }
 
@@ -371,12 +439,24 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
 
 std::string write_gltf(const host::Layer &layer, const std::string &path)
 {
-    return write(layer, path, false);
+    return write(layer, path, false, {}, nullptr);
 }
 
 std::string write_glb(const host::Layer &layer, const std::string &path)
 {
-    return write(layer, path, true);
+    return write(layer, path, true, {}, nullptr);
+}
+
+std::string write_gltf(const host::Layer &layer, const std::string &path, const GltfOptions &options,
+                       GltfReport *report)
+{
+    return write(layer, path, false, options, report);
+}
+
+std::string write_glb(const host::Layer &layer, const std::string &path, const GltfOptions &options,
+                      GltfReport *report)
+{
+    return write(layer, path, true, options, report);
 }
 
 } // namespace exporter
