@@ -92,6 +92,21 @@ void BM_LodWriteFourLevelsAndCard(benchmark::State &state) { write_levels(state,
 void BM_LodWriteCompressed(benchmark::State &state) { write_levels(state, {.compress = true}); }
 void BM_LodWritePlainCollectedOrder(benchmark::State &state) { write_levels(state, {.vertex_order = false}); }
 
+// The simplification alone: LOD1 to LOD3 made from the collected LOD0, nothing written.
+void BM_LodMakeLevels(benchmark::State &state)
+{
+    std::string error;
+    const host::Layer *tree = leafy_demo(error);
+    if (!tree) {
+        state.SkipWithError(("no tree: " + error).c_str());
+        return;
+    }
+    const exporter::CollectedTree collected = exporter::collect_tree(*tree);
+    for (auto _ : state)
+        for (int level = 1; level < 4; ++level)
+            benchmark::DoNotOptimize(exporter::make_level(collected.mesh, collected.looks, exporter::level_fraction(level)));
+}
+
 // Triangles against target and the silhouette difference from LOD0 of every level: the worst of
 // four sides, as a share of the pixels either silhouette covers and as a share of the picture,
 // at 512 and 256 pixels square.
@@ -140,6 +155,7 @@ BENCHMARK(BM_LodWriteFourLevels)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LodWriteFourLevelsAndCard)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LodWriteCompressed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LodWritePlainCollectedOrder)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LodMakeLevels)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LodQuality)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace

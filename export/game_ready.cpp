@@ -20,14 +20,14 @@ const std::string far_material = "RM_far_card";
 const std::string unlit_extension = "KHR_materials_unlit";
 
 struct Part {
-    std::string node;       // its node's name
-    const MeshArrays *mesh; // with the far card's material index already set
+    std::string node; // its node's name
+    const MeshArrays *mesh;
 };
 
 struct Parts {
     CollectedTree tree;
     std::vector<MeshArrays> levels;
-    MeshArrays far;          // empty without the card
+    MeshArrays far;          // empty without the card; its material is set per file
     std::string far_png;
 };
 
@@ -89,13 +89,16 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
     tinygltf::Model model;
     model.asset.version = "2.0";
     model.asset.generator = "Ramulon";
-    for (const Material &m : parts.tree.materials.list)
-        model.materials.push_back(gltf_material(m));
+    bool far_used = false, wood_or_leaves = false;
+    for (const Part &part : chosen)
+        (part.mesh == &parts.far ? far_used : wood_or_leaves) = true;
+    // A file of the card alone carries the card's material alone.
+    if (wood_or_leaves)
+        for (const Material &m : parts.tree.materials.list)
+            model.materials.push_back(gltf_material(m));
+    const int card_material = static_cast<int>(model.materials.size());
     model.buffers.emplace_back();
 
-    bool far_used = false;
-    for (const Part &part : chosen)
-        far_used = far_used || part.mesh == &parts.far;
     int image_view = -1;
     if (far_used) {
         tinygltf::Material card;
@@ -147,8 +150,11 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
         if (!part.mesh->empty()) {
             tinygltf::Mesh mesh;
             mesh.name = part.node;
-            for (const PrimitiveArrays &prim : *part.mesh)
+            for (const PrimitiveArrays &prim : *part.mesh) {
                 mesh.primitives.push_back(compress ? compressed.add(prim, grid) : plain_primitive(model, prim));
+                if (part.mesh == &parts.far)
+                    mesh.primitives.back().material = card_material;
+            }
             model.meshes.push_back(std::move(mesh));
             node.mesh = static_cast<int>(model.meshes.size()) - 1;
             if (compress) {
@@ -243,7 +249,6 @@ std::string write_game_ready(const host::Layer &layer, const std::string &path, 
         Impostor card = make_impostor(parts.tree.mesh, parts.tree.looks);
         if (card.png.empty())
             return "cannot write " + path + ": the far card's picture could not be encoded";
-        card.quads.material = static_cast<int>(parts.tree.materials.list.size());
         parts.far.push_back(std::move(card.quads));
         parts.far_png = std::move(card.png);
     }

@@ -284,6 +284,11 @@ TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirO
         ASSERT_TRUE(load_with_images(dir.file(file), part)) << file;
         ASSERT_EQ(part.nodes.size(), 1u) << file;
         EXPECT_EQ(part.nodes[0].name, node);
+        if (std::string(node).ends_with("_FAR")) {
+            ASSERT_EQ(part.materials.size(), 1u);
+            EXPECT_EQ(part.materials[0].name, "RM_far_card");
+            EXPECT_EQ(part.meshes.at(0).primitives.at(0).material, 0);
+        }
     }
 }
 
