@@ -109,7 +109,7 @@ void BM_LodMakeLevels(benchmark::State &state)
 
 // Triangles against target and the silhouette difference from LOD0 of every level: the worst of
 // four sides, as a share of the pixels either silhouette covers and as a share of the picture,
-// at 512 and 256 pixels square.
+// at 512, 256 and 128 pixels square.
 void BM_LodQuality(benchmark::State &state)
 {
     std::string error;
@@ -129,7 +129,7 @@ void BM_LodQuality(benchmark::State &state)
             const std::string name = "LOD" + std::to_string(level);
             state.counters[name + "_triangles_vs_target"] =
                 static_cast<double>(exporter::triangle_count(simpler)) / target;
-            for (int size : {512, 256}) {
+            for (int size : {512, 256, 128}) {
                 double worst = 0.0, worst_image = 0.0;
                 for (int side = 0; side < 4; ++side) {
                     const double angle = side * std::numbers::pi / 2.0;
