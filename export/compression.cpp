@@ -163,6 +163,8 @@ tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &prim, const Po
 
 void CompressedBuffers::finish(nlohmann::json &json) const
 {
+    if (records_.empty())
+        return; // nothing was compressed: no fallback buffer, no extensions to ask for
     for (const auto &[view, record] : records_)
         json["bufferViews"][static_cast<std::size_t>(view)]["extensions"][meshopt_extension] = record;
     json["buffers"][1] = {{"byteLength", fallback_size_},

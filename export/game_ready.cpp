@@ -182,6 +182,8 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
     json["buffers"][0] = {{"byteLength", bin.size()}};
     if (!binary)
         json["buffers"][0]["uri"] = uri_of(file_name(bin_path_of(path)));
+    if (bin.empty())
+        json.erase("buffers"); // a tree without polygons: glTF has no empty buffers
     if (compress)
         compressed.finish(json);
     if (far_used) {
@@ -281,7 +283,7 @@ std::string write_game_ready(const host::Layer &layer, const std::string &path, 
             !staged.stage(file, bytes.main, error))
             return error;
         made.files.push_back({file, bytes.main.size()});
-        if (!binary) {
+        if (!binary && !bytes.bin.empty()) {
             const std::string bin_path = bin_path_of(file);
             if (!staged.stage(bin_path, bytes.bin, error))
                 return error;

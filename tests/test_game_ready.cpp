@@ -407,6 +407,25 @@ TEST(GameReadyCompression, CompressedFileDecodesToThePlainOneWithinItsQuantisati
     }
 }
 
+TEST(GameReadyFile, AnEmptyTreeStillMakesValidFiles)
+{
+    ScratchDir dir;
+    const host::Layer empty;
+    const exporter::GltfOptions all{.levels = 3, .compress = true};
+    ASSERT_EQ(exporter::write_glb(empty, dir.file("empty.glb"), all), "");
+    ASSERT_EQ(exporter::write_gltf(empty, dir.file("empty.gltf"), all), "");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"empty.glb", "empty.gltf"}));
+    for (const char *file : {"empty.glb", "empty.gltf"}) {
+        tinygltf::Model model;
+        ASSERT_TRUE(load_gltf(dir.file(file), model)) << file;
+        EXPECT_TRUE(model.buffers.empty()) << file;
+        EXPECT_TRUE(model.extensionsRequired.empty()) << file;
+        EXPECT_EQ(model.nodes.size(), 4u) << file;
+    }
+    // The far card needs surfaces to picture.
+    EXPECT_NE(exporter::write_glb(empty, dir.file("card.glb"), {.impostor = true}).find("--impostor"), std::string::npos);
+}
+
 std::string cli(const std::string &args, int &status)
 {
     const std::string command = std::string(RAMULON_CLI) + " build " + args + " 2>&1";
