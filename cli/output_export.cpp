@@ -7,9 +7,12 @@
 namespace cli {
 namespace {
 
-const bool registered = register_output_format(".obj", exporter::write_obj, 1) &&
-                        register_output_format(".gltf", exporter::write_gltf, 1) &&
-                        register_output_format(".glb", exporter::write_glb, 1);
+using PlainWriter = std::string (*)(const host::Layer &, const std::string &);
+
+const bool registered =
+    register_output_format(".obj", exporter::write_obj, 1) &&
+    register_output_format(".gltf", static_cast<PlainWriter>(exporter::write_gltf), 1) &&
+    register_output_format(".glb", static_cast<PlainWriter>(exporter::write_glb), 1);
 
 } // namespace
 } // namespace cli

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <sstream>
 #include <unistd.h>
@@ -59,7 +60,7 @@ bool read_bytes(const fs::path &path, std::string &bytes, std::string &error)
 }
 
 // Runs the writer on tree.<ext> in a new temporary folder and reads back the files it made.
-std::string write_and_read(std::string (*writer)(const host::Layer &, const std::string &),
+std::string write_and_read(const std::function<std::string(const host::Layer &, const std::string &)> &writer,
                            const host::Layer &layer, const std::string &file,
                            std::initializer_list<std::pair<const char *, std::string *>> outputs)
 {
@@ -75,11 +76,19 @@ std::string write_and_read(std::string (*writer)(const host::Layer &, const std:
 
 } // namespace
 
-ExportFiles export_glb(const host::Layer &layer)
+ExportFiles export_glb(const host::Layer &layer, const exporter::GltfOptions &options)
 {
     // Straight to memory: the page's copy need not pass through a file, let alone be synced to disk.
     ExportFiles files;
-    files.error = exporter::glb_bytes(layer, files.glb);
+    if (options.plain()) {
+        files.error = exporter::glb_bytes(layer, files.glb);
+        return files;
+    }
+    // Levels, the far card and compression are written by the game-ready writer, file by file.
+    const auto writer = [&options](const host::Layer &l, const std::string &path) {
+        return exporter::write_glb(l, path, options);
+    };
+    files.error = write_and_read(writer, layer, "tree.glb", {{"tree.glb", &files.glb}});
     return files;
 }
 

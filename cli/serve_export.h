@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "export/gltf_options.h"
 #include "host/mesh.h"
 
 namespace cli {
@@ -14,8 +15,8 @@ struct ExportFiles {
     std::string obj, mtl;
 };
 
-// The layer as one GLB file.
-ExportFiles export_glb(const host::Layer &layer);
+// The layer as one GLB file, with levels of detail, far card and compression as asked.
+ExportFiles export_glb(const host::Layer &layer, const exporter::GltfOptions &options = {});
 // The layer as tree.obj with its material library tree.mtl.
 ExportFiles export_obj(const host::Layer &layer);
 

@@ -84,6 +84,29 @@ host::Layer built_tree(TreeHost &tree)
     return std::move(*layer);
 }
 
+// ?lod=N&impostor=1&compress=1: the game-ready GLB. A skeleton has no surfaces to picture, so
+// its far card is left out rather than refused: the page asks for one whatever the tree.
+exporter::GltfOptions game_ready(const Request &req, const host::Layer &layer)
+{
+    exporter::GltfOptions options;
+    if (req.has_param("lod")) {
+        const std::string lod = req.get_param_value("lod");
+        if (lod.empty() || lod.size() > 2 || lod.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(lod) < 1 || std::stoi(lod) > exporter::max_levels)
+            throw ApiError(400, "\"lod\" must be a whole number from 1 to " + std::to_string(exporter::max_levels) + ".");
+        options.levels = std::stoi(lod);
+    }
+    options.compress = req.get_param_value("compress") == "1";
+    options.impostor = req.get_param_value("impostor") == "1";
+    if (options.impostor) {
+        bool surfaces = false;
+        for (const host::Polygon &poly : layer.polygons)
+            surfaces = surfaces || poly.points.size() >= 3;
+        options.impostor = surfaces;
+    }
+    return options;
+}
+
 ExportFiles exported(ExportFiles files)
 {
     if (!files.error.empty())
@@ -211,10 +234,11 @@ void ServeServer::add_routes()
     // ---- reading
     s.Get("/api/state", api([&](const Request &, Response &res) { send_json(res, tree.state()); }));
     s.Get("/api/progress", api([&](const Request &, Response &res) { send_json(res, tree.progress()); }));
-    s.Get("/api/mesh.glb", api([&](const Request &, Response &res) {
+    s.Get("/api/mesh.glb", api([&](const Request &req, Response &res) {
               // The page adds the time of writing the view's GLB to the build's own.
               const auto begin = std::chrono::steady_clock::now();
-              ExportFiles files = exported(export_glb(built_tree(tree)));
+              const host::Layer layer = built_tree(tree);
+              ExportFiles files = exported(export_glb(layer, game_ready(req, layer)));
               const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - begin;
               char timing[48];
               std::snprintf(timing, sizeof timing, "glb;dur=%.1f", took.count());
@@ -228,8 +252,10 @@ void ServeServer::add_routes()
     s.Get(R"(/api/shelf/(.+)\.png)", api([&](const Request &req, Response &res) {
               res.set_content(tree.thumbnail(req.matches[1].str()), "image/png");
           }));
-    s.Get("/api/export.glb", api([&](const Request &, Response &res) {
-              send_download(res, exported(export_glb(built_tree(tree))).glb, "model/gltf-binary", "tree.glb");
+    s.Get("/api/export.glb", api([&](const Request &req, Response &res) {
+              const host::Layer layer = built_tree(tree);
+              send_download(res, exported(export_glb(layer, game_ready(req, layer))).glb, "model/gltf-binary",
+                            "tree.glb");
           }));
     s.Get("/api/export.obj", api([&](const Request &, Response &res) {
               send_download(res, exported(export_obj(built_tree(tree))).obj, "text/plain", "tree.obj");

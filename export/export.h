@@ -15,6 +15,8 @@
 // - glTF: one primitive per surface and kind (triangles, lines, points), polygons fan-triangulated
 //   from their first corner. A vertex is one point with one set of corner values, so a point is
 //   split where its polygon-specific values differ. See gltf_writer.cpp for the attributes.
+//   Triangles and vertices are then put in the order a GPU's vertex cache and fetch like
+//   (vertex_order.h), so the buffers are not in the layer's order.
 //
 // Each writer returns an empty string on success, else a one-line error; a failed write leaves
 // no file behind (and any earlier file at the path untouched).
@@ -22,6 +24,7 @@
 
 #include <string>
 
+#include "gltf_options.h"
 #include "host/mesh.h"
 
 namespace exporter {
@@ -34,5 +37,12 @@ std::string write_gltf(const host::Layer &layer, const std::string &path);
 std::string write_glb(const host::Layer &layer, const std::string &path);
 // The bytes write_glb would write, kept in memory (for the page's view of the tree).
 std::string glb_bytes(const host::Layer &layer, std::string &bytes);
+
+// The same with levels of detail, the far-view card and compression as asked (gltf_options.h);
+// report, when given, receives the files and their sizes.
+std::string write_gltf(const host::Layer &layer, const std::string &path, const GltfOptions &options,
+                       GltfReport *report = nullptr);
+std::string write_glb(const host::Layer &layer, const std::string &path, const GltfOptions &options,
+                      GltfReport *report = nullptr);
 
 } // namespace exporter

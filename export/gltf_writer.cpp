@@ -23,9 +23,11 @@
 #include <sstream>
 
 #include "export.h"
+#include "gltf_parts.h"
 #include "layer_view.h"
 #include "staged_files.h"
 #include "tiny_gltf_setup.h"
+#include "vertex_order.h"
 
 namespace exporter {
 namespace {
@@ -213,6 +215,8 @@ private:
     tinygltf::Model &model_;
 };
 
+} // namespace
+
 tinygltf::Material gltf_material(const Material &m)
 {
     tinygltf::Material out;
@@ -225,58 +229,79 @@ tinygltf::Material gltf_material(const Material &m)
     return out;
 }
 
-tinygltf::Primitive gltf_primitive(const host::Layer &layer, const Primitive &prim,
-                                   const std::vector<std::array<float, 3>> &normals,
-                                   ModelBuilder &builder)
+namespace {
+
+// One collected primitive as flat arrays, in the order the collector met its vertices.
+PrimitiveArrays primitive_arrays(const host::Layer &layer, const Primitive &prim,
+                                 const std::vector<std::array<float, 3>> &normals)
 {
-    tinygltf::Primitive out;
+    PrimitiveArrays out;
     out.material = prim.material;
     out.mode = gltf_mode(prim.kind);
+    out.vertex_point = prim.vertex_point;
+    out.indices = prim.indices;
     const std::size_t count = prim.vertex_point.size();
 
-    std::vector<double> low(3, 0.0), high(3, 0.0);
-    const int position = builder.add_written<float>(
-        count * 3, count, TINYGLTF_TYPE_VEC3, TINYGLTF_COMPONENT_TYPE_FLOAT,
-        TINYGLTF_TARGET_ARRAY_BUFFER, [&](auto put) {
-            for (std::size_t v = 0; v < count; ++v) {
-                const host::Vec3 &p = layer.points[static_cast<std::size_t>(prim.vertex_point[v])];
-                const float xyz[3] = {static_cast<float>(p.x), static_cast<float>(p.y),
-                                      static_cast<float>(p.z)};
-                put(xyz, 3);
-                for (std::size_t i = 0; i < 3; ++i) {
-                    if (v == 0 || xyz[i] < low[i])
-                        low[i] = xyz[i];
-                    if (v == 0 || xyz[i] > high[i])
-                        high[i] = xyz[i];
-                }
-            }
-        });
-    builder.accessor(position).minValues = low;
-    builder.accessor(position).maxValues = high;
-    out.attributes["POSITION"] = position;
+    VertexStream positions{"POSITION", 3, {}};
+    positions.values.reserve(count * 3);
+    for (int point : prim.vertex_point) {
+        const host::Vec3 &p = layer.points[static_cast<std::size_t>(point)];
+        positions.values.insert(positions.values.end(),
+                                {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
+    }
+    out.streams.push_back(std::move(positions));
 
     if (prim.kind == Kind::triangles) {
-        out.attributes["NORMAL"] = builder.add_written<float>(
-            count * 3, count, TINYGLTF_TYPE_VEC3, TINYGLTF_COMPONENT_TYPE_FLOAT,
-            TINYGLTF_TARGET_ARRAY_BUFFER, [&](auto put) {
-                for (int point : prim.vertex_point)
-                    put(normals[static_cast<std::size_t>(point)].data(), 3);
-            });
+        VertexStream normal{"NORMAL", 3, {}};
+        normal.values.reserve(count * 3);
+        for (int point : prim.vertex_point) {
+            const auto &n = normals[static_cast<std::size_t>(point)];
+            normal.values.insert(normal.values.end(), n.begin(), n.end());
+        }
+        out.streams.push_back(std::move(normal));
     }
 
     int offset = 0;
     for (const Source &source : prim.sources) {
-        const auto dim = static_cast<std::size_t>(source.dim);
-        const int type = source.dim == 1 ? TINYGLTF_TYPE_SCALAR
-                         : source.dim == 2 ? TINYGLTF_TYPE_VEC2
-                                           : TINYGLTF_TYPE_VEC3;
-        out.attributes[source.attribute] = builder.add_written<float>(
-            count * dim, count, type, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TARGET_ARRAY_BUFFER,
-            [&](auto put) {
-                for (std::size_t v = 0; v < count; ++v)
-                    put(&prim.values[v * static_cast<std::size_t>(prim.stride)] + offset, dim);
-            });
+        VertexStream data{source.attribute, source.dim, {}};
+        data.values.reserve(count * static_cast<std::size_t>(source.dim));
+        for (std::size_t v = 0; v < count; ++v) {
+            const float *record = &prim.values[v * static_cast<std::size_t>(prim.stride)] + offset;
+            data.values.insert(data.values.end(), record, record + source.dim);
+        }
+        out.streams.push_back(std::move(data));
         offset += source.dim;
+    }
+    return out;
+}
+
+tinygltf::Primitive gltf_primitive(const PrimitiveArrays &prim, ModelBuilder &builder)
+{
+    tinygltf::Primitive out;
+    out.material = prim.material;
+    out.mode = prim.mode;
+    const std::size_t count = prim.vertex_count();
+
+    for (const VertexStream &stream : prim.streams) {
+        const int type = stream.dim == 1 ? TINYGLTF_TYPE_SCALAR
+                         : stream.dim == 2 ? TINYGLTF_TYPE_VEC2
+                                           : TINYGLTF_TYPE_VEC3;
+        const int accessor = builder.add(stream.values, count, type, TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                         TINYGLTF_TARGET_ARRAY_BUFFER);
+        if (stream.attribute == "POSITION") {
+            std::vector<double> low(3, 0.0), high(3, 0.0);
+            for (std::size_t v = 0; v < count; ++v)
+                for (std::size_t i = 0; i < 3; ++i) {
+                    const float x = stream.values[v * 3 + i];
+                    if (v == 0 || x < low[i])
+                        low[i] = x;
+                    if (v == 0 || x > high[i])
+                        high[i] = x;
+                }
+            builder.accessor(accessor).minValues = low;
+            builder.accessor(accessor).maxValues = high;
+        }
+        out.attributes[stream.attribute] = accessor;
     }
 
     // 16-bit indices while they cannot reach 65535, which glTF keeps for primitive restart.
@@ -301,43 +326,65 @@ tinygltf::Primitive gltf_primitive(const host::Layer &layer, const Primitive &pr
 std::size_t padded(std::size_t bytes) { return (bytes + 3) / 4 * 4; }
 
 // The bytes gltf_primitive will append for these primitives, so that the buffer is sized once.
-std::size_t buffer_bytes(const std::vector<Primitive> &primitives)
+std::size_t buffer_bytes(const std::vector<PrimitiveArrays> &primitives)
 {
     std::size_t total = 0;
-    for (const Primitive &prim : primitives) {
-        const std::size_t count = prim.vertex_point.size();
-        const std::size_t vec3 = count * 3 * sizeof(float);
-        total += vec3 + (prim.kind == Kind::triangles ? vec3 : 0);
-        for (const Source &source : prim.sources)
-            total += count * static_cast<std::size_t>(source.dim) * sizeof(float);
-        total += padded(prim.indices.size() * (count <= 65535 ? 2 : 4));
+    for (const PrimitiveArrays &prim : primitives) {
+        for (const VertexStream &stream : prim.streams)
+            total += stream.values.size() * sizeof(float);
+        total += padded(prim.indices.size() * (prim.vertex_count() <= 65535 ? 2 : 4));
     }
     return total;
 }
 
-tinygltf::Model gltf_model(const host::Layer &layer)
+} // namespace
+
+CollectedTree collect_tree(const host::Layer &layer)
 {
     Collector collector(layer);
     collector.run();
+    CollectedTree tree;
+    tree.materials = collector.materials();
+    for (const Material &m : tree.materials.list)
+        tree.looks.push_back(MaterialLook{m.colour, m.leaf});
+    if (!collector.primitives().empty()) {
+        const std::vector<std::array<float, 3>> normals = point_normals(layer);
+        for (const Primitive &prim : collector.primitives())
+            tree.mesh.push_back(primitive_arrays(layer, prim, normals));
+    }
+    return tree;
+}
+
+tinygltf::Primitive plain_primitive(tinygltf::Model &model, const PrimitiveArrays &prim)
+{
+    ModelBuilder builder(model);
+    return gltf_primitive(prim, builder);
+}
+
+namespace {
+
+tinygltf::Model gltf_model(const host::Layer &layer, bool vertex_order)
+{
+    CollectedTree tree = collect_tree(layer);
+    if (vertex_order)
+        optimise_vertex_order(tree.mesh);
 
     tinygltf::Model model;
     model.asset.version = "2.0";
     model.asset.generator = "Ramulon";
-    for (const Material &m : collector.materials().list)
+    for (const Material &m : tree.materials.list)
         model.materials.push_back(gltf_material(m));
 
     tinygltf::Node node;
     node.name = "Ramulon tree";
-    if (!collector.primitives().empty()) {
+    if (!tree.mesh.empty()) {
         model.buffers.emplace_back();
-        model.buffers[0].data.reserve(buffer_bytes(collector.primitives()));
-        ModelBuilder builder(model);
-        const std::vector<std::array<float, 3>> normals = point_normals(layer);
+        model.buffers[0].data.reserve(buffer_bytes(tree.mesh));
         tinygltf::Mesh mesh;
         mesh.name = "Ramulon tree";
-        for (Primitive &prim : collector.primitives()) {
-            mesh.primitives.push_back(gltf_primitive(layer, prim, normals, builder));
-            prim = Primitive{}; // in the buffer now: a large tree need not hold it twice
+        for (PrimitiveArrays &prim : tree.mesh) {
+            mesh.primitives.push_back(plain_primitive(model, prim));
+            prim = PrimitiveArrays{}; // in the buffer now: a large tree need not hold it twice
         }
         model.meshes.push_back(std::move(mesh));
         node.mesh = 0;
@@ -350,7 +397,8 @@ tinygltf::Model gltf_model(const host::Layer &layer)
     return model;
 }
 
-// A file name as a URI reference: everything but the unreserved characters percent-encoded.
+} // namespace
+
 std::string uri_of(const std::string &name)
 {
     static const char hex[] = "0123456789ABCDEF";
@@ -380,6 +428,8 @@ bool serialise(tinygltf::Model &model, bool binary, const std::string &path, std
     out = std::move(stream).str();
     return true;
 }
+
+namespace {
 
 void append_word(std::string &out, std::uint32_t v)
 {
@@ -432,32 +482,44 @@ bool glb_parts(tinygltf::Model &model, const std::string &path, GlbParts &out, s
     return true;
 }
 
-bool stage_glb(tinygltf::Model &model, const std::string &path, StagedFiles &files,
-               std::string &error)
+std::string write(const host::Layer &layer, const std::string &path, bool binary,
+                  const GltfOptions &options, GltfReport *report)
 {
-    GlbParts parts;
-    if (!glb_parts(model, path, parts, error))
-        return false;
-    const std::string_view data(reinterpret_cast<const char *>(parts.data.data()), parts.data.size());
-    return files.stage(path, {parts.head, data, parts.tail}, error);
-}
-
-std::string write(const host::Layer &layer, const std::string &path, bool binary)
-{
+    if (std::string bad = check_options(options); !bad.empty())
+        return "cannot write " + path + ": " + bad;
     if (std::string bad = check_layer(layer); !bad.empty())
         return "cannot write " + path + ": " + bad;
-    tinygltf::Model model = gltf_model(layer);
+    if (!options.plain())
+        return write_game_ready(layer, path, binary, options, report);
+    tinygltf::Model model = gltf_model(layer, options.vertex_order);
     std::string error, text;
     StagedFiles files;
+    if (report) {
+        *report = {};
+        std::size_t triangles = 0;
+        for (const tinygltf::Mesh &mesh : model.meshes)
+            for (const tinygltf::Primitive &prim : mesh.primitives)
+                if (prim.mode == TINYGLTF_MODE_TRIANGLES)
+                    triangles += model.accessors[static_cast<std::size_t>(prim.indices)].count / 3;
+        report->level_triangles.push_back(triangles);
+    }
     if (binary && !model.buffers.empty()) {
-        if (!stage_glb(model, path, files, error) || !files.commit(error))
+        GlbParts parts;
+        if (!glb_parts(model, path, parts, error))
             return error;
+        const std::string_view data(reinterpret_cast<const char *>(parts.data.data()), parts.data.size());
+        if (!files.stage(path, {parts.head, data, parts.tail}, error) || !files.commit(error))
+            return error;
+        if (report)
+            report->files.push_back({path, parts.head.size() + data.size() + parts.tail.size()});
         return {};
     }
     if (binary || model.buffers.empty()) {
         if (!serialise(model, binary, path, text, error) || !files.stage(path, text, error) ||
             !files.commit(error))
             return error;
+        if (report)
+            report->files.push_back({path, text.size()});
         return {};
     }
     // The buffer goes to its own file: serialise without it, then name the file in its place.
@@ -471,9 +533,11 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
     nlohmann::json json = nlohmann::json::parse(text);
     json["buffers"][0] = {{"byteLength", data.size()}, {"uri", uri_of(file_name(bin_path))}};
     const std::string bin(data.begin(), data.end());
-    if (!files.stage(bin_path, bin, error) || !files.stage(path, json.dump(2) + "\n", error) ||
-        !files.commit(error))
+    text = json.dump(2) + "\n";
+    if (!files.stage(bin_path, bin, error) || !files.stage(path, text, error) || !files.commit(error))
         return error;
+    if (report)
+        report->files.insert(report->files.end(), {{path, text.size()}, {bin_path, bin.size()}});
     return {};
 }
 
@@ -481,12 +545,24 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
 
 std::string write_gltf(const host::Layer &layer, const std::string &path)
 {
-    return write(layer, path, false);
+    return write(layer, path, false, {}, nullptr);
 }
 
 std::string write_glb(const host::Layer &layer, const std::string &path)
 {
-    return write(layer, path, true);
+    return write(layer, path, true, {}, nullptr);
+}
+
+std::string write_gltf(const host::Layer &layer, const std::string &path, const GltfOptions &options,
+                       GltfReport *report)
+{
+    return write(layer, path, false, options, report);
+}
+
+std::string write_glb(const host::Layer &layer, const std::string &path, const GltfOptions &options,
+                      GltfReport *report)
+{
+    return write(layer, path, true, options, report);
 }
 
 std::string glb_bytes(const host::Layer &layer, std::string &bytes)
@@ -494,7 +570,7 @@ std::string glb_bytes(const host::Layer &layer, std::string &bytes)
     const std::string name = "tree.glb";
     if (std::string bad = check_layer(layer); !bad.empty())
         return "cannot write " + name + ": " + bad;
-    tinygltf::Model model = gltf_model(layer);
+    tinygltf::Model model = gltf_model(layer, true);
     std::string error;
     if (model.buffers.empty())
         return serialise(model, true, name, bytes, error) ? std::string() : error;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -65,6 +66,34 @@ TEST(ExportValidate, TreesOfEveryRenderTypePassTheValidator)
     EXPECT_NE(read_file(dir.file("tree1.mtl")).find("newmtl RM_trunk"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(dir.file("tree1.bin")));
 
+    const int status = run("node " + validator_dir + "/validate.js" + files, dir.file("validate.log"), output);
+    EXPECT_EQ(status, 0) << output;
+}
+
+// Levels, the far card and level files, plain and compressed, as .glb and .gltf: every file each
+// writes passes.
+TEST(ExportValidate, GameReadyOptionsPassTheValidator)
+{
+    std::string why;
+    if (!validator_ready(why))
+        GTEST_SKIP() << why;
+    ScratchDir dir;
+    std::string output;
+    int n = 0;
+    for (const char *compress : {"", " --compress"})
+        for (const char *levels : {" --lod 3", " --impostor", " --lod 4 --impostor", " --lod 2 --impostor --lod-files"})
+            for (const char *ext : {".glb", ".gltf"}) {
+                const std::string out = dir.file("tree" + std::to_string(n++) + ext);
+                const std::string command = std::string(RAMULON_CLI) +
+                                            " build --set render_type=1 --set twig_type=5 --output " + out +
+                                            levels + compress;
+                ASSERT_EQ(run(command, dir.file("cli.log"), output), 0) << command << "\n" << output;
+            }
+    std::string files;
+    for (const std::string &name : dir.entries())
+        if (name.ends_with(".glb") || name.ends_with(".gltf"))
+            files += " " + dir.file(name);
+    EXPECT_EQ(std::count(files.begin(), files.end(), ' '), 16 + 2 * 2 * 2);
     const int status = run("node " + validator_dir + "/validate.js" + files, dir.file("validate.log"), output);
     EXPECT_EQ(status, 0) << output;
 }

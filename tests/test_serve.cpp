@@ -1,6 +1,7 @@
 // `ramulon serve`: the server runs in-process on a free port with the module file, and the tests
 // talk to it as the page does.
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -364,6 +365,37 @@ TEST_F(Served, MeshAndDownloads)
     EXPECT_EQ(none.status, 404);
     EXPECT_EQ(none.body["error"], "No tree is built yet.");
     EXPECT_EQ(get("/api/export.obj").status, 404);
+}
+
+// The GLB's JSON chunk.
+json glb_json(const std::string &bytes)
+{
+    if (bytes.size() < 20)
+        return {};
+    std::uint32_t length = 0;
+    std::memcpy(&length, bytes.data() + 12, 4);
+    return json::parse(bytes.substr(20, length), nullptr, false);
+}
+
+TEST_F(Served, GameReadyMeshesOnAsking)
+{
+    // The default tree is a skeleton: levels yes, a far card has nothing to picture and is left out.
+    const Reply levels = get("/api/mesh.glb?n=1&lod=3&impostor=1");
+    ASSERT_EQ(levels.status, 200);
+    const json gltf = glb_json(levels.bytes);
+    std::vector<std::string> names;
+    for (const json &node : gltf["nodes"])
+        names.push_back(node["name"]);
+    EXPECT_EQ(names, (std::vector<std::string>{"tree", "tree_LOD0", "tree_LOD1", "tree_LOD2"}));
+
+    const json small = glb_json(get("/api/export.glb?compress=1").bytes);
+    EXPECT_EQ(small["extensionsRequired"], json({"EXT_meshopt_compression", "KHR_mesh_quantization"}));
+
+    for (const char *bad : {"0", "9", "x", "", "100000000000"}) {
+        const Reply refused = get(std::string("/api/mesh.glb?lod=") + bad);
+        EXPECT_EQ(refused.status, 400) << bad;
+        EXPECT_EQ(refused.body["error"], "\"lod\" must be a whole number from 1 to 8.") << bad;
+    }
 }
 
 TEST_F(Served, APortInUseIsRefused)

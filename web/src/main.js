@@ -2,7 +2,7 @@
 import { api, fetchMesh } from './api.js';
 import { run } from './progress.js';
 import { createPanel } from './panel.js';
-import { createView } from './view.js';
+import { createView, createLoader, findLevels } from './view.js';
 import { createShelf } from './shelf.js';
 import { createEnvelope } from './envelope.js';
 
@@ -55,12 +55,52 @@ function showCounts(build) {
   error.textContent = build.error || '';
 }
 
+// The level selector: one entry per level the view's GLB holds, with its triangles beside it.
+const lodSelect = document.getElementById('lod-select');
+const lodCounts = document.getElementById('lod-counts');
+
+function showLevels() {
+  const levels = view.levels();
+  const chosen = lodSelect.value || 'LOD0';
+  lodSelect.replaceChildren(...levels.map((l) => new Option(l.label, l.label)));
+  lodSelect.value = levels.some((l) => l.label === chosen) ? chosen : (levels[0] ? levels[0].label : '');
+  lodCounts.replaceChildren(...levels.map((l) => {
+    const item = document.createElement('span');
+    item.dataset.level = l.label;
+    item.dataset.triangles = String(l.triangles);
+    item.textContent = `${l.label} ${l.triangles.toLocaleString('en')}`;
+    return item;
+  }));
+  document.getElementById('levels').hidden = levels.length === 0;
+  if (lodSelect.value) view.showLevel(lodSelect.value);
+}
+
+lodSelect.addEventListener('change', () => view.showLevel(lodSelect.value));
+
+// The game-ready download: four levels, the far card, compressed buffers.
+document.getElementById('export-game-ready').addEventListener('change', (e) => {
+  document.getElementById('download-glb').href = e.target.checked
+    ? '/api/export.glb?lod=4&impostor=1&compress=1' : '/api/export.glb';
+});
+
+// For the console and the end-to-end tests: what the page's own loader makes of a GLB.
+window.ramulon = {
+  async inspectGlb(url) {
+    const response = await fetch(url);
+    const gltf = await createLoader().parseAsync(await response.arrayBuffer(), '');
+    let textures = 0;
+    gltf.scene.traverse((o) => { if (o.material && o.material.map) textures += 1; });
+    return { levels: findLevels(gltf.scene).map(({ name, label, triangles }) => ({ name, label, triangles })), textures };
+  },
+};
+
 async function showMesh(count) {
   if (count === meshShown) return;
   const mesh = count > 0 ? await fetchMesh(count) : null;
   glbSeconds = mesh ? mesh.seconds : null;
   showBuildTime();
   await view.showTree(mesh ? mesh.bytes : null);
+  showLevels();
   meshShown = count;
   viewBox.dataset.build = String(count);
 }

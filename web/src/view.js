@@ -1,12 +1,44 @@
 // The 3D view: the tree as the server's GLB gives it (one material per surface, leaves
 // double-sided, the skeleton as lines), the background envelope as a faint wireframe, orbit
-// and zoom. It draws on demand, or every frame while the wind blows.
+// and zoom. It draws on demand, or every frame while the wind blows. The GLB carries the tree's
+// levels of detail and far card as sibling nodes "<name>_LOD0", "<name>_LOD1", ...,
+// "<name>_LOD_FAR"; the view shows one of them at a time.
 import * as THREE from 'three';
 import { GLTFLoader } from 'three/examples/jsm/loaders/GLTFLoader.js';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
+import { MeshoptDecoder } from 'three/examples/jsm/libs/meshopt_decoder.module.js';
 import { addWind } from './wind.js';
 
 const LEAF_SURFACE = 'VF_leaf';
+const LEVEL_NAME = /_LOD(\d+|_FAR)$/;
+
+// A loader for every file the server writes, compressed ones (EXT_meshopt_compression) too.
+export function createLoader() {
+  return new GLTFLoader().setMeshoptDecoder(MeshoptDecoder);
+}
+
+function triangleCount(object) {
+  let triangles = 0;
+  object.traverse((o) => {
+    if (!o.isMesh || !o.geometry) return;
+    const g = o.geometry;
+    triangles += (g.index ? g.index.count : g.attributes.position.count) / 3;
+  });
+  return triangles;
+}
+
+// The levels in a loaded scene, finest first and the far card last: { name, label, object, triangles }.
+export function findLevels(root) {
+  const levels = [];
+  root.traverse((o) => {
+    const match = LEVEL_NAME.exec(o.name || '');
+    if (!match) return;
+    const far = match[1] === '_FAR';
+    levels.push({ name: o.name, label: far ? 'far card' : `LOD${match[1]}`, order: far ? Infinity : Number(match[1]),
+                  object: o, triangles: triangleCount(o) });
+  });
+  return levels.sort((a, b) => a.order - b.order);
+}
 
 export function createView(container) {
   const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
@@ -32,6 +64,8 @@ export function createView(container) {
   controls.enableDamping = false;
 
   let tree = null;
+  let levels = [];
+  let shownLevel = 'LOD0';
   let envelope = null;
   // The camera frames the scene on the first tree and again after each new envelope.
   let needsFit = true;
@@ -103,7 +137,7 @@ export function createView(container) {
   async function showTree(glb) {
     let next = null;
     if (glb) {
-      const gltf = await new GLTFLoader().parseAsync(glb, '');
+      const gltf = await createLoader().parseAsync(glb, '');
       next = gltf.scene;
       const materials = new Set();
       next.traverse((o) => {
@@ -118,6 +152,8 @@ export function createView(container) {
       dispose(tree);
     }
     tree = next;
+    levels = tree ? findLevels(tree) : [];
+    applyLevel();
     if (tree) scene.add(tree);
     if (needsFit && tree) {
       fit(sceneBox());
@@ -155,6 +191,19 @@ export function createView(container) {
     render();
   }
 
+  // Only the chosen level is drawn; a tree without levels is drawn whole.
+  function applyLevel() {
+    if (levels.length === 0) return;
+    const chosen = levels.find((l) => l.label === shownLevel) || levels[0];
+    for (const level of levels) level.object.visible = level === chosen;
+  }
+
+  function showLevel(label) {
+    shownLevel = label;
+    applyLevel();
+    render();
+  }
+
   function setWind(on) {
     windOn = on;
     if (wind) wind.uniforms.uStrength.value = on ? 1 : 0;
@@ -168,5 +217,9 @@ export function createView(container) {
   }
 
   resize();
-  return { showTree, showEnvelope, setWind, render, renderer, fit: () => fit(sceneBox()) };
+  return {
+    showTree, showEnvelope, setWind, render, renderer, showLevel,
+    levels: () => levels.map(({ label, triangles }) => ({ label, triangles })),
+    fit: () => fit(sceneBox()),
+  };
 }

@@ -1,0 +1,161 @@
+// Game-ready output of the leafy demo (the built-in crown with samples/presets/leafy.preset):
+// how long writing LOD0 alone takes next to writing all four levels, the compressed GLB's size
+// next to the plain one, and per level how close its triangles come to their target and how far
+// its silhouette strays from LOD0's, seen from four sides by the exporter's own rasteriser.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <unistd.h>
+
+#include "export/export.h"
+#include "export/gltf_parts.h"
+#include "export/lod.h"
+#include "export/soft_raster.h"
+#include "export/vertex_order.h"
+#include "host/obj_loader.h"
+#include "host/services.h"
+#include "host/session.h"
+#include "host/shelf.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string module_path()
+{
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return (exe.parent_path() / ".." / "RamulonVE11.so").lexically_normal().string();
+}
+
+// The leafy demo, grown once for every benchmark of this file.
+const host::Layer *leafy_demo(std::string &error)
+{
+    static host::Session session;
+    static bool built = false;
+    static std::string failure;
+    if (!built && failure.empty()) {
+        if (!session.load(module_path()) || session.activate(11) != AFUNC_OK) {
+            failure = session.error();
+        } else {
+            session.set_journal(false);
+            if (host::load_obj_text(host::default_crown_obj(), "built-in crown", session.mesh().background, failure)) {
+                session.start();
+                host::Binding bind(session.services());
+                const host::preset_application applied =
+                    host::apply_preset(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset");
+                if (!applied.applied)
+                    failure = applied.problem;
+                else if (const auto failed = session.build())
+                    failure = *failed;
+                else
+                    built = true;
+            }
+        }
+    }
+    error = failure;
+    return built ? &session.mesh().foreground : nullptr;
+}
+
+std::string scratch_file(const char *extension)
+{
+    return (fs::temp_directory_path() / ("ramulon-bench-lod-" + std::to_string(::getpid()) + extension)).string();
+}
+
+void write_levels(benchmark::State &state, exporter::GltfOptions options)
+{
+    std::string error;
+    const host::Layer *tree = leafy_demo(error);
+    if (!tree) {
+        state.SkipWithError(("no tree: " + error).c_str());
+        return;
+    }
+    const std::string path = scratch_file(".glb");
+    exporter::GltfReport report;
+    for (auto _ : state)
+        if (!(error = exporter::write_glb(*tree, path, options, &report)).empty()) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+    std::error_code ec;
+    fs::remove(path, ec);
+    if (!report.files.empty())
+        state.counters["bytes"] = static_cast<double>(report.files.front().bytes);
+}
+
+void BM_LodWriteLod0(benchmark::State &state) { write_levels(state, {}); }
+void BM_LodWriteFourLevels(benchmark::State &state) { write_levels(state, {.levels = 4}); }
+void BM_LodWriteFourLevelsAndCard(benchmark::State &state) { write_levels(state, {.levels = 4, .impostor = true}); }
+void BM_LodWriteCompressed(benchmark::State &state) { write_levels(state, {.compress = true}); }
+void BM_LodWritePlainCollectedOrder(benchmark::State &state) { write_levels(state, {.vertex_order = false}); }
+
+// The simplification alone: LOD1 to LOD3 made from the collected LOD0, nothing written.
+void BM_LodMakeLevels(benchmark::State &state)
+{
+    std::string error;
+    const host::Layer *tree = leafy_demo(error);
+    if (!tree) {
+        state.SkipWithError(("no tree: " + error).c_str());
+        return;
+    }
+    const exporter::CollectedTree collected = exporter::collect_tree(*tree);
+    for (auto _ : state)
+        for (int level = 1; level < 4; ++level)
+            benchmark::DoNotOptimize(exporter::make_level(collected.mesh, collected.looks, exporter::level_fraction(level)));
+}
+
+// Triangles against target and the silhouette difference from LOD0 of every level: the worst of
+// four sides, as a share of the pixels either silhouette covers and as a share of the picture,
+// at 512, 256 and 128 pixels square.
+void BM_LodQuality(benchmark::State &state)
+{
+    std::string error;
+    const host::Layer *tree = leafy_demo(error);
+    if (!tree) {
+        state.SkipWithError(("no tree: " + error).c_str());
+        return;
+    }
+    const exporter::CollectedTree collected = exporter::collect_tree(*tree);
+    const exporter::Frame frame = exporter::frame_of(collected.mesh);
+    const double all = static_cast<double>(exporter::triangle_count(collected.mesh));
+    for (auto _ : state) {
+        for (int level = 1; level < 4; ++level) {
+            const exporter::MeshArrays simpler =
+                exporter::make_level(collected.mesh, collected.looks, exporter::level_fraction(level));
+            const double target = all * exporter::level_fraction(level);
+            const std::string name = "LOD" + std::to_string(level);
+            state.counters[name + "_triangles_vs_target"] =
+                static_cast<double>(exporter::triangle_count(simpler)) / target;
+            for (int size : {512, 256, 128}) {
+                double worst = 0.0, worst_image = 0.0;
+                for (int side = 0; side < 4; ++side) {
+                    const double angle = side * std::numbers::pi / 2.0;
+                    const exporter::Picture a = exporter::render_view(collected.mesh, collected.looks, frame, angle, size, size);
+                    const exporter::Picture b = exporter::render_view(simpler, collected.looks, frame, angle, size, size);
+                    const double union_share = exporter::silhouette_difference(a, b);
+                    std::size_t covered = 0;
+                    for (std::size_t i = 3; i < a.rgba.size(); i += 4)
+                        covered += a.rgba[i] != 0 || b.rgba[i] != 0;
+                    worst = std::max(worst, union_share);
+                    worst_image = std::max(worst_image, union_share * double(covered) / double(size * size));
+                }
+                const std::string at = "_" + std::to_string(size);
+                state.counters[name + "_silhouette_of_either" + at] = worst;
+                state.counters[name + "_silhouette_of_image" + at] = worst_image;
+            }
+        }
+    }
+}
+
+BENCHMARK(BM_LodWriteLod0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LodWriteFourLevels)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LodWriteFourLevelsAndCard)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LodWriteCompressed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LodWritePlainCollectedOrder)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LodMakeLevels)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LodQuality)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace

@@ -1,0 +1,85 @@
+// --lod N, --lod-files, --impostor, --compress: glTF for games and real-time scenes, levels of
+// detail, a far-view card and compact buffers (export/gltf_options.h). These writers replace the
+// plain glTF ones and say what they wrote when any of the options is given.
+#include <cctype>
+#include <cstdio>
+
+#include "build.h"
+#include "export/export.h"
+
+namespace cli {
+namespace {
+
+struct GameReady {
+    exporter::GltfOptions options;
+    CLI::Option *output = nullptr;
+};
+
+GameReady &game_ready()
+{
+    static GameReady state;
+    return state;
+}
+
+bool gltf_path(const std::string &path)
+{
+    for (const char *ext : {".gltf", ".glb"}) {
+        const std::string e = ext;
+        if (path.size() >= e.size()) {
+            std::string tail = path.substr(path.size() - e.size());
+            for (char &c : tail)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (tail == e)
+                return true;
+        }
+    }
+    return false;
+}
+
+void add_options(CLI::App &build)
+{
+    GameReady &state = game_ready();
+    build.add_option("--lod", state.options.levels,
+                     "Levels of detail in the glTF: LOD0 (the tree) and N-1 simpler ones, about 50 %, 20 % "
+                     "and 5 % of its triangles (default 1)");
+    build.add_flag("--lod-files", state.options.level_files,
+                   "Each level of detail (and the far card) in a file of its own beside --output");
+    build.add_flag("--impostor", state.options.impostor,
+                   "Add a far-view card: the tree pictured from 8 sides on crossed quads (<name>_LOD_FAR)");
+    build.add_flag("--compress", state.options.compress,
+                   "Quantise the attributes and compress the buffers (KHR_mesh_quantization, "
+                   "EXT_meshopt_compression)");
+    state.output = build.get_option_no_throw("--output");
+}
+
+std::string check(BuildRun &)
+{
+    const GameReady &state = game_ready();
+    if (std::string bad = exporter::check_options(state.options); !bad.empty())
+        return bad;
+    if (state.options.plain())
+        return {};
+    const std::string output = state.output && state.output->count() ? state.output->as<std::string>() : "";
+    if (!gltf_path(output))
+        return "--lod, --lod-files, --impostor and --compress need --output FILE.gltf or FILE.glb";
+    return {};
+}
+
+std::string write(bool binary, const host::Layer &layer, const std::string &path)
+{
+    const exporter::GltfOptions &options = game_ready().options;
+    exporter::GltfReport report;
+    const std::string error = binary ? exporter::write_glb(layer, path, options, &report)
+                                     : exporter::write_gltf(layer, path, options, &report);
+    if (error.empty() && !options.plain())
+        std::fputs(exporter::report_text(report).c_str(), stdout);
+    return error;
+}
+
+const bool registered =
+    register_build_extension({add_options, check, {}}) &&
+    register_output_format(".gltf", [](const host::Layer &l, const std::string &p) { return write(false, l, p); }, 2) &&
+    register_output_format(".glb", [](const host::Layer &l, const std::string &p) { return write(true, l, p); }, 2);
+
+} // namespace
+} // namespace cli

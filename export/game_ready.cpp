@@ -1,0 +1,303 @@
+// Game-ready glTF: LOD0 and its simplified levels as sibling nodes "<name>_LOD0", "<name>_LOD1",
+// ... under a node "<name>" (the naming engines' importers turn into LOD groups), the far card as
+// "<name>_LOD_FAR", optionally compressed; or, with level files, each of them in a file of its
+// own beside the main one ("tree_LOD1.glb", "tree_LOD_FAR.glb"), the main file holding LOD0.
+// <name> is the main file's name without its extension.
+#include <cstring>
+#include <sstream>
+
+#include "compression.h"
+#include "gltf_parts.h"
+#include "impostor.h"
+#include "lod.h"
+#include "staged_files.h"
+#include "vertex_order.h"
+
+namespace exporter {
+namespace {
+
+const std::string far_material = "RM_far_card";
+const std::string unlit_extension = "KHR_materials_unlit";
+
+struct Part {
+    std::string node; // its node's name
+    const MeshArrays *mesh;
+};
+
+struct Parts {
+    CollectedTree tree;
+    std::vector<MeshArrays> levels;
+    MeshArrays far;          // empty without the card; its material is set per file
+    std::string far_png;
+};
+
+std::string stem_of(const std::string &path)
+{
+    std::string name = file_name(path);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string extension_of(const std::string &path)
+{
+    const std::string name = file_name(path);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
+}
+
+std::string bin_path_of(const std::string &path)
+{
+    const std::string bin = sibling_path(path, ".bin");
+    return bin == path ? bin + ".bin" : bin;
+}
+
+std::string glb_container(const std::string &json, const std::vector<unsigned char> &bin)
+{
+    std::string text = json;
+    text.resize((text.size() + 3) / 4 * 4, ' ');
+    const std::size_t bin_size = (bin.size() + 3) / 4 * 4;
+    auto word = [](std::string &out, std::uint32_t v) {
+        char b[4];
+        std::memcpy(b, &v, 4); // GLB is little-endian, as is every machine we build on
+        out.append(b, 4);
+    };
+    std::string out;
+    word(out, 0x46546C67); // "glTF"
+    word(out, 2);
+    word(out, static_cast<std::uint32_t>(12 + 8 + text.size() + (bin.empty() ? 0 : 8 + bin_size)));
+    word(out, static_cast<std::uint32_t>(text.size()));
+    word(out, 0x4E4F534A); // JSON
+    out += text;
+    if (!bin.empty()) {
+        word(out, static_cast<std::uint32_t>(bin_size));
+        word(out, 0x004E4942); // BIN
+        out.append(bin.begin(), bin.end());
+        out.append(bin_size - bin.size(), '\0');
+    }
+    return out;
+}
+
+struct FileBytes {
+    std::string main;
+    std::string bin; // the .gltf's buffer; empty for a GLB
+};
+
+// One file holding the parts: a lone part is the scene's one node, several hang under "<name>".
+bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::string &name,
+                bool compress, bool binary, const std::string &path, FileBytes &out, std::string &error)
+{
+    tinygltf::Model model;
+    model.asset.version = "2.0";
+    model.asset.generator = "Ramulon";
+    bool far_used = false, wood_or_leaves = false;
+    for (const Part &part : chosen)
+        (part.mesh == &parts.far ? far_used : wood_or_leaves) = true;
+    // A file of the card alone carries the card's material alone.
+    if (wood_or_leaves)
+        for (const Material &m : parts.tree.materials.list)
+            model.materials.push_back(gltf_material(m));
+    const int card_material = static_cast<int>(model.materials.size());
+    model.buffers.emplace_back();
+
+    int image_view = -1;
+    if (far_used) {
+        tinygltf::Material card;
+        card.name = far_material;
+        card.pbrMetallicRoughness.baseColorTexture.index = 0;
+        card.pbrMetallicRoughness.metallicFactor = 0.0;
+        card.pbrMetallicRoughness.roughnessFactor = 1.0;
+        card.alphaMode = "MASK";
+        card.alphaCutoff = 0.5;
+        card.emissiveFactor = {0.0, 0.0, 0.0};
+        model.materials.push_back(card);
+        tinygltf::Sampler sampler;
+        sampler.magFilter = TINYGLTF_TEXTURE_FILTER_LINEAR;
+        sampler.minFilter = TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
+        sampler.wrapS = TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE;
+        sampler.wrapT = TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE;
+        model.samplers.push_back(sampler);
+        tinygltf::Texture texture;
+        texture.sampler = 0;
+        texture.source = 0;
+        model.textures.push_back(texture);
+        // The picture is stored as it is: PNG bytes gain nothing from the mesh codecs.
+        std::vector<unsigned char> &bytes = model.buffers[0].data;
+        tinygltf::BufferView view;
+        view.buffer = 0;
+        view.byteOffset = bytes.size();
+        view.byteLength = parts.far_png.size();
+        bytes.insert(bytes.end(), parts.far_png.begin(), parts.far_png.end());
+        bytes.resize((bytes.size() + 3) / 4 * 4, 0);
+        model.bufferViews.push_back(view);
+        image_view = static_cast<int>(model.bufferViews.size()) - 1;
+    }
+
+    std::vector<const MeshArrays *> meshes;
+    for (const Part &part : chosen)
+        meshes.push_back(part.mesh);
+    const PositionGrid grid = position_grid(meshes);
+    CompressedBuffers compressed(model);
+
+    const bool group = chosen.size() > 1;
+    if (group) {
+        tinygltf::Node parent;
+        parent.name = name;
+        model.nodes.push_back(parent);
+    }
+    for (const Part &part : chosen) {
+        tinygltf::Node node;
+        node.name = part.node;
+        if (!part.mesh->empty()) {
+            tinygltf::Mesh mesh;
+            mesh.name = part.node;
+            for (const PrimitiveArrays &prim : *part.mesh) {
+                mesh.primitives.push_back(compress ? compressed.add(prim, grid) : plain_primitive(model, prim));
+                if (part.mesh == &parts.far)
+                    mesh.primitives.back().material = card_material;
+            }
+            model.meshes.push_back(std::move(mesh));
+            node.mesh = static_cast<int>(model.meshes.size()) - 1;
+            if (compress) {
+                node.translation = {grid.origin[0], grid.origin[1], grid.origin[2]};
+                node.scale = {grid.step, grid.step, grid.step};
+            }
+        }
+        model.nodes.push_back(node);
+        if (group)
+            model.nodes[0].children.push_back(static_cast<int>(model.nodes.size()) - 1);
+    }
+    tinygltf::Scene scene;
+    scene.nodes.push_back(0);
+    model.scenes.push_back(scene);
+    model.defaultScene = 0;
+
+    // tinygltf writes the structure; the buffers, the picture and the extensions' records are
+    // added to its JSON here.
+    std::vector<unsigned char> bin = std::move(model.buffers[0].data);
+    model.buffers[0].data.clear();
+    std::string text;
+    if (!serialise(model, false, path, text, error))
+        return false;
+    nlohmann::json json = nlohmann::json::parse(text);
+    json["buffers"][0] = {{"byteLength", bin.size()}};
+    if (!binary)
+        json["buffers"][0]["uri"] = uri_of(file_name(bin_path_of(path)));
+    if (bin.empty())
+        json.erase("buffers"); // a tree without polygons: glTF has no empty buffers
+    if (compress)
+        compressed.finish(json);
+    if (far_used) {
+        json["images"] = nlohmann::json::array({{{"bufferView", image_view}, {"mimeType", "image/png"}}});
+        // The card's light is in its picture already.
+        json["materials"].back()["extensions"][unlit_extension] = nlohmann::json::object();
+        json["extensionsUsed"].push_back(unlit_extension);
+    }
+    if (binary) {
+        out.main = glb_container(json.dump(), bin);
+    } else {
+        out.main = json.dump(2) + "\n";
+        out.bin.assign(bin.begin(), bin.end());
+    }
+    return true;
+}
+
+std::string level_name(const std::string &name, int level) { return name + "_LOD" + std::to_string(level); }
+
+} // namespace
+
+std::string check_options(const GltfOptions &options)
+{
+    if (options.levels < 1 || options.levels > max_levels)
+        return "--lod must be between 1 and " + std::to_string(max_levels) + " levels (got " +
+               std::to_string(options.levels) + ")";
+    return {};
+}
+
+std::string report_text(const GltfReport &report)
+{
+    std::ostringstream out;
+    for (const GltfReport::File &file : report.files)
+        out << file.path << ": " << file.bytes << " bytes\n";
+    if (report.level_triangles.size() > 1 || report.far_triangles > 0) {
+        out << "triangles:";
+        for (std::size_t level = 0; level < report.level_triangles.size(); ++level)
+            out << " LOD" << level << " " << report.level_triangles[level];
+        if (report.far_triangles > 0)
+            out << " LOD_FAR " << report.far_triangles;
+        out << "\n";
+    }
+    return out.str();
+}
+
+std::string write_game_ready(const host::Layer &layer, const std::string &path, bool binary,
+                             const GltfOptions &options, GltfReport *report)
+{
+    Parts parts;
+    parts.tree = collect_tree(layer);
+    if (options.impostor && triangle_count(parts.tree.mesh) == 0)
+        return "cannot write " + path +
+               ": --impostor pictures the tree's surfaces and this tree has none (a skeleton build is lines only)";
+
+    MeshArrays lod0 = parts.tree.mesh;
+    if (options.vertex_order)
+        optimise_vertex_order(lod0);
+    parts.levels.push_back(std::move(lod0));
+    for (int level = 1; level < options.levels; ++level) {
+        MeshArrays simpler = make_level(parts.tree.mesh, parts.tree.looks, level_fraction(level));
+        optimise_vertex_order(simpler);
+        parts.levels.push_back(std::move(simpler));
+    }
+    if (options.impostor) {
+        Impostor card = make_impostor(parts.tree.mesh, parts.tree.looks);
+        if (card.png.empty())
+            return "cannot write " + path + ": the far card's picture could not be encoded";
+        parts.far.push_back(std::move(card.quads));
+        parts.far_png = std::move(card.png);
+    }
+
+    const std::string name = stem_of(path);
+    std::vector<Part> all;
+    for (int level = 0; level < options.levels; ++level)
+        all.push_back({level_name(name, level), &parts.levels[static_cast<std::size_t>(level)]});
+    if (options.impostor)
+        all.push_back({name + "_LOD_FAR", &parts.far});
+
+    // Which parts go to which file: all in the main one, or one each.
+    std::vector<std::pair<std::string, std::vector<Part>>> files;
+    if (options.level_files) {
+        const std::string ext = extension_of(path);
+        const std::string base = path.substr(0, path.size() - ext.size());
+        files.push_back({path, {all.front()}});
+        for (std::size_t i = 1; i < all.size(); ++i)
+            files.push_back({base + all[i].node.substr(name.size()) + ext, {all[i]}});
+    } else {
+        files.push_back({path, all});
+    }
+
+    StagedFiles staged;
+    std::string error;
+    GltfReport made;
+    for (const auto &[file, chosen] : files) {
+        FileBytes bytes;
+        if (!build_file(parts, chosen, name, options.compress, binary, file, bytes, error) ||
+            !staged.stage(file, bytes.main, error))
+            return error;
+        made.files.push_back({file, bytes.main.size()});
+        if (!binary && !bytes.bin.empty()) {
+            const std::string bin_path = bin_path_of(file);
+            if (!staged.stage(bin_path, bytes.bin, error))
+                return error;
+            made.files.push_back({bin_path, bytes.bin.size()});
+        }
+    }
+    if (!staged.commit(error))
+        return error;
+    for (const MeshArrays &level : parts.levels)
+        made.level_triangles.push_back(triangle_count(level));
+    made.far_triangles = triangle_count(parts.far);
+    if (report)
+        *report = std::move(made);
+    return {};
+}
+
+} // namespace exporter

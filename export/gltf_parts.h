@@ -1,0 +1,41 @@
+// The glTF writer's pieces that the game-ready output (levels, far card, compression) shares with
+// the plain one. Internal to the exporter.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "gltf_options.h"
+#include "layer_view.h"
+#include "mesh_arrays.h"
+#include "tiny_gltf_setup.h"
+
+namespace exporter {
+
+// The layer as the writer collects it: materials and one set of arrays per primitive, vertices
+// in the order the layer's polygons first use them (no cache or fetch order yet).
+struct CollectedTree {
+    Materials materials;
+    std::vector<MaterialLook> looks; // per material
+    MeshArrays mesh;
+};
+
+CollectedTree collect_tree(const host::Layer &layer);
+
+tinygltf::Material gltf_material(const Material &material);
+
+// Appends the primitive's float attributes and indices to the model's buffer 0.
+tinygltf::Primitive plain_primitive(tinygltf::Model &model, const PrimitiveArrays &prim);
+
+// A file name as a URI reference: everything but the unreserved characters percent-encoded.
+std::string uri_of(const std::string &name);
+
+// The model as glTF JSON text or a GLB; false with error filled when tinygltf fails.
+bool serialise(tinygltf::Model &model, bool binary, const std::string &path, std::string &out,
+               std::string &error);
+
+// Levels of detail, the far card, compression (game_ready.cpp).
+std::string write_game_ready(const host::Layer &layer, const std::string &path, bool binary,
+                             const GltfOptions &options, GltfReport *report);
+
+} // namespace exporter
