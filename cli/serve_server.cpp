@@ -100,8 +100,8 @@ exporter::GltfOptions game_ready(const Request &req, const host::Layer &layer)
     options.impostor = req.get_param_value("impostor") == "1";
     if (options.impostor) {
         bool surfaces = false;
-        for (const host::Polygon &poly : layer.polygons)
-            surfaces = surfaces || poly.points.size() >= 3;
+        for (std::size_t i = 0; i < layer.polygon_count() && !surfaces; ++i)
+            surfaces = layer.polygon_points(i).size() >= 3;
         options.impostor = surfaces;
     }
     return options;
