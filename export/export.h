@@ -22,6 +22,7 @@
 
 #include <string>
 
+#include "export_options.h"
 #include "host/mesh.h"
 
 namespace exporter {
@@ -34,5 +35,12 @@ std::string write_gltf(const host::Layer &layer, const std::string &path);
 std::string write_glb(const host::Layer &layer, const std::string &path);
 // The bytes write_glb would write, kept in memory (for the page's view of the tree).
 std::string glb_bytes(const host::Layer &layer, std::string &bytes);
+
+// The same with textures, subdivision and normals as options ask (the forms above use the
+// defaults of ExportOptions). Textures go beside a .gltf or .obj as NAME_bark.png,
+// NAME_leaves.png, NAME_leaf.png and inside a .glb.
+std::string write_obj(const host::Layer &layer, const std::string &path, const ExportOptions &options);
+std::string write_gltf(const host::Layer &layer, const std::string &path, const ExportOptions &options);
+std::string write_glb(const host::Layer &layer, const std::string &path, const ExportOptions &options);
 
 } // namespace exporter

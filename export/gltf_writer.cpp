@@ -1,13 +1,14 @@
 // glTF 2.0 of a built tree: one mesh on one node, one primitive per surface and kind of polygon
-// (TRIANGLES for polygons of three or more corners, fan-triangulated from the first corner with
-// the winding kept; LINES for the skeleton's two-point polygons; POINTS for one-point ones), one
+// (TRIANGLES for polygons of three or more corners, triangulated with the winding kept
+// (normals.h); LINES for the skeleton's two-point polygons; POINTS for one-point ones), one
 // material per surface.
 //
 // Vertex attributes:
 // - POSITION: the point, narrowed to float.
-// - NORMAL (triangles only): the point's smooth normal, the area-weighted sum of the normals of
-//   every polygon around it in the whole layer (so it does not change across surfaces or at a
-//   texture seam); (0, 1, 0) where those cancel.
+// - NORMAL (triangles only): the corner's normal (normals.h): smooth across shallow edges, split
+//   at edges sharper than the crease angle; a leaf's own face normal.
+// - COLOR_0: the wind data again (prepared_mesh.h: wind_colour), on primitives whose layer holds
+//   "RM_range" or "RM_thick", for tools that keep vertex colours and drop custom attributes.
 // - TEXCOORD_0: "RM_branch", or "RM_leaf" on the leaf surface; TEXCOORD_1: "RM_all_leaves", on
 //   the leaf surface only. glTF puts v = 0 at the top of an image where the modeller puts it at
 //   the bottom, so v is written as 1 - v.
@@ -23,7 +24,9 @@
 #include <sstream>
 
 #include "export.h"
+#include "gltf_materials.h"
 #include "layer_view.h"
+#include "prepared_mesh.h"
 #include "staged_files.h"
 #include "tiny_gltf_setup.h"
 
@@ -50,8 +53,11 @@ struct Source {
 struct Primitive {
     int material = 0;
     Kind kind = Kind::triangles;
+    bool normals = false;            // the record starts with the corner normal
+    bool colours = false;            // then the wind colour
+    MapView range, thick;            // what the wind colour is made of
     std::vector<Source> sources;
-    int stride = 0;                  // floats per vertex over all sources
+    int stride = 0;                  // floats per vertex: normal, colour, then the sources
     std::vector<float> values;       // stride floats per vertex
     std::vector<int> vertex_point;   // the point of every vertex
     std::vector<int> next_of_point;  // the next vertex of the same point, -1 at the end
@@ -61,7 +67,9 @@ struct Primitive {
 
 class Collector {
 public:
-    explicit Collector(const host::Layer &layer) : layer_(layer), materials_(collect_materials(layer))
+    explicit Collector(const PreparedMesh &mesh)
+        : layer_(*mesh.layer), materials_(mesh.materials), normals_(mesh.normals),
+          wind_colours_(mesh.wind_colours)
     {
     }
 
@@ -70,7 +78,7 @@ public:
         // The primitive of each (material, kind), -1 until its first polygon.
         std::vector<int> index_of(materials_.list.size() * 3, -1);
         std::vector<float> corner;
-        std::vector<std::uint32_t> vertices;
+        std::vector<Triangle> triangles;
         for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
             const std::span<const int> poly = layer_.polygon_points(p);
             const std::size_t n = poly.size();
@@ -85,14 +93,14 @@ public:
             }
             Primitive &prim = primitives_[static_cast<std::size_t>(slot)];
 
-            vertices.clear();
-            for (int point : poly)
-                vertices.push_back(vertex(prim, point, static_cast<int>(p), corner));
             if (kind == Kind::triangles) {
-                for (std::size_t i = 1; i + 1 < n; ++i)
-                    prim.indices.insert(prim.indices.end(), {vertices[0], vertices[i], vertices[i + 1]});
+                triangulate(layer_, p, normals_, triangles);
+                for (const Triangle &triangle : triangles)
+                    for (const TriangleCorner &c : triangle)
+                        prim.indices.push_back(vertex(prim, poly[c.corner], p, &c.normal, corner));
             } else {
-                prim.indices.insert(prim.indices.end(), vertices.begin(), vertices.end());
+                for (int point : poly)
+                    prim.indices.push_back(vertex(prim, point, p, nullptr, corner));
             }
         }
         // The search chains served only to share vertices.
@@ -113,6 +121,12 @@ private:
         Primitive prim;
         prim.material = material;
         prim.kind = kind;
+        prim.normals = kind == Kind::triangles;
+        prim.stride = prim.normals ? 3 : 0;
+        prim.range = MapView(layer_, ID_WGHT, "RM_range");
+        prim.thick = MapView(layer_, ID_WGHT, "RM_thick");
+        prim.colours = wind_colours_ && (prim.range.present() || prim.thick.present());
+        prim.stride += prim.colours ? 3 : 0;
         auto add = [&](const char *attribute, HostID type, const std::string &name, int dim,
                        bool flip_v) {
             MapView map(layer_, type, name);
@@ -134,11 +148,23 @@ private:
 
     // The vertex of one polygon corner: an earlier vertex of the same point with the same
     // values, or a new one.
-    std::uint32_t vertex(Primitive &prim, int point, int polygon, std::vector<float> &corner) const
+    // normal: the corner's normal, on triangles only.
+    std::uint32_t vertex(Primitive &prim, int point, std::size_t polygon_index,
+                         const std::array<float, 3> *normal, std::vector<float> &corner) const
     {
         static const float zero[3] = {0.0f, 0.0f, 0.0f};
+        const int polygon = static_cast<int>(polygon_index);
         corner.resize(static_cast<std::size_t>(prim.stride));
         float *out = corner.data();
+        if (prim.normals)
+            out = std::copy(normal->begin(), normal->end(), out);
+        if (prim.colours) {
+            float range = 0.0f, thick = 0.0f;
+            copy_value(prim.range.at(point, polygon), zero, 1, &range);
+            copy_value(prim.thick.at(point, polygon), zero, 1, &thick);
+            const auto colour = wind_colour(range, thick);
+            out = std::copy(colour.begin(), colour.end(), out);
+        }
         for (const Source &source : prim.sources) {
             copy_value(source.map.at(point, polygon), zero, source.dim, out);
             if (source.flip_v)
@@ -161,7 +187,9 @@ private:
     }
 
     const host::Layer &layer_;
-    Materials materials_;
+    const Materials &materials_;
+    const CornerNormals &normals_;
+    bool wind_colours_;
     std::vector<Primitive> primitives_;
 };
 
@@ -209,24 +237,25 @@ public:
 
     tinygltf::Accessor &accessor(int index) { return model_.accessors[static_cast<std::size_t>(index)]; }
 
+    // A buffer view of raw bytes (an embedded image), without an accessor.
+    int add_bytes(const std::string &data)
+    {
+        std::vector<unsigned char> &bytes = model_.buffers[0].data;
+        tinygltf::BufferView view;
+        view.buffer = 0;
+        view.byteOffset = bytes.size();
+        view.byteLength = data.size();
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        bytes.resize((bytes.size() + 3) / 4 * 4, 0);
+        model_.bufferViews.push_back(view);
+        return static_cast<int>(model_.bufferViews.size()) - 1;
+    }
+
 private:
     tinygltf::Model &model_;
 };
 
-tinygltf::Material gltf_material(const Material &m)
-{
-    tinygltf::Material out;
-    out.name = m.name;
-    out.pbrMetallicRoughness.baseColorFactor = {m.colour[0], m.colour[1], m.colour[2], 1.0};
-    out.pbrMetallicRoughness.metallicFactor = 0.0; // bark and leaves
-    out.pbrMetallicRoughness.roughnessFactor = 1.0;
-    out.emissiveFactor = {0.0, 0.0, 0.0};
-    out.doubleSided = m.leaf; // a leaf is a single sheet, seen from both sides
-    return out;
-}
-
 tinygltf::Primitive gltf_primitive(const host::Layer &layer, const Primitive &prim,
-                                   const std::vector<std::array<float, 3>> &normals,
                                    ModelBuilder &builder)
 {
     tinygltf::Primitive out;
@@ -255,16 +284,21 @@ tinygltf::Primitive gltf_primitive(const host::Layer &layer, const Primitive &pr
     builder.accessor(position).maxValues = high;
     out.attributes["POSITION"] = position;
 
-    if (prim.kind == Kind::triangles) {
-        out.attributes["NORMAL"] = builder.add_written<float>(
+    int offset = 0;
+    // The record's leading normal and wind colour, three floats each.
+    auto add_vec3 = [&](const char *attribute) {
+        out.attributes[attribute] = builder.add_written<float>(
             count * 3, count, TINYGLTF_TYPE_VEC3, TINYGLTF_COMPONENT_TYPE_FLOAT,
             TINYGLTF_TARGET_ARRAY_BUFFER, [&](auto put) {
-                for (int point : prim.vertex_point)
-                    put(normals[static_cast<std::size_t>(point)].data(), 3);
+                for (std::size_t v = 0; v < count; ++v)
+                    put(&prim.values[v * static_cast<std::size_t>(prim.stride)] + offset, 3);
             });
-    }
-
-    int offset = 0;
+        offset += 3;
+    };
+    if (prim.normals)
+        add_vec3("NORMAL");
+    if (prim.colours)
+        add_vec3("COLOR_0");
     for (const Source &source : prim.sources) {
         const auto dim = static_cast<std::size_t>(source.dim);
         const int type = source.dim == 1 ? TINYGLTF_TYPE_SCALAR
@@ -307,47 +341,12 @@ std::size_t buffer_bytes(const std::vector<Primitive> &primitives)
     for (const Primitive &prim : primitives) {
         const std::size_t count = prim.vertex_point.size();
         const std::size_t vec3 = count * 3 * sizeof(float);
-        total += vec3 + (prim.kind == Kind::triangles ? vec3 : 0);
+        total += vec3 + (prim.normals ? vec3 : 0) + (prim.colours ? vec3 : 0);
         for (const Source &source : prim.sources)
             total += count * static_cast<std::size_t>(source.dim) * sizeof(float);
         total += padded(prim.indices.size() * (count <= 65535 ? 2 : 4));
     }
     return total;
-}
-
-tinygltf::Model gltf_model(const host::Layer &layer)
-{
-    Collector collector(layer);
-    collector.run();
-
-    tinygltf::Model model;
-    model.asset.version = "2.0";
-    model.asset.generator = "Ramulon";
-    for (const Material &m : collector.materials().list)
-        model.materials.push_back(gltf_material(m));
-
-    tinygltf::Node node;
-    node.name = "Ramulon tree";
-    if (!collector.primitives().empty()) {
-        model.buffers.emplace_back();
-        model.buffers[0].data.reserve(buffer_bytes(collector.primitives()));
-        ModelBuilder builder(model);
-        const std::vector<std::array<float, 3>> normals = point_normals(layer);
-        tinygltf::Mesh mesh;
-        mesh.name = "Ramulon tree";
-        for (Primitive &prim : collector.primitives()) {
-            mesh.primitives.push_back(gltf_primitive(layer, prim, normals, builder));
-            prim = Primitive{}; // in the buffer now: a large tree need not hold it twice
-        }
-        model.meshes.push_back(std::move(mesh));
-        node.mesh = 0;
-    }
-    model.nodes.push_back(node);
-    tinygltf::Scene scene;
-    scene.nodes.push_back(0);
-    model.scenes.push_back(scene);
-    model.defaultScene = 0;
-    return model;
 }
 
 // A file name as a URI reference: everything but the unreserved characters percent-encoded.
@@ -366,6 +365,55 @@ std::string uri_of(const std::string &name)
         }
     }
     return out;
+}
+
+// binary: images go into the buffer; else they are named by their files' URIs beside path.
+tinygltf::Model gltf_model(const PreparedMesh &mesh_data, bool binary, const std::string &path)
+{
+    Collector collector(mesh_data);
+    collector.run();
+    const host::Layer &layer = *mesh_data.layer;
+
+    tinygltf::Model model;
+    model.asset.version = "2.0";
+    model.asset.generator = "Ramulon";
+
+    tinygltf::Node node;
+    node.name = "Ramulon tree";
+    const bool any = !collector.primitives().empty();
+    const auto used = used_images(layer, collector.materials(), mesh_data.textures);
+    if (any || (binary && !used.empty())) {
+        model.buffers.emplace_back();
+        std::size_t images = 0;
+        for (const auto &[name, bytes] : used)
+            images += binary ? padded(bytes->size()) : 0;
+        model.buffers[0].data.reserve(buffer_bytes(collector.primitives()) + images);
+    }
+    ModelBuilder builder(model);
+    GltfImages images;
+    for (const auto &[name, bytes] : used) {
+        if (binary)
+            images.push_back({name, builder.add_bytes(*bytes), {}});
+        else
+            images.push_back({name, -1, uri_of(file_name(texture_path(path, name)))});
+    }
+    add_gltf_materials(model, layer, collector.materials(), images, mesh_data.bark_repeat);
+    if (any) {
+        tinygltf::Mesh mesh;
+        mesh.name = "Ramulon tree";
+        for (Primitive &prim : collector.primitives()) {
+            mesh.primitives.push_back(gltf_primitive(layer, prim, builder));
+            prim = Primitive{}; // in the buffer now: a large tree need not hold it twice
+        }
+        model.meshes.push_back(std::move(mesh));
+        node.mesh = 0;
+    }
+    model.nodes.push_back(node);
+    tinygltf::Scene scene;
+    scene.nodes.push_back(0);
+    model.scenes.push_back(scene);
+    model.defaultScene = 0;
+    return model;
 }
 
 bool serialise(tinygltf::Model &model, bool binary, const std::string &path, std::string &out,
@@ -442,13 +490,20 @@ bool stage_glb(tinygltf::Model &model, const std::string &path, StagedFiles &fil
     return files.stage(path, {parts.head, data, parts.tail}, error);
 }
 
-std::string write(const host::Layer &layer, const std::string &path, bool binary)
+std::string write(const host::Layer &layer, const std::string &path, bool binary,
+                  const ExportOptions &options)
 {
-    if (std::string bad = check_layer(layer); !bad.empty())
-        return "cannot write " + path + ": " + bad;
-    tinygltf::Model model = gltf_model(layer);
+    PreparedMesh prepared;
     std::string error, text;
+    if (!prepare_mesh(layer, options, Format::gltf, prepared, error))
+        return "cannot write " + path + ": " + error;
+    tinygltf::Model model = gltf_model(prepared, binary, path);
     StagedFiles files;
+    // Beside a .gltf, the images it names.
+    if (!binary)
+        for (const auto &[name, bytes] : used_images(*prepared.layer, prepared.materials, prepared.textures))
+            if (!files.stage(texture_path(path, name), *bytes, error))
+                return error;
     if (binary && !model.buffers.empty()) {
         if (!stage_glb(model, path, files, error) || !files.commit(error))
             return error;
@@ -481,21 +536,32 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
 
 std::string write_gltf(const host::Layer &layer, const std::string &path)
 {
-    return write(layer, path, false);
+    return write(layer, path, false, ExportOptions{});
 }
 
 std::string write_glb(const host::Layer &layer, const std::string &path)
 {
-    return write(layer, path, true);
+    return write(layer, path, true, ExportOptions{});
+}
+
+std::string write_gltf(const host::Layer &layer, const std::string &path, const ExportOptions &options)
+{
+    return write(layer, path, false, options);
+}
+
+std::string write_glb(const host::Layer &layer, const std::string &path, const ExportOptions &options)
+{
+    return write(layer, path, true, options);
 }
 
 std::string glb_bytes(const host::Layer &layer, std::string &bytes)
 {
     const std::string name = "tree.glb";
-    if (std::string bad = check_layer(layer); !bad.empty())
-        return "cannot write " + name + ": " + bad;
-    tinygltf::Model model = gltf_model(layer);
+    PreparedMesh prepared;
     std::string error;
+    if (!prepare_mesh(layer, ExportOptions{}, Format::gltf, prepared, error))
+        return "cannot write " + name + ": " + error;
+    tinygltf::Model model = gltf_model(prepared, true, name);
     if (model.buffers.empty())
         return serialise(model, true, name, bytes, error) ? std::string() : error;
     GlbParts parts;
