@@ -12,11 +12,12 @@ struct ExportFiles {
     std::string error; // empty on success
     std::string glb;
     std::string obj, mtl;
+    std::string bark_png, leaf_png; // the textures the MTL names, beside tree.obj
 };
 
 // The layer as one GLB file.
 ExportFiles export_glb(const host::Layer &layer);
-// The layer as tree.obj with its material library tree.mtl.
+// The layer as tree.obj with its material library tree.mtl and the textures it names.
 ExportFiles export_obj(const host::Layer &layer);
 
 } // namespace cli
