@@ -1,20 +1,26 @@
 // Writing a built tree out of the modeller for the tools artists use: Wavefront OBJ (+ MTL) and
-// glTF 2.0 (.gltf + .bin, or .glb). Every writer reads the foreground layer exactly as the build
-// left it: points, polygons with their surfaces and colour tags, and the vertex maps.
+// glTF 2.0 (.gltf + .bin, or .glb). Every writer reads the foreground layer as the build left it:
+// points, polygons with their surfaces and colour tags, and the vertex maps; the options
+// (export_options.h) add textures, subdivide the woody cage and split normals at sharp edges.
 //
 // What goes where:
 // - One material per surface ("RM_trunk", "RM_branch", "RM_twig", "RM_root", "VF_leaf"), in the
 //   order the surfaces first appear; polygons without a surface share the material "Default".
-//   The base colour comes from the sketch colour tag (COLR) that most of the surface's tagged
-//   polygons carry ("Brown", "Blue", "Green"); a surface without one is light grey.
+//   Trunk, branches and roots look alike (bark), twigs a lighter bark, leaves a double-sided,
+//   alpha-masked leaf (materials.h); any other surface the colour of its sketch colour tag
+//   (COLR) that most of its tagged polygons carry, light grey without one.
+// - Textures (textures.h): Ramulon's own or the user's, inside a .glb, beside a .gltf or .obj.
 // - Texture coordinates: "RM_leaf" on "VF_leaf" polygons, "RM_branch" on every other surface.
 //   A corner whose (point, polygon) pair has a polygon-specific value uses it (the seams of the
 //   tubes), every other corner the point's continuous value.
-// - OBJ keeps polygons as they are (quads stay quads, SubD cages are written as their cage),
-//   two-point polygons become `l` lines and one-point polygons `p` points.
-// - glTF: one primitive per surface and kind (triangles, lines, points), polygons fan-triangulated
-//   from their first corner. A vertex is one point with one set of corner values, so a point is
-//   split where its polygon-specific values differ. See gltf_writer.cpp for the attributes.
+// - Normals per corner (normals.h), in both formats.
+// - OBJ keeps polygons as they are (quads stay quads, SubD cages are written as their cage
+//   unless subdivision is asked for), two-point polygons become `l` lines and one-point
+//   polygons `p` points.
+// - glTF: one primitive per surface and kind (triangles, lines, points), polygons triangulated
+//   (normals.h: triangulate). A vertex is one point with one set of corner values, so a point
+//   is split where its polygon-specific values or normals differ. See gltf_writer.cpp for the
+//   attributes.
 //
 // Each writer returns an empty string on success, else a one-line error; a failed write leaves
 // no file behind (and any earlier file at the path untouched).
