@@ -22,8 +22,8 @@ namespace {
 // A tree grows only from faces of three or more points.
 bool has_faces(const host::Layer &layer)
 {
-    for (const host::Polygon &p : layer.polygons)
-        if (p.type == ID_FACE && p.points.size() >= 3)
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p)
+        if (layer.polygon_type[p] == ID_FACE && layer.polygon_points(p).size() >= 3)
             return true;
     return false;
 }

@@ -1,6 +1,7 @@
 #include "materials.h"
 
 #include <cmath>
+#include <span>
 
 namespace exporter {
 
@@ -49,13 +50,13 @@ double bark_repeat(const host::Layer &layer, const Materials &materials)
     for (const Material &m : materials.list)
         trunk = trunk || m.name == trunk_surface;
     double along = 0.0, around = 0.0; // area-weighted metres per unit v and per unit u
-    for (std::size_t p = 0; p < layer.polygons.size(); ++p) {
-        const host::Polygon &poly = layer.polygons[p];
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        const std::span<const int> poly = layer.polygon_points(p);
         const Material &material = materials.list[static_cast<std::size_t>(materials.of_polygon[p])];
-        if (poly.points.size() < 3 || !woody(material) || (trunk && material.name != trunk_surface))
+        if (poly.size() < 3 || !woody(material) || (trunk && material.name != trunk_surface))
             continue;
         auto corner = [&](std::size_t c, host::Vec3 &position, double uv[2]) {
-            const int point = poly.points[c];
+            const int point = poly[c];
             position = layer.points[static_cast<std::size_t>(point)];
             float value[2];
             copy_value(uv_map.at(point, static_cast<int>(p)), origin, 2, value);
@@ -65,7 +66,7 @@ double bark_repeat(const host::Layer &layer, const Materials &materials)
         host::Vec3 p0, p1, p2;
         double t0[2], t1[2], t2[2];
         corner(0, p0, t0);
-        for (std::size_t i = 1; i + 1 < poly.points.size(); ++i) {
+        for (std::size_t i = 1; i + 1 < poly.size(); ++i) {
             corner(i, p1, t1);
             corner(i + 1, p2, t2);
             const double e1[3] = {p1.x - p0.x, p1.y - p0.y, p1.z - p0.z};

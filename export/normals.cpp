@@ -2,18 +2,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 namespace exporter {
 namespace {
 
 // The Newell vector of a polygon: normal to it, twice its area long.
-host::Vec3 newell(const host::Layer &layer, const host::Polygon &poly)
+host::Vec3 newell(const host::Layer &layer, std::span<const int> poly)
 {
     host::Vec3 n;
-    const std::size_t count = poly.points.size();
+    const std::size_t count = poly.size();
     for (std::size_t i = 0; i < count; ++i) {
-        const host::Vec3 &p = layer.points[static_cast<std::size_t>(poly.points[i])];
-        const host::Vec3 &q = layer.points[static_cast<std::size_t>(poly.points[(i + 1) % count])];
+        const host::Vec3 &p = layer.points[static_cast<std::size_t>(poly[i])];
+        const host::Vec3 &q = layer.points[static_cast<std::size_t>(poly[(i + 1) % count])];
         n.x += (p.y - q.y) * (p.z + q.z);
         n.y += (p.z - q.z) * (p.x + q.x);
         n.z += (p.x - q.x) * (p.y + q.y);
@@ -37,7 +38,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
 {
     const double degrees = std::clamp(std::isfinite(crease_degrees) ? crease_degrees : 60.0, 0.0, 180.0);
     const double min_cos = std::cos(degrees * 3.14159265358979323846 / 180.0);
-    const std::size_t polygons = layer.polygons.size();
+    const std::size_t polygons = layer.polygon_count();
 
     // Area-weighted and unit face normals, and the faces around every point (leaves and faces
     // of fewer than three corners take no part in smoothing).
@@ -45,8 +46,8 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     std::vector<char> smooth(polygons, 0);
     std::vector<int> count(layer.points.size() + 1, 0);
     for (std::size_t p = 0; p < polygons; ++p) {
-        const host::Polygon &poly = layer.polygons[p];
-        if (poly.points.size() < 3)
+        const std::span<const int> poly = layer.polygon_points(p);
+        if (poly.size() < 3)
             continue;
         area[p] = newell(layer, poly);
         const double l = length(area[p]);
@@ -54,7 +55,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             unit[p] = {area[p].x / l, area[p].y / l, area[p].z / l};
         smooth[p] = !materials.list[static_cast<std::size_t>(materials.of_polygon[p])].leaf;
         if (smooth[p])
-            for (int point : poly.points)
+            for (int point : poly)
                 count[static_cast<std::size_t>(point) + 1] += 1;
     }
     std::vector<int> start(count.size(), 0);
@@ -64,16 +65,16 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     std::vector<int> fill(start.begin(), start.end() - 1);
     for (std::size_t p = 0; p < polygons; ++p)
         if (smooth[p])
-            for (int point : layer.polygons[p].points)
+            for (int point : layer.polygon_points(p))
                 around[static_cast<std::size_t>(fill[static_cast<std::size_t>(point)]++)] = static_cast<int>(p);
 
     CornerNormals out;
     out.first.reserve(polygons);
     for (std::size_t p = 0; p < polygons; ++p) {
-        const host::Polygon &poly = layer.polygons[p];
+        const std::span<const int> poly = layer.polygon_points(p);
         out.first.push_back(out.normal.size());
         const host::Vec3 &own = unit[p];
-        for (std::size_t c = 0; c < poly.points.size(); ++c) {
+        for (std::size_t c = 0; c < poly.size(); ++c) {
             if (!smooth[p]) {
                 out.normal.push_back(unit_or_up(own));
                 continue;
@@ -81,7 +82,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             // Every face at this point within the crease angle of this one (itself included):
             // each leans less than the angle away, so their weighted sum leans less than a
             // right angle away for any angle below 90 degrees.
-            const auto point = static_cast<std::size_t>(poly.points[c]);
+            const auto point = static_cast<std::size_t>(poly[c]);
             host::Vec3 sum;
             int previous = -1;
             for (int k = start[point]; k < start[point + 1]; ++k) {
@@ -109,12 +110,12 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
 
 namespace {
 
-host::Vec3 triangle_normal(const host::Layer &layer, const host::Polygon &poly, std::size_t a,
+host::Vec3 triangle_normal(const host::Layer &layer, std::span<const int> poly, std::size_t a,
                            std::size_t b, std::size_t c)
 {
-    const host::Vec3 &p = layer.points[static_cast<std::size_t>(poly.points[a])];
-    const host::Vec3 &q = layer.points[static_cast<std::size_t>(poly.points[b])];
-    const host::Vec3 &r = layer.points[static_cast<std::size_t>(poly.points[c])];
+    const host::Vec3 &p = layer.points[static_cast<std::size_t>(poly[a])];
+    const host::Vec3 &q = layer.points[static_cast<std::size_t>(poly[b])];
+    const host::Vec3 &r = layer.points[static_cast<std::size_t>(poly[c])];
     const double e1[3] = {q.x - p.x, q.y - p.y, q.z - p.z}, e2[3] = {r.x - p.x, r.y - p.y, r.z - p.z};
     const host::Vec3 n{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
     const double l = length(n);
@@ -131,8 +132,8 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
                  std::vector<Triangle> &out)
 {
     out.clear();
-    const host::Polygon &poly = layer.polygons[polygon];
-    const std::size_t n = poly.points.size();
+    const std::span<const int> poly = layer.polygon_points(polygon);
+    const std::size_t n = poly.size();
     if (n < 3)
         return;
     std::size_t start = 0;

@@ -94,8 +94,8 @@ NormalCorners normal_corners(const host::Layer &layer, const CornerNormals &norm
     NormalCorners out;
     std::map<std::array<std::uint32_t, 3>, int> known;
     out.index.reserve(normals.normal.size());
-    for (std::size_t p = 0; p < layer.polygons.size(); ++p) {
-        const std::size_t n = layer.polygons[p].points.size();
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        const std::size_t n = layer.polygon_points(p).size();
         for (std::size_t c = 0; c < n; ++c) {
             if (n < 3) {
                 out.index.push_back(-1);

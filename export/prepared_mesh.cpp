@@ -14,8 +14,8 @@ int subdivision_levels(const host::Layer &layer, const ExportOptions &options, F
         return std::clamp(options.subdivide, 0, max_subdivision);
     if (format != Format::gltf)
         return 0;
-    const bool cage = std::any_of(layer.polygons.begin(), layer.polygons.end(),
-                                  [](const host::Polygon &p) { return p.type == ID_PTCH; });
+    const bool cage = std::any_of(layer.polygon_type.begin(), layer.polygon_type.end(),
+                                  [](HostID type) { return type == ID_PTCH; });
     return cage ? 2 : 0;
 }
 

@@ -1,8 +1,12 @@
 #include "subdivision.h"
 
+#include <array>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
 #include <tuple>
 
 #include <opensubdiv/far/error.h>
@@ -63,15 +67,32 @@ thread_local std::string refusal;
 void remember_refusal(Far::ErrorType, const char *message) { refusal = message ? message : ""; }
 
 // A woody polygon OpenSubdiv can take: three or more corners, no point twice in a row.
-bool refinable(const host::Polygon &poly)
+bool refinable(std::span<const int> poly)
 {
-    const std::size_t n = poly.points.size();
+    const std::size_t n = poly.size();
     if (n < 3)
         return false;
     for (std::size_t i = 0; i < n; ++i)
-        if (poly.points[i] == poly.points[(i + 1) % n])
+        if (poly[i] == poly[(i + 1) % n])
             return false;
     return true;
+}
+
+// Copies polygon p's tags from one layer to polygon id of another.
+void copy_tags(const host::Layer &from, std::size_t p, host::Layer &to, int id)
+{
+    if (p >= from.first_tag.size())
+        return;
+    for (int t = from.first_tag[p]; t >= 0; t = from.tags[static_cast<std::size_t>(t)].next) {
+        const host::TagEntry &tag = from.tags[static_cast<std::size_t>(t)];
+        to.set_tag(id, tag.type, std::string_view(from.names[tag.value]));
+    }
+}
+
+std::optional<std::string> surface_of(const host::Layer &layer, std::size_t p)
+{
+    const std::string *surface = layer.polygon(p).surface;
+    return surface ? std::optional<std::string>(*surface) : std::nullopt;
 }
 
 } // namespace
@@ -81,12 +102,12 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
 {
     if (levels <= 0)
         return true;
-    const std::size_t polygon_count = layer.polygons.size();
+    const std::size_t polygon_count = layer.polygon_count();
     std::vector<char> refine(polygon_count, 0);
     bool any = false;
     for (std::size_t p = 0; p < polygon_count; ++p) {
         refine[p] = woody(materials.list[static_cast<std::size_t>(materials.of_polygon[p])]) &&
-                    refinable(layer.polygons[p]);
+                    refinable(layer.polygon_points(p));
         any = any || refine[p];
     }
     if (!any) {
@@ -106,10 +127,10 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
     for (std::size_t p = 0; p < polygon_count; ++p) {
         if (!refine[p])
             continue;
-        const host::Polygon &poly = layer.polygons[p];
-        face_sizes.push_back(static_cast<int>(poly.points.size()));
+        const std::span<const int> poly = layer.polygon_points(p);
+        face_sizes.push_back(static_cast<int>(poly.size()));
         base_polygon.push_back(static_cast<int>(p));
-        for (int point : poly.points) {
+        for (int point : poly) {
             int &cage = cage_of_point[static_cast<std::size_t>(point)];
             if (cage < 0) {
                 cage = static_cast<int>(cage_points.size());
@@ -216,84 +237,83 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
     std::vector<int> kept(layer.points.size(), -1);
     for (std::size_t p = 0; p < polygon_count; ++p)
         if (!refine[p])
-            for (int point : layer.polygons[p].points)
+            for (int point : layer.polygon_points(p))
                 if (kept[static_cast<std::size_t>(point)] < 0)
                     kept[static_cast<std::size_t>(point)] = result.add_point(layer.points[static_cast<std::size_t>(point)]);
     // Kept points keep every value they had.
-    for (const auto &[key, map] : layer.vmaps) {
-        host::VertexMap &copy = result.vmaps[key];
-        copy.dim = map.dim;
-        for (const auto &[point, value] : map.values)
-            if (point >= 0 && static_cast<std::size_t>(point) < kept.size() && kept[static_cast<std::size_t>(point)] >= 0)
-                copy.values.emplace(kept[static_cast<std::size_t>(point)], value);
-    }
+    for (const host::VertexMap &map : layer.vmaps)
+        for (std::size_t point = 0; point < kept.size(); ++point)
+            if (kept[point] >= 0)
+                if (auto value = map.at(static_cast<int>(point)))
+                    result.set_vmap(map.type, std::string_view(layer.names[map.name]), kept[point],
+                                    static_cast<int>(value->size()), value->data());
     const int first_refined = static_cast<int>(result.points.size());
     const std::vector<Vertex> &finest = vertices[static_cast<std::size_t>(levels)];
     for (const Vertex &v : finest)
         result.add_point({v.position[0], v.position[1], v.position[2]});
-    for (std::size_t m = 0; m < maps.size(); ++m) {
+    int offset = 0;
+    for (std::size_t m = 0; m < maps.size(); offset += carried[m].dim, ++m) {
         if (!maps[m].present())
             continue;
-        host::VertexMap &map = result.vmaps[{carried[m].type, carried[m].name}];
-        map.dim = carried[m].dim;
-        int offset = 0;
-        for (std::size_t k = 0; k < m; ++k)
-            offset += carried[k].dim;
         for (std::size_t v = 0; v < finest.size(); ++v) {
-            std::vector<float> value(static_cast<std::size_t>(carried[m].dim));
+            float value[3];
             for (int i = 0; i < carried[m].dim; ++i)
-                value[static_cast<std::size_t>(i)] = static_cast<float>(finest[v].values[offset + i]);
-            map.values.emplace(first_refined + static_cast<int>(v), std::move(value));
+                value[i] = static_cast<float>(finest[v].values[offset + i]);
+            result.set_vmap(carried[m].type, carried[m].name, first_refined + static_cast<int>(v),
+                            carried[m].dim, value);
         }
     }
 
     const std::vector<Uv> &finest_uvs = face_uvs[static_cast<std::size_t>(levels)];
-    host::VertexMap &uv_points = result.vmaps[{ID_TXUV, branch_texture}];
-    uv_points.dim = 2;
-    host::PolyVertexMap *uv_seams = nullptr;
+    // The continuous texture value given to each refined vertex so far.
+    std::vector<std::array<float, 2>> uv_of(finest.size());
+    std::vector<char> has_uv(finest.size(), 0);
     for (std::size_t p = 0; p < polygon_count; ++p) {
-        const host::Polygon &poly = layer.polygons[p];
+        const std::span<const int> poly = layer.polygon_points(p);
         if (!refine[p]) {
             std::vector<int> points;
-            for (int point : poly.points)
+            for (int point : poly)
                 points.push_back(kept[static_cast<std::size_t>(point)]);
-            const int id = result.add_polygon(poly.type, std::move(points), poly.surface);
-            result.polygons.back().tags = poly.tags;
-            for (int point : poly.points)
-                for (const auto &[key, map] : layer.vpmaps)
-                    if (auto it = map.values.find({point, static_cast<int>(p)}); it != map.values.end()) {
-                        host::PolyVertexMap &copy = result.vpmaps[key];
-                        copy.dim = map.dim;
-                        copy.values[{kept[static_cast<std::size_t>(point)], id}] = it->second;
-                    }
+            const int id = result.add_polygon(layer.polygon_type[p], points, surface_of(layer, p));
+            copy_tags(layer, p, result, id);
+            if (p < layer.first_corner_value.size())
+                for (int e = layer.first_corner_value[p]; e >= 0;
+                     e = layer.corner_values[static_cast<std::size_t>(e)].next) {
+                    const host::CornerValue &entry = layer.corner_values[static_cast<std::size_t>(e)];
+                    const host::PolyVertexMap &map = layer.vpmaps[static_cast<std::size_t>(entry.map)];
+                    if (auto value = layer.vpmap_at(entry.map, entry.point, static_cast<int>(p)))
+                        result.set_vpmap(map.type, std::string_view(layer.names[map.name]),
+                                         kept[static_cast<std::size_t>(entry.point)], id,
+                                         static_cast<int>(value->size()), value->data());
+                }
             continue;
         }
+        const std::optional<std::string> surface = surface_of(layer, p);
         for (int f : children[p]) {
             const auto corners = last.GetFaceVertices(f);
             const auto values = last.GetFaceFVarValues(f, 0);
             std::vector<int> points;
             for (int c = 0; c < corners.size(); ++c)
                 points.push_back(first_refined + corners[c]);
-            const int id = result.add_polygon(ID_FACE, points, poly.surface);
-            result.polygons.back().tags = poly.tags;
+            const int id = result.add_polygon(ID_FACE, points, surface);
+            copy_tags(layer, p, result, id);
             for (int c = 0; c < corners.size(); ++c) {
                 const Uv &uv = finest_uvs[static_cast<std::size_t>(values[c])];
-                std::vector<float> value{static_cast<float>(uv.uv[0]), static_cast<float>(uv.uv[1])};
+                const std::array<float, 2> value{static_cast<float>(uv.uv[0]), static_cast<float>(uv.uv[1])};
+                const auto v = static_cast<std::size_t>(corners[c]);
                 // The first corner to reach a point gives its continuous value; corners that
                 // differ (the seam) get a polygon-specific one.
-                const auto [it, added] = uv_points.values.try_emplace(points[static_cast<std::size_t>(c)], value);
-                if (!added && it->second != value) {
-                    if (!uv_seams) {
-                        uv_seams = &result.vpmaps[{ID_TXUV, branch_texture}];
-                        uv_seams->dim = 2;
-                    }
-                    uv_seams->values[{points[static_cast<std::size_t>(c)], id}] = std::move(value);
+                if (!has_uv[v]) {
+                    has_uv[v] = 1;
+                    uv_of[v] = value;
+                    result.set_vmap(ID_TXUV, branch_texture, points[static_cast<std::size_t>(c)], 2, value.data());
+                } else if (uv_of[v] != value) {
+                    result.set_vpmap(ID_TXUV, branch_texture, points[static_cast<std::size_t>(c)], id, 2,
+                                     value.data());
                 }
             }
         }
     }
-    if (uv_points.values.empty())
-        result.vmaps.erase({ID_TXUV, branch_texture});
     out = std::move(result);
     return true;
 }

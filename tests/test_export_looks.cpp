@@ -242,20 +242,20 @@ TEST(ExportNormals, SharpSquareCornersSmoothRoundTubesFlatLeaves)
     // A square tube's sides meet at 90 degrees: each corner takes its own side's normal.
     const host::Layer square = ring_tube(4);
     const exporter::CornerNormals sharp = normals_of(square, 60.0);
-    for (std::size_t p = 0; p < square.polygons.size(); ++p) {
-        const host::Vec3 face = host::newell_normal(square, square.polygons[p]);
+    for (std::size_t p = 0; p < square.polygon_count(); ++p) {
+        const host::Vec3 face = host::newell_normal(square, square.polygon_points(p));
         for (std::size_t c = 0; c < 4; ++c)
             EXPECT_NEAR(dot(sharp.at(p, c), face), 1.0, 1e-6) << p << " " << c;
     }
     // Above 90 degrees the same corners are smoothed: halfway between the two sides.
     const exporter::CornerNormals smooth = normals_of(square, 100.0);
-    const host::Vec3 face0 = host::newell_normal(square, square.polygons[0]);
+    const host::Vec3 face0 = host::newell_normal(square, square.polygon_points(0));
     EXPECT_NEAR(dot(smooth.at(0, 0), face0), std::sqrt(0.5), 1e-6);
 
     // An octagon's sides meet at 45 degrees: smooth at the default.
     const host::Layer octagon = ring_tube(8);
     const exporter::CornerNormals round = normals_of(octagon, 60.0);
-    const host::Vec3 side = host::newell_normal(octagon, octagon.polygons[0]);
+    const host::Vec3 side = host::newell_normal(octagon, octagon.polygon_points(0));
     EXPECT_NEAR(dot(round.at(0, 0), side), std::cos(std::numbers::pi / 8), 1e-6);
     // Both faces at a shared corner agree.
     EXPECT_EQ(round.at(0, 0), round.at(7, 1));
@@ -356,30 +356,30 @@ host::Layer looks_layer()
         p.z *= std::sqrt(2.0);
         p.y *= 2.0;
     }
-    auto &uv = layer.vmaps[{ID_TXUV, "RM_branch"}];
-    uv.dim = 2;
+    auto set = [&layer](HostID type, const char *name, int point, std::vector<float> value) {
+        layer.set_vmap(type, name, point, static_cast<int>(value.size()), value.data());
+    };
     for (int i = 0; i < 8; ++i) {
-        uv.values[i] = {static_cast<float>(i % 4) * 0.25f, i < 4 ? 0.0f : 0.5f};
-        layer.vmaps[{ID_WGHT, "RM_range"}].values[i] = {0.5f};
+        set(ID_TXUV, "RM_branch", i, {static_cast<float>(i % 4) * 0.25f, i < 4 ? 0.0f : 0.5f});
+        set(ID_WGHT, "RM_range", i, {0.5f});
     }
-    auto &seam = layer.vpmaps[{ID_TXUV, "RM_branch"}];
-    seam.dim = 2;
-    seam.values[{0, 3}] = {1.0f, 0.0f};
-    seam.values[{4, 3}] = {1.0f, 0.5f};
+    const float seam_low[2] = {1.0f, 0.0f}, seam_high[2] = {1.0f, 0.5f};
+    layer.set_vpmap(ID_TXUV, "RM_branch", 0, 3, 2, seam_low);
+    layer.set_vpmap(ID_TXUV, "RM_branch", 4, 3, 2, seam_high);
     for (const char *surface : {"RM_twig", "RM_root", "VF_leaf"}) {
         const int base = static_cast<int>(layer.points.size());
         for (int i = 0; i < 4; ++i) {
             layer.add_point({5.0 + (i == 1 || i == 2), static_cast<double>(base), static_cast<double>(i >= 2)});
-            uv.values[base + i] = {static_cast<float>(i == 1 || i == 2), static_cast<float>(i >= 2)};
+            set(ID_TXUV, "RM_branch", base + i, {static_cast<float>(i == 1 || i == 2), static_cast<float>(i >= 2)});
         }
         layer.add_polygon(ID_FACE, {base, base + 1, base + 2, base + 3}, surface);
     }
     for (int i = 0; i < 4; ++i) {
         const int p = static_cast<int>(layer.points.size()) - 4 + i;
-        layer.vmaps[{ID_TXUV, "RM_leaf"}].values[p] = {0.5f, 0.5f};
-        layer.vmaps[{ID_TXUV, "RM_all_leaves"}].values[p] = {0.5f, 0.5f};
-        layer.vmaps[{ID_WGHT, "RM_thick"}].values[p] = {1.3f};
-        layer.vmaps[{ID_WGHT, "RM_range"}].values[p] = {-1.3f};
+        set(ID_TXUV, "RM_leaf", p, {0.5f, 0.5f});
+        set(ID_TXUV, "RM_all_leaves", p, {0.5f, 0.5f});
+        set(ID_WGHT, "RM_thick", p, {1.3f});
+        set(ID_WGHT, "RM_range", p, {-1.3f});
     }
     return layer;
 }
@@ -472,10 +472,10 @@ std::size_t open_edges(const host::Layer &layer)
 {
     const exporter::Materials materials = exporter::collect_materials(layer);
     std::map<std::pair<int, int>, int> uses;
-    for (std::size_t p = 0; p < layer.polygons.size(); ++p) {
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
         if (!exporter::woody(materials.list[static_cast<std::size_t>(materials.of_polygon[p])]))
             continue;
-        const auto &points = layer.polygons[p].points;
+        const auto points = layer.polygon_points(p);
         for (std::size_t i = 0; i < points.size(); ++i) {
             const int a = points[i], b = points[(i + 1) % points.size()];
             uses[{std::min(a, b), std::max(a, b)}] += 1;
@@ -501,18 +501,18 @@ TEST(ExportSubdivision, SubdTreeIsSmoothJoinedAndKeepsItsSeam)
     // Every woody n-gon becomes n quads per level after the first's: 16 for a quad, 12 for a
     // triangle; everything else stays as it was.
     std::size_t expected = 0, others = 0, refined = 0, kept = 0;
-    for (std::size_t p = 0; p < cage.polygons.size(); ++p) {
+    for (std::size_t p = 0; p < cage.polygon_count(); ++p) {
         if (exporter::woody(materials.list[static_cast<std::size_t>(materials.of_polygon[p])]))
-            expected += cage.polygons[p].points.size() * 4;
+            expected += cage.polygon_points(p).size() * 4;
         else
             others += 1;
     }
     const exporter::Materials after = exporter::collect_materials(smooth);
-    for (std::size_t p = 0; p < smooth.polygons.size(); ++p) {
+    for (std::size_t p = 0; p < smooth.polygon_count(); ++p) {
         if (exporter::woody(after.list[static_cast<std::size_t>(after.of_polygon[p])])) {
             refined += 1;
-            EXPECT_EQ(smooth.polygons[p].points.size(), 4u);
-            EXPECT_EQ(smooth.polygons[p].type, ID_FACE);
+            EXPECT_EQ(smooth.polygon_points(p).size(), 4u);
+            EXPECT_EQ(smooth.polygon_type[p], ID_FACE);
         } else {
             kept += 1;
         }
@@ -526,13 +526,13 @@ TEST(ExportSubdivision, SubdTreeIsSmoothJoinedAndKeepsItsSeam)
 
     // The seam stays a seam: no refined face reaches across it from u near 0 to u near 1.
     const exporter::MapView uv(smooth, ID_TXUV, "RM_branch");
-    for (std::size_t p = 0; p < smooth.polygons.size(); ++p) {
+    for (std::size_t p = 0; p < smooth.polygon_count(); ++p) {
         if (!exporter::woody(after.list[static_cast<std::size_t>(after.of_polygon[p])]))
             continue;
         float low = 2.0f, high = -1.0f;
-        for (int point : smooth.polygons[p].points) {
-            const std::vector<float> *value = uv.at(point, static_cast<int>(p));
-            ASSERT_NE(value, nullptr);
+        for (int point : smooth.polygon_points(p)) {
+            const auto value = uv.at(point, static_cast<int>(p));
+            ASSERT_TRUE(value.has_value());
             low = std::min(low, (*value)[0]);
             high = std::max(high, (*value)[0]);
         }
