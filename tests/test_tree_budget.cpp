@@ -79,7 +79,7 @@ TEST_F(Budget, SliderEndsFitAMachineOfSixteenGigabytes)
     const cli::TreeEstimate e = estimate();
     ASSERT_EQ(cli::build_tree(p.session, 16 * GB), "");
     EXPECT_GE(e.points, static_cast<double>(p.session.mesh().foreground.points.size()));
-    EXPECT_GE(e.polygons, static_cast<double>(p.session.mesh().foreground.polygons.size()));
+    EXPECT_GE(e.polygons, static_cast<double>(p.session.mesh().foreground.polygon_count()));
 }
 
 TEST(MemorySizes, ParsedAndShown)
