@@ -1,7 +1,7 @@
 # The two commands of the README, and the rest of the day-to-day work.
 #   make demo      installs what is missing, builds the command line, its modules and the page,
 #                  grows the demo tree into out/
-#   make test      installs what is missing, builds, runs every test through CTest
+#   make test      installs what is missing (Blender too), builds, runs every test through CTest
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -40,13 +40,14 @@ demo: configure page
 
 test: build web
 	./tools/gltf-validate/install.sh
+	./tools/install-deps.sh blender python3-numpy
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 sanitize: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DRAMULON_SANITIZE=ON -DRAMULON_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) -LE e2e
+		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) -LE 'e2e|blender'
 
 # The journal digests in the builds `make test` and `make sanitize` do not make: GCC at -O3
 # (Release) and clang at -O3. Only what the digest tests need is built.

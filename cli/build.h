@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "export/export_options.h"
 #include "host/mesh.h"
 #include "host/session.h"
 #include "tool_setup.h"
@@ -44,5 +45,8 @@ bool register_output_format(const std::string &extension, MeshWriter writer, int
 const MeshWriter *find_output_format(const std::string &path);
 // The known extensions, for messages.
 std::string output_format_list();
+
+// The textures, subdivision and normals --output asks for (checked before the build).
+const exporter::ExportOptions &export_look();
 
 } // namespace cli

@@ -1,18 +1,87 @@
-// --output FILE.obj|FILE.gltf|FILE.glb: the tree for other tools, with materials, texture
-// coordinates and the per-point data of the build (export/export.h). The OBJ writer here replaces
-// the plain points-and-polygons one.
+// --output FILE.obj|FILE.gltf|FILE.glb: the tree for other tools, with materials, textures,
+// normals, texture coordinates and the per-point data of the build (export/export.h). The OBJ
+// writer here replaces the plain points-and-polygons one. The options that shape the export
+// (--textures, --subdivide, --crease-angle, --no-wind-colours) are checked before the build, so
+// that a bad texture folder stops the run before anything is written.
+#include <memory>
+
 #include "build.h"
 #include "export/export.h"
+#include "export/textures.h"
 
 namespace cli {
 namespace {
 
-using PlainWriter = std::string (*)(const host::Layer &, const std::string &);
+struct ExportChoices {
+    std::string textures = "builtin";
+    int subdivide = exporter::automatic_subdivision;
+    double crease_angle = 60.0;
+    bool no_wind_colours = false;
+    exporter::ExportOptions options;
+};
+
+const auto choices = std::make_shared<ExportChoices>();
+
+std::string check_export_options(BuildRun &)
+{
+    exporter::ExportOptions &options = choices->options;
+    options = exporter::ExportOptions{};
+    if (choices->textures == "none") {
+        options.textures = exporter::TextureChoice::none;
+    } else if (choices->textures == "builtin") {
+        options.textures = exporter::TextureChoice::builtin;
+    } else {
+        options.textures = exporter::TextureChoice::folder;
+        options.texture_folder = choices->textures;
+    }
+    options.subdivide = choices->subdivide;
+    options.crease_angle = choices->crease_angle;
+    options.wind_colours = !choices->no_wind_colours;
+    exporter::TextureSet textures;
+    std::string error;
+    if (!exporter::load_textures(options, textures, error))
+        return error;
+    return {};
+}
+
+using Writer = std::string (*)(const host::Layer &, const std::string &, const exporter::ExportOptions &);
+
+MeshWriter with_options(Writer writer)
+{
+    return [writer](const host::Layer &layer, const std::string &path) {
+        return writer(layer, path, choices->options);
+    };
+}
 
 const bool registered =
-    register_output_format(".obj", exporter::write_obj, 1) &&
-    register_output_format(".gltf", static_cast<PlainWriter>(exporter::write_gltf), 1) &&
-    register_output_format(".glb", static_cast<PlainWriter>(exporter::write_glb), 1);
+    register_output_format(".obj", with_options(exporter::write_obj), 1) &&
+    register_output_format(".gltf", with_options(exporter::write_gltf), 1) &&
+    register_output_format(".glb", with_options(exporter::write_glb), 1) &&
+    register_build_extension(BuildExtension{
+        [](CLI::App &build) {
+            build.add_option("--textures", choices->textures,
+                             "Textures of the exported materials: none, builtin (painted by Ramulon) "
+                             "or a folder holding bark.png, leaves.png and leaf.png")
+                ->default_str("builtin");
+            build.add_option("--subdivide", choices->subdivide,
+                             "Catmull-Clark levels applied to tubes and roots before export (0-" +
+                                 std::to_string(exporter::max_subdivision) +
+                                 "; default 2 for a SubD tree written to glTF, else 0)")
+                ->check(CLI::Range(0, exporter::max_subdivision));
+            build.add_option("--crease-angle", choices->crease_angle,
+                             "Faces meeting at more than this angle (degrees) get a sharp edge in the "
+                             "exported normals")
+                ->default_val(60.0)
+                ->check(CLI::Range(0.0, 180.0));
+            build.add_flag("--no-wind-colours", choices->no_wind_colours,
+                           "Do not repeat the range and thickness weights as glTF vertex colours");
+        },
+        check_export_options,
+        nullptr,
+    });
 
 } // namespace
+
+const exporter::ExportOptions &export_look() { return choices->options; }
+
 } // namespace cli

@@ -67,7 +67,8 @@ std::string check(BuildRun &)
 
 std::string write(bool binary, const host::Layer &layer, const std::string &path)
 {
-    const exporter::GltfOptions &options = game_ready().options;
+    exporter::GltfOptions options = game_ready().options;
+    options.look = export_look();
     exporter::GltfReport report;
     const std::string error = binary ? exporter::write_glb(layer, path, options, &report)
                                      : exporter::write_gltf(layer, path, options, &report);

@@ -59,18 +59,26 @@ bool read_bytes(const fs::path &path, std::string &bytes, std::string &error)
     return true;
 }
 
+// One file a writer makes: optional ones (textures a tree without tubes or leaves lacks) are
+// read only when they were written.
+struct Output {
+    const char *name;
+    std::string *bytes;
+    bool optional = false;
+};
+
 // Runs the writer on tree.<ext> in a new temporary folder and reads back the files it made.
 std::string write_and_read(const std::function<std::string(const host::Layer &, const std::string &)> &writer,
                            const host::Layer &layer, const std::string &file,
-                           std::initializer_list<std::pair<const char *, std::string *>> outputs)
+                           std::initializer_list<Output> outputs)
 {
     TempFolder folder;
     if (folder.path().empty())
         return "cannot make a temporary folder for the export";
     std::string error = writer(layer, (folder.path() / file).string());
-    for (const auto &[name, bytes] : outputs)
-        if (error.empty())
-            read_bytes(folder.path() / name, *bytes, error);
+    for (const Output &output : outputs)
+        if (error.empty() && (!output.optional || fs::exists(folder.path() / output.name)))
+            read_bytes(folder.path() / output.name, *output.bytes, error);
     return error;
 }
 
@@ -96,7 +104,10 @@ ExportFiles export_obj(const host::Layer &layer)
 {
     ExportFiles files;
     files.error = write_and_read(exporter::write_obj, layer, "tree.obj",
-                                 {{"tree.obj", &files.obj}, {"tree.mtl", &files.mtl}});
+                                 {{"tree.obj", &files.obj},
+                                  {"tree.mtl", &files.mtl},
+                                  {"tree_bark.png", &files.bark_png, true},
+                                  {"tree_leaf.png", &files.leaf_png, true}});
     return files;
 }
 

@@ -13,11 +13,12 @@ struct ExportFiles {
     std::string error; // empty on success
     std::string glb;
     std::string obj, mtl;
+    std::string bark_png, leaf_png; // the textures the MTL names, beside tree.obj
 };
 
-// The layer as one GLB file, with levels of detail, far card and compression as asked.
+// The layer as one GLB file, with textures, levels of detail, far card and compression as asked.
 ExportFiles export_glb(const host::Layer &layer, const exporter::GltfOptions &options = {});
-// The layer as tree.obj with its material library tree.mtl.
+// The layer as tree.obj with its material library tree.mtl and the textures it names.
 ExportFiles export_obj(const host::Layer &layer);
 
 } // namespace cli

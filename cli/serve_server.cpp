@@ -263,6 +263,13 @@ void ServeServer::add_routes()
     s.Get("/api/export.mtl", api([&](const Request &, Response &res) {
               send_download(res, exported(export_obj(built_tree(tree))).mtl, "text/plain", "tree.mtl");
           }));
+    // The textures tree.mtl names, to be saved beside tree.obj.
+    s.Get("/api/tree_bark.png", api([&](const Request &, Response &res) {
+              send_download(res, exported(export_obj(built_tree(tree))).bark_png, "image/png", "tree_bark.png");
+          }));
+    s.Get("/api/tree_leaf.png", api([&](const Request &, Response &res) {
+              send_download(res, exported(export_obj(built_tree(tree))).leaf_png, "image/png", "tree_leaf.png");
+          }));
 
     // ---- changing
     s.Post("/api/set", api([&](const Request &req, Response &res) {

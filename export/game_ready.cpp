@@ -229,11 +229,11 @@ std::string report_text(const GltfReport &report)
     return out.str();
 }
 
-std::string write_game_ready(const host::Layer &layer, const std::string &path, bool binary,
+std::string write_game_ready(const PreparedMesh &prepared, const std::string &path, bool binary,
                              const GltfOptions &options, GltfReport *report)
 {
     Parts parts;
-    parts.tree = collect_tree(layer);
+    parts.tree = collect_tree(prepared);
     if (options.impostor && triangle_count(parts.tree.mesh) == 0)
         return "cannot write " + path +
                ": --impostor pictures the tree's surfaces and this tree has none (a skeleton build is lines only)";

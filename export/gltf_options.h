@@ -6,12 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "export_options.h"
+
 namespace exporter {
 
 // Engines' LOD groups rarely go beyond a handful of levels; more would only add files nobody loads.
 inline constexpr int max_levels = 8;
 
 struct GltfOptions {
+    ExportOptions look;       // textures, subdivision, normals: as for every format
     int levels = 1;           // LOD0 (the tree) and levels - 1 simplified copies
     bool level_files = false; // each level (and the card) in a file of its own
     bool impostor = false;    // the far-view card, "<name>_LOD_FAR"

@@ -8,6 +8,7 @@
 #include "gltf_options.h"
 #include "layer_view.h"
 #include "mesh_arrays.h"
+#include "prepared_mesh.h"
 #include "tiny_gltf_setup.h"
 
 namespace exporter {
@@ -20,7 +21,8 @@ struct CollectedTree {
     MeshArrays mesh;
 };
 
-CollectedTree collect_tree(const host::Layer &layer);
+// The prepared layer (subdivided, normals split, materials collected) as the writer collects it.
+CollectedTree collect_tree(const PreparedMesh &prepared);
 
 tinygltf::Material gltf_material(const Material &material);
 
@@ -35,7 +37,7 @@ bool serialise(tinygltf::Model &model, bool binary, const std::string &path, std
                std::string &error);
 
 // Levels of detail, the far card, compression (game_ready.cpp).
-std::string write_game_ready(const host::Layer &layer, const std::string &path, bool binary,
+std::string write_game_ready(const PreparedMesh &prepared, const std::string &path, bool binary,
                              const GltfOptions &options, GltfReport *report);
 
 } // namespace exporter

@@ -1,13 +1,14 @@
 // glTF 2.0 of a built tree: one mesh on one node, one primitive per surface and kind of polygon
-// (TRIANGLES for polygons of three or more corners, fan-triangulated from the first corner with
-// the winding kept; LINES for the skeleton's two-point polygons; POINTS for one-point ones), one
+// (TRIANGLES for polygons of three or more corners, triangulated with the winding kept
+// (normals.h); LINES for the skeleton's two-point polygons; POINTS for one-point ones), one
 // material per surface.
 //
 // Vertex attributes:
 // - POSITION: the point, narrowed to float.
-// - NORMAL (triangles only): the point's smooth normal, the area-weighted sum of the normals of
-//   every polygon around it in the whole layer (so it does not change across surfaces or at a
-//   texture seam); (0, 1, 0) where those cancel.
+// - NORMAL (triangles only): the corner's normal (normals.h): smooth across shallow edges, split
+//   at edges sharper than the crease angle; a leaf's own face normal.
+// - COLOR_0: the wind data again (prepared_mesh.h: wind_colour), on primitives whose layer holds
+//   "RM_range" or "RM_thick", for tools that keep vertex colours and drop custom attributes.
 // - TEXCOORD_0: "RM_branch", or "RM_leaf" on the leaf surface; TEXCOORD_1: "RM_all_leaves", on
 //   the leaf surface only. glTF puts v = 0 at the top of an image where the modeller puts it at
 //   the bottom, so v is written as 1 - v.
@@ -23,8 +24,10 @@
 #include <sstream>
 
 #include "export.h"
+#include "gltf_materials.h"
 #include "gltf_parts.h"
 #include "layer_view.h"
+#include "prepared_mesh.h"
 #include "staged_files.h"
 #include "tiny_gltf_setup.h"
 #include "vertex_order.h"
@@ -52,8 +55,11 @@ struct Source {
 struct Primitive {
     int material = 0;
     Kind kind = Kind::triangles;
+    bool normals = false;            // the record starts with the corner normal
+    bool colours = false;            // then the wind colour
+    MapView range, thick;            // what the wind colour is made of
     std::vector<Source> sources;
-    int stride = 0;                  // floats per vertex over all sources
+    int stride = 0;                  // floats per vertex: normal, colour, then the sources
     std::vector<float> values;       // stride floats per vertex
     std::vector<int> vertex_point;   // the point of every vertex
     std::vector<int> next_of_point;  // the next vertex of the same point, -1 at the end
@@ -63,7 +69,9 @@ struct Primitive {
 
 class Collector {
 public:
-    explicit Collector(const host::Layer &layer) : layer_(layer), materials_(collect_materials(layer))
+    explicit Collector(const PreparedMesh &mesh)
+        : layer_(*mesh.layer), materials_(mesh.materials), normals_(mesh.normals),
+          wind_colours_(mesh.wind_colours)
     {
     }
 
@@ -72,7 +80,7 @@ public:
         // The primitive of each (material, kind), -1 until its first polygon.
         std::vector<int> index_of(materials_.list.size() * 3, -1);
         std::vector<float> corner;
-        std::vector<std::uint32_t> vertices;
+        std::vector<Triangle> triangles;
         for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
             const std::span<const int> poly = layer_.polygon_points(p);
             const std::size_t n = poly.size();
@@ -87,14 +95,14 @@ public:
             }
             Primitive &prim = primitives_[static_cast<std::size_t>(slot)];
 
-            vertices.clear();
-            for (int point : poly)
-                vertices.push_back(vertex(prim, point, static_cast<int>(p), corner));
             if (kind == Kind::triangles) {
-                for (std::size_t i = 1; i + 1 < n; ++i)
-                    prim.indices.insert(prim.indices.end(), {vertices[0], vertices[i], vertices[i + 1]});
+                triangulate(layer_, p, normals_, triangles);
+                for (const Triangle &triangle : triangles)
+                    for (const TriangleCorner &c : triangle)
+                        prim.indices.push_back(vertex(prim, poly[c.corner], p, &c.normal, corner));
             } else {
-                prim.indices.insert(prim.indices.end(), vertices.begin(), vertices.end());
+                for (int point : poly)
+                    prim.indices.push_back(vertex(prim, point, p, nullptr, corner));
             }
         }
         // The search chains served only to share vertices.
@@ -115,6 +123,12 @@ private:
         Primitive prim;
         prim.material = material;
         prim.kind = kind;
+        prim.normals = kind == Kind::triangles;
+        prim.stride = prim.normals ? 3 : 0;
+        prim.range = MapView(layer_, ID_WGHT, "RM_range");
+        prim.thick = MapView(layer_, ID_WGHT, "RM_thick");
+        prim.colours = wind_colours_ && (prim.range.present() || prim.thick.present());
+        prim.stride += prim.colours ? 3 : 0;
         auto add = [&](const char *attribute, HostID type, const std::string &name, int dim,
                        bool flip_v) {
             MapView map(layer_, type, name);
@@ -136,11 +150,23 @@ private:
 
     // The vertex of one polygon corner: an earlier vertex of the same point with the same
     // values, or a new one.
-    std::uint32_t vertex(Primitive &prim, int point, int polygon, std::vector<float> &corner) const
+    // normal: the corner's normal, on triangles only.
+    std::uint32_t vertex(Primitive &prim, int point, std::size_t polygon_index,
+                         const std::array<float, 3> *normal, std::vector<float> &corner) const
     {
         static const float zero[3] = {0.0f, 0.0f, 0.0f};
+        const int polygon = static_cast<int>(polygon_index);
         corner.resize(static_cast<std::size_t>(prim.stride));
         float *out = corner.data();
+        if (prim.normals)
+            out = std::copy(normal->begin(), normal->end(), out);
+        if (prim.colours) {
+            float range = 0.0f, thick = 0.0f;
+            copy_value(prim.range.at(point, polygon), zero, 1, &range);
+            copy_value(prim.thick.at(point, polygon), zero, 1, &thick);
+            const auto colour = wind_colour(range, thick);
+            out = std::copy(colour.begin(), colour.end(), out);
+        }
         for (const Source &source : prim.sources) {
             copy_value(source.map.at(point, polygon), zero, source.dim, out);
             if (source.flip_v)
@@ -163,7 +189,9 @@ private:
     }
 
     const host::Layer &layer_;
-    Materials materials_;
+    const Materials &materials_;
+    const CornerNormals &normals_;
+    bool wind_colours_;
     std::vector<Primitive> primitives_;
 };
 
@@ -211,29 +239,27 @@ public:
 
     tinygltf::Accessor &accessor(int index) { return model_.accessors[static_cast<std::size_t>(index)]; }
 
+    // A buffer view of raw bytes (an embedded image), without an accessor.
+    int add_bytes(const std::string &data)
+    {
+        std::vector<unsigned char> &bytes = model_.buffers[0].data;
+        tinygltf::BufferView view;
+        view.buffer = 0;
+        view.byteOffset = bytes.size();
+        view.byteLength = data.size();
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        bytes.resize((bytes.size() + 3) / 4 * 4, 0);
+        model_.bufferViews.push_back(view);
+        return static_cast<int>(model_.bufferViews.size()) - 1;
+    }
+
 private:
     tinygltf::Model &model_;
 };
 
-} // namespace
-
-tinygltf::Material gltf_material(const Material &m)
-{
-    tinygltf::Material out;
-    out.name = m.name;
-    out.pbrMetallicRoughness.baseColorFactor = {m.colour[0], m.colour[1], m.colour[2], 1.0};
-    out.pbrMetallicRoughness.metallicFactor = 0.0; // bark and leaves
-    out.pbrMetallicRoughness.roughnessFactor = 1.0;
-    out.emissiveFactor = {0.0, 0.0, 0.0};
-    out.doubleSided = m.leaf; // a leaf is a single sheet, seen from both sides
-    return out;
-}
-
-namespace {
-
-// One collected primitive as flat arrays, in the order the collector met its vertices.
-PrimitiveArrays primitive_arrays(const host::Layer &layer, const Primitive &prim,
-                                 const std::vector<std::array<float, 3>> &normals)
+// One collected primitive as flat arrays, in the order the collector met its vertices: the
+// position, then the record's leading normal and wind colour, then the map sources.
+PrimitiveArrays primitive_arrays(const host::Layer &layer, const Primitive &prim)
 {
     PrimitiveArrays out;
     out.material = prim.material;
@@ -241,6 +267,7 @@ PrimitiveArrays primitive_arrays(const host::Layer &layer, const Primitive &prim
     out.vertex_point = prim.vertex_point;
     out.indices = prim.indices;
     const std::size_t count = prim.vertex_point.size();
+    const auto stride = static_cast<std::size_t>(prim.stride);
 
     VertexStream positions{"POSITION", 3, {}};
     positions.values.reserve(count * 3);
@@ -251,27 +278,24 @@ PrimitiveArrays primitive_arrays(const host::Layer &layer, const Primitive &prim
     }
     out.streams.push_back(std::move(positions));
 
-    if (prim.kind == Kind::triangles) {
-        VertexStream normal{"NORMAL", 3, {}};
-        normal.values.reserve(count * 3);
-        for (int point : prim.vertex_point) {
-            const auto &n = normals[static_cast<std::size_t>(point)];
-            normal.values.insert(normal.values.end(), n.begin(), n.end());
-        }
-        out.streams.push_back(std::move(normal));
-    }
-
-    int offset = 0;
-    for (const Source &source : prim.sources) {
-        VertexStream data{source.attribute, source.dim, {}};
-        data.values.reserve(count * static_cast<std::size_t>(source.dim));
+    std::size_t offset = 0;
+    auto add = [&](const std::string &attribute, int dim) {
+        VertexStream stream{attribute, dim, {}};
+        const auto n = static_cast<std::size_t>(dim);
+        stream.values.reserve(count * n);
         for (std::size_t v = 0; v < count; ++v) {
-            const float *record = &prim.values[v * static_cast<std::size_t>(prim.stride)] + offset;
-            data.values.insert(data.values.end(), record, record + source.dim);
+            const float *record = &prim.values[v * stride] + offset;
+            stream.values.insert(stream.values.end(), record, record + n);
         }
-        out.streams.push_back(std::move(data));
-        offset += source.dim;
-    }
+        out.streams.push_back(std::move(stream));
+        offset += n;
+    };
+    if (prim.normals)
+        add("NORMAL", 3);
+    if (prim.colours)
+        add("COLOR_0", 3);
+    for (const Source &source : prim.sources)
+        add(source.attribute, source.dim);
     return out;
 }
 
@@ -326,7 +350,7 @@ tinygltf::Primitive gltf_primitive(const PrimitiveArrays &prim, ModelBuilder &bu
 std::size_t padded(std::size_t bytes) { return (bytes + 3) / 4 * 4; }
 
 // The bytes gltf_primitive will append for these primitives, so that the buffer is sized once.
-std::size_t buffer_bytes(const std::vector<PrimitiveArrays> &primitives)
+std::size_t buffer_bytes(const MeshArrays &primitives)
 {
     std::size_t total = 0;
     for (const PrimitiveArrays &prim : primitives) {
@@ -339,18 +363,29 @@ std::size_t buffer_bytes(const std::vector<PrimitiveArrays> &primitives)
 
 } // namespace
 
-CollectedTree collect_tree(const host::Layer &layer)
+tinygltf::Material gltf_material(const Material &m)
 {
-    Collector collector(layer);
+    tinygltf::Material out;
+    out.name = m.name;
+    out.pbrMetallicRoughness.baseColorFactor = {m.colour[0], m.colour[1], m.colour[2], 1.0};
+    out.pbrMetallicRoughness.metallicFactor = 0.0; // bark and leaves
+    out.pbrMetallicRoughness.roughnessFactor = 1.0;
+    out.emissiveFactor = {0.0, 0.0, 0.0};
+    out.doubleSided = m.leaf; // a leaf is a single sheet, seen from both sides
+    return out;
+}
+
+CollectedTree collect_tree(const PreparedMesh &prepared)
+{
+    Collector collector(prepared);
     collector.run();
     CollectedTree tree;
     tree.materials = collector.materials();
     for (const Material &m : tree.materials.list)
         tree.looks.push_back(MaterialLook{m.colour, m.leaf});
-    if (!collector.primitives().empty()) {
-        const std::vector<std::array<float, 3>> normals = point_normals(layer);
-        for (const Primitive &prim : collector.primitives())
-            tree.mesh.push_back(primitive_arrays(layer, prim, normals));
+    for (Primitive &prim : collector.primitives()) {
+        tree.mesh.push_back(primitive_arrays(*prepared.layer, prim));
+        prim = Primitive{}; // copied: a large tree need not hold it twice
     }
     return tree;
 }
@@ -361,44 +396,7 @@ tinygltf::Primitive plain_primitive(tinygltf::Model &model, const PrimitiveArray
     return gltf_primitive(prim, builder);
 }
 
-namespace {
-
-tinygltf::Model gltf_model(const host::Layer &layer, bool vertex_order)
-{
-    CollectedTree tree = collect_tree(layer);
-    if (vertex_order)
-        optimise_vertex_order(tree.mesh);
-
-    tinygltf::Model model;
-    model.asset.version = "2.0";
-    model.asset.generator = "Ramulon";
-    for (const Material &m : tree.materials.list)
-        model.materials.push_back(gltf_material(m));
-
-    tinygltf::Node node;
-    node.name = "Ramulon tree";
-    if (!tree.mesh.empty()) {
-        model.buffers.emplace_back();
-        model.buffers[0].data.reserve(buffer_bytes(tree.mesh));
-        tinygltf::Mesh mesh;
-        mesh.name = "Ramulon tree";
-        for (PrimitiveArrays &prim : tree.mesh) {
-            mesh.primitives.push_back(plain_primitive(model, prim));
-            prim = PrimitiveArrays{}; // in the buffer now: a large tree need not hold it twice
-        }
-        model.meshes.push_back(std::move(mesh));
-        node.mesh = 0;
-    }
-    model.nodes.push_back(node);
-    tinygltf::Scene scene;
-    scene.nodes.push_back(0);
-    model.scenes.push_back(scene);
-    model.defaultScene = 0;
-    return model;
-}
-
-} // namespace
-
+// A file name as a URI reference: everything but the unreserved characters percent-encoded.
 std::string uri_of(const std::string &name)
 {
     static const char hex[] = "0123456789ABCDEF";
@@ -430,6 +428,58 @@ bool serialise(tinygltf::Model &model, bool binary, const std::string &path, std
 }
 
 namespace {
+
+// binary: images go into the buffer; else they are named by their files' URIs beside path.
+// vertex_order: triangles and vertices in the order a GPU's caches like (vertex_order.h).
+tinygltf::Model gltf_model(const PreparedMesh &mesh_data, bool binary, const std::string &path,
+                           bool vertex_order)
+{
+    CollectedTree collected = collect_tree(mesh_data);
+    if (vertex_order)
+        optimise_vertex_order(collected.mesh);
+    const host::Layer &layer = *mesh_data.layer;
+
+    tinygltf::Model model;
+    model.asset.version = "2.0";
+    model.asset.generator = "Ramulon";
+
+    tinygltf::Node node;
+    node.name = "Ramulon tree";
+    const bool any = !collected.mesh.empty();
+    const auto used = used_images(layer, collected.materials, mesh_data.textures);
+    if (any || (binary && !used.empty())) {
+        model.buffers.emplace_back();
+        std::size_t images = 0;
+        for (const auto &[name, bytes] : used)
+            images += binary ? padded(bytes->size()) : 0;
+        model.buffers[0].data.reserve(buffer_bytes(collected.mesh) + images);
+    }
+    ModelBuilder builder(model);
+    GltfImages images;
+    for (const auto &[name, bytes] : used) {
+        if (binary)
+            images.push_back({name, builder.add_bytes(*bytes), {}});
+        else
+            images.push_back({name, -1, uri_of(file_name(texture_path(path, name)))});
+    }
+    add_gltf_materials(model, layer, collected.materials, images, mesh_data.bark_repeat);
+    if (any) {
+        tinygltf::Mesh mesh;
+        mesh.name = "Ramulon tree";
+        for (PrimitiveArrays &prim : collected.mesh) {
+            mesh.primitives.push_back(gltf_primitive(prim, builder));
+            prim = PrimitiveArrays{}; // in the buffer now: a large tree need not hold it twice
+        }
+        model.meshes.push_back(std::move(mesh));
+        node.mesh = 0;
+    }
+    model.nodes.push_back(node);
+    tinygltf::Scene scene;
+    scene.nodes.push_back(0);
+    model.scenes.push_back(scene);
+    model.defaultScene = 0;
+    return model;
+}
 
 void append_word(std::string &out, std::uint32_t v)
 {
@@ -487,13 +537,13 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
 {
     if (std::string bad = check_options(options); !bad.empty())
         return "cannot write " + path + ": " + bad;
-    if (std::string bad = check_layer(layer); !bad.empty())
-        return "cannot write " + path + ": " + bad;
-    if (!options.plain())
-        return write_game_ready(layer, path, binary, options, report);
-    tinygltf::Model model = gltf_model(layer, options.vertex_order);
+    PreparedMesh prepared;
     std::string error, text;
-    StagedFiles files;
+    if (!prepare_mesh(layer, options.look, Format::gltf, prepared, error))
+        return "cannot write " + path + ": " + error;
+    if (!options.plain())
+        return write_game_ready(prepared, path, binary, options, report);
+    tinygltf::Model model = gltf_model(prepared, binary, path, options.vertex_order);
     if (report) {
         *report = {};
         std::size_t triangles = 0;
@@ -503,6 +553,12 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
                     triangles += model.accessors[static_cast<std::size_t>(prim.indices)].count / 3;
         report->level_triangles.push_back(triangles);
     }
+    StagedFiles files;
+    // Beside a .gltf, the images it names.
+    if (!binary)
+        for (const auto &[name, bytes] : used_images(*prepared.layer, prepared.materials, prepared.textures))
+            if (!files.stage(texture_path(path, name), *bytes, error))
+                return error;
     if (binary && !model.buffers.empty()) {
         GlbParts parts;
         if (!glb_parts(model, path, parts, error))
@@ -541,16 +597,33 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
     return {};
 }
 
+GltfOptions with_look(const ExportOptions &look)
+{
+    GltfOptions options;
+    options.look = look;
+    return options;
+}
+
 } // namespace
 
 std::string write_gltf(const host::Layer &layer, const std::string &path)
 {
-    return write(layer, path, false, {}, nullptr);
+    return write(layer, path, false, GltfOptions{}, nullptr);
 }
 
 std::string write_glb(const host::Layer &layer, const std::string &path)
 {
-    return write(layer, path, true, {}, nullptr);
+    return write(layer, path, true, GltfOptions{}, nullptr);
+}
+
+std::string write_gltf(const host::Layer &layer, const std::string &path, const ExportOptions &options)
+{
+    return write(layer, path, false, with_look(options), nullptr);
+}
+
+std::string write_glb(const host::Layer &layer, const std::string &path, const ExportOptions &options)
+{
+    return write(layer, path, true, with_look(options), nullptr);
 }
 
 std::string write_gltf(const host::Layer &layer, const std::string &path, const GltfOptions &options,
@@ -568,10 +641,11 @@ std::string write_glb(const host::Layer &layer, const std::string &path, const G
 std::string glb_bytes(const host::Layer &layer, std::string &bytes)
 {
     const std::string name = "tree.glb";
-    if (std::string bad = check_layer(layer); !bad.empty())
-        return "cannot write " + name + ": " + bad;
-    tinygltf::Model model = gltf_model(layer, true);
+    PreparedMesh prepared;
     std::string error;
+    if (!prepare_mesh(layer, ExportOptions{}, Format::gltf, prepared, error))
+        return "cannot write " + name + ": " + error;
+    tinygltf::Model model = gltf_model(prepared, true, name, true);
     if (model.buffers.empty())
         return serialise(model, true, name, bytes, error) ? std::string() : error;
     GlbParts parts;

@@ -93,40 +93,4 @@ MapView::MapView(const host::Layer &layer, HostID type, const std::string &name)
 
 bool MapView::present() const { return vmap_ || vpmap_ >= 0; }
 
-std::vector<std::array<float, 3>> point_normals(const host::Layer &layer)
-{
-    std::vector<host::Vec3> sum(layer.points.size());
-    for (std::size_t k = 0; k < layer.polygon_count(); ++k) {
-        const std::span<const int> poly = layer.polygon_points(k);
-        const std::size_t count = poly.size();
-        if (count < 3)
-            continue;
-        // The Newell vector: normal to the polygon, twice its area long.
-        host::Vec3 n;
-        for (std::size_t i = 0; i < count; ++i) {
-            const host::Vec3 &p = layer.points[static_cast<std::size_t>(poly[i])];
-            const host::Vec3 &q = layer.points[static_cast<std::size_t>(poly[(i + 1) % count])];
-            n.x += (p.y - q.y) * (p.z + q.z);
-            n.y += (p.z - q.z) * (p.x + q.x);
-            n.z += (p.x - q.x) * (p.y + q.y);
-        }
-        for (int index : poly) {
-            host::Vec3 &s = sum[static_cast<std::size_t>(index)];
-            s.x += n.x;
-            s.y += n.y;
-            s.z += n.z;
-        }
-    }
-    std::vector<std::array<float, 3>> normals(sum.size(), {0.0f, 1.0f, 0.0f});
-    for (std::size_t i = 0; i < sum.size(); ++i) {
-        const host::Vec3 &s = sum[i];
-        const double length = std::sqrt(s.x * s.x + s.y * s.y + s.z * s.z);
-        // Too short to give a direction a float can hold: keep the upward default.
-        if (length > 1e-30 && std::isfinite(length))
-            normals[i] = {static_cast<float>(s.x / length), static_cast<float>(s.y / length),
-                          static_cast<float>(s.z / length)};
-    }
-    return normals;
-}
-
 } // namespace exporter

@@ -85,8 +85,4 @@ inline void copy_value(const std::optional<std::span<const float>> &value, const
         out[i] = i < have ? (*value)[static_cast<std::size_t>(i)] : fallback[i];
 }
 
-// Sums the area-weighted face normals around every point (polygons of three or more corners),
-// made unit length; a point on no such polygon, or where they cancel, gets (0, 1, 0).
-std::vector<std::array<float, 3>> point_normals(const host::Layer &layer);
-
 } // namespace exporter

@@ -1,14 +1,19 @@
 // Wavefront OBJ and its material library. Points keep their order and numbering (OBJ counts
 // from 1), polygons their order and corner order; `usemtl` switches whenever the surface does.
-// Texture coordinates are shared between corners with identical values, so a seam corner gets
-// a `vt` of its own only where its polygon-specific value differs.
+// Texture coordinates and normals are shared between corners with identical values, so a seam
+// corner gets a `vt` of its own only where its polygon-specific value differs, and a corner at
+// a sharp edge a `vn` of its own. The material library names the textures written beside it;
+// the bark's `-s` option repeats it along the tree as the glTF's texture transform does.
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <unordered_map>
 
 #include "export.h"
 #include "layer_view.h"
+#include "materials.h"
+#include "prepared_mesh.h"
 #include "staged_files.h"
 
 namespace exporter {
@@ -78,10 +83,41 @@ TextureCorners texture_corners(const host::Layer &layer, const Materials &materi
     return out;
 }
 
+// The normals of every corner of faces (three or more corners), as indices into a shared list.
+struct NormalCorners {
+    std::vector<std::array<float, 3>> normals;
+    std::vector<int> index; // per corner of the layer, in CornerNormals order; -1 off faces
+};
+
+NormalCorners normal_corners(const host::Layer &layer, const CornerNormals &normals)
+{
+    NormalCorners out;
+    std::map<std::array<std::uint32_t, 3>, int> known;
+    out.index.reserve(normals.normal.size());
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        const std::size_t n = layer.polygon_points(p).size();
+        for (std::size_t c = 0; c < n; ++c) {
+            if (n < 3) {
+                out.index.push_back(-1);
+                continue;
+            }
+            const std::array<float, 3> &v = normals.at(p, c);
+            std::array<std::uint32_t, 3> key;
+            std::memcpy(key.data(), v.data(), sizeof key);
+            const auto [it, added] = known.try_emplace(key, static_cast<int>(out.normals.size()));
+            if (added)
+                out.normals.push_back(v);
+            out.index.push_back(it->second);
+        }
+    }
+    return out;
+}
+
 std::string obj_text(const host::Layer &layer, const Materials &materials,
-                     const std::string &mtl_name)
+                     const CornerNormals &corner_normals, const std::string &mtl_name)
 {
     const TextureCorners texture = texture_corners(layer, materials);
+    const NormalCorners normal = normal_corners(layer, corner_normals);
     std::string out;
     out.reserve(layer.points.size() * 60 + texture.coordinates.size() * 24 +
                 texture.index.size() * 14 + 256);
@@ -109,6 +145,14 @@ std::string obj_text(const host::Layer &layer, const Materials &materials,
         append_number(out, static_cast<double>(uv[1]));
         out += '\n';
     }
+    for (const auto &n : normal.normals) {
+        out += "vn";
+        for (float c : n) {
+            out += ' ';
+            append_number(out, c);
+        }
+        out += '\n';
+    }
     int current = -1;
     for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
         const std::span<const int> poly = layer.polygon_points(p);
@@ -126,9 +170,14 @@ std::string obj_text(const host::Layer &layer, const Materials &materials,
             out += ' ';
             append_number(out, poly[c] + 1);
             const int vt = texture.index[texture.first[p] + c];
-            if (vt >= 0) {
+            const int vn = normal.index[corner_normals.first[p] + c];
+            if (vt >= 0 || vn >= 0)
                 out += '/';
+            if (vt >= 0)
                 append_number(out, vt + 1);
+            if (vn >= 0) {
+                out += '/';
+                append_number(out, vn + 1);
             }
         }
         out += '\n';
@@ -136,42 +185,89 @@ std::string obj_text(const host::Layer &layer, const Materials &materials,
     return out;
 }
 
-std::string mtl_text(const Materials &materials)
+// The image files of the material library: the bark and the single leaf ("RM_leaf" is the
+// leaves' only texture map in an OBJ), by image name with their bytes.
+std::vector<std::pair<std::string, const std::string *>> obj_images(const host::Layer &layer,
+                                                                    const Materials &materials,
+                                                                    const TextureSet &textures)
 {
-    std::string out = "# Ramulon materials: one per surface, coloured by its sketch colour tag\n";
+    std::vector<std::pair<std::string, const std::string *>> out;
+    if (textures.empty())
+        return out;
+    bool bark = false, leaf = false;
+    for (const Material &m : materials.list) {
+        bark = bark || woody(m);
+        leaf = leaf || m.leaf;
+    }
+    if (bark && MapView(layer, ID_TXUV, branch_texture).present())
+        out.emplace_back(bark_image, &textures.bark);
+    if (leaf && MapView(layer, ID_TXUV, leaf_texture).present())
+        out.emplace_back(leaf_image, &textures.leaf);
+    return out;
+}
+
+std::string mtl_text(const Materials &materials, const std::string &bark_file,
+                     const std::string &leaf_file, double bark_repeat)
+{
+    std::string out = "# Ramulon materials: one per surface; bark on tubes and roots, leaves masked\n";
     for (const Material &material : materials.list) {
         out += "\nnewmtl ";
         out += material.name;
         out += '\n';
+        const Finish finish = finish_of(material);
+        const bool bark = (finish == Finish::bark || finish == Finish::twig) && !bark_file.empty();
+        const bool leaf = finish == Finish::leaf && !leaf_file.empty();
         if (!material.colour_tag.empty())
             out += "# sketch colour " + material.colour_tag + "\n";
         out += "Ka 0 0 0\nKd";
-        for (double c : material.colour) {
+        for (double c : base_colour(material, bark || leaf)) {
             out += ' ';
             append_number(out, c);
         }
         out += "\nKs 0 0 0\nd 1\nillum 1\n";
+        if (bark) {
+            out += "map_Kd -s 1 ";
+            append_number(out, bark_repeat);
+            out += " 1 " + bark_file + "\n";
+        }
+        if (leaf)
+            out += "map_Kd " + leaf_file + "\nmap_d " + leaf_file + "\n";
     }
     return out;
 }
 
 } // namespace
 
-std::string write_obj(const host::Layer &layer, const std::string &path)
+std::string write_obj(const host::Layer &layer, const std::string &path, const ExportOptions &options)
 {
-    if (std::string bad = check_layer(layer); !bad.empty())
-        return "cannot write " + path + ": " + bad;
-    const Materials materials = collect_materials(layer);
+    PreparedMesh prepared;
+    std::string error;
+    if (!prepare_mesh(layer, options, Format::obj, prepared, error))
+        return "cannot write " + path + ": " + error;
+    const host::Layer &written = *prepared.layer;
     std::string mtl_path = sibling_path(path, ".mtl");
     if (mtl_path == path)
         mtl_path += ".mtl";
-    std::string error;
     StagedFiles files;
-    if (!files.stage(mtl_path, mtl_text(materials), error) ||
-        !files.stage(path, obj_text(layer, materials, file_name(mtl_path)), error) ||
+    std::string bark_file, leaf_file;
+    for (const auto &[name, bytes] : obj_images(written, prepared.materials, prepared.textures)) {
+        const std::string image_path = texture_path(path, name);
+        (name == bark_image ? bark_file : leaf_file) = file_name(image_path);
+        if (!files.stage(image_path, *bytes, error))
+            return error;
+    }
+    if (!files.stage(mtl_path, mtl_text(prepared.materials, bark_file, leaf_file, prepared.bark_repeat),
+                     error) ||
+        !files.stage(path, obj_text(written, prepared.materials, prepared.normals, file_name(mtl_path)),
+                     error) ||
         !files.commit(error))
         return error;
     return {};
+}
+
+std::string write_obj(const host::Layer &layer, const std::string &path)
+{
+    return write_obj(layer, path, ExportOptions{});
 }
 
 } // namespace exporter

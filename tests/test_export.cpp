@@ -149,7 +149,8 @@ TEST(ExportObj, MaterialsQuadsLinesAndSeams)
     ScratchDir dir;
     const host::Layer layer = seam_tube();
     ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")), "");
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.mtl", "tree.obj"}));
+    EXPECT_EQ(dir.entries(),
+              (std::vector<std::string>{"tree.mtl", "tree.obj", "tree_bark.png", "tree_leaf.png"}));
 
     ObjFile obj(dir.file("tree.obj"));
     EXPECT_EQ(obj.faces_per_material(), faces_per_surface(layer));
@@ -177,14 +178,32 @@ TEST(ExportObj, MaterialsQuadsLinesAndSeams)
     EXPECT_EQ(obj.uv(5, 1), uv(0.0f, 1.0f));
     EXPECT_EQ(obj.uv(5, 3), uv(1.0f, 0.0f));
 
-    // Colours from the sketch tags; a surface without one is the default grey.
+    // One bark on the trunk and the branch cap alike; the leaf masked by its own image.
     const auto &trunk = obj.materials[static_cast<std::size_t>(obj.material("RM_trunk"))];
     const auto &leaf = obj.materials[static_cast<std::size_t>(obj.material("VF_leaf"))];
     const auto &cap = obj.materials[static_cast<std::size_t>(obj.material("RM_branch"))];
-    EXPECT_GT(trunk.diffuse[0], trunk.diffuse[2]); // brown
-    EXPECT_GT(leaf.diffuse[1], leaf.diffuse[0]);   // green
-    EXPECT_EQ(cap.diffuse[0], cap.diffuse[1]);     // grey
-    EXPECT_EQ(cap.diffuse[1], cap.diffuse[2]);
+    const auto &plain = obj.materials[static_cast<std::size_t>(obj.material("Default"))];
+    EXPECT_EQ(trunk.diffuse_texname, "tree_bark.png");
+    EXPECT_EQ(cap.diffuse_texname, "tree_bark.png");
+    EXPECT_EQ(trunk.diffuse[0], cap.diffuse[0]);
+    EXPECT_EQ(leaf.diffuse_texname, "tree_leaf.png");
+    EXPECT_EQ(leaf.alpha_texname, "tree_leaf.png");
+    EXPECT_TRUE(plain.diffuse_texname.empty());
+
+    // Without textures: colours only, brown bark on every woody surface, green leaves; a
+    // surface that is neither keeps the grey of "no sketch colour".
+    exporter::ExportOptions colours;
+    colours.textures = exporter::TextureChoice::none;
+    ASSERT_EQ(exporter::write_obj(layer, dir.file("plain.obj"), colours), "");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("plain_bark.png")));
+    ObjFile untextured(dir.file("plain.obj"));
+    const auto &brown = untextured.materials[static_cast<std::size_t>(untextured.material("RM_branch"))];
+    const auto &green = untextured.materials[static_cast<std::size_t>(untextured.material("VF_leaf"))];
+    const auto &grey = untextured.materials[static_cast<std::size_t>(untextured.material("Default"))];
+    EXPECT_GT(brown.diffuse[0], brown.diffuse[2]);
+    EXPECT_TRUE(brown.diffuse_texname.empty());
+    EXPECT_GT(green.diffuse[1], green.diffuse[0]);
+    EXPECT_EQ(grey.diffuse[0], grey.diffuse[2]);
 }
 
 // ----------------------------------------------------------------------------------- glTF
@@ -243,16 +262,18 @@ TEST_P(ExportGltf, PrimitivesSeamsAttributesAndDefaults)
               "");
     const std::vector<std::string> written = GetParam() == std::string(".glb")
                                                  ? std::vector<std::string>{"tree.glb"}
-                                                 : std::vector<std::string>{"tree.bin", "tree.gltf"};
+                                                 : std::vector<std::string>{"tree.bin", "tree.gltf",
+                                                                            "tree_bark.png", "tree_leaves.png"};
     EXPECT_EQ(dir.entries(), written);
     tinygltf::Model model;
     ASSERT_TRUE(load_gltf(path, model));
     const auto prims = primitives(model);
     ASSERT_EQ(prims.size(), 4u);
 
-    // The tube: 8 points, two of them split by their seam values; 4 quads as 8 triangles.
+    // The tube: 8 points, each split between its two sides, whose normals differ at the square's
+    // sharp corners (the seam falls on such a corner); 4 quads as 8 triangles.
     const GltfPrimitive &tube = prims.at({"RM_trunk", TINYGLTF_MODE_TRIANGLES});
-    EXPECT_EQ(tube.attributes.at("POSITION").size(), 10u * 3);
+    EXPECT_EQ(tube.attributes.at("POSITION").size(), 16u * 3);
     EXPECT_EQ(tube.indices.size(), 24u);
     EXPECT_FALSE(tube.attributes.count("TEXCOORD_1"));
     const auto ring_b0 = vertices_at(tube, layer.points[4]);
@@ -270,16 +291,17 @@ TEST_P(ExportGltf, PrimitivesSeamsAttributesAndDefaults)
     EXPECT_EQ(seen, (std::set<std::pair<float, float>>{{0.0f, 0.5f}, {1.0f, 0.5f}}));
     // Ring A has no growth vector or age: zeros.
     const auto ring_a2 = vertices_at(tube, layer.points[2]);
-    ASSERT_EQ(ring_a2.size(), 1u);
-    EXPECT_EQ(attribute(tube, "_RM_VECTORS", ring_a2[0], 3), (Values{0, 0, 0}));
-    EXPECT_EQ(attribute(tube, "_RM_DENSITY", ring_a2[0], 2), (Values{0, 0}));
-    EXPECT_EQ(attribute(tube, "_RM_RANGE", ring_a2[0], 1), Values{0.2f});
-    EXPECT_EQ(attribute(tube, "TEXCOORD_0", ring_a2[0], 2), (Values{0.5f, 1.0f}));
-    // Smooth unit normals, pointing out of the tube at its corners.
-    const Values n = attribute(tube, "NORMAL", ring_a2[0], 3);
-    EXPECT_NEAR(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 1.0, 1e-6);
-    EXPECT_GT(n[0], 0.0f);
-    EXPECT_LT(n[2], 0.0f);
+    ASSERT_EQ(ring_a2.size(), 2u);
+    std::set<std::vector<float>> sides;
+    for (std::size_t v : ring_a2) {
+        EXPECT_EQ(attribute(tube, "_RM_VECTORS", v, 3), (Values{0, 0, 0}));
+        EXPECT_EQ(attribute(tube, "_RM_DENSITY", v, 2), (Values{0, 0}));
+        EXPECT_EQ(attribute(tube, "_RM_RANGE", v, 1), Values{0.2f});
+        EXPECT_EQ(attribute(tube, "TEXCOORD_0", v, 2), (Values{0.5f, 1.0f}));
+        sides.insert(attribute(tube, "NORMAL", v, 3));
+    }
+    // The corner at (1, -1) between the sides facing +x and -z takes each side's own normal.
+    EXPECT_EQ(sides, (std::set<std::vector<float>>{{1, 0, 0}, {0, 0, -1}}));
     // Every triangle keeps the winding of its quad (its normal points away from the axis).
     const auto &pos = tube.attributes.at("POSITION");
     for (std::size_t t = 0; t < tube.indices.size(); t += 3) {
@@ -302,8 +324,8 @@ TEST_P(ExportGltf, PrimitivesSeamsAttributesAndDefaults)
     EXPECT_EQ(attribute(leaf, "_RM_RANGE", tip[0], 1), Values{0.0f});
     const auto &leaf_material = model.materials[static_cast<std::size_t>(leaf.prim->material)];
     EXPECT_TRUE(leaf_material.doubleSided);
-    EXPECT_GT(leaf_material.pbrMetallicRoughness.baseColorFactor[1],
-              leaf_material.pbrMetallicRoughness.baseColorFactor[0]);
+    EXPECT_EQ(leaf_material.alphaMode, "MASK");
+    EXPECT_EQ(leaf_material.pbrMetallicRoughness.baseColorTexture.texCoord, 1);
 
     // The skeleton segment: a line, without normals.
     const GltfPrimitive &line = prims.at({"Default", TINYGLTF_MODE_LINE});

@@ -1,6 +1,6 @@
 // End to end through the command line: skeleton, polygonal and SubD trees of the built-in crown
-// written as .glb and .gltf pass the Khronos glTF validator without errors, and the OBJ comes
-// with its materials. Skipped where node or the validator (tools/gltf-validate) is missing.
+// with twigs and leaves, under every texture option, written as .glb and .gltf pass the Khronos
+// glTF validator without errors or warnings, and the OBJ comes with its materials. Skipped where node or the validator (tools/gltf-validate) is missing.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -51,16 +51,30 @@ TEST(ExportValidate, TreesOfEveryRenderTypePassTheValidator)
         GTEST_SKIP() << why;
     ScratchDir dir;
     std::string files, output;
-    for (const char *render : {"0", "1", "2"})
-        for (const char *ext : {".glb", ".gltf", ".obj"}) {
-            const std::string out = dir.file(std::string("tree") + render + ext);
-            const std::string command = std::string(RAMULON_CLI) + " build --set render_type=" +
-                                        render + " --output " + out;
-            ASSERT_EQ(run(command, dir.file("cli.log"), output), 0) << command << "\n" << output;
-            ASSERT_TRUE(std::filesystem::exists(out)) << output;
-            if (std::string(ext) != ".obj")
-                files += " " + out;
-        }
+    // With leaves (random twigs), under every texture option: none, Ramulon's own, a folder of
+    // the user's (here Ramulon's own copied there, written by the first builtin run).
+    const std::string mine = dir.file("mine");
+    std::filesystem::create_directory(mine);
+    for (const char *textures : {"builtin", "none", "mine"}) {
+        if (textures[0] == 'm')
+            for (const char *image : {"bark.png", "leaves.png", "leaf.png"})
+                std::filesystem::copy_file(dir.file(std::string("tree1_") + image), mine + "/" + image);
+        for (const char *render : {"0", "1", "2"})
+            for (const char *ext : {".glb", ".gltf", ".obj"}) {
+                if (std::string(ext) == ".obj" && textures[0] != 'b')
+                    continue; // the validator reads glTF only
+                const std::string name = std::string("tree") + render + (textures[0] == 'b' ? "" : textures);
+                const std::string out = dir.file(name + ext);
+                const std::string command = std::string(RAMULON_CLI) + " build --set render_type=" + render +
+                                            " --set twig_type=5 --textures " +
+                                            (textures[0] == 'm' ? mine : std::string(textures)) +
+                                            " --output " + out;
+                ASSERT_EQ(run(command, dir.file("cli.log"), output), 0) << command << "\n" << output;
+                ASSERT_TRUE(std::filesystem::exists(out)) << output;
+                if (std::string(ext) != ".obj")
+                    files += " " + out;
+            }
+    }
     // The OBJ comes with its material library; the skeleton's segments use the default.
     EXPECT_NE(read_file(dir.file("tree0.mtl")).find("newmtl Default"), std::string::npos);
     EXPECT_NE(read_file(dir.file("tree1.mtl")).find("newmtl RM_trunk"), std::string::npos);
@@ -68,6 +82,16 @@ TEST(ExportValidate, TreesOfEveryRenderTypePassTheValidator)
 
     const int status = run("node " + validator_dir + "/validate.js" + files, dir.file("validate.log"), output);
     EXPECT_EQ(status, 0) << output;
+    // Not a warning either: one summary line per file, each clean.
+    std::istringstream lines(output);
+    std::string line;
+    int clean = 0;
+    while (std::getline(lines, line))
+        if (line.find(" warnings, ") != std::string::npos) {
+            EXPECT_NE(line.find(": 0 errors, 0 warnings, "), std::string::npos) << line;
+            clean += 1;
+        }
+    EXPECT_EQ(clean, 18) << output;
 }
 
 // Levels, the far card and level files, plain and compressed, as .glb and .gltf: every file each

@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=("$@" build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           libtinyobjloader-dev libtinygltf-dev nlohmann-json3-dev libstb-dev
-          libcpp-httplib-dev libfast-float-dev libssl-dev libmeshoptimizer-dev)
+          libcpp-httplib-dev libfast-float-dev libssl-dev libmeshoptimizer-dev libosd-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -42,6 +42,10 @@ test('the downloaded GLB passes the glTF validator; the OBJ comes too', async (t
   assert.equal(obj.status, 200);
   assert.match(obj.headers.get('content-disposition'), /attachment; filename="tree.obj"/);
   assert.match(await obj.text(), /usemtl VF_leaf/);
+  // The textures the MTL names come with it.
+  const bark = await fetch(server.url + (await page.getAttribute('#download-bark', 'href')));
+  assert.equal(bark.status, 200);
+  assert.equal(Buffer.from(await bark.arrayBuffer()).subarray(1, 4).toString(), 'PNG');
   if (!existsSync(join(sourceDir, 'tools', 'gltf-validate', 'node_modules', 'gltf-validator'))) {
     t.skip('the glTF validator is not installed (tools/gltf-validate/install.sh)');
     return;
@@ -51,6 +55,14 @@ test('the downloaded GLB passes the glTF validator; the OBJ comes too', async (t
   const json = readFileSync(glb).subarray(20, 20 + readFileSync(glb).readUInt32LE(12)).toString();
   for (const name of ['RM_trunk', 'RM_branch', 'RM_twig', 'VF_leaf', '_RM_VECTORS', '_RM_RANGE', '_RM_THICK'])
     assert.ok(json.includes(`"${name}"`), name);
+  // What the page draws: the bark on every woody surface, the leaves masked by the atlas.
+  const gltf = JSON.parse(json);
+  assert.equal(gltf.images.length, 2);
+  for (const material of gltf.materials) {
+    const texture = material.pbrMetallicRoughness.baseColorTexture;
+    assert.ok(texture, `${material.name} has a texture`);
+    if (material.name === 'VF_leaf') assert.equal(material.alphaMode, 'MASK');
+  }
 });
 
 async function upload(name, contents) {

@@ -1,8 +1,8 @@
-// The 3D view: the tree as the server's GLB gives it (one material per surface, leaves
-// double-sided, the skeleton as lines), the background envelope as a faint wireframe, orbit
-// and zoom. It draws on demand, or every frame while the wind blows. The GLB carries the tree's
-// levels of detail and far card as sibling nodes "<name>_LOD0", "<name>_LOD1", ...,
-// "<name>_LOD_FAR"; the view shows one of them at a time.
+// The 3D view: the tree as the server's GLB gives it (one material per surface with its bark or
+// leaf texture, leaves double-sided and alpha-masked, the skeleton as lines), the background
+// envelope as a faint wireframe, orbit and zoom. It draws on demand, or every frame while the
+// wind blows. The GLB carries the tree's levels of detail and far card as sibling nodes
+// "<name>_LOD0", "<name>_LOD1", ..., "<name>_LOD_FAR"; the view shows one of them at a time.
 import * as THREE from 'three';
 import { GLTFLoader } from 'three/examples/jsm/loaders/GLTFLoader.js';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
@@ -143,6 +143,8 @@ export function createView(container) {
       next.traverse((o) => {
         if (!o.material) return;
         if (o.material.name === LEAF_SURFACE) o.material.side = THREE.DoubleSide;
+        // COLOR_0 repeats the wind weights for tools without custom attributes: data, not a tint.
+        o.material.vertexColors = false;
         if (o.isMesh) materials.add(o.material);
       });
       wind = addWind(next, materials, wind);

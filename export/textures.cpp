@@ -1,0 +1,115 @@
+#include "textures.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "texture_paint.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+namespace exporter {
+namespace {
+
+// Sizes of the painted images: the atlas has three cells a side, each wide enough for a leaf
+// seen close up.
+constexpr int bark_size = 512;
+constexpr int atlas_size = 768;
+constexpr int leaf_size = 256;
+
+bool read_file(const std::filesystem::path &path, std::string &bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream out;
+    out << in.rdbuf();
+    bytes = std::move(out).str();
+    return static_cast<bool>(in) || in.eof();
+}
+
+} // namespace
+
+const TextureSet &builtin_textures()
+{
+    static const TextureSet set = [] {
+        TextureSet s;
+        s.bark = encode_png(paint_bark(bark_size));
+        s.leaves = encode_png(paint_leaf_atlas(atlas_size));
+        s.leaf = encode_png(paint_leaf(leaf_size));
+        return s;
+    }();
+    return set;
+}
+
+std::string check_png(const std::string &bytes, const std::string &path)
+{
+    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (bytes.size() < sizeof signature || std::memcmp(bytes.data(), signature, sizeof signature) != 0)
+        return path + " is not a PNG image";
+    const auto *data = reinterpret_cast<const stbi_uc *>(bytes.data());
+    const int length = bytes.size() > 0x7fffffff ? 0x7fffffff : static_cast<int>(bytes.size());
+    int width = 0, height = 0, channels = 0;
+    if (!stbi_info_from_memory(data, length, &width, &height, &channels))
+        return path + " is not a readable PNG image";
+    if (width > max_texture_side || height > max_texture_side)
+        return path + " is " + std::to_string(width) + " x " + std::to_string(height) +
+               " pixels, more than " + std::to_string(max_texture_side) + " a side";
+    // Decode it once, so that a truncated or damaged file is refused here and not by a viewer.
+    stbi_uc *pixels = stbi_load_from_memory(data, length, &width, &height, &channels, 0);
+    if (!pixels)
+        return path + " is a damaged PNG image (" + stbi_failure_reason() + ")";
+    stbi_image_free(pixels);
+    return {};
+}
+
+bool load_textures(const ExportOptions &options, TextureSet &out, std::string &error)
+{
+    out = TextureSet{};
+    if (options.textures == TextureChoice::none)
+        return true;
+    if (options.textures == TextureChoice::builtin) {
+        out = builtin_textures();
+        if (out.bark.empty() || out.leaves.empty() || out.leaf.empty()) {
+            error = "cannot encode the built-in textures";
+            return false;
+        }
+        return true;
+    }
+    const std::filesystem::path folder(options.texture_folder);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        error = "texture folder " + options.texture_folder + " is not a folder";
+        return false;
+    }
+    TextureSet set;
+    for (auto [name, bytes] : {std::pair{&bark_image, &set.bark}, std::pair{&atlas_image, &set.leaves},
+                               std::pair{&leaf_image, &set.leaf}}) {
+        const std::filesystem::path path = folder / *name;
+        if (!std::filesystem::is_regular_file(path, ec)) {
+            error = "texture folder " + options.texture_folder + " has no " + *name;
+            return false;
+        }
+        if (!read_file(path, *bytes)) {
+            error = "cannot read " + path.string();
+            return false;
+        }
+        if (std::string bad = check_png(*bytes, path.string()); !bad.empty()) {
+            error = bad;
+            return false;
+        }
+    }
+    out = std::move(set);
+    return true;
+}
+
+} // namespace exporter

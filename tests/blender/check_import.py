@@ -1,0 +1,156 @@
+# Imports Ramulon's exports into Blender, as an artist would, and checks that they look like a
+# tree without work by hand. Run by tests/blender/run.sh:
+#   blender -b --factory-startup --python check_import.py -- FILE[:CHECK]...
+# CHECK is "cage" (an OBJ quad cage: woody faces are mostly quads, not triangles) or
+# "smooth=OTHER" (a subdivided export: at least eight times the woody faces of the file OTHER,
+# the same tree unsubdivided). Prints one line per problem and exits 1 when there is any.
+import sys
+
+# Debian's Blender 3.4 imports glTF with numpy.bool, which Debian's newer numpy removed.
+import warnings
+import numpy
+with warnings.catch_warnings():
+    warnings.simplefilter("ignore")
+    if not hasattr(numpy, "bool"):
+        numpy.bool = bool
+
+import bpy
+
+WOODY = ("RM_trunk", "RM_branch", "RM_twig", "RM_root")
+LEAF = "VF_leaf"
+problems = []
+
+
+def surface(material_name):
+    # The importer may add ".001" when the same name comes twice.
+    return material_name.split(".")[0]
+
+
+def clear_scene():
+    bpy.ops.object.select_all(action="SELECT")
+    bpy.ops.object.delete()
+    for block in (bpy.data.meshes, bpy.data.materials, bpy.data.images):
+        for item in list(block):
+            block.remove(item)
+
+
+def import_file(path):
+    clear_scene()
+    try:
+        if path.endswith(".obj"):
+            result = bpy.ops.wm.obj_import(filepath=path)
+        else:
+            result = bpy.ops.import_scene.gltf(filepath=path)
+    except Exception as error:  # the importer's own failure, as the user would see it
+        problems.append(f"{path}: import failed: {error}")
+        return []
+    if "FINISHED" not in result:
+        problems.append(f"{path}: import did not finish: {result}")
+    return [o for o in bpy.context.scene.objects if o.type == "MESH"]
+
+
+def base_colour_image(material):
+    if not material.use_nodes:
+        return None
+    for node in material.node_tree.nodes:
+        if node.type != "BSDF_PRINCIPLED":
+            continue
+        pending = [link.from_node for link in node.inputs["Base Color"].links]
+        seen = set()
+        while pending:
+            current = pending.pop()
+            if current in seen:
+                continue
+            seen.add(current)
+            if current.type == "TEX_IMAGE" and current.image is not None:
+                return current.image
+            for socket in current.inputs:
+                pending.extend(link.from_node for link in socket.links)
+    return None
+
+
+def alpha_masked(material):
+    # glTF's MASK becomes alpha clipping; the OBJ importer's map_d an alpha-blended image.
+    if material.blend_method not in ("CLIP", "HASHED", "BLEND"):
+        return False
+    for node in material.node_tree.nodes:
+        if node.type == "BSDF_PRINCIPLED" and node.inputs["Alpha"].links:
+            return True
+    return False
+
+
+def woody_faces(objects):
+    triangles = quads = 0
+    for obj in objects:
+        mesh = obj.data
+        names = [surface(m.name) if m else "" for m in mesh.materials]
+        for poly in mesh.polygons:
+            if names and poly.material_index < len(names) and names[poly.material_index] in WOODY:
+                if poly.loop_total == 3:
+                    triangles += 1
+                else:
+                    quads += 1
+    return triangles, quads
+
+
+def check(path, expectation, counts):
+    objects = import_file(path)
+    if not objects:
+        problems.append(f"{path}: no mesh imported")
+        return
+    materials = {surface(m.name): m for o in objects for m in o.data.materials if m}
+    for name in WOODY:
+        if name in materials and base_colour_image(materials[name]) is None:
+            problems.append(f"{path}: material {name} has no base-colour texture")
+    if not any(name in materials for name in WOODY):
+        problems.append(f"{path}: no woody material")
+    if LEAF in materials and not alpha_masked(materials[LEAF]):
+        problems.append(f"{path}: leaf material {LEAF} is not alpha-masked "
+                        f"(blend {materials[LEAF].blend_method})")
+
+    against = total = 0
+    for obj in objects:
+        mesh = obj.data
+        mesh.calc_normals_split()
+        for poly in mesh.polygons:
+            if poly.area < 1e-12:
+                continue
+            face = poly.normal
+            for index in poly.loop_indices:
+                total += 1
+                if mesh.loops[index].normal.dot(face) <= 0.0:
+                    against += 1
+    if against:
+        problems.append(f"{path}: {against} of {total} corner normals point against their face")
+
+    triangles, quads = woody_faces(objects)
+    counts[path] = triangles + quads
+    if expectation == "cage" and quads <= triangles:
+        problems.append(f"{path}: the cage is {triangles} triangles and {quads} quads")
+    elif expectation.startswith("smooth="):
+        other = expectation[len("smooth="):]
+        if other not in counts:
+            check(other, "", counts)
+        if counts[path] < 8 * counts[other]:
+            problems.append(f"{path}: {counts[path]} woody faces, not subdivided "
+                            f"({counts[other]} in {other})")
+    print(f"{path}: {len(objects)} meshes, {len(materials)} materials, {total} corners, "
+          f"{triangles} woody triangles, {quads} woody quads")
+
+
+def main():
+    args = sys.argv[sys.argv.index("--") + 1:] if "--" in sys.argv else []
+    counts = {}
+    for arg in args:
+        path, _, expectation = arg.partition(":")
+        check(path, expectation, counts)
+    for line in problems:
+        print("PROBLEM " + line)
+    print(f"{len(args)} files, {len(problems)} problems")
+    sys.stdout.flush()
+    # Blender's own exit code does not follow a script's: leave with ours.
+    import os
+    os._exit(1 if problems or not args else 0)
+
+
+main()

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The exports as an artist meets them: the leafy demo tree and a SubD tree, written as GLB, glTF
+# and OBJ by the real command line, imported into Blender in background mode
+# (tests/blender/check_import.py says what is checked). Exits 77 (skipped) where Blender or its
+# numpy is missing.
+set -euo pipefail
+cli=${RAMULON_CLI:?RAMULON_CLI names the ramulon executable}
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
+if ! command -v blender >/dev/null 2>&1; then
+  echo "blender is not installed: skipped"
+  exit 77
+fi
+if ! blender -b --factory-startup --python-exit-code 1 --python-expr "import numpy" >/dev/null 2>&1; then
+  echo "Blender's Python has no numpy (Debian: python3-numpy): skipped"
+  exit 77
+fi
+out=$(mktemp -d "${TMPDIR:-/tmp}/ramulon-blender-XXXXXX")
+trap 'rm -rf "$out"' EXIT
+preset="$source_dir/samples/presets/leafy.preset"
+for ext in glb gltf obj; do
+  # The demo's own settings: glTF tubes subdivided once, the OBJ as its quad cage.
+  levels=1
+  [ "$ext" = obj ] && levels=0
+  "$cli" build --preset "$preset" --subdivide "$levels" --output "$out/leafy.$ext" >/dev/null
+  "$cli" build --set render_type=2 --output "$out/subd.$ext" >/dev/null
+done
+"$cli" build --set render_type=2 --subdivide 0 --output "$out/cage.glb" >/dev/null
+# The user's own textures, from a folder: Ramulon's own, copied there.
+mkdir "$out/mine"
+cp "$out/leafy_bark.png" "$out/mine/bark.png"
+cp "$out/leafy_leaves.png" "$out/mine/leaves.png"
+cp "$out/leafy_leaf.png" "$out/mine/leaf.png"
+"$cli" build --preset "$preset" --textures "$out/mine" --output "$out/mine.gltf" >/dev/null
+
+blender -b --factory-startup --python "$here/check_import.py" -- \
+  "$out/leafy.glb" "$out/leafy.gltf" "$out/leafy.obj" "$out/mine.gltf" \
+  "$out/subd.glb:smooth=$out/cage.glb" "$out/subd.gltf:smooth=$out/cage.glb" "$out/subd.obj:cage" \
+  > "$out/blender.log" 2>&1 || status=$?
+grep -v -E '^(Read |Loaded image|Data are loaded|glTF import finished|OBJ import of|$)' "$out/blender.log" || true
+exit "${status:-0}"

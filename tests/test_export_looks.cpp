@@ -1,0 +1,570 @@
+// How exported trees look in other tools: bark and leaf materials with Ramulon's own textures
+// (the same bytes every run, the atlas cells where "RM_all_leaves" points), a user's texture
+// folder checked before anything is written, normals split at sharp edges, the bark's repeat,
+// the wind colour, and the Catmull-Clark surface of a SubD tree.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <numbers>
+#include <set>
+#include <sstream>
+
+#include "export/export.h"
+#include "export/materials.h"
+#include "export/normals.h"
+#include "export/prepared_mesh.h"
+#include "export/subdivision.h"
+#include "export/texture_paint.h"
+#include "export/textures.h"
+#include "support/export_files.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+namespace ramulon {
+namespace {
+
+std::string read_file(const std::string &path)
+{
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+void write_file(const std::string &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Runs the command line; returns its exit status, output and error text in output.
+int run_cli(const std::string &arguments, const ScratchDir &dir, std::string &output)
+{
+    const std::string log = dir.path() + ".log";
+    const int status = std::system((std::string(RAMULON_CLI) + " " + arguments + " >" + log + " 2>&1").c_str());
+    output = read_file(log);
+    std::filesystem::remove(log);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Decoded {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgba;
+    const unsigned char *at(int x, int y) const
+    {
+        return &rgba[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 4];
+    }
+};
+
+Decoded decode(const std::string &png)
+{
+    Decoded out;
+    int channels = 0;
+    unsigned char *pixels = stbi_load_from_memory(reinterpret_cast<const unsigned char *>(png.data()),
+                                                  static_cast<int>(png.size()), &out.width, &out.height,
+                                                  &channels, 4);
+    EXPECT_NE(pixels, nullptr);
+    if (pixels) {
+        out.rgba.assign(pixels, pixels + static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height) * 4);
+        stbi_image_free(pixels);
+    }
+    return out;
+}
+
+// ------------------------------------------------------------------------------ textures
+
+TEST(ExportTextures, SameBytesOnEveryRun)
+{
+    // Two processes paint them independently.
+    ScratchDir one, two;
+    std::string output;
+    const std::string build = std::string("build --preset ") + RAMULON_SOURCE_DIR + "/samples/presets/leafy.preset --output ";
+    ASSERT_EQ(run_cli(build + one.file("a.gltf"), one, output), 0) << output;
+    ASSERT_EQ(run_cli(build + two.file("a.gltf"), two, output), 0) << output;
+    for (const char *name : {"a_bark.png", "a_leaves.png"}) {
+        const std::string bytes = read_file(one.file(name));
+        ASSERT_FALSE(bytes.empty()) << name;
+        EXPECT_EQ(bytes, read_file(two.file(name))) << name;
+    }
+    // And within one process, what the writers use is what the painter makes.
+    const exporter::TextureSet &builtin = exporter::builtin_textures();
+    EXPECT_EQ(builtin.bark, read_file(one.file("a_bark.png")));
+    EXPECT_EQ(builtin.leaf, exporter::encode_png(exporter::paint_leaf(256)));
+}
+
+TEST(ExportTextures, AtlasCellsAreWhereTheLeafMapPointsAndPadded)
+{
+    const Decoded atlas = decode(exporter::builtin_textures().leaves);
+    ASSERT_EQ(atlas.width, atlas.height);
+    ASSERT_EQ(atlas.width % 3, 0);
+    const int cell = atlas.width / 3;
+    double lightness[3] = {0, 0, 0};
+    for (int column = 0; column < 3; ++column)
+        for (int row = 0; row < 3; ++row) {
+            // "RM_all_leaves" of a leaf's mid-point (u, v) = (0.5, 0.5): (column + 0.5) / 3 across,
+            // (row + 0.5) / 3 up from the bottom of the picture.
+            const int x = column * cell + cell / 2;
+            const int y = atlas.height - 1 - (row * cell + cell / 2);
+            EXPECT_EQ(atlas.at(x, y)[3], 255) << "leaf of cell " << column << ", " << row;
+            lightness[row] += atlas.at(x - cell / 8, y)[0] + atlas.at(x - cell / 8, y)[1];
+        }
+    // Young leaves (row 0) are lighter than old ones.
+    EXPECT_GT(lightness[0], lightness[1]);
+    EXPECT_GT(lightness[1], lightness[2]);
+    // A border of transparent texels along every cell edge keeps mip levels from mixing cells.
+    const int pad = 4;
+    for (int i = 0; i < atlas.width; ++i)
+        for (int edge = 0; edge <= 3; ++edge)
+            for (int d = -pad; d < pad; ++d) {
+                const int line = edge * cell + d;
+                if (line < 0 || line >= atlas.width)
+                    continue;
+                ASSERT_EQ(atlas.at(line, i)[3], 0) << "column " << line << ", row " << i;
+                ASSERT_EQ(atlas.at(i, line)[3], 0) << "row " << line << ", column " << i;
+            }
+    // The single leaf stands in the middle of its picture, stem down.
+    const Decoded leaf = decode(exporter::builtin_textures().leaf);
+    EXPECT_EQ(leaf.at(leaf.width / 2, leaf.height / 2)[3], 255);
+    EXPECT_EQ(leaf.at(2, 2)[3], 0);
+}
+
+TEST(ExportTextures, BarkTilesAroundAndAlong)
+{
+    const Decoded bark = decode(exporter::builtin_textures().bark);
+    // The step across the seam (last column to first) is no larger than a typical step between
+    // neighbouring columns; likewise for rows.
+    auto step = [&](int x0, int y0, int x1, int y1) {
+        double sum = 0.0;
+        for (int c = 0; c < 3; ++c)
+            sum += std::fabs(static_cast<double>(bark.at(x0, y0)[c]) - bark.at(x1, y1)[c]);
+        return sum;
+    };
+    double seam_u = 0, inner_u = 0, seam_v = 0, inner_v = 0;
+    for (int i = 0; i < bark.height; ++i) {
+        seam_u += step(bark.width - 1, i, 0, i);
+        inner_u += step(bark.width / 2 - 1, i, bark.width / 2, i);
+        seam_v += step(i, bark.height - 1, i, 0);
+        inner_v += step(i, bark.height / 2 - 1, i, bark.height / 2);
+    }
+    EXPECT_LT(seam_u, 2.0 * inner_u + 1.0);
+    EXPECT_LT(seam_v, 2.0 * inner_v + 1.0);
+    EXPECT_GT(inner_u, 0.0); // not a flat colour
+}
+
+TEST(ExportTextures, UserFolderIsCheckedBeforeAnythingIsWritten)
+{
+    ScratchDir dir;
+    const std::string folder = dir.file("mine");
+    std::filesystem::create_directory(folder);
+    const exporter::TextureSet &builtin = exporter::builtin_textures();
+    write_file(folder + "/bark.png", builtin.bark);
+    write_file(folder + "/leaves.png", builtin.leaves);
+    const std::string build = "build --set render_type=1 --journal " + dir.file("journal.txt") +
+                              " --textures " + folder + " --output ";
+    std::string output;
+
+    // leaf.png is missing.
+    EXPECT_NE(run_cli(build + dir.file("tree.glb"), dir, output), 0);
+    EXPECT_NE(output.find("has no leaf.png"), std::string::npos) << output;
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+
+    // A text file by the name of a PNG.
+    write_file(folder + "/leaf.png", "not an image\n");
+    EXPECT_NE(run_cli(build + dir.file("tree.obj"), dir, output), 0);
+    EXPECT_NE(output.find("leaf.png is not a PNG image"), std::string::npos) << output;
+
+    // A real PNG, but wider than any texture should be.
+    exporter::Image wide;
+    wide.width = exporter::max_texture_side + 1;
+    wide.height = 1;
+    wide.channels = 3;
+    wide.pixels.assign(static_cast<std::size_t>(wide.width) * 3, 128);
+    write_file(folder + "/leaf.png", exporter::encode_png(wide));
+    EXPECT_NE(run_cli(build + dir.file("tree.gltf"), dir, output), 0);
+    EXPECT_NE(output.find("8193 x 1 pixels, more than 8192"), std::string::npos) << output;
+
+    // A PNG cut short.
+    write_file(folder + "/leaf.png", builtin.leaf.substr(0, builtin.leaf.size() / 2));
+    EXPECT_NE(run_cli(build + dir.file("tree.glb"), dir, output), 0);
+    EXPECT_NE(output.find("leaf.png is a damaged PNG"), std::string::npos) << output;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"mine"}); // no journal, no mesh
+
+    // Complete: the user's bytes travel as they are, embedded in the GLB.
+    write_file(folder + "/leaf.png", builtin.leaf);
+    write_file(folder + "/bark.png", exporter::encode_png(exporter::paint_bark(64)));
+    ASSERT_EQ(run_cli(build + dir.file("tree.glb"), dir, output), 0) << output;
+    tinygltf::Model model;
+    ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
+    ASSERT_FALSE(model.images.empty());
+    const tinygltf::BufferView &view = model.bufferViews.at(static_cast<std::size_t>(model.images[0].bufferView));
+    const auto *start = model.buffers[0].data.data() + view.byteOffset;
+    EXPECT_EQ(std::string(start, start + view.byteLength), read_file(folder + "/bark.png"));
+}
+
+// ----------------------------------------------------------------------------- normals
+
+// A ring tube of `sides` faces from y = 0 to y = 1, with "RM_branch" (u around, v along).
+host::Layer ring_tube(int sides, const std::string &surface = "RM_trunk")
+{
+    host::Layer layer;
+    for (int ring = 0; ring < 2; ++ring)
+        for (int i = 0; i < sides; ++i) {
+            const double a = 2.0 * std::numbers::pi * i / sides;
+            layer.add_point({std::cos(a), static_cast<double>(ring), -std::sin(a)});
+        }
+    for (int i = 0; i < sides; ++i) {
+        const int j = (i + 1) % sides;
+        layer.add_polygon(ID_FACE, {i, j, sides + j, sides + i}, surface);
+    }
+    return layer;
+}
+
+exporter::CornerNormals normals_of(const host::Layer &layer, double crease)
+{
+    return exporter::corner_normals(layer, exporter::collect_materials(layer), crease);
+}
+
+double dot(const std::array<float, 3> &a, const host::Vec3 &b) { return a[0] * b.x + a[1] * b.y + a[2] * b.z; }
+
+TEST(ExportNormals, SharpSquareCornersSmoothRoundTubesFlatLeaves)
+{
+    // A square tube's sides meet at 90 degrees: each corner takes its own side's normal.
+    const host::Layer square = ring_tube(4);
+    const exporter::CornerNormals sharp = normals_of(square, 60.0);
+    for (std::size_t p = 0; p < square.polygon_count(); ++p) {
+        const host::Vec3 face = host::newell_normal(square, square.polygon_points(p));
+        for (std::size_t c = 0; c < 4; ++c)
+            EXPECT_NEAR(dot(sharp.at(p, c), face), 1.0, 1e-6) << p << " " << c;
+    }
+    // Above 90 degrees the same corners are smoothed: halfway between the two sides.
+    const exporter::CornerNormals smooth = normals_of(square, 100.0);
+    const host::Vec3 face0 = host::newell_normal(square, square.polygon_points(0));
+    EXPECT_NEAR(dot(smooth.at(0, 0), face0), std::sqrt(0.5), 1e-6);
+
+    // An octagon's sides meet at 45 degrees: smooth at the default.
+    const host::Layer octagon = ring_tube(8);
+    const exporter::CornerNormals round = normals_of(octagon, 60.0);
+    const host::Vec3 side = host::newell_normal(octagon, octagon.polygon_points(0));
+    EXPECT_NEAR(dot(round.at(0, 0), side), std::cos(std::numbers::pi / 8), 1e-6);
+    // Both faces at a shared corner agree.
+    EXPECT_EQ(round.at(0, 0), round.at(7, 1));
+
+    // Leaves keep their face normal, even where two leaf quads meet at a shallow fold.
+    host::Layer leaf = ring_tube(8, "VF_leaf");
+    const exporter::CornerNormals flat = normals_of(leaf, 60.0);
+    EXPECT_NEAR(dot(flat.at(0, 0), side), 1.0, 1e-6);
+}
+
+// Every corner normal of every triangle of a glTF points to the triangle's side.
+void expect_corners_face_their_triangles(const tinygltf::Model &model, const std::string &what)
+{
+    int against = 0, corners = 0;
+    for (const auto &prim : model.meshes.at(0).primitives) {
+        if (prim.mode != TINYGLTF_MODE_TRIANGLES)
+            continue;
+        const std::vector<float> pos = accessor_floats(model, prim.attributes.at("POSITION"));
+        const std::vector<float> nor = accessor_floats(model, prim.attributes.at("NORMAL"));
+        const std::vector<unsigned> index = accessor_indices(model, prim.indices);
+        for (std::size_t t = 0; t + 2 < index.size(); t += 3) {
+            const float *a = &pos[3 * index[t]], *b = &pos[3 * index[t + 1]], *c = &pos[3 * index[t + 2]];
+            const double e1[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+            const double e2[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+            const host::Vec3 n{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                               e1[0] * e2[1] - e1[1] * e2[0]};
+            const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+            if (length < 1e-9)
+                continue;
+            for (int k = 0; k < 3; ++k) {
+                const float *m = &nor[3 * index[t + static_cast<std::size_t>(k)]];
+                corners += 1;
+                if ((m[0] * n.x + m[1] * n.y + m[2] * n.z) / length <= 0.0)
+                    against += 1;
+            }
+        }
+    }
+    EXPECT_GT(corners, 0) << what;
+    EXPECT_EQ(against, 0) << what << ": of " << corners << " corners";
+}
+
+TEST(ExportNormals, RealTreesCornersFaceTheirTriangles)
+{
+    ScratchDir dir;
+    for (const char *render : {"render_type=1", "render_type=2"}) {
+        host::Layer layer;
+        std::string error;
+        ASSERT_TRUE(build_real_tree({render, "twig_type=6", "leaf_shape=2"}, layer, error)) << error;
+        exporter::ExportOptions options;
+        options.textures = exporter::TextureChoice::none;
+        for (int levels : {0, 1}) {
+            options.subdivide = levels;
+            ASSERT_EQ(exporter::write_glb(layer, dir.file("tree.glb"), options), "");
+            tinygltf::Model model;
+            ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
+            expect_corners_face_their_triangles(model, std::string(render) + " subdivided " + std::to_string(levels));
+        }
+    }
+}
+
+TEST(ExportNormals, ObjCarriesTheSameNormals)
+{
+    ScratchDir dir;
+    const host::Layer square = ring_tube(4);
+    exporter::ExportOptions options;
+    options.textures = exporter::TextureChoice::none;
+    ASSERT_EQ(exporter::write_obj(square, dir.file("tube.obj"), options), "");
+    const std::string text = read_file(dir.file("tube.obj"));
+    // Four sides, one normal each; every corner names its side's.
+    std::istringstream lines(text);
+    std::string line;
+    int normals = 0, faces = 0;
+    while (std::getline(lines, line)) {
+        normals += line.rfind("vn ", 0) == 0;
+        if (line.rfind("f ", 0) == 0) {
+            faces += 1;
+            const std::string own = "//" + std::to_string(faces);
+            EXPECT_EQ(std::count(line.begin(), line.end(), '/'), 8) << line;
+            std::size_t count = 0;
+            for (std::size_t at = line.find(own); at != std::string::npos; at = line.find(own, at + 1))
+                count += 1;
+            EXPECT_EQ(count, 4u) << line;
+        }
+    }
+    EXPECT_EQ(normals, 4);
+    EXPECT_EQ(faces, 4);
+}
+
+// ------------------------------------------------------------- materials and attributes
+
+// A square tube (side 2, from y = 0 to 2, v 0..0.5) on the trunk, a twig quad beside it, a root
+// quad and a leaf; range and thickness on the tube.
+host::Layer looks_layer()
+{
+    host::Layer layer = ring_tube(4);
+    for (auto &p : layer.points) {
+        p.x *= std::sqrt(2.0);
+        p.z *= std::sqrt(2.0);
+        p.y *= 2.0;
+    }
+    auto set = [&layer](HostID type, const char *name, int point, std::vector<float> value) {
+        layer.set_vmap(type, name, point, static_cast<int>(value.size()), value.data());
+    };
+    for (int i = 0; i < 8; ++i) {
+        set(ID_TXUV, "RM_branch", i, {static_cast<float>(i % 4) * 0.25f, i < 4 ? 0.0f : 0.5f});
+        set(ID_WGHT, "RM_range", i, {0.5f});
+    }
+    const float seam_low[2] = {1.0f, 0.0f}, seam_high[2] = {1.0f, 0.5f};
+    layer.set_vpmap(ID_TXUV, "RM_branch", 0, 3, 2, seam_low);
+    layer.set_vpmap(ID_TXUV, "RM_branch", 4, 3, 2, seam_high);
+    for (const char *surface : {"RM_twig", "RM_root", "VF_leaf"}) {
+        const int base = static_cast<int>(layer.points.size());
+        for (int i = 0; i < 4; ++i) {
+            layer.add_point({5.0 + (i == 1 || i == 2), static_cast<double>(base), static_cast<double>(i >= 2)});
+            set(ID_TXUV, "RM_branch", base + i, {static_cast<float>(i == 1 || i == 2), static_cast<float>(i >= 2)});
+        }
+        layer.add_polygon(ID_FACE, {base, base + 1, base + 2, base + 3}, surface);
+    }
+    for (int i = 0; i < 4; ++i) {
+        const int p = static_cast<int>(layer.points.size()) - 4 + i;
+        set(ID_TXUV, "RM_leaf", p, {0.5f, 0.5f});
+        set(ID_TXUV, "RM_all_leaves", p, {0.5f, 0.5f});
+        set(ID_WGHT, "RM_thick", p, {1.3f});
+        set(ID_WGHT, "RM_range", p, {-1.3f});
+    }
+    return layer;
+}
+
+const tinygltf::Material &material(const tinygltf::Model &model, const std::string &name)
+{
+    for (const auto &m : model.materials)
+        if (m.name == name)
+            return m;
+    ADD_FAILURE() << "no material " << name;
+    return model.materials.at(0);
+}
+
+TEST(ExportMaterials, BarkLeavesRepeatAndWindColour)
+{
+    const host::Layer layer = looks_layer();
+    // 2 m along the tube is 0.5 of v: 4 m a unit; once around is 8 m.
+    EXPECT_EQ(exporter::bark_repeat(layer, exporter::collect_materials(layer)), 0.5);
+
+    ScratchDir dir;
+    ASSERT_EQ(exporter::write_gltf(layer, dir.file("tree.gltf")), "");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.bin", "tree.gltf", "tree_bark.png", "tree_leaves.png"}));
+    tinygltf::Model model;
+    ASSERT_TRUE(load_gltf(dir.file("tree.gltf"), model));
+    const auto &trunk = material(model, "RM_trunk");
+    const auto &root = material(model, "RM_root");
+    const auto &twig = material(model, "RM_twig");
+    const auto &leaf = material(model, "VF_leaf");
+    // One bark on trunk and roots, repeated along v by the tube's proportions; twigs lighter.
+    const auto &bark = trunk.pbrMetallicRoughness.baseColorTexture;
+    ASSERT_GE(bark.index, 0);
+    EXPECT_EQ(root.pbrMetallicRoughness.baseColorTexture.index, bark.index);
+    EXPECT_EQ(twig.pbrMetallicRoughness.baseColorTexture.index, bark.index);
+    EXPECT_EQ(root.pbrMetallicRoughness.baseColorFactor, trunk.pbrMetallicRoughness.baseColorFactor);
+    EXPECT_GT(twig.pbrMetallicRoughness.baseColorFactor[0], trunk.pbrMetallicRoughness.baseColorFactor[0]);
+    const auto &scale = bark.extensions.at("KHR_texture_transform").Get("scale");
+    EXPECT_EQ(scale.Get(0).GetNumberAsDouble(), 1.0);
+    EXPECT_EQ(scale.Get(1).GetNumberAsDouble(), 0.5);
+    EXPECT_EQ(model.extensionsUsed, std::vector<std::string>{"KHR_texture_transform"});
+    EXPECT_EQ(model.samplers.at(static_cast<std::size_t>(model.textures.at(static_cast<std::size_t>(bark.index)).sampler)).wrapS,
+              TINYGLTF_TEXTURE_WRAP_REPEAT);
+    // Leaves: the atlas through "RM_all_leaves", masked, both sides.
+    EXPECT_EQ(leaf.alphaMode, "MASK");
+    EXPECT_TRUE(leaf.doubleSided);
+    EXPECT_EQ(leaf.pbrMetallicRoughness.baseColorTexture.texCoord, 1);
+    EXPECT_EQ(model.images.at(static_cast<std::size_t>(leaf.pbrMetallicRoughness.baseColorTexture.index)).uri,
+              "tree_leaves.png");
+
+    // The wind colour: range -1.3..1.3 to red 0..1, thickness over 1.3 to green.
+    for (const auto &prim : model.meshes.at(0).primitives) {
+        const std::string &name = model.materials.at(static_cast<std::size_t>(prim.material)).name;
+        const std::vector<float> colour = accessor_floats(model, prim.attributes.at("COLOR_0"));
+        if (name == "RM_trunk") {
+            EXPECT_FLOAT_EQ(colour[0], 1.8f / 2.6f);
+            EXPECT_EQ(colour[1], 0.0f);
+        } else if (name == "VF_leaf") {
+            EXPECT_NEAR(colour[0], 0.0f, 1e-6);
+            EXPECT_NEAR(colour[1], 1.0f, 1e-6);
+        }
+        EXPECT_EQ(colour[2], 0.0f);
+    }
+
+    // The OBJ: the bark with the same repeat, the single leaf masked by its own alpha.
+    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")), "");
+    const std::string mtl = read_file(dir.file("tree.mtl"));
+    EXPECT_NE(mtl.find("map_Kd -s 1 0.5 1 tree_bark.png"), std::string::npos) << mtl;
+    EXPECT_NE(mtl.find("map_Kd tree_leaf.png\nmap_d tree_leaf.png"), std::string::npos) << mtl;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("tree_leaf.png")));
+
+    // Without textures: colours only, bark brown everywhere (never the grey of "no colour").
+    exporter::ExportOptions plain;
+    plain.textures = exporter::TextureChoice::none;
+    plain.wind_colours = false;
+    ASSERT_EQ(exporter::write_glb(layer, dir.file("plain.glb"), plain), "");
+    tinygltf::Model colours;
+    ASSERT_TRUE(load_gltf(dir.file("plain.glb"), colours));
+    EXPECT_TRUE(colours.images.empty());
+    for (const char *name : {"RM_trunk", "RM_root", "RM_twig"}) {
+        const auto &c = material(colours, name).pbrMetallicRoughness.baseColorFactor;
+        EXPECT_GT(c[0], c[2]) << name;
+    }
+    EXPECT_EQ(material(colours, "VF_leaf").alphaMode, "OPAQUE");
+    EXPECT_FALSE(colours.meshes.at(0).primitives.at(0).attributes.count("COLOR_0"));
+}
+
+// ---------------------------------------------------------------------------- subdivision
+
+// Edges used by exactly one face of the woody surface, as point pairs.
+std::size_t open_edges(const host::Layer &layer)
+{
+    const exporter::Materials materials = exporter::collect_materials(layer);
+    std::map<std::pair<int, int>, int> uses;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        if (!exporter::woody(materials.list[static_cast<std::size_t>(materials.of_polygon[p])]))
+            continue;
+        const auto points = layer.polygon_points(p);
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const int a = points[i], b = points[(i + 1) % points.size()];
+            uses[{std::min(a, b), std::max(a, b)}] += 1;
+        }
+    }
+    std::size_t open = 0;
+    for (const auto &[edge, count] : uses)
+        open += count == 1;
+    return open;
+}
+
+TEST(ExportSubdivision, SubdTreeIsSmoothJoinedAndKeepsItsSeam)
+{
+    host::Layer cage;
+    std::string error;
+    ASSERT_TRUE(build_real_tree({"render_type=2", "twig_type=6", "leaf_shape=2"}, cage, error)) << error;
+    const exporter::Materials materials = exporter::collect_materials(cage);
+    EXPECT_EQ(exporter::subdivision_levels(cage, exporter::ExportOptions{}, exporter::Format::gltf), 2);
+    EXPECT_EQ(exporter::subdivision_levels(cage, exporter::ExportOptions{}, exporter::Format::obj), 0);
+
+    host::Layer smooth;
+    ASSERT_TRUE(exporter::subdivide(cage, materials, 2, smooth, error)) << error;
+    // Every woody n-gon becomes n quads per level after the first's: 16 for a quad, 12 for a
+    // triangle; everything else stays as it was.
+    std::size_t expected = 0, others = 0, refined = 0, kept = 0;
+    for (std::size_t p = 0; p < cage.polygon_count(); ++p) {
+        if (exporter::woody(materials.list[static_cast<std::size_t>(materials.of_polygon[p])]))
+            expected += cage.polygon_points(p).size() * 4;
+        else
+            others += 1;
+    }
+    const exporter::Materials after = exporter::collect_materials(smooth);
+    for (std::size_t p = 0; p < smooth.polygon_count(); ++p) {
+        if (exporter::woody(after.list[static_cast<std::size_t>(after.of_polygon[p])])) {
+            refined += 1;
+            EXPECT_EQ(smooth.polygon_points(p).size(), 4u);
+            EXPECT_EQ(smooth.polygon_type[p], ID_FACE);
+        } else {
+            kept += 1;
+        }
+    }
+    EXPECT_EQ(refined, expected);
+    EXPECT_EQ(kept, others);
+    EXPECT_GT(kept, 0u); // the leaves came along
+    // Joined: the refined surface opens only where the cage was open, each open edge now four.
+    EXPECT_EQ(open_edges(smooth), 4 * open_edges(cage));
+    EXPECT_EQ(after.list.front().name, materials.list.front().name);
+
+    // The seam stays a seam: no refined face reaches across it from u near 0 to u near 1.
+    const exporter::MapView uv(smooth, ID_TXUV, "RM_branch");
+    for (std::size_t p = 0; p < smooth.polygon_count(); ++p) {
+        if (!exporter::woody(after.list[static_cast<std::size_t>(after.of_polygon[p])]))
+            continue;
+        float low = 2.0f, high = -1.0f;
+        for (int point : smooth.polygon_points(p)) {
+            const auto value = uv.at(point, static_cast<int>(p));
+            ASSERT_TRUE(value.has_value());
+            low = std::min(low, (*value)[0]);
+            high = std::max(high, (*value)[0]);
+        }
+        ASSERT_LE(high - low, 0.5f) << "face " << p;
+    }
+}
+
+TEST(ExportSubdivision, CommandLineDefaultsAndLevels)
+{
+    ScratchDir dir;
+    std::string output;
+    ASSERT_EQ(run_cli("build --set render_type=2 --textures none --output " + dir.file("smooth.glb"), dir, output), 0)
+        << output;
+    ASSERT_EQ(run_cli("build --set render_type=2 --textures none --subdivide 0 --output " + dir.file("cage.glb"), dir,
+                      output),
+              0)
+        << output;
+    tinygltf::Model smooth, cage;
+    ASSERT_TRUE(load_gltf(dir.file("smooth.glb"), smooth));
+    ASSERT_TRUE(load_gltf(dir.file("cage.glb"), cage));
+    auto triangles = [](const tinygltf::Model &model) {
+        std::size_t count = 0;
+        for (const auto &prim : model.meshes.at(0).primitives)
+            count += model.accessors.at(static_cast<std::size_t>(prim.indices)).count / 3;
+        return count;
+    };
+    // Sixteen quads of two triangles for every cage quad (a few cage triangles give twelve).
+    EXPECT_GE(triangles(smooth), 16 * triangles(cage));
+    EXPECT_LE(triangles(smooth), 17 * triangles(cage));
+    EXPECT_NE(run_cli("build --subdivide 9 --output " + dir.file("x.glb"), dir, output), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.glb")));
+}
+
+} // namespace
+} // namespace ramulon
