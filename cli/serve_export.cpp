@@ -103,7 +103,8 @@ ExportFiles export_glb(const host::Layer &layer, const exporter::GltfOptions &op
 ExportFiles export_obj(const host::Layer &layer)
 {
     ExportFiles files;
-    files.error = write_and_read(exporter::write_obj, layer, "tree.obj",
+    const auto writer = [](const host::Layer &l, const std::string &path) { return exporter::write_obj(l, path); };
+    files.error = write_and_read(writer, layer, "tree.obj",
                                  {{"tree.obj", &files.obj},
                                   {"tree.mtl", &files.mtl},
                                   {"tree_bark.png", &files.bark_png, true},

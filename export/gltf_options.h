@@ -14,7 +14,6 @@ namespace exporter {
 inline constexpr int max_levels = 8;
 
 struct GltfOptions {
-    ExportOptions look;       // textures, subdivision, normals: as for every format
     int levels = 1;           // LOD0 (the tree) and levels - 1 simplified copies
     bool level_files = false; // each level (and the card) in a file of its own
     bool impostor = false;    // the far-view card, "<name>_LOD_FAR"
@@ -22,6 +21,7 @@ struct GltfOptions {
     // Vertex cache and fetch order. Always on for the files people get; off only to look at the
     // vertices in the order the writer collects them from the layer.
     bool vertex_order = true;
+    ExportOptions look{}; // textures, subdivision, normals: as for every format
 
     bool plain() const { return levels == 1 && !level_files && !impostor && !compress; }
 };

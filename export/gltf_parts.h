@@ -23,6 +23,8 @@ struct CollectedTree {
 
 // The prepared layer (subdivided, normals split, materials collected) as the writer collects it.
 CollectedTree collect_tree(const PreparedMesh &prepared);
+// The same with the default look; empty when the layer cannot be prepared.
+CollectedTree collect_tree(const host::Layer &layer);
 
 tinygltf::Material gltf_material(const Material &material);
 

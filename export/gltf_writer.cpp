@@ -390,6 +390,15 @@ CollectedTree collect_tree(const PreparedMesh &prepared)
     return tree;
 }
 
+CollectedTree collect_tree(const host::Layer &layer)
+{
+    PreparedMesh prepared;
+    std::string error;
+    if (!prepare_mesh(layer, ExportOptions{}, Format::gltf, prepared, error))
+        return {};
+    return collect_tree(prepared);
+}
+
 tinygltf::Primitive plain_primitive(tinygltf::Model &model, const PrimitiveArrays &prim)
 {
     ModelBuilder builder(model);
