@@ -295,14 +295,14 @@ TEST_F(Hostile, SlowClientsDoNotStarveProgress)
 
 TEST_F(Hostile, RequestsDuringALongBuildAreRefusedAndProgressAnswers)
 {
-    // The leafy tree with the slider's most branches takes seconds.
+    // The leafy tree with 20,000 branches takes seconds.
     std::filesystem::copy_file(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset",
                                shelf.file("leafy.preset"));
     start();
     httplib::Client c = client();
     ASSERT_EQ(c.Post("/api/shelf/apply", json{{"name", "leafy"}}.dump(), "application/json")->status, 200);
     ASSERT_EQ(c.Post("/api/set", json{{"id", refresh}, {"value", 0}}.dump(), "application/json")->status, 200);
-    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 2000}}.dump(), "application/json")->status, 200);
+    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 20000}}.dump(), "application/json")->status, 200);
     std::thread building([this] {
         auto r = client().Post("/api/build", "{}", "application/json");
         EXPECT_TRUE(r && r->status == 200);
@@ -396,7 +396,7 @@ TEST_F(Hostile, WritingTheMeshHasItsOwnProgress)
     httplib::Client c = client();
     ASSERT_EQ(c.Post("/api/shelf/apply", json{{"name", "leafy"}}.dump(), "application/json")->status, 200);
     ASSERT_EQ(c.Post("/api/set", json{{"id", refresh}, {"value", 0}}.dump(), "application/json")->status, 200);
-    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 1500}}.dump(), "application/json")->status, 200);
+    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 20000}}.dump(), "application/json")->status, 200);
     std::atomic<bool> done{false};
     std::thread building([&] {
         auto r = client().Post("/api/build", "{}", "application/json");
@@ -453,7 +453,7 @@ TEST(ServeStop, SigtermStopsARunningBuild)
     c.set_read_timeout(std::chrono::seconds(300));
     ASSERT_EQ(c.Post("/api/shelf/apply", json{{"name", "leafy"}}.dump(), "application/json")->status, 200);
     ASSERT_EQ(c.Post("/api/set", json{{"id", refresh}, {"value", 0}}.dump(), "application/json")->status, 200);
-    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 2000}}.dump(), "application/json")->status, 200);
+    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 20000}}.dump(), "application/json")->status, 200);
     std::atomic<int> build_status{-1};
     std::thread building([&] {
         httplib::Client b("127.0.0.1", port);
