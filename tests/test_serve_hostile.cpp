@@ -473,7 +473,9 @@ TEST(ServeStop, SigtermStopsARunningBuild)
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     building.join();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "exited " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1) << ", signal "
+        << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(build_status, 0); // the build never answered: the process ended in its middle
 }
 
