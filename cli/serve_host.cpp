@@ -88,6 +88,10 @@ std::string TreeHost::open(const ServeOptions &options)
         done_ = done;
         exit_if_asked();
     };
+    services.write_hook = [this](std::size_t points) {
+        written_ = points;
+        exit_if_asked();
+    };
     services.init_hook = [this](const std::string &title, unsigned int total) {
         {
             std::lock_guard<std::mutex> title_lock(title_mutex_);
@@ -145,6 +149,12 @@ void TreeHost::build()
         note("error", refused);
         return;
     }
+    written_ = 0;
+    if (LWXPanelID p = session_.panel()) {
+        host::Binding bind(session_.services());
+        const std::optional<TreeEstimate> e = estimate_tree(p);
+        estimated_points_ = e ? static_cast<std::size_t>(std::min(e->points, 4e9)) : 0;
+    }
     building_ = true;
     const auto begin = std::chrono::steady_clock::now();
     const std::optional<std::string> error = session_.build();
@@ -199,7 +209,15 @@ nlohmann::json TreeHost::state()
 
 nlohmann::json TreeHost::progress() const
 {
-    nlohmann::json body{{"building", building_.load()}, {"done", done_.load()}, {"total", total_.load()}};
+    const bool building = building_;
+    nlohmann::json body{{"building", building}, {"done", done_.load()}, {"total", total_.load()}};
+    // Once the tool writes the mesh, the step of its own: the points written against the
+    // estimate (which errs high, so the bar ends short of full).
+    const std::size_t written = written_;
+    if (building && written > 0)
+        body["step"] = {{"title", "Writing the mesh..."},
+                        {"done", written},
+                        {"total", std::max(written, estimated_points_.load())}};
     std::lock_guard<std::mutex> title_lock(title_mutex_);
     body["title"] = title_;
     return body;

@@ -110,6 +110,7 @@ private:
     std::atomic<bool> building_{false};
     std::atomic<bool> exit_requested_{false};
     std::atomic<unsigned int> done_{0}, total_{0};
+    std::atomic<std::size_t> written_{0}, estimated_points_{0}; // while the tool writes the mesh
     mutable std::mutex title_mutex_;
     std::string title_;
 };

@@ -1,5 +1,7 @@
 #include "edit_op.h"
 
+#include "services.h"
+
 #include <cstdint>
 
 namespace host {
@@ -194,6 +196,11 @@ LWPntID EditOp::add_point(EDStateRef state, double *xyz)
     const int index = op.mesh_.foreground.add_point(Vec3{xyz[0], xyz[1], xyz[2]});
     if (op.journal_)
         op.journal_->add_point(index - op.point_base_, xyz);
+    // Writing a large tree is the longest step of its build: now and then the host shows how
+    // far it has come (and may stop there).
+    if ((index & 4095) == 0)
+        if (Services *services = Services::bound(); services && services->write_hook)
+            services->write_hook(static_cast<std::size_t>(index) + 1);
     return make_id(false, false, index);
 }
 

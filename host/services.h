@@ -7,6 +7,7 @@
 // Services object at a time is "bound": the one those functions answer for (Binding below).
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <set>
 #include <string>
@@ -56,6 +57,8 @@ public:
     // Called when a monitor is initialised, with its caption (its title when it has one) and
     // total; the build is running.
     std::function<void(const std::string &caption, unsigned int total)> init_hook;
+    // Called every few thousand points a build writes, with the points written so far.
+    std::function<void(std::size_t points)> write_hook;
 
     // The bound Services (the one the plug-in's C callbacks reach), or null.
     static Services *bound();

@@ -10,6 +10,7 @@
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -294,10 +295,14 @@ TEST_F(Hostile, SlowClientsDoNotStarveProgress)
 
 TEST_F(Hostile, RequestsDuringALongBuildAreRefusedAndProgressAnswers)
 {
+    // The leafy tree with 20,000 branches takes seconds.
+    std::filesystem::copy_file(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset",
+                               shelf.file("leafy.preset"));
     start();
     httplib::Client c = client();
+    ASSERT_EQ(c.Post("/api/shelf/apply", json{{"name", "leafy"}}.dump(), "application/json")->status, 200);
     ASSERT_EQ(c.Post("/api/set", json{{"id", refresh}, {"value", 0}}.dump(), "application/json")->status, 200);
-    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 2000}}.dump(), "application/json")->status, 200);
+    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 20000}}.dump(), "application/json")->status, 200);
     std::thread building([this] {
         auto r = client().Post("/api/build", "{}", "application/json");
         EXPECT_TRUE(r && r->status == 200);
@@ -379,6 +384,99 @@ TEST_F(Hostile, OutOfMemoryNeverEndsTheServer)
     });
     EXPECT_EQ(code, 0);
 #endif
+}
+
+
+// A large tree's longest step, writing the mesh, shows a bar of its own.
+TEST_F(Hostile, WritingTheMeshHasItsOwnProgress)
+{
+    std::filesystem::copy_file(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset",
+                               shelf.file("leafy.preset"));
+    start();
+    httplib::Client c = client();
+    ASSERT_EQ(c.Post("/api/shelf/apply", json{{"name", "leafy"}}.dump(), "application/json")->status, 200);
+    ASSERT_EQ(c.Post("/api/set", json{{"id", refresh}, {"value", 0}}.dump(), "application/json")->status, 200);
+    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 20000}}.dump(), "application/json")->status, 200);
+    std::atomic<bool> done{false};
+    std::thread building([&] {
+        auto r = client().Post("/api/build", "{}", "application/json");
+        EXPECT_TRUE(r && r->status == 200);
+        done = true;
+    });
+    json step;
+    while (!done && step.is_null()) {
+        auto p = client().Get("/api/progress");
+        ASSERT_TRUE(p);
+        const json body = json::parse(p->body);
+        if (body.contains("step"))
+            step = body["step"];
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    building.join();
+    ASSERT_FALSE(step.is_null()) << "the writing was never seen";
+    EXPECT_EQ(step["title"], "Writing the mesh...");
+    EXPECT_GT(step["done"].get<std::size_t>(), 0u);
+    EXPECT_LE(step["done"].get<std::size_t>(), step["total"].get<std::size_t>());
+    EXPECT_FALSE(json::parse(client().Get("/api/progress")->body).contains("step"));
+}
+
+// SIGTERM during a long build ends the command between two of the build's steps, not after it.
+TEST(ServeStop, SigtermStopsARunningBuild)
+{
+    PresetFolder shelf;
+    std::filesystem::copy_file(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset",
+                               shelf.file("leafy.preset"));
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const std::string module = std::string(RAMULON_MODULE_DIR) + "/RamulonVE11.so";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        execl(RAMULON_CLI, RAMULON_CLI, "serve", "--port", "0", "--shelf", shelf.path.c_str(), "--plugin",
+              module.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char ch = 0;
+    while (read(out[0], &ch, 1) == 1 && ch != '\n')
+        line += ch;
+    close(out[0]);
+    const std::size_t colon = line.rfind(':');
+    const int port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+    ASSERT_GT(port, 0) << line;
+
+    httplib::Client c("127.0.0.1", port);
+    c.set_read_timeout(std::chrono::seconds(300));
+    ASSERT_EQ(c.Post("/api/shelf/apply", json{{"name", "leafy"}}.dump(), "application/json")->status, 200);
+    ASSERT_EQ(c.Post("/api/set", json{{"id", refresh}, {"value", 0}}.dump(), "application/json")->status, 200);
+    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 20000}}.dump(), "application/json")->status, 200);
+    std::atomic<int> build_status{-1};
+    std::thread building([&] {
+        httplib::Client b("127.0.0.1", port);
+        b.set_read_timeout(std::chrono::seconds(300));
+        auto r = b.Post("/api/build", "{}", "application/json");
+        build_status = r ? r->status : 0;
+    });
+    bool running = false;
+    for (int k = 0; k < 5000 && !running; ++k) {
+        auto p = c.Get("/api/progress");
+        running = p && json::parse(p->body)["building"] == true;
+        if (!running)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(running);
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    building.join();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "exited " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1) << ", signal "
+        << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(build_status, 0); // the build never answered: the process ended in its middle
 }
 
 } // namespace

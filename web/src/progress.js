@@ -14,10 +14,12 @@ function show(progress) {
     return;
   }
   box.hidden = false;
-  document.body.dataset.progressShown = progress.title || 'Building';
+  // A long step of its own (writing the mesh) replaces the growth's bar while it runs.
+  const shown = progress.step || progress;
+  document.body.dataset.progressShown = shown.title || 'Building';
   document.getElementById('progress-title').textContent =
-    progress.total > 0 ? `${progress.title || 'Building'} — ${progress.done} / ${progress.total}` : progress.title || 'Building';
-  const fraction = progress.total > 0 ? Math.min(1, progress.done / progress.total) : 0;
+    shown.total > 0 ? `${shown.title || 'Building'} — ${shown.done} / ${shown.total}` : shown.title || 'Building';
+  const fraction = shown.total > 0 ? Math.min(1, shown.done / shown.total) : 0;
   document.getElementById('progress-fill').style.width = `${(fraction * 100).toFixed(1)}%`;
 }
 
