@@ -349,8 +349,10 @@ CollectedTree collect_tree(const host::Layer &layer)
         tree.looks.push_back(MaterialLook{m.colour, m.leaf});
     if (!collector.primitives().empty()) {
         const std::vector<std::array<float, 3>> normals = point_normals(layer);
-        for (const Primitive &prim : collector.primitives())
+        for (Primitive &prim : collector.primitives()) {
             tree.mesh.push_back(primitive_arrays(layer, prim, normals));
+            prim = Primitive{}; // copied into its arrays: not held twice
+        }
     }
     return tree;
 }
