@@ -302,7 +302,8 @@ TEST_F(Hostile, RequestsDuringALongBuildAreRefusedAndProgressAnswers)
     httplib::Client c = client();
     ASSERT_EQ(c.Post("/api/shelf/apply", json{{"name", "leafy"}}.dump(), "application/json")->status, 200);
     ASSERT_EQ(c.Post("/api/set", json{{"id", refresh}, {"value", 0}}.dump(), "application/json")->status, 200);
-    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 20000}}.dump(), "application/json")->status, 200);
+    // A skeleton of 100,000 branches: long enough to be caught building however fast the host.
+    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 100000}}.dump(), "application/json")->status, 200);
     std::thread building([this] {
         auto r = client().Post("/api/build", "{}", "application/json");
         EXPECT_TRUE(r && r->status == 200);

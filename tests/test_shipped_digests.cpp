@@ -1,7 +1,8 @@
 // The shipped presets grown by the command line give the very bytes they gave before the host's
 // storage and writers were rebuilt: the GLB's binary chunk (every position, normal, map value
-// and index) and the call journal. The digests are those of an unoptimised build, which every
-// build must match; the earlier storage and writers gave the same bytes for the same calls.
+// and index) and the call journal. The journals are those the unoptimised reference records for
+// the same presets (tests/exactness); the earlier storage and writers gave the same GLB bytes
+// for the same calls.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -40,7 +40,7 @@ protected:
 TEST_F(Budget, TreesBeyondTheMachineAreRefusedAtOnceWithTheEstimate)
 {
     apply_leafy();
-    ASSERT_EQ(p.set("Branches=111000"), "");
+    ASSERT_EQ(p.set("Branches=600000"), "");
     // Refused by the estimate, not by growing: no point is written.
     std::string refused = cli::build_tree(p.session, 8 * GB);
     EXPECT_EQ(refused.rfind("Tree too large: the build would need about ", 0), 0u) << refused;
@@ -53,7 +53,7 @@ TEST_F(Budget, TreesBeyondTheMachineAreRefusedAtOnceWithTheEstimate)
     {
         host::Binding bind(q.session.services());
         st_tree &t = *static_cast<st_tree *>(q.session.tool().instance);
-        t.twig_segments = 999;
+        t.twig_segments = 9999;
         t.twig_type = 1;
     }
     // About 67 million points and 42 million polygons: more than a machine of 8 GB holds.
