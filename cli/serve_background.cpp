@@ -5,21 +5,13 @@
 #include "host/obj_loader.h"
 #include "host/xpanel.h"
 #include "serve_host.h"
+#include "tool_setup.h"
 
 namespace cli {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A tree grows only from faces of three or more points.
-bool has_faces(const host::Layer &layer)
-{
-    for (std::size_t i = 0; i < layer.polygon_count(); ++i)
-        if (layer.polygon_type[i] == ID_FACE && layer.polygon_points(i).size() >= 3)
-            return true;
-    return false;
-}
 
 // "Refresh" on the panel: 1 while it is "Automatic".
 constexpr unsigned long refresh_control = 32800;

@@ -17,18 +17,6 @@ namespace cli {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// A tree grows only from faces of three or more points.
-bool has_faces(const host::Layer &layer)
-{
-    for (std::size_t i = 0; i < layer.polygon_count(); ++i)
-        if (layer.polygon_type[i] == ID_FACE && layer.polygon_points(i).size() >= 3)
-            return true;
-    return false;
-}
-
-} // namespace
 
 void add_plugin_options(CLI::App &sub, ToolOptions &options)
 {
@@ -131,6 +119,14 @@ std::string build_tree(host::Session &session, std::size_t memory_limit)
     if (!error)
         return {};
     return said.empty() ? "build failed: " + *error : *error + ": " + said;
+}
+
+bool has_faces(const host::Layer &layer)
+{
+    for (std::size_t i = 0; i < layer.polygon_count(); ++i)
+        if (layer.polygon_type[i] == ID_FACE && layer.polygon_points(i).size() >= 3)
+            return true;
+    return false;
 }
 
 std::string open_tool(host::Session &session, const ToolOptions &options)

@@ -31,6 +31,9 @@ void add_memory_option(CLI::App &sub, ToolOptions &options);      // --memory-li
 // Empty when there is none.
 std::string default_module(int generation);
 
+// A tree grows only from faces of three or more points: whether the layer has one.
+bool has_faces(const host::Layer &layer);
+
 // Each returns an empty string on success, else a one-line error.
 // Puts the crown (the file, or the built-in one) into the session's background layer.
 std::string load_background(host::Session &session, const ToolOptions &options);

@@ -6,14 +6,7 @@
 
 #include "soft_raster.h"
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#define STB_IMAGE_WRITE_STATIC
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb/stb_image_write.h>
-#pragma GCC diagnostic pop
+#include "host/image.h"
 
 namespace exporter {
 namespace {
@@ -52,11 +45,6 @@ void bleed_colour(Picture &atlas, int passes)
             }
         atlas = std::move(next);
     }
-}
-
-void append_bytes(void *context, void *data, int size)
-{
-    static_cast<std::string *>(context)->append(static_cast<const char *>(data), static_cast<std::size_t>(size));
 }
 
 double view_angle(int view) { return 2.0 * std::numbers::pi * view / impostor_views; }
@@ -112,9 +100,7 @@ Impostor make_impostor(const MeshArrays &lod0, const std::vector<MaterialLook> &
     bleed_colour(atlas, 3);
     out.width = atlas.width;
     out.height = atlas.height;
-    if (!stbi_write_png_to_func(append_bytes, &out.png, atlas.width, atlas.height, 4, atlas.rgba.data(),
-                                atlas.width * 4))
-        out.png.clear();
+    out.png = host::encode_png(atlas.width, atlas.height, 4, atlas.rgba.data());
     return out;
 }
 

@@ -3,14 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#define STB_IMAGE_WRITE_STATIC
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb/stb_image_write.h>
-#pragma GCC diagnostic pop
+#include "host/image.h"
 
 namespace exporter {
 namespace {
@@ -197,12 +190,6 @@ LeafStyle cell_style(int column, int row)
     return style;
 }
 
-void append_bytes(void *context, void *data, int size)
-{
-    auto *out = static_cast<std::string *>(context);
-    out->append(static_cast<const char *>(data), static_cast<std::size_t>(size));
-}
-
 } // namespace
 
 Image paint_bark(int size)
@@ -252,12 +239,9 @@ Image paint_leaf(int size)
 
 std::string encode_png(const Image &image)
 {
-    std::string png;
-    if (image.pixels.empty() ||
-        !stbi_write_png_to_func(append_bytes, &png, image.width, image.height, image.channels,
-                                image.pixels.data(), image.width * image.channels))
+    if (image.pixels.empty())
         return {};
-    return png;
+    return host::encode_png(image.width, image.height, image.channels, image.pixels.data());
 }
 
 } // namespace exporter

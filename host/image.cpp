@@ -125,8 +125,13 @@ std::string encode_png(LWPixmapID id)
         return {};
     std::vector<unsigned char> bytes(im->rgb.size());
     std::transform(im->rgb.begin(), im->rgb.end(), bytes.begin(), to_byte);
+    return encode_png(im->width, im->height, 3, bytes.data());
+}
+
+std::string encode_png(int width, int height, int channels, const unsigned char *pixels)
+{
     std::string png;
-    if (!stbi_write_png_to_func(append_bytes, &png, im->width, im->height, 3, bytes.data(), im->width * 3))
+    if (!stbi_write_png_to_func(append_bytes, &png, width, height, channels, pixels, width * channels))
         return {};
     return png;
 }
