@@ -13,6 +13,7 @@
 
 #include "cli/serve_server.h"
 #include "host/xpanel.h"
+#include "support/child_process.h"
 #include "support/panel_session.h"
 
 namespace ramulon {
@@ -443,25 +444,9 @@ TEST_F(Served, ThePageAndUnknownAddresses)
 TEST(ServeCommand, PrintsItsAddressAndStopsOnSigterm)
 {
     PresetFolder shelf;
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const std::string module = std::string(RAMULON_MODULE_DIR) + "/RamulonVE11.so";
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
-        execl(RAMULON_CLI, RAMULON_CLI, "serve", "--port", "0", "--shelf", shelf.path.c_str(), "--plugin",
-              module.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
     std::string line;
-    char ch = 0;
-    while (read(out[0], &ch, 1) == 1 && ch != '\n')
-        line += ch;
-    close(out[0]);
+    const pid_t pid = start_serve_process(shelf.path, line);
+    ASSERT_GE(pid, 0);
 
     const std::string prefix = "Serving on http://127.0.0.1:";
     EXPECT_EQ(line.substr(0, prefix.size()), prefix);

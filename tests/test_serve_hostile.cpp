@@ -427,25 +427,9 @@ TEST(ServeStop, SigtermStopsARunningBuild)
     PresetFolder shelf;
     std::filesystem::copy_file(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset",
                                shelf.file("leafy.preset"));
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const std::string module = std::string(RAMULON_MODULE_DIR) + "/RamulonVE11.so";
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
-        execl(RAMULON_CLI, RAMULON_CLI, "serve", "--port", "0", "--shelf", shelf.path.c_str(), "--plugin",
-              module.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
     std::string line;
-    char ch = 0;
-    while (read(out[0], &ch, 1) == 1 && ch != '\n')
-        line += ch;
-    close(out[0]);
+    const pid_t pid = start_serve_process(shelf.path, line);
+    ASSERT_GE(pid, 0);
     const std::size_t colon = line.rfind(':');
     const int port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
     ASSERT_GT(port, 0) << line;

@@ -64,4 +64,28 @@ void lock_folder(const std::string &folder) { fs::permissions(folder, read_and_s
 
 void unlock_folder(const std::string &folder) { fs::permissions(folder, fs::perms::owner_all); }
 
+pid_t start_serve_process(const std::string &shelf, std::string &first_line)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return -1;
+    const std::string module = std::string(RAMULON_MODULE_DIR) + "/RamulonVE11.so";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        execl(RAMULON_CLI, RAMULON_CLI, "serve", "--port", "0", "--shelf", shelf.c_str(), "--plugin",
+              module.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    first_line.clear();
+    char ch = 0;
+    while (pid > 0 && read(out[0], &ch, 1) == 1 && ch != '\n')
+        first_line += ch;
+    close(out[0]);
+    return pid;
+}
+
 } // namespace ramulon

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <sys/types.h>
 
 namespace ramulon {
 
@@ -25,5 +26,10 @@ bool drop_root();
 void open_folder(const std::string &folder);
 void lock_folder(const std::string &folder);
 void unlock_folder(const std::string &folder);
+
+// Starts `ramulon serve --port 0` on a shelf folder with the build's own module in a child
+// process, and reads the first line it prints ("Serving on http://127.0.0.1:PORT/"). Returns the
+// child's process id, or -1 when it could not be started.
+pid_t start_serve_process(const std::string &shelf, std::string &first_line);
 
 } // namespace ramulon
