@@ -37,6 +37,9 @@ std::string check_export_options(BuildRun &)
     options.subdivide = choices->subdivide;
     options.crease_angle = choices->crease_angle;
     options.wind_colours = !choices->no_wind_colours;
+    // Only a user's folder can fail; the built-in images need no look before the build.
+    if (options.textures != exporter::TextureChoice::folder)
+        return {};
     exporter::TextureSet textures;
     std::string error;
     if (!exporter::load_textures(options, textures, error))

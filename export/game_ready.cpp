@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "compression.h"
+#include "glb_container.h"
 #include "gltf_parts.h"
 #include "impostor.h"
 #include "lod.h"
@@ -49,32 +50,6 @@ std::string bin_path_of(const std::string &path)
 {
     const std::string bin = sibling_path(path, ".bin");
     return bin == path ? bin + ".bin" : bin;
-}
-
-std::string glb_container(const std::string &json, const std::vector<unsigned char> &bin)
-{
-    std::string text = json;
-    text.resize((text.size() + 3) / 4 * 4, ' ');
-    const std::size_t bin_size = (bin.size() + 3) / 4 * 4;
-    auto word = [](std::string &out, std::uint32_t v) {
-        char b[4];
-        std::memcpy(b, &v, 4); // GLB is little-endian, as is every machine we build on
-        out.append(b, 4);
-    };
-    std::string out;
-    word(out, 0x46546C67); // "glTF"
-    word(out, 2);
-    word(out, static_cast<std::uint32_t>(12 + 8 + text.size() + (bin.empty() ? 0 : 8 + bin_size)));
-    word(out, static_cast<std::uint32_t>(text.size()));
-    word(out, 0x4E4F534A); // JSON
-    out += text;
-    if (!bin.empty()) {
-        word(out, static_cast<std::uint32_t>(bin_size));
-        word(out, 0x004E4942); // BIN
-        out.append(bin.begin(), bin.end());
-        out.append(bin_size - bin.size(), '\0');
-    }
-    return out;
 }
 
 struct FileBytes {
@@ -193,7 +168,14 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
         json["extensionsUsed"].push_back(unlit_extension);
     }
     if (binary) {
-        out.main = glb_container(json.dump(), bin);
+        const std::string text = json.dump();
+        if (!glb_fits(text.size(), bin.size())) {
+            error = "cannot write " + path + ": the tree is larger than a GLB file can hold";
+            return false;
+        }
+        out.main = glb_head(text, bin.size());
+        out.main.append(bin.begin(), bin.end());
+        out.main += glb_padding(bin.size());
     } else {
         out.main = json.dump(2) + "\n";
         out.bin.assign(bin.begin(), bin.end());

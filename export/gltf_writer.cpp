@@ -23,7 +23,9 @@
 #include <span>
 #include <sstream>
 
+#include "buffer_pieces.h"
 #include "export.h"
+#include "glb_container.h"
 #include "gltf_materials.h"
 #include "gltf_parts.h"
 #include "layer_view.h"
@@ -52,19 +54,19 @@ struct Source {
     bool flip_v = false;
 };
 
+// A primitive while it is collected: its arrays are filled in place, vertex by vertex, so that a
+// large tree's attributes are never held twice.
 struct Primitive {
-    int material = 0;
-    Kind kind = Kind::triangles;
-    bool normals = false;            // the record starts with the corner normal
-    bool colours = false;            // then the wind colour
+    PrimitiveArrays arrays;          // POSITION, then NORMAL, COLOR_0 and the sources, as flagged
+    bool normals = false;            // triangles carry the corner normal
+    bool colours = false;            // and the wind colour
     MapView range, thick;            // what the wind colour is made of
     std::vector<Source> sources;
-    int stride = 0;                  // floats per vertex: normal, colour, then the sources
-    std::vector<float> values;       // stride floats per vertex
-    std::vector<int> vertex_point;   // the point of every vertex
+    int corner_floats = 0;           // a corner's record: normal, colour, then the sources
+    std::size_t corners = 0;         // polygon corners, the most vertices it can have
+    std::size_t triangle_corners = 0;
     std::vector<int> next_of_point;  // the next vertex of the same point, -1 at the end
     std::vector<int> first_of_point; // per point, its first vertex, -1 when none yet
-    std::vector<std::uint32_t> indices;
 };
 
 class Collector {
@@ -77,13 +79,12 @@ public:
 
     void run()
     {
-        // The primitive of each (material, kind), -1 until its first polygon.
+        // The primitive of each polygon, made in the order the primitives first appear; counted
+        // first so that every array is sized once.
         std::vector<int> index_of(materials_.list.size() * 3, -1);
-        std::vector<float> corner;
-        std::vector<Triangle> triangles;
+        std::vector<int> primitive_of(layer_.polygon_count(), -1);
         for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
-            const std::span<const int> poly = layer_.polygon_points(p);
-            const std::size_t n = poly.size();
+            const std::size_t n = layer_.polygon_points(p).size();
             if (n == 0)
                 continue;
             const Kind kind = n == 1 ? Kind::points : n == 2 ? Kind::lines : Kind::triangles;
@@ -93,49 +94,65 @@ public:
                 slot = static_cast<int>(primitives_.size());
                 primitives_.push_back(make_primitive(material, kind));
             }
+            primitive_of[p] = slot;
             Primitive &prim = primitives_[static_cast<std::size_t>(slot)];
+            prim.corners += n;
+            prim.triangle_corners += kind == Kind::triangles ? (n - 2) * 3 : n;
+        }
+        for (Primitive &prim : primitives_)
+            reserve(prim);
 
-            if (kind == Kind::triangles) {
+        std::array<float, max_corner_floats> corner{};
+        std::vector<Triangle> triangles;
+        for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
+            if (primitive_of[p] < 0)
+                continue;
+            Primitive &prim = primitives_[static_cast<std::size_t>(primitive_of[p])];
+            const std::span<const int> poly = layer_.polygon_points(p);
+            std::vector<std::uint32_t> &indices = prim.arrays.indices;
+            if (prim.arrays.triangles()) {
                 triangulate(layer_, p, normals_, triangles);
                 for (const Triangle &triangle : triangles)
                     for (const TriangleCorner &c : triangle)
-                        prim.indices.push_back(vertex(prim, poly[c.corner], p, &c.normal, corner));
+                        indices.push_back(vertex(prim, poly[c.corner], p, &c.normal, corner.data()));
             } else {
                 for (int point : poly)
-                    prim.indices.push_back(vertex(prim, point, p, nullptr, corner));
+                    indices.push_back(vertex(prim, point, p, nullptr, corner.data()));
             }
-        }
-        // The search chains served only to share vertices.
-        for (Primitive &prim : primitives_) {
-            std::vector<int>().swap(prim.next_of_point);
-            std::vector<int>().swap(prim.first_of_point);
         }
     }
 
     const Materials &materials() const { return materials_; }
-    const std::vector<Primitive> &primitives() const { return primitives_; }
     std::vector<Primitive> &primitives() { return primitives_; }
 
 private:
+    // normal, colour, two texture coordinates, range, thickness, vectors, density
+    static constexpr int max_corner_floats = 3 + 3 + 2 + 2 + 1 + 1 + 3 + 2;
+
     Primitive make_primitive(int material, Kind kind) const
     {
         const Material &m = materials_.list[static_cast<std::size_t>(material)];
         Primitive prim;
-        prim.material = material;
-        prim.kind = kind;
+        prim.arrays.material = material;
+        prim.arrays.mode = gltf_mode(kind);
+        prim.arrays.streams.push_back({"POSITION", 3, {}});
         prim.normals = kind == Kind::triangles;
-        prim.stride = prim.normals ? 3 : 0;
+        if (prim.normals)
+            prim.arrays.streams.push_back({"NORMAL", 3, {}});
         prim.range = MapView(layer_, ID_WGHT, "RM_range");
         prim.thick = MapView(layer_, ID_WGHT, "RM_thick");
         prim.colours = wind_colours_ && (prim.range.present() || prim.thick.present());
-        prim.stride += prim.colours ? 3 : 0;
+        if (prim.colours)
+            prim.arrays.streams.push_back({"COLOR_0", 3, {}});
+        prim.corner_floats = (prim.normals ? 3 : 0) + (prim.colours ? 3 : 0);
         auto add = [&](const char *attribute, HostID type, const std::string &name, int dim,
                        bool flip_v) {
             MapView map(layer_, type, name);
             if (!map.present())
                 return;
             prim.sources.push_back(Source{attribute, map, dim, flip_v});
-            prim.stride += dim;
+            prim.arrays.streams.push_back({attribute, dim, {}});
+            prim.corner_floats += dim;
         };
         add("TEXCOORD_0", ID_TXUV, texture_map(m), 2, true);
         if (m.leaf)
@@ -144,20 +161,30 @@ private:
         add("_RM_THICK", ID_WGHT, "RM_thick", 1, false);
         add("_RM_VECTORS", ID_RMVT, "RM_vectors", 3, false);
         add("_RM_DENSITY", ID_RMLD, "RM_density", 2, false);
-        prim.first_of_point.assign(layer_.points.size(), -1);
         return prim;
+    }
+
+    // Room for the most vertices the primitive's corners can make. Pages of it that no vertex
+    // reaches are never touched, so a tube's shared corners cost address space, not memory.
+    void reserve(Primitive &prim) const
+    {
+        for (VertexStream &stream : prim.arrays.streams)
+            stream.values.reserve(prim.corners * static_cast<std::size_t>(stream.dim));
+        prim.arrays.vertex_point.reserve(prim.corners);
+        prim.next_of_point.reserve(prim.corners);
+        prim.arrays.indices.reserve(prim.triangle_corners);
+        prim.first_of_point.assign(layer_.points.size(), -1);
     }
 
     // The vertex of one polygon corner: an earlier vertex of the same point with the same
     // values, or a new one.
-    // normal: the corner's normal, on triangles only.
+    // normal: the corner's normal, on triangles only. corner: room for the corner's record.
     std::uint32_t vertex(Primitive &prim, int point, std::size_t polygon_index,
-                         const std::array<float, 3> *normal, std::vector<float> &corner) const
+                         const std::array<float, 3> *normal, float *corner) const
     {
         static const float zero[3] = {0.0f, 0.0f, 0.0f};
         const int polygon = static_cast<int>(polygon_index);
-        corner.resize(static_cast<std::size_t>(prim.stride));
-        float *out = corner.data();
+        float *out = corner;
         if (prim.normals)
             out = std::copy(normal->begin(), normal->end(), out);
         if (prim.colours) {
@@ -173,19 +200,37 @@ private:
                 out[1] = 1.0f - out[1];
             out += source.dim;
         }
-        const std::size_t bytes = corner.size() * sizeof(float);
+        std::vector<VertexStream> &streams = prim.arrays.streams;
         int &first = prim.first_of_point[static_cast<std::size_t>(point)];
         for (int v = first; v >= 0; v = prim.next_of_point[static_cast<std::size_t>(v)])
-            if (bytes == 0 ||
-                std::memcmp(&prim.values[static_cast<std::size_t>(v) * corner.size()], corner.data(),
-                            bytes) == 0)
+            if (same_values(streams, static_cast<std::size_t>(v), corner))
                 return static_cast<std::uint32_t>(v);
-        const int v = static_cast<int>(prim.vertex_point.size());
-        prim.vertex_point.push_back(point);
+        const int v = static_cast<int>(prim.arrays.vertex_point.size());
+        prim.arrays.vertex_point.push_back(point);
         prim.next_of_point.push_back(first);
         first = v;
-        prim.values.insert(prim.values.end(), corner.begin(), corner.end());
+        const host::Vec3 &p = layer_.points[static_cast<std::size_t>(point)];
+        streams[0].values.insert(streams[0].values.end(),
+                                 {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
+        const float *in = corner;
+        for (std::size_t s = 1; s < streams.size(); ++s) {
+            streams[s].values.insert(streams[s].values.end(), in, in + streams[s].dim);
+            in += streams[s].dim;
+        }
         return static_cast<std::uint32_t>(v);
+    }
+
+    // Vertex v holds the corner's record in every stream after the position (the same point,
+    // so the same position).
+    static bool same_values(const std::vector<VertexStream> &streams, std::size_t v, const float *corner)
+    {
+        for (std::size_t s = 1; s < streams.size(); ++s) {
+            const auto dim = static_cast<std::size_t>(streams[s].dim);
+            if (std::memcmp(&streams[s].values[v * dim], corner, dim * sizeof(float)) != 0)
+                return false;
+            corner += dim;
+        }
+        return true;
     }
 
     const host::Layer &layer_;
@@ -195,40 +240,69 @@ private:
     std::vector<Primitive> primitives_;
 };
 
-// Appends accessors and their buffer views to a model whose buffer 0 collects the bytes.
+// Appends accessors and their buffer views to a model. The bytes go either to the model's
+// buffer 0 (the game-ready writer, which serialises through tinygltf) or, named in place, to
+// pieces of the file to come (the plain writer).
 class ModelBuilder {
 public:
-    explicit ModelBuilder(tinygltf::Model &model) : model_(model) {}
+    explicit ModelBuilder(tinygltf::Model &model, BufferPieces *pieces = nullptr)
+        : model_(model), pieces_(pieces)
+    {
+    }
 
+    // A view of the whole array, whose storage outlives the file when pieces are collected.
     template <typename T>
     int add(const std::vector<T> &data, std::size_t count, int type, int component, int target)
     {
-        return add_written<T>(data.size(), count, type, component, target,
-                              [&](auto put) { put(data.data(), data.size()); });
+        const std::string_view bytes(reinterpret_cast<const char *>(data.data()), data.size() * sizeof(T));
+        return add_accessor(add_view(bytes, target), count, type, component);
     }
 
-    // A view of `values` values of T, which fill writes straight into the buffer in order through
-    // put(pointer, how many): a large tree's attributes need no copy of their own first.
-    template <typename T, typename Fill>
-    int add_written(std::size_t values, std::size_t count, int type, int component, int target,
-                    Fill fill)
+    // A view of values made for the file: the uint32 indices narrowed to 16 bits.
+    int add_narrowed(const std::vector<std::uint32_t> &indices, int target)
     {
-        std::vector<unsigned char> &bytes = model_.buffers[0].data;
+        std::string bytes(indices.size() * sizeof(std::uint16_t), '\0');
+        for (std::size_t i = 0; i < indices.size(); ++i) {
+            const auto narrow = static_cast<std::uint16_t>(indices[i]);
+            std::memcpy(&bytes[i * sizeof narrow], &narrow, sizeof narrow);
+        }
+        const int view = pieces_ ? view_at(pieces_->add_made(std::move(bytes)), indices.size() * 2, target)
+                                 : add_view(bytes, target);
+        return add_accessor(view, indices.size(), TINYGLTF_TYPE_SCALAR, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT);
+    }
+
+    tinygltf::Accessor &accessor(int index) { return model_.accessors[static_cast<std::size_t>(index)]; }
+
+    // A buffer view of raw bytes (an embedded image), without an accessor.
+    int add_bytes(const std::string &data) { return add_view(data, 0); }
+
+private:
+    int add_view(std::string_view bytes, int target)
+    {
+        if (pieces_)
+            return view_at(pieces_->add(bytes), bytes.size(), target);
+        std::vector<unsigned char> &buffer = model_.buffers[0].data;
+        const std::size_t at = buffer.size();
+        buffer.insert(buffer.end(), bytes.begin(), bytes.end());
+        buffer.resize((buffer.size() + 3) / 4 * 4, 0); // every view starts 4-aligned
+        return view_at(at, bytes.size(), target);
+    }
+
+    int view_at(std::size_t offset, std::size_t length, int target)
+    {
         tinygltf::BufferView view;
         view.buffer = 0;
-        view.byteOffset = bytes.size();
-        view.byteLength = values * sizeof(T);
+        view.byteOffset = offset;
+        view.byteLength = length;
         view.target = target;
-        bytes.resize((bytes.size() + view.byteLength + 3) / 4 * 4, 0); // every view starts 4-aligned
-        unsigned char *cursor = bytes.data() + view.byteOffset;
-        fill([&cursor](const T *v, std::size_t n) {
-            std::memcpy(cursor, v, n * sizeof(T));
-            cursor += n * sizeof(T);
-        });
         model_.bufferViews.push_back(view);
+        return static_cast<int>(model_.bufferViews.size()) - 1;
+    }
 
+    int add_accessor(int view, std::size_t count, int type, int component)
+    {
         tinygltf::Accessor accessor;
-        accessor.bufferView = static_cast<int>(model_.bufferViews.size()) - 1;
+        accessor.bufferView = view;
         accessor.byteOffset = 0;
         accessor.componentType = component;
         accessor.count = count;
@@ -237,67 +311,9 @@ public:
         return static_cast<int>(model_.accessors.size()) - 1;
     }
 
-    tinygltf::Accessor &accessor(int index) { return model_.accessors[static_cast<std::size_t>(index)]; }
-
-    // A buffer view of raw bytes (an embedded image), without an accessor.
-    int add_bytes(const std::string &data)
-    {
-        std::vector<unsigned char> &bytes = model_.buffers[0].data;
-        tinygltf::BufferView view;
-        view.buffer = 0;
-        view.byteOffset = bytes.size();
-        view.byteLength = data.size();
-        bytes.insert(bytes.end(), data.begin(), data.end());
-        bytes.resize((bytes.size() + 3) / 4 * 4, 0);
-        model_.bufferViews.push_back(view);
-        return static_cast<int>(model_.bufferViews.size()) - 1;
-    }
-
-private:
     tinygltf::Model &model_;
+    BufferPieces *pieces_;
 };
-
-// One collected primitive as flat arrays, in the order the collector met its vertices: the
-// position, then the record's leading normal and wind colour, then the map sources.
-PrimitiveArrays primitive_arrays(const host::Layer &layer, const Primitive &prim)
-{
-    PrimitiveArrays out;
-    out.material = prim.material;
-    out.mode = gltf_mode(prim.kind);
-    out.vertex_point = prim.vertex_point;
-    out.indices = prim.indices;
-    const std::size_t count = prim.vertex_point.size();
-    const auto stride = static_cast<std::size_t>(prim.stride);
-
-    VertexStream positions{"POSITION", 3, {}};
-    positions.values.reserve(count * 3);
-    for (int point : prim.vertex_point) {
-        const host::Vec3 &p = layer.points[static_cast<std::size_t>(point)];
-        positions.values.insert(positions.values.end(),
-                                {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
-    }
-    out.streams.push_back(std::move(positions));
-
-    std::size_t offset = 0;
-    auto add = [&](const std::string &attribute, int dim) {
-        VertexStream stream{attribute, dim, {}};
-        const auto n = static_cast<std::size_t>(dim);
-        stream.values.reserve(count * n);
-        for (std::size_t v = 0; v < count; ++v) {
-            const float *record = &prim.values[v * stride] + offset;
-            stream.values.insert(stream.values.end(), record, record + n);
-        }
-        out.streams.push_back(std::move(stream));
-        offset += n;
-    };
-    if (prim.normals)
-        add("NORMAL", 3);
-    if (prim.colours)
-        add("COLOR_0", 3);
-    for (const Source &source : prim.sources)
-        add(source.attribute, source.dim);
-    return out;
-}
 
 tinygltf::Primitive gltf_primitive(const PrimitiveArrays &prim, ModelBuilder &builder)
 {
@@ -329,36 +345,12 @@ tinygltf::Primitive gltf_primitive(const PrimitiveArrays &prim, ModelBuilder &bu
     }
 
     // 16-bit indices while they cannot reach 65535, which glTF keeps for primitive restart.
-    if (count <= 65535) {
-        out.indices = builder.add_written<std::uint16_t>(
-            prim.indices.size(), prim.indices.size(), TINYGLTF_TYPE_SCALAR,
-            TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER,
-            [&](auto put) {
-                for (const std::uint32_t index : prim.indices) {
-                    const auto narrow = static_cast<std::uint16_t>(index);
-                    put(&narrow, 1);
-                }
-            });
-    } else {
+    if (count <= 65535)
+        out.indices = builder.add_narrowed(prim.indices, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+    else
         out.indices = builder.add(prim.indices, prim.indices.size(), TINYGLTF_TYPE_SCALAR,
-                                  TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT,
-                                  TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
-    }
+                                  TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
     return out;
-}
-
-std::size_t padded(std::size_t bytes) { return (bytes + 3) / 4 * 4; }
-
-// The bytes gltf_primitive will append for these primitives, so that the buffer is sized once.
-std::size_t buffer_bytes(const MeshArrays &primitives)
-{
-    std::size_t total = 0;
-    for (const PrimitiveArrays &prim : primitives) {
-        for (const VertexStream &stream : prim.streams)
-            total += stream.values.size() * sizeof(float);
-        total += padded(prim.indices.size() * (prim.vertex_count() <= 65535 ? 2 : 4));
-    }
-    return total;
 }
 
 } // namespace
@@ -383,10 +375,8 @@ CollectedTree collect_tree(const PreparedMesh &prepared)
     tree.materials = collector.materials();
     for (const Material &m : tree.materials.list)
         tree.looks.push_back(MaterialLook{m.colour, m.leaf});
-    for (Primitive &prim : collector.primitives()) {
-        tree.mesh.push_back(primitive_arrays(*prepared.layer, prim));
-        prim = Primitive{}; // copied: a large tree need not hold it twice
-    }
+    for (Primitive &prim : collector.primitives())
+        tree.mesh.push_back(std::move(prim.arrays));
     return tree;
 }
 
@@ -436,19 +426,30 @@ bool serialise(tinygltf::Model &model, bool binary, const std::string &path, std
     return true;
 }
 
+
 namespace {
+
+// The plain glTF of a tree: the model, the arrays its buffer views name, and that buffer as
+// pieces. Built in place, because the pieces point into the arrays.
+struct PlainGltf {
+    tinygltf::Model model;
+    CollectedTree collected;
+    BufferPieces buffer;
+};
 
 // binary: images go into the buffer; else they are named by their files' URIs beside path.
 // vertex_order: triangles and vertices in the order a GPU's caches like (vertex_order.h).
-tinygltf::Model gltf_model(const PreparedMesh &mesh_data, bool binary, const std::string &path,
-                           bool vertex_order)
+void build_plain(PreparedMesh &mesh_data, bool binary, const std::string &path, bool vertex_order,
+                 PlainGltf &out)
 {
-    CollectedTree collected = collect_tree(mesh_data);
+    out.collected = collect_tree(mesh_data);
+    CornerNormals().normal.swap(mesh_data.normals.normal); // in the arrays now
+    CollectedTree &collected = out.collected;
     if (vertex_order)
         optimise_vertex_order(collected.mesh);
     const host::Layer &layer = *mesh_data.layer;
 
-    tinygltf::Model model;
+    tinygltf::Model &model = out.model;
     model.asset.version = "2.0";
     model.asset.generator = "Ramulon";
 
@@ -456,14 +457,9 @@ tinygltf::Model gltf_model(const PreparedMesh &mesh_data, bool binary, const std
     node.name = "Ramulon tree";
     const bool any = !collected.mesh.empty();
     const auto used = used_images(layer, collected.materials, mesh_data.textures);
-    if (any || (binary && !used.empty())) {
+    if (any || (binary && !used.empty()))
         model.buffers.emplace_back();
-        std::size_t images = 0;
-        for (const auto &[name, bytes] : used)
-            images += binary ? padded(bytes->size()) : 0;
-        model.buffers[0].data.reserve(buffer_bytes(collected.mesh) + images);
-    }
-    ModelBuilder builder(model);
+    ModelBuilder builder(model, &out.buffer);
     GltfImages images;
     for (const auto &[name, bytes] : used) {
         if (binary)
@@ -475,10 +471,8 @@ tinygltf::Model gltf_model(const PreparedMesh &mesh_data, bool binary, const std
     if (any) {
         tinygltf::Mesh mesh;
         mesh.name = "Ramulon tree";
-        for (PrimitiveArrays &prim : collected.mesh) {
+        for (const PrimitiveArrays &prim : collected.mesh)
             mesh.primitives.push_back(gltf_primitive(prim, builder));
-            prim = PrimitiveArrays{}; // in the buffer now: a large tree need not hold it twice
-        }
         model.meshes.push_back(std::move(mesh));
         node.mesh = 0;
     }
@@ -487,58 +481,50 @@ tinygltf::Model gltf_model(const PreparedMesh &mesh_data, bool binary, const std
     scene.nodes.push_back(0);
     model.scenes.push_back(scene);
     model.defaultScene = 0;
-    return model;
 }
 
-void append_word(std::string &out, std::uint32_t v)
+// The model's JSON with its one buffer named by length (and by uri, for a .gltf beside its .bin).
+bool plain_json(PlainGltf &gltf, const std::string &path, const std::string &bin_uri, std::string &json,
+                std::string &error)
 {
-    const char bytes[4] = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
-                           static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
-    out.append(bytes, 4);
-}
-
-// The GLB container, put together here rather than by the serialiser, which would copy a large
-// tree's buffer twice more on the way: tinygltf writes the JSON without the buffer's bytes, and
-// the buffer is then named by its length alone, as a GLB's first buffer is. The file is the
-// header with the JSON chunk and the binary chunk's header (head), the buffer itself (data), and
-// the binary chunk's padding (tail).
-struct GlbParts {
-    std::string head;
-    std::vector<unsigned char> data;
-    std::string_view tail;
-};
-
-bool glb_parts(tinygltf::Model &model, const std::string &path, GlbParts &out, std::string &error)
-{
-    out.data = std::move(model.buffers[0].data);
-    model.buffers[0].data.clear();
     std::string text;
-    if (!serialise(model, false, path, text, error))
+    if (!serialise(gltf.model, false, path, text, error))
         return false;
-    nlohmann::json json = nlohmann::json::parse(text);
-    json["buffers"][0] = {{"byteLength", out.data.size()}};
-    const std::string content = json.dump();
-    const std::size_t json_chunk = padded(content.size()), bin_chunk = padded(out.data.size());
-    const std::size_t total = 12 + 8 + json_chunk + (out.data.empty() ? 0 : 8 + bin_chunk);
-    if (total > UINT32_MAX) {
+    nlohmann::json tree = nlohmann::json::parse(text);
+    tree["buffers"][0] = {{"byteLength", gltf.buffer.size()}};
+    if (!bin_uri.empty()) {
+        tree["buffers"][0]["uri"] = bin_uri;
+        json = tree.dump(2) + "\n";
+    } else {
+        json = tree.dump();
+    }
+    return true;
+}
+
+// The GLB as the header, the buffer's pieces and the padding.
+bool glb_pieces(PlainGltf &gltf, const std::string &path, std::string &head, std::vector<std::string_view> &pieces,
+                std::string &error)
+{
+    std::string json;
+    if (!plain_json(gltf, path, {}, json, error))
+        return false;
+    if (!glb_fits(json.size(), gltf.buffer.size())) {
         error = "cannot write " + path + ": the tree is larger than a GLB file can hold";
         return false;
     }
-    std::string &head = out.head;
-    head.reserve(28 + json_chunk);
-    head += "glTF";
-    append_word(head, 2);
-    append_word(head, static_cast<std::uint32_t>(total));
-    append_word(head, static_cast<std::uint32_t>(json_chunk));
-    append_word(head, 0x4E4F534Au); // "JSON"
-    head += content;
-    head.append(json_chunk - content.size(), ' ');
-    if (!out.data.empty()) {
-        append_word(head, static_cast<std::uint32_t>(bin_chunk));
-        append_word(head, 0x004E4942u); // "BIN"
-        out.tail = std::string_view("\0\0\0", bin_chunk - out.data.size());
-    }
+    head = glb_head(json, gltf.buffer.size());
+    pieces = {head};
+    pieces.insert(pieces.end(), gltf.buffer.pieces().begin(), gltf.buffer.pieces().end());
+    pieces.push_back(glb_padding(gltf.buffer.size()));
     return true;
+}
+
+std::size_t total_size(const std::vector<std::string_view> &pieces)
+{
+    std::size_t total = 0;
+    for (const std::string_view piece : pieces)
+        total += piece.size();
+    return total;
 }
 
 std::string write(const host::Layer &layer, const std::string &path, bool binary,
@@ -552,7 +538,9 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
         return "cannot write " + path + ": " + error;
     if (!options.plain())
         return write_game_ready(prepared, path, binary, options, report);
-    tinygltf::Model model = gltf_model(prepared, binary, path, options.vertex_order);
+    PlainGltf gltf;
+    build_plain(prepared, binary, path, options.vertex_order, gltf);
+    tinygltf::Model &model = gltf.model;
     if (report) {
         *report = {};
         std::size_t triangles = 0;
@@ -568,18 +556,7 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
         for (const auto &[name, bytes] : used_images(*prepared.layer, prepared.materials, prepared.textures))
             if (!files.stage(texture_path(path, name), *bytes, error))
                 return error;
-    if (binary && !model.buffers.empty()) {
-        GlbParts parts;
-        if (!glb_parts(model, path, parts, error))
-            return error;
-        const std::string_view data(reinterpret_cast<const char *>(parts.data.data()), parts.data.size());
-        if (!files.stage(path, {parts.head, data, parts.tail}, error) || !files.commit(error))
-            return error;
-        if (report)
-            report->files.push_back({path, parts.head.size() + data.size() + parts.tail.size()});
-        return {};
-    }
-    if (binary || model.buffers.empty()) {
+    if (model.buffers.empty()) {
         if (!serialise(model, binary, path, text, error) || !files.stage(path, text, error) ||
             !files.commit(error))
             return error;
@@ -587,22 +564,26 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
             report->files.push_back({path, text.size()});
         return {};
     }
-    // The buffer goes to its own file: serialise without it, then name the file in its place.
+    if (binary) {
+        std::string head;
+        std::vector<std::string_view> pieces;
+        if (!glb_pieces(gltf, path, head, pieces, error) || !files.stage(path, pieces, error) ||
+            !files.commit(error))
+            return error;
+        if (report)
+            report->files.push_back({path, total_size(pieces)});
+        return {};
+    }
+    // The buffer goes to its own file, named in the JSON.
     std::string bin_path = sibling_path(path, ".bin");
     if (bin_path == path)
         bin_path += ".bin";
-    const std::vector<unsigned char> data = std::move(model.buffers[0].data);
-    model.buffers[0].data.clear();
-    if (!serialise(model, false, path, text, error))
-        return error;
-    nlohmann::json json = nlohmann::json::parse(text);
-    json["buffers"][0] = {{"byteLength", data.size()}, {"uri", uri_of(file_name(bin_path))}};
-    const std::string bin(data.begin(), data.end());
-    text = json.dump(2) + "\n";
-    if (!files.stage(bin_path, bin, error) || !files.stage(path, text, error) || !files.commit(error))
+    if (!plain_json(gltf, path, uri_of(file_name(bin_path)), text, error) ||
+        !files.stage(bin_path, gltf.buffer.pieces(), error) || !files.stage(path, text, error) ||
+        !files.commit(error))
         return error;
     if (report)
-        report->files.insert(report->files.end(), {{path, text.size()}, {bin_path, bin.size()}});
+        report->files.insert(report->files.end(), {{path, text.size()}, {bin_path, gltf.buffer.size()}});
     return {};
 }
 
@@ -647,6 +628,7 @@ std::string write_glb(const host::Layer &layer, const std::string &path, const G
     return write(layer, path, true, options, report);
 }
 
+
 std::string glb_bytes(const host::Layer &layer, std::string &bytes)
 {
     const std::string name = "tree.glb";
@@ -654,17 +636,18 @@ std::string glb_bytes(const host::Layer &layer, std::string &bytes)
     std::string error;
     if (!prepare_mesh(layer, ExportOptions{}, Format::gltf, prepared, error))
         return "cannot write " + name + ": " + error;
-    tinygltf::Model model = gltf_model(prepared, true, name, true);
-    if (model.buffers.empty())
-        return serialise(model, true, name, bytes, error) ? std::string() : error;
-    GlbParts parts;
-    if (!glb_parts(model, name, parts, error))
+    PlainGltf gltf;
+    build_plain(prepared, true, name, true, gltf);
+    if (gltf.model.buffers.empty())
+        return serialise(gltf.model, true, name, bytes, error) ? std::string() : error;
+    std::string head;
+    std::vector<std::string_view> pieces;
+    if (!glb_pieces(gltf, name, head, pieces, error))
         return error;
     bytes.clear();
-    bytes.reserve(parts.head.size() + parts.data.size() + parts.tail.size());
-    bytes += parts.head;
-    bytes.append(reinterpret_cast<const char *>(parts.data.data()), parts.data.size());
-    bytes += parts.tail;
+    bytes.reserve(total_size(pieces));
+    for (const std::string_view piece : pieces)
+        bytes += piece;
     return {};
 }
 

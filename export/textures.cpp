@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "texture_paint.h"
+#include "texture_sizes.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -20,12 +20,6 @@
 namespace exporter {
 namespace {
 
-// Sizes of the painted images: the atlas has three cells a side, each wide enough for a leaf
-// seen close up.
-constexpr int bark_size = 512;
-constexpr int atlas_size = 768;
-constexpr int leaf_size = 256;
-
 bool read_file(const std::filesystem::path &path, std::string &bytes)
 {
     std::ifstream in(path, std::ios::binary);
@@ -37,17 +31,22 @@ bool read_file(const std::filesystem::path &path, std::string &bytes)
     return static_cast<bool>(in) || in.eof();
 }
 
+std::string bytes_of(const unsigned char *data, std::size_t size)
+{
+    return std::string(reinterpret_cast<const char *>(data), size);
+}
+
 } // namespace
+
+// Painted while Ramulon was built (tools/paint_textures.cpp).
+extern const unsigned char painted_bark_png[], painted_leaves_png[], painted_leaf_png[];
+extern const std::size_t painted_bark_png_size, painted_leaves_png_size, painted_leaf_png_size;
 
 const TextureSet &builtin_textures()
 {
-    static const TextureSet set = [] {
-        TextureSet s;
-        s.bark = encode_png(paint_bark(bark_size));
-        s.leaves = encode_png(paint_leaf_atlas(atlas_size));
-        s.leaf = encode_png(paint_leaf(leaf_size));
-        return s;
-    }();
+    static const TextureSet set{bytes_of(painted_bark_png, painted_bark_png_size),
+                                bytes_of(painted_leaves_png, painted_leaves_png_size),
+                                bytes_of(painted_leaf_png, painted_leaf_png_size)};
     return set;
 }
 

@@ -11,13 +11,16 @@ namespace {
 void remap_vertices(PrimitiveArrays &prim, const std::vector<unsigned> &remap, std::size_t kept)
 {
     const std::size_t count = prim.vertex_count();
+    // One spare array takes each stream's new order and then trades places with it, so that a
+    // large tree's streams are reordered with one stream's worth of memory to spare.
+    std::vector<float> spare;
     for (VertexStream &stream : prim.streams) {
         const std::size_t dim = static_cast<std::size_t>(stream.dim);
-        std::vector<float> values(kept * dim);
+        spare.resize(kept * dim);
         for (std::size_t v = 0; v < count; ++v)
             if (remap[v] != ~0u)
-                std::copy_n(&stream.values[v * dim], dim, &values[remap[v] * dim]);
-        stream.values = std::move(values);
+                std::copy_n(&stream.values[v * dim], dim, &spare[remap[v] * dim]);
+        stream.values.swap(spare);
     }
     std::vector<int> points(kept);
     for (std::size_t v = 0; v < count; ++v)

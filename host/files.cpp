@@ -111,6 +111,11 @@ bool StagedFiles::stage(const std::string &path, const std::string &bytes, std::
 bool StagedFiles::stage(const std::string &path, std::initializer_list<std::string_view> pieces,
                         std::string &error)
 {
+    return stage(path, std::span<const std::string_view>(pieces.begin(), pieces.size()), error);
+}
+
+bool StagedFiles::stage(const std::string &path, std::span<const std::string_view> pieces, std::string &error)
+{
     std::string temporary;
     const int fd = open_temporary(path, temporary, error);
     if (fd < 0)

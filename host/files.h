@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,7 @@ public:
     // gathered into one string first).
     bool stage(const std::string &path, std::initializer_list<std::string_view> pieces,
                std::string &error);
+    bool stage(const std::string &path, std::span<const std::string_view> pieces, std::string &error);
     // Renames the temporaries onto their targets, in staging order. If one rename fails, the
     // targets already replaced get their earlier file back (or are removed when there was none),
     // so that no half of a set is left.

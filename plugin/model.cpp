@@ -1,11 +1,21 @@
 // The tree model's records and the conversion of the grown skeleton into base-to-tip chains.
 #include "model.h"
 
+#include <cmath>
+
 #include "trees.h"
 
 namespace ramulon {
 
 int32_t sec_index = 0;
+bool drew_out_of_range = false;
+
+LWPntID draw_point(MeshEditOp *op, double *xyz)
+{
+    if (!std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2]))
+        drew_out_of_range = true;
+    return op->addPoint(op->state, xyz);
+}
 
 namespace {
 

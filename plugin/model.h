@@ -34,6 +34,14 @@ inline constexpr const char *map_density = "RM_density";
 inline constexpr const char *map_leaf = "RM_leaf";
 inline constexpr const char *map_all_leaves = "RM_all_leaves";
 
+// Adds a point of the tree to the mesh. Extreme but finite parameters and envelopes can still
+// overflow where tubes, twigs, leaves and roots are laid around a finite skeleton; such a point
+// is noted, and the build refuses the whole tree (tool.cpp) instead of leaving points at
+// infinity in the host's mesh.
+LWPntID draw_point(MeshEditOp *op, double *xyz);
+// Whether a point drawn since the last reset lay out of range.
+extern bool drew_out_of_range;
+
 // Subdivision cages are made of patches, polygonal tubes of plain faces.
 inline HostID solid_poly_type(char subd) { return subd == 1 ? ID_PTCH : ID_FACE; }
 

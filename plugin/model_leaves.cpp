@@ -166,7 +166,7 @@ void model_typ::draw_leaf(MeshEditOp *op, leaf_typ *leaf, float thick_value, flo
     const int row = atlas_cell(leaf->atlas_row * 2.0);
     LWPntID ids[6];
     for (int i = 0; i < leaf->num_points && i < 6; i++) {
-        ids[i] = op->addPoint(op->state, &leaf->points[i].x);
+        ids[i] = draw_point(op, &leaf->points[i].x);
         const double u = leaf->uv[i][0], v = leaf->uv[i][1];
         float own[2] = {leaf->uv[i][0], leaf->uv[i][1]};
         op->pntVMap(op->state, ids[i], ID_TXUV, map_leaf, 2, own);

@@ -42,9 +42,9 @@ void model_typ::draw_roots(MeshEditOp *op, char subd, LWPntID *base_ring, Cxyz b
         p.rotate_Y(angle);
         p = p + base_pos;
         p.y -= drop;
-        lo = op->addPoint(op->state, &p.x);
+        lo = draw_point(op, &p.x);
         p.y += h;
-        hi = op->addPoint(op->state, &p.x);
+        hi = draw_point(op, &p.x);
         double u = static_cast<double>(k) / n + 0.375;
         if (u > 1.0)
             u -= 1.0;
@@ -145,7 +145,7 @@ void model_typ::draw_root_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, c
         Cxyz p = pts[i];
         p.rotate_Y(angle);
         p = p + offset;
-        ring[i] = op->addPoint(op->state, &p.x);
+        ring[i] = draw_point(op, &p.x);
         add_v_maps(op, ring[i], -1.0f, 0.0f, static_cast<float>(i * 0.25), v_new, Cxyz(), 15, 0);
     }
     make_poly(op, prev_ring, ring, surf_root, subd, v_new, v_prev);

@@ -5,7 +5,7 @@ namespace ramulon {
 
 namespace {
 
-LWPntID add_point(MeshEditOp *op, Cxyz p) { return op->addPoint(op->state, &p.x); }
+LWPntID add_point(MeshEditOp *op, Cxyz p) { return draw_point(op, &p.x); }
 
 } // namespace
 

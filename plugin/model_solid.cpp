@@ -12,7 +12,7 @@ namespace {
 
 const Cxyz origin(0.0, 0.0, 0.0);
 
-LWPntID add_point(MeshEditOp *op, Cxyz p) { return op->addPoint(op->state, &p.x); }
+LWPntID add_point(MeshEditOp *op, Cxyz p) { return draw_point(op, &p.x); }
 
 // A texture value that belongs to one polygon only: it closes the seam where u wraps to 1.
 void seam_value(MeshEditOp *op, LWPntID point, LWPolID pol, double u, double v)

@@ -228,9 +228,10 @@ const char *Build(void *inst, MeshEditOp *op)
     }
     if (grown == 1)
         return out_of_memory(); // no chain array: nothing grown to free
-    // Extreme but finite values can still overflow during growth; such a skeleton is never
-    // written, and it is dropped so that the next build grows afresh.
-    if (!skeleton_is_finite()) {
+    // Extreme but finite values can still overflow during growth, or where the model is laid
+    // around the skeleton; such a tree is never kept (the host undoes the failed edit), and the
+    // skeleton is dropped so that the next build grows afresh.
+    auto out_of_range = [&]() {
         free_memory();
         t->test_state = LWT_TEST_REJECT;
         if (msg)
@@ -238,13 +239,18 @@ const char *Build(void *inst, MeshEditOp *op)
                       "Bring the extreme values back toward the panel's ranges.");
         finish();
         return "Growth out of range";
-    }
+    };
+    if (!skeleton_is_finite())
+        return out_of_range();
 
+    int drawn = 0;
     try {
-        TreeDraw(op, t);
+        drawn = TreeDraw(op, t);
     } catch (const std::bad_alloc &) {
         return out_of_memory();
     }
+    if (drawn != 0)
+        return out_of_range();
     if (mon)
         mon->step(mon->data, 1);
     t->test_state = 0;
@@ -257,6 +263,7 @@ int TreeDraw(MeshEditOp *op, st_tree *t)
     if (t->random_seed != 0)
         losoj.fixed(t->random_seed);
     model_typ model;
+    drew_out_of_range = false;
     model.convert(galezie, t, &losoj);
     switch (t->render_type) {
     case 0:
@@ -271,7 +278,7 @@ int TreeDraw(MeshEditOp *op, st_tree *t)
     default:
         break;
     }
-    return 0;
+    return drew_out_of_range ? 2 : 0;
 }
 
 void change_status(st_tree *t, int level)

@@ -33,6 +33,7 @@ extern char updated;
 
 int Activate(long version, GlobalFunc global, void *local, void *serverData);
 void change_status(st_tree *t, int level);
+// Writes the model of the grown skeleton into the mesh: 0, or 2 when a point overflowed.
 int TreeDraw(MeshEditOp *op, st_tree *t);
 
 // tool callbacks

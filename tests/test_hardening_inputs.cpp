@@ -143,5 +143,38 @@ TEST(HardeningInputs, DegenerateEnvelopesFailWithAMessageOrGrowFinite)
     }
 }
 
+// A finite skeleton in an envelope reaching to the largest doubles, whose twigs overflow where
+// they are laid around it: found by fuzz_build. The build is refused as out of range and
+// leaves nothing behind, in every render type.
+TEST(HardeningInputs, TwigsThatOverflowAFiniteSkeletonRefuseTheTree)
+{
+    const std::vector<host::Vec3> envelope = {
+        {-1.4390601733500783, 3.8019449418469948, 0.45506267706122916},
+        {-2.2690724088482481, -0.55045789937278999, -2.5564660751805977},
+        {-1.2919312098220974, 2.7882352941176429, -2.8156177078314979},
+        {-2.2058611984493179, 8.2185353811091823e+307, -2},
+        {-2.9797052253249481, 4.144445526604958, -1.129995281051257},
+        {-0.90492708999298799, 0.62324655570235898, -1.2117647058823531},
+        {-1.2117647058823531, 1.0862745098020365, -1.7976931348623157e+308}};
+    for (int render_type = 0; render_type < 3; ++render_type) {
+        inputs::ToolSession tool;
+        host::Layer &bg = tool.session.mesh().background;
+        for (const host::Vec3 &p : envelope)
+            bg.add_point(p);
+        bg.add_polygon(ID_FACE, {0, 0, 0});
+        bg.add_polygon(ID_FACE, {1, 2, 1, 3, 4, 3, 5, 6});
+        st_tree &t = tool.record();
+        t.num_branches = 2;
+        t.num_trunks = 3;
+        t.random_seed = 652;
+        t.twig_fixed = 0;
+        t.twig_type = 4;
+        t.render_type = render_type;
+        std::optional<std::string> error;
+        EXPECT_EQ(tool.build(error), "") << "render type " << render_type;
+        EXPECT_EQ(error.value_or("built"), "Growth out of range") << "render type " << render_type;
+    }
+}
+
 } // namespace
 } // namespace ramulon

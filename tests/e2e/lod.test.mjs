@@ -24,6 +24,10 @@ test('the level selector lists LOD0 to LOD3 and the far card, each drawn alone',
   await choose(page, 'Type', 'random', 'Twig');
   await choose(page, 'Render Type', 'Polygonal');
   assert.ok((await count(page, 'count-leaves')) > 0);
+  // Until they are asked for, the view draws the plain tree and offers no levels.
+  assert.equal(await page.isHidden('#level-choice'), true);
+  await page.check('#show-levels');
+  await settle(page);
 
   const levels = await levelCounts();
   assert.deepEqual(levels.map((l) => l.label), ['LOD0', 'LOD1', 'LOD2', 'LOD3', 'far card']);
@@ -49,6 +53,10 @@ test('the level selector lists LOD0 to LOD3 and the far card, each drawn alone',
   assert.equal(await page.inputValue('#lod-select'), 'far card');
   assert.equal(await drawnTriangles(), 16);
   await page.selectOption('#lod-select', 'LOD0');
+  await page.uncheck('#show-levels');
+  await settle(page);
+  assert.equal(await page.isHidden('#level-choice'), true);
+  assert.equal(await drawnTriangles(), lod0);
   assert.deepEqual(session.errors, []);
 });
 
@@ -56,6 +64,8 @@ test('the game-ready GLB loads through three.js with its meshopt decoder', async
   await page.check('#export-game-ready');
   const href = await page.getAttribute('#download-glb', 'href');
   assert.equal(href, '/api/export.glb?lod=4&impostor=1&compress=1');
+  await page.check('#show-levels');
+  await settle(page);
   const plain = await levelCounts();
   const loaded = await page.evaluate((url) => window.ramulon.inspectGlb(url), href);
   assert.deepEqual(loaded.levels.map((l) => l.name), ['tree_LOD0', 'tree_LOD1', 'tree_LOD2', 'tree_LOD3', 'tree_LOD_FAR']);
@@ -63,6 +73,8 @@ test('the game-ready GLB loads through three.js with its meshopt decoder', async
   assert.equal(loaded.textures, 1, 'the far card shows its atlas');
 
   await page.uncheck('#export-game-ready');
+  await page.uncheck('#show-levels');
+  await settle(page);
   assert.equal(await page.getAttribute('#download-glb', 'href'), '/api/export.glb');
   assert.deepEqual(session.errors, []);
 });

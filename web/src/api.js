@@ -57,10 +57,11 @@ export const api = {
 };
 
 // The built tree as GLB bytes, with the seconds the server spent writing them (its
-// Server-Timing "glb" entry; null when it gave none).
-export async function fetchMesh(buildCount) {
-  // With its levels of detail and far card, for the view's level selector.
-  const response = await fetch(`/api/mesh.glb?n=${buildCount}&lod=4&impostor=1`);
+// Server-Timing "glb" entry; null when it gave none). withLevels: with its levels of detail and
+// far card, for the view's level selector.
+export async function fetchMesh(buildCount, withLevels) {
+  const levels = withLevels ? '&lod=4&impostor=1' : '';
+  const response = await fetch(`/api/mesh.glb?n=${buildCount}${levels}`);
   if (response.status === 404) return null;
   if (!response.ok) throw new ApiError(response.status, `The mesh could not be loaded (${response.status}).`);
   const timing = /(?:^|,)\s*glb;dur=([0-9.]+)/.exec(response.headers.get('Server-Timing') || '');

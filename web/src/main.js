@@ -71,11 +71,23 @@ function showLevels() {
     item.textContent = `${l.label} ${l.triangles.toLocaleString('en')}`;
     return item;
   }));
-  document.getElementById('levels').hidden = levels.length === 0;
+  document.getElementById('level-choice').hidden = levels.length === 0;
   if (lodSelect.value) view.showLevel(lodSelect.value);
 }
 
 lodSelect.addEventListener('change', () => view.showLevel(lodSelect.value));
+
+// The levels and the far card cost the server a simplification per build, so the view asks
+// for them only while they are wanted; a slider drag otherwise redraws the plain tree.
+let withLevels = false;
+document.getElementById('show-levels').addEventListener('change', (e) => {
+  withLevels = e.target.checked;
+  run(async () => {
+    const count = meshShown;
+    meshShown = -1;
+    await showMesh(count);
+  }).catch(showError);
+});
 
 // The game-ready download: four levels, the far card, compressed buffers.
 document.getElementById('export-game-ready').addEventListener('change', (e) => {
@@ -96,7 +108,7 @@ window.ramulon = {
 
 async function showMesh(count) {
   if (count === meshShown) return;
-  const mesh = count > 0 ? await fetchMesh(count) : null;
+  const mesh = count > 0 ? await fetchMesh(count, withLevels) : null;
   glbSeconds = mesh ? mesh.seconds : null;
   showBuildTime();
   await view.showTree(mesh ? mesh.bytes : null);
