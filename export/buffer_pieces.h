@@ -14,6 +14,9 @@ namespace exporter {
 
 class BufferPieces {
 public:
+    // start: where in the buffer the first piece goes (pieces made one primitive at a time).
+    explicit BufferPieces(std::size_t start = 0) : size_(start) {}
+
     // Appends bytes that live elsewhere (until the file is written), then zeros up to the next
     // multiple of four, where glTF wants every view to start. Returns where the bytes begin.
     std::size_t add(std::string_view bytes)
@@ -36,6 +39,7 @@ public:
         return add(made_.back());
     }
 
+    // Where the buffer ends after the pieces.
     std::size_t size() const { return size_; }
     const std::vector<std::string_view> &pieces() const { return pieces_; }
 

@@ -169,7 +169,7 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
     }
     if (binary) {
         const std::string text = json.dump();
-        if (!glb_fits(text.size(), bin.size())) {
+        if (!glb_fits(glb_json_chunk(text.size()), bin.size())) {
             error = "cannot write " + path + ": the tree is larger than a GLB file can hold";
             return false;
         }

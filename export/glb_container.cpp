@@ -1,5 +1,6 @@
 #include "glb_container.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace exporter {
@@ -15,26 +16,30 @@ void append_word(std::string &out, std::uint32_t v)
     out.append(bytes, 4);
 }
 
-std::size_t glb_length(std::size_t json_bytes, std::size_t bin_bytes)
+std::size_t glb_length(std::size_t json_chunk, std::size_t bin_bytes)
 {
-    return 12 + 8 + padded(json_bytes) + (bin_bytes == 0 ? 0 : 8 + padded(bin_bytes));
+    return 12 + 8 + json_chunk + (bin_bytes == 0 ? 0 : 8 + padded(bin_bytes));
 }
 
 } // namespace
 
-bool glb_fits(std::size_t json_bytes, std::size_t bin_bytes)
+std::size_t glb_json_chunk(std::size_t json_bytes) { return padded(json_bytes); }
+
+std::size_t glb_data_offset(std::size_t json_chunk) { return 12 + 8 + json_chunk + 8; }
+
+bool glb_fits(std::size_t json_chunk, std::size_t bin_bytes)
 {
-    return json_bytes <= UINT32_MAX && bin_bytes <= UINT32_MAX && glb_length(json_bytes, bin_bytes) <= UINT32_MAX;
+    return json_chunk <= UINT32_MAX && bin_bytes <= UINT32_MAX && glb_length(json_chunk, bin_bytes) <= UINT32_MAX;
 }
 
-std::string glb_head(std::string_view json, std::size_t bin_bytes)
+std::string glb_head(std::string_view json, std::size_t bin_bytes, std::size_t json_chunk)
 {
-    const std::size_t json_chunk = padded(json.size());
+    json_chunk = std::max(json_chunk, padded(json.size()));
     std::string head;
     head.reserve(28 + json_chunk);
     head += "glTF";
     append_word(head, 2);
-    append_word(head, static_cast<std::uint32_t>(glb_length(json.size(), bin_bytes)));
+    append_word(head, static_cast<std::uint32_t>(glb_length(json_chunk, bin_bytes)));
     append_word(head, static_cast<std::uint32_t>(json_chunk));
     append_word(head, 0x4E4F534Au); // "JSON"
     head += json;

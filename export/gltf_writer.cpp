@@ -1,23 +1,12 @@
 // glTF 2.0 of a built tree: one mesh on one node, one primitive per surface and kind of polygon
-// (TRIANGLES for polygons of three or more corners, triangulated with the winding kept
-// (normals.h); LINES for the skeleton's two-point polygons; POINTS for one-point ones), one
-// material per surface.
+// (gltf_collect.h: the primitives and their attributes), one material per surface.
 //
-// Vertex attributes:
-// - POSITION: the point, narrowed to float.
-// - NORMAL (triangles only): the corner's normal (normals.h): smooth across shallow edges, split
-//   at edges sharper than the crease angle; a leaf's own face normal.
-// - COLOR_0: the wind data again (prepared_mesh.h: wind_colour), on primitives whose layer holds
-//   "RM_range" or "RM_thick", for tools that keep vertex colours and drop custom attributes.
-// - TEXCOORD_0: "RM_branch", or "RM_leaf" on the leaf surface; TEXCOORD_1: "RM_all_leaves", on
-//   the leaf surface only. glTF puts v = 0 at the top of an image where the modeller puts it at
-//   the bottom, so v is written as 1 - v.
-// - _RM_RANGE ("RM_range", float), _RM_THICK ("RM_thick", float), _RM_VECTORS ("RM_vectors",
-//   vec3), _RM_DENSITY ("RM_density", vec2: age, steps): as stored, for wind and growth shaders.
-// An attribute is written on a primitive when the layer holds its map at all; a corner whose
-// point carries no value gets 0 in every component ((0, 0) before the flip for texture
-// coordinates). Every attribute is read per corner, polygon-specific value first, and a point
-// becomes one vertex per distinct set of corner values within its primitive.
+// The plain file is written one primitive at a time: each is collected, put in the order a
+// GPU's caches like, written where it belongs in the file and dropped before the next is made,
+// so that a large tree is never held whole in memory beside its layer. A GLB's JSON comes
+// before its buffer, so room for the JSON is kept at the front, sized from the primitives'
+// attributes before any is collected, and the JSON chunk is filled up with spaces, as the GLB
+// container pads it anyway.
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -26,6 +15,7 @@
 #include "buffer_pieces.h"
 #include "export.h"
 #include "glb_container.h"
+#include "gltf_collect.h"
 #include "gltf_materials.h"
 #include "gltf_parts.h"
 #include "layer_view.h"
@@ -36,209 +26,6 @@
 
 namespace exporter {
 namespace {
-
-enum class Kind { points, lines, triangles };
-
-int gltf_mode(Kind kind)
-{
-    return kind == Kind::points ? TINYGLTF_MODE_POINTS
-           : kind == Kind::lines ? TINYGLTF_MODE_LINE
-                                 : TINYGLTF_MODE_TRIANGLES;
-}
-
-// A corner attribute read from one vertex map.
-struct Source {
-    std::string attribute; // the glTF name
-    MapView map;
-    int dim = 0;
-    bool flip_v = false;
-};
-
-// A primitive while it is collected: its arrays are filled in place, vertex by vertex, so that a
-// large tree's attributes are never held twice.
-struct Primitive {
-    PrimitiveArrays arrays;          // POSITION, then NORMAL, COLOR_0 and the sources, as flagged
-    bool normals = false;            // triangles carry the corner normal
-    bool colours = false;            // and the wind colour
-    MapView range, thick;            // what the wind colour is made of
-    std::vector<Source> sources;
-    int corner_floats = 0;           // a corner's record: normal, colour, then the sources
-    std::size_t corners = 0;         // polygon corners, the most vertices it can have
-    std::size_t triangle_corners = 0;
-    std::vector<int> next_of_point;  // the next vertex of the same point, -1 at the end
-    std::vector<int> first_of_point; // per point, its first vertex, -1 when none yet
-};
-
-class Collector {
-public:
-    explicit Collector(const PreparedMesh &mesh)
-        : layer_(*mesh.layer), materials_(mesh.materials), normals_(mesh.normals),
-          wind_colours_(mesh.wind_colours)
-    {
-    }
-
-    void run()
-    {
-        // The primitive of each polygon, made in the order the primitives first appear; counted
-        // first so that every array is sized once.
-        std::vector<int> index_of(materials_.list.size() * 3, -1);
-        std::vector<int> primitive_of(layer_.polygon_count(), -1);
-        for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
-            const std::size_t n = layer_.polygon_points(p).size();
-            if (n == 0)
-                continue;
-            const Kind kind = n == 1 ? Kind::points : n == 2 ? Kind::lines : Kind::triangles;
-            const int material = materials_.of_polygon[p];
-            int &slot = index_of[static_cast<std::size_t>(material) * 3 + static_cast<std::size_t>(kind)];
-            if (slot < 0) {
-                slot = static_cast<int>(primitives_.size());
-                primitives_.push_back(make_primitive(material, kind));
-            }
-            primitive_of[p] = slot;
-            Primitive &prim = primitives_[static_cast<std::size_t>(slot)];
-            prim.corners += n;
-            prim.triangle_corners += kind == Kind::triangles ? (n - 2) * 3 : n;
-        }
-        for (Primitive &prim : primitives_)
-            reserve(prim);
-
-        std::array<float, max_corner_floats> corner{};
-        std::vector<Triangle> triangles;
-        for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
-            if (primitive_of[p] < 0)
-                continue;
-            Primitive &prim = primitives_[static_cast<std::size_t>(primitive_of[p])];
-            const std::span<const int> poly = layer_.polygon_points(p);
-            std::vector<std::uint32_t> &indices = prim.arrays.indices;
-            if (prim.arrays.triangles()) {
-                triangulate(layer_, p, normals_, triangles);
-                for (const Triangle &triangle : triangles)
-                    for (const TriangleCorner &c : triangle)
-                        indices.push_back(vertex(prim, poly[c.corner], p, &c.normal, corner.data()));
-            } else {
-                for (int point : poly)
-                    indices.push_back(vertex(prim, point, p, nullptr, corner.data()));
-            }
-        }
-    }
-
-    const Materials &materials() const { return materials_; }
-    std::vector<Primitive> &primitives() { return primitives_; }
-
-private:
-    // normal, colour, two texture coordinates, range, thickness, vectors, density
-    static constexpr int max_corner_floats = 3 + 3 + 2 + 2 + 1 + 1 + 3 + 2;
-
-    Primitive make_primitive(int material, Kind kind) const
-    {
-        const Material &m = materials_.list[static_cast<std::size_t>(material)];
-        Primitive prim;
-        prim.arrays.material = material;
-        prim.arrays.mode = gltf_mode(kind);
-        prim.arrays.streams.push_back({"POSITION", 3, {}});
-        prim.normals = kind == Kind::triangles;
-        if (prim.normals)
-            prim.arrays.streams.push_back({"NORMAL", 3, {}});
-        prim.range = MapView(layer_, ID_WGHT, "RM_range");
-        prim.thick = MapView(layer_, ID_WGHT, "RM_thick");
-        prim.colours = wind_colours_ && (prim.range.present() || prim.thick.present());
-        if (prim.colours)
-            prim.arrays.streams.push_back({"COLOR_0", 3, {}});
-        prim.corner_floats = (prim.normals ? 3 : 0) + (prim.colours ? 3 : 0);
-        auto add = [&](const char *attribute, HostID type, const std::string &name, int dim,
-                       bool flip_v) {
-            MapView map(layer_, type, name);
-            if (!map.present())
-                return;
-            prim.sources.push_back(Source{attribute, map, dim, flip_v});
-            prim.arrays.streams.push_back({attribute, dim, {}});
-            prim.corner_floats += dim;
-        };
-        add("TEXCOORD_0", ID_TXUV, texture_map(m), 2, true);
-        if (m.leaf)
-            add("TEXCOORD_1", ID_TXUV, atlas_texture, 2, true);
-        add("_RM_RANGE", ID_WGHT, "RM_range", 1, false);
-        add("_RM_THICK", ID_WGHT, "RM_thick", 1, false);
-        add("_RM_VECTORS", ID_RMVT, "RM_vectors", 3, false);
-        add("_RM_DENSITY", ID_RMLD, "RM_density", 2, false);
-        return prim;
-    }
-
-    // Room for the most vertices the primitive's corners can make. Pages of it that no vertex
-    // reaches are never touched, so a tube's shared corners cost address space, not memory.
-    void reserve(Primitive &prim) const
-    {
-        for (VertexStream &stream : prim.arrays.streams)
-            stream.values.reserve(prim.corners * static_cast<std::size_t>(stream.dim));
-        prim.arrays.vertex_point.reserve(prim.corners);
-        prim.next_of_point.reserve(prim.corners);
-        prim.arrays.indices.reserve(prim.triangle_corners);
-        prim.first_of_point.assign(layer_.points.size(), -1);
-    }
-
-    // The vertex of one polygon corner: an earlier vertex of the same point with the same
-    // values, or a new one.
-    // normal: the corner's normal, on triangles only. corner: room for the corner's record.
-    std::uint32_t vertex(Primitive &prim, int point, std::size_t polygon_index,
-                         const std::array<float, 3> *normal, float *corner) const
-    {
-        static const float zero[3] = {0.0f, 0.0f, 0.0f};
-        const int polygon = static_cast<int>(polygon_index);
-        float *out = corner;
-        if (prim.normals)
-            out = std::copy(normal->begin(), normal->end(), out);
-        if (prim.colours) {
-            float range = 0.0f, thick = 0.0f;
-            copy_value(prim.range.at(point, polygon), zero, 1, &range);
-            copy_value(prim.thick.at(point, polygon), zero, 1, &thick);
-            const auto colour = wind_colour(range, thick);
-            out = std::copy(colour.begin(), colour.end(), out);
-        }
-        for (const Source &source : prim.sources) {
-            copy_value(source.map.at(point, polygon), zero, source.dim, out);
-            if (source.flip_v)
-                out[1] = 1.0f - out[1];
-            out += source.dim;
-        }
-        std::vector<VertexStream> &streams = prim.arrays.streams;
-        int &first = prim.first_of_point[static_cast<std::size_t>(point)];
-        for (int v = first; v >= 0; v = prim.next_of_point[static_cast<std::size_t>(v)])
-            if (same_values(streams, static_cast<std::size_t>(v), corner))
-                return static_cast<std::uint32_t>(v);
-        const int v = static_cast<int>(prim.arrays.vertex_point.size());
-        prim.arrays.vertex_point.push_back(point);
-        prim.next_of_point.push_back(first);
-        first = v;
-        const host::Vec3 &p = layer_.points[static_cast<std::size_t>(point)];
-        streams[0].values.insert(streams[0].values.end(),
-                                 {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
-        const float *in = corner;
-        for (std::size_t s = 1; s < streams.size(); ++s) {
-            streams[s].values.insert(streams[s].values.end(), in, in + streams[s].dim);
-            in += streams[s].dim;
-        }
-        return static_cast<std::uint32_t>(v);
-    }
-
-    // Vertex v holds the corner's record in every stream after the position (the same point,
-    // so the same position).
-    static bool same_values(const std::vector<VertexStream> &streams, std::size_t v, const float *corner)
-    {
-        for (std::size_t s = 1; s < streams.size(); ++s) {
-            const auto dim = static_cast<std::size_t>(streams[s].dim);
-            if (std::memcmp(&streams[s].values[v * dim], corner, dim * sizeof(float)) != 0)
-                return false;
-            corner += dim;
-        }
-        return true;
-    }
-
-    const host::Layer &layer_;
-    const Materials &materials_;
-    const CornerNormals &normals_;
-    bool wind_colours_;
-    std::vector<Primitive> primitives_;
-};
 
 // Appends accessors and their buffer views to a model. The bytes go either to the model's
 // buffer 0 (the game-ready writer, which serialises through tinygltf) or, named in place, to
@@ -369,14 +156,13 @@ tinygltf::Material gltf_material(const Material &m)
 
 CollectedTree collect_tree(const PreparedMesh &prepared)
 {
-    Collector collector(prepared);
-    collector.run();
+    PrimitiveCollector collector(prepared);
     CollectedTree tree;
-    tree.materials = collector.materials();
+    tree.materials = prepared.materials;
     for (const Material &m : tree.materials.list)
         tree.looks.push_back(MaterialLook{m.colour, m.leaf});
-    for (Primitive &prim : collector.primitives())
-        tree.mesh.push_back(std::move(prim.arrays));
+    for (std::size_t k = 0; k < collector.size(); ++k)
+        tree.mesh.push_back(collector.collect(k));
     return tree;
 }
 
@@ -429,102 +215,184 @@ bool serialise(tinygltf::Model &model, bool binary, const std::string &path, std
 
 namespace {
 
-// The plain glTF of a tree: the model, the arrays its buffer views name, and that buffer as
-// pieces. Built in place, because the pieces point into the arrays.
-struct PlainGltf {
-    tinygltf::Model model;
-    CollectedTree collected;
-    BufferPieces buffer;
+// Where the plain writer's bytes go, each piece at a byte offset: a staged file written in
+// place, or a string (the page's GLB).
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual bool write_at(std::uint64_t offset, std::span<const std::string_view> pieces, std::string &error) = 0;
 };
 
-// binary: images go into the buffer; else they are named by their files' URIs beside path.
-// vertex_order: triangles and vertices in the order a GPU's caches like (vertex_order.h).
-void build_plain(PreparedMesh &mesh_data, bool binary, const std::string &path, bool vertex_order,
-                 PlainGltf &out)
-{
-    out.collected = collect_tree(mesh_data);
-    CornerNormals().normal.swap(mesh_data.normals.normal); // in the arrays now
-    CollectedTree &collected = out.collected;
-    if (vertex_order)
-        optimise_vertex_order(collected.mesh);
-    const host::Layer &layer = *mesh_data.layer;
-
-    tinygltf::Model &model = out.model;
-    model.asset.version = "2.0";
-    model.asset.generator = "Ramulon";
-
-    tinygltf::Node node;
-    node.name = "Ramulon tree";
-    const bool any = !collected.mesh.empty();
-    const auto used = used_images(layer, collected.materials, mesh_data.textures);
-    if (any || (binary && !used.empty()))
-        model.buffers.emplace_back();
-    ModelBuilder builder(model, &out.buffer);
-    GltfImages images;
-    for (const auto &[name, bytes] : used) {
-        if (binary)
-            images.push_back({name, builder.add_bytes(*bytes), {}});
-        else
-            images.push_back({name, -1, uri_of(file_name(texture_path(path, name)))});
+class FileSink : public ByteSink {
+public:
+    FileSink(StagedFiles &files, int file) : files_(files), file_(file) {}
+    bool write_at(std::uint64_t offset, std::span<const std::string_view> pieces, std::string &error) override
+    {
+        return files_.write_at(file_, offset, pieces, error);
     }
-    add_gltf_materials(model, layer, collected.materials, images, mesh_data.bark_repeat);
-    if (any) {
-        tinygltf::Mesh mesh;
-        mesh.name = "Ramulon tree";
-        for (const PrimitiveArrays &prim : collected.mesh)
-            mesh.primitives.push_back(gltf_primitive(prim, builder));
-        model.meshes.push_back(std::move(mesh));
-        node.mesh = 0;
-    }
-    model.nodes.push_back(node);
-    tinygltf::Scene scene;
-    scene.nodes.push_back(0);
-    model.scenes.push_back(scene);
-    model.defaultScene = 0;
-}
 
-// The model's JSON with its one buffer named by length (and by uri, for a .gltf beside its .bin).
-bool plain_json(PlainGltf &gltf, const std::string &path, const std::string &bin_uri, std::string &json,
-                std::string &error)
-{
-    std::string text;
-    if (!serialise(gltf.model, false, path, text, error))
-        return false;
-    nlohmann::json tree = nlohmann::json::parse(text);
-    tree["buffers"][0] = {{"byteLength", gltf.buffer.size()}};
-    if (!bin_uri.empty()) {
-        tree["buffers"][0]["uri"] = bin_uri;
-        json = tree.dump(2) + "\n";
-    } else {
-        json = tree.dump();
-    }
-    return true;
-}
+private:
+    StagedFiles &files_;
+    int file_;
+};
 
-// The GLB as the header, the buffer's pieces and the padding.
-bool glb_pieces(PlainGltf &gltf, const std::string &path, std::string &head, std::vector<std::string_view> &pieces,
-                std::string &error)
+class StringSink : public ByteSink {
+public:
+    explicit StringSink(std::string &out) : out_(out) {}
+    bool write_at(std::uint64_t offset, std::span<const std::string_view> pieces, std::string &) override
+    {
+        std::size_t at = static_cast<std::size_t>(offset);
+        for (const std::string_view piece : pieces) {
+            if (out_.size() < at + piece.size())
+                out_.resize(at + piece.size());
+            std::memcpy(out_.data() + at, piece.data(), piece.size());
+            at += piece.size();
+        }
+        return true;
+    }
+
+private:
+    std::string &out_;
+};
+
+// The plain glTF of a tree: the model without its primitives until write_buffer, the images
+// it carries, and the collector that makes the primitives one by one.
+class PlainGltf {
+public:
+    // binary: images go into the buffer; else they are named by their files' URIs beside path.
+    // vertex_order: triangles and vertices in the order a GPU's caches like (vertex_order.h).
+    PlainGltf(const PreparedMesh &mesh, bool binary, const std::string &path, bool vertex_order)
+        : collector_(mesh), vertex_order_(vertex_order)
+    {
+        const host::Layer &layer = *mesh.layer;
+        model.asset.version = "2.0";
+        model.asset.generator = "Ramulon";
+        tinygltf::Node node;
+        node.name = "Ramulon tree";
+        const auto used = used_images(layer, mesh.materials, mesh.textures);
+        if (collector_.size() > 0 || (binary && !used.empty()))
+            model.buffers.emplace_back();
+        ModelBuilder builder(model, &images_);
+        GltfImages images;
+        for (const auto &[name, bytes] : used) {
+            if (binary)
+                images.push_back({name, builder.add_bytes(*bytes), {}});
+            else
+                images.push_back({name, -1, uri_of(file_name(texture_path(path, name)))});
+        }
+        add_gltf_materials(model, layer, mesh.materials, images, mesh.bark_repeat);
+        if (collector_.size() > 0) {
+            tinygltf::Mesh tree;
+            tree.name = "Ramulon tree";
+            model.meshes.push_back(std::move(tree));
+            node.mesh = 0;
+        }
+        model.nodes.push_back(node);
+        tinygltf::Scene scene;
+        scene.nodes.push_back(0);
+        model.scenes.push_back(scene);
+        model.defaultScene = 0;
+    }
+
+    tinygltf::Model model;
+
+    bool has_buffer() const { return !model.buffers.empty(); }
+    std::size_t buffer_size() const { return buffer_size_; }
+
+    // A length the JSON cannot exceed once the primitives are in: the JSON as it stands, and
+    // for each primitive and each of its accessors and views more than its entry can take (the
+    // longest numbers a count, an offset or a float bound can be written with).
+    std::size_t json_bound(std::string &error)
+    {
+        std::string text;
+        if (!serialise(model, false, "", text, error))
+            return 0;
+        std::size_t bound = text.size() + 256; // and the buffer's own entry
+        for (std::size_t k = 0; k < collector_.size(); ++k) {
+            const std::size_t streams = collector_.streams(k);
+            bound += 64 + 48 * streams + (streams + 1) * (512 + 192);
+        }
+        return bound;
+    }
+
+    // The buffer's bytes through sink from byte base on: the images, then the primitives one
+    // at a time; the model gains each primitive as it goes.
+    bool write_buffer(ByteSink &sink, std::uint64_t base, std::string &error)
+    {
+        if (!sink.write_at(base, images_.pieces(), error))
+            return false;
+        buffer_size_ = images_.size();
+        for (std::size_t k = 0; k < collector_.size(); ++k) {
+            PrimitiveArrays prim = collector_.collect(k);
+            if (vertex_order_)
+                optimise_vertex_order(prim);
+            BufferPieces pieces(buffer_size_);
+            ModelBuilder builder(model, &pieces);
+            model.meshes[0].primitives.push_back(gltf_primitive(prim, builder));
+            if (!sink.write_at(base + buffer_size_, pieces.pieces(), error))
+                return false;
+            buffer_size_ = pieces.size();
+        }
+        return true;
+    }
+
+    // The model's JSON with its one buffer named by length (and by uri, for a .gltf beside its
+    // .bin).
+    bool json(const std::string &path, const std::string &bin_uri, std::string &out, std::string &error)
+    {
+        std::string text;
+        if (!serialise(model, false, path, text, error))
+            return false;
+        nlohmann::json tree = nlohmann::json::parse(text);
+        tree["buffers"][0] = {{"byteLength", buffer_size_}};
+        if (!bin_uri.empty()) {
+            tree["buffers"][0]["uri"] = bin_uri;
+            out = tree.dump(2) + "\n";
+        } else {
+            out = tree.dump();
+        }
+        return true;
+    }
+
+private:
+    PrimitiveCollector collector_;
+    bool vertex_order_;
+    BufferPieces images_;
+    std::size_t buffer_size_ = 0;
+};
+
+// The plain tree as a GLB through sink: room for the JSON first, the buffer after it, then the
+// header and the JSON at the front. The file's length, or 0 with error.
+std::size_t write_glb_through(PlainGltf &gltf, ByteSink &sink, const std::string &path, std::string &error)
 {
+    const std::size_t json_chunk = glb_json_chunk(gltf.json_bound(error));
+    if (json_chunk == 0)
+        return 0;
+    const std::uint64_t base = glb_data_offset(json_chunk);
     std::string json;
-    if (!plain_json(gltf, path, {}, json, error))
-        return false;
-    if (!glb_fits(json.size(), gltf.buffer.size())) {
+    if (!gltf.write_buffer(sink, base, error) || !gltf.json(path, {}, json, error))
+        return 0;
+    if (json.size() > json_chunk || !glb_fits(json_chunk, gltf.buffer_size())) {
         error = "cannot write " + path + ": the tree is larger than a GLB file can hold";
-        return false;
+        return 0;
     }
-    head = glb_head(json, gltf.buffer.size());
-    pieces = {head};
-    pieces.insert(pieces.end(), gltf.buffer.pieces().begin(), gltf.buffer.pieces().end());
-    pieces.push_back(glb_padding(gltf.buffer.size()));
-    return true;
+    const std::string head = glb_head(json, gltf.buffer_size(), json_chunk);
+    const std::string_view padding = glb_padding(gltf.buffer_size());
+    const std::string_view front[] = {head};
+    const std::string_view back[] = {padding};
+    if (!sink.write_at(0, front, error) || !sink.write_at(base + gltf.buffer_size(), back, error))
+        return 0;
+    return static_cast<std::size_t>(base) + gltf.buffer_size() + padding.size();
 }
 
-std::size_t total_size(const std::vector<std::string_view> &pieces)
+std::size_t triangles_written(const tinygltf::Model &model)
 {
-    std::size_t total = 0;
-    for (const std::string_view piece : pieces)
-        total += piece.size();
-    return total;
+    std::size_t triangles = 0;
+    for (const tinygltf::Mesh &mesh : model.meshes)
+        for (const tinygltf::Primitive &prim : mesh.primitives)
+            if (prim.mode == TINYGLTF_MODE_TRIANGLES)
+                triangles += model.accessors[static_cast<std::size_t>(prim.indices)].count / 3;
+    return triangles;
 }
 
 std::string write(const host::Layer &layer, const std::string &path, bool binary,
@@ -538,52 +406,48 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
         return "cannot write " + path + ": " + error;
     if (!options.plain())
         return write_game_ready(prepared, path, binary, options, report);
-    PlainGltf gltf;
-    build_plain(prepared, binary, path, options.vertex_order, gltf);
-    tinygltf::Model &model = gltf.model;
-    if (report) {
-        *report = {};
-        std::size_t triangles = 0;
-        for (const tinygltf::Mesh &mesh : model.meshes)
-            for (const tinygltf::Primitive &prim : mesh.primitives)
-                if (prim.mode == TINYGLTF_MODE_TRIANGLES)
-                    triangles += model.accessors[static_cast<std::size_t>(prim.indices)].count / 3;
-        report->level_triangles.push_back(triangles);
-    }
+    PlainGltf gltf(prepared, binary, path, options.vertex_order);
     StagedFiles files;
+    std::vector<GltfReport::File> written;
     // Beside a .gltf, the images it names.
     if (!binary)
         for (const auto &[name, bytes] : used_images(*prepared.layer, prepared.materials, prepared.textures))
             if (!files.stage(texture_path(path, name), *bytes, error))
                 return error;
-    if (model.buffers.empty()) {
-        if (!serialise(model, binary, path, text, error) || !files.stage(path, text, error) ||
-            !files.commit(error))
+    if (!gltf.has_buffer()) {
+        if (!serialise(gltf.model, binary, path, text, error) || !files.stage(path, text, error))
             return error;
-        if (report)
-            report->files.push_back({path, text.size()});
-        return {};
-    }
-    if (binary) {
-        std::string head;
-        std::vector<std::string_view> pieces;
-        if (!glb_pieces(gltf, path, head, pieces, error) || !files.stage(path, pieces, error) ||
-            !files.commit(error))
+        written.push_back({path, text.size()});
+    } else if (binary) {
+        const int file = files.open(path, error);
+        if (file < 0)
             return error;
-        if (report)
-            report->files.push_back({path, total_size(pieces)});
-        return {};
+        FileSink sink(files, file);
+        const std::size_t bytes = write_glb_through(gltf, sink, path, error);
+        if (bytes == 0 || !files.finish(file, error))
+            return error;
+        written.push_back({path, bytes});
+    } else {
+        // The buffer goes to its own file, named in the JSON.
+        std::string bin_path = sibling_path(path, ".bin");
+        if (bin_path == path)
+            bin_path += ".bin";
+        const int bin = files.open(bin_path, error);
+        if (bin < 0)
+            return error;
+        FileSink sink(files, bin);
+        if (!gltf.write_buffer(sink, 0, error) || !files.finish(bin, error) ||
+            !gltf.json(path, uri_of(file_name(bin_path)), text, error) || !files.stage(path, text, error))
+            return error;
+        written.insert(written.end(), {{path, text.size()}, {bin_path, gltf.buffer_size()}});
     }
-    // The buffer goes to its own file, named in the JSON.
-    std::string bin_path = sibling_path(path, ".bin");
-    if (bin_path == path)
-        bin_path += ".bin";
-    if (!plain_json(gltf, path, uri_of(file_name(bin_path)), text, error) ||
-        !files.stage(bin_path, gltf.buffer.pieces(), error) || !files.stage(path, text, error) ||
-        !files.commit(error))
+    if (!files.commit(error))
         return error;
-    if (report)
-        report->files.insert(report->files.end(), {{path, text.size()}, {bin_path, gltf.buffer.size()}});
+    if (report) {
+        *report = {};
+        report->level_triangles.push_back(triangles_written(gltf.model));
+        report->files = std::move(written);
+    }
     return {};
 }
 
@@ -636,19 +500,12 @@ std::string glb_bytes(const host::Layer &layer, std::string &bytes)
     std::string error;
     if (!prepare_mesh(layer, ExportOptions{}, Format::gltf, prepared, error))
         return "cannot write " + name + ": " + error;
-    PlainGltf gltf;
-    build_plain(prepared, true, name, true, gltf);
-    if (gltf.model.buffers.empty())
+    PlainGltf gltf(prepared, true, name, true);
+    if (!gltf.has_buffer())
         return serialise(gltf.model, true, name, bytes, error) ? std::string() : error;
-    std::string head;
-    std::vector<std::string_view> pieces;
-    if (!glb_pieces(gltf, name, head, pieces, error))
-        return error;
     bytes.clear();
-    bytes.reserve(total_size(pieces));
-    for (const std::string_view piece : pieces)
-        bytes += piece;
-    return {};
+    StringSink sink(bytes);
+    return write_glb_through(gltf, sink, name, error) > 0 ? std::string() : error;
 }
 
 } // namespace exporter

@@ -98,9 +98,12 @@ bool write_text_file(const std::string &path, const std::string &text, std::stri
 
 StagedFiles::~StagedFiles()
 {
-    for (const Entry &entry : entries_)
+    for (const Entry &entry : entries_) {
+        if (entry.fd >= 0)
+            ::close(entry.fd);
         if (!entry.renamed)
             ::unlink(entry.temporary.c_str());
+    }
 }
 
 bool StagedFiles::stage(const std::string &path, const std::string &bytes, std::string &error)
@@ -116,26 +119,62 @@ bool StagedFiles::stage(const std::string &path, std::initializer_list<std::stri
 
 bool StagedFiles::stage(const std::string &path, std::span<const std::string_view> pieces, std::string &error)
 {
+    const int file = open(path, error);
+    return file >= 0 && write_at(file, 0, pieces, error) && finish(file, error);
+}
+
+int StagedFiles::open(const std::string &path, std::string &error)
+{
     std::string temporary;
     const int fd = open_temporary(path, temporary, error);
     if (fd < 0)
-        return false;
-    entries_.push_back(Entry{path, temporary, {}, false});
-    bool written = true;
-    for (const std::string_view piece : pieces)
-        written = written && write_all(fd, piece);
-    written = written && ::fsync(fd) == 0;
-    const int saved = errno;
-    if (::close(fd) != 0 || !written) {
-        error = failure(path, written ? errno : saved);
+        return -1;
+    entries_.push_back(Entry{path, temporary, {}, false, fd});
+    return static_cast<int>(entries_.size()) - 1;
+}
+
+bool StagedFiles::write_at(int file, std::uint64_t offset, std::span<const std::string_view> pieces,
+                           std::string &error)
+{
+    Entry &entry = entries_.at(static_cast<std::size_t>(file));
+    if (entry.fd < 0) {
+        error = failure(entry.target, EBADF);
         return false;
     }
-    publish_permissions(temporary);
+    if (::lseek(entry.fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        error = failure(entry.target, errno);
+        return false;
+    }
+    for (const std::string_view piece : pieces)
+        if (!write_all(entry.fd, piece)) {
+            error = failure(entry.target, errno);
+            return false;
+        }
+    return true;
+}
+
+bool StagedFiles::finish(int file, std::string &error)
+{
+    Entry &entry = entries_.at(static_cast<std::size_t>(file));
+    const bool synced = entry.fd >= 0 && ::fsync(entry.fd) == 0;
+    const int saved = entry.fd >= 0 ? errno : EBADF;
+    const bool closed = entry.fd >= 0 && ::close(entry.fd) == 0;
+    entry.fd = -1;
+    if (!synced || !closed) {
+        error = failure(entry.target, synced ? errno : saved);
+        return false;
+    }
+    publish_permissions(entry.temporary);
     return true;
 }
 
 bool StagedFiles::commit(std::string &error)
 {
+    for (const Entry &entry : entries_)
+        if (entry.fd >= 0) {
+            error = "cannot write " + entry.target + ": it was not finished";
+            return false;
+        }
     // Keep a second name of every earlier target so that a failed set can be put back.
     for (Entry &entry : entries_) {
         struct stat info;

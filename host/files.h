@@ -2,6 +2,7 @@
 // file in the same folder, which is renamed over the target only when complete and on the disk.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
@@ -37,6 +38,14 @@ public:
     bool stage(const std::string &path, std::initializer_list<std::string_view> pieces,
                std::string &error);
     bool stage(const std::string &path, std::span<const std::string_view> pieces, std::string &error);
+    // A file written in place while its bytes are made, so that a large one need not be held
+    // in memory at all: open() stages a temporary and returns its handle (-1 with an error),
+    // write_at() puts pieces one after another from a byte offset, finish() puts the file on
+    // the disk. Every opened file is finished before commit.
+    int open(const std::string &path, std::string &error);
+    bool write_at(int file, std::uint64_t offset, std::span<const std::string_view> pieces,
+                  std::string &error);
+    bool finish(int file, std::string &error);
     // Renames the temporaries onto their targets, in staging order. If one rename fails, the
     // targets already replaced get their earlier file back (or are removed when there was none),
     // so that no half of a set is left.
@@ -48,6 +57,7 @@ private:
         std::string temporary;
         std::string backup; // a second name of the earlier target file, while committing
         bool renamed = false;
+        int fd = -1; // open while the file is written in place
     };
     std::vector<Entry> entries_;
 };

@@ -157,6 +157,36 @@ TEST_F(AtomicFiles, Exports)
     }
 }
 
+// A file written in place, at offsets and out of order, is what was put where; one left
+// unfinished stops the commit, and nothing of the set is left behind.
+TEST(StagedFilesInPlace, OffsetsUnfinishedFilesAndCleanUp)
+{
+    Folders folders;
+    std::string error;
+    {
+        host::StagedFiles files;
+        const int file = files.open(folders.file("a.bin"), error);
+        ASSERT_GE(file, 0) << error;
+        const std::string_view tail[] = {"world", "!"};
+        const std::string_view head[] = {"hello "};
+        ASSERT_TRUE(files.write_at(file, 6, tail, error)) << error;
+        ASSERT_TRUE(files.write_at(file, 0, head, error)) << error;
+        ASSERT_TRUE(files.finish(file, error)) << error;
+        ASSERT_TRUE(files.commit(error)) << error;
+    }
+    EXPECT_EQ(snapshot(folders.out), (std::map<std::string, std::string>{{"a.bin", "hello world!"}}));
+    {
+        host::StagedFiles files;
+        ASSERT_TRUE(files.stage(folders.file("b.txt"), std::string("b"), error)) << error;
+        const int open = files.open(folders.file("a.bin"), error);
+        ASSERT_GE(open, 0) << error;
+        EXPECT_FALSE(files.commit(error));
+        EXPECT_NE(error.find("a.bin"), std::string::npos) << error;
+    }
+    EXPECT_EQ(snapshot(folders.out), (std::map<std::string, std::string>{{"a.bin", "hello world!"}}))
+        << "the earlier file stays and no temporary is left";
+}
+
 TEST_F(AtomicFiles, Journal)
 {
     check_writer("journal", [&](const Folders &folders, int round) {

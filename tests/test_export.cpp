@@ -413,6 +413,43 @@ TEST(ExportGltfEdges, InMemoryGlbIsTheFile)
     EXPECT_NE(exporter::glb_bytes(broken, bytes).find("point 0"), std::string::npos);
 }
 
+// The GLB is written in place, its JSON at the front in room kept before the buffer: the
+// container still reads as one: its length, a JSON chunk of the JSON and spaces only, and a
+// binary chunk of exactly the buffer and its zero padding.
+TEST(ExportGltfEdges, GlbContainerHoldsTogether)
+{
+    ScratchDir dir;
+    ASSERT_EQ(exporter::write_glb(seam_tube(), dir.file("tree.glb")), "");
+    std::ifstream in(dir.file("tree.glb"), std::ios::binary);
+    std::stringstream file;
+    file << in.rdbuf();
+    const std::string bytes = file.str();
+    auto word = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(bytes.at(at + static_cast<std::size_t>(i)));
+        return v;
+    };
+    ASSERT_GE(bytes.size(), 28u);
+    EXPECT_EQ(bytes.substr(0, 4), "glTF");
+    EXPECT_EQ(word(4), 2u);
+    EXPECT_EQ(word(8), bytes.size());
+    const std::size_t json_length = word(12);
+    EXPECT_EQ(word(16), 0x4E4F534Au);
+    EXPECT_EQ(json_length % 4, 0u);
+    const std::string chunk = bytes.substr(20, json_length);
+    const std::size_t end = chunk.rfind('}');
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(chunk.find_first_not_of(' ', end + 1), std::string::npos) << "only spaces after the JSON";
+    const nlohmann::json json = nlohmann::json::parse(chunk);
+    const std::size_t buffer = json["buffers"][0]["byteLength"];
+    const std::size_t bin_at = 20 + json_length;
+    EXPECT_EQ(word(bin_at), (buffer + 3) / 4 * 4);
+    EXPECT_EQ(word(bin_at + 4), 0x004E4942u);
+    EXPECT_EQ(bin_at + 8 + word(bin_at), bytes.size());
+    EXPECT_EQ(bytes.find_first_not_of('\0', bin_at + 8 + buffer), std::string::npos) << "zero padding";
+}
+
 // ------------------------------------------------------------------------------ bad paths
 
 std::string write_as(const host::Layer &layer, const std::string &path)

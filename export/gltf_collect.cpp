@@ -1,0 +1,178 @@
+#include "gltf_collect.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <span>
+
+#include "tiny_gltf_setup.h"
+
+namespace exporter {
+namespace {
+
+// normal, colour, two texture coordinates, range, thickness, vectors, density
+constexpr int max_corner_floats = 3 + 3 + 2 + 2 + 1 + 1 + 3 + 2;
+
+// Vertex v holds the corner's record in every stream after the position (the same point, so
+// the same position).
+bool same_values(const std::vector<VertexStream> &streams, std::size_t v, const float *corner)
+{
+    for (std::size_t s = 1; s < streams.size(); ++s) {
+        const auto dim = static_cast<std::size_t>(streams[s].dim);
+        if (std::memcmp(&streams[s].values[v * dim], corner, dim * sizeof(float)) != 0)
+            return false;
+        corner += dim;
+    }
+    return true;
+}
+
+} // namespace
+
+PrimitiveCollector::PrimitiveCollector(const PreparedMesh &mesh)
+    : layer_(*mesh.layer), materials_(mesh.materials), normals_(mesh.normals),
+      wind_colours_(mesh.wind_colours)
+{
+    // The primitive of each (material, kind), -1 until its first polygon.
+    std::vector<int> index_of(materials_.list.size() * 3, -1);
+    primitive_of_.assign(layer_.polygon_count(), -1);
+    for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
+        const std::size_t n = layer_.polygon_points(p).size();
+        if (n == 0)
+            continue;
+        const int kind = n == 1 ? 0 : n == 2 ? 1 : 2;
+        const int material = materials_.of_polygon[p];
+        int &slot = index_of[static_cast<std::size_t>(material) * 3 + static_cast<std::size_t>(kind)];
+        if (slot < 0) {
+            slot = static_cast<int>(plans_.size());
+            const int mode = kind == 0 ? TINYGLTF_MODE_POINTS : kind == 1 ? TINYGLTF_MODE_LINE : TINYGLTF_MODE_TRIANGLES;
+            plans_.push_back(plan(material, mode));
+        }
+        primitive_of_[p] = slot;
+        Plan &plan = plans_[static_cast<std::size_t>(slot)];
+        plan.corners += n;
+        plan.triangle_corners += kind == 2 ? (n - 2) * 3 : n;
+    }
+}
+
+PrimitiveCollector::Plan PrimitiveCollector::plan(int material, int mode) const
+{
+    const Material &m = materials_.list[static_cast<std::size_t>(material)];
+    Plan plan;
+    plan.material = material;
+    plan.mode = mode;
+    plan.normals = mode == TINYGLTF_MODE_TRIANGLES;
+    plan.range = MapView(layer_, ID_WGHT, "RM_range");
+    plan.thick = MapView(layer_, ID_WGHT, "RM_thick");
+    plan.colours = wind_colours_ && (plan.range.present() || plan.thick.present());
+    auto add = [&](const char *attribute, HostID type, const std::string &name, int dim, bool flip_v) {
+        MapView map(layer_, type, name);
+        if (map.present())
+            plan.sources.push_back(Source{attribute, map, dim, flip_v});
+    };
+    add("TEXCOORD_0", ID_TXUV, texture_map(m), 2, true);
+    if (m.leaf)
+        add("TEXCOORD_1", ID_TXUV, atlas_texture, 2, true);
+    add("_RM_RANGE", ID_WGHT, "RM_range", 1, false);
+    add("_RM_THICK", ID_WGHT, "RM_thick", 1, false);
+    add("_RM_VECTORS", ID_RMVT, "RM_vectors", 3, false);
+    add("_RM_DENSITY", ID_RMLD, "RM_density", 2, false);
+    return plan;
+}
+
+std::size_t PrimitiveCollector::streams(std::size_t k) const
+{
+    const Plan &plan = plans_[k];
+    return 1 + (plan.normals ? 1 : 0) + (plan.colours ? 1 : 0) + plan.sources.size();
+}
+
+PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
+{
+    const Plan &plan = plans_[k];
+    PrimitiveArrays out;
+    out.material = plan.material;
+    out.mode = plan.mode;
+    out.streams.push_back({"POSITION", 3, {}});
+    if (plan.normals)
+        out.streams.push_back({"NORMAL", 3, {}});
+    if (plan.colours)
+        out.streams.push_back({"COLOR_0", 3, {}});
+    for (const Source &source : plan.sources)
+        out.streams.push_back({source.attribute, source.dim, {}});
+    // Room for the most vertices the corners can make. Pages of it that no vertex reaches are
+    // never touched, so a tube's shared corners cost address space, not memory.
+    for (VertexStream &stream : out.streams)
+        stream.values.reserve(plan.corners * static_cast<std::size_t>(stream.dim));
+    out.vertex_point.reserve(plan.corners);
+    out.indices.reserve(plan.triangle_corners);
+    next_of_point_.clear();
+    next_of_point_.reserve(plan.corners);
+    if (first_of_point_.size() != layer_.points.size())
+        first_of_point_.assign(layer_.points.size(), -1);
+
+    std::vector<Triangle> triangles;
+    for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
+        if (primitive_of_[p] != static_cast<int>(k))
+            continue;
+        const std::span<const int> poly = layer_.polygon_points(p);
+        if (out.triangles()) {
+            triangulate(layer_, p, normals_, triangles);
+            for (const Triangle &triangle : triangles)
+                for (const TriangleCorner &c : triangle)
+                    out.indices.push_back(vertex(plan, out, poly[c.corner], p, c.normal.data()));
+        } else {
+            for (int point : poly)
+                out.indices.push_back(vertex(plan, out, point, p, nullptr));
+        }
+    }
+    // Ready for the next primitive; the chains served only to share vertices.
+    for (int point : out.vertex_point)
+        first_of_point_[static_cast<std::size_t>(point)] = -1;
+    std::vector<int>().swap(next_of_point_);
+    return out;
+}
+
+// The vertex of one polygon corner: an earlier vertex of the same point with the same values,
+// or a new one. normal: the corner's normal, on triangles only.
+std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, int point,
+                                         std::size_t polygon_index, const float *normal)
+{
+    static const float zero[3] = {0.0f, 0.0f, 0.0f};
+    const int polygon = static_cast<int>(polygon_index);
+    std::array<float, max_corner_floats> corner;
+    float *record = corner.data();
+    if (plan.normals)
+        record = std::copy(normal, normal + 3, record);
+    if (plan.colours) {
+        float range = 0.0f, thick = 0.0f;
+        copy_value(plan.range.at(point, polygon), zero, 1, &range);
+        copy_value(plan.thick.at(point, polygon), zero, 1, &thick);
+        const auto colour = wind_colour(range, thick);
+        record = std::copy(colour.begin(), colour.end(), record);
+    }
+    for (const Source &source : plan.sources) {
+        copy_value(source.map.at(point, polygon), zero, source.dim, record);
+        if (source.flip_v)
+            record[1] = 1.0f - record[1];
+        record += source.dim;
+    }
+    std::vector<VertexStream> &streams = out.streams;
+    int &first = first_of_point_[static_cast<std::size_t>(point)];
+    for (int v = first; v >= 0; v = next_of_point_[static_cast<std::size_t>(v)])
+        if (same_values(streams, static_cast<std::size_t>(v), corner.data()))
+            return static_cast<std::uint32_t>(v);
+    const int v = static_cast<int>(out.vertex_point.size());
+    out.vertex_point.push_back(point);
+    next_of_point_.push_back(first);
+    first = v;
+    const host::Vec3 &p = layer_.points[static_cast<std::size_t>(point)];
+    streams[0].values.insert(streams[0].values.end(),
+                             {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
+    const float *in = corner.data();
+    for (std::size_t s = 1; s < streams.size(); ++s) {
+        streams[s].values.insert(streams[s].values.end(), in, in + streams[s].dim);
+        in += streams[s].dim;
+    }
+    return static_cast<std::uint32_t>(v);
+}
+
+} // namespace exporter
