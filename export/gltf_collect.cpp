@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <span>
 
@@ -13,17 +15,26 @@ namespace {
 // normal, colour, two texture coordinates, range, thickness, vectors, density
 constexpr int max_corner_floats = 3 + 3 + 2 + 2 + 1 + 1 + 3 + 2;
 
-// Vertex v holds the corner's record in every stream after the position (the same point, so
-// the same position).
-bool same_values(const std::vector<VertexStream> &streams, std::size_t v, const float *corner)
+// Vertex v holds the corner's record in streams [first, last). Compared as bits, so that -0
+// and 0 (and two NaNs) stay apart exactly as the maps hold them.
+bool same_values(const std::vector<VertexStream> &streams, std::size_t first, std::size_t last,
+                 std::size_t v, const float *corner)
 {
-    for (std::size_t s = 1; s < streams.size(); ++s) {
+    for (std::size_t s = first; s < last; ++s) {
         const auto dim = static_cast<std::size_t>(streams[s].dim);
-        if (std::memcmp(&streams[s].values[v * dim], corner, dim * sizeof(float)) != 0)
-            return false;
+        const float *held = &streams[s].values[v * dim];
+        for (std::size_t i = 0; i < dim; ++i)
+            if (std::bit_cast<std::uint32_t>(held[i]) != std::bit_cast<std::uint32_t>(corner[i]))
+                return false;
         corner += dim;
     }
     return true;
+}
+
+void append(std::vector<float> &values, const float *from, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        values.push_back(from[i]);
 }
 
 } // namespace
@@ -85,6 +96,15 @@ std::size_t PrimitiveCollector::streams(std::size_t k) const
     return 1 + (plan.normals ? 1 : 0) + (plan.colours ? 1 : 0) + plan.sources.size();
 }
 
+std::size_t PrimitiveCollector::most_bytes(std::size_t k) const
+{
+    const Plan &plan = plans_[k];
+    std::size_t floats = 3 + (plan.normals ? 3 : 0) + (plan.colours ? 3 : 0);
+    for (const Source &source : plan.sources)
+        floats += static_cast<std::size_t>(source.dim);
+    return (plan.corners * floats + plan.triangle_corners) * 4 + 4 * (streams(k) + 1);
+}
+
 PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
 {
     const Plan &plan = plans_[k];
@@ -132,7 +152,9 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
 }
 
 // The vertex of one polygon corner: an earlier vertex of the same point with the same values,
-// or a new one. normal: the corner's normal, on triangles only.
+// or a new one. normal: the corner's normal, on triangles only. The wind colour is made of
+// values the record holds already (or of zeros where the layer lacks a map), so it is left out
+// of the comparison and made only for a new vertex.
 std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, int point,
                                          std::size_t polygon_index, const float *normal)
 {
@@ -142,13 +164,6 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     float *record = corner.data();
     if (plan.normals)
         record = std::copy(normal, normal + 3, record);
-    if (plan.colours) {
-        float range = 0.0f, thick = 0.0f;
-        copy_value(plan.range.at(point, polygon), zero, 1, &range);
-        copy_value(plan.thick.at(point, polygon), zero, 1, &thick);
-        const auto colour = wind_colour(range, thick);
-        record = std::copy(colour.begin(), colour.end(), record);
-    }
     for (const Source &source : plan.sources) {
         copy_value(source.map.at(point, polygon), zero, source.dim, record);
         if (source.flip_v)
@@ -156,20 +171,36 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
         record += source.dim;
     }
     std::vector<VertexStream> &streams = out.streams;
+    const std::size_t colour_stream = plan.normals ? 2 : 1; // after POSITION and NORMAL
+    const std::size_t sources_stream = colour_stream + (plan.colours ? 1 : 0);
     int &first = first_of_point_[static_cast<std::size_t>(point)];
-    for (int v = first; v >= 0; v = next_of_point_[static_cast<std::size_t>(v)])
-        if (same_values(streams, static_cast<std::size_t>(v), corner.data()))
+    for (int v = first; v >= 0; v = next_of_point_[static_cast<std::size_t>(v)]) {
+        const auto held = static_cast<std::size_t>(v);
+        if (same_values(streams, 1, colour_stream, held, corner.data()) &&
+            same_values(streams, sources_stream, streams.size(), held, corner.data() + (plan.normals ? 3 : 0)))
             return static_cast<std::uint32_t>(v);
+    }
     const int v = static_cast<int>(out.vertex_point.size());
     out.vertex_point.push_back(point);
     next_of_point_.push_back(first);
     first = v;
     const host::Vec3 &p = layer_.points[static_cast<std::size_t>(point)];
-    streams[0].values.insert(streams[0].values.end(),
-                             {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
+    const float position[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
+    append(streams[0].values, position, 3);
     const float *in = corner.data();
-    for (std::size_t s = 1; s < streams.size(); ++s) {
-        streams[s].values.insert(streams[s].values.end(), in, in + streams[s].dim);
+    if (plan.normals) {
+        append(streams[1].values, in, 3);
+        in += 3;
+    }
+    if (plan.colours) {
+        float range = 0.0f, thick = 0.0f;
+        copy_value(plan.range.at(point, polygon), zero, 1, &range);
+        copy_value(plan.thick.at(point, polygon), zero, 1, &thick);
+        const auto colour = wind_colour(range, thick);
+        append(streams[colour_stream].values, colour.data(), 3);
+    }
+    for (std::size_t s = sources_stream; s < streams.size(); ++s) {
+        append(streams[s].values, in, static_cast<std::size_t>(streams[s].dim));
         in += streams[s].dim;
     }
     return static_cast<std::uint32_t>(v);

@@ -37,6 +37,8 @@ public:
     std::size_t size() const { return plans_.size(); }
     // How many vertex streams primitive k will carry (POSITION and the attributes it has).
     std::size_t streams(std::size_t k) const;
+    // The most bytes primitive k's streams and 32-bit indices can take: a vertex per corner.
+    std::size_t most_bytes(std::size_t k) const;
     // The arrays of primitive k, in the order the primitives first appear in the layer: its
     // vertices in the order its polygons first use them. One at a time, so that a writer can
     // pass each on before the next is made.

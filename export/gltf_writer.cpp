@@ -297,6 +297,14 @@ public:
     tinygltf::Model model;
 
     bool has_buffer() const { return !model.buffers.empty(); }
+    // The most bytes the buffer can take (each view padded to four bytes included).
+    std::size_t buffer_bound() const
+    {
+        std::size_t bound = images_.size();
+        for (std::size_t k = 0; k < collector_.size(); ++k)
+            bound += collector_.most_bytes(k);
+        return bound;
+    }
     std::size_t buffer_size() const { return buffer_size_; }
 
     // A length the JSON cannot exceed once the primitives are in: the JSON as it stands, and
@@ -503,7 +511,10 @@ std::string glb_bytes(const host::Layer &layer, std::string &bytes)
     PlainGltf gltf(prepared, true, name, true);
     if (!gltf.has_buffer())
         return serialise(gltf.model, true, name, bytes, error) ? std::string() : error;
+    // Room for the largest tree these polygons can make: pages the tree does not reach are never
+    // touched, and the string is not moved while it grows.
     bytes.clear();
+    bytes.reserve(glb_data_offset(glb_json_chunk(gltf.json_bound(error))) + gltf.buffer_bound() + 4);
     StringSink sink(bytes);
     return write_glb_through(gltf, sink, name, error) > 0 ? std::string() : error;
 }

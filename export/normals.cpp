@@ -70,15 +70,16 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
 
     CornerNormals out;
     out.first.reserve(polygons);
+    out.normal.reserve(layer.corners.size());
     for (std::size_t p = 0; p < polygons; ++p) {
         const std::span<const int> poly = layer.polygon_points(p);
         out.first.push_back(out.normal.size());
         const host::Vec3 &own = unit[p];
+        if (!smooth[p]) {
+            out.normal.insert(out.normal.end(), poly.size(), unit_or_up(own));
+            continue;
+        }
         for (std::size_t c = 0; c < poly.size(); ++c) {
-            if (!smooth[p]) {
-                out.normal.push_back(unit_or_up(own));
-                continue;
-            }
             // Every face at this point within the crease angle of this one (itself included):
             // each leans less than the angle away, so their weighted sum leans less than a
             // right angle away for any angle below 90 degrees.
@@ -137,13 +138,18 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
     if (n < 3)
         return;
     std::size_t start = 0;
+    // A quad's four possible halves: (0 1 2), (0 2 3) and (1 2 3), (1 3 0); the two it is cut
+    // into keep their normals for their corners below.
+    host::Vec3 halves[4];
     if (n == 4) {
         // The diagonal from corner 1 when it keeps the halves closer to the quad's facing.
         const host::Vec3 face = newell(layer, poly);
-        const double from0 = std::min(dot(face, triangle_normal(layer, poly, 0, 1, 2)),
-                                      dot(face, triangle_normal(layer, poly, 0, 2, 3)));
-        const double from1 = std::min(dot(face, triangle_normal(layer, poly, 1, 2, 3)),
-                                      dot(face, triangle_normal(layer, poly, 1, 3, 0)));
+        halves[0] = triangle_normal(layer, poly, 0, 1, 2);
+        halves[1] = triangle_normal(layer, poly, 0, 2, 3);
+        halves[2] = triangle_normal(layer, poly, 1, 2, 3);
+        halves[3] = triangle_normal(layer, poly, 1, 3, 0);
+        const double from0 = std::min(dot(face, halves[0]), dot(face, halves[1]));
+        const double from1 = std::min(dot(face, halves[2]), dot(face, halves[3]));
         if (from1 > from0)
             start = 1;
     }
@@ -152,7 +158,8 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
     const double margin = 1e-3;
     for (std::size_t i = 1; i + 1 < n; ++i) {
         const std::size_t corners[3] = {start, (start + i) % n, (start + i + 1) % n};
-        const host::Vec3 own = triangle_normal(layer, poly, corners[0], corners[1], corners[2]);
+        const host::Vec3 own = n == 4 ? halves[start * 2 + i - 1]
+                                      : triangle_normal(layer, poly, corners[0], corners[1], corners[2]);
         const bool flat = length(own) > 0.0;
         Triangle triangle;
         for (int k = 0; k < 3; ++k) {
