@@ -111,10 +111,19 @@ void BM_ExportGlb(benchmark::State &state) { run_export(state, exporter::write_g
 void BM_BuildPolygonal(benchmark::State &state) { run_export(state, nullptr, ".glb", true); }
 void BM_BuildAndExportGlb(benchmark::State &state) { run_export(state, exporter::write_glb, ".glb", true); }
 
+// The page's GLB after an edit: written to memory, no file.
+std::string page_glb(const host::Layer &layer, const std::string &)
+{
+    std::string bytes;
+    return exporter::glb_bytes(layer, bytes);
+}
+void BM_PageGlb(benchmark::State &state) { run_export(state, page_glb, ".glb", false); }
+
 BENCHMARK(BM_ExportObj)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExportGltf)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExportGlb)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BuildPolygonal)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BuildAndExportGlb)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PageGlb)->Unit(benchmark::kMillisecond);
 
 } // namespace

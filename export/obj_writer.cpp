@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <unordered_map>
 
@@ -113,14 +114,23 @@ NormalCorners normal_corners(const host::Layer &layer, const CornerNormals &norm
     return out;
 }
 
-std::string obj_text(const host::Layer &layer, const Materials &materials,
-                     const CornerNormals &corner_normals, const std::string &mtl_name)
+// The OBJ text, handed to `spill` a block at a time (whenever it passes a megabyte, and at the
+// end), so that a large tree's text is never held whole. False when spill failed.
+bool obj_text(const host::Layer &layer, const Materials &materials, const CornerNormals &corner_normals,
+              const std::string &mtl_name, const std::function<bool(std::string_view)> &spill)
 {
     const TextureCorners texture = texture_corners(layer, materials);
     const NormalCorners normal = normal_corners(layer, corner_normals);
+    constexpr std::size_t block = std::size_t{1} << 20;
     std::string out;
-    out.reserve(layer.points.size() * 60 + texture.coordinates.size() * 24 +
-                texture.index.size() * 14 + 256);
+    out.reserve(block + 4096);
+    bool spilled = true;
+    auto spill_full = [&](bool last) {
+        if (spilled && (last || out.size() >= block))
+            spilled = spill(out);
+        if (last || out.size() >= block)
+            out.clear();
+    };
     out += "# Ramulon tree: ";
     append_number(out, layer.points.size());
     out += " points, ";
@@ -136,6 +146,7 @@ std::string obj_text(const host::Layer &layer, const Materials &materials,
         out += ' ';
         append_number(out, p.z);
         out += '\n';
+        spill_full(false);
     }
     // Written as the doubles the floats are, so that a reader gets the very values back.
     for (const auto &uv : texture.coordinates) {
@@ -144,6 +155,7 @@ std::string obj_text(const host::Layer &layer, const Materials &materials,
         out += ' ';
         append_number(out, static_cast<double>(uv[1]));
         out += '\n';
+        spill_full(false);
     }
     for (const auto &n : normal.normals) {
         out += "vn";
@@ -152,6 +164,7 @@ std::string obj_text(const host::Layer &layer, const Materials &materials,
             append_number(out, c);
         }
         out += '\n';
+        spill_full(false);
     }
     int current = -1;
     for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
@@ -181,8 +194,10 @@ std::string obj_text(const host::Layer &layer, const Materials &materials,
             }
         }
         out += '\n';
+        spill_full(false);
     }
-    return out;
+    spill_full(true);
+    return spilled;
 }
 
 // The image files of the material library: the bark and the single leaf ("RM_leaf" is the
@@ -256,11 +271,20 @@ std::string write_obj(const host::Layer &layer, const std::string &path, const E
         if (!files.stage(image_path, *bytes, error))
             return error;
     }
-    if (!files.stage(mtl_path, mtl_text(prepared.materials, bark_file, leaf_file, prepared.bark_repeat),
-                     error) ||
-        !files.stage(path, obj_text(written, prepared.materials, prepared.normals, file_name(mtl_path)),
-                     error) ||
-        !files.commit(error))
+    if (!files.stage(mtl_path, mtl_text(prepared.materials, bark_file, leaf_file, prepared.bark_repeat), error))
+        return error;
+    const int obj = files.open(path, error);
+    if (obj < 0)
+        return error;
+    std::uint64_t at = 0;
+    const auto spill = [&](std::string_view text) {
+        const std::string_view pieces[] = {text};
+        const bool written_ok = files.write_at(obj, at, pieces, error);
+        at += text.size();
+        return written_ok;
+    };
+    if (!obj_text(written, prepared.materials, prepared.normals, file_name(mtl_path), spill) ||
+        !files.finish(obj, error) || !files.commit(error))
         return error;
     return {};
 }

@@ -77,7 +77,13 @@ void optimise_vertex_order(PrimitiveArrays &prim)
     std::vector<unsigned> remap(prim.vertex_count());
     const std::size_t kept = meshopt_optimizeVertexFetchRemap(remap.data(), prim.indices.data(),
                                                               prim.indices.size(), prim.vertex_count());
-    remap_vertices(prim, remap, kept);
+    // Vertices collected in the order the triangles first use them, where the triangles kept
+    // their order, are in fetch order already.
+    bool unchanged = kept == prim.vertex_count();
+    for (std::size_t v = 0; unchanged && v < remap.size(); ++v)
+        unchanged = remap[v] == v;
+    if (!unchanged)
+        remap_vertices(prim, remap, kept);
 }
 
 void optimise_vertex_order(MeshArrays &mesh)
