@@ -19,6 +19,7 @@
 #include "gltf_materials.h"
 #include "gltf_parts.h"
 #include "layer_view.h"
+#include "out_of_memory.h"
 #include "prepared_mesh.h"
 #include "staged_files.h"
 #include "tiny_gltf_setup.h"
@@ -403,8 +404,8 @@ std::size_t triangles_written(const tinygltf::Model &model)
     return triangles;
 }
 
-std::string write(const host::Layer &layer, const std::string &path, bool binary,
-                  const GltfOptions &options, GltfReport *report)
+std::string write_unguarded(const host::Layer &layer, const std::string &path, bool binary,
+                            const GltfOptions &options, GltfReport *report)
 {
     if (std::string bad = check_options(options); !bad.empty())
         return "cannot write " + path + ": " + bad;
@@ -459,6 +460,12 @@ std::string write(const host::Layer &layer, const std::string &path, bool binary
     return {};
 }
 
+std::string write(const host::Layer &layer, const std::string &path, bool binary,
+                  const GltfOptions &options, GltfReport *report)
+{
+    return unless_out_of_memory(path, [&] { return write_unguarded(layer, path, binary, options, report); });
+}
+
 GltfOptions with_look(const ExportOptions &look)
 {
     GltfOptions options;
@@ -500,10 +507,10 @@ std::string write_glb(const host::Layer &layer, const std::string &path, const G
     return write(layer, path, true, options, report);
 }
 
+namespace {
 
-std::string glb_bytes(const host::Layer &layer, std::string &bytes)
+std::string glb_bytes_unguarded(const host::Layer &layer, const std::string &name, std::string &bytes)
 {
-    const std::string name = "tree.glb";
     PreparedMesh prepared;
     std::string error;
     if (!prepare_mesh(layer, ExportOptions{}, Format::gltf, prepared, error))
@@ -517,6 +524,14 @@ std::string glb_bytes(const host::Layer &layer, std::string &bytes)
     bytes.reserve(glb_data_offset(glb_json_chunk(gltf.json_bound(error))) + gltf.buffer_bound() + 4);
     StringSink sink(bytes);
     return write_glb_through(gltf, sink, name, error) > 0 ? std::string() : error;
+}
+
+} // namespace
+
+std::string glb_bytes(const host::Layer &layer, std::string &bytes)
+{
+    const std::string name = "tree.glb";
+    return unless_out_of_memory(name, [&] { return glb_bytes_unguarded(layer, name, bytes); });
 }
 
 } // namespace exporter

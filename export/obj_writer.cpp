@@ -14,6 +14,7 @@
 #include "export.h"
 #include "layer_view.h"
 #include "materials.h"
+#include "out_of_memory.h"
 #include "prepared_mesh.h"
 #include "staged_files.h"
 
@@ -253,7 +254,9 @@ std::string mtl_text(const Materials &materials, const std::string &bark_file,
 
 } // namespace
 
-std::string write_obj(const host::Layer &layer, const std::string &path, const ExportOptions &options)
+namespace {
+
+std::string write_obj_unguarded(const host::Layer &layer, const std::string &path, const ExportOptions &options)
 {
     PreparedMesh prepared;
     std::string error;
@@ -287,6 +290,13 @@ std::string write_obj(const host::Layer &layer, const std::string &path, const E
         !files.finish(obj, error) || !files.commit(error))
         return error;
     return {};
+}
+
+} // namespace
+
+std::string write_obj(const host::Layer &layer, const std::string &path, const ExportOptions &options)
+{
+    return unless_out_of_memory(path, [&] { return write_obj_unguarded(layer, path, options); });
 }
 
 std::string write_obj(const host::Layer &layer, const std::string &path)

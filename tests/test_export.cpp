@@ -517,6 +517,39 @@ TEST(ExportBadPaths, PairsAppearTogetherOrNotAtAll)
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.bin", "tree.gltf", "tree.obj"}));
 }
 
+// A tree too large for the memory left to write it: every writer fails with its message and
+// leaves no file, and the process goes on.
+TEST(ExportBadPaths, RunningOutOfMemoryFailsWithAMessage)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer keeps address space of its own";
+#else
+    ScratchDir dir;
+    host::Layer strip; // a long strip of quads with bark coordinates
+    const float uv[2] = {0.25f, 0.5f};
+    const int quads = 200000;
+    for (int i = 0; i <= quads; ++i)
+        for (int side = 0; side < 2; ++side) {
+            const int point = strip.add_point({static_cast<double>(i), static_cast<double>(side), 0.0});
+            strip.set_vmap(ID_TXUV, "RM_branch", point, 2, uv);
+        }
+    for (int i = 0; i < quads; ++i)
+        strip.add_polygon(ID_FACE, {2 * i, 2 * i + 2, 2 * i + 3, 2 * i + 1}, "RM_trunk");
+    for (const char *name : {"tree.glb", "tree.gltf", "tree.obj", "in memory"}) {
+        const int code = in_child([&] {
+            if (!limit_memory_growth(2l << 20))
+                return 2;
+            std::string bytes;
+            const std::string error = std::string(name) == "in memory" ? exporter::glb_bytes(strip, bytes)
+                                                                        : write_as(strip, dir.file(name));
+            return error.find("not enough memory to write this tree") != std::string::npos ? 0 : 1;
+        });
+        EXPECT_EQ(code, 0) << name;
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << name;
+    }
+#endif
+}
+
 TEST(ExportBadPaths, CorruptLayerIsRefused)
 {
     ScratchDir dir;

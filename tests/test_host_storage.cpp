@@ -324,18 +324,7 @@ TEST(LayerStorage, OutOfMemoryFailsTheBuildWithItsMessage)
                     return 3;
         }
         // Room for two megabytes more than the process holds now: far less than the tree.
-        long pages = 0;
-        if (std::FILE *statm = std::fopen("/proc/self/statm", "r")) {
-            if (std::fscanf(statm, "%ld", &pages) != 1)
-                pages = 0;
-            std::fclose(statm);
-        }
-        if (pages == 0)
-            return 4;
-        struct rlimit limit;
-        limit.rlim_cur = limit.rlim_max =
-            static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE) + (2l << 20));
-        if (::setrlimit(RLIMIT_AS, &limit) != 0)
+        if (!limit_memory_growth(2l << 20))
             return 5;
         const std::optional<std::string> failed = session.build();
         if (failed && *failed == "Memory allocation error")

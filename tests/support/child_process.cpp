@@ -38,6 +38,21 @@ bool limit_file_size(long bytes)
     return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
+bool limit_memory_growth(long bytes)
+{
+    long pages = 0;
+    if (std::FILE *statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld", &pages) != 1)
+            pages = 0;
+        std::fclose(statm);
+    }
+    if (pages == 0)
+        return false;
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE) + bytes);
+    return ::setrlimit(RLIMIT_AS, &limit) == 0;
+}
+
 bool drop_root()
 {
     if (::geteuid() != 0)

@@ -16,6 +16,11 @@ int in_child(const std::function<int()> &body);
 // In a child: no file may grow past the given size; writes beyond it fail (SIGXFSZ ignored).
 bool limit_file_size(long bytes);
 
+// In a child: room for only `bytes` more address space than the process holds now, so that an
+// allocation past it fails as it would on a machine out of memory. Not under AddressSanitizer,
+// which keeps address space of its own.
+bool limit_memory_growth(long bytes);
+
 // In a child running as root: become the unprivileged user "nobody" (uid and gid 65534), so that
 // folder permissions stop writes as they stop everyone else's. Other users keep their rights.
 bool drop_root();
