@@ -12,9 +12,6 @@
 namespace exporter {
 namespace {
 
-// normal, colour, two texture coordinates, range, thickness, vectors, density
-constexpr int max_corner_floats = 3 + 3 + 2 + 2 + 1 + 1 + 3 + 2;
-
 // Vertex v holds the corner's record in streams [first, last). Compared as bits, so that -0
 // and 0 (and two NaNs) stay apart exactly as the maps hold them.
 bool same_values(const std::vector<VertexStream> &streams, std::size_t first, std::size_t last,
@@ -129,19 +126,28 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     if (first_of_point_.size() != layer_.points.size())
         first_of_point_.assign(layer_.points.size(), -1);
 
+    // The map values of each polygon corner, read once however many triangles share it.
+    std::size_t source_floats = 0;
+    for (const Source &source : plan.sources)
+        source_floats += static_cast<std::size_t>(source.dim);
+    std::vector<float> corner_values;
     std::vector<Triangle> triangles;
     for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
         if (primitive_of_[p] != static_cast<int>(k))
             continue;
         const std::span<const int> poly = layer_.polygon_points(p);
+        corner_values.resize(poly.size() * source_floats);
+        for (std::size_t c = 0; c < poly.size(); ++c)
+            read_sources(plan, poly[c], p, &corner_values[c * source_floats]);
         if (out.triangles()) {
             triangulate(layer_, p, normals_, triangles);
             for (const Triangle &triangle : triangles)
                 for (const TriangleCorner &c : triangle)
-                    out.indices.push_back(vertex(plan, out, poly[c.corner], p, c.normal.data()));
+                    out.indices.push_back(vertex(plan, out, poly[c.corner], p, c.normal.data(),
+                                                 &corner_values[c.corner * source_floats]));
         } else {
-            for (int point : poly)
-                out.indices.push_back(vertex(plan, out, point, p, nullptr));
+            for (std::size_t c = 0; c < poly.size(); ++c)
+                out.indices.push_back(vertex(plan, out, poly[c], p, nullptr, &corner_values[c * source_floats]));
         }
     }
     // Ready for the next primitive; the chains served only to share vertices.
@@ -151,33 +157,34 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     return out;
 }
 
-// The vertex of one polygon corner: an earlier vertex of the same point with the same values,
-// or a new one. normal: the corner's normal, on triangles only. The wind colour is made of
-// values the record holds already (or of zeros where the layer lacks a map), so it is left out
-// of the comparison and made only for a new vertex.
-std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, int point,
-                                         std::size_t polygon_index, const float *normal)
+// One polygon corner's values of the primitive's sources, one after another; a map with no
+// value there gives zeros ((0, 0) before the flip for texture coordinates).
+void PrimitiveCollector::read_sources(const Plan &plan, int point, std::size_t polygon, float *out) const
 {
     static const float zero[3] = {0.0f, 0.0f, 0.0f};
-    const int polygon = static_cast<int>(polygon_index);
-    std::array<float, max_corner_floats> corner;
-    float *record = corner.data();
-    if (plan.normals)
-        record = std::copy(normal, normal + 3, record);
     for (const Source &source : plan.sources) {
-        copy_value(source.map.at(point, polygon), zero, source.dim, record);
+        copy_value(source.map.at(point, static_cast<int>(polygon)), zero, source.dim, out);
         if (source.flip_v)
-            record[1] = 1.0f - record[1];
-        record += source.dim;
+            out[1] = 1.0f - out[1];
+        out += source.dim;
     }
+}
+
+// The vertex of one polygon corner: an earlier vertex of the same point with the same values,
+// or a new one. normal: the corner's normal, on triangles only; sources: its read_sources. The
+// wind colour is made of values the sources hold already (or of zeros where the layer lacks a
+// map), so it is left out of the comparison and made only for a new vertex.
+std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, int point,
+                                         std::size_t polygon, const float *normal, const float *sources)
+{
     std::vector<VertexStream> &streams = out.streams;
     const std::size_t colour_stream = plan.normals ? 2 : 1; // after POSITION and NORMAL
     const std::size_t sources_stream = colour_stream + (plan.colours ? 1 : 0);
     int &first = first_of_point_[static_cast<std::size_t>(point)];
     for (int v = first; v >= 0; v = next_of_point_[static_cast<std::size_t>(v)]) {
         const auto held = static_cast<std::size_t>(v);
-        if (same_values(streams, 1, colour_stream, held, corner.data()) &&
-            same_values(streams, sources_stream, streams.size(), held, corner.data() + (plan.normals ? 3 : 0)))
+        if (same_values(streams, 1, colour_stream, held, normal) &&
+            same_values(streams, sources_stream, streams.size(), held, sources))
             return static_cast<std::uint32_t>(v);
     }
     const int v = static_cast<int>(out.vertex_point.size());
@@ -187,21 +194,19 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     const host::Vec3 &p = layer_.points[static_cast<std::size_t>(point)];
     const float position[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
     append(streams[0].values, position, 3);
-    const float *in = corner.data();
-    if (plan.normals) {
-        append(streams[1].values, in, 3);
-        in += 3;
-    }
+    if (plan.normals)
+        append(streams[1].values, normal, 3);
     if (plan.colours) {
+        static const float zero[1] = {0.0f};
         float range = 0.0f, thick = 0.0f;
-        copy_value(plan.range.at(point, polygon), zero, 1, &range);
-        copy_value(plan.thick.at(point, polygon), zero, 1, &thick);
+        copy_value(plan.range.at(point, static_cast<int>(polygon)), zero, 1, &range);
+        copy_value(plan.thick.at(point, static_cast<int>(polygon)), zero, 1, &thick);
         const auto colour = wind_colour(range, thick);
         append(streams[colour_stream].values, colour.data(), 3);
     }
     for (std::size_t s = sources_stream; s < streams.size(); ++s) {
-        append(streams[s].values, in, static_cast<std::size_t>(streams[s].dim));
-        in += streams[s].dim;
+        append(streams[s].values, sources, static_cast<std::size_t>(streams[s].dim));
+        sources += streams[s].dim;
     }
     return static_cast<std::uint32_t>(v);
 }

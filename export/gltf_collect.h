@@ -64,8 +64,9 @@ private:
     };
 
     Plan plan(int material, int mode) const;
+    void read_sources(const Plan &plan, int point, std::size_t polygon, float *out) const;
     std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, int point, std::size_t polygon,
-                         const float *normal);
+                         const float *normal, const float *sources);
 
     const host::Layer &layer_;
     const Materials &materials_;
