@@ -31,6 +31,19 @@ void remap_vertices(PrimitiveArrays &prim, const std::vector<unsigned> &remap, s
         index = remap[index];
 }
 
+// How many vertices the indices use.
+std::size_t used_vertices(const PrimitiveArrays &prim)
+{
+    std::vector<bool> used(prim.vertex_count(), false);
+    std::size_t count = 0;
+    for (const std::uint32_t index : prim.indices)
+        if (!used[index]) {
+            used[index] = true;
+            ++count;
+        }
+    return count;
+}
+
 } // namespace
 
 const VertexStream *PrimitiveArrays::stream(const std::string &attribute) const
@@ -55,14 +68,18 @@ void optimise_vertex_order(PrimitiveArrays &prim)
         return;
     if (prim.triangles()) {
         // Tubes come ring by ring, which a vertex cache already likes; the optimiser's order is
-        // kept only where its own measure says it does better.
-        std::vector<std::uint32_t> sorted(prim.indices.size());
-        meshopt_optimizeVertexCache(sorted.data(), prim.indices.data(), prim.indices.size(), prim.vertex_count());
-        const auto misses = [&](const std::vector<std::uint32_t> &indices) {
-            return meshopt_analyzeVertexCache(indices.data(), indices.size(), prim.vertex_count(), 16, 0, 0).acmr;
+        // kept only where its own measure says it does better. Where every vertex is already
+        // transformed once only (leaves, quad by quad), no order can do better.
+        const auto analyse = [&](const std::vector<std::uint32_t> &indices) {
+            return meshopt_analyzeVertexCache(indices.data(), indices.size(), prim.vertex_count(), 16, 0, 0);
         };
-        if (misses(sorted) < misses(prim.indices))
-            prim.indices = std::move(sorted);
+        const meshopt_VertexCacheStatistics given = analyse(prim.indices);
+        if (given.vertices_transformed > used_vertices(prim)) {
+            std::vector<std::uint32_t> sorted(prim.indices.size());
+            meshopt_optimizeVertexCache(sorted.data(), prim.indices.data(), prim.indices.size(), prim.vertex_count());
+            if (analyse(sorted).acmr < given.acmr)
+                prim.indices = std::move(sorted);
+        }
     }
     if (!prim.triangles()) {
         // The fetch optimiser reads triangle lists; lines and points get the same first-use order.
