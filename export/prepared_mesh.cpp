@@ -51,10 +51,4 @@ std::string texture_path(const std::string &path, const std::string &image)
     return (p.parent_path() / (stem + "_" + image)).string();
 }
 
-std::array<float, 3> wind_colour(float range, float thick)
-{
-    const auto unit = [](double x) { return static_cast<float>(x < 0.0 ? 0.0 : x > 1.0 ? 1.0 : x); };
-    return {unit((static_cast<double>(range) + 1.3) / 2.6), unit(static_cast<double>(thick) / 1.3), 0.0f};
-}
-
 } // namespace exporter

@@ -2,6 +2,7 @@
 // collect the materials, the corner normals, the textures and the bark's repeat.
 #pragma once
 
+#include <array>
 #include <string>
 
 #include "export_options.h"
@@ -40,6 +41,10 @@ std::string texture_path(const std::string &path, const std::string &image);
 // The colour that carries the wind data to tools that keep vertex colours but drop custom
 // attributes: red the range weight mapped from -1.3..1.3 to 0..1, green the thickness weight
 // over 1.3 (leaves reach 1.3 on both), blue 0.
-std::array<float, 3> wind_colour(float range, float thick);
+inline std::array<float, 3> wind_colour(float range, float thick)
+{
+    const auto unit = [](double x) { return static_cast<float>(x < 0.0 ? 0.0 : x > 1.0 ? 1.0 : x); };
+    return {unit((static_cast<double>(range) + 1.3) / 2.6), unit(static_cast<double>(thick) / 1.3), 0.0f};
+}
 
 } // namespace exporter
