@@ -137,17 +137,17 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
             continue;
         const std::span<const int> poly = layer_.polygon_points(p);
         corner_values.resize(poly.size() * source_floats);
+        const auto values_of = [&](std::size_t corner) { return corner_values.data() + corner * source_floats; };
         for (std::size_t c = 0; c < poly.size(); ++c)
-            read_sources(plan, poly[c], p, &corner_values[c * source_floats]);
+            read_sources(plan, poly[c], p, values_of(c));
         if (out.triangles()) {
             triangulate(layer_, p, normals_, triangles);
             for (const Triangle &triangle : triangles)
                 for (const TriangleCorner &c : triangle)
-                    out.indices.push_back(vertex(plan, out, poly[c.corner], p, c.normal.data(),
-                                                 &corner_values[c.corner * source_floats]));
+                    out.indices.push_back(vertex(plan, out, poly[c.corner], p, c.normal.data(), values_of(c.corner)));
         } else {
             for (std::size_t c = 0; c < poly.size(); ++c)
-                out.indices.push_back(vertex(plan, out, poly[c], p, nullptr, &corner_values[c * source_floats]));
+                out.indices.push_back(vertex(plan, out, poly[c], p, nullptr, values_of(c)));
         }
     }
     // Ready for the next primitive; the chains served only to share vertices.
