@@ -8,6 +8,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench_module.h"
 #include "export/export.h"
 #include "host/obj_loader.h"
 #include "host/services.h"
@@ -18,19 +19,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The generation-11 module next to the benchmark's build folder (bench/..).
-std::string module_path()
-{
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return (exe.parent_path() / ".." / "RamulonVE11.so").lexically_normal().string();
-}
-
 class TreeBuilder {
 public:
     bool open(std::string &error)
     {
-        if (!session_.load(module_path()) || session_.activate(11) != AFUNC_OK) {
+        if (!session_.load(bench_module_path()) || session_.activate(11) != AFUNC_OK) {
             error = session_.error();
             return false;
         }

@@ -10,6 +10,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench_module.h"
 #include "export/export.h"
 #include "export/gltf_parts.h"
 #include "export/lod.h"
@@ -24,13 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string module_path()
-{
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return (exe.parent_path() / ".." / "RamulonVE11.so").lexically_normal().string();
-}
-
 // The leafy demo, grown once for every benchmark of this file.
 const host::Layer *leafy_demo(std::string &error)
 {
@@ -38,7 +32,7 @@ const host::Layer *leafy_demo(std::string &error)
     static bool built = false;
     static std::string failure;
     if (!built && failure.empty()) {
-        if (!session.load(module_path()) || session.activate(11) != AFUNC_OK) {
+        if (!session.load(bench_module_path()) || session.activate(11) != AFUNC_OK) {
             failure = session.error();
         } else {
             session.set_journal(false);
