@@ -86,16 +86,25 @@ void BM_LodWriteFourLevelsAndCard(benchmark::State &state) { write_levels(state,
 void BM_LodWriteCompressed(benchmark::State &state) { write_levels(state, {.compress = true}); }
 void BM_LodWritePlainCollectedOrder(benchmark::State &state) { write_levels(state, {.vertex_order = false}); }
 
-// The simplification alone: LOD1 to LOD3 made from the collected LOD0, nothing written.
-void BM_LodMakeLevels(benchmark::State &state)
+// The leafy demo as the writer collects it; false, with the benchmark skipped, when it does not grow.
+bool collected_leafy_demo(benchmark::State &state, exporter::CollectedTree &out)
 {
     std::string error;
     const host::Layer *tree = leafy_demo(error);
     if (!tree) {
         state.SkipWithError(("no tree: " + error).c_str());
-        return;
+        return false;
     }
-    const exporter::CollectedTree collected = exporter::collect_tree(*tree);
+    out = exporter::collect_tree(*tree);
+    return true;
+}
+
+// The simplification alone: LOD1 to LOD3 made from the collected LOD0, nothing written.
+void BM_LodMakeLevels(benchmark::State &state)
+{
+    exporter::CollectedTree collected;
+    if (!collected_leafy_demo(state, collected))
+        return;
     for (auto _ : state)
         for (int level = 1; level < 4; ++level)
             benchmark::DoNotOptimize(exporter::make_level(collected.mesh, collected.looks, exporter::level_fraction(level)));
@@ -106,13 +115,9 @@ void BM_LodMakeLevels(benchmark::State &state)
 // at 512, 256 and 128 pixels square.
 void BM_LodQuality(benchmark::State &state)
 {
-    std::string error;
-    const host::Layer *tree = leafy_demo(error);
-    if (!tree) {
-        state.SkipWithError(("no tree: " + error).c_str());
+    exporter::CollectedTree collected;
+    if (!collected_leafy_demo(state, collected))
         return;
-    }
-    const exporter::CollectedTree collected = exporter::collect_tree(*tree);
     const exporter::Frame frame = exporter::frame_of(collected.mesh);
     const double all = static_cast<double>(exporter::triangle_count(collected.mesh));
     for (auto _ : state) {

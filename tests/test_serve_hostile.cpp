@@ -179,6 +179,18 @@ protected:
         return "POST " + path + " HTTP/1.1\r\nHost: " + host + "\r\n" + headers + "Content-Length: " +
                std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     }
+    // The leafy preset from the shelf, refreshed by hand, with this many branches; false when
+    // the server refused a step.
+    bool leafy_in_manual(int branch_count)
+    {
+        std::filesystem::copy_file(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset",
+                                   shelf.file("leafy.preset"));
+        httplib::Client c = client();
+        return c.Post("/api/shelf/apply", json{{"name", "leafy"}}.dump(), "application/json")->status == 200 &&
+               c.Post("/api/set", json{{"id", refresh}, {"value", 0}}.dump(), "application/json")->status == 200 &&
+               c.Post("/api/set", json{{"id", branches}, {"value", branch_count}}.dump(), "application/json")
+                       ->status == 200;
+    }
     json value_of(unsigned long id)
     {
         const json state = json::parse(client().Get("/api/state")->body);
@@ -295,15 +307,10 @@ TEST_F(Hostile, SlowClientsDoNotStarveProgress)
 
 TEST_F(Hostile, RequestsDuringALongBuildAreRefusedAndProgressAnswers)
 {
-    // The leafy tree with 20,000 branches takes seconds.
-    std::filesystem::copy_file(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset",
-                               shelf.file("leafy.preset"));
     start();
     httplib::Client c = client();
-    ASSERT_EQ(c.Post("/api/shelf/apply", json{{"name", "leafy"}}.dump(), "application/json")->status, 200);
-    ASSERT_EQ(c.Post("/api/set", json{{"id", refresh}, {"value", 0}}.dump(), "application/json")->status, 200);
     // A skeleton of 100,000 branches: long enough to be caught building however fast the host.
-    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 100000}}.dump(), "application/json")->status, 200);
+    ASSERT_TRUE(leafy_in_manual(100000));
     std::thread building([this] {
         auto r = client().Post("/api/build", "{}", "application/json");
         EXPECT_TRUE(r && r->status == 200);
@@ -353,11 +360,7 @@ TEST_F(Hostile, OutOfMemoryNeverEndsTheServer)
             return 10;
         httplib::Client c = client();
         // The leafy tree with the most branches the slider gives needs far more than is left.
-        std::filesystem::copy_file(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset",
-                                   shelf.file("leafy.preset"));
-        if (c.Post("/api/shelf/apply", json{{"name", "leafy"}}.dump(), "application/json")->status != 200 ||
-            c.Post("/api/set", json{{"id", refresh}, {"value", 0}}.dump(), "application/json")->status != 200 ||
-            c.Post("/api/set", json{{"id", branches}, {"value", 2000}}.dump(), "application/json")->status != 200)
+        if (!leafy_in_manual(2000))
             return 11;
         rlimit limit{};
         getrlimit(RLIMIT_AS, &limit);
@@ -391,13 +394,9 @@ TEST_F(Hostile, OutOfMemoryNeverEndsTheServer)
 // A large tree's longest step, writing the mesh, shows a bar of its own.
 TEST_F(Hostile, WritingTheMeshHasItsOwnProgress)
 {
-    std::filesystem::copy_file(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset",
-                               shelf.file("leafy.preset"));
     start();
     httplib::Client c = client();
-    ASSERT_EQ(c.Post("/api/shelf/apply", json{{"name", "leafy"}}.dump(), "application/json")->status, 200);
-    ASSERT_EQ(c.Post("/api/set", json{{"id", refresh}, {"value", 0}}.dump(), "application/json")->status, 200);
-    ASSERT_EQ(c.Post("/api/set", json{{"id", branches}, {"value", 20000}}.dump(), "application/json")->status, 200);
+    ASSERT_TRUE(leafy_in_manual(20000));
     std::atomic<bool> done{false};
     std::thread building([&] {
         auto r = client().Post("/api/build", "{}", "application/json");
