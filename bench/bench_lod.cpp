@@ -10,48 +10,21 @@
 #include <string>
 #include <unistd.h>
 
-#include "bench_module.h"
 #include "export/export.h"
 #include "export/gltf_parts.h"
 #include "export/lod.h"
 #include "export/soft_raster.h"
 #include "export/vertex_order.h"
-#include "host/obj_loader.h"
-#include "host/services.h"
-#include "host/session.h"
-#include "host/shelf.h"
+#include "leafy_demo.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// The leafy demo, grown once for every benchmark of this file.
 const host::Layer *leafy_demo(std::string &error)
 {
-    static host::Session session;
-    static bool built = false;
-    static std::string failure;
-    if (!built && failure.empty()) {
-        if (!session.load(bench_module_path()) || session.activate(11) != AFUNC_OK) {
-            failure = session.error();
-        } else {
-            session.set_journal(false);
-            if (host::load_obj_text(host::default_crown_obj(), "built-in crown", session.mesh().background, failure)) {
-                session.start();
-                host::Binding bind(session.services());
-                const host::preset_application applied =
-                    host::apply_preset(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset");
-                if (!applied.applied)
-                    failure = applied.problem;
-                else if (const auto failed = session.build())
-                    failure = *failed;
-                else
-                    built = true;
-            }
-        }
-    }
-    error = failure;
-    return built ? &session.mesh().foreground : nullptr;
+    host::Session *session = leafy_demo_session(error);
+    return session ? &session->mesh().foreground : nullptr;
 }
 
 std::string scratch_file(const char *extension)
@@ -141,7 +114,7 @@ void BM_LodQuality(benchmark::State &state)
                     worst = std::max(worst, union_share);
                     worst_image = std::max(worst_image, union_share * double(covered) / double(size * size));
                 }
-                const std::string at = "_" + std::to_string(size);
+                const std::string at = std::string("_").append(std::to_string(size));
                 state.counters[name + "_silhouette_of_either" + at] = worst;
                 state.counters[name + "_silhouette_of_image" + at] = worst_image;
             }

@@ -5,6 +5,7 @@
 
 #include "build.h"
 #include "command.h"
+#include "process_memory.h"
 
 namespace cli {
 namespace {
@@ -12,17 +13,7 @@ namespace {
 // The tree, its mesh and the plug-in's own records vanish with the process a moment after a
 // build: handing them back block by block only costs time. The sanitizer build still tears
 // everything down, so that its leak check sees every block freed.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool tear_down_before_exit = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool tear_down_before_exit = true;
-#else
-constexpr bool tear_down_before_exit = false;
-#endif
-#else
-constexpr bool tear_down_before_exit = false;
-#endif
+constexpr bool tear_down_before_exit = under_address_sanitizer;
 
 struct BuildOptions {
     ToolOptions tool;
@@ -36,6 +27,7 @@ int run_build(const BuildOptions &options)
         return fail("cannot write " + options.output + ": unknown format (known: " +
                     output_format_list() + ")");
 
+    keep_one_build_on_large_pages();
     auto owned = std::make_unique<host::Session>();
     host::Session &session = *owned;
     session.set_journal(!options.journal.empty());

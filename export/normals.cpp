@@ -69,11 +69,10 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                 around[static_cast<std::size_t>(fill[static_cast<std::size_t>(point)]++)] = static_cast<int>(p);
 
     CornerNormals out;
-    out.first.reserve(polygons);
+    out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
     out.normal.reserve(layer.corners.size());
     for (std::size_t p = 0; p < polygons; ++p) {
         const std::span<const int> poly = layer.polygon_points(p);
-        out.first.push_back(out.normal.size());
         const host::Vec3 &own = unit[p];
         if (!smooth[p]) {
             out.normal.insert(out.normal.end(), poly.size(), unit_or_up(own));

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <span>
 #include <vector>
 
 #include "host/mesh.h"
@@ -14,8 +15,10 @@
 namespace exporter {
 
 struct CornerNormals {
-    std::vector<std::size_t> first;             // per polygon, its first corner in normal
-    std::vector<std::array<float, 3>> normal;   // per corner, unit length
+    // Per polygon, its first corner in normal: the layer's own corner offsets, as the normals
+    // follow the layer's corners one for one.
+    std::span<const std::size_t> first;
+    std::vector<std::array<float, 3>> normal; // per corner, unit length
 
     const std::array<float, 3> &at(std::size_t polygon, std::size_t corner) const
     {

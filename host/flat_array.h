@@ -87,6 +87,19 @@ public:
             resize_block(count);
     }
     void clear() { size_ = 0; }
+    // Gives back the room grown beyond the values held; realloc shrinks a block where it lies.
+    void shrink_to_fit()
+    {
+        if (size_ == capacity_)
+            return;
+        if (size_ == 0) {
+            std::free(data_);
+            data_ = nullptr;
+            capacity_ = 0;
+            return;
+        }
+        resize_block(size_);
+    }
 
 private:
     // At least half as much again, so that pushing one value at a time costs little.

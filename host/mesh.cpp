@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace host {
 
@@ -18,7 +19,8 @@ int NameTable::intern(std::string_view name)
 int NameTable::intern(const char *name)
 {
     Seen &seen = seen_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % seen_slots];
-    if (seen.text == name && names_[static_cast<std::size_t>(seen.index)] == name)
+    // One pass over the text (the plug-in may have written another name into the same buffer).
+    if (seen.text == name && std::strcmp(names_[static_cast<std::size_t>(seen.index)].c_str(), name) == 0)
         return seen.index;
     const int index = intern(std::string_view(name));
     seen = Seen{name, index};
@@ -205,6 +207,24 @@ std::optional<std::span<const float>> Layer::vpmap_at(int map, int point, int po
 void Layer::clear()
 {
     *this = Layer{};
+}
+
+void Layer::shrink_to_fit()
+{
+    points.shrink_to_fit();
+    polygon_type.shrink_to_fit();
+    polygon_surface.shrink_to_fit();
+    corner_offset.shrink_to_fit();
+    corners.shrink_to_fit();
+    tags.shrink_to_fit();
+    first_tag.shrink_to_fit();
+    for (VertexMap &map : vmaps) {
+        map.values.shrink_to_fit();
+        map.stored.shrink_to_fit();
+    }
+    corner_values.shrink_to_fit();
+    corner_floats.shrink_to_fit();
+    first_corner_value.shrink_to_fit();
 }
 
 Vec3 newell_normal(const Layer &layer, std::span<const int> polygon)

@@ -133,6 +133,8 @@ struct Layer {
     FlatArray<int> first_corner_value; // per polygon, -1 none; may be shorter
 
     int add_point(Vec3 p);
+    // Gives back the room the arrays grew beyond what they hold, once a tree is complete.
+    void shrink_to_fit();
     int add_polygon(HostID type, const int *pts, std::size_t n, int surface);
     int add_polygon(HostID type, const std::vector<int> &pts,
                     std::optional<std::string> surface = std::nullopt);

@@ -168,8 +168,12 @@ std::optional<std::string> Session::build()
     EditOp op(mesh_, record_journal_ ? &journal_ : nullptr);
     const char *result = tool_.build(tool_.instance, op.op());
     rejected_ = op.rejected();
-    if (!result)
+    if (!result) {
+        // The arrays grew by half again at a time while the tree was made; what follows a
+        // build (the writers) needs that room more.
+        mesh_.foreground.shrink_to_fit();
         return std::nullopt;
+    }
     // A failed build is undone, as the modeller undoes a failed edit: no half-built tree stays
     // in the foreground, and its memory goes back.
     mesh_.foreground = Layer{};

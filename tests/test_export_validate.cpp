@@ -115,8 +115,10 @@ TEST(ExportValidate, GameReadyOptionsPassTheValidator)
             }
     std::string files;
     for (const std::string &name : dir.entries())
-        if (name.ends_with(".glb") || name.ends_with(".gltf"))
-            files += " " + dir.file(name);
+        if (name.ends_with(".glb") || name.ends_with(".gltf")) {
+            files += ' ';
+            files += dir.file(name);
+        }
     EXPECT_EQ(std::count(files.begin(), files.end(), ' '), 16 + 2 * 2 * 2);
     const int status = run("node " + validator_dir + "/validate.js" + files, dir.file("validate.log"), output);
     EXPECT_EQ(status, 0) << output;

@@ -3,6 +3,7 @@
 // continuous ones, tags and names held once; and the journal's number texts and its blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -122,7 +123,7 @@ TEST(JournalNumbers, LargeJournalsKeepEveryLine)
             journal.add_face(7, "RM_trunk", static_cast<int>(many.size()), many.data());
             expected += "addFace 7 RM_trunk 20000";
             for (int p : many)
-                expected += " " + std::to_string(p);
+                (expected += ' ') += std::to_string(p);
             expected += '\n';
         }
     }
@@ -259,11 +260,11 @@ TEST(LayerStorage, ScanWhileTheCallbackAddsPolygons)
             auto &s = *static_cast<Seen *>(user);
             std::string line = info->surface ? info->surface : "-";
             for (int i = 0; i < info->numPnts; ++i)
-                line += " " + std::to_string(s.op->pointInfo(s.op->state, info->points[i])->position[0]);
+                (line += ' ') += std::to_string(s.op->pointInfo(s.op->state, info->points[i])->position[0]);
             s.lines.push_back(line);
             // Enough new polygons and names to move every array.
             for (int k = 0; k < 200; ++k) {
-                const std::string surface = "added" + std::to_string(k);
+                const std::string surface = std::string("added").append(std::to_string(k));
                 s.op->addFace(s.op->state, surface.c_str(), info->numPnts, info->points);
             }
             return EDERR_NONE;
@@ -297,6 +298,47 @@ TEST(LayerStorage, FlatArraysGrowCopyAndRefuseImpossibleSizes)
     EXPECT_EQ(b[0], 42);
     EXPECT_THROW(b.resize(std::size_t{1} << 62), std::bad_alloc);
     EXPECT_EQ(b.size(), 100008u); // unchanged by the refusal
+
+    // Shrunk to what it holds, it keeps every value and grows again from there.
+    b.shrink_to_fit();
+    ASSERT_EQ(b.size(), 100008u);
+    EXPECT_EQ(b[0], 42);
+    EXPECT_EQ(b[100004], -2);
+    b.push_back(7);
+    EXPECT_EQ(b.back(), 7);
+    b.clear();
+    b.shrink_to_fit();
+    EXPECT_EQ(b.data(), nullptr);
+    b.push_back(5);
+    EXPECT_EQ(b[0], 5);
+}
+
+// A finished tree's arrays are shrunk to what they hold: every value stays.
+TEST(LayerStorage, ShrinkingALayerKeepsEveryValue)
+{
+    host::Layer layer;
+    const float uv[2] = {0.25f, -0.0f};
+    for (int i = 0; i < 1000; ++i) {
+        layer.add_point({double(i), 0, 0});
+        layer.set_vmap(ID_TXUV, "RM_branch", i, 2, uv);
+    }
+    for (int i = 0; i + 2 < 1000; i += 3)
+        layer.add_polygon(ID_FACE, {i, i + 1, i + 2}, "RM_twig");
+    layer.set_vpmap(ID_TXUV, "RM_branch", 4, 1, 2, uv);
+    const host::Layer before = layer;
+    layer.shrink_to_fit();
+    ASSERT_EQ(layer.points.size(), before.points.size());
+    ASSERT_EQ(layer.polygon_count(), before.polygon_count());
+    for (int p = 0; p < 1000; p += 111) {
+        EXPECT_EQ(layer.points[std::size_t(p)].x, double(p));
+        const auto value = layer.vmaps.front().at(p);
+        ASSERT_TRUE(value);
+        EXPECT_EQ(std::memcmp(value->data(), uv, sizeof uv), 0);
+    }
+    EXPECT_TRUE(std::ranges::equal(layer.polygon_points(100), before.polygon_points(100)));
+    EXPECT_TRUE(layer.vpmap_at(0, 4, 1).has_value());
+    layer.add_point({1, 2, 3}); // and it grows on
+    EXPECT_EQ(layer.points.back().z, 3.0);
 }
 
 // Running out of memory while the tree is written into the host's arrays fails the build with
