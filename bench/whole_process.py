@@ -77,7 +77,7 @@ def in_process_rate(ramulon):
     program = os.path.join(os.path.dirname(ramulon), "bench", "ramulon_bench")
     if not os.path.exists(program):
         return None
-    out = subprocess.run([program, "--benchmark_filter=BM_LeafyDemoToGlb$", "--benchmark_format=json"],
+    out = subprocess.run([program, "--benchmark_filter=^BM_LeafyDemoToGlb/", "--benchmark_format=json"],
                          check=True, capture_output=True, text=True)
     for entry in json.loads(out.stdout)["benchmarks"]:
         if entry.get("aggregate_name") == "median":
