@@ -12,26 +12,22 @@
 namespace exporter {
 namespace {
 
-// Vertex v holds the corner's record in streams [first, last). Compared as bits, so that -0
-// and 0 (and two NaNs) stay apart exactly as the maps hold them.
-bool same_values(const std::vector<VertexStream> &streams, std::size_t first, std::size_t last,
-                 std::size_t v, const float *corner)
+// Vertex v of the stream holds these dim floats. Compared as bits, so that -0 and 0 (and two
+// NaNs) stay apart exactly as the maps hold them.
+bool holds(const VertexStream &stream, std::size_t v, const float *values)
 {
-    for (std::size_t s = first; s < last; ++s) {
-        const auto dim = static_cast<std::size_t>(streams[s].dim);
-        const float *held = &streams[s].values[v * dim];
-        for (std::size_t i = 0; i < dim; ++i)
-            if (std::bit_cast<std::uint32_t>(held[i]) != std::bit_cast<std::uint32_t>(corner[i]))
-                return false;
-        corner += dim;
-    }
+    const auto dim = static_cast<std::size_t>(stream.dim);
+    const float *held = stream.values.data() + v * dim;
+    for (std::size_t i = 0; i < dim; ++i)
+        if (std::bit_cast<std::uint32_t>(held[i]) != std::bit_cast<std::uint32_t>(values[i]))
+            return false;
     return true;
 }
 
-void append(std::vector<float> &values, const float *from, std::size_t n)
+void append(VertexStream &stream, const float *values)
 {
-    for (std::size_t i = 0; i < n; ++i)
-        values.push_back(from[i]);
+    for (int i = 0; i < stream.dim; ++i)
+        stream.values.push_back(values[i]);
 }
 
 } // namespace
@@ -69,21 +65,24 @@ PrimitiveCollector::Plan PrimitiveCollector::plan(int material, int mode) const
     plan.material = material;
     plan.mode = mode;
     plan.normals = mode == TINYGLTF_MODE_TRIANGLES;
-    plan.range = MapView(layer_, ID_WGHT, "RM_range");
-    plan.thick = MapView(layer_, ID_WGHT, "RM_thick");
-    plan.colours = wind_colours_ && (plan.range.present() || plan.thick.present());
+    // Returns where the source's value lies in a corner's record, -1 when the layer lacks it.
     auto add = [&](const char *attribute, HostID type, const std::string &name, int dim, bool flip_v) {
         MapView map(layer_, type, name);
-        if (map.present())
-            plan.sources.push_back(Source{attribute, map, dim, flip_v});
+        if (!map.present())
+            return -1;
+        plan.sources.push_back(Source{attribute, map, dim, flip_v});
+        const auto at = static_cast<int>(plan.source_floats);
+        plan.source_floats += static_cast<std::size_t>(dim);
+        return at;
     };
     add("TEXCOORD_0", ID_TXUV, texture_map(m), 2, true);
     if (m.leaf)
         add("TEXCOORD_1", ID_TXUV, atlas_texture, 2, true);
-    add("_RM_RANGE", ID_WGHT, "RM_range", 1, false);
-    add("_RM_THICK", ID_WGHT, "RM_thick", 1, false);
+    plan.range_at = add("_RM_RANGE", ID_WGHT, "RM_range", 1, false);
+    plan.thick_at = add("_RM_THICK", ID_WGHT, "RM_thick", 1, false);
     add("_RM_VECTORS", ID_RMVT, "RM_vectors", 3, false);
     add("_RM_DENSITY", ID_RMLD, "RM_density", 2, false);
+    plan.colours = wind_colours_ && (plan.range_at >= 0 || plan.thick_at >= 0);
     return plan;
 }
 
@@ -127,9 +126,7 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
         first_of_point_.assign(layer_.points.size(), -1);
 
     // The map values of each polygon corner, read once however many triangles share it.
-    std::size_t source_floats = 0;
-    for (const Source &source : plan.sources)
-        source_floats += static_cast<std::size_t>(source.dim);
+    const std::size_t source_floats = plan.source_floats;
     std::vector<float> corner_values;
     std::vector<Triangle> triangles;
     for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
@@ -144,10 +141,10 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
             triangulate(layer_, p, normals_, triangles);
             for (const Triangle &triangle : triangles)
                 for (const TriangleCorner &c : triangle)
-                    out.indices.push_back(vertex(plan, out, poly[c.corner], p, c.normal.data(), values_of(c.corner)));
+                    out.indices.push_back(vertex(plan, out, poly[c.corner], c.normal.data(), values_of(c.corner)));
         } else {
             for (std::size_t c = 0; c < poly.size(); ++c)
-                out.indices.push_back(vertex(plan, out, poly[c], p, nullptr, values_of(c)));
+                out.indices.push_back(vertex(plan, out, poly[c], nullptr, values_of(c)));
         }
     }
     // Ready for the next primitive; the chains served only to share vertices.
@@ -172,10 +169,10 @@ void PrimitiveCollector::read_sources(const Plan &plan, int point, std::size_t p
 
 // The vertex of one polygon corner: an earlier vertex of the same point with the same values,
 // or a new one. normal: the corner's normal, on triangles only; sources: its read_sources. The
-// wind colour is made of values the sources hold already (or of zeros where the layer lacks a
+// wind colour is made of the range and thickness the record holds (0 where the layer lacks a
 // map), so it is left out of the comparison and made only for a new vertex.
 std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, int point,
-                                         std::size_t polygon, const float *normal, const float *sources)
+                                         const float *normal, const float *sources)
 {
     std::vector<VertexStream> &streams = out.streams;
     const std::size_t colour_stream = plan.normals ? 2 : 1; // after POSITION and NORMAL
@@ -183,8 +180,13 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     int &first = first_of_point_[static_cast<std::size_t>(point)];
     for (int v = first; v >= 0; v = next_of_point_[static_cast<std::size_t>(v)]) {
         const auto held = static_cast<std::size_t>(v);
-        if (same_values(streams, 1, colour_stream, held, normal) &&
-            same_values(streams, sources_stream, streams.size(), held, sources))
+        bool same = !plan.normals || holds(streams[1], held, normal);
+        const float *value = sources;
+        for (std::size_t s = sources_stream; same && s < streams.size(); ++s) {
+            same = holds(streams[s], held, value);
+            value += streams[s].dim;
+        }
+        if (same)
             return static_cast<std::uint32_t>(v);
     }
     const int v = static_cast<int>(out.vertex_point.size());
@@ -193,19 +195,16 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     first = v;
     const host::Vec3 &p = layer_.points[static_cast<std::size_t>(point)];
     const float position[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
-    append(streams[0].values, position, 3);
+    append(streams[0], position);
     if (plan.normals)
-        append(streams[1].values, normal, 3);
+        append(streams[1], normal);
     if (plan.colours) {
-        static const float zero[1] = {0.0f};
-        float range = 0.0f, thick = 0.0f;
-        copy_value(plan.range.at(point, static_cast<int>(polygon)), zero, 1, &range);
-        copy_value(plan.thick.at(point, static_cast<int>(polygon)), zero, 1, &thick);
-        const auto colour = wind_colour(range, thick);
-        append(streams[colour_stream].values, colour.data(), 3);
+        const float range = plan.range_at < 0 ? 0.0f : sources[plan.range_at];
+        const float thick = plan.thick_at < 0 ? 0.0f : sources[plan.thick_at];
+        append(streams[colour_stream], wind_colour(range, thick).data());
     }
     for (std::size_t s = sources_stream; s < streams.size(); ++s) {
-        append(streams[s].values, sources, static_cast<std::size_t>(streams[s].dim));
+        append(streams[s], sources);
         sources += streams[s].dim;
     }
     return static_cast<std::uint32_t>(v);

@@ -57,16 +57,19 @@ private:
         int mode = 4;
         bool normals = false; // triangles carry the corner normal
         bool colours = false; // and the wind colour
-        MapView range, thick; // what the wind colour is made of
         std::vector<Source> sources;
+        std::size_t source_floats = 0; // a corner's record: every source's value in turn
+        // Where the wind colour's range and thickness lie in the record; -1 where the layer
+        // lacks the map (the colour takes 0 there).
+        int range_at = -1, thick_at = -1;
         std::size_t corners = 0; // polygon corners, the most vertices it can have
         std::size_t triangle_corners = 0;
     };
 
     Plan plan(int material, int mode) const;
     void read_sources(const Plan &plan, int point, std::size_t polygon, float *out) const;
-    std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, int point, std::size_t polygon,
-                         const float *normal, const float *sources);
+    std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, int point, const float *normal,
+                         const float *sources);
 
     const host::Layer &layer_;
     const Materials &materials_;
