@@ -104,14 +104,20 @@ const std::string *Layer::tag(int polygon, HostID type) const
 
 bool Layer::set_vmap(HostID type, int n, int point, int dim, const float *value)
 {
-    if (dim > max_map_dim)
+    if (dim > max_map_dim || n < 0)
         return false;
-    auto map = std::find_if(vmaps.begin(), vmaps.end(),
-                            [&](const VertexMap &m) { return m.type == type && m.name == n; });
-    if (map == vmaps.end()) {
-        vmaps.push_back(VertexMap{type, n, dim, dim, {}, {}, 0});
-        map = vmaps.end() - 1;
+    const auto name = static_cast<std::size_t>(n);
+    if (name >= vmap_of_name.size())
+        vmap_of_name.resize(name + 1, -1);
+    int &hint = vmap_of_name[name];
+    if (hint < 0 || vmaps[static_cast<std::size_t>(hint)].type != type) {
+        const auto found = std::find_if(vmaps.begin(), vmaps.end(),
+                                        [&](const VertexMap &m) { return m.type == type && m.name == n; });
+        hint = static_cast<int>(found - vmaps.begin());
+        if (found == vmaps.end())
+            vmaps.push_back(VertexMap{type, n, dim, dim, {}, {}, 0});
     }
+    VertexMap *map = &vmaps[static_cast<std::size_t>(hint)];
     if (map->count == 0)
         map->dim = dim;
     if (dim > map->stride) {

@@ -127,6 +127,9 @@ struct Layer {
     FlatArray<int> first_tag; // per polygon, -1 none; may be shorter than the polygon list
 
     std::vector<VertexMap> vmaps;
+    // Per name: the map that name last stored a value in (-1 none). The plug-in stores a point's
+    // maps one after another, so each call finds its map without going through the list.
+    std::vector<int> vmap_of_name;
     std::vector<PolyVertexMap> vpmaps;
     FlatArray<CornerValue> corner_values;
     FlatArray<float> corner_floats;

@@ -187,6 +187,13 @@ TEST(LayerStorage, MapValuesKeepTheirLengthAndPresence)
     ASSERT_TRUE(layer.set_vmap(ID_WGHT, "RM_branch", 0, 1, one));
     ASSERT_TRUE(layer.set_vmap(ID_TXUV, "RM_leaf", 0, 2, uv));
     EXPECT_EQ(layer.vmaps.size(), 3u);
+    // Going back and forth between the two types of one name finds each map again.
+    ASSERT_TRUE(layer.set_vmap(ID_TXUV, "RM_branch", 5, 2, uv));
+    ASSERT_TRUE(layer.set_vmap(ID_WGHT, "RM_branch", 5, 1, one));
+    EXPECT_EQ(layer.vmaps.size(), 3u);
+    EXPECT_EQ(floats(layer.find_vmap(ID_TXUV, "RM_branch")->at(5)), (std::vector<float>{0.5f, 0.25f}));
+    EXPECT_EQ(floats(layer.find_vmap(ID_WGHT, "RM_branch")->at(5)), (std::vector<float>{7.0f}));
+    EXPECT_FALSE(layer.find_vmap(ID_WGHT, "RM_branch")->at(1));
     EXPECT_EQ(layer.find_vmap(ID_RMVT, "RM_branch"), nullptr);
     EXPECT_EQ(layer.names.size(), 2u);
 
