@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "cancel.h"
 #include "compression.h"
 #include "glb_container.h"
 #include "gltf_parts.h"
@@ -225,6 +226,7 @@ std::string write_game_ready(const PreparedMesh &prepared, const std::string &pa
         optimise_vertex_order(lod0);
     parts.levels.push_back(std::move(lod0));
     for (int level = 1; level < options.levels; ++level) {
+        stop_if_cancelled();
         MeshArrays simpler = make_level(parts.tree.mesh, parts.tree.looks, level_fraction(level));
         optimise_vertex_order(simpler);
         parts.levels.push_back(std::move(simpler));
@@ -260,6 +262,7 @@ std::string write_game_ready(const PreparedMesh &prepared, const std::string &pa
     std::string error;
     GltfReport made;
     for (const auto &[file, chosen] : files) {
+        stop_if_cancelled();
         FileBytes bytes;
         if (!build_file(parts, chosen, name, options.compress, binary, file, bytes, error) ||
             !staged.stage(file, bytes.main, error))

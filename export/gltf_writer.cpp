@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "buffer_pieces.h"
+#include "cancel.h"
 #include "export.h"
 #include "glb_container.h"
 #include "gltf_collect.h"
@@ -332,6 +333,7 @@ public:
             return false;
         buffer_size_ = images_.size();
         for (std::size_t k = 0; k < collector_.size(); ++k) {
+            stop_if_cancelled();
             PrimitiveArrays prim = collector_.collect(k);
             if (vertex_order_)
                 optimise_vertex_order(prim);

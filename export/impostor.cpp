@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "cancel.h"
 #include "soft_raster.h"
 
 #include "host/image.h"
@@ -90,6 +91,7 @@ Impostor make_impostor(const MeshArrays &lod0, const std::vector<MaterialLook> &
     atlas.rgba.assign(static_cast<std::size_t>(atlas.width) * atlas.height * 4, 0);
     out.quads.streams = {{"POSITION", 3, {}}, {"NORMAL", 3, {}}, {"TEXCOORD_0", 2, {}}};
     for (int view = 0; view < impostor_views; ++view) {
+        stop_if_cancelled();
         const Picture tile = render_view(lod0, looks, frame, view_angle(view), impostor_tile, impostor_tile);
         const int x0 = (view % columns) * impostor_tile, y0 = (view / columns) * impostor_tile;
         for (int y = 0; y < impostor_tile; ++y)

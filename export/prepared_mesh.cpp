@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "cancel.h"
 #include "materials.h"
 #include "subdivision.h"
 
@@ -39,6 +40,7 @@ bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format
         out.layer = &out.refined;
         out.materials = collect_materials(out.refined);
     }
+    stop_if_cancelled();
     out.normals = corner_normals(*out.layer, out.materials, options.crease_angle);
     out.wind_colours = options.wind_colours;
     return true;

@@ -14,6 +14,7 @@
 #include <opensubdiv/far/topologyDescriptor.h>
 #include <opensubdiv/far/topologyRefinerFactory.h>
 
+#include "cancel.h"
 #include "materials.h"
 
 namespace exporter {
@@ -203,6 +204,7 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
     face_uvs[0] = std::move(uvs);
     Far::PrimvarRefiner primvars(*refiner);
     for (int level = 1; level <= levels; ++level) {
+        stop_if_cancelled();
         const auto l = static_cast<std::size_t>(level);
         vertices[l].resize(static_cast<std::size_t>(refiner->GetLevel(level).GetNumVertices()));
         face_uvs[l].resize(static_cast<std::size_t>(refiner->GetLevel(level).GetNumFVarValues(0)));
@@ -214,6 +216,7 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
         primvars.InterpolateFaceVarying(level, coarse_uv, fine_uv, 0);
     }
 
+    stop_if_cancelled();
     // Which cage face every refined face comes from.
     std::vector<int> ancestor(base_polygon);
     for (int level = 0; level < levels; ++level) {
