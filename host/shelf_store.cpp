@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "files.h"
 
 namespace host {
 
@@ -55,17 +54,22 @@ private:
 
 std::string note_name(const std::string &name) { return "." + name + ".pending"; }
 
-// NAME.preset.XXXXXX, NAME.png.XXXXXX (and the .old second names of an earlier writer).
+bool ends_with(const std::string &s, const std::string &tail)
+{
+    return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// NAME.preset.XXXXXX, NAME.png.XXXXXX and a note's own .NAME.pending.XXXXXX (and the .old second
+// names of an earlier writer).
 bool is_temporary(const std::string &file)
 {
     std::string base = file;
-    if (base.size() > 4 && base.compare(base.size() - 4, 4, ".old") == 0)
+    if (ends_with(base, ".old"))
         base.resize(base.size() - 4);
     if (base.size() < 8 || base[base.size() - 7] != '.')
         return false;
     const std::string stem = base.substr(0, base.size() - 7);
-    const bool ours = (stem.size() > 7 && stem.compare(stem.size() - 7, 7, ".preset") == 0) ||
-                      (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".png") == 0);
+    const bool ours = ends_with(stem, ".preset") || ends_with(stem, ".png") || (stem[0] == '.' && ends_with(stem, ".pending"));
     return ours && std::all_of(base.end() - 6, base.end(), [](unsigned char c) { return std::isalnum(c); });
 }
 
@@ -197,11 +201,17 @@ PairWrite write_preset_pair(const fs::path &dir, const std::string &name, const 
         return result;
     }
     step(2);
+    // The note goes down whole or not at all, under the folder's lock held here.
     const std::string note = note_name(result.name);
-    if (!write_text_file((dir / note).string(), preset_tmp + "\n" + preset_file + "\n" + png_tmp + "\n" + png_file + "\n",
-                         result.error)) {
-        ::unlink((dir / preset_tmp).c_str());
-        ::unlink((dir / png_tmp).c_str());
+    std::string note_tmp;
+    if (!stage(dir / note, preset_tmp + "\n" + preset_file + "\n" + png_tmp + "\n" + png_file + "\n", note_tmp,
+               result.error) ||
+        ::rename((dir / note_tmp).c_str(), (dir / note).c_str()) != 0) {
+        if (result.error.empty())
+            result.error = "cannot write " + (dir / note).string() + ": " + std::strerror(errno);
+        for (const std::string &file : {preset_tmp, png_tmp, note_tmp})
+            if (!file.empty())
+                ::unlink((dir / file).c_str());
         return result;
     }
     fsync_folder(dir);
