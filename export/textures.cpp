@@ -1,10 +1,11 @@
 #include "textures.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <sys/stat.h>
 
+#include "host/file_read.h"
 #include "texture_sizes.h"
 
 #pragma GCC diagnostic push
@@ -19,17 +20,6 @@
 
 namespace exporter {
 namespace {
-
-bool read_file(const std::filesystem::path &path, std::string &bytes)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream out;
-    out << in.rdbuf();
-    bytes = std::move(out).str();
-    return static_cast<bool>(in) || in.eof();
-}
 
 std::string bytes_of(const unsigned char *data, std::size_t size)
 {
@@ -63,6 +53,10 @@ std::string check_png(const std::string &bytes, const std::string &path)
     if (width > max_texture_side || height > max_texture_side)
         return path + " is " + std::to_string(width) + " x " + std::to_string(height) +
                " pixels, more than " + std::to_string(max_texture_side) + " a side";
+    // The header's bit depth (after the signature, the IHDR chunk's length, type, width and
+    // height): a 16-bit image decodes to twice the memory, for a texture that shows 8 bits.
+    if (stbi_is_16_bit_from_memory(data, length))
+        return path + " has 16 bits a channel, more than the 8 a texture may have";
     // Decode it once, so that a truncated or damaged file is refused here and not by a viewer.
     stbi_uc *pixels = stbi_load_from_memory(data, length, &width, &height, &channels, 0);
     if (!pixels)
@@ -94,12 +88,12 @@ bool load_textures(const ExportOptions &options, TextureSet &out, std::string &e
     for (auto [name, bytes] : {std::pair{&bark_image, &set.bark}, std::pair{&atlas_image, &set.leaves},
                                std::pair{&leaf_image, &set.leaf}}) {
         const std::filesystem::path path = folder / *name;
-        if (!std::filesystem::is_regular_file(path, ec)) {
-            error = "texture folder " + options.texture_folder + " has no " + *name;
-            return false;
-        }
-        if (!read_file(path, *bytes)) {
-            error = "cannot read " + path.string();
+        // Only a regular file of a size a texture can have is read at all; anything else says
+        // what it is (a folder, a device, a link that loops, a file not ours to read).
+        if (!host::read_regular_file(path.string(), max_texture_bytes, *bytes, error)) {
+            struct stat info;
+            if (::lstat(path.c_str(), &info) != 0 && errno == ENOENT)
+                error = "texture folder " + options.texture_folder + " has no " + *name;
             return false;
         }
         if (std::string bad = check_png(*bytes, path.string()); !bad.empty()) {
