@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
+#include <utility>
 
 #include "host/mesh_cost.h"
 #include "host/xpanel.h"
@@ -40,16 +42,32 @@ std::optional<double> count(LWXPanelID panel, unsigned long id)
     return std::nullopt;
 }
 
-std::size_t available_memory()
+// A figure in kB of a /proc file ("MemAvailable:", "VmSize:"); nothing when it has none.
+std::optional<double> proc_kib(const char *file, const std::string &wanted)
 {
-    std::ifstream in("/proc/meminfo");
+    std::ifstream in(file);
     std::string key;
     unsigned long long kb = 0;
     std::string unit;
     while (in >> key >> kb >> unit)
-        if (key == "MemAvailable:")
-            return static_cast<std::size_t>(kb) * 1024u;
-    return std::size_t(4) << 30; // no figure: assume a small machine
+        if (key == wanted)
+            return static_cast<double>(kb) * 1024.0;
+    return std::nullopt;
+}
+
+// The machine's available memory, or less where a limit on the process's address space or data
+// leaves less room than that.
+double available_memory()
+{
+    double available = proc_kib("/proc/meminfo", "MemAvailable:").value_or(4.0 * 1024 * 1024 * 1024);
+    for (const auto &[resource, held] : {std::pair{RLIMIT_AS, "VmSize:"}, std::pair{RLIMIT_DATA, "VmData:"}}) {
+        rlimit limit{};
+        if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            continue;
+        const double used = proc_kib("/proc/self/status", held).value_or(0.0);
+        available = std::min(available, std::max(0.0, static_cast<double>(limit.rlim_cur) - used));
+    }
+    return available;
 }
 
 } // namespace
@@ -92,7 +110,7 @@ std::size_t memory_budget(std::size_t limit)
 {
     if (limit > 0)
         return limit;
-    const double available = static_cast<double>(available_memory());
+    const double available = available_memory();
     return static_cast<std::size_t>(std::max(0.0, available * (1 - margin_share) - margin_bytes));
 }
 
@@ -107,6 +125,24 @@ std::string check_tree_size(LWXPanelID panel, std::size_t budget)
     return "Tree too large: the build would need about " + memory_text(e->bytes) + " (" + counts +
            "), more than the " + memory_text(static_cast<double>(budget)) +
            " it may use (--memory-limit); lower the branches, segments, twigs or leaves";
+}
+
+std::size_t export_budget(std::size_t limit, double held_bytes)
+{
+    if (limit == 0)
+        return memory_budget();
+    return static_cast<std::size_t>(std::max(0.0, static_cast<double>(limit) - held_bytes));
+}
+
+std::string check_export_size(const exporter::ExportCost &cost, std::size_t budget)
+{
+    if (cost.bytes <= static_cast<double>(budget))
+        return {};
+    char triangles[64];
+    std::snprintf(triangles, sizeof triangles, "about %.3g million triangles", cost.triangles / 1e6);
+    return "Export too large: writing the tree would need about " + memory_text(cost.bytes) + " (" + triangles +
+           "), more than the " + memory_text(static_cast<double>(budget)) +
+           " it may use (--memory-limit); lower the subdivision or the levels of detail, or grow a smaller tree";
 }
 
 std::optional<std::size_t> parse_memory_size(const std::string &text)
