@@ -33,7 +33,8 @@ constexpr unsigned long branches = 32770, refresh = 32800, crookedness = 32772;
 
 struct Case {
     const char *method, *path, *host, *origin, *referer, *type;
-    int status; // 0: let through
+    int status;                // 0: let through
+    const char *fetch_site = ""; // Sec-Fetch-Site
 };
 
 TEST(ServeGuard, EveryHeaderCombination)
@@ -74,13 +75,27 @@ TEST(ServeGuard, EveryHeaderCombination)
         {"DELETE", "/api/shelf/tree.png", "127.0.0.1:8080", "", "", "", 405},
         {"OPTIONS", "/", "127.0.0.1:8080", "", "", "", 405},
         {"PATCH", "/api/nothing", "127.0.0.1:8080", "", "", "", 405},
+        // another site's page reading: an image tag or a script of its own starting an export
+        {"GET", "/api/mesh.glb", "127.0.0.1:8080", "", "", "", 403, "cross-site"},
+        {"GET", "/api/export.glb", "127.0.0.1:8080", "", "", "", 403, "same-site"}, // another port
+        {"HEAD", "/api/export.obj", "127.0.0.1:8080", "", "", "", 403, "cross-site"},
+        {"GET", "/api/mesh.glb", "127.0.0.1:8080", "http://evil.example", "", "", 403},
+        {"GET", "/api/state", "127.0.0.1:8080", "", "http://evil.example/page.html", "", 403},
+        {"GET", "/api/tree_bark.png", "127.0.0.1:8080", "", "http://evil.example/", "", 403},
+        {"GET", "/api/nothing", "127.0.0.1:8080", "", "", "", 403, "cross-site"},
+        {"POST", "/api/set", "127.0.0.1:8080", "", "", "application/json", 403, "cross-site"},
+        // ... and the server's own page, the address bar and scripts
+        {"GET", "/api/mesh.glb", "127.0.0.1:8080", "", "http://127.0.0.1:8080/", "", 0, "same-origin"},
+        {"GET", "/api/export.glb", "127.0.0.1:8080", "", "", "", 0, "none"},
+        {"GET", "/api/export.glb", "127.0.0.1:8080", "", "", "", 0},
+        {"GET", "/", "127.0.0.1:8080", "", "http://evil.example/", "", 0, "cross-site"}, // a link to the page
     };
     for (const Case &c : cases) {
         const auto refused =
-            cli::refusal({c.method, c.path, c.host, c.origin, c.referer, c.type}, served);
+            cli::refusal({c.method, c.path, c.host, c.origin, c.referer, c.type, c.fetch_site}, served);
         EXPECT_EQ(refused ? refused->status : 0, c.status)
             << c.method << " " << c.path << " Host: " << c.host << " Origin: " << c.origin
-            << " Referer: " << c.referer << " Content-Type: " << c.type;
+            << " Referer: " << c.referer << " Content-Type: " << c.type << " Sec-Fetch-Site: " << c.fetch_site;
         if (refused) {
             EXPECT_EQ(refused->message.find('\n'), std::string::npos);
             EXPECT_EQ(refused->status == 405, !refused->allow.empty());
@@ -92,14 +107,14 @@ TEST(ServeGuard, ServedNames)
 {
     const cli::ServedNames loopback = cli::served_names("127.0.0.1", 80);
     for (const char *host : {"127.0.0.1", "localhost", "[::1]"}) {
-        EXPECT_FALSE(cli::refusal({"GET", "/", host, "", "", ""}, loopback)) << host; // port 80 implied
-        EXPECT_FALSE(cli::refusal({"GET", "/", std::string(host) + ":80", "", "", ""}, loopback)) << host;
+        EXPECT_FALSE(cli::refusal({"GET", "/", host, "", "", "", ""}, loopback)) << host; // port 80 implied
+        EXPECT_FALSE(cli::refusal({"GET", "/", std::string(host) + ":80", "", "", "", ""}, loopback)) << host;
     }
     // Every interface: the machine's own names, never another's.
     const cli::ServedNames any = cli::served_names("0.0.0.0", 8080);
-    EXPECT_FALSE(cli::refusal({"GET", "/", "127.0.0.1:8080", "", "", ""}, any));
-    EXPECT_FALSE(cli::refusal({"GET", "/", "localhost:8080", "", "", ""}, any));
-    EXPECT_TRUE(cli::refusal({"GET", "/", "evil.example:8080", "", "", ""}, any));
+    EXPECT_FALSE(cli::refusal({"GET", "/", "127.0.0.1:8080", "", "", "", ""}, any));
+    EXPECT_FALSE(cli::refusal({"GET", "/", "localhost:8080", "", "", "", ""}, any));
+    EXPECT_TRUE(cli::refusal({"GET", "/", "evil.example:8080", "", "", "", ""}, any));
     EXPECT_TRUE(cli::is_loopback("127.3.4.5"));
     EXPECT_TRUE(cli::is_loopback("::1"));
     EXPECT_FALSE(cli::is_loopback("0.0.0.0"));
