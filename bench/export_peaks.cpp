@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "bench_module.h"
-#include "cli/tool_setup.h"
-#include "cli/tree_budget.h"
+#include "driver/tool_setup.h"
+#include "driver/tree_budget.h"
 #include "export/export.h"
 #include "export/export_cost.h"
 #include "host/obj_loader.h"
@@ -77,12 +77,12 @@ int run_case(const Case &c)
         if (!host::apply_preset(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/" + c.preset + ".preset").applied)
             return 3;
     }
-    if (c.branches > 0 && !cli::apply_settings(session, {"num_branches=" + std::to_string(c.branches)}).empty())
+    if (c.branches > 0 && !driver::apply_settings(session, {"num_branches=" + std::to_string(c.branches)}).empty())
         return 4;
-    cli::TreeEstimate estimate;
+    driver::TreeEstimate estimate;
     if (LWXPanelID panel = session.panel()) {
         host::Binding bind(session.services());
-        if (const auto e = cli::estimate_tree(panel))
+        if (const auto e = driver::estimate_tree(panel))
             estimate = *e;
     }
     const double build_estimate = estimate.bytes;

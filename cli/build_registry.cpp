@@ -7,7 +7,8 @@
 
 #include "host/number_text.h"
 #include "host/quoted_text.h"
-#include "tree_budget.h"
+#include "driver/tree_budget.h"
+#include "export/export_cost.h"
 
 namespace cli {
 
@@ -157,7 +158,8 @@ std::string check_export_memory(const host::Layer &layer, const exporter::GltfOp
 {
     const exporter::ExportCost cost =
         exporter::export_cost(layer, options, obj ? exporter::Format::obj : exporter::Format::gltf);
-    return check_export_size(cost, export_budget(memory_limit, exporter::layer_bytes(layer)));
+    return driver::check_export_size(cost.bytes, cost.triangles,
+                                     driver::export_budget(memory_limit, exporter::layer_bytes(layer)));
 }
 
 } // namespace cli

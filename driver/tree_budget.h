@@ -12,10 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "export/export_cost.h"
 #include "host/plugin_api.h"
 
-namespace cli {
+namespace driver {
 
 struct TreeEstimate {
     double points = 0.0, polygons = 0.0;
@@ -36,12 +35,13 @@ std::string check_tree_size(LWXPanelID panel, std::size_t budget);
 // tree held costs (held_bytes), or without a limit the available memory less a margin.
 std::size_t export_budget(std::size_t limit, double held_bytes);
 
-// "Export too large: ..." with the estimate when the export does not fit the budget, else empty.
-std::string check_export_size(const exporter::ExportCost &cost, std::size_t budget);
+// "Export too large: ..." with the estimate (its peak memory and the triangles it writes) when
+// the export does not fit the budget, else empty.
+std::string check_export_size(double bytes, double triangles, std::size_t budget);
 
 // "24G", "512M", "1.5G", "800000000": bytes, or nothing for text that is no size.
 std::optional<std::size_t> parse_memory_size(const std::string &text);
 // Bytes as "1.2 GB" or "350 MB".
 std::string memory_text(double bytes);
 
-} // namespace cli
+} // namespace driver

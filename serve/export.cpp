@@ -1,4 +1,4 @@
-#include "serve_export.h"
+#include "serve/export.h"
 
 #include <atomic>
 #include <cerrno>
@@ -14,11 +14,11 @@
 #include "export/export.h"
 #include "export/export_cost.h"
 #include "export/out_of_memory.h"
-#include "serve_host.h"
-#include "serve_http.h"
-#include "tree_budget.h"
+#include "driver/tree_budget.h"
+#include "serve/host.h"
+#include "serve/http.h"
 
-namespace cli {
+namespace serve {
 
 namespace fs = std::filesystem;
 
@@ -205,7 +205,8 @@ void ExportDesk::price(const BuiltTree &tree, const exporter::GltfOptions &optio
     const exporter::ExportCost cost =
         exporter::export_cost(*tree.layer, options, obj ? exporter::Format::obj : exporter::Format::gltf);
     // The tree is held twice: by the session and by the exports of its build.
-    const std::string refused = check_export_size(cost, export_budget(memory_limit_, 2 * exporter::layer_bytes(*tree.layer)));
+    const std::string refused = driver::check_export_size(
+        cost.bytes, cost.triangles, driver::export_budget(memory_limit_, 2 * exporter::layer_bytes(*tree.layer)));
     if (!refused.empty())
         throw ApiError(503, refused);
 }
@@ -304,4 +305,4 @@ void sweep_export_folders()
     }
 }
 
-} // namespace cli
+} // namespace serve

@@ -20,7 +20,7 @@
 
 #include <httplib.h>
 
-namespace cli {
+namespace serve {
 
 // The routes and handlers; answer() runs one request of a stream through them.
 class Routes : public httplib::Server {
@@ -101,4 +101,4 @@ bool answer_abandoned();
 // handlers without a socket.
 std::string answer_bytes(Routes &routes, std::string_view request);
 
-} // namespace cli
+} // namespace serve

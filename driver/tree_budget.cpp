@@ -1,4 +1,4 @@
-#include "tree_budget.h"
+#include "driver/tree_budget.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +11,7 @@
 #include "host/mesh_cost.h"
 #include "host/xpanel.h"
 
-namespace cli {
+namespace driver {
 
 namespace {
 
@@ -134,13 +134,13 @@ std::size_t export_budget(std::size_t limit, double held_bytes)
     return static_cast<std::size_t>(std::max(0.0, static_cast<double>(limit) - held_bytes));
 }
 
-std::string check_export_size(const exporter::ExportCost &cost, std::size_t budget)
+std::string check_export_size(double bytes, double triangles, std::size_t budget)
 {
-    if (cost.bytes <= static_cast<double>(budget))
+    if (bytes <= static_cast<double>(budget))
         return {};
-    char triangles[64];
-    std::snprintf(triangles, sizeof triangles, "about %.3g million triangles", cost.triangles / 1e6);
-    return "Export too large: writing the tree would need about " + memory_text(cost.bytes) + " (" + triangles +
+    char written[64];
+    std::snprintf(written, sizeof written, "about %.3g million triangles", triangles / 1e6);
+    return "Export too large: writing the tree would need about " + memory_text(bytes) + " (" + written +
            "), more than the " + memory_text(static_cast<double>(budget)) +
            " it may use (--memory-limit); lower the subdivision or the levels of detail, or grow a smaller tree";
 }
@@ -182,4 +182,4 @@ std::string memory_text(double bytes)
     return text;
 }
 
-} // namespace cli
+} // namespace driver

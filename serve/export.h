@@ -18,7 +18,7 @@
 #include "export/gltf_options.h"
 #include "host/mesh.h"
 
-namespace cli {
+namespace serve {
 
 // The tree of one build, as exports read it.
 struct BuiltTree {
@@ -85,4 +85,4 @@ private:
 // Removes the export folders of servers that are no longer running.
 void sweep_export_folders();
 
-} // namespace cli
+} // namespace serve
