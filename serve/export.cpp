@@ -73,15 +73,7 @@ const char *part_name(ObjPart part)
     return "tree.obj";
 }
 
-// What a writer's error means for the client.
-[[noreturn]] void refuse_failed_export(const std::string &error)
-{
-    if (exporter::was_cancelled(error))
-        throw ApiError(503, "The export was given up: its client has gone or the server is stopping.");
-    if (exporter::ran_out_of_memory(error))
-        throw ApiError(503, out_of_memory_message);
-    throw ApiError(500, error);
-}
+constexpr const char *given_up_message = "The export was given up: its client has gone or the server is stopping.";
 
 } // namespace
 
@@ -147,42 +139,49 @@ struct ExportDesk::ObjSet {
     TempFolder folder;
 };
 
-// The turn of one export: waits while another runs, a few seconds at most.
-class ExportDesk::Turn {
-public:
-    explicit Turn(ExportDesk &desk) : desk_(desk)
-    {
-        std::unique_lock<std::mutex> lock(desk_.mutex_);
-        const auto until = std::chrono::steady_clock::now() + turn_wait;
-        while (desk_.busy_) {
-            if (answer_abandoned())
-                throw ApiError(503, "The export was given up: its client has gone or the server is stopping.");
-            if (std::chrono::steady_clock::now() >= until)
-                throw ApiError(503, "Another export is running: try again in a few seconds.", retry_seconds);
-            desk_.turn_over_.wait_for(lock, std::chrono::milliseconds(100));
+ExportDesk::Turn::Turn(ExportDesk &desk) : desk_(desk)
+{
+    std::unique_lock<std::mutex> lock(desk_.mutex_);
+    const auto until = std::chrono::steady_clock::now() + turn_wait;
+    while (desk_.busy_) {
+        if (answer_abandoned()) {
+            ++desk_.given_up_;
+            throw ApiError(503, given_up_message);
         }
-        desk_.busy_ = true;
+        if (std::chrono::steady_clock::now() >= until)
+            throw ApiError(503, "Another export is running: try again in a few seconds.", retry_seconds);
+        desk_.turn_over_.wait_for(lock, std::chrono::milliseconds(100));
     }
-    ~Turn()
-    {
-        {
-            std::lock_guard<std::mutex> lock(desk_.mutex_);
-            desk_.busy_ = false;
-        }
-        desk_.turn_over_.notify_all();
-    }
-    Turn(const Turn &) = delete;
-    Turn &operator=(const Turn &) = delete;
+    desk_.busy_ = true;
+}
 
-    void done()
+ExportDesk::Turn::~Turn()
+{
     {
         std::lock_guard<std::mutex> lock(desk_.mutex_);
-        ++desk_.made_;
+        desk_.busy_ = false;
     }
+    desk_.turn_over_.notify_all();
+}
 
-private:
-    ExportDesk &desk_;
-};
+void ExportDesk::Turn::done()
+{
+    std::lock_guard<std::mutex> lock(desk_.mutex_);
+    ++desk_.made_;
+}
+
+// What a writer's error means for the client.
+void ExportDesk::refuse_failed_export(const std::string &error)
+{
+    if (exporter::was_cancelled(error)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++given_up_;
+        throw ApiError(503, given_up_message);
+    }
+    if (exporter::ran_out_of_memory(error))
+        throw ApiError(503, out_of_memory_message);
+    throw ApiError(500, error);
+}
 
 ExportDesk::ExportDesk(std::size_t memory_limit) : memory_limit_(memory_limit) {}
 
@@ -198,6 +197,12 @@ unsigned long ExportDesk::made() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return made_;
+}
+
+unsigned long ExportDesk::given_up() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return given_up_;
 }
 
 void ExportDesk::price(const BuiltTree &tree, const exporter::GltfOptions &options, bool obj) const

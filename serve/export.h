@@ -65,12 +65,27 @@ public:
     // The size of a part when that build's set is made already.
     std::optional<std::size_t> made_size(int build, ObjPart part);
 
-    bool running() const;     // an export is being made now
-    unsigned long made() const; // exports run to the end so far
+    bool running() const;         // an export is being made now
+    unsigned long made() const;     // exports run to the end so far
+    unsigned long given_up() const; // exports whose client went or whose server stopped
+
+    // The desk's one export at a time: a turn waits while another export holds one, a few
+    // seconds at most (then ApiError 503 with Retry-After), or until its client has gone.
+    class Turn {
+    public:
+        explicit Turn(ExportDesk &desk);
+        ~Turn();
+        Turn(const Turn &) = delete;
+        Turn &operator=(const Turn &) = delete;
+        void done(); // the export ran to its end
+
+    private:
+        ExportDesk &desk_;
+    };
 
 private:
-    class Turn;
     struct ObjSet;
+    [[noreturn]] void refuse_failed_export(const std::string &error);
     void price(const BuiltTree &tree, const exporter::GltfOptions &options, bool obj) const;
     std::string part_path(ObjPart part) const;
 
@@ -78,7 +93,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable turn_over_;
     bool busy_ = false;
-    unsigned long made_ = 0;
+    unsigned long made_ = 0, given_up_ = 0;
     std::unique_ptr<ObjSet> obj_set_; // the last build's, under mutex_
 };
 

@@ -117,6 +117,26 @@ const char *refusal_of(const Head &head)
 
 std::int64_t ticks() { return Clock::now().time_since_epoch().count(); }
 
+// Ends a connection whose client may still be sending (a request refused part way): the answer
+// goes first, then what still arrives is read and dropped for a moment, so that closing with
+// bytes unread does not reset the connection before the client has read its answer.
+void end_after_answer(int fd)
+{
+    ::shutdown(fd, SHUT_WR);
+    const auto until = Clock::now() + std::chrono::seconds(2);
+    char sink[16384];
+    std::size_t dropped = 0;
+    while (dropped < (std::size_t(4) << 20)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0 || poll_one(fd, POLLIN, left) <= 0)
+            break;
+        const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
+        if (n <= 0)
+            break;
+        dropped += static_cast<std::size_t>(n);
+    }
+}
+
 // The status of an answer from its first bytes ("HTTP/1.1 400 ..."), 0 before they are known.
 int status_of(const char *bytes, std::size_t size)
 {
@@ -353,6 +373,8 @@ std::string Listener::bind(const std::string &host, int port)
 
 void Listener::run(Routes &routes, const ConnectionLimits &limits)
 {
+    routes_ = &routes;
+    routes.listening_on(fd_);
     while (!stopping_) {
         pollfd p[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
         if (::poll(p, 2, -1) < 0) {
@@ -418,7 +440,10 @@ void Listener::serve(Routes &routes, const ConnectionLimits &limits, std::shared
     try {
         ConnectionStream stream(*connection, limits);
         for (std::size_t n = 0; n < limits.requests && !stopping_; ++n) {
-            if (stream.next_request() != ConnectionStream::Next::request)
+            const ConnectionStream::Next next = stream.next_request();
+            if (next == ConnectionStream::Next::refused)
+                end_after_answer(fd);
+            if (next != ConnectionStream::Next::request)
                 break;
             const bool last = n + 1 == limits.requests;
             bool closed = false;
@@ -436,6 +461,8 @@ void Listener::serve(Routes &routes, const ConnectionLimits &limits, std::shared
             // no request of their own.
             const int status = stream.status();
             const bool unreadable = status == 400 || status == 408 || status == 413 || status == 414 || status == 431;
+            if (unreadable || closing)
+                end_after_answer(fd);
             if (!kept || closed || last || closing || unreadable)
                 break;
         }
@@ -457,6 +484,8 @@ void Listener::stop()
 {
     if (stopping_.exchange(true))
         return;
+    if (Routes *routes = routes_)
+        routes->listening_on(-1); // files being sent stop at their next piece
     if (wake_[1] >= 0) {
         const char byte = 1;
         [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);

@@ -31,6 +31,9 @@ public:
     {
         return process_request(stream, close_connection, connection_closed, nullptr);
     }
+    // The library sends an answer's body from its content provider only while it knows of a
+    // listening socket (else it takes itself to be stopping): the Listener's, while it runs.
+    void listening_on(int fd) { svr_sock_ = fd; }
 };
 
 struct ConnectionLimits {
@@ -87,6 +90,7 @@ private:
     std::condition_variable ended_;
     std::map<int, std::shared_ptr<Connection>> open_; // connections being served
     std::size_t evicted_ = 0;                         // of open_, cut and ending
+    std::atomic<Routes *> routes_{nullptr};
 };
 
 // Called by a handler of the calling thread: its connection ends after this answer (one whose
