@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -168,29 +169,43 @@ Case parse(int argc, char **argv)
     return c;
 }
 
+std::vector<std::string> words(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string word; in >> word;)
+        out.push_back(word);
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc > 1)
         return in_child(parse(argc, argv));
+    // The calibration: the builds of every preset from its own branches to 30,000, the exports
+    // of every preset plain and as OBJ, and the options on a flat tree (leafy, wide, weeping:
+    // leaves and square tubes) and a smooth one (bare, a SubD cage subdivided twice).
     std::vector<std::vector<std::string>> cases;
-    for (const char *preset : {"leafy", "bare", "weeping", "wide"})
+    for (const char *preset : {"leafy", "bare", "weeping", "wide"}) {
+        for (const char *branches : {"0", "1000", "5000", "15000", "30000"})
+            cases.push_back({preset, branches, "none"});
         for (const char *branches : {"0", "2000"})
             for (const char *format : {"glb", "obj"})
                 cases.push_back({preset, branches, format});
+    }
     for (const char *sub : {"1", "2", "3"})
         cases.push_back({"leafy", "0", "glb", "--subdivide", sub});
-    cases.push_back({"bare", "2000", "glb", "--subdivide", "2"});
-    cases.push_back({"leafy", "2000", "glb", "--lod", "4", "--impostor", "--compress"});
-    cases.push_back({"leafy", "2000", "glb", "--lod", "8", "--impostor", "--compress"});
-    cases.push_back({"leafy", "2000", "glb", "--lod", "8"});
-    cases.push_back({"leafy", "2000", "glb", "--impostor"});
-    cases.push_back({"leafy", "2000", "glb", "--compress"});
     cases.push_back({"leafy", "2000", "obj", "--subdivide", "2"});
-    cases.push_back({"leafy", "10000", "glb"});
-    cases.push_back({"leafy", "10000", "glb", "--lod", "4", "--impostor", "--compress"});
     cases.push_back({"leafy", "30000", "glb"});
+    for (const char *tree : {"leafy 2000", "wide 2000", "bare 0"})
+        for (const char *options : {"--compress", "--impostor", "--lod 2", "--lod 4", "--lod 8", "--lod 4 --compress",
+                                    "--lod 8 --compress", "--lod 8 --impostor --compress"})
+            cases.push_back(words(std::string(tree) + " glb " + options));
+    cases.push_back({"leafy", "2000", "gltf", "--lod", "8", "--impostor", "--lod-files"});
+    cases.push_back({"weeping", "2000", "glb", "--lod", "8"});
+    cases.push_back({"leafy", "10000", "glb", "--lod", "4", "--impostor", "--compress"});
     int failed = 0;
     for (const std::vector<std::string> &args : cases) {
         std::vector<char *> argv_case{argv[0]};

@@ -22,9 +22,14 @@ constexpr unsigned long id_branches = 32770, id_segments = 32771, id_sub_segment
                         id_leaf_twin = 32838, id_leaf_density = 32841;
 
 // Trees reach a share of the bound below, since most branches join a trunk or an earlier
-// branch well before their longest; the share is the largest of the shipped presets, at 300
-// and at 2000 branches (leafy: 0.21 of the bound's points).
-constexpr double reached_share = 0.25;
+// branch well before their longest, and the more branches share one crown the sooner they
+// join: from a fifth of the bound at 200 branches to a twentieth at 30,000. The shares are the
+// largest the shipped presets reach in the sample crowns (the round crown's), for points and
+// polygons apiece, from 200 to 30,000 branches (bench/export_peaks.cpp): leafy's points at
+// 1000 and at 30,000 branches come within 5 % and 3 % of them, wide's polygons within 5 % and
+// 2 %; the build's peak then lies 1.3 to 2.5 times under the estimate, never above it.
+double points_share(double chains) { return std::min(0.25, 0.045 + 2.4 / std::sqrt(chains)); }
+double polygons_share(double chains) { return std::min(0.25, 0.052 + 2.6 / std::sqrt(chains)); }
 
 // Kept back from the available memory: the page, the exports and the rest of the machine.
 constexpr double margin_share = 0.15;
@@ -100,8 +105,9 @@ std::optional<TreeEstimate> estimate_tree(LWXPanelID panel)
     // half as many polygons as points. A skeleton writes a point and a line per node.
     TreeEstimate e;
     const double node_points = solid ? 8.0 : 1.0;
-    e.points = reached_share * grown * (node_points + twig_nodes * (node_points + leaf_points)) + roots * 24;
-    e.polygons = reached_share * grown * (node_points + twig_nodes * (node_points + leaf_points / 2)) + roots * 24;
+    e.points = points_share(chains) * grown * (node_points + twig_nodes * (node_points + leaf_points)) + roots * 24;
+    e.polygons =
+        polygons_share(chains) * grown * (node_points + twig_nodes * (node_points + leaf_points / 2)) + roots * 24;
     e.bytes = e.points * host::bytes_per_point + e.polygons * host::bytes_per_polygon;
     return e;
 }

@@ -1,9 +1,10 @@
 // What an export costs in memory, asked before it starts: the tree's own mesh is held already,
 // the export adds the subdivided cage, the arrays of the file's vertices and triangles, the
 // simplified levels, the far card's pictures and the compressed buffers. The estimate is a
-// price per triangle of the written mesh (and per refined face of the cage, per level of detail),
-// measured as the peak resident size of exports less the size before them over the shipped
-// presets (bench/export_peaks.cpp) and rounded up so that none of them is under-estimated.
+// price per triangle of the written mesh (and per refined face of the cage, and per triangle and
+// level of detail for the game-ready files), measured as the peak resident size of exports less
+// the size before them over the shipped presets (bench/export_peaks.cpp) and rounded up so that
+// none of them is under-estimated.
 #pragma once
 
 #include "gltf_options.h"
