@@ -2,6 +2,7 @@
 // other hosts, methods an address does not take, clients that send slowly or all at once, and
 // builds that fail or run out of memory. The server must refuse what it must not do and never
 // stop answering.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <filesystem>
@@ -687,6 +688,33 @@ TEST_F(Hostile, AnExportOutOfMemoryIs503WhateverTheFormat)
 #endif
 }
 
+// The export folders a killed server left under the system's temporary folder are removed
+// when the next server starts; a running server's are not.
+TEST_F(Hostile, ExportFoldersOfAServerThatIsGoneAreSwept)
+{
+    PresetFolder temporary;
+    const char *before = std::getenv("TMPDIR");
+    const std::string kept = before ? before : "";
+    setenv("TMPDIR", temporary.path.c_str(), 1);
+    const pid_t gone = fork(); // a process number nobody has any more
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string dead = temporary.file("ramulon-serve-" + std::to_string(gone) + "-0");
+    const std::string alive = temporary.file("ramulon-serve-" + std::to_string(getpid()) + "-999");
+    for (const std::string &folder : {dead, alive}) {
+        std::filesystem::create_directory(folder);
+        std::ofstream(folder + "/tree.obj") << "v 0 0 0\n";
+    }
+    start();
+    if (before)
+        setenv("TMPDIR", kept.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_FALSE(std::filesystem::exists(dead));
+    EXPECT_TRUE(std::filesystem::exists(alive + "/tree.obj"));
+}
+
 // ---- connections and headers
 
 TEST_F(Hostile, HeadersBeyondTheLimitsAre431)
@@ -721,6 +749,34 @@ TEST_F(Hostile, AMalformedRequestIsAnsweredOnce)
     const std::string answer = raw("NONSENSE\r\n\r\nMORE NONSENSE\r\nAND MORE\r\n\r\n");
     EXPECT_EQ(status_of(answer), 400);
     EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << answer;
+}
+
+// The HTTP fuzzer's kept inputs, through the handlers as a connection passes them: each gets one
+// HTTP answer at most (headers beyond the limits 431), and the progress is answered after each.
+TEST_F(Hostile, KeptHttpInputsAreAnsweredOnce)
+{
+    start();
+    const std::string progress = "GET /api/progress HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+    std::vector<std::filesystem::path> files;
+    for (const auto &entry : std::filesystem::directory_iterator(std::string(RAMULON_SOURCE_DIR) + "/fuzz/corpus/fuzz_http"))
+        files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    ASSERT_FALSE(files.empty());
+    for (const std::filesystem::path &file : files) {
+        std::ifstream in(file, std::ios::binary);
+        std::string request((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // The inputs name the fuzzer's server; this one listens elsewhere.
+        for (std::size_t at; (at = request.find("127.0.0.1:8080")) != std::string::npos;)
+            request.replace(at, 14, host);
+        const std::string answer = server->answer(request);
+        EXPECT_TRUE(answer.empty() || answer.rfind("HTTP/1.1 ", 0) == 0) << file;
+        EXPECT_EQ(answer.find("HTTP/1.1 ", 1), std::string::npos) << file;
+        const std::string name = file.filename().string();
+        if (name == "many_headers" || name == "long_header") {
+            EXPECT_EQ(status_of(answer), 431) << file;
+        }
+        EXPECT_EQ(status_of(server->answer(progress)), 200) << file;
+    }
 }
 
 // Slow clients that fill every connection give way: the page's requests are answered.
