@@ -206,28 +206,6 @@ bool replaceable(const std::string &target, std::string &error)
     return false;
 }
 
-// The folder's lock, for as long as the object lives: one commit or tidy of a folder at a time.
-class FolderLock {
-public:
-    explicit FolderLock(const std::string &folder)
-    {
-        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ >= 0)
-            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-    }
-    ~FolderLock()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FolderLock(const FolderLock &) = delete;
-    FolderLock &operator=(const FolderLock &) = delete;
-
-private:
-    int fd_ = -1;
-};
-
 // Ctrl-C or a stop request while a set is renamed takes effect once the set is whole.
 class StopSignalsHeld {
 public:
@@ -364,6 +342,21 @@ std::string absolute(const std::string &path)
     return ec ? path : a.lexically_normal().string();
 }
 
+// Runs fill on the stream and closes it; false with the error when anything failed to write.
+bool fill_and_close(std::FILE *f, const std::function<bool(std::FILE *)> &fill, const std::string &path,
+                    std::string &error)
+{
+    errno = 0;
+    bool ok = fill(f);
+    ok = std::fflush(f) == 0 && ok;
+    ok = std::ferror(f) == 0 && ok;
+    const int saved = errno;
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok)
+        error = failure(path, saved ? saved : errno);
+    return ok;
+}
+
 bool write_straight(const std::string &path, const std::function<bool(std::FILE *)> &fill, std::string &error)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
@@ -377,20 +370,26 @@ bool write_straight(const std::string &path, const std::function<bool(std::FILE 
         ::close(fd);
         return false;
     }
-    errno = 0;
-    bool ok = fill(f);
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::ferror(f) == 0 && ok;
-    const int saved = errno;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok)
-        error = failure(path, saved ? saved : errno);
-    return ok;
+    return fill_and_close(f, fill, path, error);
 }
 
 } // namespace
 
 void set_commit_step_hook(std::function<void(int)> hook) { step_hook() = std::move(hook); }
+
+FolderLock::FolderLock(const std::string &folder)
+{
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0)
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+}
+
+FolderLock::~FolderLock()
+{
+    if (fd_ >= 0)
+        ::close(fd_); // releases the lock
+}
 
 bool resolve_write_target(const std::string &path, WriteTarget &target, std::string &error)
 {
@@ -551,15 +550,7 @@ bool StagedFiles::fill(int file, const std::function<bool(std::FILE *)> &fill, s
             ::close(fd);
         return false;
     }
-    errno = 0;
-    bool ok = fill(f);
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::ferror(f) == 0 && ok;
-    const int saved = errno;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok)
-        error = failure(entry.target, saved ? saved : errno);
-    return ok;
+    return fill_and_close(f, fill, entry.target, error);
 }
 
 bool StagedFiles::finish(int file, std::string &error)

@@ -102,6 +102,19 @@ private:
     int note_fd_ = -1;
 };
 
+// A folder's lock (on the folder itself) for as long as the object lives: one commit or tidy of
+// a folder at a time, among processes and threads alike. Not taken twice by one thread.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string &folder);
+    ~FolderLock();
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 // Called after each step of a commit (1: the set's note is down, 2 + k: the k-th file renamed),
 // in the committing process: how a test stops a writer part way.
 void set_commit_step_hook(std::function<void(int step)> hook);

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "files.h"
 
 namespace host {
 
@@ -29,28 +30,6 @@ void step(int n)
     if (step_hook())
         step_hook()(n);
 }
-
-// The folder's lock (on the folder itself) for as long as the object lives.
-class FolderLock {
-public:
-    explicit FolderLock(const fs::path &dir)
-    {
-        fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ >= 0)
-            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-    }
-    ~FolderLock()
-    {
-        if (fd_ >= 0)
-            ::close(fd_); // releases the lock
-    }
-    FolderLock(const FolderLock &) = delete;
-    FolderLock &operator=(const FolderLock &) = delete;
-
-private:
-    int fd_ = -1;
-};
 
 std::string note_name(const std::string &name) { return "." + name + ".pending"; }
 

@@ -4,15 +4,9 @@
 // only as the OBJ loader echoes a file. Every refusal is one line.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "export/textures.h"
 #include "support/child_process.h"
@@ -23,46 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliRun {
-    int status = -1;
-    std::string output; // stdout and stderr together
-    std::size_t lines() const { return static_cast<std::size_t>(std::count(output.begin(), output.end(), '\n')); }
-};
-
-// The command line with these arguments; with an address-space limit when one is given.
-CliRun ramulon(const std::vector<std::string> &arguments, long address_space = 0)
+CommandRun ramulon(const std::vector<std::string> &arguments, long address_space = 0)
 {
-    CliRun run;
-    int out[2];
-    if (pipe(out) != 0)
-        return run;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(out[1], 2);
-        close(out[0]);
-        close(out[1]);
-        if (address_space > 0) {
-            rlimit limit{static_cast<rlim_t>(address_space), static_cast<rlim_t>(address_space)};
-            setrlimit(RLIMIT_AS, &limit);
-        }
-        std::vector<char *> argv{const_cast<char *>(RAMULON_CLI)};
-        for (const std::string &a : arguments)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(RAMULON_CLI, argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(out[0], buf, sizeof buf)) > 0)
-        run.output.append(buf, static_cast<std::size_t>(n));
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run;
+    return run_command_line(arguments, address_space);
 }
 
 TEST(ExportOptions, NumbersAreDecimalAndInRangeAndRefusedInOneLine)
@@ -85,7 +42,7 @@ TEST(ExportOptions, NumbersAreDecimalAndInRangeAndRefusedInOneLine)
     for (const auto &c : cases) {
         std::vector<std::string> arguments{"build", "--output", glb};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-        const CliRun run = ramulon(arguments);
+        const CommandRun run = ramulon(arguments);
         EXPECT_EQ(run.status, 1) << run.output;
         EXPECT_EQ(run.output, c.said + "\n");
     }
@@ -93,7 +50,7 @@ TEST(ExportOptions, NumbersAreDecimalAndInRangeAndRefusedInOneLine)
     // Taken: decimals of every form; help is no mistake.
     EXPECT_EQ(ramulon({"build", "--crease-angle", "45.5", "--subdivide", "1", "--output", glb}).status, 0);
     EXPECT_EQ(ramulon({"build", "--crease-angle", "1e1", "--output", glb}).status, 0);
-    const CliRun help = ramulon({"build", "--help"});
+    const CommandRun help = ramulon({"build", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.output.find("--crease-angle"), std::string::npos);
 }
@@ -103,7 +60,7 @@ TEST(ExportOptions, NumbersAreDecimalAndInRangeAndRefusedInOneLine)
 TEST(ExportOptions, TheFarCardOfASkeletonIsRefusedBeforeTheBuild)
 {
     ScratchDir dir;
-    const CliRun run = ramulon({"build", "--impostor", "--memory-limit", "1K", "--journal", dir.file("journal.txt"),
+    const CommandRun run = ramulon({"build", "--impostor", "--memory-limit", "1K", "--journal", dir.file("journal.txt"),
                              "--output", dir.file("tree.glb")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output, "ramulon: --impostor pictures the tree's surfaces and a skeleton build is lines only: "
@@ -121,7 +78,7 @@ TEST(ExportBudget, AnExportBeyondTheMemoryIsRefusedAtOnceWithTheEstimate)
 #else
     ScratchDir dir;
     const std::string leafy = std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset";
-    const CliRun run = ramulon({"build", "--preset", leafy, "--subdivide", "4", "--output", dir.file("tree.glb")},
+    const CommandRun run = ramulon({"build", "--preset", leafy, "--subdivide", "4", "--output", dir.file("tree.glb")},
                             1536l << 20);
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_EQ(run.output.rfind("ramulon: Export too large: writing the tree would need about ", 0), 0u) << run.output;
@@ -263,7 +220,7 @@ TEST(PresetMessages, ControlBytesAreNotEchoed)
     ScratchDir dir;
     const std::string preset = dir.file("bad.preset");
     std::ofstream(preset, std::ios::binary) << "I4 12\x1b]0;owned\x07\x1b[2J\rX\n";
-    const CliRun run = ramulon({"build", "--preset", preset});
+    const CommandRun run = ramulon({"build", "--preset", preset});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output.find_first_of("\x1b\x07\r"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("\"12?]0;owned??[2J?X\" is no 32-bit integer"), std::string::npos) << run.output;
