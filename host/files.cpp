@@ -29,17 +29,7 @@ std::string failure(const std::string &path, int error_number)
     return "cannot write " + path + ": " + std::strerror(error_number ? error_number : EIO);
 }
 
-std::function<void(int)> &step_hook()
-{
-    static std::function<void(int)> hook;
-    return hook;
-}
-
-void step(int n)
-{
-    if (step_hook())
-        step_hook()(n);
-}
+StepHook step;
 
 std::string folder_of(const std::string &path)
 {
@@ -375,7 +365,7 @@ bool write_straight(const std::string &path, const std::function<bool(std::FILE 
 
 } // namespace
 
-void set_commit_step_hook(std::function<void(int)> hook) { step_hook() = std::move(hook); }
+void set_commit_step_hook(std::function<void(int)> hook) { step.set(std::move(hook)); }
 
 FolderLock::FolderLock(const std::string &folder)
 {

@@ -24,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include <utility>
 
 namespace host {
 
@@ -113,6 +114,20 @@ public:
 
 private:
     int fd_ = -1;
+};
+
+// Where a test stops a writer at one of its steps: nothing until a hook is set.
+class StepHook {
+public:
+    void set(std::function<void(int step)> hook) { hook_ = std::move(hook); }
+    void operator()(int step) const
+    {
+        if (hook_)
+            hook_(step);
+    }
+
+private:
+    std::function<void(int)> hook_;
 };
 
 // Called after each step of a commit (1: the set's note is down, 2 + k: the k-th file renamed),

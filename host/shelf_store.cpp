@@ -19,17 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::function<void(int)> &step_hook()
-{
-    static std::function<void(int)> hook;
-    return hook;
-}
-
-void step(int n)
-{
-    if (step_hook())
-        step_hook()(n);
-}
+StepHook step;
 
 std::string note_name(const std::string &name) { return "." + name + ".pending"; }
 
@@ -143,7 +133,7 @@ bool valid_preset_name(const std::string &name)
     return ok;
 }
 
-void set_pair_step_hook(std::function<void(int)> hook) { step_hook() = std::move(hook); }
+void set_pair_step_hook(std::function<void(int)> hook) { step.set(std::move(hook)); }
 
 PairWrite write_preset_pair(const fs::path &dir, const std::string &name, const std::string &record,
                             const std::string &png, bool overwrite)
