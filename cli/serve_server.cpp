@@ -103,7 +103,8 @@ exporter::GltfOptions game_ready(const Request &req, const host::Layer &layer)
             throw ApiError(400, "\"lod\" must be a whole number from 1 to " + std::to_string(exporter::max_levels) + ".");
         options.levels = std::stoi(lod);
     }
-    options.compress = req.get_param_value("compress") == "1";
+    // The page's viewer reads meshopt.
+    options.compress = req.get_param_value("compress") == "1" ? exporter::Compression::meshopt : exporter::Compression::none;
     options.impostor = req.get_param_value("impostor") == "1";
     if (options.impostor) {
         bool surfaces = false;

@@ -59,7 +59,7 @@ struct FileBytes {
 
 // One file holding the parts: a lone part is the scene's one node, several hang under "<name>".
 bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::string &name,
-                bool compress, bool binary, const std::string &path, FileBytes &out, std::string &error)
+                Compression compression, bool binary, const std::string &path, FileBytes &out, std::string &error)
 {
     tinygltf::Model model;
     model.asset.version = "2.0";
@@ -111,7 +111,8 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
     for (const Part &part : chosen)
         meshes.push_back(part.mesh);
     const PositionGrid grid = position_grid(meshes);
-    CompressedBuffers compressed(model);
+    const bool compress = compression != Compression::none;
+    CompressedBuffers compressed(model, compression);
 
     const bool group = chosen.size() > 1;
     if (group) {

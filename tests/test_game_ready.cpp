@@ -288,7 +288,7 @@ TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirO
 TEST(GameReadyFile, EveryOutputIsTheSameBytesRunToRun)
 {
     ScratchDir first, second;
-    const exporter::GltfOptions all{.levels = 4, .level_files = true, .impostor = true, .compress = true};
+    const exporter::GltfOptions all{.levels = 4, .level_files = true, .impostor = true, .compress = exporter::Compression::meshopt};
     for (const ScratchDir *dir : {&first, &second}) {
         ASSERT_EQ(exporter::write_glb(leafy_tree(), dir->file("a.glb"), {.levels = 4, .impostor = true}), "");
         ASSERT_EQ(exporter::write_gltf(leafy_tree(), dir->file("b.gltf"), all), "");
@@ -301,28 +301,47 @@ TEST(GameReadyFile, EveryOutputIsTheSameBytesRunToRun)
 }
 
 // The values a compressed accessor decodes to, dequantised to the tree's units.
+// An accessor's values as floats: decoded from a meshopt view, or read from a plain one;
+// normalised bytes as their fraction of 127.
 std::vector<float> decode_accessor(const Glb &glb, int index)
 {
     const nlohmann::json &accessor = glb.json["accessors"][static_cast<std::size_t>(index)];
     const nlohmann::json &view = glb.json["bufferViews"][accessor["bufferView"].get<std::size_t>()];
-    const nlohmann::json &record = view["extensions"]["EXT_meshopt_compression"];
-    const std::size_t count = record["count"], stride = record["byteStride"];
-    std::vector<unsigned char> data(count * stride);
-    const auto *source = reinterpret_cast<const unsigned char *>(glb.bin.data()) + record["byteOffset"].get<std::size_t>();
-    const std::size_t size = record["byteLength"];
-    std::vector<float> out;
-    if (record["mode"] != "ATTRIBUTES") {
-        std::vector<std::uint32_t> indices(count);
-        EXPECT_EQ(record["mode"] == "TRIANGLES" ? meshopt_decodeIndexBuffer(indices.data(), count, 4, source, size)
-                                                : meshopt_decodeIndexSequence(indices.data(), count, 4, source, size),
-                  0);
-        return {indices.begin(), indices.end()};
-    }
-    EXPECT_EQ(meshopt_decodeVertexBuffer(data.data(), count, stride, source, size), 0);
-    if (record.value("filter", "") == "EXPONENTIAL")
-        meshopt_decodeFilterExp(data.data(), count, stride);
     const int component = accessor["componentType"];
-    const std::size_t dim = accessor["type"] == "SCALAR" ? 1 : accessor["type"] == "VEC2" ? 2 : 3;
+    const std::size_t count = accessor["count"];
+    const std::size_t dim = accessor["type"] == "SCALAR" ? 1
+                            : accessor["type"] == "VEC2" ? 2
+                            : accessor["type"] == "VEC3" ? 3
+                                                         : 4;
+    const std::size_t size_of = component == TINYGLTF_COMPONENT_TYPE_FLOAT || component == TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT ? 4
+                                : component == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT                                           ? 2
+                                                                                                                                : 1;
+    std::vector<unsigned char> data;
+    std::size_t stride = view.value("byteStride", dim * size_of);
+    if (view.contains("extensions")) {
+        const nlohmann::json &record = view["extensions"]["EXT_meshopt_compression"];
+        stride = record["byteStride"];
+        data.resize(count * stride);
+        const auto *source = reinterpret_cast<const unsigned char *>(glb.bin.data()) + record["byteOffset"].get<std::size_t>();
+        const std::size_t size = record["byteLength"];
+        if (record["mode"] != "ATTRIBUTES") {
+            std::vector<std::uint32_t> indices(count);
+            EXPECT_EQ(record["mode"] == "TRIANGLES" ? meshopt_decodeIndexBuffer(indices.data(), count, 4, source, size)
+                                                    : meshopt_decodeIndexSequence(indices.data(), count, 4, source, size),
+                      0);
+            return {indices.begin(), indices.end()};
+        }
+        EXPECT_EQ(meshopt_decodeVertexBuffer(data.data(), count, stride, source, size), 0);
+        if (record.value("filter", "") == "EXPONENTIAL")
+            meshopt_decodeFilterExp(data.data(), count, stride);
+    } else {
+        const std::size_t at = view.value("byteOffset", 0) + accessor.value("byteOffset", 0);
+        EXPECT_LE(at + (count - 1) * stride + dim * size_of, glb.bin.size());
+        data.assign(glb.bin.begin() + static_cast<std::ptrdiff_t>(at),
+                    glb.bin.begin() + static_cast<std::ptrdiff_t>(std::min(at + count * stride, glb.bin.size())));
+        data.resize(count * stride);
+    }
+    std::vector<float> out;
     for (std::size_t v = 0; v < count; ++v)
         for (std::size_t k = 0; k < dim; ++k) {
             const unsigned char *at = &data[v * stride];
@@ -330,6 +349,10 @@ std::vector<float> decode_accessor(const Glb &glb, int index)
                 float f;
                 std::memcpy(&f, at + k * 4, 4);
                 out.push_back(f);
+            } else if (component == TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT) {
+                std::uint32_t i;
+                std::memcpy(&i, at + k * 4, 4);
+                out.push_back(static_cast<float>(i));
             } else if (component == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT) {
                 std::uint16_t s;
                 std::memcpy(&s, at + k * 2, 2);
@@ -341,27 +364,41 @@ std::vector<float> decode_accessor(const Glb &glb, int index)
     return out;
 }
 
-TEST(GameReadyCompression, CompressedFileDecodesToThePlainOneWithinItsQuantisation)
+// Both modes: meshopt (quantised and compressed) and quantize (quantised, plain views).
+class GameReadyCompression : public ::testing::TestWithParam<exporter::Compression> {};
+
+TEST_P(GameReadyCompression, CompressedFileDecodesToThePlainOneWithinItsQuantisation)
 {
     ScratchDir dir;
     const exporter::GltfOptions plain{.levels = 2, .impostor = true};
     exporter::GltfOptions compressed = plain;
-    compressed.compress = true;
+    compressed.compress = GetParam();
+    const bool meshopt = GetParam() == exporter::Compression::meshopt;
     exporter::GltfReport plain_report, compressed_report;
     ASSERT_EQ(exporter::write_glb(leafy_tree(), dir.file("plain.glb"), plain, &plain_report), "");
     ASSERT_EQ(exporter::write_glb(leafy_tree(), dir.file("small.glb"), compressed, &compressed_report), "");
-    EXPECT_LT(compressed_report.files[0].bytes, plain_report.files[0].bytes / 2);
+    EXPECT_LT(compressed_report.files[0].bytes, plain_report.files[0].bytes / (meshopt ? 2 : 1));
 
     tinygltf::Model model;
     ASSERT_TRUE(load_with_images(dir.file("plain.glb"), model));
     const Glb glb = read_glb(dir.file("small.glb"));
-    for (const char *list : {"extensionsUsed", "extensionsRequired"})
-        for (const char *name : {"EXT_meshopt_compression", "KHR_mesh_quantization"})
-            EXPECT_NE(std::find(glb.json[list].begin(), glb.json[list].end(), name), glb.json[list].end()) << list << name;
-    // The fallback buffer has no bytes of its own: the extension is required.
-    const nlohmann::json &fallback = glb.json["buffers"][1];
-    EXPECT_FALSE(fallback.contains("uri"));
-    EXPECT_EQ(fallback["extensions"]["EXT_meshopt_compression"]["fallback"], true);
+    // Only what the mode uses is asked for: readers without a meshopt decoder take the
+    // quantised file.
+    for (const char *list : {"extensionsUsed", "extensionsRequired"}) {
+        const auto has = [&](const char *name) {
+            return std::find(glb.json[list].begin(), glb.json[list].end(), name) != glb.json[list].end();
+        };
+        EXPECT_TRUE(has("KHR_mesh_quantization")) << list;
+        EXPECT_EQ(has("EXT_meshopt_compression"), meshopt) << list;
+    }
+    if (meshopt) {
+        // The fallback buffer has no bytes of its own: the extension is required.
+        const nlohmann::json &fallback = glb.json["buffers"][1];
+        EXPECT_FALSE(fallback.contains("uri"));
+        EXPECT_EQ(fallback["extensions"]["EXT_meshopt_compression"]["fallback"], true);
+    } else {
+        EXPECT_EQ(glb.json["buffers"].size(), 1u);
+    }
 
     ASSERT_EQ(glb.json["meshes"].size(), model.meshes.size());
     for (std::size_t node = 1; node < model.nodes.size(); ++node) {
@@ -400,11 +437,17 @@ TEST(GameReadyCompression, CompressedFileDecodesToThePlainOneWithinItsQuantisati
     }
 }
 
+INSTANTIATE_TEST_SUITE_P(Modes, GameReadyCompression,
+                         ::testing::Values(exporter::Compression::meshopt, exporter::Compression::quantize),
+                         [](const auto &info) {
+                             return std::string(info.param == exporter::Compression::meshopt ? "meshopt" : "quantize");
+                         });
+
 TEST(GameReadyFile, AnEmptyTreeStillMakesValidFiles)
 {
     ScratchDir dir;
     const host::Layer empty;
-    const exporter::GltfOptions all{.levels = 3, .compress = true};
+    const exporter::GltfOptions all{.levels = 3, .compress = exporter::Compression::meshopt};
     ASSERT_EQ(exporter::write_glb(empty, dir.file("empty.glb"), all), "");
     ASSERT_EQ(exporter::write_gltf(empty, dir.file("empty.gltf"), all), "");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"empty.glb", "empty.gltf"}));
