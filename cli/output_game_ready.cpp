@@ -54,8 +54,9 @@ void add_options(CLI::App &build)
                      "before 5.0. --compress quantize: the quantisation alone (KHR_mesh_quantization), "
                      "which Blender 3.x reads")
         ->expected(0, 1)
-        ->default_str("meshopt")
-        ->check(CLI::IsMember({"meshopt", "quantize"}));
+        ->default_str("meshopt") // what --compress alone asks for
+        ->check(CLI::IsMember({"meshopt", "quantize"}))
+        ->option_text("[meshopt|quantize]");
     state.output = build.get_option_no_throw("--output");
 }
 

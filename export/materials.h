@@ -1,6 +1,6 @@
 // How each surface looks in other tools: trunk, branches and roots share one bark, twigs the same
 // bark a little lighter, leaves a double-sided, alpha-masked leaf texture; anything else keeps
-// its sketch colour. Also how often the bark repeats along the tree so that it is not stretched.
+// its sketch colour.
 #pragma once
 
 #include <string>
@@ -27,12 +27,6 @@ Colour base_colour(const Material &material, bool textured);
 bool woody(const Material &material);
 
 inline const std::string trunk_surface = "RM_trunk";
-
-// How many times the bark repeats along v for once around u, so that a square bark image keeps
-// its aspect on the trunk: the path length one unit of "RM_branch" v spans over the tube
-// circumference one unit of u spans, averaged over the trunk's faces (every woody face when
-// there is no trunk) weighted by area, rounded to hundredths. 1 when the layer has no woody
-// polygon with usable texture coordinates.
-double bark_repeat(const host::Layer &layer, const Materials &materials);
+inline const std::string root_surface = "RM_root";
 
 } // namespace exporter

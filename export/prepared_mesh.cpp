@@ -29,8 +29,6 @@ bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format
     if (!load_textures(options, out.textures, error))
         return false;
     out.materials = collect_materials(layer);
-    // Measured on the cage, so that the OBJ cage and the smooth glTF repeat alike.
-    out.bark_repeat = bark_repeat(layer, out.materials);
     out.layer = &layer;
     const int levels = subdivision_levels(layer, options, format);
     if (levels > 0) {
@@ -40,6 +38,9 @@ bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format
         out.materials = collect_materials(out.refined);
     }
     out.normals = corner_normals(*out.layer, out.materials, options.crease_angle);
+    // Measured on the surface written, so that a smooth tube's bark keeps its aspect as the
+    // cage's does.
+    out.bark = bark_coordinates(*out.layer, out.materials);
     out.wind_colours = options.wind_colours;
     return true;
 }
