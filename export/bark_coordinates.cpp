@@ -405,4 +405,37 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     return out;
 }
 
+void fit_bark_to_surface(BarkCoordinates &bark, const host::Layer &layer)
+{
+    if (bark.empty())
+        return;
+    double along = 0.0, around = 0.0;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        if (!bark.on_bark[p])
+            continue;
+        const std::span<const int> poly = layer.polygon_points(p);
+        const auto uv = [&](std::size_t c) {
+            return std::array<double, 2>{bark.at(p, c)[0], bark.at(p, c)[1]};
+        };
+        for (std::size_t i = 1; i + 1 < poly.size(); ++i) {
+            TextureStretch s;
+            if (texture_stretch(layer.points[static_cast<std::size_t>(poly[0])],
+                                layer.points[static_cast<std::size_t>(poly[i])],
+                                layer.points[static_cast<std::size_t>(poly[i + 1])], uv(0), uv(i), uv(i + 1), s)) {
+                along += s.per_v * s.area;
+                around += s.per_u * s.area;
+            }
+        }
+    }
+    if (!(along > 0.0) || !(around > 0.0) || !std::isfinite(along / around))
+        return;
+    const double stretch = along / around;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p)
+        if (bark.on_bark[p])
+            for (std::size_t c = 0; c < layer.polygon_points(p).size(); ++c) {
+                float &t = bark.uv[bark.first[p] + c][1];
+                t = static_cast<float>(t * stretch);
+            }
+}
+
 } // namespace exporter

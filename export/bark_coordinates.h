@@ -44,6 +44,12 @@ struct BarkCoordinates {
 // Empty when the layer has no woody polygon or no "RM_branch" map.
 BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &materials);
 
+// The cage's bark carried onto its subdivided surface (subdivision.h): the smooth tubes are
+// narrower than their square cages by about the same share everywhere, so t is stretched by the
+// share measured over the whole bark (its length along over its width around, area-weighted),
+// which keeps the texels square.
+void fit_bark_to_surface(BarkCoordinates &bark, const host::Layer &layer);
+
 // How a triangle's texture coordinates stretch over it: metres of surface per unit of the first
 // coordinate and per unit of the second, and its area. False when the triangle maps onto a line
 // of the texture (or is no triangle at all).

@@ -124,8 +124,70 @@ int CompressedBuffers::add_view(const unsigned char *data, std::size_t count, st
     return index;
 }
 
-tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &prim, const PositionGrid &grid)
+namespace {
+
+std::uint16_t grid_step(float x, double origin, double step)
 {
+    return static_cast<std::uint16_t>(std::clamp(std::round((x - origin) / step), 0.0, 65535.0));
+}
+
+// A tiny triangle moved onto the position grid may turn further than its corners' normals
+// allow, and a normal written as bytes turns a little too. A corner that would then face away
+// from its triangle gets a vertex of its own with the triangle's normal. False when no corner
+// does (copy is left as it was).
+bool keep_corners_facing(const PrimitiveArrays &prim, const PositionGrid &grid, PrimitiveArrays &copy)
+{
+    const VertexStream *normal = prim.stream("NORMAL");
+    if (!prim.triangles() || !normal)
+        return false;
+    const std::vector<float> &xyz = prim.streams.front().values;
+    const auto on_grid = [&](std::uint32_t v, std::size_t k) {
+        return static_cast<double>(grid_step(xyz[v * 3 + k], grid.origin[k], grid.step));
+    };
+    const auto byte_normal = [&](std::uint32_t v, std::size_t k) {
+        return static_cast<double>(meshopt_quantizeSnorm(normal->values[v * 3 + k], 8));
+    };
+    bool changed = false;
+    for (std::size_t t = 0; t + 3 <= prim.indices.size(); t += 3) {
+        const std::uint32_t a = prim.indices[t], b = prim.indices[t + 1], c = prim.indices[t + 2];
+        double e1[3], e2[3];
+        for (std::size_t k = 0; k < 3; ++k) {
+            e1[k] = on_grid(b, k) - on_grid(a, k);
+            e2[k] = on_grid(c, k) - on_grid(a, k);
+        }
+        const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        if (!(length > 0.0))
+            continue;
+        for (std::size_t corner = 0; corner < 3; ++corner) {
+            const std::uint32_t v = prim.indices[t + corner];
+            if (byte_normal(v, 0) * n[0] + byte_normal(v, 1) * n[1] + byte_normal(v, 2) * n[2] > 0.0)
+                continue;
+            if (!changed)
+                copy = prim;
+            changed = true;
+            const auto fresh = static_cast<std::uint32_t>(copy.vertex_count());
+            for (VertexStream &stream : copy.streams) {
+                const auto dim = static_cast<std::size_t>(stream.dim);
+                for (std::size_t k = 0; k < dim; ++k)
+                    stream.values.push_back(stream.values[v * dim + k]);
+                if (stream.attribute == "NORMAL")
+                    for (std::size_t k = 0; k < 3; ++k)
+                        stream.values[fresh * 3 + k] = static_cast<float>(n[k] / length);
+            }
+            copy.vertex_point.push_back(copy.vertex_point[v]);
+            copy.indices[t + corner] = fresh;
+        }
+    }
+    return changed;
+}
+
+} // namespace
+
+tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &given, const PositionGrid &grid)
+{
+    PrimitiveArrays facing;
+    const PrimitiveArrays &prim = keep_corners_facing(given, grid, facing) ? facing : given;
     used_ = true;
     tinygltf::Primitive out;
     out.material = prim.material;
@@ -150,8 +212,7 @@ tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &prim, const Po
             std::vector<double> low(3, 65535.0), high(3, 0.0);
             for (std::size_t v = 0; v < count; ++v)
                 for (std::size_t k = 0; k < 3; ++k) {
-                    const double steps = std::round((stream.values[v * 3 + k] - grid.origin[k]) / grid.step);
-                    const auto value = static_cast<std::uint16_t>(std::clamp(steps, 0.0, 65535.0));
+                    const std::uint16_t value = grid_step(stream.values[v * 3 + k], grid.origin[k], grid.step);
                     q[v * 4 + k] = value;
                     low[k] = std::min(low[k], double(value));
                     high[k] = std::max(high[k], double(value));

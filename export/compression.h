@@ -29,6 +29,8 @@ public:
     // The model's buffer 0 receives the bytes; mode is meshopt or quantize.
     CompressedBuffers(tinygltf::Model &model, Compression mode) : model_(model), mode_(mode) {}
 
+    // The primitive's attributes and indices, compacted; a corner whose normal would face away
+    // from its triangle once compacted gets a vertex of its own with the triangle's normal.
     tinygltf::Primitive add(const PrimitiveArrays &prim, const PositionGrid &grid);
 
     // Puts what tinygltf cannot say into the serialised JSON: the views' compression records,

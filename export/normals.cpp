@@ -24,6 +24,11 @@ host::Vec3 newell(const host::Layer &layer, std::span<const int> poly)
 
 double length(const host::Vec3 &v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
 
+// The cosine below which a corner normal counts as leaning away from its face: about 84 degrees,
+// so that the normal stays on the face's side once written as bytes (a step of 1/127) and the
+// face's corners are moved onto a compressed file's position grid.
+constexpr double lean_margin = 0.1;
+
 // A quad between two rings of a tube: the v of "RM_branch" at its two ends, lower first.
 struct TubeSide {
     bool tube = false;
@@ -206,8 +211,9 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                 sum.y += run_sum[g].y;
                 sum.z += run_sum[g].z;
             }
-            // Past a right angle the sum may turn away from the face: keep the face's own.
-            if (sum.x * own.x + sum.y * own.y + sum.z * own.z <= 0.0)
+            // Near or past a right angle the sum may turn away from the face (a run can bend
+            // round further than the crease angle): keep the face's own.
+            if (sum.x * own.x + sum.y * own.y + sum.z * own.z <= lean_margin * length(sum))
                 sum = own;
             const std::array<float, 3> normal = unit_or_up(sum);
             const std::span<const int> poly = layer.polygon_points(f);
@@ -263,9 +269,9 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
         if (from1 > from0)
             start = 1;
     }
-    // The normals are written as floats: a corner normal that leans back this little or less
-    // still counts as leaning away.
-    const double margin = 1e-3;
+    // A corner normal that leans back this little or less still counts as leaning away: the
+    // normals are written as floats, or as bytes in a compressed file, and positions on a grid.
+    const double margin = lean_margin;
     for (std::size_t i = 1; i + 1 < n; ++i) {
         const std::size_t corners[3] = {start, (start + i) % n, (start + i + 1) % n};
         const host::Vec3 own = n == 4 ? halves[start * 2 + i - 1]

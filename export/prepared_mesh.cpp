@@ -30,17 +30,20 @@ bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format
         return false;
     out.materials = collect_materials(layer);
     out.layer = &layer;
+    // The bark is laid out on the cage, whose rings are plain to see, and carried onto the
+    // smooth surface.
+    out.bark = bark_coordinates(layer, out.materials);
     const int levels = subdivision_levels(layer, options, format);
     if (levels > 0) {
-        if (!subdivide(layer, out.materials, levels, out.refined, error))
+        BarkCoordinates smooth;
+        if (!subdivide(layer, out.materials, levels, out.refined, error, &out.bark, &smooth))
             return false;
         out.layer = &out.refined;
         out.materials = collect_materials(out.refined);
+        out.bark = std::move(smooth);
+        fit_bark_to_surface(out.bark, *out.layer);
     }
     out.normals = corner_normals(*out.layer, out.materials, options.crease_angle);
-    // Measured on the surface written, so that a smooth tube's bark keeps its aspect as the
-    // cage's does.
-    out.bark = bark_coordinates(*out.layer, out.materials);
     out.wind_colours = options.wind_colours;
     return true;
 }
