@@ -275,6 +275,10 @@ void ServeServer::add_routes()
     s.Get("/api/tree_bark.png", api([&](const Request &, Response &res) {
               send_download(res, exported(export_obj(built_tree(tree))).bark_png, "image/png", "tree_bark.png");
           }));
+    s.Get("/api/tree_bark_normal.png", api([&](const Request &, Response &res) {
+              send_download(res, exported(export_obj(built_tree(tree))).bark_normal_png, "image/png",
+                            "tree_bark_normal.png");
+          }));
     s.Get("/api/tree_leaf.png", api([&](const Request &, Response &res) {
               send_download(res, exported(export_obj(built_tree(tree))).leaf_png, "image/png", "tree_leaf.png");
           }));
