@@ -736,6 +736,72 @@ TEST(ExportBark, ASideBranchStartsFromItsParentsBark)
     EXPECT_LT(high - low, 0.05); // a ring of the branch at one t
 }
 
+// Per woody surface of a glTF: metres along one unit of bark t over metres around one unit of
+// bark u, each weighted by the area of the triangles they are measured on.
+std::map<std::string, double> bark_aspects(const tinygltf::Model &model)
+{
+    std::map<std::string, std::pair<double, double>> sums;
+    for (const auto &prim : model.meshes.at(0).primitives) {
+        const std::string &name = model.materials.at(static_cast<std::size_t>(prim.material)).name;
+        if (prim.mode != TINYGLTF_MODE_TRIANGLES || name == "VF_leaf" || !prim.attributes.count("TEXCOORD_1"))
+            continue;
+        const std::vector<float> xyz = accessor_floats(model, prim.attributes.at("POSITION"));
+        const std::vector<float> uv = accessor_floats(model, prim.attributes.at("TEXCOORD_1"));
+        const std::vector<unsigned> index = accessor_indices(model, prim.indices);
+        for (std::size_t t = 0; t + 2 < index.size(); t += 3) {
+            const std::size_t a = index[t], b = index[t + 1], c = index[t + 2];
+            double e1[3], e2[3];
+            for (std::size_t k = 0; k < 3; ++k) {
+                e1[k] = double(xyz[b * 3 + k]) - xyz[a * 3 + k];
+                e2[k] = double(xyz[c * 3 + k]) - xyz[a * 3 + k];
+            }
+            const double du1 = double(uv[b * 2]) - uv[a * 2], dv1 = double(uv[b * 2 + 1]) - uv[a * 2 + 1];
+            const double du2 = double(uv[c * 2]) - uv[a * 2], dv2 = double(uv[c * 2 + 1]) - uv[a * 2 + 1];
+            const double det = du1 * dv2 - du2 * dv1;
+            if (std::fabs(det) < 1e-12)
+                continue;
+            double per_u = 0.0, per_v = 0.0;
+            for (std::size_t k = 0; k < 3; ++k) {
+                per_u += std::pow((e1[k] * dv2 - e2[k] * dv1) / det, 2);
+                per_v += std::pow((e2[k] * du1 - e1[k] * du2) / det, 2);
+            }
+            const double area = 0.5 * std::hypot(e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                                                 e1[0] * e2[1] - e1[1] * e2[0]);
+            sums[name].first += area * std::sqrt(per_v);
+            sums[name].second += area * std::sqrt(per_u);
+        }
+    }
+    std::map<std::string, double> out;
+    for (const auto &[name, sum] : sums)
+        out[name] = sum.first / sum.second;
+    return out;
+}
+
+TEST(ExportBark, RealTreesKeepSquareTexelsOnEveryWoodySurface)
+{
+    // Polygonal tubes as they are and subdivided once, and a SubD cage subdivided twice (the
+    // default for glTF): roots, trunk, branches and twigs alike.
+    for (const char *render : {"render_type=1", "render_type=2"}) {
+        host::Layer layer;
+        std::string error;
+        ASSERT_TRUE(build_real_tree({render, "twig_type=5", "leaf_shape=2"}, layer, error)) << error;
+        for (int levels : {exporter::automatic_subdivision, 1}) {
+            ScratchDir dir;
+            exporter::ExportOptions options;
+            options.subdivide = levels;
+            ASSERT_EQ(exporter::write_glb(layer, dir.file("tree.glb"), options), "");
+            tinygltf::Model model;
+            ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
+            const std::map<std::string, double> aspects = bark_aspects(model);
+            EXPECT_EQ(aspects.size(), 4u) << render; // roots, trunk, branches, twigs
+            for (const auto &[name, aspect] : aspects) {
+                EXPECT_GE(aspect, 0.8) << render << " " << levels << " " << name;
+                EXPECT_LE(aspect, 1.25) << render << " " << levels << " " << name;
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------- subdivision
 
 // Edges used by exactly one face of the woody surface, as point pairs.
