@@ -165,15 +165,15 @@ BarkSample bark(double u, double v)
     // The plates, their borders bent by noise so that the furrows wander.
     const double bend_u = 0.035 * (fbm(u, v, 3, 4, 3, 11) - 0.5) + 0.014 * (fbm(u, v, 20, 28, 2, 13) - 0.5);
     const double bend_v = 0.05 * (fbm(u, v, 4, 3, 2, 15) - 0.5);
-    const Plates p = plates(u + bend_u, v + bend_v, 13, 4, 19);
+    const Plates p = plates(u + bend_u, v + bend_v, 16, 5, 19);
     // Width of the gap between the two nearest plates, in the square's units.
     const double gap = p.second - p.nearest;
     const double tone = hash(p.id, 3, 29) / 4294967296.0;
     // Furrows between plates side by side are deep and wide; cracks between plates one above the
     // other shallower and narrower.
     const double side = smoothstep(0.15, 0.75, p.across_border);
-    const double wide = (0.012 + 0.022 * fbm(u, v, 10, 6, 2, 17)) * (0.3 + 0.7 * side);
-    const double floor_depth = 0.6 * (1.0 - side); // a crack's floor is this far up
+    const double wide = (0.011 + 0.02 * fbm(u, v, 10, 6, 2, 17)) * (0.15 + 0.85 * side);
+    const double floor_depth = 0.65 * (1.0 - side); // a crack's floor is this far up
     double height = floor_depth + (1.0 - floor_depth) * smoothstep(0.0, wide, gap);
     // A plate's face: rounded off toward its rim, rough with fibres along the tube.
     const double fibres = fbm(u, v, 96, 8, 3, 41);
@@ -182,8 +182,8 @@ BarkSample bark(double u, double v)
     const double scales = fbm(u, v, 26, 14, 3, 59);
     height *= (0.8 + 0.2 * rim) * (0.84 + 0.14 * fibres + 0.06 * grain + 0.12 * scales);
 
-    const Rgb floor{0.05, 0.036, 0.028}, wall{0.27, 0.17, 0.11};
-    const Rgb warm{0.37, 0.29, 0.22}, grey{0.44, 0.41, 0.37}, weathered{0.55, 0.54, 0.49};
+    const Rgb floor{0.045, 0.032, 0.024}, wall{0.24, 0.145, 0.09};
+    const Rgb warm{0.31, 0.23, 0.165}, grey{0.37, 0.335, 0.29}, weathered{0.47, 0.46, 0.41};
     Rgb top = mix(warm, grey, clamp01(0.15 + 0.8 * tone + 0.6 * (fbm(u, v, 6, 8, 2, 43) - 0.5)));
     const double patch = smoothstep(0.56, 0.74, fbm(u, v, 5, 4, 3, 53));
     top = mix(top, weathered, 0.6 * patch);
