@@ -15,14 +15,14 @@
 #include <set>
 #include <sstream>
 
-#include "export/bark_coordinates.h"
+#include "export/mesh/bark_coordinates.h"
 #include "export/export.h"
-#include "export/materials.h"
-#include "export/normals.h"
-#include "export/prepared_mesh.h"
-#include "export/subdivision.h"
-#include "export/texture_paint.h"
-#include "export/textures.h"
+#include "export/materials/materials.h"
+#include "export/mesh/normals.h"
+#include "export/mesh/prepared_mesh.h"
+#include "export/mesh/subdivision.h"
+#include "export/materials/texture_paint.h"
+#include "export/materials/textures.h"
 #include "support/export_files.h"
 
 #include "support/png_image.h"
