@@ -186,8 +186,12 @@ struct Links {
                         continue;
                     const double va = bark.uv(p, a)[1], vb = bark.uv(p, b)[1];
                     const auto step = static_cast<float>(bark.t_per_v(p) * (vb - va));
-                    const bool a_own = !(static_cast<float>(va) != bark.v(static_cast<std::size_t>(a)));
-                    const bool b_own = !(static_cast<float>(vb) != bark.v(static_cast<std::size_t>(b)));
+                    // A point without a v of its own has only its polygons' to go by.
+                    const auto own = [&](int point, double v) {
+                        const float held = bark.v(static_cast<std::size_t>(point));
+                        return std::isnan(held) || static_cast<float>(v) == held;
+                    };
+                    const bool a_own = own(a, va), b_own = own(b, vb);
                     take(a, Link{b, step, a_own, b_own});
                     take(b, Link{a, -step, b_own, a_own});
                 }
