@@ -169,8 +169,10 @@ bool keep_corners_facing(const PrimitiveArrays &prim, const PositionGrid &grid, 
             const auto fresh = static_cast<std::uint32_t>(copy.vertex_count());
             for (VertexStream &stream : copy.streams) {
                 const auto dim = static_cast<std::size_t>(stream.dim);
-                for (std::size_t k = 0; k < dim; ++k)
-                    stream.values.push_back(stream.values[v * dim + k]);
+                for (std::size_t k = 0; k < dim; ++k) {
+                    const float value = stream.values[v * dim + k];
+                    stream.values.push_back(value);
+                }
                 if (stream.attribute == "NORMAL")
                     for (std::size_t k = 0; k < 3; ++k)
                         stream.values[fresh * 3 + k] = static_cast<float>(n[k] / length);
