@@ -15,7 +15,7 @@
 #include "export/export_options.h"
 #include "host/mesh.h"
 #include "host/session.h"
-#include "tool_setup.h"
+#include "tool_options.h"
 
 namespace cli {
 

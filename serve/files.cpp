@@ -1,10 +1,10 @@
-#include "serve_files.h"
+#include "serve/files.h"
 
 #include <fstream>
 #include <map>
 #include <sstream>
 
-namespace cli {
+namespace serve {
 
 namespace fs = std::filesystem;
 
@@ -56,4 +56,4 @@ StaticFile static_file(const fs::path &folder, const std::string &url_path)
     return {200, content_type(file), bytes.str()};
 }
 
-} // namespace cli
+} // namespace serve

@@ -4,10 +4,10 @@
 
 #include "host/obj_loader.h"
 #include "host/xpanel.h"
-#include "serve_host.h"
-#include "tool_setup.h"
+#include "serve/host.h"
+#include "driver/tool_setup.h"
 
-namespace cli {
+namespace serve {
 
 namespace fs = std::filesystem;
 
@@ -84,7 +84,7 @@ nlohmann::json TreeHost::upload_background(const std::string &file_name, const s
     std::string error;
     if (!host::load_obj_text(bytes, shown, layer, error))
         throw ApiError(400, error);
-    if (!has_faces(layer))
+    if (!driver::has_faces(layer))
         throw ApiError(400, shown + " has no polygons of three or more points to grow a tree in.");
 
     Lock lock = acquire();
@@ -93,4 +93,4 @@ nlohmann::json TreeHost::upload_background(const std::string &file_name, const s
     return changed(last_.count != count);
 }
 
-} // namespace cli
+} // namespace serve

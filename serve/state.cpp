@@ -1,9 +1,9 @@
 // The whole state the page shows (GET /api/state): the panel with every control in display
 // units, the last build, the background crown and the messages the tool showed since.
 #include "host/xpanel.h"
-#include "serve_host.h"
+#include "serve/host.h"
 
-namespace cli {
+namespace serve {
 
 namespace {
 
@@ -96,4 +96,4 @@ nlohmann::json TreeHost::state_locked()
             {"messages", messages}};
 }
 
-} // namespace cli
+} // namespace serve

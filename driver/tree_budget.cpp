@@ -1,4 +1,4 @@
-#include "tree_budget.h"
+#include "driver/tree_budget.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +9,7 @@
 #include "host/mesh_cost.h"
 #include "host/xpanel.h"
 
-namespace cli {
+namespace driver {
 
 namespace {
 
@@ -146,4 +146,4 @@ std::string memory_text(double bytes)
     return text;
 }
 
-} // namespace cli
+} // namespace driver

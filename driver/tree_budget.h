@@ -14,7 +14,7 @@
 
 #include "host/plugin_api.h"
 
-namespace cli {
+namespace driver {
 
 struct TreeEstimate {
     double points = 0.0, polygons = 0.0;
@@ -36,4 +36,4 @@ std::optional<std::size_t> parse_memory_size(const std::string &text);
 // Bytes as "1.2 GB" or "350 MB".
 std::string memory_text(double bytes);
 
-} // namespace cli
+} // namespace driver

@@ -1,4 +1,4 @@
-#include "serve_host.h"
+#include "serve/host.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,8 +11,8 @@
 #include "host/obj_loader.h"
 #include "host/settings.h"
 #include "host/xpanel.h"
-#include "panel_actions.h"
-#include "tree_budget.h"
+#include "driver/panel_actions.h"
+#include "driver/tree_budget.h"
 
 #ifndef RAMULON_WEB_DIR
 #define RAMULON_WEB_DIR ""
@@ -24,7 +24,7 @@
 #define RAMULON_INSTALL_DATADIR "share"
 #endif
 
-namespace cli {
+namespace serve {
 
 namespace fs = std::filesystem;
 
@@ -79,7 +79,7 @@ std::string TreeHost::open(const ServeOptions &options)
     Lock lock(mutex_);
     samples_dir_ = options.samples.empty() ? default_samples_dir() : fs::path(options.samples);
     memory_limit_ = options.tool.memory_limit;
-    use_shelf_dir(options.shelf);
+    driver::use_shelf_dir(options.shelf);
 
     host::Services &services = session_.services();
     services.echo_messages = false; // the page shows them
@@ -103,9 +103,9 @@ std::string TreeHost::open(const ServeOptions &options)
     };
     session_.set_journal(false);
 
-    std::string error = load_background(session_, options.tool);
+    std::string error = driver::load_background(session_, options.tool);
     if (error.empty())
-        error = open_tool(session_, options.tool);
+        error = driver::open_tool(session_, options.tool);
     if (!error.empty())
         return error;
     // A module that stayed resident in this process since an earlier session (the loader may
@@ -140,7 +140,7 @@ void TreeHost::build()
     std::string refused;
     if (LWXPanelID p = session_.panel()) {
         host::Binding bind(session_.services());
-        refused = check_tree_size(p, memory_budget(memory_limit_));
+        refused = driver::check_tree_size(p, driver::memory_budget(memory_limit_));
     }
     if (!refused.empty()) {
         // Refused before the tool grows anything: the last tree goes, as after a failed build.
@@ -152,7 +152,7 @@ void TreeHost::build()
     written_ = 0;
     if (LWXPanelID p = session_.panel()) {
         host::Binding bind(session_.services());
-        const std::optional<TreeEstimate> e = estimate_tree(p);
+        const std::optional<driver::TreeEstimate> e = driver::estimate_tree(p);
         estimated_points_ = e ? static_cast<std::size_t>(std::min(e->points, 4e9)) : 0;
     }
     building_ = true;
@@ -313,4 +313,4 @@ nlohmann::json TreeHost::build_now()
     return changed(true);
 }
 
-} // namespace cli
+} // namespace serve

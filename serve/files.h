@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-namespace cli {
+namespace serve {
 
 struct StaticFile {
     int status = 200;
@@ -16,4 +16,4 @@ struct StaticFile {
 // folder, or names no file, gives 404; a missing folder gives a page that says how to build it.
 StaticFile static_file(const std::filesystem::path &folder, const std::string &url_path);
 
-} // namespace cli
+} // namespace serve

@@ -1,7 +1,7 @@
 // `ramulon serve`'s HTTP server: the page's files and the JSON API over one TreeHost. start()
 // binds and answers requests on threads of its own until stop(), so a test can run it in-process.
 //
-//     cli::ServeServer server;
+//     serve::ServeServer server;
 //     if (std::string error = server.start(options); !error.empty()) fail(error);
 //     std::printf("Serving on %s\n", server.url().c_str());
 //     ...
@@ -13,11 +13,11 @@
 #include <string>
 #include <thread>
 
-#include "serve_guard.h"
-#include "serve_host.h"
-#include "serve_http.h"
+#include "serve/guard.h"
+#include "serve/host.h"
+#include "serve/http.h"
 
-namespace cli {
+namespace serve {
 
 class ServeServer {
 public:
@@ -57,4 +57,4 @@ private:
     std::thread listening_;
 };
 
-} // namespace cli
+} // namespace serve

@@ -16,7 +16,7 @@
 
 #include <httplib.h>
 
-namespace cli {
+namespace serve {
 
 // The routes and handlers; answer() runs one request of a stream through them.
 class Routes : public httplib::Server {
@@ -75,4 +75,4 @@ void close_after_this_answer();
 // handlers without a socket.
 std::string answer_bytes(Routes &routes, std::string_view request);
 
-} // namespace cli
+} // namespace serve

@@ -7,7 +7,7 @@
 #include "export/gltf_options.h"
 #include "host/mesh.h"
 
-namespace cli {
+namespace serve {
 
 struct ExportFiles {
     std::string error; // empty on success
@@ -21,4 +21,4 @@ ExportFiles export_glb(const host::Layer &layer, const exporter::GltfOptions &op
 // The layer as tree.obj with its material library tree.mtl and the textures it names.
 ExportFiles export_obj(const host::Layer &layer);
 
-} // namespace cli
+} // namespace serve

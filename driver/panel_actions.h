@@ -1,17 +1,14 @@
-// What the panel and preset commands share: the shelf folder option, rebuilding when the tool
-// asks for it, and pressing the tool's buttons.
+// What the panel and preset front ends share: the shelf folder, rebuilding when the tool asks
+// for it, and pressing the tool's buttons.
 #pragma once
 
 #include <string>
 
-#include <CLI/CLI.hpp>
-
 #include "host/session.h"
 
-namespace cli {
+namespace driver {
 
-// --shelf DIR; an empty value keeps the host's default folder.
-void add_shelf_option(CLI::App &sub, std::string &dir);
+// The shelf folder; an empty value keeps the host's default folder.
 void use_shelf_dir(const std::string &dir);
 
 // After edits the host asks the tool's test and builds when it answers 1 ("Automatic"
@@ -25,4 +22,4 @@ std::string press(host::Session &session, const std::string &label);
 // without putting a preset on the shelf. Returns an error text or empty.
 std::string take_thumbnail(host::Session &session, std::string &png);
 
-} // namespace cli
+} // namespace driver

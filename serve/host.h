@@ -17,12 +17,12 @@
 
 #include "host/file_read.h"
 #include "host/session.h"
-#include "tool_setup.h"
+#include "driver/tool_setup.h"
 
-namespace cli {
+namespace serve {
 
 struct ServeOptions {
-    ToolOptions tool;              // plug-in, generation, starting crown (--background)
+    driver::ToolOptions tool;              // plug-in, generation, starting crown (--background)
     std::string host = "127.0.0.1";
     int port = 8080;               // 0: any free port
     std::string shelf;             // empty: the host's default shelf folder
@@ -115,4 +115,4 @@ private:
     std::string title_;
 };
 
-} // namespace cli
+} // namespace serve

@@ -1,4 +1,4 @@
-#include "serve_guard.h"
+#include "serve/guard.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -8,7 +8,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-namespace cli {
+namespace serve {
 
 namespace {
 
@@ -216,4 +216,4 @@ std::optional<Refusal> refusal(const RequestFacts &request, const ServedNames &s
     return std::nullopt;
 }
 
-} // namespace cli
+} // namespace serve

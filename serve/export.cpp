@@ -1,4 +1,4 @@
-#include "serve_export.h"
+#include "serve/export.h"
 
 #include <atomic>
 #include <filesystem>
@@ -10,7 +10,7 @@
 
 #include "export/export.h"
 
-namespace cli {
+namespace serve {
 
 namespace fs = std::filesystem;
 
@@ -112,4 +112,4 @@ ExportFiles export_obj(const host::Layer &layer)
     return files;
 }
 
-} // namespace cli
+} // namespace serve

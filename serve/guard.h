@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace serve {
 
 // The names a page may reach the server under: the listening address, and for a loopback
 // address "localhost" and the other loopback names; for an address of every interface
@@ -38,4 +38,4 @@ struct Refusal {
 // The refusal of a request the server must not act on, or nothing.
 std::optional<Refusal> refusal(const RequestFacts &request, const ServedNames &served);
 
-} // namespace cli
+} // namespace serve

@@ -3,10 +3,10 @@
 
 #include "host/shelf.h"
 #include "host/shelf_store.h"
-#include "panel_actions.h"
-#include "serve_host.h"
+#include "driver/panel_actions.h"
+#include "serve/host.h"
 
-namespace cli {
+namespace serve {
 
 namespace fs = std::filesystem;
 
@@ -56,7 +56,7 @@ nlohmann::json TreeHost::add_preset(const std::string &name, bool overwrite)
             throw ApiError(409, "A preset named \"" + name + "\" already exists.");
         host::forget_last_addition();
         host::set_preset_name(name, overwrite);
-        const std::string error = cli::press(session_, "Add Preset");
+        const std::string error = driver::press(session_, "Add Preset");
         host::set_preset_name("");
         if (!error.empty())
             throw ApiError(409, error);
@@ -91,4 +91,4 @@ nlohmann::json TreeHost::apply_preset(const std::string &name)
     return changed(rebuild_if_asked());
 }
 
-} // namespace cli
+} // namespace serve

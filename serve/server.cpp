@@ -1,4 +1,4 @@
-#include "serve_server.h"
+#include "serve/server.h"
 
 #include <chrono>
 #include <cstdio>
@@ -7,10 +7,10 @@
 
 #include <httplib.h>
 
-#include "serve_export.h"
-#include "serve_files.h"
+#include "serve/export.h"
+#include "serve/files.h"
 
-namespace cli {
+namespace serve {
 
 namespace {
 
@@ -327,4 +327,4 @@ void ServeServer::add_routes()
     }));
 }
 
-} // namespace cli
+} // namespace serve

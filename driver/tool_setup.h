@@ -1,16 +1,14 @@
-// What every subcommand that drives the tool shares: choosing the plug-in and the host
-// generation, the background crown, parameter edits, and bringing a session to the point where
-// the user has picked the tool.
+// What every front end that drives the tool shares (the command line, the server, the library):
+// choosing the plug-in and the host generation, the background crown, parameter edits, and
+// bringing a session to the point where the user has picked the tool.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "host/session.h"
 
-namespace cli {
+namespace driver {
 
 struct ToolOptions {
     std::string plugin;               // empty: the default module for the generation
@@ -20,11 +18,6 @@ struct ToolOptions {
     const ModuleDescriptor *linked = nullptr; // a plug-in linked into this program, instead of a file
     std::size_t memory_limit = 0;     // bytes a build may use; 0: the available memory less a margin
 };
-
-void add_plugin_options(CLI::App &sub, ToolOptions &options);     // --plugin, --generation
-void add_background_option(CLI::App &sub, ToolOptions &options);  // --background
-void add_settings_option(CLI::App &sub, ToolOptions &options);    // --set
-void add_memory_option(CLI::App &sub, ToolOptions &options);      // --memory-limit
 
 // The module a host of this generation loads by default: RamulonVE11.so (RamulonDO10.so for
 // generation 10, RamulonLW9.so for 9) next to this program, else in ../<libdir>/ramulon.
@@ -51,4 +44,4 @@ std::string build_tree(host::Session &session, std::size_t memory_limit = 0);
 // Applies the edits through the tool's panel, as a user typing into it would.
 std::string apply_settings(host::Session &session, const std::vector<std::string> &settings);
 
-} // namespace cli
+} // namespace driver

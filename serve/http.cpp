@@ -1,4 +1,4 @@
-#include "serve_http.h"
+#include "serve/http.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace cli {
+namespace serve {
 
 namespace {
 
@@ -344,4 +344,4 @@ void Listener::stop()
     ended_.wait(lock, [this] { return open_.empty(); });
 }
 
-} // namespace cli
+} // namespace serve

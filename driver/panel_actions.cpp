@@ -1,16 +1,11 @@
-#include "panel_actions.h"
+#include "driver/panel_actions.h"
 
-#include "tool_setup.h"
+#include "driver/tool_setup.h"
 
 #include "host/shelf.h"
 #include "host/xpanel.h"
 
-namespace cli {
-
-void add_shelf_option(CLI::App &sub, std::string &dir)
-{
-    sub.add_option("--shelf", dir, "Folder of the preset shelf (default: ~/.ramulon/shelf)");
-}
+namespace driver {
 
 void use_shelf_dir(const std::string &dir)
 {
@@ -62,4 +57,4 @@ std::string take_thumbnail(host::Session &session, std::string &png)
     return {};
 }
 
-} // namespace cli
+} // namespace driver
