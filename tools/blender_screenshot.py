@@ -88,6 +88,7 @@ def steps():
         yield 0.3
         if ui.VIEW3D_PT_ramulon.drawn > clicked:
             break
+    tree.select_set(False)  # the panel follows the active object; no outline over the leaves
     # Away from the panel, so no tooltip covers it.
     window.event_simulate(type="MOUSEMOVE", value="NOTHING", x=area.x + 40, y=area.y + 40)
     yield 2.0

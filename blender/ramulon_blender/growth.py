@@ -360,6 +360,8 @@ def poll():
         if job.state == "running":
             continue
         del _running[tree_id]
+        if job.cancelled:  # Esc came after the library finished: the tree is not shown either
+            job.state = "cancelled"
         obj = find_tree(tree_id)
         if job.state == "done" and obj is not None:
             try:

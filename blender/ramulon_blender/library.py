@@ -32,18 +32,24 @@ def ramulon():
 
 
 def _preload(folder):
-    """Loads every library of the folder, each after those it needs (in as many rounds as that
-    takes); one that never loads leaves its error to the import that needs it."""
+    """Loads each library of the folder the system does not have, each after those it needs (in
+    as many rounds as that takes); one that never loads leaves its error to the import that
+    needs it. Where the system has a library its own copy is used, never two in one process."""
     if not os.path.isdir(folder):
         return
-    waiting = sorted(os.path.join(folder, name) for name in os.listdir(folder))
+    waiting = sorted(os.listdir(folder))
     while waiting:
         failed = []
-        for path in waiting:
+        for name in waiting:
             try:
-                ctypes.CDLL(path, mode=ctypes.RTLD_GLOBAL)
+                ctypes.CDLL(name, mode=ctypes.RTLD_GLOBAL)
+                continue
             except OSError:
-                failed.append(path)
+                pass
+            try:
+                ctypes.CDLL(os.path.join(folder, name), mode=ctypes.RTLD_GLOBAL)
+            except OSError:
+                failed.append(name)
         if len(failed) == len(waiting):
             return
         waiting = failed

@@ -16,9 +16,12 @@ def _tree(context):
 
 
 def _draw_controls(layout, settings, items):
+    layout.use_property_decorate = False
     for c in items:
         row = layout.row()
         row.enabled = c.enabled
+        # Sliders carry their label inside; a choice's label stands beside its menu.
+        row.use_property_split = c.kind == "choice"
         row.prop(settings, c.name, text=c.label)
 
 

@@ -89,7 +89,7 @@ def steps():
     vertices = len(tree().data.vertices)
     tree().ramulon.leaf_density = 40
     tree().ramulon.num_branches = 2000
-    yield lambda: growth.busy() and any(job.progress[2] for job in growth._running.values())
+    yield growth.busy
     window = bpy.context.window_manager.windows[0]
     window.event_simulate(type="ESC", value="PRESS")
     window.event_simulate(type="ESC", value="RELEASE")
