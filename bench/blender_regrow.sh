@@ -7,4 +7,4 @@ zip=${1:-$(ls "$here"/../out/ramulon_blender-*.zip | tail -1)}
 scripts=$(mktemp -d "${TMPDIR:-/tmp}/ramulon-bench-XXXXXX")
 trap 'rm -rf "$scripts"' EXIT
 BLENDER_USER_SCRIPTS=$scripts HOME=$scripts blender -b --factory-startup --python-exit-code 1 \
-  --python "$here/blender_regrow.py" -- "$zip" "${2:-7}" 2>&1 | grep -E '^(leafy|run|median)'
+  --python "$here/blender_regrow.py" -- "$zip" "${2:-7}" 2>&1 | grep -E '^(leafy|run|median|load)'

@@ -175,18 +175,17 @@ def bark_repeat(points, layout, uv, woody_faces, trunk_faces):
         return 1.0
     start = layout.loop_start[faces]
     total = layout.loop_total[faces]
-    positions = points[layout.loops]
-    texture = uv.astype(numpy.float64)
     along = around = 0.0
     for i in range(1, int(total.max()) - 1):
         has = total > i + 1
         l0, l1, l2 = start[has], start[has] + i, start[has] + i + 1
-        e1 = positions[l1] - positions[l0]
-        e2 = positions[l2] - positions[l0]
-        du1 = texture[l1, 0] - texture[l0, 0]
-        dv1 = texture[l1, 1] - texture[l0, 1]
-        du2 = texture[l2, 0] - texture[l0, 0]
-        dv2 = texture[l2, 1] - texture[l0, 1]
+        p0 = points[layout.loops[l0]]
+        e1 = points[layout.loops[l1]] - p0
+        e2 = points[layout.loops[l2]] - p0
+        t0 = uv[l0].astype(numpy.float64)
+        t1 = uv[l1].astype(numpy.float64) - t0
+        t2 = uv[l2].astype(numpy.float64) - t0
+        du1, dv1, du2, dv2 = t1[:, 0], t1[:, 1], t2[:, 0], t2[:, 1]
         det = du1 * dv2 - du2 * dv1
         keep = numpy.abs(det) >= 1e-9  # caps and collars map a face onto a line
         with numpy.errstate(all="ignore"):
@@ -311,7 +310,7 @@ def fill(obj, tree, levels, times=None):
         values = numpy.asarray(vmap.values, dtype=FLOAT).reshape(len(points), -1)
         present = numpy.asarray(vmap.presence) > 0
         if vmap.kind == TEXTURE_KIND and face_count:
-            uv = values[layout.loops, :2].copy()
+            uv = values[layout.loops, :2]
             for loops, corner in corner_values.pop((vmap.name, vmap.kind), []):
                 hit = loops >= 0
                 uv[loops[hit]] = corner[hit, :2]
@@ -359,7 +358,6 @@ def fill(obj, tree, levels, times=None):
         _smooth_by_angle(mesh)
     types = numpy.asarray(tree.polygons.types)
     set_subdivision(obj, bool(numpy.any(types == PATCH)), obj.ramulon.subdivision_levels)
-    mesh.update()
     if times is not None:
         times["arrays"] = arrays_done - started - material_seconds
         times["materials"] = time.perf_counter() - arrays_done + material_seconds

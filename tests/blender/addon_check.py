@@ -115,7 +115,16 @@ if check(leaf is not None, "no leaf material"):
 bark = next((m for m in tree.data.materials if m.get("ramulon_surface") == "RM_trunk"), None)
 if check(bark is not None, "no trunk material"):
     check(any(n.type == "TEX_IMAGE" and n.image is not None for n in bark.node_tree.nodes), "the bark has no image")
-check(tree.get("ramulon_bark_repeat", 0) > 0, "the tree has no bark repeat")
+# The bark repeats along the tree as the exporters make it repeat (glTF's texture transform).
+gltf = os.path.join(work, "round.gltf")
+round_tree.write(gltf)
+with open(gltf) as f:
+    import json
+    exported = json.load(f)
+scales = [m["pbrMetallicRoughness"]["baseColorTexture"].get("extensions", {}).get("KHR_texture_transform", {}).get("scale")
+          for m in exported["materials"] if m["name"] == "RM_trunk"]
+along = scales[0][1] if scales and scales[0] else 1.0
+check(tree.get("ramulon_bark_repeat") == along, f"bark repeat {tree.get('ramulon_bark_repeat')}, the export's {along}")
 
 # ---- save, reopen, change a control: it regrows
 blend = os.path.join(work, "tree.blend")
