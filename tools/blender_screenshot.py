@@ -3,6 +3,7 @@
 # zip into a temporary user folder (tools/blender_screenshot.sh does both):
 #   blender --factory-startup --enable-event-simulate --python tools/blender_screenshot.py -- ZIP SOURCE_DIR OUT.png
 import os
+import shutil
 import sys
 import time
 
@@ -55,14 +56,13 @@ def steps():
     with bpy.context.temp_override(window=window, area=area):
         bpy.ops.object.ramulon_tree_add("EXEC_DEFAULT")
     tree = bpy.context.view_layer.objects.active
-    settings = tree.ramulon
-    settings.refresh_mode = "Manual"
-    settings.render_type = "Polygonal"
-    settings.twig_type = "random"
-    settings.leaf_shape = "two polys"
+    # The leafy demo: the shipped preset, put on the shelf and applied from it.
+    shelf = os.path.join(os.environ["HOME"], ".ramulon", "shelf")
+    os.makedirs(shelf, exist_ok=True)
+    for ext in ("preset", "png"):
+        shutil.copy(os.path.join(source_dir, "samples", "presets", f"leafy.{ext}"), shelf)
     with bpy.context.temp_override(window=window, area=area):
-        bpy.ops.object.ramulon_regrow("EXEC_DEFAULT")
-    settings.refresh_mode = "Automatic"
+        bpy.ops.object.ramulon_preset_apply("EXEC_DEFAULT", name="leafy")
 
     space = area.spaces.active
     space.show_region_ui = True

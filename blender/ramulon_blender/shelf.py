@@ -43,9 +43,10 @@ def icon(name):
         stamp = os.stat(path).st_mtime_ns
     except (OSError, *growth.expected_errors()):
         return 0
-    key = f"{name}\0{stamp}"
+    key = f"{name}|{stamp}"
     if key not in _previews:
-        _previews.load(key, path, "IMAGE")
+        preview = _previews.load(key, path, "IMAGE")
+        preview.image_size[:]  # reading its size loads the picture now, not when first drawn
     return _previews[key].icon_id
 
 

@@ -20,9 +20,12 @@ def _draw_controls(layout, settings, items):
     for c in items:
         row = layout.row()
         row.enabled = c.enabled
-        # Sliders carry their label inside; a choice's label stands beside its menu.
-        row.use_property_split = c.kind == "choice"
-        row.prop(settings, c.name, text=c.label)
+        if c.kind == "choice":  # a choice's label beside its menu; sliders carry theirs inside
+            split = row.split(factor=0.5)
+            split.label(text=c.label)
+            split.prop(settings, c.name, text="")
+        else:
+            row.prop(settings, c.name, text=c.label)
 
 
 class VIEW3D_PT_ramulon(bpy.types.Panel):
