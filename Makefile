@@ -40,7 +40,7 @@ demo: configure page
 
 test: build web
 	./tools/gltf-validate/install.sh
-	./tools/install-deps.sh blender python3-numpy
+	./tools/install-deps.sh blender python3-numpy python3-pytest python3-distributed
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 sanitize: deps
