@@ -73,6 +73,7 @@ fuzz:
 # given) and the peer JavaScript generator in triangles per millisecond, then the micro benches.
 bench: build
 	python3 bench/whole_process.py --ramulon $(BUILD)/ramulon $(if $(BASELINE),--baseline $(BASELINE))
+	python3 bench/batch_throughput.py --ramulon $(BUILD)/ramulon
 	./$(BUILD)/bench/ramulon_bench
 
 install: build
