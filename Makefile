@@ -47,7 +47,7 @@ blender: configure
 
 test: build web
 	./tools/gltf-validate/install.sh
-	./tools/install-deps.sh blender python3-numpy xvfb xauth
+	./tools/install-deps.sh blender python3-numpy python3-pytest python3-distributed xvfb xauth
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 sanitize: deps
@@ -80,6 +80,7 @@ fuzz:
 # given) and the peer JavaScript generator in triangles per millisecond, then the micro benches.
 bench: build
 	python3 bench/whole_process.py --ramulon $(BUILD)/ramulon $(if $(BASELINE),--baseline $(BASELINE))
+	python3 bench/batch_throughput.py --ramulon $(BUILD)/ramulon
 	./$(BUILD)/bench/ramulon_bench
 
 install: build

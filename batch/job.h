@@ -6,7 +6,9 @@
 //     {"name": "birch", "crown": "tall_crown.obj", "set": {"Branches": 300, "Twig/Type": "random"},
 //      "seed": 7, "outputs": ["obj", "journal"], "subdivide": 1, "textures": "none"}
 //
-// Relative paths are taken from the folder of the job file.
+// Relative paths are taken from the folder of the job file. The glTF-only options (lod,
+// lod-files, impostor, compress) shape the glb and gltf outputs; an obj output is written as
+// `ramulon build` writes it without them.
 #pragma once
 
 #include <cstdint>

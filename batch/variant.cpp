@@ -14,6 +14,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The options of one output: the glTF-only ones (levels, card, compression) leave an OBJ as
+// `ramulon build` writes it without them.
+exporter::FileOptions options_for(const batch::Job &job, const std::string &output)
+{
+    exporter::FileOptions options = job.write;
+    if (output == "obj")
+        options.gltf = exporter::GltfOptions{};
+    return options;
+}
+
+bool is_mesh(const std::string &output) { return output == "glb" || output == "gltf" || output == "obj"; }
+
 // Holds the lock, if there is one, for as long as it lives.
 struct HostLock {
     explicit HostLock(std::mutex *m)
@@ -53,8 +65,9 @@ std::string grow_variant(host::Session &session, const Job &job, std::int64_t se
     const fs::path dir(out_dir);
     // Every output's options are checked before the tree grows.
     for (const std::string &output : job.outputs)
-        if (output == "glb" || output == "gltf" || output == "obj")
-            if (std::string bad = exporter::check_file_options((dir / ("x." + output)).string(), job.write); !bad.empty())
+        if (is_mesh(output))
+            if (std::string bad = exporter::check_file_options((dir / ("x." + output)).string(), options_for(job, output));
+                !bad.empty())
                 return bad;
     session.set_journal(job.wants("journal"));
     {
@@ -83,8 +96,9 @@ std::string grow_variant(host::Session &session, const Job &job, std::int64_t se
     if (job.wants("journal") && !session.journal().write(stem + ".journal", error))
         return error;
     for (const std::string &output : job.outputs)
-        if (output == "glb" || output == "gltf" || output == "obj")
-            if (error = exporter::write_file(session.mesh().foreground, stem + "." + output, job.write); !error.empty())
+        if (is_mesh(output))
+            if (error = exporter::write_file(session.mesh().foreground, stem + "." + output, options_for(job, output));
+                !error.empty())
                 return error;
     return {};
 }

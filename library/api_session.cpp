@@ -48,11 +48,15 @@ struct Call {
     int status = RAMULON_OK;
 };
 
-// Runs a call's work, turning what C++ throws into a status: no exception crosses the interface.
-template <typename Work> int guarded(const Call &call, Work &&work)
+// Runs a call's work on the session of a handle, turning what C++ throws into a status: no
+// exception crosses the interface.
+template <typename Work> int on_session(const ramulon_session *handle, Work &&work)
 {
+    const Call call(handle);
+    if (!call)
+        return call.status;
     try {
-        return work();
+        return work(call);
     } catch (const std::bad_alloc &) {
         return call.fail(RAMULON_ERROR_MEMORY, "out of memory");
     } catch (const std::exception &e) {
@@ -182,17 +186,6 @@ int take_crown(const Call &call, host::Layer &layer, const std::string &what)
     return RAMULON_OK;
 }
 
-// The parts of the build options the caller's structure holds (an older caller's is shorter).
-ramulon_build_options build_options(const ramulon_build_options *given)
-{
-    ramulon_build_options o;
-    ramulon_build_options_init(&o);
-    if (given && given->size >= sizeof(given->size))
-        std::memcpy(&o, given, std::min(given->size, sizeof(o)));
-    o.size = sizeof(o);
-    return o;
-}
-
 } // namespace
 
 extern "C" {
@@ -253,12 +246,9 @@ void ramulon_session_free(ramulon_session *handle)
 
 int ramulon_load_crown_file(ramulon_session *handle, const char *path)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!path)
-        return null_argument(call, "path");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!path)
+            return null_argument(call, "path");
         host::Layer layer;
         std::string error;
         if (!host::load_obj_file(path, layer, error))
@@ -270,16 +260,13 @@ int ramulon_load_crown_file(ramulon_session *handle, const char *path)
 int ramulon_load_crown_arrays(ramulon_session *handle, const double *points, size_t point_count,
                               const uint64_t *offsets, const int32_t *corners, size_t polygon_count)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!points && point_count > 0)
-        return null_argument(call, "points");
-    if (!offsets)
-        return null_argument(call, "offsets");
-    if (point_count > static_cast<size_t>(INT32_MAX))
-        return call.fail(RAMULON_ERROR_ARGUMENT, "too many points for a crown");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!points && point_count > 0)
+            return null_argument(call, "points");
+        if (!offsets)
+            return null_argument(call, "offsets");
+        if (point_count > static_cast<size_t>(INT32_MAX))
+            return call.fail(RAMULON_ERROR_ARGUMENT, "too many points for a crown");
         host::Layer layer;
         for (size_t i = 0; i < point_count; ++i) {
             const double *p = points + 3 * i;
@@ -311,10 +298,7 @@ int ramulon_load_crown_arrays(ramulon_session *handle, const double *points, siz
 
 int ramulon_load_crown_default(ramulon_session *handle)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
         host::Layer layer;
         std::string error;
         if (!host::load_obj_text(host::default_crown_obj(), "built-in crown", layer, error))
@@ -327,51 +311,45 @@ int ramulon_load_crown_default(ramulon_session *handle)
 
 int ramulon_control_count(ramulon_session *handle, size_t *count)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!count)
-        return null_argument(call, "count");
-    *count = call->controls.size();
-    return RAMULON_OK;
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!count)
+            return null_argument(call, "count");
+        *count = call->controls.size();
+        return RAMULON_OK;
+    });
 }
 
 int ramulon_control_at(ramulon_session *handle, size_t index, ramulon_control *out)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!out)
-        return null_argument(call, "out");
-    if (index >= call->controls.size())
-        return call.fail(RAMULON_ERROR_ARGUMENT, "no control at index " + std::to_string(index) + " (the panel has " +
-                                                     std::to_string(call->controls.size()) + ")");
-    return control_out(call, call->controls[index], out);
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!out)
+            return null_argument(call, "out");
+        if (index >= call->controls.size())
+            return call.fail(RAMULON_ERROR_ARGUMENT, "no control at index " + std::to_string(index) + " (the panel has " +
+                                                         std::to_string(call->controls.size()) + ")");
+        return control_out(call, call->controls[index], out);
+    });
 }
 
 int ramulon_control_by_id(ramulon_session *handle, uint32_t id, ramulon_control *out)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!out)
-        return null_argument(call, "out");
-    const ControlInfo *info = control_of(*call.session, id);
-    if (!info)
-        return call.fail(RAMULON_ERROR_NOT_FOUND, "the panel has no control with the id " + std::to_string(id));
-    return control_out(call, *info, out);
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!out)
+            return null_argument(call, "out");
+        const ControlInfo *info = control_of(*call.session, id);
+        if (!info)
+            return call.fail(RAMULON_ERROR_NOT_FOUND, "the panel has no control with the id " + std::to_string(id));
+        return control_out(call, *info, out);
+    });
 }
 
 int ramulon_control_find(ramulon_session *handle, const char *name, ramulon_control *out)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!name)
-        return null_argument(call, "name");
-    if (!out)
-        return null_argument(call, "out");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!name)
+            return null_argument(call, "name");
+        if (!out)
+            return null_argument(call, "out");
         std::string error;
         unsigned long id = 0;
         {
@@ -390,14 +368,11 @@ int ramulon_control_find(ramulon_session *handle, const char *name, ramulon_cont
 
 int ramulon_set(ramulon_session *handle, const char *name, const char *value)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!name)
-        return null_argument(call, "name");
-    if (!value)
-        return null_argument(call, "value");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!name)
+            return null_argument(call, "name");
+        if (!value)
+            return null_argument(call, "value");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services()); // the setter may show messages
         std::string error;
@@ -410,12 +385,9 @@ int ramulon_set(ramulon_session *handle, const char *name, const char *value)
 
 int ramulon_set_by_id(ramulon_session *handle, uint32_t id, const char *value)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!value)
-        return null_argument(call, "value");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!value)
+            return null_argument(call, "value");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services());
         const std::string error = host::apply_setting(call->panel, id, value);
@@ -450,12 +422,9 @@ int ramulon_set_number(ramulon_session *handle, uint32_t id, double value)
 
 int ramulon_get_number(ramulon_session *handle, uint32_t id, double *value)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!value)
-        return null_argument(call, "value");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!value)
+            return null_argument(call, "value");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services());
         const host::panel_control *c = host::find_control(call->panel, id);
@@ -477,12 +446,9 @@ int ramulon_get_number(ramulon_session *handle, uint32_t id, double *value)
 
 int ramulon_get_text(ramulon_session *handle, uint32_t id, const char **text)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!text)
-        return null_argument(call, "text");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!text)
+            return null_argument(call, "text");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services());
         const host::panel_control *c = host::find_control(call->panel, id);
@@ -496,10 +462,7 @@ int ramulon_get_text(ramulon_session *handle, uint32_t id, const char **text)
 
 int ramulon_press(ramulon_session *handle, uint32_t id)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services());
         const host::panel_control *c = host::find_control(call->panel, id);
@@ -515,10 +478,7 @@ int ramulon_press(ramulon_session *handle, uint32_t id)
 
 int ramulon_reset(ramulon_session *handle)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
         std::lock_guard lock(host_lock());
         call->host->event(LWT_EVENT_RESET);
         return RAMULON_OK;
@@ -529,12 +489,9 @@ int ramulon_reset(ramulon_session *handle)
 
 int ramulon_load_preset(ramulon_session *handle, const char *path_or_name, int lenient)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!path_or_name)
-        return null_argument(call, "path_or_name");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!path_or_name)
+            return null_argument(call, "path_or_name");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services());
         use_session_shelf(*call.session);
@@ -552,12 +509,9 @@ int ramulon_load_preset(ramulon_session *handle, const char *path_or_name, int l
 
 int ramulon_save_preset(ramulon_session *handle, const char *path)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!path)
-        return null_argument(call, "path");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!path)
+            return null_argument(call, "path");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services());
         const std::string error = host::save_preset_file(call->host->tool().instance, path);
@@ -567,35 +521,30 @@ int ramulon_save_preset(ramulon_session *handle, const char *path)
 
 int ramulon_set_shelf(ramulon_session *handle, const char *folder)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    call->shelf = folder ? folder : "";
-    return RAMULON_OK;
+    return on_session(handle, [&](const Call &call) -> int {
+        call->shelf = folder ? folder : "";
+        return RAMULON_OK;
+    });
 }
 
 int ramulon_shelf_folder(ramulon_session *handle, const char **folder)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!folder)
-        return null_argument(call, "folder");
-    std::lock_guard lock(host_lock());
-    use_session_shelf(*call.session);
-    call->text = host::shelf_dir().string();
-    *folder = call->text.c_str();
-    return RAMULON_OK;
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!folder)
+            return null_argument(call, "folder");
+        std::lock_guard lock(host_lock());
+        use_session_shelf(*call.session);
+        call->text = host::shelf_dir().string();
+        *folder = call->text.c_str();
+        return RAMULON_OK;
+    });
 }
 
 int ramulon_shelf_list(ramulon_session *handle, const char *const **names, size_t *count)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!names || !count)
-        return null_argument(call, names ? "count" : "names");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!names || !count)
+            return null_argument(call, names ? "count" : "names");
         std::lock_guard lock(host_lock());
         use_session_shelf(*call.session);
         call->names = host::list_presets();
@@ -611,17 +560,14 @@ int ramulon_shelf_list(ramulon_session *handle, const char *const **names, size_
 
 int ramulon_shelf_add(ramulon_session *handle, const char *name, int replace)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!name)
-        return null_argument(call, "name");
-    if (!host::valid_preset_name(name))
-        return call.fail(RAMULON_ERROR_ARGUMENT,
-                         std::string("cannot add a preset named \"") + name + "\": " + host::preset_name_rule);
-    if (!call->built)
-        return call.fail(RAMULON_ERROR_NO_TREE, "no tree built yet: a preset's thumbnail pictures the last build");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!name)
+            return null_argument(call, "name");
+        if (!host::valid_preset_name(name))
+            return call.fail(RAMULON_ERROR_ARGUMENT,
+                             std::string("cannot add a preset named \"") + name + "\": " + host::preset_name_rule);
+        if (!call->built)
+            return call.fail(RAMULON_ERROR_NO_TREE, "no tree built yet: a preset's thumbnail pictures the last build");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services());
         use_session_shelf(*call.session);
@@ -643,12 +589,9 @@ int ramulon_shelf_add(ramulon_session *handle, const char *name, int replace)
 
 int ramulon_shelf_remove(ramulon_session *handle, const char *name)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!name)
-        return null_argument(call, "name");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!name)
+            return null_argument(call, "name");
         std::lock_guard lock(host_lock());
         use_session_shelf(*call.session);
         const std::string error = host::remove_preset_pair(host::shelf_dir(), name);
@@ -663,14 +606,11 @@ int ramulon_shelf_remove(ramulon_session *handle, const char *name)
 
 int ramulon_thumbnail(ramulon_session *handle, const uint8_t **png, size_t *size)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!png || !size)
-        return null_argument(call, png ? "size" : "png");
-    if (!call->built)
-        return call.fail(RAMULON_ERROR_NO_TREE, "no tree built yet: the thumbnail pictures the last build");
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!png || !size)
+            return null_argument(call, png ? "size" : "png");
+        if (!call->built)
+            return call.fail(RAMULON_ERROR_NO_TREE, "no tree built yet: the thumbnail pictures the last build");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services());
         const std::string error = driver::take_thumbnail(*call->host, call->png);
@@ -694,14 +634,11 @@ void ramulon_build_options_init(ramulon_build_options *options)
 
 int ramulon_build(ramulon_session *handle, const ramulon_build_options *given, ramulon_tree **out)
 {
-    Call call(handle);
-    if (!call)
-        return call.status;
-    if (!out)
-        return null_argument(call, "tree");
-    *out = nullptr;
-    const ramulon_build_options options = build_options(given);
-    return guarded(call, [&]() -> int {
+    return on_session(handle, [&](const Call &call) -> int {
+        if (!out)
+            return null_argument(call, "tree");
+        *out = nullptr;
+        const ramulon_build_options options = sized_options(given, ramulon_build_options_init);
         host::Session &hs = *call->host;
         if (options.memory_limit > SIZE_MAX)
             return call.fail(RAMULON_ERROR_ARGUMENT, "the memory limit is larger than this machine can address");

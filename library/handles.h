@@ -4,6 +4,8 @@
 // so a session freed from another thread goes away only when that call is done.
 #pragma once
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -62,5 +64,17 @@ const char *thread_error();
 
 // The failure of an unknown handle.
 int bad_handle(const char *what);
+
+// An options structure as the caller's holds it (an older caller's is shorter, known by its
+// leading size), the fields it lacks as init sets them.
+template <typename Options> Options sized_options(const Options *given, void (*init)(Options *))
+{
+    Options o;
+    init(&o);
+    if (given && given->size >= sizeof(given->size))
+        std::memcpy(static_cast<void *>(&o), given, std::min(given->size, sizeof(o)));
+    o.size = sizeof(o);
+    return o;
+}
 
 } // namespace library

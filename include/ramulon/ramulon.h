@@ -69,6 +69,9 @@ RAMULON_API int ramulon_version_number(void);
 
 /* ----------------------------------------------------------------------------------- status */
 
+typedef struct ramulon_session ramulon_session;
+typedef struct ramulon_tree ramulon_tree;
+
 typedef enum ramulon_status {
     RAMULON_OK = 0,
     RAMULON_ERROR_ARGUMENT = 1,  /* a null pointer, an index out of range, a non-finite coordinate,
@@ -86,15 +89,12 @@ typedef enum ramulon_status {
 
 /* The explanation of the last failed call on this session, or with session NULL the last failed
    call of the calling thread; "" when there was none. Valid until the next failing call. */
-RAMULON_API const char *ramulon_last_error(const struct ramulon_session *session);
+RAMULON_API const char *ramulon_last_error(const ramulon_session *session);
 /* The name of a status ("ok", "argument", "not_found", "module", "io", "refused", "cancelled",
    "busy", "no_tree", "memory", "handle"); "unknown" for other numbers. */
 RAMULON_API const char *ramulon_status_name(int status);
 
 /* ---------------------------------------------------------------------------------- session */
-
-typedef struct ramulon_session ramulon_session;
-typedef struct ramulon_tree ramulon_tree;
 
 /* Opens a session: loads a copy of the module, activates its tool for a host of this generation
    (9, 10 or 11), picks the tool and makes its panel. module NULL: the module of that generation

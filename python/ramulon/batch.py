@@ -91,7 +91,10 @@ def run(jobs: Jobs, out_dir: PathLike, executor: Optional[Union[Executor, Any]] 
     failing variants are reported in the result; the others go on. ``progress(done, total)`` is
     called as variants finish."""
     out = os.fspath(out_dir)
-    os.makedirs(out, exist_ok=True)
+    try:
+        os.makedirs(out, exist_ok=True)
+    except OSError as e:
+        raise Error(f"cannot make the output folder {out}: {e.strerror}", 4) from None
     if not os.access(out, os.W_OK):
         raise Error(f"cannot write into the output folder {out}", 4)
     text, base = _job_text(jobs)

@@ -131,7 +131,14 @@ class Controls:
                 raise Error(f"the panel has no control with the id {key}", 2)
             return self._by_id[int(key)]
         info = _library.Control()
-        check(_library.lib().ramulon_control_find(self._session._handle, str(key).encode(), ctypes.byref(info)))
+        status = _library.lib().ramulon_control_find(self._session._handle, str(key).encode(), ctypes.byref(info))
+        if status != 0:
+            # What --set cannot address (buttons, the version text) is found by its label.
+            text = str(key).strip().lower()
+            for c in self._all:
+                if text in (c.label.lower(), f"{c.tab}/{c.label}".lower()) and c.label:
+                    return c
+        check(status)
         return self._by_id[info.id]
 
     def __setitem__(self, key: Key, value: Any) -> None:
@@ -210,11 +217,12 @@ class Session:
     (a call while it builds raises Error "busy"), and ``cancel()`` may come from any thread."""
 
     def __init__(self, module: Optional[PathLike] = None, generation: int = 11, shelf: Optional[PathLike] = None):
+        self._handle: Optional[int] = None
         lib = _library.lib()
         handle = ctypes.c_void_p()
         check(lib.ramulon_session_new(os.fsencode(module) if module is not None else None, int(generation),
                                       ctypes.byref(handle)))
-        self._handle: Optional[int] = handle.value
+        self._handle = handle.value
         self.generation = int(generation)
         self.tree: Optional[Tree] = None
         if shelf is not None:
