@@ -34,19 +34,9 @@ bpy.context.preferences.addons["ramulon_blender"].preferences.shelf_folder = she
 
 for obj in list(bpy.data.objects):
     bpy.data.objects.remove(obj)
-points, faces = [], []
-with open(os.path.join(source, "samples", "round_crown.obj")) as f:
-    for line in f:
-        parts = line.split()
-        if parts and parts[0] == "v":
-            x, y, z = map(float, parts[1:4])
-            points.append((x, -z, y))
-        elif parts and parts[0] == "f":
-            faces.append([int(p.split("/")[0]) - 1 for p in parts[1:]])
-mesh = bpy.data.meshes.new("Round crown")
-mesh.from_pydata(points, [], faces)
-crown = bpy.data.objects.new("Round crown", mesh)
-bpy.context.scene.collection.objects.link(crown)
+sys.path.insert(0, os.path.join(source, "tools"))
+from blender_crown import crown_from_obj  # noqa: E402
+crown = crown_from_obj(os.path.join(source, "samples", "round_crown.obj"), "Round crown")[0]
 bpy.context.view_layer.objects.active = crown
 crown.select_set(True)
 bpy.ops.object.ramulon_tree_add()

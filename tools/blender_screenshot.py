@@ -35,21 +35,11 @@ def steps():
     for obj in list(bpy.data.objects):
         if obj.type == "MESH":
             bpy.data.objects.remove(obj)
-    # The round crown from the OBJ's numbers, Y-up to Z-up, shown as a faint wireframe.
-    points, faces = [], []
-    with open(os.path.join(source_dir, "samples", "round_crown.obj")) as f:
-        for line in f:
-            parts = line.split()
-            if parts and parts[0] == "v":
-                x, y, z = map(float, parts[1:4])
-                points.append((x, -z, y))
-            elif parts and parts[0] == "f":
-                faces.append([int(p.split("/")[0]) - 1 for p in parts[1:]])
-    mesh = bpy.data.meshes.new("Crown")
-    mesh.from_pydata(points, [], faces)
-    crown = bpy.data.objects.new("Crown", mesh)
+    # The round crown from the OBJ's numbers, shown as a wireframe.
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    from blender_crown import crown_from_obj
+    crown = crown_from_obj(os.path.join(source_dir, "samples", "round_crown.obj"), "Crown")[0]
     crown.display_type = "WIRE"
-    bpy.context.scene.collection.objects.link(crown)
     bpy.context.view_layer.objects.active = crown
     crown.select_set(True)
     window, area = window_parts()

@@ -12,8 +12,6 @@ import math
 import bpy
 import numpy
 
-from . import library
-
 # Kinds of control that hold a value of the record.
 VALUE_KINDS = ("integer", "number", "distance", "angle", "percent", "choice", "checkbox")
 

@@ -55,7 +55,7 @@ def memory_limit():
 
 # ---------------------------------------------------------------- the crown
 
-def read_crown(crown, depsgraph=None):
+def read_crown(crown):
     """The crown's faces in world space and the tool's axes: (points, (offsets, corners))."""
     if crown is None:
         raise UserError("Select a mesh object as the crown")
@@ -65,8 +65,7 @@ def read_crown(crown, depsgraph=None):
     # re-evaluate the tree just grown (a tenth of a second for a leafy one).
     evaluated = crown
     if crown.modifiers or (crown.data.shape_keys is not None):
-        depsgraph = depsgraph or bpy.context.evaluated_depsgraph_get()
-        evaluated = crown.evaluated_get(depsgraph)
+        evaluated = crown.evaluated_get(bpy.context.evaluated_depsgraph_get())
     mesh = evaluated.to_mesh() if evaluated is not crown else crown.data
     try:
         count = len(mesh.vertices)
@@ -193,7 +192,7 @@ def own_tree_id(obj):
             break
 
 
-def prepare(obj, depsgraph=None):
+def prepare(obj):
     """Brings the tree's session to the tree's settings and crown; returns (session, values)."""
     if obj.mode != "OBJECT":
         raise UserError(f'"{obj.name}" is in {obj.mode.title().replace("_", " ")} Mode: leave it to regrow')
@@ -208,7 +207,7 @@ def prepare(obj, depsgraph=None):
         controls.show_record(settings, values)
     crown = settings.crown
     if crown is not None:
-        session.load_crown(*read_crown(crown, depsgraph))
+        session.load_crown(*read_crown(crown))
     elif session.crown is None:
         raise UserError(f'"{obj.name}" has no crown: pick one in the Ramulon panel')
     return session, values
@@ -251,11 +250,11 @@ def place(obj, context):
     context.view_layer.objects.active = obj
 
 
-def grow_now(obj, depsgraph=None, progress=None):
+def grow_now(obj, progress=None):
     """Grows the tree at once; returns the seconds of each step. Raises UserError or the
     library's error, leaving the previous tree as it was."""
     started = time.perf_counter()
-    session, values = prepare(obj, depsgraph)
+    session, values = prepare(obj)
     prepared = time.perf_counter()
     tree = session.session.build(progress=progress, memory_limit=memory_limit())
     built = time.perf_counter()
@@ -314,7 +313,6 @@ class Job:
 _running = {}   # tree_id -> Job
 _wanted = set()  # trees whose newest settings wait for the build in flight to end
 _reports = []   # (kind, text) not yet shown
-_listeners = []  # callables run when a build ends (the watcher redraws)
 
 
 def report(kind, text):
@@ -385,8 +383,6 @@ def poll():
             _wanted.discard(tree_id)
             if obj is not None:
                 request(obj)
-        for listener in list(_listeners):
-            listener()
     return bool(_running)
 
 

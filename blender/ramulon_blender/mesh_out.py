@@ -134,7 +134,7 @@ def add_weight_group(obj, name, weights, present):
     converted = False
     try:
         converted = "FINISHED" in _convert_to_group(obj)
-    except RuntimeError:
+    except (RuntimeError, AttributeError, KeyError, TypeError):  # no such operator, no context
         converted = False
     if converted and GROUP_SCRATCH in obj.vertex_groups:
         obj.vertex_groups[GROUP_SCRATCH].name = name

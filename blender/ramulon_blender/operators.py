@@ -21,6 +21,19 @@ def _active_tree(context):
     return obj
 
 
+def _on_active_tree(operator, context, action):
+    """Runs action(tree) on the active tree once its build in flight has ended; what the artist
+    can mend comes back as the operator's one-line report."""
+    try:
+        tree = _active_tree(context)
+        growth.wait(tree.ramulon.tree_id)
+        action(tree)
+    except growth.expected_errors() as error:
+        operator.report({"ERROR"}, growth.one_line(error))
+        return {"CANCELLED"}
+    return {"FINISHED"}
+
+
 class _Waiting:
     """Waits for a tree's build in flight as a modal operator: the status bar shows progress,
     Esc cancels and leaves the previous tree, and the operator's undo step holds the new tree."""
@@ -46,6 +59,14 @@ class _Waiting:
         for kind, text in reports:
             self.report({kind}, text)
         return self.ended(context, reports)
+
+    def cancel(self, context):
+        # Blender ends modal operators itself when a file is opened; a build in flight goes on
+        # and the timer puts it into its tree.
+        context.window_manager.event_timer_remove(self.timer)
+        RAMULON_OT_watch.running = False
+        if growth.busy() and not bpy.app.timers.is_registered(_poll_timer):
+            bpy.app.timers.register(_poll_timer, first_interval=0.05)
 
 
 def _status(context, text):
@@ -76,14 +97,14 @@ class RAMULON_OT_tree_add(_Waiting, bpy.types.Operator):
             raise growth.UserError(f'"{crown.name}" is no mesh: the crown must be a mesh object')
         if crown.ramulon.is_tree:
             raise growth.UserError(f'"{crown.name}" is a Ramulon tree: select its crown instead')
-        growth.read_crown(crown, context.evaluated_depsgraph_get())  # a crown without faces stops here
+        growth.read_crown(crown)  # a crown without faces stops here
         return growth.new_tree(crown, context)
 
     def execute(self, context):
         tree = None
         try:
             tree = self._start(context)
-            growth.grow_now(tree, context.evaluated_depsgraph_get())
+            growth.grow_now(tree)
         except growth.expected_errors() as error:
             _discard(tree)
             self.report({"ERROR"}, growth.one_line(error))
@@ -134,14 +155,7 @@ class RAMULON_OT_regrow(_Waiting, bpy.types.Operator):
         return obj is not None and obj.type == "MESH" and obj.ramulon.is_tree
 
     def execute(self, context):
-        try:
-            tree = _active_tree(context)
-            growth.wait(tree.ramulon.tree_id)
-            growth.grow_now(tree, context.evaluated_depsgraph_get())
-        except growth.expected_errors() as error:
-            self.report({"ERROR"}, growth.one_line(error))
-            return {"CANCELLED"}
-        return {"FINISHED"}
+        return _on_active_tree(self, context, lambda tree: growth.grow_now(tree))
 
     def invoke(self, context, event):
         try:
@@ -149,7 +163,6 @@ class RAMULON_OT_regrow(_Waiting, bpy.types.Operator):
         except growth.expected_errors() as error:
             self.report({"ERROR"}, growth.one_line(error))
             return {"CANCELLED"}
-        self.record = growth.record_text(growth.controls.read_record(tree.ramulon))
         if not growth.request(tree):
             _report_pending(self)
             return {"CANCELLED"}
@@ -227,15 +240,10 @@ class RAMULON_OT_preset_apply(bpy.types.Operator):
         return RAMULON_OT_regrow.poll(context)
 
     def execute(self, context):
-        try:
-            tree = _active_tree(context)
-            growth.wait(tree.ramulon.tree_id)
+        def apply(tree):
             shelf.apply(tree, self.name)
-            growth.grow_now(tree, context.evaluated_depsgraph_get())
-        except growth.expected_errors() as error:
-            self.report({"ERROR"}, growth.one_line(error))
-            return {"CANCELLED"}
-        return {"FINISHED"}
+            growth.grow_now(tree)
+        return _on_active_tree(self, context, apply)
 
 
 class RAMULON_OT_preset_add(bpy.types.Operator):
@@ -254,15 +262,10 @@ class RAMULON_OT_preset_add(bpy.types.Operator):
         return context.window_manager.invoke_props_dialog(self)
 
     def execute(self, context):
-        try:
-            tree = _active_tree(context)
-            growth.wait(tree.ramulon.tree_id)
-            shelf.add(tree, self.name.strip(), self.replace, context)
-        except growth.expected_errors() as error:
-            self.report({"ERROR"}, growth.one_line(error))
-            return {"CANCELLED"}
-        self.report({"INFO"}, f'Preset "{self.name.strip()}" is on the shelf')
-        return {"FINISHED"}
+        result = _on_active_tree(self, context, lambda tree: shelf.add(tree, self.name.strip(), self.replace))
+        if result == {"FINISHED"}:
+            self.report({"INFO"}, f'Preset "{self.name.strip()}" is on the shelf')
+        return result
 
 
 class RAMULON_OT_preset_remove(bpy.types.Operator):

@@ -80,13 +80,13 @@ def apply(tree, name):
     controls.show_record(tree.ramulon, values)
 
 
-def add(tree, name, replace, context):
+def add(tree, name, replace):
     """Puts the tree's settings and its thumbnail on the shelf, as the tool's "Add Preset"."""
     if not name:
         raise growth.UserError("A preset needs a name")
     session = _tree_session(tree)
     # The thumbnail is drawn from the session's last build: grow the tree as it is now.
-    growth.grow_now(tree, context.evaluated_depsgraph_get())
+    growth.grow_now(tree)
     session.session.shelf.add(name, force=replace)
 
 

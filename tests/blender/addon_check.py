@@ -10,8 +10,8 @@ import bpy
 import numpy
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from addon_common import (arguments, blender_to_tool, check, clear_scene, compare, crown_object,  # noqa: E402
-                          finish, install, library_tree, read_obj, select_only)
+from addon_common import (arguments, blender_to_tool, check, clear_scene, compare, crown_from_obj,  # noqa: E402
+                          crown_object, finish, install, library_tree, select_only)
 
 zip_path, source_dir, work = arguments()[:3]
 ramulon = install(zip_path)
@@ -92,9 +92,7 @@ check(tree.modifiers.get("Ramulon SubD") is None, "a polygonal tree keeps the su
 
 # ---- the round crown, built from the OBJ's numbers (single-precision in Blender, Y-up to Z-up)
 clear_scene()
-points, faces = read_obj(os.path.join(source_dir, "samples", "round_crown.obj"))
-blender_points = numpy.column_stack((points[:, 0], -points[:, 2], points[:, 1])).astype(numpy.float32)
-crown = crown_object("Round crown", blender_points, faces)
+crown, blender_points, faces = crown_from_obj(os.path.join(source_dir, "samples", "round_crown.obj"), "Round crown")
 select_only(crown)
 tree = tree_add()
 values = {"render_type": "Polygonal", "Twig/Type": "random", "Leaf/Shape": "rhombus"}

@@ -1,11 +1,13 @@
 # What the add-on's Blender tests share: installing the add-on from its zip into the temporary
 # user folder, growing the same tree through the library, and comparing a tree object with it.
-import math
 import os
 import sys
 
 import bpy
 import numpy
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from blender_crown import crown_from_obj, crown_object  # noqa: E402,F401
 
 problems = []
 
@@ -37,36 +39,12 @@ def clear_scene():
         bpy.data.objects.remove(obj)
 
 
-def crown_object(name, points, faces, location=(0.0, 0.0, 0.0)):
-    """A mesh object from Blender coordinates and faces."""
-    mesh = bpy.data.meshes.new(name)
-    mesh.from_pydata([tuple(map(float, p)) for p in points], [], [list(f) for f in faces])
-    obj = bpy.data.objects.new(name, mesh)
-    obj.location = location
-    bpy.context.scene.collection.objects.link(obj)
-    bpy.context.view_layer.update()
-    return obj
-
-
 def select_only(obj):
     for other in bpy.context.view_layer.objects:
         other.select_set(False)
     if obj is not None:
         obj.select_set(True)
     bpy.context.view_layer.objects.active = obj
-
-
-def read_obj(path):
-    """The v and f records of an OBJ file (1-based indices made 0-based)."""
-    points, faces = [], []
-    with open(path) as f:
-        for line in f:
-            parts = line.split()
-            if parts and parts[0] == "v":
-                points.append([float(x) for x in parts[1:4]])
-            elif parts and parts[0] == "f":
-                faces.append([int(p.split("/")[0]) - 1 for p in parts[1:]])
-    return numpy.array(points), faces
 
 
 def blender_to_tool(points):
@@ -201,7 +179,3 @@ def finish():
         os._exit(1)
     print("all checks passed")
     sys.stdout.flush()
-
-
-def degrees(value):
-    return math.degrees(value)

@@ -8,11 +8,10 @@ import sys
 import time
 
 import bpy
-import numpy
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from addon_common import (arguments, blender_to_tool, check, compare, crown_object, install,  # noqa: E402
-                          library_tree, problems, read_obj, select_only)
+from addon_common import (arguments, blender_to_tool, check, compare, crown_from_obj, install,  # noqa: E402
+                          library_tree, problems, select_only)
 
 zip_path, source_dir, work = arguments()[:3]
 DEADLINE = 300.0  # seconds a step may take on a loaded machine
@@ -30,9 +29,7 @@ def steps():
     from ramulon_blender import growth
     for obj in list(bpy.data.objects):
         bpy.data.objects.remove(obj)
-    points, faces = read_obj(os.path.join(source_dir, "samples", "round_crown.obj"))
-    crown_points = numpy.column_stack((points[:, 0], -points[:, 2], points[:, 1])).astype(numpy.float32)
-    crown = crown_object("Crown", crown_points, faces)
+    crown, crown_points, faces = crown_from_obj(os.path.join(source_dir, "samples", "round_crown.obj"), "Crown")
     select_only(crown)
     with window_context():
         bpy.ops.object.ramulon_tree_add("EXEC_DEFAULT")

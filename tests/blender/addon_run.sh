@@ -10,14 +10,7 @@ set -euo pipefail
 zip=${RAMULON_BLENDER_ZIP:?RAMULON_BLENDER_ZIP names the add-on zip}
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
-if ! command -v blender >/dev/null 2>&1; then
-  echo "blender is not installed: skipped"
-  exit 77
-fi
-if ! blender -b --factory-startup --python-exit-code 1 --python-expr "import numpy" >/dev/null 2>&1; then
-  echo "Blender's Python has no numpy (Debian: python3-numpy): skipped"
-  exit 77
-fi
+source "$here/require_blender.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/ramulon-addon-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export HOME="$work/home" BLENDER_USER_SCRIPTS="$work/scripts"
