@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "export/texture_paint.h"
-#include "export/texture_sizes.h"
+#include "export/materials/texture_paint.h"
+#include "export/materials/texture_sizes.h"
 
 namespace {
 
