@@ -51,7 +51,7 @@ std::string input_bytes(const std::string &path, std::size_t limit)
 
 } // namespace
 
-std::string variant_key(const Job &job, std::int64_t seed)
+std::string job_key(const Job &job)
 {
     nlohmann::ordered_json line = nlohmann::ordered_json::parse(job.text, nullptr, false);
     if (line.is_object()) {
@@ -62,12 +62,16 @@ std::string variant_key(const Job &job, std::int64_t seed)
     const bool shelf_entry = !job.preset.empty() && job.preset.find('/') == std::string::npos &&
                              fs::path(job.preset).extension() != ".preset";
     const std::string preset = shelf_entry ? "shelf " + job.preset : input_bytes(job.preset, host::max_preset_bytes);
-    const std::string material = std::string("ramulon ") + RAMULON_VERSION_TEXT + "\n" + line.dump() + "\n" +
-                                 std::to_string(seed) + "\n" +
-                                 hex_sha256(input_bytes(job.crown, host::max_input_bytes)) + "\n" +
-                                 hex_sha256(preset) + "\n";
-    return hex_sha256(material);
+    return hex_sha256(std::string("ramulon ") + RAMULON_VERSION_TEXT + "\n" + line.dump() + "\n" +
+                      hex_sha256(input_bytes(job.crown, host::max_input_bytes)) + "\n" + hex_sha256(preset) + "\n");
 }
+
+std::string variant_key(const std::string &key, std::int64_t seed)
+{
+    return hex_sha256(key + " " + std::to_string(seed));
+}
+
+std::string variant_key(const Job &job, std::int64_t seed) { return variant_key(job_key(job), seed); }
 
 Ledger::Ledger(std::string dir) : dir_(std::move(dir))
 {

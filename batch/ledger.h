@@ -14,7 +14,10 @@
 
 namespace batch {
 
+// What every variant of a job depends on (hex SHA-256); its files are read once here.
+std::string job_key(const Job &job);
 // The key of one variant (hex SHA-256).
+std::string variant_key(const std::string &job_key, std::int64_t seed);
 std::string variant_key(const Job &job, std::int64_t seed);
 
 class Ledger {

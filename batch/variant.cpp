@@ -45,8 +45,7 @@ std::string prepare(host::Session &session, const Job &job, std::int64_t seed, c
         error = driver::check_crown(session, tool);
     if (!error.empty())
         return error;
-    if (!shelf.empty())
-        host::set_shelf_dir(shelf);
+    host::set_shelf_dir(shelf); // empty: the host's own folder
     if (!job.preset.empty()) {
         const host::preset_application applied = host::apply_preset(job.preset, session.tool().instance);
         if (!applied.applied || !applied.problem.empty())

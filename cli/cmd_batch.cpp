@@ -121,7 +121,8 @@ public:
             clear();
             std::fprintf(stderr, "ramulon: %s failed: %s\n", variant.c_str(), error.c_str());
         } else if (!terminal_) {
-            std::fprintf(stderr, "ramulon: built %s (%zu/%zu)\n", variant.c_str(), done_, total_);
+            std::fprintf(stderr, "ramulon: built %s (%zu/%zu%s)\n", variant.c_str(), done_, total_,
+                         done_ < total_ ? (", " + clock_text(left()) + " left").c_str() : "");
         }
         draw();
     }
@@ -134,6 +135,11 @@ public:
     }
     std::size_t failed() const { return failed_; }
     double elapsed() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
+    // At the pace so far.
+    double left() const
+    {
+        return done_ ? elapsed() / static_cast<double>(done_) * static_cast<double>(total_ - done_) : 0.0;
+    }
 
 private:
     void draw()
@@ -142,13 +148,12 @@ private:
             return;
         constexpr std::size_t width = 30;
         const std::size_t filled = total_ ? done_ * width / total_ : width;
-        const double left = done_ ? elapsed() / static_cast<double>(done_) * static_cast<double>(total_ - done_) : 0.0;
         std::fprintf(stderr, "\r[%s%s] %zu/%zu variants", std::string(filled, '#').c_str(),
                      std::string(width - filled, ' ').c_str(), done_, total_);
         if (failed_)
             std::fprintf(stderr, ", %zu failed", failed_);
         if (done_ < total_)
-            std::fprintf(stderr, ", %s left", clock_text(left).c_str());
+            std::fprintf(stderr, ", %s left", clock_text(left()).c_str());
         std::fflush(stderr);
         drawn_ = true;
     }
@@ -175,14 +180,16 @@ int run_batch(const BatchOptions &options)
     batch::Ledger ledger(options.out);
     std::deque<Variant> todo;
     std::size_t skipped = 0;
-    for (const batch::Job &job : file.jobs)
+    for (const batch::Job &job : file.jobs) {
+        const std::string key = batch::job_key(job);
         for (std::int64_t seed = job.first_seed; seed <= job.last_seed; ++seed) {
-            Variant v{&job, seed, batch::variant_key(job, seed)};
+            Variant v{&job, seed, batch::variant_key(key, seed)};
             if (ledger.done(job, seed, v.key))
                 ++skipped;
             else
                 todo.push_back(std::move(v));
         }
+    }
 
     const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
     const int processes = options.processes > 0 ? options.processes : static_cast<int>(std::max(1L, cores));

@@ -6,13 +6,13 @@
 #include <cstring>
 #include <sstream>
 
-#include "compression.h"
-#include "glb_container.h"
-#include "gltf_parts.h"
-#include "impostor.h"
-#include "lod.h"
-#include "staged_files.h"
-#include "vertex_order.h"
+#include "export/gltf/compression.h"
+#include "export/gltf/glb_container.h"
+#include "export/gltf/gltf_parts.h"
+#include "export/game_ready/impostor.h"
+#include "export/game_ready/lod.h"
+#include "export/staged_files.h"
+#include "export/mesh/vertex_order.h"
 
 namespace exporter {
 namespace {

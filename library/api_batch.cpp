@@ -106,14 +106,16 @@ int ramulon_batch_plan(const char *jobs_text, const char *base_dir, const char *
         const batch::JobFile file = batch::parse_jobs(jobs_text, base_of(base_dir));
         const batch::Ledger ledger(out_dir);
         nlohmann::json plan{{"variants", nlohmann::json::array()}, {"errors", nlohmann::json::array()}};
-        for (const batch::Job &job : file.jobs)
+        for (const batch::Job &job : file.jobs) {
+            const std::string key = batch::job_key(job);
             for (int64_t seed = job.first_seed; seed <= job.last_seed; ++seed)
                 plan["variants"].push_back({{"line", job.line},
                                             {"name", batch::variant_name(job, seed)},
                                             {"seed", seed},
                                             {"job", job.text},
                                             {"files", batch::variant_files(job, seed)},
-                                            {"done", ledger.done(job, seed, batch::variant_key(job, seed))}});
+                                            {"done", ledger.done(job, seed, batch::variant_key(key, seed))}});
+        }
         for (const auto &[line, message] : file.errors)
             plan["errors"].push_back({{"line", line}, {"message", message}});
         text = plan.dump();

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "export/gltf_options.h"
+#include "export/gltf/gltf_options.h"
 #include "host/mesh.h"
 
 namespace serve {

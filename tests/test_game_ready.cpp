@@ -18,9 +18,9 @@
 #include "support/png_image.h"
 
 #include "export/export.h"
-#include "export/gltf_parts.h"
-#include "export/lod.h"
-#include "export/vertex_order.h"
+#include "export/gltf/gltf_parts.h"
+#include "export/game_ready/lod.h"
+#include "export/mesh/vertex_order.h"
 #include "support/export_files.h"
 
 namespace ramulon {

@@ -9,8 +9,8 @@
 #include <string>
 #include <utility>
 
-#include "export/texture_paint.h"
-#include "export/texture_sizes.h"
+#include "export/materials/texture_paint.h"
+#include "export/materials/texture_sizes.h"
 
 namespace {
 

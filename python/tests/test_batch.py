@@ -72,11 +72,14 @@ def test_a_run_goes_on_where_the_last_stopped(cli, jobs_file, tmp_path):
     assert sorted(resumed.skipped) == ["small-1", "small-3"]
 
 
-def test_bad_folders_and_jobs(tmp_path):
+def test_bad_folders_and_jobs(cli, jobs_file, tmp_path):
     blocker = tmp_path / "file"
     blocker.write_text("")
-    with pytest.raises(Error):
+    with pytest.raises(Error) as e:
         batch.run([JOBS[0]], blocker / "out")
+    assert e.value.code == "io"
+    refused = run_cli(cli, "batch", str(jobs_file), "--out", str(blocker / "out"))
+    assert refused.returncode == 1 and "cannot write into the output folder" in refused.stderr
     result = batch.run([{"name": "x", "seeds": [3, 1]}, {"name": "../up", "seed": 1},
                         {"name": "y", "seed": 1, "outputs": ["fbx"]}, {"name": "z", "seed": 1, "impostor": True, "outputs": ["obj"]}],
                        tmp_path / "out")
