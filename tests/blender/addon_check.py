@@ -64,6 +64,17 @@ session.controls["Twig/Type"] = "random"
 session.controls["Leaf/Shape"] = "two polys"
 compare(tree, session.build(), "cube, polygonal")
 check(len(tree.data.materials) >= 3, "a leafy tree should have bark, twig and leaf materials")
+# Where Blender's own OBJ importer puts the same tree (its rotation rounds in the last bits).
+exported = os.path.join(work, "cube_tree.obj")
+session.tree.write(exported)
+bpy.ops.wm.obj_import(filepath=exported)
+imported = next(o for o in bpy.context.selected_objects if o.type == "MESH")
+world = numpy.array([imported.matrix_world @ v.co for v in imported.data.vertices])
+ours = numpy.array([v.co for v in tree.data.vertices])
+for name, a, b in (("lowest", world.min(0), ours.min(0)), ("highest", world.max(0), ours.max(0))):
+    check(numpy.allclose(a, b, atol=1e-5), f"the tree's {name} corner {b} is not the OBJ importer's {a}")
+bpy.data.objects.remove(imported)
+select_only(tree)
 check(tree.data.uv_layers.get("RM_branch") is not None, "no RM_branch UV map")
 
 # The panel's clamps: "Branches" 0 is stored as 2.
