@@ -1,12 +1,12 @@
-#include "write_file.h"
+#include "export/write_file.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
 
-#include "export.h"
-#include "textures.h"
+#include "export/export.h"
+#include "export/materials/textures.h"
 
 namespace exporter {
 
@@ -58,7 +58,7 @@ std::string check_file_options(const std::string &path, const FileOptions &optio
     if (look.textures == TextureChoice::folder) {
         TextureSet textures;
         std::string error;
-        if (!load_textures(look, textures, error))
+        if (!load_textures(look.textures, look.texture_folder, textures, error))
             return error;
     }
     return {};

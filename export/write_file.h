@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "export_options.h"
-#include "gltf_options.h"
+#include "export/mesh/export_options.h"
+#include "export/gltf/gltf_options.h"
 #include "host/mesh.h"
 
 namespace exporter {
