@@ -124,16 +124,38 @@ if check(leaf is not None, "no leaf material"):
 bark = next((m for m in tree.data.materials if m.get("ramulon_surface") == "RM_trunk"), None)
 if check(bark is not None, "no trunk material"):
     check(any(n.type == "TEX_IMAGE" and n.image is not None for n in bark.node_tree.nodes), "the bark has no image")
-# The bark repeats along the tree as the exporters make it repeat (glTF's texture transform).
-gltf = os.path.join(work, "round.gltf")
-round_tree.write(gltf)
-with open(gltf) as f:
-    import json
-    exported = json.load(f)
-scales = [m["pbrMetallicRoughness"]["baseColorTexture"].get("extensions", {}).get("KHR_texture_transform", {}).get("scale")
-          for m in exported["materials"] if m["name"] == "RM_trunk"]
-along = scales[0][1] if scales and scales[0] else 1.0
-check(tree.get("ramulon_bark_repeat") == along, f"bark repeat {tree.get('ramulon_bark_repeat')}, the export's {along}")
+# The bark repeats along the tree by the trunk's proportions, so the trunk's texels are square:
+# metres along one repeat over metres around once, measured on the trunk's faces.
+repeat = tree.get("ramulon_bark_repeat", 1.0)
+mesh = tree.data
+trunk_slots = [i for i, m in enumerate(mesh.materials) if m and m.get("ramulon_surface") == "RM_trunk"]
+if check(mesh.uv_layers.get("RM_branch") is not None and trunk_slots, "no trunk faces with \"RM_branch\""):
+    mesh.calc_loop_triangles()
+    count = len(mesh.loop_triangles)
+    corners = numpy.empty(count * 3, dtype=numpy.int64)
+    mesh.loop_triangles.foreach_get("loops", corners)
+    slot = numpy.empty(count, dtype=numpy.int64)
+    mesh.loop_triangles.foreach_get("material_index", slot)
+    vertex = numpy.empty(len(mesh.loops), dtype=numpy.int64)
+    mesh.loops.foreach_get("vertex_index", vertex)
+    points = numpy.empty(len(mesh.vertices) * 3)
+    mesh.vertices.foreach_get("co", points)
+    points = points.reshape(-1, 3)
+    uv = numpy.empty(len(mesh.loops) * 2)
+    mesh.uv_layers["RM_branch"].data.foreach_get("uv", uv)
+    uv = uv.reshape(-1, 2) * numpy.array([1.0, repeat])
+    tri = corners.reshape(-1, 3)[numpy.isin(slot, trunk_slots)]
+    p = [points[vertex[tri[:, k]]] for k in range(3)]
+    t = [uv[tri[:, k]] for k in range(3)]
+    e1, e2, d1, d2 = p[1] - p[0], p[2] - p[0], t[1] - t[0], t[2] - t[0]
+    det = d1[:, 0] * d2[:, 1] - d2[:, 0] * d1[:, 1]
+    keep = numpy.abs(det) > 1e-9
+    e1, e2, d1, d2, det = e1[keep], e2[keep], d1[keep], d2[keep], det[keep][:, None]
+    per_u = numpy.linalg.norm((e1 * d2[:, 1:2] - e2 * d1[:, 1:2]) / det, axis=1)
+    per_v = numpy.linalg.norm((e2 * d1[:, 0:1] - e1 * d2[:, 0:1]) / det, axis=1)
+    area = numpy.linalg.norm(numpy.cross(e1, e2), axis=1)
+    aspect = float(numpy.sum(area * per_v) / numpy.sum(area * per_u))
+    check(0.8 <= aspect <= 1.25, f"the trunk's bark is {aspect:.2f} times as long as it is wide (repeat {repeat})")
 
 # ---- save, reopen, change a control: it regrows
 blend = os.path.join(work, "tree.blend")
