@@ -12,6 +12,7 @@ import numpy
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from addon_common import (arguments, blender_to_tool, check, clear_scene, compare, crown_from_obj,  # noqa: E402
                           crown_object, finish, install, library_tree, select_only)
+from texel_aspect import texel_sums  # noqa: E402
 
 zip_path, source_dir, work = arguments()[:3]
 ramulon = install(zip_path)
@@ -127,34 +128,10 @@ if check(bark is not None, "no trunk material"):
 # The bark repeats along the tree by the trunk's proportions, so the trunk's texels are square:
 # metres along one repeat over metres around once, measured on the trunk's faces.
 repeat = tree.get("ramulon_bark_repeat", 1.0)
-mesh = tree.data
-trunk_slots = [i for i, m in enumerate(mesh.materials) if m and m.get("ramulon_surface") == "RM_trunk"]
-if check(mesh.uv_layers.get("RM_branch") is not None and trunk_slots, "no trunk faces with \"RM_branch\""):
-    mesh.calc_loop_triangles()
-    count = len(mesh.loop_triangles)
-    corners = numpy.empty(count * 3, dtype=numpy.int64)
-    mesh.loop_triangles.foreach_get("loops", corners)
-    slot = numpy.empty(count, dtype=numpy.int64)
-    mesh.loop_triangles.foreach_get("material_index", slot)
-    vertex = numpy.empty(len(mesh.loops), dtype=numpy.int64)
-    mesh.loops.foreach_get("vertex_index", vertex)
-    points = numpy.empty(len(mesh.vertices) * 3)
-    mesh.vertices.foreach_get("co", points)
-    points = points.reshape(-1, 3)
-    uv = numpy.empty(len(mesh.loops) * 2)
-    mesh.uv_layers["RM_branch"].data.foreach_get("uv", uv)
-    uv = uv.reshape(-1, 2) * numpy.array([1.0, repeat])
-    tri = corners.reshape(-1, 3)[numpy.isin(slot, trunk_slots)]
-    p = [points[vertex[tri[:, k]]] for k in range(3)]
-    t = [uv[tri[:, k]] for k in range(3)]
-    e1, e2, d1, d2 = p[1] - p[0], p[2] - p[0], t[1] - t[0], t[2] - t[0]
-    det = d1[:, 0] * d2[:, 1] - d2[:, 0] * d1[:, 1]
-    keep = numpy.abs(det) > 1e-9
-    e1, e2, d1, d2, det = e1[keep], e2[keep], d1[keep], d2[keep], det[keep][:, None]
-    per_u = numpy.linalg.norm((e1 * d2[:, 1:2] - e2 * d1[:, 1:2]) / det, axis=1)
-    per_v = numpy.linalg.norm((e2 * d1[:, 0:1] - e1 * d2[:, 0:1]) / det, axis=1)
-    area = numpy.linalg.norm(numpy.cross(e1, e2), axis=1)
-    aspect = float(numpy.sum(area * per_v) / numpy.sum(area * per_u))
+trunk_slots = [i for i, m in enumerate(tree.data.materials) if m and m.get("ramulon_surface") == "RM_trunk"]
+along, around = texel_sums(tree, trunk_slots, "RM_branch", repeat)
+if check(around > 0.0, "no trunk faces with \"RM_branch\""):
+    aspect = along / around
     check(0.8 <= aspect <= 1.25, f"the trunk's bark is {aspect:.2f} times as long as it is wide (repeat {repeat})")
 
 # ---- save, reopen, change a control: it regrows

@@ -20,7 +20,12 @@ with warnings.catch_warnings():
     if not hasattr(numpy, "bool"):
         numpy.bool = bool
 
+import os
+
 import bpy
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from texel_aspect import texel_sums  # noqa: E402
 
 WOODY = ("RM_trunk", "RM_branch", "RM_twig", "RM_root")
 LEAF = "VF_leaf"
@@ -107,46 +112,16 @@ def bark_aspects(objects):
     # its u, each weighted by the area of the triangles they are measured on.
     sums = {}
     for obj in objects:
-        mesh = obj.data
-        mesh.calc_loop_triangles()
-        count = len(mesh.loop_triangles)
-        if count == 0:
-            continue
-        loops = numpy.empty(count * 3, dtype=numpy.int64)
-        mesh.loop_triangles.foreach_get("loops", loops)
-        material_of = numpy.empty(count, dtype=numpy.int64)
-        mesh.loop_triangles.foreach_get("material_index", material_of)
-        vertex_of = numpy.empty(len(mesh.loops), dtype=numpy.int64)
-        mesh.loops.foreach_get("vertex_index", vertex_of)
-        points = numpy.empty(len(mesh.vertices) * 3)
-        mesh.vertices.foreach_get("co", points)
-        matrix = numpy.array(obj.matrix_world.to_3x3())
-        points = points.reshape(-1, 3) @ matrix.T
-        for index, material in enumerate(mesh.materials):
+        for index, material in enumerate(obj.data.materials):
             if material is None or surface(material.name) not in WOODY:
                 continue
-            layer = bark_uv_layer(material, mesh)
+            layer = bark_uv_layer(material, obj.data)
             if layer is None:
                 continue
-            uv = numpy.empty(len(mesh.loops) * 2)
-            mesh.uv_layers[layer].data.foreach_get("uv", uv)
-            uv = uv.reshape(-1, 2)
-            corners = loops.reshape(-1, 3)[material_of == index]
-            if len(corners) == 0:
-                continue
-            p = [points[vertex_of[corners[:, k]]] for k in range(3)]
-            t = [uv[corners[:, k]] for k in range(3)]
-            e1, e2 = p[1] - p[0], p[2] - p[0]
-            d1, d2 = t[1] - t[0], t[2] - t[0]
-            det = d1[:, 0] * d2[:, 1] - d2[:, 0] * d1[:, 1]
-            keep = numpy.abs(det) > 1e-12
-            e1, e2, d1, d2, det = e1[keep], e2[keep], d1[keep], d2[keep], det[keep][:, None]
-            per_u = (e1 * d2[:, 1:2] - e2 * d1[:, 1:2]) / det
-            per_v = (e2 * d1[:, 0:1] - e1 * d2[:, 0:1]) / det
-            area = 0.5 * numpy.linalg.norm(numpy.cross(e1, e2), axis=1)
+            along, around = texel_sums(obj, [index], layer)
             entry = sums.setdefault(surface(material.name), [0.0, 0.0])
-            entry[0] += float(numpy.sum(area * numpy.linalg.norm(per_v, axis=1)))
-            entry[1] += float(numpy.sum(area * numpy.linalg.norm(per_u, axis=1)))
+            entry[0] += along
+            entry[1] += around
     return {name: along / around for name, (along, around) in sums.items() if around > 0.0}
 
 
