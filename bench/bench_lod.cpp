@@ -11,10 +11,10 @@
 #include <unistd.h>
 
 #include "export/export.h"
-#include "export/gltf_parts.h"
-#include "export/lod.h"
-#include "export/soft_raster.h"
-#include "export/vertex_order.h"
+#include "export/gltf/gltf_parts.h"
+#include "export/game_ready/lod.h"
+#include "export/game_ready/soft_raster.h"
+#include "export/mesh/vertex_order.h"
 #include "leafy_demo.h"
 
 namespace {
@@ -56,7 +56,7 @@ void write_levels(benchmark::State &state, exporter::GltfOptions options)
 void BM_LodWriteLod0(benchmark::State &state) { write_levels(state, {}); }
 void BM_LodWriteFourLevels(benchmark::State &state) { write_levels(state, {.levels = 4}); }
 void BM_LodWriteFourLevelsAndCard(benchmark::State &state) { write_levels(state, {.levels = 4, .impostor = true}); }
-void BM_LodWriteCompressed(benchmark::State &state) { write_levels(state, {.compress = true}); }
+void BM_LodWriteCompressed(benchmark::State &state) { write_levels(state, {.compress = exporter::Compression::meshopt}); }
 void BM_LodWritePlainCollectedOrder(benchmark::State &state) { write_levels(state, {.vertex_order = false}); }
 
 // The leafy demo as the writer collects it; false, with the benchmark skipped, when it does not grow.

@@ -127,7 +127,7 @@ int run_case(const Case &c)
     std::printf("%-7s %6d %-4s sub %d lod %d%s%s | %8zu pts %8zu pols | build %7.1f MB est %7.1f (%4.2fx) | "
                 "export %7.1f MB est %7.1f (%4.2fx) %9.0f tri\n",
                 c.preset.c_str(), c.branches, c.format.c_str(), cost.subdivision, c.options.levels,
-                c.options.impostor ? " far" : "", c.options.compress ? " zip" : "", layer.points.size(),
+                c.options.impostor ? " far" : "", c.options.compress != exporter::Compression::none ? " zip" : "", layer.points.size(),
                 layer.polygon_count(), mib(build_used), mib(build_estimate), build_estimate / build_used,
                 mib(export_used), mib(cost.bytes), cost.bytes / export_used, cost.triangles);
     std::fflush(stdout);
@@ -160,7 +160,7 @@ Case parse(int argc, char **argv)
         else if (a == "--impostor")
             c.options.impostor = true;
         else if (a == "--compress")
-            c.options.compress = true;
+            c.options.compress = exporter::Compression::meshopt;
         else if (a == "--lod-files")
             c.options.level_files = true;
         else if (a == "--crown" && i + 1 < argc)

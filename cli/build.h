@@ -12,7 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "export/gltf_options.h"
+#include "export/gltf/gltf_options.h"
 #include "host/mesh.h"
 #include "host/session.h"
 #include "tool_options.h"

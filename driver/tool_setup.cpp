@@ -58,11 +58,22 @@ std::string check_crown(host::Session &session, const ToolOptions &options)
 
 std::string build_tree(host::Session &session, std::size_t memory_limit)
 {
-    if (LWXPanelID panel = session.panel()) {
-        host::Binding bind(session.services());
-        if (std::string refused = check_tree_size(panel, memory_budget(memory_limit)); !refused.empty())
-            return refused;
-    }
+    if (std::string refused = check_tree_fits(session, memory_limit); !refused.empty())
+        return refused;
+    return grow_tree(session);
+}
+
+std::string check_tree_fits(host::Session &session, std::size_t memory_limit)
+{
+    LWXPanelID panel = session.panel();
+    if (!panel)
+        return {};
+    host::Binding bind(session.services());
+    return check_tree_size(panel, memory_budget(memory_limit));
+}
+
+std::string grow_tree(host::Session &session)
+{
     host::Services &services = session.services();
     const bool echo = services.echo_messages;
     const std::size_t before = services.messages.size();

@@ -41,6 +41,10 @@ std::string open_tool(host::Session &session, const ToolOptions &options);
 // A tree whose estimated peak memory exceeds the budget (tree_budget.h) is refused before the
 // tool grows it.
 std::string build_tree(host::Session &session, std::size_t memory_limit = 0);
+// Its two halves, for a front end that prices the tree where sessions share the panel service
+// and grows it where they do not: the size check alone, and the build without it.
+std::string check_tree_fits(host::Session &session, std::size_t memory_limit = 0);
+std::string grow_tree(host::Session &session);
 // Applies the edits through the tool's panel, as a user typing into it would.
 std::string apply_settings(host::Session &session, const std::vector<std::string> &settings);
 

@@ -90,12 +90,12 @@ std::optional<TreeEstimate> estimate_tree(LWXPanelID panel)
         return std::nullopt;
 
     // The counts as growth reads them (as the tool's own size check takes them).
-    const double chains = std::max(2.0, *branches);
+    const double chains = std::max(0.0, *branches);
     const double trunks = std::clamp(*trunks_asked, 0.0, chains);
-    const double nodes_per_step = (*segments < 1 ? 4.0 : *segments) * (*sub < 1 ? 1.0 : *sub);
+    const double nodes_per_step = std::max(0.0, *segments) * std::max(1.0, *sub);
     const double grown = (trunks * 8 + (chains - trunks) * 2) * nodes_per_step + chains;
-    const bool twigs = *twig_type != 0 && *twig_segments > 0;
-    const double twig_nodes = twigs ? *twig_segments + 1 : 0.0;
+    const bool twigs = *twig_type != 0 && *twig_segments != 0;
+    const double twig_nodes = twigs ? std::max(1.0, *twig_segments + 1) : 0.0;
     const double copies = std::clamp(*density * (*twin != 0 ? 2.0 : 1.0), 1.0, 10.0);
     const double leaf_points = *leaf_shape != 0 ? copies * 6 : 0.0;
     const bool solid = *render == 1 || *render == 2;

@@ -1,4 +1,4 @@
-#include "cancel.h"
+#include "export/cancel.h"
 
 namespace exporter {
 

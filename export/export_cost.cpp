@@ -1,8 +1,8 @@
-#include "export_cost.h"
+#include "export/export_cost.h"
 
 #include <cmath>
 
-#include "materials.h"
+#include "export/materials/materials.h"
 
 namespace exporter {
 
@@ -72,8 +72,10 @@ ExportCost export_cost(const host::Layer &layer, const GltfOptions &options, For
 
     cost.bytes = fixed_bytes + cost.triangles * per_triangle + refined * per_refined_face;
     if (format == Format::gltf && !options.plain()) {
-        const GameReadyPrice &f = options.compress ? flat_compressed : flat_plain;
-        const GameReadyPrice &s = options.compress ? smooth_compressed : smooth_plain;
+        // Quantised views alone are priced as plain ones: they are not smaller in memory by much.
+        const bool packed = options.compress == Compression::meshopt;
+        const GameReadyPrice &f = packed ? flat_compressed : flat_plain;
+        const GameReadyPrice &s = packed ? smooth_compressed : smooth_plain;
         cost.bytes += flat * f.at(options.levels) + smooth * s.at(options.levels);
     }
     return cost;

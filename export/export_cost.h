@@ -7,9 +7,9 @@
 // none of them is under-estimated.
 #pragma once
 
-#include "gltf_options.h"
+#include "export/gltf/gltf_options.h"
+#include "export/mesh/prepared_mesh.h"
 #include "host/mesh.h"
-#include "prepared_mesh.h"
 
 namespace exporter {
 

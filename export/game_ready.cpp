@@ -6,14 +6,14 @@
 #include <cstring>
 #include <sstream>
 
-#include "cancel.h"
-#include "compression.h"
-#include "glb_container.h"
-#include "gltf_parts.h"
-#include "impostor.h"
-#include "lod.h"
-#include "staged_files.h"
-#include "vertex_order.h"
+#include "export/cancel.h"
+#include "export/gltf/compression.h"
+#include "export/gltf/glb_container.h"
+#include "export/gltf/gltf_parts.h"
+#include "export/game_ready/impostor.h"
+#include "export/game_ready/lod.h"
+#include "export/staged_files.h"
+#include "export/mesh/vertex_order.h"
 
 namespace exporter {
 namespace {
@@ -60,7 +60,7 @@ struct FileBytes {
 
 // One file holding the parts: a lone part is the scene's one node, several hang under "<name>".
 bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::string &name,
-                bool compress, bool binary, const std::string &path, FileBytes &out, std::string &error)
+                Compression compression, bool binary, const std::string &path, FileBytes &out, std::string &error)
 {
     tinygltf::Model model;
     model.asset.version = "2.0";
@@ -112,7 +112,8 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
     for (const Part &part : chosen)
         meshes.push_back(part.mesh);
     const PositionGrid grid = position_grid(meshes);
-    CompressedBuffers compressed(model);
+    const bool compress = compression != Compression::none;
+    CompressedBuffers compressed(model, compression);
 
     const bool group = chosen.size() > 1;
     if (group) {

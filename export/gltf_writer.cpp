@@ -12,19 +12,19 @@
 #include <span>
 #include <sstream>
 
-#include "buffer_pieces.h"
-#include "cancel.h"
-#include "export.h"
-#include "glb_container.h"
-#include "gltf_collect.h"
-#include "gltf_materials.h"
-#include "gltf_parts.h"
-#include "layer_view.h"
-#include "out_of_memory.h"
-#include "prepared_mesh.h"
-#include "staged_files.h"
-#include "tiny_gltf_setup.h"
-#include "vertex_order.h"
+#include "export/cancel.h"
+#include "export/gltf/buffer_pieces.h"
+#include "export/export.h"
+#include "export/gltf/glb_container.h"
+#include "export/gltf/gltf_collect.h"
+#include "export/gltf/gltf_materials.h"
+#include "export/gltf/gltf_parts.h"
+#include "export/mesh/layer_view.h"
+#include "export/out_of_memory.h"
+#include "export/mesh/prepared_mesh.h"
+#include "export/staged_files.h"
+#include "export/gltf/tiny_gltf_setup.h"
+#include "export/mesh/vertex_order.h"
 
 namespace exporter {
 namespace {
@@ -112,9 +112,10 @@ tinygltf::Primitive gltf_primitive(const PrimitiveArrays &prim, ModelBuilder &bu
     const std::size_t count = prim.vertex_count();
 
     for (const VertexStream &stream : prim.streams) {
-        const int type = stream.dim == 1 ? TINYGLTF_TYPE_SCALAR
+        const int type = stream.dim == 1   ? TINYGLTF_TYPE_SCALAR
                          : stream.dim == 2 ? TINYGLTF_TYPE_VEC2
-                                           : TINYGLTF_TYPE_VEC3;
+                         : stream.dim == 3 ? TINYGLTF_TYPE_VEC3
+                                           : TINYGLTF_TYPE_VEC4;
         const int accessor = builder.add(stream.values, count, type, TINYGLTF_COMPONENT_TYPE_FLOAT,
                                          TINYGLTF_TARGET_ARRAY_BUFFER);
         if (stream.attribute == "POSITION") {
@@ -282,7 +283,7 @@ public:
             else
                 images.push_back({name, -1, uri_of(file_name(texture_path(path, name)))});
         }
-        add_gltf_materials(model, layer, mesh.materials, images, mesh.bark_repeat);
+        add_gltf_materials(model, layer, mesh.materials, images);
         if (collector_.size() > 0) {
             tinygltf::Mesh tree;
             tree.name = "Ramulon tree";

@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "cancel.h"
+#include "export/cancel.h"
 
 namespace exporter {
 

@@ -67,6 +67,8 @@ const char *part_name(ObjPart part)
         return "tree.mtl";
     case ObjPart::bark:
         return "tree_bark.png";
+    case ObjPart::bark_normal:
+        return "tree_bark_normal.png";
     case ObjPart::leaf:
         return "tree_leaf.png";
     }

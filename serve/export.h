@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "export/gltf_options.h"
+#include "export/gltf/gltf_options.h"
 #include "host/mesh.h"
 
 namespace serve {
@@ -47,7 +47,7 @@ private:
 };
 
 // The files of the OBJ set.
-enum class ObjPart { obj, mtl, bark, leaf };
+enum class ObjPart { obj, mtl, bark, bark_normal, leaf };
 
 class ExportDesk {
 public:

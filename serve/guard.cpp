@@ -126,7 +126,7 @@ Route route_of(const std::string &path)
     static const char *const reading[] = {"/api/state", "/api/progress", "/api/mesh.glb",
                                           "/api/background.json", "/api/samples", "/api/shelf",
                                           "/api/export.glb", "/api/export.obj", "/api/export.mtl",
-                                          "/api/tree_bark.png", "/api/tree_leaf.png"};
+                                          "/api/tree_bark.png", "/api/tree_bark_normal.png", "/api/tree_leaf.png"};
     static const char *const changing[] = {"/api/set", "/api/press", "/api/build", "/api/background",
                                            "/api/shelf/add", "/api/shelf/apply"};
     if (path.rfind("/api/", 0) != 0 && path != "/api")

@@ -130,7 +130,8 @@ exporter::GltfOptions game_ready(const Request &req, const host::Layer &layer)
             throw ApiError(400, "\"lod\" must be a whole number from 1 to " + std::to_string(exporter::max_levels) + ".");
         options.levels = std::stoi(lod);
     }
-    options.compress = req.get_param_value("compress") == "1";
+    // The page's viewer reads meshopt.
+    options.compress = req.get_param_value("compress") == "1" ? exporter::Compression::meshopt : exporter::Compression::none;
     options.impostor = req.get_param_value("impostor") == "1";
     if (options.impostor) {
         bool surfaces = false;
@@ -314,6 +315,7 @@ void ServeServer::add_routes()
     s.Get("/api/export.obj", obj(ObjPart::obj, "text/plain", "tree.obj"));
     s.Get("/api/export.mtl", obj(ObjPart::mtl, "text/plain", "tree.mtl"));
     s.Get("/api/tree_bark.png", obj(ObjPart::bark, "image/png", "tree_bark.png"));
+    s.Get("/api/tree_bark_normal.png", obj(ObjPart::bark_normal, "image/png", "tree_bark_normal.png"));
     s.Get("/api/tree_leaf.png", obj(ObjPart::leaf, "image/png", "tree_leaf.png"));
 
     // ---- changing

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sys/stat.h>
 
-#include "export/textures.h"
+#include "export/materials/textures.h"
 #include "support/child_process.h"
 #include "support/export_files.h"
 
@@ -94,12 +94,9 @@ TEST(ExportBudget, AnExportBeyondTheMemoryIsRefusedAtOnceWithTheEstimate)
 
 std::string load(const std::string &folder)
 {
-    exporter::ExportOptions options;
-    options.textures = exporter::TextureChoice::folder;
-    options.texture_folder = folder;
     exporter::TextureSet set;
     std::string error;
-    return exporter::load_textures(options, set, error) ? std::string() : error;
+    return exporter::load_textures(exporter::TextureChoice::folder, folder, set, error) ? std::string() : error;
 }
 
 // A folder with the built-in leaves.png and leaf.png, and bark.png as the test makes it.

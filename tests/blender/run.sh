@@ -7,14 +7,7 @@ set -euo pipefail
 cli=${RAMULON_CLI:?RAMULON_CLI names the ramulon executable}
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
-if ! command -v blender >/dev/null 2>&1; then
-  echo "blender is not installed: skipped"
-  exit 77
-fi
-if ! blender -b --factory-startup --python-exit-code 1 --python-expr "import numpy" >/dev/null 2>&1; then
-  echo "Blender's Python has no numpy (Debian: python3-numpy): skipped"
-  exit 77
-fi
+source "$here/require_blender.sh"
 out=$(mktemp -d "${TMPDIR:-/tmp}/ramulon-blender-XXXXXX")
 trap 'rm -rf "$out"' EXIT
 preset="$source_dir/samples/presets/leafy.preset"
@@ -29,13 +22,18 @@ done
 # The user's own textures, from a folder: Ramulon's own, copied there.
 mkdir "$out/mine"
 cp "$out/leafy_bark.png" "$out/mine/bark.png"
+cp "$out/leafy_bark_normal.png" "$out/mine/bark_normal.png"
 cp "$out/leafy_leaves.png" "$out/mine/leaves.png"
 cp "$out/leafy_leaf.png" "$out/mine/leaf.png"
 "$cli" build --preset "$preset" --textures "$out/mine" --output "$out/mine.gltf" >/dev/null
+# The wind weights as vertex colours, asked for; the compression Blender 3.x reads.
+"$cli" build --preset "$preset" --wind-colours --output "$out/tinted.glb" >/dev/null
+"$cli" build --preset "$preset" --compress quantize --output "$out/quantized.glb" >/dev/null
 
 blender -b --factory-startup --python "$here/check_import.py" -- \
   "$out/leafy.glb" "$out/leafy.gltf" "$out/leafy.obj" "$out/mine.gltf" \
   "$out/subd.glb:smooth=$out/cage.glb" "$out/subd.gltf:smooth=$out/cage.glb" "$out/subd.obj:cage" \
+  "$out/tinted.glb:tinted" "$out/quantized.glb:imports" \
   > "$out/blender.log" 2>&1 || status=$?
 grep -v -E '^(Read |Loaded image|Data are loaded|glTF import finished|OBJ import of|$)' "$out/blender.log" || true
 exit "${status:-0}"
