@@ -52,7 +52,8 @@ std::string output_format_list();
 const exporter::ExportOptions &export_look();
 
 // An option taking a decimal number from min to max: anything else ("nan", "0x10", "60deg", a
-// number out of range) is refused in one line that names the option and the range.
+// number out of range) is refused in one line that names the option and the range. A whole
+// number bounded by int's own limits is checked for its form only.
 CLI::Option *add_number_option(CLI::App &app, const std::string &name, double &value, double min, double max,
                                const std::string &help);
 CLI::Option *add_number_option(CLI::App &app, const std::string &name, int &value, int min, int max,

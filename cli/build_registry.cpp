@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <limits>
 #include <map>
 
 #include "host/number_text.h"
@@ -137,7 +138,9 @@ CLI::Option *add_number_option(CLI::App &app, const std::string &name, double &v
 CLI::Option *add_number_option(CLI::App &app, const std::string &name, int &value, int min, int max,
                                const std::string &help)
 {
-    const std::string range = "a whole number from " + std::to_string(min) + " to " + std::to_string(max);
+    const bool bounded = min != std::numeric_limits<int>::min() || max != std::numeric_limits<int>::max();
+    const std::string range =
+        bounded ? "a whole number from " + std::to_string(min) + " to " + std::to_string(max) : "a whole number";
     return app
         .add_option_function<std::string>(
             name,
@@ -147,7 +150,7 @@ CLI::Option *add_number_option(CLI::App &app, const std::string &name, int &valu
                     throw CLI::ValidationError(name + " takes " + range + ", not " + host::quoted_text(text));
                 value = static_cast<int>(*v);
             },
-            help + " (" + range + ")")
+            bounded ? help + " (" + range + ")" : help)
         ->type_name("N");
 }
 

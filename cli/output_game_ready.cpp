@@ -2,6 +2,7 @@
 // detail, a far-view card and compact buffers (export/gltf_options.h). These writers replace the
 // plain glTF ones and say what they wrote when any of the options is given.
 #include <cctype>
+#include <limits>
 #include <cstdio>
 
 #include "build.h"
@@ -41,9 +42,11 @@ bool gltf_path(const std::string &path)
 void add_options(CLI::App &build)
 {
     GameReady &state = game_ready();
-    add_number_option(build, "--lod", state.options.levels, 1, exporter::max_levels,
+    // A whole number here; its range is checked with the other options (check_options).
+    add_number_option(build, "--lod", state.options.levels, std::numeric_limits<int>::min(),
+                      std::numeric_limits<int>::max(),
                       "Levels of detail in the glTF: LOD0 (the tree) and N-1 simpler ones, about 50 %, 20 % "
-                      "and 5 % of its triangles (default 1)");
+                      "and 5 % of its triangles (1 to " + std::to_string(exporter::max_levels) + ", default 1)");
     build.add_flag("--lod-files", state.options.level_files,
                    "Each level of detail (and the far card) in a file of its own beside --output");
     build.add_flag("--impostor", state.options.impostor,
@@ -89,8 +92,10 @@ std::string check_before_build(BuildRun &run)
     host::Binding bind(run.session.services());
     if (host::get_value(panel, render_type).i != 0)
         return {};
-    return "--impostor pictures the tree's surfaces and a skeleton build is lines only: pick "
-           "\"Render Type=Polygonal\" or \"SubD\"";
+    const GameReady &state = game_ready();
+    const std::string output = state.output && state.output->count() ? state.output->as<std::string>() : "";
+    return "cannot write " + output +
+           ": --impostor pictures the tree's surfaces and this tree has none (a skeleton build is lines only)";
 }
 
 std::string write(bool binary, const host::Layer &layer, const std::string &path)
