@@ -14,6 +14,7 @@ namespace {
 constexpr int columns = 4;
 constexpr int rows = impostor_views / columns;
 
+
 // Texture filtering near the tree's outline mixes in the colour of uncovered pixels; spreading
 // the outline's colour outwards (alpha left at 0) keeps that edge from darkening.
 void bleed_colour(Picture &atlas, int passes)
@@ -78,7 +79,7 @@ void add_quad(PrimitiveArrays &quads, const Frame &frame, int view)
 
 } // namespace
 
-Impostor make_impostor(const MeshArrays &lod0, const std::vector<MaterialLook> &looks)
+Impostor make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &looks)
 {
     Impostor out;
     if (triangle_count(lod0) == 0)
@@ -90,7 +91,8 @@ Impostor make_impostor(const MeshArrays &lod0, const std::vector<MaterialLook> &
     atlas.rgba.assign(static_cast<std::size_t>(atlas.width) * atlas.height * 4, 0);
     out.quads.streams = {{"POSITION", 3, {}}, {"NORMAL", 3, {}}, {"TEXCOORD_0", 2, {}}};
     for (int view = 0; view < impostor_views; ++view) {
-        const Picture tile = render_view(lod0, looks, frame, view_angle(view), impostor_tile, impostor_tile);
+        const Picture tile =
+            render_view(lod0, looks, frame, view_angle(view), impostor_tile, impostor_tile, impostor_samples);
         const int x0 = (view % columns) * impostor_tile, y0 = (view / columns) * impostor_tile;
         for (int y = 0; y < impostor_tile; ++y)
             std::copy_n(&tile.rgba[static_cast<std::size_t>(y) * impostor_tile * 4], impostor_tile * 4,

@@ -28,6 +28,9 @@ bool woody(const Material &material);
 
 inline const std::string trunk_surface = "RM_trunk";
 
+// The trunk and the roots: what every simpler level keeps, as everything else stands on them.
+bool holds_tree(const Material &material);
+
 // How many times the bark repeats along v for once around u, so that a square bark image keeps
 // its aspect on the trunk: the path length one unit of "RM_branch" v spans over the tube
 // circumference one unit of u spans, averaged over the trunk's faces (every woody face when

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "export_options.h"
 
@@ -30,6 +31,9 @@ const TextureSet &builtin_textures();
 // Empty when bytes are a PNG of at most max_texture_side pixels a side that decodes, else a
 // one-line reason naming path.
 std::string check_png(const std::string &bytes, const std::string &path);
+
+// A PNG's pixels as 8-bit RGBA, rows top first; false when bytes do not decode.
+bool decode_png(const std::string &bytes, int &width, int &height, std::vector<unsigned char> &rgba);
 
 // The images a writer's options ask for (an empty set for TextureChoice::none); false with a
 // one-line error when the user's folder lacks a file or holds one that is no usable PNG.

@@ -1,9 +1,13 @@
 # Imports Ramulon's exports into Blender, as an artist would, and checks that they look like a
 # tree without work by hand. Run by tests/blender/run.sh:
 #   blender -b --factory-startup --python check_import.py -- FILE[:CHECK]...
-# CHECK is "cage" (an OBJ quad cage: woody faces are mostly quads, not triangles) or
+# CHECK is "cage" (an OBJ quad cage: woody faces are mostly quads, not triangles),
 # "smooth=OTHER" (a subdivided export: at least eight times the woody faces of the file OTHER,
-# the same tree unsubdivided). Prints one line per problem and exits 1 when there is any.
+# the same tree unsubdivided), "levels" (a game-ready file: every level wears textured bark and
+# alpha-masked leaves, its wood reaches as low as LOD0's, and the far card shows its picture) or
+# "ground=OTHER" (a level of its own: its wood reaches as low as the file OTHER's, its LOD0) or
+# "card" (the far card alone, showing its picture).
+# Prints one line per problem and exits 1 when there is any.
 import sys
 
 # Debian's Blender 3.4 imports glTF with numpy.bool, which Debian's newer numpy removed.
@@ -79,6 +83,52 @@ def alpha_masked(material):
     return False
 
 
+def has_image(material):
+    return material.use_nodes and any(node.type == "TEX_IMAGE" and node.image is not None
+                                      for node in material.node_tree.nodes)
+
+
+def check_materials(path, objects):
+    # Bark textured, leaves alpha-masked, on every mesh the file holds; the far card its picture.
+    for obj in objects:
+        for material in obj.data.materials:
+            if material is None:
+                continue
+            name = surface(material.name)
+            if name in WOODY and base_colour_image(material) is None:
+                problems.append(f"{path}: {obj.name}: material {name} has no base-colour texture")
+            elif name == LEAF and not alpha_masked(material):
+                problems.append(f"{path}: {obj.name}: leaf material {LEAF} is not alpha-masked "
+                                f"(blend {material.blend_method})")
+            elif name == "RM_far_card" and not has_image(material):
+                problems.append(f"{path}: {obj.name}: the far card shows no picture")
+
+
+def lowest_wood(objects):
+    low = None
+    for obj in objects:
+        mesh = obj.data
+        names = [surface(m.name) if m else "" for m in mesh.materials]
+        for poly in mesh.polygons:
+            if poly.material_index < len(names) and names[poly.material_index] in WOODY:
+                for index in poly.vertices:
+                    z = (obj.matrix_world @ mesh.vertices[index].co).z
+                    low = z if low is None else min(low, z)
+    return low
+
+
+def height_of(objects):
+    zs = [(obj.matrix_world @ v.co).z for obj in objects for v in obj.data.vertices]
+    return max(zs) - min(zs) if zs else 0.0
+
+
+def check_ground(path, what, low, reference, height):
+    if low is None:
+        problems.append(f"{path}: {what} has no wood")
+    elif abs(low - reference) > 0.01 * height:
+        problems.append(f"{path}: {what}'s wood starts at {low:.3f}, LOD0's at {reference:.3f}")
+
+
 def woody_faces(objects):
     triangles = quads = 0
     for obj in objects:
@@ -102,7 +152,7 @@ def check(path, expectation, counts):
     for name in WOODY:
         if name in materials and base_colour_image(materials[name]) is None:
             problems.append(f"{path}: material {name} has no base-colour texture")
-    if not any(name in materials for name in WOODY):
+    if not any(name in materials for name in WOODY) and expectation != "card":
         problems.append(f"{path}: no woody material")
     if LEAF in materials and not alpha_masked(materials[LEAF]):
         problems.append(f"{path}: leaf material {LEAF} is not alpha-masked "
@@ -122,6 +172,31 @@ def check(path, expectation, counts):
                     against += 1
     if against:
         problems.append(f"{path}: {against} of {total} corner normals point against their face")
+
+    if expectation == "card":
+        check_materials(path, objects)
+        if "RM_far_card" not in materials:
+            problems.append(f"{path}: no far card")
+    elif expectation == "levels":
+        check_materials(path, objects)
+        levels = {}
+        for obj in objects:
+            level = obj.name.split(".")[0].rsplit("_", 1)[-1]
+            levels.setdefault(level, []).append(obj)
+        if "LOD0" not in levels or len(levels) < 3:
+            problems.append(f"{path}: levels {sorted(levels)}")
+        else:
+            reference, height = lowest_wood(levels["LOD0"]), height_of(levels["LOD0"])
+            for level, members in sorted(levels.items()):
+                if level.startswith("LOD") and level[3:].isdigit():
+                    check_ground(path, level, lowest_wood(members), reference, height)
+    elif expectation.startswith("ground="):
+        check_materials(path, objects)
+        other = expectation[len("ground="):]
+        here = lowest_wood(objects)
+        lod0 = import_file(other)
+        check_ground(path, "the level", here, lowest_wood(lod0), height_of(lod0))
+        objects = import_file(path)
 
     triangles, quads = woody_faces(objects)
     counts[path] = triangles + quads
