@@ -12,7 +12,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DRAMULON_WERROR=ON
 endif
 
-.PHONY: all deps configure build web page demo test sanitize exactness fuzz bench install clean
+.PHONY: all deps configure build web page demo blender test sanitize exactness fuzz bench install clean
 
 all: build
 
@@ -38,9 +38,16 @@ demo: configure page
 	cmake --build $(BUILD) -j$(JOBS) --target ramulon
 	./tools/demo.sh $(BUILD)
 
+# The Blender add-on as one zip under out/ (Edit > Preferences > Add-ons > Install...).
+blender: configure
+	cmake --build $(BUILD) -j$(JOBS) --target blender_addon
+	mkdir -p out
+	cp $(BUILD)/ramulon_blender-*.zip out/
+	@ls out/ramulon_blender-*.zip
+
 test: build web
 	./tools/gltf-validate/install.sh
-	./tools/install-deps.sh blender python3-numpy
+	./tools/install-deps.sh blender python3-numpy python3-pytest python3-distributed xvfb xauth
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 sanitize: deps
@@ -73,6 +80,7 @@ fuzz:
 # given) and the peer JavaScript generator in triangles per millisecond, then the micro benches.
 bench: build
 	python3 bench/whole_process.py --ramulon $(BUILD)/ramulon $(if $(BASELINE),--baseline $(BASELINE))
+	python3 bench/batch_throughput.py --ramulon $(BUILD)/ramulon
 	./$(BUILD)/bench/ramulon_bench
 
 install: build

@@ -11,10 +11,10 @@
 #include <unistd.h>
 
 #include "export/export.h"
-#include "export/gltf_parts.h"
-#include "export/lod.h"
-#include "export/soft_raster.h"
-#include "export/vertex_order.h"
+#include "export/gltf/gltf_parts.h"
+#include "export/game_ready/lod.h"
+#include "export/game_ready/soft_raster.h"
+#include "export/mesh/vertex_order.h"
 #include "leafy_demo.h"
 
 namespace {

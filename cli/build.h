@@ -12,10 +12,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "export/export_options.h"
+#include "export/mesh/export_options.h"
 #include "host/mesh.h"
 #include "host/session.h"
-#include "tool_setup.h"
+#include "tool_options.h"
 
 namespace cli {
 

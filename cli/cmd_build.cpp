@@ -31,11 +31,11 @@ int run_build(const BuildOptions &options)
     auto owned = std::make_unique<host::Session>();
     host::Session &session = *owned;
     session.set_journal(!options.journal.empty());
-    std::string error = load_background(session, options.tool);
+    std::string error = driver::load_background(session, options.tool);
     if (error.empty())
-        error = check_crown(session, options.tool);
+        error = driver::check_crown(session, options.tool);
     if (error.empty())
-        error = open_tool(session, options.tool);
+        error = driver::open_tool(session, options.tool);
     if (!error.empty())
         return fail(error);
 
@@ -43,10 +43,10 @@ int run_build(const BuildOptions &options)
     for (const BuildExtension &extension : build_extensions())
         if (extension.before_edits && !(error = extension.before_edits(run)).empty())
             return fail(error);
-    if (!(error = apply_settings(session, options.tool.settings)).empty())
+    if (!(error = driver::apply_settings(session, options.tool.settings)).empty())
         return fail(error);
 
-    if (!(error = build_tree(session, options.tool.memory_limit)).empty())
+    if (!(error = driver::build_tree(session, options.tool.memory_limit)).empty())
         return fail(error);
     const auto &rejected = session.rejected_calls();
     if (!rejected.empty())

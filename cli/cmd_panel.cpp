@@ -4,8 +4,8 @@
 
 #include "command.h"
 #include "host/xpanel.h"
-#include "panel_actions.h"
-#include "tool_setup.h"
+#include "driver/panel_actions.h"
+#include "tool_options.h"
 
 namespace cli {
 namespace {
@@ -18,9 +18,9 @@ struct PanelOptions {
 int run_panel(const PanelOptions &options)
 {
     host::Session session;
-    std::string error = load_background(session, options.tool);
+    std::string error = driver::load_background(session, options.tool);
     if (error.empty())
-        error = open_tool(session, options.tool);
+        error = driver::open_tool(session, options.tool);
     if (!error.empty())
         return fail(error);
     LWXPanelID panel = session.panel();
@@ -28,9 +28,9 @@ int run_panel(const PanelOptions &options)
         return fail("the tool made no panel");
 
     bool rebuilt = false;
-    if (!(error = apply_settings(session, options.tool.settings)).empty())
+    if (!(error = driver::apply_settings(session, options.tool.settings)).empty())
         return fail(error);
-    if (!options.tool.settings.empty() && !(error = rebuild_if_asked(session, rebuilt)).empty())
+    if (!options.tool.settings.empty() && !(error = driver::rebuild_if_asked(session, rebuilt)).empty())
         return fail(error);
     if (options.inactive)
         session.drop();

@@ -8,8 +8,8 @@
 #include "host/quoted_text.h"
 #include "host/shelf.h"
 #include "host/shelf_store.h"
-#include "panel_actions.h"
-#include "tool_setup.h"
+#include "driver/panel_actions.h"
+#include "tool_options.h"
 
 namespace cli {
 namespace {
@@ -27,23 +27,23 @@ int run_add(const AddOptions &options)
     if (!host::valid_preset_name(options.name))
         return fail("cannot add a preset named " + host::quoted_text(options.name) + ": " +
                     host::preset_name_rule);
-    use_shelf_dir(options.shelf);
+    driver::use_shelf_dir(options.shelf);
     host::Session session;
-    std::string error = load_background(session, options.tool);
+    std::string error = driver::load_background(session, options.tool);
     if (error.empty())
-        error = check_crown(session, options.tool);
+        error = driver::check_crown(session, options.tool);
     if (error.empty())
-        error = open_tool(session, options.tool);
+        error = driver::open_tool(session, options.tool);
     if (error.empty())
-        error = apply_settings(session, options.tool.settings);
+        error = driver::apply_settings(session, options.tool.settings);
     if (!error.empty())
         return fail(error);
-    if (!(error = build_tree(session, options.tool.memory_limit)).empty())
+    if (!(error = driver::build_tree(session, options.tool.memory_limit)).empty())
         return fail(error);
 
     host::forget_last_addition();
     host::set_preset_name(options.name, options.force);
-    error = press(session, "Add Preset");
+    error = driver::press(session, "Add Preset");
     host::set_preset_name("");
     if (!error.empty())
         return fail(error);
@@ -60,7 +60,7 @@ int run_add(const AddOptions &options)
 
 int run_list(const std::string &shelf)
 {
-    use_shelf_dir(shelf);
+    driver::use_shelf_dir(shelf);
     const std::vector<std::string> names = host::list_presets();
     if (names.empty())
         std::fprintf(stderr, "ramulon: no presets in %s\n", host::shelf_dir().c_str());
@@ -110,7 +110,7 @@ const auto build_options = std::make_shared<BuildPresetOptions>();
 
 std::string apply_build_preset(BuildRun &)
 {
-    use_shelf_dir(build_options->shelf);
+    driver::use_shelf_dir(build_options->shelf);
     if (build_options->preset.empty())
         return {};
     const host::preset_application applied = host::apply_preset(build_options->preset);
@@ -131,7 +131,7 @@ std::string write_build_thumbnail(BuildRun &run)
     if (build_options->thumbnail.empty())
         return {};
     std::string png;
-    std::string error = take_thumbnail(run.session, png);
+    std::string error = driver::take_thumbnail(run.session, png);
     if (!error.empty())
         return "no thumbnail: " + error;
     if (!host::write_text_file(build_options->thumbnail, png, error))

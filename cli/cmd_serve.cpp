@@ -6,14 +6,15 @@
 #include <memory>
 
 #include "command.h"
+#include "tool_options.h"
 #include "host/shelf.h"
-#include "panel_actions.h"
-#include "serve_server.h"
+#include "driver/panel_actions.h"
+#include "serve/server.h"
 
 namespace cli {
 namespace {
 
-int run_serve(const ServeOptions &options)
+int run_serve(const serve::ServeOptions &options)
 {
     // The server's threads inherit the blocked signals; this thread alone waits for them.
     sigset_t stop_signals;
@@ -24,11 +25,11 @@ int run_serve(const ServeOptions &options)
     // A page closed in the middle of an answer must not end the server.
     std::signal(SIGPIPE, SIG_IGN);
 
-    ServeServer server;
+    serve::ServeServer server;
     const std::string error = server.start(options);
     if (!error.empty())
         return fail(error);
-    if (!is_loopback(options.host))
+    if (!serve::is_loopback(options.host))
         std::fprintf(stderr,
                      "ramulon: WARNING: listening on %s, not on this machine alone: anyone on the "
                      "network can edit the tree and write presets into %s\n",
@@ -47,7 +48,7 @@ int run_serve(const ServeOptions &options)
 Command setup(CLI::App &app)
 {
     CLI::App *sub = app.add_subcommand("serve", "Serve the tool as a web page on this machine");
-    auto options = std::make_shared<ServeOptions>();
+    auto options = std::make_shared<serve::ServeOptions>();
     sub->add_option("--port", options->port, "Port to listen on (0: any free port)")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();

@@ -1,13 +1,12 @@
 // --output FILE.obj|FILE.gltf|FILE.glb: the tree for other tools, with materials, textures,
-// normals, texture coordinates and the per-point data of the build (export/export.h). The OBJ
-// writer here replaces the plain points-and-polygons one. The options that shape the export
-// (--textures, --subdivide, --crease-angle, --no-wind-colours) are checked before the build, so
-// that a bad texture folder stops the run before anything is written.
+// normals, texture coordinates and the per-point data of the build (export/export.h). The options
+// that shape the export (--textures, --subdivide, --crease-angle, --no-wind-colours) are checked
+// before the build, so that a bad texture folder stops the run before anything is written.
 #include <memory>
 
 #include "build.h"
 #include "export/export.h"
-#include "export/textures.h"
+#include "export/materials/textures.h"
 
 namespace cli {
 namespace {
@@ -42,7 +41,7 @@ std::string check_export_options(BuildRun &)
         return {};
     exporter::TextureSet textures;
     std::string error;
-    if (!exporter::load_textures(options, textures, error))
+    if (!exporter::load_textures(options.textures, options.texture_folder, textures, error))
         return error;
     return {};
 }

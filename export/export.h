@@ -29,8 +29,8 @@
 
 #include <string>
 
-#include "gltf_options.h"
-#include "export_options.h"
+#include "export/gltf/gltf_options.h"
+#include "export/mesh/export_options.h"
 #include "host/mesh.h"
 
 namespace exporter {

@@ -6,15 +6,15 @@
 #include <cstring>
 #include <sstream>
 
-#include "compression.h"
-#include "glb_container.h"
-#include "gltf_materials.h"
-#include "gltf_parts.h"
-#include "impostor.h"
-#include "lod.h"
-#include "material_looks.h"
-#include "staged_files.h"
-#include "vertex_order.h"
+#include "export/game_ready/impostor.h"
+#include "export/game_ready/lod.h"
+#include "export/game_ready/material_looks.h"
+#include "export/gltf/compression.h"
+#include "export/gltf/glb_container.h"
+#include "export/gltf/gltf_materials.h"
+#include "export/gltf/gltf_parts.h"
+#include "export/mesh/vertex_order.h"
+#include "export/staged_files.h"
 
 namespace exporter {
 namespace {

@@ -12,19 +12,19 @@
 #include <span>
 #include <sstream>
 
-#include "buffer_pieces.h"
-#include "export.h"
-#include "glb_container.h"
-#include "gltf_collect.h"
-#include "gltf_materials.h"
-#include "gltf_parts.h"
-#include "layer_view.h"
-#include "materials.h"
-#include "out_of_memory.h"
-#include "prepared_mesh.h"
-#include "staged_files.h"
-#include "tiny_gltf_setup.h"
-#include "vertex_order.h"
+#include "export/gltf/buffer_pieces.h"
+#include "export/export.h"
+#include "export/gltf/glb_container.h"
+#include "export/gltf/gltf_collect.h"
+#include "export/gltf/gltf_materials.h"
+#include "export/gltf/gltf_parts.h"
+#include "export/materials/materials.h"
+#include "export/mesh/layer_view.h"
+#include "export/out_of_memory.h"
+#include "export/mesh/prepared_mesh.h"
+#include "export/staged_files.h"
+#include "export/gltf/tiny_gltf_setup.h"
+#include "export/mesh/vertex_order.h"
 
 namespace exporter {
 namespace {

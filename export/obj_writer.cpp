@@ -11,12 +11,12 @@
 #include <map>
 #include <unordered_map>
 
-#include "export.h"
-#include "layer_view.h"
-#include "materials.h"
-#include "out_of_memory.h"
-#include "prepared_mesh.h"
-#include "staged_files.h"
+#include "export/export.h"
+#include "export/mesh/layer_view.h"
+#include "export/materials/materials.h"
+#include "export/out_of_memory.h"
+#include "export/mesh/prepared_mesh.h"
+#include "export/staged_files.h"
 
 namespace exporter {
 namespace {

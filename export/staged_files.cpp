@@ -1,4 +1,4 @@
-#include "staged_files.h"
+#include "export/staged_files.h"
 
 #include <filesystem>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/serve_server.h"
+#include "serve/server.h"
 #include "fuzz_support.h"
 
 namespace ramulon {
@@ -27,14 +27,14 @@ const ModuleDescriptor &linked_tool()
 
 constexpr const char *progress = "GET /api/progress HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n";
 
-cli::ServeServer &server()
+serve::ServeServer &server()
 {
-    static cli::ServeServer *served = [] {
-        auto *s = new cli::ServeServer;
+    static serve::ServeServer *served = [] {
+        auto *s = new serve::ServeServer;
         static char shelf[] = "/tmp/ramulon-fuzz-shelf-XXXXXX";
         if (!mkdtemp(shelf))
             require("cannot make a shelf folder");
-        cli::ServeOptions options;
+        serve::ServeOptions options;
         options.tool.linked = &linked_tool();
         options.port = 8080;
         options.shelf = shelf;
@@ -55,7 +55,7 @@ cli::ServeServer &server()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     using ramulon::fuzz::require;
-    cli::ServeServer &s = ramulon::fuzz::server();
+    serve::ServeServer &s = ramulon::fuzz::server();
     const std::string answer = s.answer(std::string_view(reinterpret_cast<const char *>(data), size));
     if (!answer.empty() && answer.rfind("HTTP/1.1 ", 0) != 0)
         require("an answer that is no HTTP response: " + answer.substr(0, 40));

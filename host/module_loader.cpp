@@ -1,7 +1,15 @@
 #include "module_loader.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <mutex>
+#include <set>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "file_read.h"
 
 namespace host {
 
@@ -25,21 +33,113 @@ std::unique_ptr<Module> Module::open(const std::string &path, std::string &error
     m->name_ = path;
     // A name without a slash would be searched for on the library path; this host loads the
     // file it was given.
-    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    if (!m->load_file(path.find('/') == std::string::npos ? "./" + path : path, error) || !m->find_descriptor(error) ||
+        !m->start(error))
+        return nullptr;
+    return m;
+}
+
+bool Module::load_file(const std::string &file, std::string &error)
+{
     dlerror();
-    m->handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!m->handle_) {
-        error = "cannot load module " + path + ": " + first_line(dlerror());
+    handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_)
+        return true;
+    std::string why = first_line(dlerror());
+    if (why.rfind(file + ": ", 0) == 0) // the loader names the file; the name says more
+        why.erase(0, file.size() + 2);
+    error = "cannot load module " + name_ + ": " + why;
+    return false;
+}
+
+bool Module::find_descriptor(std::string &error)
+{
+    descriptor_ = static_cast<const ModuleDescriptor *>(dlsym(handle_, HOST_MODULE_SYMBOL));
+    if (!descriptor_)
+        error = name_ + " is not a plug-in module: it exports no " HOST_MODULE_SYMBOL;
+    return descriptor_ != nullptr;
+}
+
+namespace {
+
+bool write_all(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// The largest module file taken: the three modules are a few megabytes each.
+constexpr std::size_t max_module_bytes = 256u * 1024u * 1024u;
+
+// The loaded objects that are copies, each some Module's own.
+std::mutex copies_mutex;
+std::set<void *> copies;
+
+} // namespace
+
+std::unique_ptr<Module> Module::open_copy(const std::string &path, std::string &error)
+{
+    std::string bytes;
+    if (!read_regular_file(path, max_module_bytes, bytes, error)) {
+        error = "cannot load module " + path + ": " + error;
         return nullptr;
     }
-    const auto *descriptor =
-        static_cast<const ModuleDescriptor *>(dlsym(m->handle_, HOST_MODULE_SYMBOL));
-    if (!descriptor) {
-        error = path + " is not a plug-in module: it exports no " HOST_MODULE_SYMBOL;
-        return nullptr;
+    return open_copy(bytes, path, error);
+}
+
+std::unique_ptr<Module> Module::open_copy(std::string_view bytes, const std::string &name,
+                                          std::string &error)
+{
+    std::unique_ptr<Module> m(new Module);
+    m->name_ = name;
+    // The dynamic loader hands out the object it has loaded already for a name or a file it
+    // knows, so a copy comes from a file of its own under a name no loaded object has: an
+    // anonymous memory file, open for as long as the copy is loaded so that no other copy's
+    // descriptor (the number in its name) is the same; or, without /proc, a temporary file.
+    std::string file;
+    int fd = ::access("/proc/self/fd", F_OK) == 0 ? ::memfd_create("ramulon-module", MFD_CLOEXEC) : -1;
+    if (fd >= 0) {
+        file = "/proc/self/fd/" + std::to_string(fd);
+        m->copy_fd_ = fd;
+    } else {
+        const char *dir = std::getenv("TMPDIR");
+        file = std::string(dir && *dir ? dir : "/tmp") + "/ramulon-module-XXXXXX";
+        fd = ::mkstemp(file.data());
+        if (fd < 0) {
+            error = "cannot load module " + name + ": no room for its copy (" + std::strerror(errno) + ")";
+            return nullptr;
+        }
     }
-    m->descriptor_ = descriptor;
-    if (!m->start(error))
+    const bool written = write_all(fd, bytes);
+    const bool loaded = written && m->load_file(file, error);
+    if (m->copy_fd_ < 0) {
+        ::close(fd);
+        ::unlink(file.c_str()); // the loader keeps its mapping
+    }
+    if (!written)
+        error = "cannot load module " + name + ": its copy could not be written";
+    if (!loaded)
+        return nullptr;
+    {
+        std::lock_guard lock(copies_mutex);
+        if (!copies.insert(m->handle_).second) {
+            // Only an object the loader never unloaded can answer to a live name; it is another
+            // copy's, and must not be shared.
+            dlclose(m->handle_);
+            m->handle_ = nullptr;
+            error = "cannot load module " + name + ": the loader gave back a copy already in use";
+            return nullptr;
+        }
+        m->copy_ = true;
+    }
+    if (!m->find_descriptor(error) || !m->start(error))
         return nullptr;
     return m;
 }
@@ -79,6 +179,12 @@ Module::~Module()
         descriptor_->shutdown(server_data_);
     if (handle_)
         dlclose(handle_);
+    if (copy_) {
+        std::lock_guard lock(copies_mutex);
+        copies.erase(handle_);
+    }
+    if (copy_fd_ >= 0)
+        ::close(copy_fd_);
 }
 
 const ServerRecord *Module::server(const char *class_name) const

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "plugin_api.h"
 
@@ -15,6 +16,15 @@ public:
     // Null with a one-line error when the file cannot be loaded, is not a module of this host,
     // or its startup fails.
     static std::unique_ptr<Module> open(const std::string &path, std::string &error);
+    // A copy of the module of its own, even when the file is loaded already: the module keeps
+    // its tool's state in file-level globals (the record, the grown chains, the random source),
+    // and a copy gets its own set of them, so that tools loaded side by side (one per thread)
+    // never share one. The copy lives in an anonymous memory file (or, where there is none, a
+    // temporary file removed once loaded).
+    static std::unique_ptr<Module> open_copy(const std::string &path, std::string &error);
+    // The same from the bytes of a module file held in memory; name appears in messages.
+    static std::unique_ptr<Module> open_copy(std::string_view bytes, const std::string &name,
+                                             std::string &error);
     // A module linked into this program, known by its descriptor.
     static std::unique_ptr<Module> linked(const ModuleDescriptor &descriptor,
                                           const std::string &name, std::string &error);
@@ -31,10 +41,14 @@ public:
 
 private:
     Module() = default;
+    bool load_file(const std::string &file, std::string &error); // dlopen, named name_ in errors
+    bool find_descriptor(std::string &error);
     bool start(std::string &error);
 
     std::string name_;
     void *handle_ = nullptr; // from dlopen; null for a linked module
+    bool copy_ = false;      // a copy of its own (open_copy)
+    int copy_fd_ = -1;       // the memory file a copy was loaded from, open while it is loaded
     const ModuleDescriptor *descriptor_ = nullptr;
     void *server_data_ = nullptr;
 };

@@ -10,7 +10,9 @@ namespace host {
 
 namespace {
 
-Services *current = nullptr;
+// Bound per thread: sessions driven from different threads each reach their own services while
+// their tools run at the same time.
+thread_local Services *current = nullptr;
 
 // ------------------------------------------------------------------ "LWM: Dynamic Monitor"
 

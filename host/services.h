@@ -4,7 +4,8 @@
 // and image services come from host/host_services.h.
 //
 // A plug-in reaches the services through plain C functions without a context argument, so one
-// Services object at a time is "bound": the one those functions answer for (Binding below).
+// Services object at a time in each thread is "bound": the one those functions answer for in
+// that thread (Binding below).
 #pragma once
 
 #include <cstddef>
@@ -60,7 +61,7 @@ public:
     // Called every few thousand points a build writes, with the points written so far.
     std::function<void(std::size_t points)> write_hook;
 
-    // The bound Services (the one the plug-in's C callbacks reach), or null.
+    // The Services bound in this thread (the one the plug-in's C callbacks reach), or null.
     static Services *bound();
 
 private:

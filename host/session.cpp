@@ -52,6 +52,24 @@ bool Session::load(const ModuleDescriptor &linked, const std::string &name)
     return attach(Module::linked(linked, name, error_));
 }
 
+bool Session::load_copy(const std::string &module_path)
+{
+    if (module_) {
+        error_ = "a module is already loaded";
+        return false;
+    }
+    return attach(Module::open_copy(module_path, error_));
+}
+
+bool Session::load_copy(std::string_view module_bytes, const std::string &name)
+{
+    if (module_) {
+        error_ = "a module is already loaded";
+        return false;
+    }
+    return attach(Module::open_copy(module_bytes, name, error_));
+}
+
 std::string activation_message(int result, const Services &services)
 {
     switch (result) {
@@ -165,8 +183,56 @@ std::optional<std::string> Session::build()
     // A build replaces what the last one made.
     mesh_.foreground.clear();
     journal_.clear();
+    cancel_requested_.store(false);
+
+    // The tool steps its monitor once before it grows, at every chain it grows, and once after
+    // the tree is written; it writes the first point (the write hook's first call) only after
+    // growing. So a step after the first and before any point lies inside the growth, where
+    // the tool frees a half-grown skeleton on a failed allocation, and every point lies inside
+    // the writing, where it frees its model: the two places a cancelled build can stop.
+    bool drawing = false, stopped = false;
+    const auto stop_if_asked = [&] {
+        if (cancel_requested_.load(std::memory_order_relaxed)) {
+            stopped = true;
+            throw BuildCancelled();
+        }
+    };
+    struct Hooks {
+        Services &services;
+        decltype(Services::step_hook) step = services.step_hook;
+        decltype(Services::write_hook) write = services.write_hook;
+        ~Hooks()
+        {
+            services.step_hook = std::move(step);
+            services.write_hook = std::move(write);
+        }
+    } saved{services_};
+    services_.step_hook = [&](unsigned int done) {
+        if (saved.step)
+            saved.step(done);
+        if (done >= 2 && !drawing)
+            stop_if_asked();
+    };
+    services_.write_hook = [&](std::size_t points) {
+        drawing = true;
+        if (saved.write)
+            saved.write(points);
+        stop_if_asked();
+    };
+
     EditOp op(mesh_, record_journal_ ? &journal_ : nullptr);
-    const char *result = tool_.build(tool_.instance, op.op());
+    const char *result = nullptr;
+    try {
+        result = tool_.build(tool_.instance, op.op());
+    } catch (const BuildCancelled &) {
+        stopped = true;
+        // Only a tool that steps after growing without writing a point (no chains, an unknown
+        // render type) lets it through; its tree is empty, and the next build starts afresh.
+        result = cancelled_text;
+    }
+    if (stopped)
+        result = cancelled_text;
+    cancelled_ = stopped;
     rejected_ = op.rejected();
     if (!result) {
         // The arrays grew by half again at a time while the tree was made; what follows a

@@ -11,8 +11,10 @@
 //     if (!s.journal().write("journal.txt", error)) fail(error);
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +27,11 @@
 
 namespace host {
 
+// What stops a build that cancel() asked to stop (see there).
+struct BuildCancelled : std::bad_alloc {
+    const char *what() const noexcept override { return "build cancelled"; }
+};
+
 class Session {
 public:
     Session();
@@ -35,6 +42,10 @@ public:
     // ---- loading and activation; on failure error() holds a one-line description
     bool load(const std::string &module_path);
     bool load(const ModuleDescriptor &linked, const std::string &name = "linked plug-in");
+    // A copy of the module of its own (Module::open_copy), from a file or from a module file's
+    // bytes: for sessions that run side by side in one process.
+    bool load_copy(const std::string &module_path);
+    bool load_copy(std::string_view module_bytes, const std::string &name);
 
     // Activates the module's "MeshEditTool" server against a host of this generation, without
     // the withheld services. Returns the activation result (AFUNC_OK, AFUNC_BADVERSION,
@@ -53,6 +64,15 @@ public:
     // tool's error text, or nothing on success (or when the tool did nothing); a failed build
     // leaves the foreground empty.
     std::optional<std::string> build();
+    // Asks the build running now (in another thread) to stop; any thread may call it. The tool
+    // never asks its monitor whether the user wants to stop, so the host stops it where the tool
+    // already recovers from a failed allocation: at a step of the growth, or at a point it
+    // writes. The build then returns cancelled_text and leaves the foreground empty. A call
+    // while no build runs does nothing.
+    void cancel() { cancel_requested_.store(true); }
+    static constexpr const char *cancelled_text = "Build cancelled";
+    // Whether cancel() stopped the last build.
+    bool cancelled() const { return cancelled_; }
     void drop() { event(LWT_EVENT_DROP); }
     void end(int keep = 0);
     const char *help();
@@ -94,6 +114,8 @@ private:
     bool record_journal_ = true;
     std::vector<std::string> rejected_;
     std::string error_;
+    std::atomic<bool> cancel_requested_{false};
+    bool cancelled_ = false;
 };
 
 // The one-line explanation of an activation result.

@@ -230,6 +230,18 @@ std::string choice_list(const panel_control &c)
 
 } // namespace
 
+const char *setting_field_name(unsigned long id) { return field_of(id); }
+
+unsigned long find_setting(LWXPanelID panel, const std::string &name, std::string &error)
+{
+    if (!is_panel(panel)) {
+        error = "the tool has no panel";
+        return 0;
+    }
+    const std::optional<target> t = resolve(panel, trim(name), error);
+    return t ? t->id : 0;
+}
+
 unsigned long setting_field_id(const std::string &field)
 {
     for (const field_entry &f : fields)
@@ -238,31 +250,23 @@ unsigned long setting_field_id(const std::string &field)
     return 0;
 }
 
-std::string apply_setting(LWXPanelID panel, const std::string &assignment)
+namespace {
+
+// Parses the text as the control (or field) expects it and hands it to the tool's setter.
+std::string apply_value(LWXPanelID panel, const target &t, const std::string &text)
 {
-    if (!is_panel(panel))
-        return "cannot apply " + quoted(assignment) + ": the tool has no panel";
-    const std::size_t eq = assignment.find('=');
-    if (eq == std::string::npos)
-        return "cannot apply " + quoted(assignment) + ": expected NAME=VALUE, for example \"Branches=10\"";
-    const std::string name = trim(assignment.substr(0, eq));
-    const std::string text = trim(assignment.substr(eq + 1));
-
-    std::string error;
-    const std::optional<target> t = resolve(panel, name, error);
-    if (!t)
-        return error;
-
+    const std::string &name = t.name;
+    const std::string assignment = name + "=" + text;
     const auto bad_value = [&](const std::string &expected) {
         return "bad value " + quoted(text) + " for " + quoted(name) + ": expected " + expected;
     };
 
     int result = -1;
-    const panel_control *c = t->control;
+    const panel_control *c = t.control;
     if (c && !control_enabled(panel, c->id))
         return "cannot apply " + quoted(assignment) + ": " + quoted(c->label) + " is greyed out (" +
                disabled_text(panel, c->id) + ")";
-    if (t->kind == field_kind::integer || (c && c->holds_int())) {
+    if (t.kind == field_kind::integer || (c && c->holds_int())) {
         std::optional<int> v;
         std::string expected = "an integer";
         if (c && c->is_choice()) {
@@ -276,7 +280,7 @@ std::string apply_setting(LWXPanelID panel, const std::string &assignment)
         }
         if (!v)
             return bad_value(expected);
-        result = set_value(panel, t->id, *v);
+        result = set_value(panel, t.id, *v);
     } else {
         const std::string type = c ? c->control_type : "";
         std::optional<double> v;
@@ -301,13 +305,55 @@ std::string apply_setting(LWXPanelID panel, const std::string &assignment)
         }
         if (!v)
             return bad_value(expected);
-        result = set_value(panel, t->id, *v);
+        result = set_value(panel, t.id, *v);
     }
     if (result < 0)
         return "cannot apply " + quoted(assignment) + ": the panel takes no values";
     if (result == 0)
         return "cannot apply " + quoted(assignment) + ": the tool did not take the value";
     return {};
+}
+
+} // namespace
+
+std::string apply_setting(LWXPanelID panel, const std::string &assignment)
+{
+    if (!is_panel(panel))
+        return "cannot apply " + quoted(assignment) + ": the tool has no panel";
+    const std::size_t eq = assignment.find('=');
+    if (eq == std::string::npos)
+        return "cannot apply " + quoted(assignment) + ": expected NAME=VALUE, for example \"Branches=10\"";
+    const std::string name = trim(assignment.substr(0, eq));
+    const std::string text = trim(assignment.substr(eq + 1));
+
+    std::string error;
+    const std::optional<target> t = resolve(panel, name, error);
+    if (!t)
+        return error;
+    return apply_value(panel, *t, text);
+}
+
+std::string apply_setting(LWXPanelID panel, unsigned long id, const std::string &value)
+{
+    if (!is_panel(panel))
+        return "cannot set the control " + std::to_string(id) + ": the tool has no panel";
+    target t{id, find_control(panel, id), field_kind::control, ""};
+    for (const field_entry &f : fields)
+        if (f.id == id)
+            t.kind = f.kind;
+    if (t.control) {
+        t.name = t.control->label.empty() ? std::to_string(id) : t.control->label;
+        if (t.control->is_button())
+            return quoted(t.name) + " is a button: press it instead";
+        if (!settable(*t.control))
+            return "the control " + std::to_string(id) + (t.control->label.empty() ? "" : " (" + quoted(t.control->label) + ")") +
+                   " takes no value";
+    } else if (t.kind == field_kind::control) {
+        return "the panel has no control with the id " + std::to_string(id);
+    } else {
+        t.name = field_of(id);
+    }
+    return apply_value(panel, t, trim(value));
 }
 
 } // namespace host

@@ -185,7 +185,23 @@ std::filesystem::path preset_file(const std::string &name_or_file)
     return shelf_dir() / (name_or_file + ".preset");
 }
 
-preset_application apply_preset(const std::string &name_or_file)
+namespace {
+
+// The client a preset goes to: the one subscribed with that user data, else the most recent.
+const client *preset_client(const void *user_data)
+{
+    const auto &clients = shelf().clients;
+    for (auto it = clients.rbegin(); it != clients.rend(); ++it)
+        if (!user_data || it->user_data == user_data)
+            return &*it;
+    return nullptr;
+}
+
+} // namespace
+
+preset_application apply_preset(const std::string &name_or_file) { return apply_preset(name_or_file, nullptr); }
+
+preset_application apply_preset(const std::string &name_or_file, const void *user_data)
 {
     preset_application result;
     const std::filesystem::path file = preset_file(name_or_file);
@@ -200,11 +216,12 @@ preset_application apply_preset(const std::string &name_or_file)
         result.problem = error;
         return result;
     }
-    if (shelf().clients.empty()) {
+    const client *subscriber = preset_client(user_data);
+    if (!subscriber) {
         result.problem = "no tool is subscribed to the shelf";
         return result;
     }
-    const client c = shelf().clients.back();
+    const client c = *subscriber;
     if (!c.load || (c.load_ok && !c.load_ok(c.user_data))) {
         result.problem = "the tool declined the preset";
         return result;
@@ -215,6 +232,19 @@ preset_application apply_preset(const std::string &name_or_file)
     if (reader.failed())
         result.problem = "preset " + file.string() + ": " + reader.problem();
     return result;
+}
+
+std::string save_preset_file(const void *user_data, const std::string &path)
+{
+    const client *c = preset_client(user_data);
+    if (!c || !c->save)
+        return "no tool is subscribed to the shelf to save its preset";
+    preset_writer writer;
+    c->save(c->user_data, writer.state(), path.c_str());
+    std::string error;
+    if (!write_text_file(path, writer.text(), error))
+        return error;
+    return {};
 }
 
 } // namespace host

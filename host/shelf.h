@@ -55,5 +55,12 @@ struct preset_application {
     std::string problem;
 };
 preset_application apply_preset(const std::string &name_or_file);
+// The same for the subscriber whose user data is `client` (a tool's instance): a host with
+// several tools active at once hands each its own presets.
+preset_application apply_preset(const std::string &name_or_file, const void *client);
+
+// The record of the subscriber whose user data is `client`, saved as a preset file at path (the
+// whole file or none). Empty on success, else a one-line error.
+std::string save_preset_file(const void *client, const std::string &path);
 
 } // namespace host

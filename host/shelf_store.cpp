@@ -224,6 +224,24 @@ PairWrite write_preset_pair(const fs::path &dir, const std::string &name, const 
     return result;
 }
 
+std::string remove_preset_pair(const fs::path &dir, const std::string &name)
+{
+    if (!valid_preset_name(name))
+        return "\"" + name + "\" cannot name a preset: " + preset_name_rule;
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec))
+        return "no preset \"" + name + "\" on the shelf " + dir.string();
+    FolderLock lock(dir);
+    tidy_locked(dir);
+    if (!present(dir, name))
+        return "no preset \"" + name + "\" on the shelf " + dir.string();
+    for (const std::string &file : {name + ".preset", name + ".png"})
+        if (::unlink((dir / file).c_str()) != 0 && errno != ENOENT)
+            return "cannot remove " + (dir / file).string() + ": " + std::strerror(errno);
+    fsync_folder(dir);
+    return {};
+}
+
 void tidy_shelf(const fs::path &dir)
 {
     std::error_code ec;

@@ -29,6 +29,10 @@ struct PairWrite {
 PairWrite write_preset_pair(const std::filesystem::path &dir, const std::string &name,
                             const std::string &record, const std::string &png, bool overwrite);
 
+// Takes the pair off the shelf, the preset first so that the name is gone at once. Empty on
+// success, else a one-line error (no such preset, or a file that cannot be removed).
+std::string remove_preset_pair(const std::filesystem::path &dir, const std::string &name);
+
 // Finishes interrupted writes and removes stale temporaries (also done by every access).
 void tidy_shelf(const std::filesystem::path &dir);
 

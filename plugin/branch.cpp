@@ -4,14 +4,7 @@ namespace ramulon {
 
 wezel_typ::~wezel_typ()
 {
-    wezel_typ *n = next;
-    next = nullptr;
-    while (n) {
-        wezel_typ *following = n->next;
-        n->next = nullptr;
-        delete n;
-        n = following;
-    }
+    free_following(next);
     joined = nullptr;
     join_node = nullptr;
 }

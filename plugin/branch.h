@@ -8,6 +8,20 @@
 
 namespace ramulon {
 
+// Deletes the records that follow along next one after the other, never recursively: a trunk
+// may hold thousands of nodes and a tree many thousands of leaves.
+template <class T> void free_following(T *&next)
+{
+    T *n = next;
+    next = nullptr;
+    while (n) {
+        T *following = n->next;
+        n->next = nullptr;
+        delete n;
+        n = following;
+    }
+}
+
 struct galaz_typ;
 
 struct wezel_typ {

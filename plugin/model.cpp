@@ -17,24 +17,6 @@ LWPntID draw_point(MeshEditOp *op, double *xyz)
     return op->addPoint(op->state, xyz);
 }
 
-namespace {
-
-// Deletes the records that follow along next one after the other, never recursively: a trunk
-// may hold thousands of nodes and a tree many thousands of leaves.
-template <class T> void free_following(T *&next)
-{
-    T *n = next;
-    next = nullptr;
-    while (n) {
-        T *following = n->next;
-        n->next = nullptr;
-        delete n;
-        n = following;
-    }
-}
-
-} // namespace
-
 w_typ::~w_typ()
 {
     free_following(next); // each node takes its own side chain with it

@@ -88,9 +88,8 @@ Cxyz twig_direction(int type, const w_typ *n, const Caxis &f, random *r)
 
 void model_typ::add_secondary(w_typ *n, st_tree *t, random *r, int level)
 {
-    // A preset may carry a negative segment count; such a twig would have no nodes past its
-    // base, so it is treated like 0.
-    if (t->twig_segments < 1 || t->twig_coverage == 0.0 || t->twig_length == 0.0 ||
+    // A negative segment count still grows twigs: each is its base node alone.
+    if (t->twig_segments == 0 || t->twig_coverage == 0.0 || t->twig_length == 0.0 ||
         t->twig_range == 0.0 || t->twig_type == 0)
         return;
 

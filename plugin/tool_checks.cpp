@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "trees_internal.h"
-
 namespace ramulon {
 
 namespace {
@@ -132,16 +130,20 @@ const char *out_of_scale_parameter(const st_tree &t, const char *&problem)
 
 const char *oversized_parameter(const st_tree &t)
 {
-    // The counts as growth reads them, in double so that no product overflows.
-    const double chains = growth_chains(&t);
+    // The counts as growth reads them, in double so that no product overflows: no chain for a
+    // count below 1, no step for segments below 1, no node between for sub-segments below 2,
+    // and one try per start point when no tries are asked for.
+    const double chains = std::max(0.0, static_cast<double>(t.num_branches));
     const double trunks = std::clamp(static_cast<double>(t.num_trunks), 0.0, chains);
-    const double nodes_per_step = static_cast<double>(growth_segments(&t)) * growth_sub_segments(&t);
-    const double tries = chains * growth_iterations(&t);
+    const double nodes_per_step = std::max(0.0, static_cast<double>(t.num_segments)) *
+                                  std::max(1.0, static_cast<double>(t.sub_segments));
+    const double tries = chains * std::max(1.0, static_cast<double>(t.iterations));
     const double chain_nodes = 8 * nodes_per_step + 1;
     const double grown = (trunks * 8 + (chains - trunks) * 2) * nodes_per_step + chains;
 
-    const bool twigs = t.twig_type != 0 && t.twig_segments > 0;
-    const double twig_nodes = twigs ? static_cast<double>(t.twig_segments) + 1 : 0.0;
+    // A twig of a negative segment count is its base node alone.
+    const bool twigs = t.twig_type != 0 && t.twig_segments != 0;
+    const double twig_nodes = twigs ? std::max(1.0, static_cast<double>(t.twig_segments) + 1) : 0.0;
     const double per = t.leaf_twin != 0 ? 2.0 : 1.0;
     const double copies = std::clamp(static_cast<double>(t.leaf_density) * per, 1.0, 10.0);
     const double leaf_points = t.leaf_shape != 0 ? copies * 6 : 0.0;

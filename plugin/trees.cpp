@@ -38,7 +38,7 @@ int chains_held(const st_tree *t)
 {
     if (!galezie)
         return 0;
-    return std::min(growth_chains(t), galezie_count);
+    return std::clamp(t->num_branches, 0, galezie_count);
 }
 
 int reserve_memory(int count)
@@ -120,6 +120,9 @@ void crook(Cxyz &v, double a, random *rnd)
 void add_sub_nodes(wezel_typ *prev, wezel_typ *n, int s, double crookedness, sub_node_style style,
                    random *rnd)
 {
+    // One sub-segment or fewer per step lays nothing between: the segment is never divided.
+    if (s < 2)
+        return;
     const Cxyz delta = (n->pos - prev->pos) / s;
     const double dt = std::fabs(prev->thickness - n->thickness) / s;
     const double e = style == sub_node_style::trunk ? std::min(delta.len(), dt) * crookedness
@@ -156,8 +159,10 @@ int TreeMake(st_tree *t, LWMonitor *mon, char mode)
     const face6_typ *highest = nullptr;
     t->tree_height = calc_height(poly_data, polygons, &highest);
 
+    // The chains asked for, as many as the record says: none grows nothing, and a negative
+    // count is an array that cannot be made.
     free_memory();
-    const int n = growth_chains(t);
+    const int n = t->num_branches;
     if (reserve_memory(n) == 1)
         return 1;
 

@@ -32,8 +32,8 @@ wezel_typ *add_item(Cxyz p, wezel_typ **list);
 // True when every node of every chain has a finite position, direction and thickness: a
 // tree grown from extreme parameter values can overflow, and no mesh is written from it.
 bool skeleton_is_finite();
-// Chains actually held by galezie for the given record: never more than were allocated, and
-// two for a record that asks for fewer (growth grows at least two).
+// Chains actually held by galezie for the given record: as many as it asks for, never more than
+// were allocated and none for a count below 1.
 int chains_held(const st_tree *t);
 
 // background capture and start positions

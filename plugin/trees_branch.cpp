@@ -47,7 +47,9 @@ void follow_trunk(galaz_typ *g, const Cxyz &d, const wezel_typ *prev, Cxyz *p)
 // distance so far that the branch and the parent both point toward.
 wezel_typ *walk_for_joint(const galaz_typ *g, const st_tree *t, const Cxyz *p, const Cxyz *from)
 {
-    const double per_node = 1.0 / growth_sub_segments(t);
+    // Each node walked is 1/s of a step from the tip; with a negative s the count runs
+    // backward, and no node of an ordinary branch is ever old enough to join.
+    const double per_node = 1.0 / sub_segments_divisor(t);
     double D = g->step_len;
     wezel_typ *best = nullptr;
     const long own = galezie && g >= galezie && g < galezie + galezie_count ? g - galezie : 0;
@@ -102,13 +104,13 @@ void forget_chain_bounds() { chain_boxes.clear(); }
 
 void grow_branch(galaz_typ *g, st_tree *t, random *rnd)
 {
-    const int k = growth_segments(t);
-    const int s = growth_sub_segments(t);
+    const int k = t->num_segments;
+    const int s = t->sub_segments;
 
     g->thickness = 0;
     const double spread = t->tree_center * t->tree_center_variation;
     g->center_ratio = rnd->z_zakresu(t->tree_center - spread, spread + t->tree_center);
-    const double q = t->bias / k + 1;
+    const double q = t->bias / segments_divisor(t) + 1;
 
     for (int i = 0; i < 2.0 * k; i++) {
         const double r = std::min(1.0, static_cast<double>(i) / k);
@@ -147,7 +149,7 @@ void grow_branch(galaz_typ *g, st_tree *t, random *rnd)
 
 void calc_grow_vect(galaz_typ *g, int i, st_tree *t, random *rnd)
 {
-    const int k = growth_segments(t);
+    const int k = segments_divisor(t);
     const double r = std::min(1.0, static_cast<double>(i) / k);
     const double r2 = std::min(1.0, i / (2.0 * k));
     const Cxyz last = g->last->pos;
@@ -198,7 +200,7 @@ void calc_grow_vect(galaz_typ *g, int i, st_tree *t, random *rnd)
 
 int join_branches(galaz_typ *g, st_tree *t, Cxyz *p, Cxyz *from)
 {
-    const int k = growth_segments(t);
+    const int k = t->num_segments;
     if (0.9 * k * t->last_fork_distance > g->steps)
         return 0;
     if (g->steps == 0)
@@ -225,7 +227,7 @@ int join_branches(galaz_typ *g, st_tree *t, Cxyz *p, Cxyz *from)
 
 wezel_typ *join_trunk(galaz_typ *g, st_tree *t, Cxyz *p, Cxyz *)
 {
-    const int k = growth_segments(t);
+    const int k = t->num_segments;
     if ((2 * t->last_fork_distance + 0.1) * k > g->steps)
         return nullptr;
     if (!galezie || galezie_count < 1)

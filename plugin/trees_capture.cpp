@@ -209,8 +209,11 @@ void set_positions(int n, face6_typ *polygons, int m, st_tree *t)
     n = std::min(n, galezie_count);
     if (n < 1)
         return;
-    const int k = growth_segments(t);
-    const int iterations = growth_iterations(t);
+    // With no tries a start point is taken at its first candidate, untested.
+    const int iterations = t->iterations;
+    // The first step length spreads a chain's planned steps over its path; without segments
+    // the chain makes no step, and the sum over no steps divides nothing.
+    const int k = segments_divisor(t);
 
     min_distance = t->distribution_power * std::sqrt(calc_area(polygons, m) / n);
     const double q = t->bias / k + 1;

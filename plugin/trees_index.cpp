@@ -336,7 +336,7 @@ void growth_index::trunks_done(const st_tree *t, int trunks, int chains_total)
 {
     if (!chains_ || trunks < 0 || trunks > count_ || chains_total > count_)
         return;
-    steps_per_node_ = growth_sub_segments(t);
+    steps_per_node_ = sub_segments_divisor(t);
 
     // The trunks, sorted along their widest spread.
     Cxyz lo, hi;
@@ -400,7 +400,11 @@ void growth_index::trunks_done(const st_tree *t, int trunks, int chains_total)
         }
     }
     const double cell = stepping > 0 ? step_sum / stepping : 0;
-    const double planned = (chains_total - trunks) * 2.0 * growth_segments(t) * steps_per_node_ + trunk_count;
+    // A branch makes its steps only with a positive segment count, each laying one node and,
+    // with more than one sub-segment, the nodes between.
+    const double planned = (chains_total - trunks) * 2.0 * std::max(t->num_segments, 0) *
+                               std::max(t->sub_segments, 1) +
+                           trunk_count;
     if (!any || !grid_.setup(lo, hi, cell, 4 * planned + 64))
         return;
     any_age_ = t->num_trunks;

@@ -8,13 +8,13 @@
 
 namespace ramulon {
 
-// A preset can carry counts no panel would let through. Where such a count would divide by
-// zero or make a loop meaningless, growth reads it as the panel's clamp would; every value
-// the panel can produce is used as it is.
-inline int growth_segments(const st_tree *t) { return t->num_segments < 1 ? 4 : t->num_segments; }
-inline int growth_sub_segments(const st_tree *t) { return t->sub_segments < 1 ? 1 : t->sub_segments; }
-inline int growth_iterations(const st_tree *t) { return t->iterations < 1 ? 1 : t->iterations; }
-inline int growth_chains(const st_tree *t) { return t->num_branches < 2 ? 2 : t->num_branches; }
+// A preset can carry counts below the panel's limits, and growth uses them as they are: a loop
+// over a count of 0 or less runs no times, so a chain with no segments keeps its start node
+// and a step with fewer than two sub-segments lays no node between. Only a count of 0 that
+// would divide (a step rate, a step length, a share per node) has no quotient; there it is
+// read as the panel's lowest value.
+inline int segments_divisor(const st_tree *t) { return t->num_segments == 0 ? 4 : t->num_segments; }
+inline int sub_segments_divisor(const st_tree *t) { return t->sub_segments == 0 ? 1 : t->sub_segments; }
 
 // A branch joins a node only when its own growth points within join_angle of the way to the
 // node, and the parent grew on from there within join_parent_angle of that way.

@@ -10,16 +10,17 @@ namespace ramulon {
 
 void grow_trunk(galaz_typ *g, st_tree *t, random *rnd)
 {
-    const int k = growth_segments(t);
-    const int s = growth_sub_segments(t);
+    const int k = t->num_segments;
+    const int s = t->sub_segments;
 
     // Trunks lengthen their steps at half the rate of branches, and start at half the step.
-    const double q = t->bias / (2.0 * k) + 1;
+    // Without segments the trunk makes no step; rate and cap are then never used.
+    const double q = t->bias / (2.0 * segments_divisor(t)) + 1;
     g->step_len = g->step_len / 2;
     g->grow_vect.x = -g->last->pos.x;
     g->grow_vect.z = -g->last->pos.z;
     g->grow_vect = ~g->grow_vect;
-    const double m = g->first->pos.len() / (2.0 * k);
+    const double m = g->first->pos.len() / (2.0 * segments_divisor(t));
     const Cxyz start_offset(-g->first->pos.x, 0.0, -g->first->pos.z);
 
     for (int i = 0; i < 8.0 * k; i++) {

@@ -15,12 +15,13 @@
 #include <sstream>
 
 #include "export/export.h"
-#include "export/materials.h"
-#include "export/normals.h"
-#include "export/prepared_mesh.h"
-#include "export/subdivision.h"
-#include "export/texture_paint.h"
-#include "export/textures.h"
+#include "export/materials/materials.h"
+#include "export/mesh/bark_repeat.h"
+#include "export/mesh/normals.h"
+#include "export/mesh/prepared_mesh.h"
+#include "export/mesh/subdivision.h"
+#include "export/materials/texture_paint.h"
+#include "export/materials/textures.h"
 #include "support/export_files.h"
 
 #include "support/png_image.h"

@@ -19,16 +19,15 @@
 #include "support/png_image.h"
 
 #include "export/export.h"
-#include "export/gltf_parts.h"
-#include "export/impostor.h"
-#include "export/lod.h"
-#include "export/material_looks.h"
-#include "export/soft_raster.h"
-#include "host/image.h"
+#include "export/game_ready/impostor.h"
+#include "export/game_ready/lod.h"
+#include "export/game_ready/material_looks.h"
+#include "export/game_ready/soft_raster.h"
+#include "export/gltf/gltf_parts.h"
+#include "export/mesh/vertex_order.h"
 #include "host/obj_loader.h"
 #include "host/session.h"
 #include "host/shelf.h"
-#include "export/vertex_order.h"
 #include "support/export_files.h"
 
 namespace ramulon {

@@ -221,17 +221,29 @@ TEST(Twigs, CoverageSpacesTwigsAndAboveOneMeansEveryNode)
     over.m.add_secondary(over.base, &over.t, &over.rnd, 1);
     EXPECT_EQ(over.twigs().size(), 2u);
 
-    for (int variant = 0; variant < 5; variant++) {
+    for (int variant = 0; variant < 4; variant++) {
         TwigSetup none;
         switch (variant) {
         case 0: none.t.twig_type = 0; break;
         case 1: none.t.twig_segments = 0; break;
-        case 2: none.t.twig_segments = -2; break;
-        case 3: none.t.twig_coverage = 0.0; break;
+        case 2: none.t.twig_coverage = 0.0; break;
         default: none.t.twig_range = 0.0; break;
         }
         none.m.add_secondary(none.base, &none.t, &none.rnd, 1);
         EXPECT_TRUE(none.twigs().empty()) << variant;
+    }
+
+    // A negative segment count still grows every twig, each its base node alone, of age
+    // count + 1, one first step long along the parent.
+    TwigSetup single;
+    single.t.twig_segments = -2;
+    single.m.add_secondary(single.base, &single.t, &single.rnd, 1);
+    ASSERT_EQ(single.twigs().size(), 2u);
+    for (const w_typ *b : single.twigs()) {
+        EXPECT_EQ(b->next, nullptr);
+        EXPECT_EQ(b->age, -1);
+        EXPECT_EQ(b->twig, 1);
+        EXPECT_NEAR(b->vec.len(), single.t.twig_fixed_length / 2, 1e-12);
     }
 }
 

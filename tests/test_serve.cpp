@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include "cli/serve_server.h"
+#include "serve/server.h"
 #include "host/xpanel.h"
 #include "support/child_process.h"
 #include "support/panel_session.h"
@@ -29,9 +29,9 @@ struct Reply {
     std::map<std::string, std::string> headers;
 };
 
-cli::ServeOptions options_for(const std::string &shelf, const std::string &background = "")
+serve::ServeOptions options_for(const std::string &shelf, const std::string &background = "")
 {
-    cli::ServeOptions options;
+    serve::ServeOptions options;
     options.tool.plugin = std::string(RAMULON_MODULE_DIR) + "/RamulonVE11.so";
     options.tool.background = background;
     options.port = 0;
@@ -52,9 +52,9 @@ protected:
         start(options_for(shelf.path));
     }
 
-    void start(const cli::ServeOptions &options)
+    void start(const serve::ServeOptions &options)
     {
-        server = std::make_unique<cli::ServeServer>();
+        server = std::make_unique<serve::ServeServer>();
         ASSERT_EQ(server->start(options), "");
         client = connect(server->port());
     }
@@ -66,7 +66,7 @@ protected:
         c->set_write_timeout(std::chrono::seconds(300));
         return c;
     }
-    void restart(const cli::ServeOptions &options)
+    void restart(const serve::ServeOptions &options)
     {
         client.reset();
         server.reset(); // one session at a time: both would share the module's tool
@@ -106,7 +106,7 @@ protected:
     }
 
     PresetFolder shelf;
-    std::unique_ptr<cli::ServeServer> server;
+    std::unique_ptr<serve::ServeServer> server;
     std::unique_ptr<httplib::Client> client;
 };
 
@@ -287,7 +287,7 @@ TEST_F(Served, UploadsReplaceTheCrownOnlyWhenUsable)
     EXPECT_EQ(get("/api/background.json").bytes, crown);
     EXPECT_EQ(state()["background"]["name"], "round_crown");
 
-    r = upload(std::string(cli::max_upload_bytes + 1, '#'), "huge.obj");
+    r = upload(std::string(serve::max_upload_bytes + 1, '#'), "huge.obj");
     EXPECT_EQ(r.status, 413);
     EXPECT_EQ(r.body["error"], "The file is larger than 20 MB.");
     EXPECT_EQ(get("/api/background.json").bytes, crown);
@@ -407,9 +407,9 @@ TEST_F(Served, GameReadyMeshesOnAsking)
 
 TEST_F(Served, APortInUseIsRefused)
 {
-    cli::ServeOptions options = options_for(shelf.path);
+    serve::ServeOptions options = options_for(shelf.path);
     options.port = server->port();
-    cli::ServeServer second;
+    serve::ServeServer second;
     EXPECT_EQ(second.start(options),
               "cannot listen on 127.0.0.1:" + std::to_string(server->port()) + ": Address already in use");
     EXPECT_EQ(get("/api/state").status, 200);
@@ -428,7 +428,7 @@ TEST_F(Served, ThePageAndUnknownAddresses)
     std::ofstream(web + "/index.html") << "<html>tree</html>";
     std::ofstream(web + "/assets/app.js") << "let tree;";
     std::ofstream(shelf.file("secret.txt")) << "no";
-    cli::ServeOptions options = options_for(shelf.path);
+    serve::ServeOptions options = options_for(shelf.path);
     options.web = web;
     restart(options);
     r = get("/");

@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include "cli/serve_guard.h"
-#include "cli/serve_server.h"
+#include "serve/guard.h"
+#include "serve/server.h"
 #include "support/child_process.h"
 #include "support/panel_session.h"
 
@@ -38,7 +38,7 @@ struct Case {
 
 TEST(ServeGuard, EveryHeaderCombination)
 {
-    const cli::ServedNames served = cli::served_names("127.0.0.1", 8080);
+    const serve::ServedNames served = serve::served_names("127.0.0.1", 8080);
     const Case cases[] = {
         // the page's own requests
         {"GET", "/api/state", "127.0.0.1:8080", "", "", "", 0},
@@ -77,7 +77,7 @@ TEST(ServeGuard, EveryHeaderCombination)
     };
     for (const Case &c : cases) {
         const auto refused =
-            cli::refusal({c.method, c.path, c.host, c.origin, c.referer, c.type}, served);
+            serve::refusal({c.method, c.path, c.host, c.origin, c.referer, c.type}, served);
         EXPECT_EQ(refused ? refused->status : 0, c.status)
             << c.method << " " << c.path << " Host: " << c.host << " Origin: " << c.origin
             << " Referer: " << c.referer << " Content-Type: " << c.type;
@@ -90,20 +90,20 @@ TEST(ServeGuard, EveryHeaderCombination)
 
 TEST(ServeGuard, ServedNames)
 {
-    const cli::ServedNames loopback = cli::served_names("127.0.0.1", 80);
+    const serve::ServedNames loopback = serve::served_names("127.0.0.1", 80);
     for (const char *host : {"127.0.0.1", "localhost", "[::1]"}) {
-        EXPECT_FALSE(cli::refusal({"GET", "/", host, "", "", ""}, loopback)) << host; // port 80 implied
-        EXPECT_FALSE(cli::refusal({"GET", "/", std::string(host) + ":80", "", "", ""}, loopback)) << host;
+        EXPECT_FALSE(serve::refusal({"GET", "/", host, "", "", ""}, loopback)) << host; // port 80 implied
+        EXPECT_FALSE(serve::refusal({"GET", "/", std::string(host) + ":80", "", "", ""}, loopback)) << host;
     }
     // Every interface: the machine's own names, never another's.
-    const cli::ServedNames any = cli::served_names("0.0.0.0", 8080);
-    EXPECT_FALSE(cli::refusal({"GET", "/", "127.0.0.1:8080", "", "", ""}, any));
-    EXPECT_FALSE(cli::refusal({"GET", "/", "localhost:8080", "", "", ""}, any));
-    EXPECT_TRUE(cli::refusal({"GET", "/", "evil.example:8080", "", "", ""}, any));
-    EXPECT_TRUE(cli::is_loopback("127.3.4.5"));
-    EXPECT_TRUE(cli::is_loopback("::1"));
-    EXPECT_FALSE(cli::is_loopback("0.0.0.0"));
-    EXPECT_FALSE(cli::is_loopback("192.168.1.2"));
+    const serve::ServedNames any = serve::served_names("0.0.0.0", 8080);
+    EXPECT_FALSE(serve::refusal({"GET", "/", "127.0.0.1:8080", "", "", ""}, any));
+    EXPECT_FALSE(serve::refusal({"GET", "/", "localhost:8080", "", "", ""}, any));
+    EXPECT_TRUE(serve::refusal({"GET", "/", "evil.example:8080", "", "", ""}, any));
+    EXPECT_TRUE(serve::is_loopback("127.3.4.5"));
+    EXPECT_TRUE(serve::is_loopback("::1"));
+    EXPECT_FALSE(serve::is_loopback("0.0.0.0"));
+    EXPECT_FALSE(serve::is_loopback("192.168.1.2"));
 }
 
 // ---- a running server
@@ -150,9 +150,9 @@ protected:
         options.web = shelf.path + "/no-page-here";
         options.samples = std::string(RAMULON_SOURCE_DIR) + "/samples";
     }
-    void start(const cli::ConnectionLimits &limits = {})
+    void start(const serve::ConnectionLimits &limits = {})
     {
-        server = std::make_unique<cli::ServeServer>();
+        server = std::make_unique<serve::ServeServer>();
         server->set_limits(limits);
         ASSERT_EQ(server->start(options), "");
         host = "127.0.0.1:" + std::to_string(server->port());
@@ -201,8 +201,8 @@ protected:
     }
 
     PresetFolder shelf;
-    cli::ServeOptions options;
-    std::unique_ptr<cli::ServeServer> server;
+    serve::ServeOptions options;
+    std::unique_ptr<serve::ServeServer> server;
     std::string host;
 };
 
@@ -275,7 +275,7 @@ TEST_F(Hostile, AnAngleBeyondAnyDoubleIsRefusedBeforeItIsStored)
 
 TEST_F(Hostile, SlowClientsDoNotStarveProgress)
 {
-    cli::ConnectionLimits limits;
+    serve::ConnectionLimits limits;
     limits.headers = std::chrono::milliseconds(1500);
     limits.gap = std::chrono::milliseconds(1000);
     start(limits);

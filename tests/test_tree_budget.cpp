@@ -3,8 +3,8 @@
 // estimate does not fall below what a build really writes.
 #include <gtest/gtest.h>
 
-#include "cli/tool_setup.h"
-#include "cli/tree_budget.h"
+#include "driver/tool_setup.h"
+#include "driver/tree_budget.h"
 #include "host/obj_loader.h"
 #include "host/shelf.h"
 #include "support/panel_session.h"
@@ -27,12 +27,12 @@ void load_leafy(ToolOnPanel &p)
 class Budget : public ::testing::Test {
 protected:
     void apply_leafy() { load_leafy(p); }
-    cli::TreeEstimate estimate()
+    driver::TreeEstimate estimate()
     {
         host::Binding bind(p.session.services());
-        const auto e = cli::estimate_tree(p.panel);
+        const auto e = driver::estimate_tree(p.panel);
         EXPECT_TRUE(e);
-        return e.value_or(cli::TreeEstimate{});
+        return e.value_or(driver::TreeEstimate{});
     }
     ToolOnPanel p;
 };
@@ -42,7 +42,7 @@ TEST_F(Budget, TreesBeyondTheMachineAreRefusedAtOnceWithTheEstimate)
     apply_leafy();
     ASSERT_EQ(p.set("Branches=600000"), "");
     // Refused by the estimate, not by growing: no point is written.
-    std::string refused = cli::build_tree(p.session, 8 * GB);
+    std::string refused = driver::build_tree(p.session, 8 * GB);
     EXPECT_EQ(refused.rfind("Tree too large: the build would need about ", 0), 0u) << refused;
     EXPECT_NE(refused.find(" GB"), std::string::npos) << refused;
     EXPECT_EQ(p.session.mesh().foreground.points.size(), 0u);
@@ -57,7 +57,7 @@ TEST_F(Budget, TreesBeyondTheMachineAreRefusedAtOnceWithTheEstimate)
         t.twig_type = 1;
     }
     // About 67 million points and 42 million polygons: more than a machine of 8 GB holds.
-    refused = cli::build_tree(q.session, 8 * GB);
+    refused = driver::build_tree(q.session, 8 * GB);
     EXPECT_EQ(refused.rfind("Tree too large", 0), 0u) << refused;
     EXPECT_EQ(refused.find('\n'), std::string::npos);
 }
@@ -71,30 +71,30 @@ TEST_F(Budget, SliderEndsFitAMachineOfSixteenGigabytes)
         load_leafy(q);
         ASSERT_EQ(q.set(end), "") << end;
         host::Binding bind(q.session.services());
-        const auto e = cli::estimate_tree(q.panel);
+        const auto e = driver::estimate_tree(q.panel);
         ASSERT_TRUE(e);
         EXPECT_LT(e->bytes, 16.0 * GB) << end;
     }
     // The branches' end really builds, and the estimate is no lower than what it writes.
     ASSERT_EQ(p.set("Branches=2000"), "");
-    const cli::TreeEstimate e = estimate();
-    ASSERT_EQ(cli::build_tree(p.session, 16 * GB), "");
+    const driver::TreeEstimate e = estimate();
+    ASSERT_EQ(driver::build_tree(p.session, 16 * GB), "");
     EXPECT_GE(e.points, static_cast<double>(p.session.mesh().foreground.points.size()));
     EXPECT_GE(e.polygons, static_cast<double>(p.session.mesh().foreground.polygon_count()));
 }
 
 TEST(MemorySizes, ParsedAndShown)
 {
-    EXPECT_EQ(cli::parse_memory_size("8G"), 8 * GB);
-    EXPECT_EQ(cli::parse_memory_size("512M"), std::size_t(512) << 20);
-    EXPECT_EQ(cli::parse_memory_size("1.5GB"), GB + GB / 2);
-    EXPECT_EQ(cli::parse_memory_size("1000"), 1000u);
+    EXPECT_EQ(driver::parse_memory_size("8G"), 8 * GB);
+    EXPECT_EQ(driver::parse_memory_size("512M"), std::size_t(512) << 20);
+    EXPECT_EQ(driver::parse_memory_size("1.5GB"), GB + GB / 2);
+    EXPECT_EQ(driver::parse_memory_size("1000"), 1000u);
     for (const char *bad : {"", "-1G", "lots", "8Q", "nan", "1e300"})
-        EXPECT_FALSE(cli::parse_memory_size(bad)) << bad;
-    EXPECT_EQ(cli::memory_text(1.5 * GB), "1.5 GB");
-    EXPECT_EQ(cli::memory_text(300.0 * (1 << 20)), "300 MB");
-    EXPECT_GT(cli::memory_budget(), 0u);
-    EXPECT_EQ(cli::memory_budget(123), 123u);
+        EXPECT_FALSE(driver::parse_memory_size(bad)) << bad;
+    EXPECT_EQ(driver::memory_text(1.5 * GB), "1.5 GB");
+    EXPECT_EQ(driver::memory_text(300.0 * (1 << 20)), "300 MB");
+    EXPECT_GT(driver::memory_budget(), 0u);
+    EXPECT_EQ(driver::memory_budget(123), 123u);
 }
 
 } // namespace

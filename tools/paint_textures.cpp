@@ -1,14 +1,16 @@
 // Paints Ramulon's own bark, leaf atlas and leaf once, while Ramulon is built, and writes them as
 // a C++ source of PNG bytes: every export that asks for the built-in textures then copies
-// finished files instead of painting and compressing a million pixels again.
+// finished files instead of painting and compressing a million pixels again. Given a folder, it
+// also writes them there as bark.png, leaves.png and leaf.png (the Blender add-on carries them).
 //
-//   paint_textures OUTPUT.cpp
+//   paint_textures OUTPUT.cpp [FOLDER]
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 
-#include "export/texture_paint.h"
-#include "export/texture_sizes.h"
+#include "export/materials/texture_paint.h"
+#include "export/materials/texture_sizes.h"
 
 namespace {
 
@@ -28,8 +30,8 @@ void put_array(std::ofstream &out, const char *symbol, const std::string &bytes)
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: paint_textures OUTPUT.cpp\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: paint_textures OUTPUT.cpp [FOLDER]\n");
         return 2;
     }
     using namespace exporter;
@@ -39,6 +41,19 @@ int main(int argc, char **argv)
     if (bark.empty() || leaves.empty() || leaf.empty()) {
         std::fprintf(stderr, "paint_textures: cannot encode the painted images\n");
         return 1;
+    }
+    if (argc == 3) {
+        const std::pair<const char *, const std::string *> images[] = {
+            {"bark.png", &bark}, {"leaves.png", &leaves}, {"leaf.png", &leaf}};
+        for (const auto &[name, bytes] : images) {
+            const std::string path = std::string(argv[2]) + "/" + name;
+            std::ofstream file(path, std::ios::binary);
+            file << *bytes;
+            if (!file) {
+                std::fprintf(stderr, "paint_textures: cannot write %s\n", path.c_str());
+                return 1;
+            }
+        }
     }
     const std::string temporary = std::string(argv[1]) + ".tmp";
     {

@@ -7,14 +7,7 @@ set -euo pipefail
 cli=${RAMULON_CLI:?RAMULON_CLI names the ramulon executable}
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
-if ! command -v blender >/dev/null 2>&1; then
-  echo "blender is not installed: skipped"
-  exit 77
-fi
-if ! blender -b --factory-startup --python-exit-code 1 --python-expr "import numpy" >/dev/null 2>&1; then
-  echo "Blender's Python has no numpy (Debian: python3-numpy): skipped"
-  exit 77
-fi
+source "$here/require_blender.sh"
 out=$(mktemp -d "${TMPDIR:-/tmp}/ramulon-blender-XXXXXX")
 trap 'rm -rf "$out"' EXIT
 preset="$source_dir/samples/presets/leafy.preset"

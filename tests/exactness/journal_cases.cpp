@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "cli/tool_setup.h"
+#include "driver/tool_setup.h"
 #include "host/shelf.h"
 
 namespace exactness {
@@ -74,7 +74,7 @@ const JournalCase *find_case(const std::string &name)
 std::string build_journal(const JournalCase &c, const std::string &module_dir,
                           const std::string &source_dir, std::string &error)
 {
-    cli::ToolOptions options;
+    driver::ToolOptions options;
     options.plugin = module_dir + "/" + module_name(c.generation);
     options.generation = c.generation;
     if (!c.crown.empty())
@@ -83,16 +83,16 @@ std::string build_journal(const JournalCase &c, const std::string &module_dir,
 
     host::Session session;
     session.set_journal(true);
-    error = cli::load_background(session, options);
+    error = driver::load_background(session, options);
     if (error.empty())
-        error = cli::open_tool(session, options);
+        error = driver::open_tool(session, options);
     if (error.empty() && !c.preset.empty()) {
         const host::preset_application applied = host::apply_preset(source_dir + "/" + c.preset);
         if (!applied.applied || !applied.problem.empty())
             error = applied.problem;
     }
     if (error.empty())
-        error = cli::apply_settings(session, options.settings);
+        error = driver::apply_settings(session, options.settings);
     if (error.empty())
         if (const auto build_error = session.build())
             error = "build failed: " + *build_error;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "export/tiny_gltf_setup.h"
+#include "export/gltf/tiny_gltf_setup.h"
 #include "host/mesh.h"
 
 namespace ramulon {

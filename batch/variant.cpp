@@ -1,0 +1,105 @@
+#include "variant.h"
+
+#include <filesystem>
+#include <optional>
+
+#include "driver/panel_actions.h"
+#include "driver/tool_setup.h"
+#include "host/files.h"
+#include "host/shelf.h"
+
+namespace batch {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The options of one output: the glTF-only ones (levels, card, compression) leave an OBJ as
+// `ramulon build` writes it without them.
+exporter::FileOptions options_for(const batch::Job &job, const std::string &output)
+{
+    exporter::FileOptions options = job.write;
+    if (output == "obj")
+        options.gltf = exporter::GltfOptions{};
+    return options;
+}
+
+bool is_mesh(const std::string &output) { return output == "glb" || output == "gltf" || output == "obj"; }
+
+// Holds the lock, if there is one, for as long as it lives.
+struct HostLock {
+    explicit HostLock(std::mutex *m)
+    {
+        if (m)
+            lock.emplace(*m);
+    }
+    std::optional<std::unique_lock<std::mutex>> lock;
+};
+
+std::string prepare(host::Session &session, const Job &job, std::int64_t seed, const std::string &shelf)
+{
+    driver::ToolOptions tool;
+    tool.background = job.crown;
+    std::string error = driver::load_background(session, tool);
+    if (error.empty())
+        error = driver::check_crown(session, tool);
+    if (!error.empty())
+        return error;
+    host::set_shelf_dir(shelf); // empty: the host's own folder
+    if (!job.preset.empty()) {
+        const host::preset_application applied = host::apply_preset(job.preset, session.tool().instance);
+        if (!applied.applied || !applied.problem.empty())
+            return applied.problem;
+    }
+    std::vector<std::string> settings = job.settings;
+    settings.push_back("random_seed=" + std::to_string(seed));
+    return driver::apply_settings(session, settings);
+}
+
+} // namespace
+
+std::string grow_variant(host::Session &session, const Job &job, std::int64_t seed, const std::string &out_dir,
+                         const std::string &shelf, std::mutex *host_lock)
+{
+    const fs::path dir(out_dir);
+    // Every output's options are checked before the tree grows.
+    for (const std::string &output : job.outputs)
+        if (is_mesh(output))
+            if (std::string bad = exporter::check_file_options((dir / ("x." + output)).string(), options_for(job, output));
+                !bad.empty())
+                return bad;
+    session.set_journal(job.wants("journal"));
+    {
+        HostLock lock(host_lock);
+        if (std::string error = prepare(session, job, seed, shelf); !error.empty())
+            return error;
+        if (std::string error = driver::check_tree_fits(session, job.memory_limit); !error.empty())
+            return error;
+    }
+    if (std::string error = driver::grow_tree(session); !error.empty())
+        return error;
+
+    const std::string stem = (dir / variant_name(job, seed)).string();
+    std::string error;
+    if (job.wants("png")) {
+        std::string png;
+        {
+            HostLock lock(host_lock);
+            error = driver::take_thumbnail(session, png);
+        }
+        if (!error.empty())
+            return "no thumbnail: " + error;
+        if (!host::write_text_file(stem + ".png", png, error))
+            return error;
+    }
+    if (job.wants("journal") && !session.journal().write(stem + ".journal", error))
+        return error;
+    for (const std::string &output : job.outputs)
+        if (is_mesh(output))
+            if (error = exporter::write_file(session.mesh().foreground, stem + "." + output, options_for(job, output));
+                !error.empty())
+                return error;
+    return {};
+}
+
+} // namespace batch

@@ -1,0 +1,51 @@
+// What every front end that drives the tool shares (the command line, the server, the library):
+// choosing the plug-in and the host generation, the background crown, parameter edits, and
+// bringing a session to the point where the user has picked the tool.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/session.h"
+
+namespace driver {
+
+struct ToolOptions {
+    std::string plugin;               // empty: the default module for the generation
+    int generation = 11;
+    std::string background;           // empty: the built-in crown
+    std::vector<std::string> settings; // FIELD=VALUE edits, applied in order
+    const ModuleDescriptor *linked = nullptr; // a plug-in linked into this program, instead of a file
+    std::size_t memory_limit = 0;     // bytes a build may use; 0: the available memory less a margin
+};
+
+// The module a host of this generation loads by default: RamulonVE11.so (RamulonDO10.so for
+// generation 10, RamulonLW9.so for 9) next to this program, else in ../<libdir>/ramulon.
+// Empty when there is none.
+std::string default_module(int generation);
+
+// A tree grows only from faces of three or more points: whether the layer has one.
+bool has_faces(const host::Layer &layer);
+
+// Each returns an empty string on success, else a one-line error.
+// Puts the crown (the file, or the built-in one) into the session's background layer.
+std::string load_background(host::Session &session, const ToolOptions &options);
+// For a build that goes no further than one tree: a crown without faces is refused before the
+// tool is asked to grow in it.
+std::string check_crown(host::Session &session, const ToolOptions &options);
+// Loads and activates the plug-in, then picks the tool (its start callback).
+std::string open_tool(host::Session &session, const ToolOptions &options);
+// Builds once. A refused or failed build gives one line: the tool's result, a colon and what
+// its message box said ("Tree too large: "Branches" makes the tree too large to build. ...");
+// messages of a build that succeeds are printed one line each.
+// A tree whose estimated peak memory exceeds the budget (tree_budget.h) is refused before the
+// tool grows it.
+std::string build_tree(host::Session &session, std::size_t memory_limit = 0);
+// Its two halves, for a front end that prices the tree where sessions share the panel service
+// and grows it where they do not: the size check alone, and the build without it.
+std::string check_tree_fits(host::Session &session, std::size_t memory_limit = 0);
+std::string grow_tree(host::Session &session);
+// Applies the edits through the tool's panel, as a user typing into it would.
+std::string apply_settings(host::Session &session, const std::vector<std::string> &settings);
+
+} // namespace driver

@@ -1,0 +1,39 @@
+// Whether the tree the panel describes fits in memory, asked before the tool builds it: the
+// tool's own size check stops only trees beyond any machine, and a tree that fits in no memory
+// there is would otherwise grow until the machine swaps or the build fails half way.
+//
+// The estimate counts what the build writes from the panel's counts, the way the tool's size
+// check does (start points, segments, twigs per node, leaves per twig, roots per trunk), with
+// the share of that bound real trees reach, and prices it at the host's storage cost
+// (host/mesh_cost.h).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "host/plugin_api.h"
+
+namespace driver {
+
+struct TreeEstimate {
+    double points = 0.0, polygons = 0.0;
+    double bytes = 0.0; // the build's peak memory
+};
+
+// The tree the panel's values describe; nothing when the panel lacks a count.
+std::optional<TreeEstimate> estimate_tree(LWXPanelID panel);
+
+// The memory a build may use: the machine's available memory less a margin, or the limit given
+// (0: the default).
+std::size_t memory_budget(std::size_t limit = 0);
+
+// "Tree too large: ..." with the estimate when the tree does not fit the budget, else empty.
+std::string check_tree_size(LWXPanelID panel, std::size_t budget);
+
+// "24G", "512M", "1.5G", "800000000": bytes, or nothing for text that is no size.
+std::optional<std::size_t> parse_memory_size(const std::string &text);
+// Bytes as "1.2 GB" or "350 MB".
+std::string memory_text(double bytes);
+
+} // namespace driver

@@ -1,0 +1,213 @@
+#include "export/gltf/gltf_collect.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "export/gltf/tiny_gltf_setup.h"
+
+namespace exporter {
+namespace {
+
+// Vertex v of the stream holds these dim floats. Compared as bits, so that -0 and 0 (and two
+// NaNs) stay apart exactly as the maps hold them.
+bool holds(const VertexStream &stream, std::size_t v, const float *values)
+{
+    const auto dim = static_cast<std::size_t>(stream.dim);
+    const float *held = stream.values.data() + v * dim;
+    for (std::size_t i = 0; i < dim; ++i)
+        if (std::bit_cast<std::uint32_t>(held[i]) != std::bit_cast<std::uint32_t>(values[i]))
+            return false;
+    return true;
+}
+
+void append(VertexStream &stream, const float *values)
+{
+    for (int i = 0; i < stream.dim; ++i)
+        stream.values.push_back(values[i]);
+}
+
+} // namespace
+
+PrimitiveCollector::PrimitiveCollector(const PreparedMesh &mesh)
+    : layer_(*mesh.layer), materials_(mesh.materials), normals_(mesh.normals),
+      wind_colours_(mesh.wind_colours)
+{
+    // The primitive of each (material, kind), -1 until its first polygon.
+    std::vector<int> index_of(materials_.list.size() * 3, -1);
+    primitive_of_.assign(layer_.polygon_count(), -1);
+    for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
+        const std::size_t n = layer_.polygon_points(p).size();
+        if (n == 0)
+            continue;
+        const int kind = n == 1 ? 0 : n == 2 ? 1 : 2;
+        const int material = materials_.of_polygon[p];
+        int &slot = index_of[static_cast<std::size_t>(material) * 3 + static_cast<std::size_t>(kind)];
+        if (slot < 0) {
+            slot = static_cast<int>(plans_.size());
+            const int mode = kind == 0 ? TINYGLTF_MODE_POINTS : kind == 1 ? TINYGLTF_MODE_LINE : TINYGLTF_MODE_TRIANGLES;
+            plans_.push_back(plan(material, mode));
+        }
+        primitive_of_[p] = slot;
+        Plan &plan = plans_[static_cast<std::size_t>(slot)];
+        plan.corners += n;
+        plan.triangle_corners += kind == 2 ? (n - 2) * 3 : n;
+    }
+}
+
+PrimitiveCollector::Plan PrimitiveCollector::plan(int material, int mode) const
+{
+    const Material &m = materials_.list[static_cast<std::size_t>(material)];
+    Plan plan;
+    plan.material = material;
+    plan.mode = mode;
+    plan.normals = mode == TINYGLTF_MODE_TRIANGLES;
+    // Returns where the source's value lies in a corner's record, -1 when the layer lacks it.
+    auto add = [&](const char *attribute, HostID type, const std::string &name, int dim, bool flip_v) {
+        MapView map(layer_, type, name);
+        if (!map.present())
+            return -1;
+        plan.sources.push_back(Source{attribute, map, dim, flip_v});
+        const auto at = static_cast<int>(plan.source_floats);
+        plan.source_floats += static_cast<std::size_t>(dim);
+        return at;
+    };
+    add("TEXCOORD_0", ID_TXUV, texture_map(m), 2, true);
+    if (m.leaf)
+        add("TEXCOORD_1", ID_TXUV, atlas_texture, 2, true);
+    plan.range_at = add("_RM_RANGE", ID_WGHT, "RM_range", 1, false);
+    plan.thick_at = add("_RM_THICK", ID_WGHT, "RM_thick", 1, false);
+    add("_RM_VECTORS", ID_RMVT, "RM_vectors", 3, false);
+    add("_RM_DENSITY", ID_RMLD, "RM_density", 2, false);
+    plan.colours = wind_colours_ && (plan.range_at >= 0 || plan.thick_at >= 0);
+    return plan;
+}
+
+std::size_t PrimitiveCollector::streams(std::size_t k) const
+{
+    const Plan &plan = plans_[k];
+    return 1 + (plan.normals ? 1 : 0) + (plan.colours ? 1 : 0) + plan.sources.size();
+}
+
+std::size_t PrimitiveCollector::most_bytes(std::size_t k) const
+{
+    const Plan &plan = plans_[k];
+    std::size_t floats = 3 + (plan.normals ? 3 : 0) + (plan.colours ? 3 : 0);
+    for (const Source &source : plan.sources)
+        floats += static_cast<std::size_t>(source.dim);
+    return (plan.corners * floats + plan.triangle_corners) * 4 + 4 * (streams(k) + 1);
+}
+
+PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
+{
+    const Plan &plan = plans_[k];
+    PrimitiveArrays out;
+    out.material = plan.material;
+    out.mode = plan.mode;
+    out.streams.push_back({"POSITION", 3, {}});
+    if (plan.normals)
+        out.streams.push_back({"NORMAL", 3, {}});
+    if (plan.colours)
+        out.streams.push_back({"COLOR_0", 3, {}});
+    for (const Source &source : plan.sources)
+        out.streams.push_back({source.attribute, source.dim, {}});
+    // Room for the most vertices the corners can make. Pages of it that no vertex reaches are
+    // never touched, so a tube's shared corners cost address space, not memory.
+    for (VertexStream &stream : out.streams)
+        stream.values.reserve(plan.corners * static_cast<std::size_t>(stream.dim));
+    out.vertex_point.reserve(plan.corners);
+    out.indices.reserve(plan.triangle_corners);
+    next_of_point_.clear();
+    next_of_point_.reserve(plan.corners);
+    if (first_of_point_.size() != layer_.points.size())
+        first_of_point_.assign(layer_.points.size(), -1);
+
+    // The map values of each polygon corner, read once however many triangles share it.
+    const std::size_t source_floats = plan.source_floats;
+    std::vector<float> corner_values;
+    std::vector<Triangle> triangles;
+    for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
+        if (primitive_of_[p] != static_cast<int>(k))
+            continue;
+        const std::span<const int> poly = layer_.polygon_points(p);
+        corner_values.resize(poly.size() * source_floats);
+        const auto values_of = [&](std::size_t corner) { return corner_values.data() + corner * source_floats; };
+        for (std::size_t c = 0; c < poly.size(); ++c)
+            read_sources(plan, poly[c], p, values_of(c));
+        if (out.triangles()) {
+            triangulate(layer_, p, normals_, triangles);
+            for (const Triangle &triangle : triangles)
+                for (const TriangleCorner &c : triangle)
+                    out.indices.push_back(vertex(plan, out, poly[c.corner], c.normal.data(), values_of(c.corner)));
+        } else {
+            for (std::size_t c = 0; c < poly.size(); ++c)
+                out.indices.push_back(vertex(plan, out, poly[c], nullptr, values_of(c)));
+        }
+    }
+    // Ready for the next primitive; the chains served only to share vertices.
+    for (int point : out.vertex_point)
+        first_of_point_[static_cast<std::size_t>(point)] = -1;
+    std::vector<int>().swap(next_of_point_);
+    return out;
+}
+
+// One polygon corner's values of the primitive's sources, one after another; a map with no
+// value there gives zeros ((0, 0) before the flip for texture coordinates).
+void PrimitiveCollector::read_sources(const Plan &plan, int point, std::size_t polygon, float *out) const
+{
+    static const float zero[3] = {0.0f, 0.0f, 0.0f};
+    for (const Source &source : plan.sources) {
+        copy_value(source.map.at(point, static_cast<int>(polygon)), zero, source.dim, out);
+        if (source.flip_v)
+            out[1] = 1.0f - out[1];
+        out += source.dim;
+    }
+}
+
+// The vertex of one polygon corner: an earlier vertex of the same point with the same values,
+// or a new one. normal: the corner's normal, on triangles only; sources: its read_sources. The
+// wind colour is made of the range and thickness the record holds (0 where the layer lacks a
+// map), so it is left out of the comparison and made only for a new vertex.
+std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, int point,
+                                         const float *normal, const float *sources)
+{
+    std::vector<VertexStream> &streams = out.streams;
+    const std::size_t colour_stream = plan.normals ? 2 : 1; // after POSITION and NORMAL
+    const std::size_t sources_stream = colour_stream + (plan.colours ? 1 : 0);
+    int &first = first_of_point_[static_cast<std::size_t>(point)];
+    for (int v = first; v >= 0; v = next_of_point_[static_cast<std::size_t>(v)]) {
+        const auto held = static_cast<std::size_t>(v);
+        bool same = !plan.normals || holds(streams[1], held, normal);
+        const float *value = sources;
+        for (std::size_t s = sources_stream; same && s < streams.size(); ++s) {
+            same = holds(streams[s], held, value);
+            value += streams[s].dim;
+        }
+        if (same)
+            return static_cast<std::uint32_t>(v);
+    }
+    const int v = static_cast<int>(out.vertex_point.size());
+    out.vertex_point.push_back(point);
+    next_of_point_.push_back(first);
+    first = v;
+    const host::Vec3 &p = layer_.points[static_cast<std::size_t>(point)];
+    const float position[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
+    append(streams[0], position);
+    if (plan.normals)
+        append(streams[1], normal);
+    if (plan.colours) {
+        const float range = plan.range_at < 0 ? 0.0f : sources[plan.range_at];
+        const float thick = plan.thick_at < 0 ? 0.0f : sources[plan.thick_at];
+        append(streams[colour_stream], wind_colour(range, thick).data());
+    }
+    for (std::size_t s = sources_stream; s < streams.size(); ++s) {
+        append(streams[s], sources);
+        sources += streams[s].dim;
+    }
+    return static_cast<std::uint32_t>(v);
+}
+
+} // namespace exporter

@@ -1,0 +1,84 @@
+// A prepared layer as glTF primitives: one per surface and kind of polygon (TRIANGLES for
+// polygons of three or more corners, triangulated with the winding kept (normals.h); LINES for
+// the skeleton's two-point polygons; POINTS for one-point ones).
+//
+// Vertex attributes:
+// - POSITION: the point, narrowed to float.
+// - NORMAL (triangles only): the corner's normal (normals.h): smooth across shallow edges, split
+//   at edges sharper than the crease angle; a leaf's own face normal.
+// - COLOR_0: the wind data again (prepared_mesh.h: wind_colour), on primitives whose layer holds
+//   "RM_range" or "RM_thick", for tools that keep vertex colours and drop custom attributes.
+// - TEXCOORD_0: "RM_branch", or "RM_leaf" on the leaf surface; TEXCOORD_1: "RM_all_leaves", on
+//   the leaf surface only. glTF puts v = 0 at the top of an image where the modeller puts it at
+//   the bottom, so v is written as 1 - v.
+// - _RM_RANGE ("RM_range", float), _RM_THICK ("RM_thick", float), _RM_VECTORS ("RM_vectors",
+//   vec3), _RM_DENSITY ("RM_density", vec2: age, steps): as stored, for wind and growth shaders.
+// An attribute is written on a primitive when the layer holds its map at all; a corner whose
+// point carries no value gets 0 in every component ((0, 0) before the flip for texture
+// coordinates). Every attribute is read per corner, polygon-specific value first, and a point
+// becomes one vertex per distinct set of corner values within its primitive.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "export/mesh/layer_view.h"
+#include "export/mesh/mesh_arrays.h"
+#include "export/mesh/prepared_mesh.h"
+
+namespace exporter {
+
+class PrimitiveCollector {
+public:
+    // Finds the primitives and how large each can grow; nothing is collected yet.
+    explicit PrimitiveCollector(const PreparedMesh &mesh);
+
+    std::size_t size() const { return plans_.size(); }
+    // How many vertex streams primitive k will carry (POSITION and the attributes it has).
+    std::size_t streams(std::size_t k) const;
+    // The most bytes primitive k's streams and 32-bit indices can take: a vertex per corner.
+    std::size_t most_bytes(std::size_t k) const;
+    // The arrays of primitive k, in the order the primitives first appear in the layer: its
+    // vertices in the order its polygons first use them. One at a time, so that a writer can
+    // pass each on before the next is made.
+    PrimitiveArrays collect(std::size_t k);
+
+private:
+    // A corner attribute read from one vertex map.
+    struct Source {
+        std::string attribute; // the glTF name
+        MapView map;
+        int dim = 0;
+        bool flip_v = false;
+    };
+    struct Plan {
+        int material = 0;
+        int mode = 4;
+        bool normals = false; // triangles carry the corner normal
+        bool colours = false; // and the wind colour
+        std::vector<Source> sources;
+        std::size_t source_floats = 0; // a corner's record: every source's value in turn
+        // Where the wind colour's range and thickness lie in the record; -1 where the layer
+        // lacks the map (the colour takes 0 there).
+        int range_at = -1, thick_at = -1;
+        std::size_t corners = 0; // polygon corners, the most vertices it can have
+        std::size_t triangle_corners = 0;
+    };
+
+    Plan plan(int material, int mode) const;
+    void read_sources(const Plan &plan, int point, std::size_t polygon, float *out) const;
+    std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, int point, const float *normal,
+                         const float *sources);
+
+    const host::Layer &layer_;
+    const Materials &materials_;
+    const CornerNormals &normals_;
+    bool wind_colours_;
+    std::vector<Plan> plans_;
+    std::vector<int> primitive_of_;  // per polygon, -1 for an empty one
+    std::vector<int> first_of_point_; // per point, its first vertex in the primitive collected
+    std::vector<int> next_of_point_;  // per vertex, the next vertex of its point, -1 at the end
+};
+
+} // namespace exporter

@@ -1,0 +1,124 @@
+#include "export/gltf/gltf_materials.h"
+
+#include "export/materials/materials.h"
+
+namespace exporter {
+namespace {
+
+bool any_finish(const Materials &materials, bool (*test)(const Material &))
+{
+    for (const Material &m : materials.list)
+        if (test(m))
+            return true;
+    return false;
+}
+
+bool is_leaf(const Material &m) { return m.leaf; }
+
+int image_index(const GltfImages &images, const std::string &name)
+{
+    for (std::size_t i = 0; i < images.size(); ++i)
+        if (images[i].name == name)
+            return static_cast<int>(i);
+    return -1;
+}
+
+tinygltf::Value texture_scale(double along)
+{
+    tinygltf::Value::Array scale{tinygltf::Value(1.0), tinygltf::Value(along)};
+    tinygltf::Value::Object transform;
+    transform["scale"] = tinygltf::Value(scale);
+    return tinygltf::Value(transform);
+}
+
+} // namespace
+
+std::vector<std::pair<std::string, const std::string *>>
+used_images(const host::Layer &layer, const Materials &materials, const TextureSet &textures)
+{
+    std::vector<std::pair<std::string, const std::string *>> out;
+    if (textures.empty())
+        return out;
+    if (any_finish(materials, woody) && MapView(layer, ID_TXUV, branch_texture).present())
+        out.emplace_back(bark_image, &textures.bark);
+    if (any_finish(materials, is_leaf)) {
+        if (MapView(layer, ID_TXUV, atlas_texture).present())
+            out.emplace_back(atlas_image, &textures.leaves);
+        else if (MapView(layer, ID_TXUV, leaf_texture).present())
+            out.emplace_back(leaf_image, &textures.leaf);
+    }
+    return out;
+}
+
+void add_gltf_materials(tinygltf::Model &model, const host::Layer &layer, const Materials &materials,
+                        const GltfImages &images, double bark_repeat)
+{
+    // One texture per image: bark repeats both ways, leaves stay inside their cell.
+    std::vector<int> texture_of(images.size(), -1);
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        tinygltf::Image image;
+        image.name = images[i].name;
+        image.mimeType = "image/png";
+        image.bufferView = images[i].buffer_view;
+        image.uri = images[i].uri;
+        model.images.push_back(image);
+
+        tinygltf::Sampler sampler;
+        sampler.magFilter = TINYGLTF_TEXTURE_FILTER_LINEAR;
+        sampler.minFilter = TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
+        const bool tiles = images[i].name == bark_image;
+        sampler.wrapS = tiles ? TINYGLTF_TEXTURE_WRAP_REPEAT : TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE;
+        sampler.wrapT = sampler.wrapS;
+        model.samplers.push_back(sampler);
+
+        tinygltf::Texture texture;
+        texture.source = static_cast<int>(i);
+        texture.sampler = static_cast<int>(i);
+        model.textures.push_back(texture);
+        texture_of[i] = static_cast<int>(i);
+    }
+    const int bark = image_index(images, bark_image);
+    const int atlas = image_index(images, atlas_image);
+    const int leaf = image_index(images, leaf_image);
+    (void)layer;
+
+    bool transformed = false;
+    for (const Material &m : materials.list) {
+        tinygltf::Material out;
+        out.name = m.name;
+        const Finish finish = finish_of(m);
+        int texture = -1, texcoord = 0;
+        if ((finish == Finish::bark || finish == Finish::twig) && bark >= 0) {
+            texture = texture_of[static_cast<std::size_t>(bark)];
+        } else if (finish == Finish::leaf && atlas >= 0) {
+            texture = texture_of[static_cast<std::size_t>(atlas)];
+            texcoord = 1; // "RM_all_leaves": each leaf in the cell its spin and age chose
+        } else if (finish == Finish::leaf && leaf >= 0) {
+            texture = texture_of[static_cast<std::size_t>(leaf)];
+        }
+        const Colour c = base_colour(m, texture >= 0);
+        out.pbrMetallicRoughness.baseColorFactor = {c[0], c[1], c[2], 1.0};
+        out.pbrMetallicRoughness.metallicFactor = 0.0; // bark and leaves
+        out.pbrMetallicRoughness.roughnessFactor = 1.0;
+        out.emissiveFactor = {0.0, 0.0, 0.0};
+        out.doubleSided = m.leaf; // a leaf is a single sheet, seen from both sides
+        if (texture >= 0) {
+            out.pbrMetallicRoughness.baseColorTexture.index = texture;
+            out.pbrMetallicRoughness.baseColorTexture.texCoord = texcoord;
+            if (finish != Finish::leaf && bark_repeat != 1.0) {
+                out.pbrMetallicRoughness.baseColorTexture.extensions["KHR_texture_transform"] =
+                    texture_scale(bark_repeat);
+                transformed = true;
+            }
+            if (finish == Finish::leaf) {
+                out.alphaMode = "MASK";
+                out.alphaCutoff = 0.5;
+            }
+        }
+        model.materials.push_back(out);
+    }
+    if (transformed)
+        model.extensionsUsed.push_back("KHR_texture_transform");
+}
+
+} // namespace exporter

@@ -1,0 +1,46 @@
+// What a glTF write holds beyond the tree as built: levels of detail for game engines, a far-view
+// card, and compact storage. The default is one level, no card, plain floats: the tree as built.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "export/mesh/export_options.h"
+
+namespace exporter {
+
+// Engines' LOD groups rarely go beyond a handful of levels; more would only add files nobody loads.
+inline constexpr int max_levels = 8;
+
+struct GltfOptions {
+    int levels = 1;           // LOD0 (the tree) and levels - 1 simplified copies
+    bool level_files = false; // each level (and the card) in a file of its own
+    bool impostor = false;    // the far-view card, "<name>_LOD_FAR"
+    bool compress = false;    // quantised attributes, meshopt-compressed buffers
+    // Vertex cache and fetch order. Always on for the files people get; off only to look at the
+    // vertices in the order the writer collects them from the layer.
+    bool vertex_order = true;
+    ExportOptions look{}; // textures, subdivision, normals: as for every format
+
+    bool plain() const { return levels == 1 && !level_files && !impostor && !compress; }
+};
+
+// Empty when the options make sense together, else a one-line reason.
+std::string check_options(const GltfOptions &options);
+
+// What a write produced, for the summary people read.
+struct GltfReport {
+    struct File {
+        std::string path;
+        std::size_t bytes = 0;
+    };
+    std::vector<File> files;                  // every file written, the main one first
+    std::vector<std::size_t> level_triangles; // per level, LOD0 first
+    std::size_t far_triangles = 0;            // the card's, when there is one
+};
+
+// One line per file and the triangles per level, e.g. for the command line's output.
+std::string report_text(const GltfReport &report);
+
+} // namespace exporter

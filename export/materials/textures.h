@@ -1,0 +1,49 @@
+// The images behind the materials, as PNG bytes: Ramulon's own (painted while Ramulon is built)
+// or the user's bark.png, leaves.png and leaf.png from one folder, checked before anything is
+// written.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace exporter {
+
+enum class TextureChoice {
+    none,    // materials with colours only
+    builtin, // the bark and leaf images Ramulon paints itself
+    folder,  // the user's bark.png, leaves.png and leaf.png from texture_folder
+};
+
+
+// The file names of a user's texture folder, and the suffixes of the files written beside a
+// .gltf or .obj ("tree.gltf" -> "tree_bark.png").
+inline const std::string bark_image = "bark.png";
+inline const std::string atlas_image = "leaves.png";
+inline const std::string leaf_image = "leaf.png";
+
+// The side, in pixels, above which a user's image is refused.
+inline constexpr int max_texture_side = 8192;
+
+struct TextureSet {
+    std::string bark;   // tiles around and along the tubes
+    std::string leaves; // the 3 x 3 leaf atlas of "RM_all_leaves"
+    std::string leaf;   // one leaf, for "RM_leaf"
+    bool empty() const { return bark.empty(); }
+};
+
+// Ramulon's own images, the same bytes on every call.
+const TextureSet &builtin_textures();
+
+// Empty when bytes are a PNG of at most max_texture_side pixels a side that decodes, else a
+// one-line reason naming path.
+std::string check_png(const std::string &bytes, const std::string &path);
+
+// A PNG's pixels as 8-bit RGBA, rows top first; false when bytes do not decode.
+bool decode_png(const std::string &bytes, int &width, int &height, std::vector<unsigned char> &rgba);
+
+// The images a writer is asked for (an empty set for TextureChoice::none; `folder` names the
+// user's folder for TextureChoice::folder); false with a one-line error when that folder lacks a
+// file or holds one that is no usable PNG.
+bool load_textures(TextureChoice choice, const std::string &folder, TextureSet &out, std::string &error);
+
+} // namespace exporter

@@ -1,0 +1,57 @@
+// What the writers share when they read a built layer: its vertex maps, looked up per polygon
+// corner so that the polygon-specific values at texture seams win over a point's continuous
+// value (its materials are in materials.h).
+#pragma once
+
+#include <array>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "export/materials/materials.h"
+#include "host/mesh.h"
+
+namespace exporter {
+
+// Empty when every polygon corner names a point of the layer, else a one-line description of the
+// first that does not.
+std::string check_layer(const host::Layer &layer);
+
+// One vertex map of a layer, its continuous and polygon-specific values together.
+class MapView {
+public:
+    MapView() = default;
+    MapView(const host::Layer &layer, HostID type, const std::string &name);
+
+    // The layer holds the map (continuous or polygon-specific values, or both).
+    bool present() const;
+    // The value at one polygon corner: the polygon-specific value of (point, polygon) when there
+    // is one, else the point's continuous value, else nothing.
+    std::optional<std::span<const float>> at(int point, int polygon) const
+    {
+        if (vpmap_ >= 0)
+            if (auto value = layer_->vpmap_at(vpmap_, point, polygon))
+                return value;
+        if (vmap_)
+            return vmap_->at(point);
+        return std::nullopt;
+    }
+
+private:
+    const host::Layer *layer_ = nullptr;
+    const host::VertexMap *vmap_ = nullptr;
+    int vpmap_ = -1; // index into the layer's polygon-specific maps
+};
+
+// Copies dim floats of value into out; components value lacks (or all, for none) come from
+// fallback.
+inline void copy_value(const std::optional<std::span<const float>> &value, const float *fallback,
+                       int dim, float *out)
+{
+    const int have = value ? static_cast<int>(value->size()) : 0;
+    for (int i = 0; i < dim; ++i)
+        out[i] = i < have ? (*value)[static_cast<std::size_t>(i)] : fallback[i];
+}
+
+} // namespace exporter

@@ -1,0 +1,49 @@
+// Normals per polygon corner. Bark is smooth where its faces meet at a shallow angle and breaks
+// into a sharp edge where they meet more steeply than the crease angle (the square tubes'
+// corners, forks, caps), so no corner normal leans more than a right angle away from its face;
+// a leaf keeps its own face normal at every corner (a double-sided material shows the back).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "host/mesh.h"
+#include "export/mesh/layer_view.h"
+
+namespace exporter {
+
+struct CornerNormals {
+    // Per polygon, its first corner in normal: the layer's own corner offsets, as the normals
+    // follow the layer's corners one for one.
+    std::span<const std::size_t> first;
+    std::vector<std::array<float, 3>> normal; // per corner, unit length
+
+    const std::array<float, 3> &at(std::size_t polygon, std::size_t corner) const
+    {
+        return normal[first[polygon] + corner];
+    }
+};
+
+// Corners of polygons with fewer than three points get (0, 1, 0), as do the corners of faces
+// too small to have a direction. crease_degrees is clamped to 0..180.
+CornerNormals corner_normals(const host::Layer &layer, const Materials &materials, double crease_degrees);
+
+// One corner of a triangle a polygon is cut into: which corner of the polygon, and its normal.
+struct TriangleCorner {
+    std::size_t corner = 0;
+    std::array<float, 3> normal{};
+};
+using Triangle = std::array<TriangleCorner, 3>;
+
+// The triangles of a polygon of three or more corners, winding kept: a fan from the first
+// corner, except that a quad is cut along whichever diagonal leaves both halves facing most
+// nearly the polygon's way (a bent or dented quad otherwise gives a half that faces back).
+// Each corner takes its corner normal, or the triangle's own normal where the corner normal
+// would lean a right angle or more away from the triangle: what a tool that only sees the
+// triangles checks.
+void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNormals &normals,
+                 std::vector<Triangle> &out);
+
+} // namespace exporter

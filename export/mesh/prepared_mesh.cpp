@@ -1,0 +1,55 @@
+#include "export/mesh/prepared_mesh.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "export/materials/materials.h"
+#include "export/mesh/bark_repeat.h"
+#include "export/mesh/subdivision.h"
+
+namespace exporter {
+
+int subdivision_levels(const host::Layer &layer, const ExportOptions &options, Format format)
+{
+    if (options.subdivide != automatic_subdivision)
+        return std::clamp(options.subdivide, 0, max_subdivision);
+    if (format != Format::gltf)
+        return 0;
+    const bool cage = std::any_of(layer.polygon_type.begin(), layer.polygon_type.end(),
+                                  [](HostID type) { return type == ID_PTCH; });
+    return cage ? 2 : 0;
+}
+
+bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format format,
+                  PreparedMesh &out, std::string &error)
+{
+    if (std::string bad = check_layer(layer); !bad.empty()) {
+        error = bad;
+        return false;
+    }
+    if (!load_textures(options.textures, options.texture_folder, out.textures, error))
+        return false;
+    out.materials = collect_materials(layer);
+    // Measured on the cage, so that the OBJ cage and the smooth glTF repeat alike.
+    out.bark_repeat = bark_repeat(layer, out.materials);
+    out.layer = &layer;
+    const int levels = subdivision_levels(layer, options, format);
+    if (levels > 0) {
+        if (!subdivide(layer, out.materials, levels, out.refined, error))
+            return false;
+        out.layer = &out.refined;
+        out.materials = collect_materials(out.refined);
+    }
+    out.normals = corner_normals(*out.layer, out.materials, options.crease_angle);
+    out.wind_colours = options.wind_colours;
+    return true;
+}
+
+std::string texture_path(const std::string &path, const std::string &image)
+{
+    std::filesystem::path p(path);
+    const std::string stem = p.stem().string();
+    return (p.parent_path() / (stem + "_" + image)).string();
+}
+
+} // namespace exporter

@@ -1,0 +1,124 @@
+#include "export/mesh/vertex_order.h"
+
+#include <algorithm>
+
+#include <meshoptimizer.h>
+
+namespace exporter {
+namespace {
+
+// Applies a vertex remap (old index -> new index, ~0u for dropped) to every per-vertex array.
+void remap_vertices(PrimitiveArrays &prim, const std::vector<unsigned> &remap, std::size_t kept)
+{
+    const std::size_t count = prim.vertex_count();
+    // One spare array takes each stream's new order and then trades places with it, so that a
+    // large tree's streams are reordered with one stream's worth of memory to spare.
+    std::vector<float> spare;
+    for (VertexStream &stream : prim.streams) {
+        const std::size_t dim = static_cast<std::size_t>(stream.dim);
+        spare.resize(kept * dim);
+        for (std::size_t v = 0; v < count; ++v)
+            if (remap[v] != ~0u)
+                std::copy_n(&stream.values[v * dim], dim, &spare[remap[v] * dim]);
+        stream.values.swap(spare);
+    }
+    std::vector<int> points(kept);
+    for (std::size_t v = 0; v < count; ++v)
+        if (remap[v] != ~0u)
+            points[remap[v]] = prim.vertex_point[v];
+    prim.vertex_point = std::move(points);
+    for (std::uint32_t &index : prim.indices)
+        index = remap[index];
+}
+
+// How many vertices the indices use.
+std::size_t used_vertices(const PrimitiveArrays &prim)
+{
+    std::vector<bool> used(prim.vertex_count(), false);
+    std::size_t count = 0;
+    for (const std::uint32_t index : prim.indices)
+        if (!used[index]) {
+            used[index] = true;
+            ++count;
+        }
+    return count;
+}
+
+} // namespace
+
+const VertexStream *PrimitiveArrays::stream(const std::string &attribute) const
+{
+    for (const VertexStream &s : streams)
+        if (s.attribute == attribute)
+            return &s;
+    return nullptr;
+}
+
+std::size_t triangle_count(const MeshArrays &mesh)
+{
+    std::size_t n = 0;
+    for (const PrimitiveArrays &prim : mesh)
+        n += prim.triangle_count();
+    return n;
+}
+
+void optimise_vertex_order(PrimitiveArrays &prim)
+{
+    if (prim.indices.empty() || prim.vertex_count() == 0)
+        return;
+    if (prim.triangles()) {
+        // Tubes come ring by ring, which a vertex cache already likes; the optimiser's order is
+        // kept only where its own measure says it does better. Where every vertex is already
+        // transformed once only (leaves, quad by quad), no order can do better.
+        const auto analyse = [&](const std::vector<std::uint32_t> &indices) {
+            return meshopt_analyzeVertexCache(indices.data(), indices.size(), prim.vertex_count(), 16, 0, 0);
+        };
+        const meshopt_VertexCacheStatistics given = analyse(prim.indices);
+        if (given.vertices_transformed > used_vertices(prim)) {
+            std::vector<std::uint32_t> sorted(prim.indices.size());
+            meshopt_optimizeVertexCache(sorted.data(), prim.indices.data(), prim.indices.size(), prim.vertex_count());
+            if (analyse(sorted).acmr < given.acmr)
+                prim.indices = std::move(sorted);
+        }
+    }
+    if (!prim.triangles()) {
+        // The fetch optimiser reads triangle lists; lines and points get the same first-use order.
+        std::vector<unsigned> remap(prim.vertex_count(), ~0u);
+        unsigned next = 0;
+        for (std::uint32_t index : prim.indices)
+            if (remap[index] == ~0u)
+                remap[index] = next++;
+        remap_vertices(prim, remap, next);
+        return;
+    }
+    std::vector<unsigned> remap(prim.vertex_count());
+    const std::size_t kept = meshopt_optimizeVertexFetchRemap(remap.data(), prim.indices.data(),
+                                                              prim.indices.size(), prim.vertex_count());
+    // Vertices collected in the order the triangles first use them, where the triangles kept
+    // their order, are in fetch order already.
+    bool unchanged = kept == prim.vertex_count();
+    for (std::size_t v = 0; unchanged && v < remap.size(); ++v)
+        unchanged = remap[v] == v;
+    if (!unchanged)
+        remap_vertices(prim, remap, kept);
+}
+
+void optimise_vertex_order(MeshArrays &mesh)
+{
+    for (PrimitiveArrays &prim : mesh)
+        optimise_vertex_order(prim);
+}
+
+void drop_unused_vertices(PrimitiveArrays &prim)
+{
+    std::vector<unsigned> remap(prim.vertex_count(), ~0u);
+    for (std::uint32_t index : prim.indices)
+        remap[index] = 0;
+    std::size_t kept = 0;
+    for (unsigned &r : remap)
+        if (r != ~0u)
+            r = static_cast<unsigned>(kept++);
+    remap_vertices(prim, remap, kept);
+}
+
+} // namespace exporter

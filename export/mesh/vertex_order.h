@@ -1,0 +1,18 @@
+// The order of triangles and vertices a GPU likes: triangles sorted for the post-transform vertex
+// cache, vertices renumbered in the order the triangles first use them (dropping unused ones).
+// A separate stage after collection: the collected arrays keep the layer's order.
+#pragma once
+
+#include "export/mesh/mesh_arrays.h"
+
+namespace exporter {
+
+// Cache order for triangle primitives (where it beats the order they come in), then fetch order
+// (and compaction) for every primitive.
+void optimise_vertex_order(PrimitiveArrays &prim);
+void optimise_vertex_order(MeshArrays &mesh);
+
+// Only the compaction: vertices no index uses are dropped, the rest keep their relative order.
+void drop_unused_vertices(PrimitiveArrays &prim);
+
+} // namespace exporter

@@ -1,0 +1,19 @@
+// The bundled page's files (web/dist) for GET / and GET /<file>.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace serve {
+
+struct StaticFile {
+    int status = 200;
+    std::string content_type;
+    std::string body;
+};
+
+// The file at this URL path inside the folder ("/" is index.html). A path that would leave the
+// folder, or names no file, gives 404; a missing folder gives a page that says how to build it.
+StaticFile static_file(const std::filesystem::path &folder, const std::string &url_path);
+
+} // namespace serve

@@ -1,0 +1,78 @@
+// The connections of `ramulon serve`. The HTTP library parses requests and writes answers, but
+// the connections are accepted and read here: each has a thread of its own, a request must
+// arrive whole within a time limit (its line and headers, then its body), and nothing a
+// connection throws, an allocation failure included, leaves its thread. A slow or stalled
+// client thus holds only its own connection, and the page's progress requests always find a
+// thread to answer them.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include <httplib.h>
+
+namespace serve {
+
+// The routes and handlers; answer() runs one request of a stream through them.
+class Routes : public httplib::Server {
+public:
+    // Reads one request from the stream and writes its answer. False when the connection should
+    // end (nothing more to read, or the answer could not be written).
+    bool answer(httplib::Stream &stream, bool close_connection, bool &connection_closed)
+    {
+        return process_request(stream, close_connection, connection_closed, nullptr);
+    }
+};
+
+struct ConnectionLimits {
+    std::chrono::milliseconds idle{2000};     // for the next request on a kept-alive connection
+    std::chrono::milliseconds headers{10000}; // for a request's line and headers, from its first byte
+    std::chrono::milliseconds body{60000};    // for its body, after the headers (20 MB uploads)
+    std::chrono::milliseconds gap{5000};      // between two reads of the same request
+    std::chrono::milliseconds write{30000};   // for one write of an answer
+    std::size_t connections = 64;             // at once; more are answered 503 and closed
+    std::size_t requests = 100;               // on one connection
+};
+
+// A listening socket and the connection threads it starts.
+class Listener {
+public:
+    Listener() = default;
+    ~Listener(); // stops
+    Listener(const Listener &) = delete;
+    Listener &operator=(const Listener &) = delete;
+
+    // Binds host:port (0: any free port). Returns an error text or empty.
+    std::string bind(const std::string &host, int port);
+    int port() const { return port_; }
+    // Accepts connections until stop(); each request goes to routes.answer().
+    void run(Routes &routes, const ConnectionLimits &limits);
+    // Ends run(), cuts the open connections and waits for their threads.
+    void stop();
+
+private:
+    void serve(Routes &routes, const ConnectionLimits &limits, int fd);
+
+    int fd_ = -1;
+    int port_ = 0;
+    int wake_[2] = {-1, -1}; // written by stop() to end the wait for connections
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    std::set<int> open_; // connections being served
+};
+
+// Called by a handler of the calling thread: its connection ends after this answer (one whose
+// body was left unread, say).
+void close_after_this_answer();
+
+// The answer to request bytes, as a connection would write it: the fuzzer's way into the
+// handlers without a socket.
+std::string answer_bytes(Routes &routes, std::string_view request);
+
+} // namespace serve

@@ -1,0 +1,330 @@
+#include "serve/server.h"
+
+#include <chrono>
+#include <cstdio>
+#include <new>
+#include <sys/socket.h>
+
+#include <httplib.h>
+
+#include "serve/export.h"
+#include "serve/files.h"
+
+namespace serve {
+
+namespace {
+
+using Request = httplib::Request;
+using Response = httplib::Response;
+
+void send_json(Response &res, const nlohmann::json &body, int status = 200)
+{
+    res.status = status;
+    // Texts from files and headers may hold bytes that are no UTF-8; the page gets them replaced.
+    res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
+}
+
+void send_error(Response &res, int status, const std::string &message)
+{
+    send_json(res, {{"error", message}}, status);
+}
+
+// Runs a request's work; a refused request answers its status with the reason and changes nothing.
+template <typename Work> auto api(Work work)
+{
+    return [work](const Request &req, Response &res) {
+        try {
+            work(req, res);
+        } catch (const ApiError &e) {
+            send_error(res, e.status, e.what());
+        } catch (const std::bad_alloc &) {
+            res.body.clear(); // the memory of a half-made answer first
+            send_error(res, 503, "The server ran out of memory for this request: nothing was changed.");
+        } catch (const std::exception &e) {
+            send_error(res, 500, std::string("The server failed: ") + e.what());
+        }
+    };
+}
+
+nlohmann::json body_object(const Request &req)
+{
+    nlohmann::json body = nlohmann::json::parse(req.body, nullptr, false);
+    if (!body.is_object())
+        throw ApiError(400, "The request body must be a JSON object.");
+    return body;
+}
+
+unsigned long id_of(const nlohmann::json &body)
+{
+    const auto it = body.find("id");
+    if (it == body.end() || !it->is_number_unsigned())
+        throw ApiError(400, "The request must name a control by its \"id\".");
+    return it->get<unsigned long>();
+}
+
+std::string text_of(const nlohmann::json &body, const char *key)
+{
+    const auto it = body.find(key);
+    if (it == body.end() || !it->is_string())
+        throw ApiError(400, std::string("The request must give \"") + key + "\" as a text.");
+    return it->get<std::string>();
+}
+
+// A tree's file handed to the server without another copy: the answer takes the bytes over.
+void send_bytes(Response &res, std::string bytes, const std::string &type)
+{
+    res.body = std::move(bytes);
+    res.set_header("Content-Type", type);
+}
+
+void send_download(Response &res, std::string bytes, const std::string &type, const std::string &name)
+{
+    res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+    send_bytes(res, std::move(bytes), type);
+}
+
+host::Layer built_tree(TreeHost &tree)
+{
+    std::optional<host::Layer> layer = tree.foreground();
+    if (!layer)
+        throw ApiError(404, "No tree is built yet.");
+    return std::move(*layer);
+}
+
+// ?lod=N&impostor=1&compress=1: the game-ready GLB. A skeleton has no surfaces to picture, so
+// its far card is left out rather than refused: the page asks for one whatever the tree.
+exporter::GltfOptions game_ready(const Request &req, const host::Layer &layer)
+{
+    exporter::GltfOptions options;
+    if (req.has_param("lod")) {
+        const std::string lod = req.get_param_value("lod");
+        if (lod.empty() || lod.size() > 2 || lod.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(lod) < 1 || std::stoi(lod) > exporter::max_levels)
+            throw ApiError(400, "\"lod\" must be a whole number from 1 to " + std::to_string(exporter::max_levels) + ".");
+        options.levels = std::stoi(lod);
+    }
+    options.compress = req.get_param_value("compress") == "1";
+    options.impostor = req.get_param_value("impostor") == "1";
+    if (options.impostor) {
+        bool surfaces = false;
+        for (std::size_t i = 0; i < layer.polygon_count() && !surfaces; ++i)
+            surfaces = layer.polygon_points(i).size() >= 3;
+        options.impostor = surfaces;
+    }
+    return options;
+}
+
+ExportFiles exported(ExportFiles files)
+{
+    if (!files.error.empty())
+        throw ApiError(500, files.error);
+    return files;
+}
+
+std::string status_text(int status)
+{
+    switch (status) {
+    case 400:
+        return "The request is malformed.";
+    case 404:
+        return "There is nothing at this address.";
+    case 405:
+        return "This address does not take that method.";
+    case 408:
+        return "The request did not arrive in time.";
+    case 413:
+        return "The file is larger than 20 MB.";
+    case 414:
+        return "The address is too long.";
+    default:
+        return "The request failed.";
+    }
+}
+
+} // namespace
+
+ServeServer::ServeServer() = default;
+
+ServeServer::~ServeServer() { stop(); }
+
+std::string ServeServer::url() const { return "http://" + host_ + ":" + std::to_string(port_) + "/"; }
+
+std::string ServeServer::open(const ServeOptions &options)
+{
+    if (http_)
+        return "the server is already running";
+    tree_ = std::make_unique<TreeHost>();
+    web_dir_ = options.web.empty() ? default_web_dir() : std::filesystem::path(options.web);
+    host_ = options.host;
+    if (port_ == 0)
+        port_ = options.port;
+    served_ = served_names(host_, port_);
+    http_ = std::make_unique<Routes>();
+    http_->set_payload_max_length(max_upload_bytes);
+    add_routes();
+    std::string error = tree_->open(options);
+    if (!error.empty()) {
+        http_.reset();
+        tree_.reset();
+    }
+    return error;
+}
+
+std::string ServeServer::start(const ServeOptions &options)
+{
+    if (http_)
+        return "the server is already running";
+    // The address first: a port in use fails before the plug-in is loaded.
+    listener_ = std::make_unique<Listener>();
+    std::string error = listener_->bind(options.host, options.port);
+    if (error.empty()) {
+        port_ = listener_->port();
+        error = open(options);
+    }
+    if (!error.empty()) {
+        listener_.reset();
+        port_ = 0;
+        return error;
+    }
+    listening_ = std::thread([this] { listener_->run(*http_, limits_); });
+    return {};
+}
+
+void ServeServer::stop()
+{
+    if (listener_)
+        listener_->stop();
+    if (listening_.joinable())
+        listening_.join();
+    listener_.reset();
+    http_.reset();
+    tree_.reset(); // the session goes, and with it the tool and its module
+}
+
+void ServeServer::add_routes()
+{
+    httplib::Server &s = *http_;
+    TreeHost &tree = *tree_;
+
+    // Before any route: requests for another host, from another site's page or of a method the
+    // address does not take are refused unread.
+    s.set_pre_routing_handler([this](const Request &req, Response &res) {
+        const RequestFacts facts{req.method, req.path, req.get_header_value("Host"),
+                                 req.get_header_value("Origin"), req.get_header_value("Referer"),
+                                 req.get_header_value("Content-Type")};
+        const std::optional<Refusal> refused = refusal(facts, served_);
+        if (!refused)
+            return httplib::Server::HandlerResponse::Unhandled;
+        if (!refused->allow.empty())
+            res.set_header("Allow", refused->allow);
+        close_after_this_answer(); // a body it may have sent is left unread
+        send_error(res, refused->status, refused->message);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    // What escapes a handler, or is thrown while its answer is made.
+    s.set_exception_handler([](const Request &, Response &res, std::exception_ptr thrown) {
+        int status = 500;
+        std::string message = "The server failed.";
+        try {
+            std::rethrow_exception(thrown);
+        } catch (const std::bad_alloc &) {
+            status = 503;
+            message = "The server ran out of memory for this request: nothing was changed.";
+        } catch (const std::exception &e) {
+            message = std::string("The server failed: ") + e.what();
+        } catch (...) {
+        }
+        res.body.clear();
+        send_error(res, status, message);
+    });
+
+    // ---- reading
+    s.Get("/api/state", api([&](const Request &, Response &res) { send_json(res, tree.state()); }));
+    s.Get("/api/progress", api([&](const Request &, Response &res) { send_json(res, tree.progress()); }));
+    s.Get("/api/mesh.glb", api([&](const Request &req, Response &res) {
+              // The page adds the time of writing the view's GLB to the build's own.
+              const auto begin = std::chrono::steady_clock::now();
+              const host::Layer layer = built_tree(tree);
+              ExportFiles files = exported(export_glb(layer, game_ready(req, layer)));
+              const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - begin;
+              char timing[48];
+              std::snprintf(timing, sizeof timing, "glb;dur=%.1f", took.count());
+              res.set_header("Server-Timing", timing);
+              send_bytes(res, std::move(files.glb), "model/gltf-binary");
+          }));
+    s.Get("/api/background.json",
+          api([&](const Request &, Response &res) { send_json(res, tree.background_json()); }));
+    s.Get("/api/samples", api([&](const Request &, Response &res) { send_json(res, tree.samples()); }));
+    s.Get("/api/shelf", api([&](const Request &, Response &res) { send_json(res, tree.shelf()); }));
+    s.Get(R"(/api/shelf/(.+)\.png)", api([&](const Request &req, Response &res) {
+              res.set_content(tree.thumbnail(req.matches[1].str()), "image/png");
+          }));
+    s.Get("/api/export.glb", api([&](const Request &req, Response &res) {
+              const host::Layer layer = built_tree(tree);
+              send_download(res, exported(export_glb(layer, game_ready(req, layer))).glb, "model/gltf-binary",
+                            "tree.glb");
+          }));
+    s.Get("/api/export.obj", api([&](const Request &, Response &res) {
+              send_download(res, exported(export_obj(built_tree(tree))).obj, "text/plain", "tree.obj");
+          }));
+    s.Get("/api/export.mtl", api([&](const Request &, Response &res) {
+              send_download(res, exported(export_obj(built_tree(tree))).mtl, "text/plain", "tree.mtl");
+          }));
+    // The textures tree.mtl names, to be saved beside tree.obj.
+    s.Get("/api/tree_bark.png", api([&](const Request &, Response &res) {
+              send_download(res, exported(export_obj(built_tree(tree))).bark_png, "image/png", "tree_bark.png");
+          }));
+    s.Get("/api/tree_leaf.png", api([&](const Request &, Response &res) {
+              send_download(res, exported(export_obj(built_tree(tree))).leaf_png, "image/png", "tree_leaf.png");
+          }));
+
+    // ---- changing
+    s.Post("/api/set", api([&](const Request &req, Response &res) {
+               const nlohmann::json body = body_object(req);
+               if (!body.contains("value"))
+                   throw ApiError(400, "The request must give the \"value\".");
+               send_json(res, tree.set(id_of(body), body["value"]));
+           }));
+    s.Post("/api/press", api([&](const Request &req, Response &res) {
+               send_json(res, tree.press(id_of(body_object(req))));
+           }));
+    s.Post("/api/build", api([&](const Request &, Response &res) { send_json(res, tree.build_now()); }));
+    s.Post("/api/background", api([&](const Request &req, Response &res) {
+               send_json(res, tree.use_sample(text_of(body_object(req), "sample")));
+           }));
+    s.Post("/api/background/upload", api([&](const Request &req, Response &res) {
+               send_json(res, tree.upload_background(req.get_header_value("X-Filename"), req.body));
+           }));
+    s.Post("/api/shelf/add", api([&](const Request &req, Response &res) {
+               const nlohmann::json body = body_object(req);
+               const auto overwrite = body.find("overwrite");
+               if (overwrite != body.end() && !overwrite->is_boolean())
+                   throw ApiError(400, "\"overwrite\" must be true or false.");
+               send_json(res, tree.add_preset(text_of(body, "name"),
+                                              overwrite != body.end() && overwrite->get<bool>()));
+           }));
+    s.Post("/api/shelf/apply", api([&](const Request &req, Response &res) {
+               send_json(res, tree.apply_preset(text_of(body_object(req), "name")));
+           }));
+
+    // ---- the page
+    s.Get(R"(/.*)", [this](const Request &req, Response &res) {
+        if (req.path.rfind("/api/", 0) == 0) {
+            send_error(res, 404, "There is no " + req.path + ".");
+            return;
+        }
+        const StaticFile file = static_file(web_dir_, req.path);
+        res.status = file.status;
+        res.set_content(file.body, file.content_type.c_str());
+    });
+
+    // Refusals of the server itself (a body over the limit, an unknown address) in the API's form.
+    s.set_error_handler(httplib::Server::HandlerWithResponse([](const Request &, Response &res) {
+        if (!res.body.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+        send_error(res, res.status, status_text(res.status));
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+}
+
+} // namespace serve

@@ -1,0 +1,60 @@
+// `ramulon serve`'s HTTP server: the page's files and the JSON API over one TreeHost. start()
+// binds and answers requests on threads of its own until stop(), so a test can run it in-process.
+//
+//     serve::ServeServer server;
+//     if (std::string error = server.start(options); !error.empty()) fail(error);
+//     std::printf("Serving on %s\n", server.url().c_str());
+//     ...
+//     server.stop();
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "serve/guard.h"
+#include "serve/host.h"
+#include "serve/http.h"
+
+namespace serve {
+
+class ServeServer {
+public:
+    ServeServer();
+    ~ServeServer(); // stops
+    ServeServer(const ServeServer &) = delete;
+    ServeServer &operator=(const ServeServer &) = delete;
+
+    // Opens the tool, builds once and listens. Returns an error text or empty.
+    std::string start(const ServeOptions &options);
+    void stop();
+
+    // Opens the tool and builds once without listening: requests then come only through
+    // answer(), as if served at options.host:options.port. Returns an error text or empty.
+    std::string open(const ServeOptions &options);
+    // The answer to one request's bytes (the fuzzer's way in).
+    std::string answer(std::string_view request) { return answer_bytes(*http_, request); }
+
+    // The time limits of connections, for a server not yet started.
+    void set_limits(const ConnectionLimits &limits) { limits_ = limits; }
+
+    int port() const { return port_; }
+    std::string url() const; // http://HOST:PORT/
+    TreeHost &tree() { return *tree_; }
+
+private:
+    void add_routes();
+
+    std::unique_ptr<TreeHost> tree_;
+    std::unique_ptr<Routes> http_;
+    std::unique_ptr<Listener> listener_;
+    ConnectionLimits limits_;
+    ServedNames served_;
+    std::filesystem::path web_dir_;
+    std::string host_;
+    int port_ = 0;
+    std::thread listening_;
+};
+
+} // namespace serve
