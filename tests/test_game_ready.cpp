@@ -491,6 +491,24 @@ TEST(SoftRaster, TexturesAreSampledRepeatedAndCutOutAndEdgesAreSmoothed)
     EXPECT_GT(alphas.size(), 2u);
 }
 
+// The picture a material shows, decoded to 8-bit RGBA (width and height filled).
+std::vector<unsigned char> material_picture(const tinygltf::Model &model, const tinygltf::Material &material, int &width,
+                                            int &height)
+{
+    const tinygltf::Image &image = model.images.at(static_cast<std::size_t>(
+        model.textures.at(static_cast<std::size_t>(material.pbrMetallicRoughness.baseColorTexture.index)).source));
+    int channels = 0;
+    unsigned char *pixels =
+        stbi_load_from_memory(image.image.data(), static_cast<int>(image.image.size()), &width, &height, &channels, 4);
+    EXPECT_NE(pixels, nullptr);
+    EXPECT_EQ(channels, 4);
+    std::vector<unsigned char> out;
+    if (pixels)
+        out.assign(pixels, pixels + std::size_t(width) * std::size_t(height) * 4);
+    stbi_image_free(pixels);
+    return out;
+}
+
 TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirOwn)
 {
     ScratchDir dir;
@@ -520,13 +538,8 @@ TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirO
     EXPECT_EQ(material.name, "RM_far_card");
     EXPECT_EQ(material.alphaMode, "MASK");
     EXPECT_TRUE(material.extensions.count("KHR_materials_unlit"));
-    const tinygltf::Image &atlas = model.images.at(static_cast<std::size_t>(
-        model.textures.at(static_cast<std::size_t>(material.pbrMetallicRoughness.baseColorTexture.index)).source));
-    int width = 0, height = 0, channels = 0;
-    unsigned char *pixels = stbi_load_from_memory(atlas.image.data(), static_cast<int>(atlas.image.size()), &width,
-                                                  &height, &channels, 4);
-    ASSERT_NE(pixels, nullptr);
-    EXPECT_EQ(channels, 4);
+    int width = 0, height = 0;
+    const std::vector<unsigned char> pixels = material_picture(model, material, width, height);
     ASSERT_EQ(width, 1024);
     ASSERT_EQ(height, 512);
     for (int view = 0; view < 8; ++view) {
@@ -537,7 +550,6 @@ TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirO
         EXPECT_GT(covered, 256u * 256 / 50) << view;
         EXPECT_LT(covered, 256u * 256 / 2) << view;
     }
-    stbi_image_free(pixels);
     // Each quad faces its own view and shows its own tile.
     const std::vector<float> normals = accessor_floats(model, card.attributes.at("NORMAL"));
     const std::vector<float> uvs = accessor_floats(model, card.attributes.at("TEXCOORD_0"));
@@ -666,12 +678,9 @@ TEST(GameReadyFile, TheFarCardShowsLod0AsItsTexturedMaterialsPaintItWithSmoothEd
 
     const tinygltf::Material &card = model.materials.back();
     ASSERT_EQ(card.name, "RM_far_card");
-    const tinygltf::Image &atlas = model.images.at(static_cast<std::size_t>(
-        model.textures.at(static_cast<std::size_t>(card.pbrMetallicRoughness.baseColorTexture.index)).source));
-    int width = 0, height = 0, channels = 0;
-    unsigned char *pixels = stbi_load_from_memory(atlas.image.data(), static_cast<int>(atlas.image.size()), &width,
-                                                  &height, &channels, 4);
-    ASSERT_NE(pixels, nullptr);
+    int width = 0, height = 0;
+    const std::vector<unsigned char> pixels = material_picture(model, card, width, height);
+    ASSERT_EQ(width, 1024);
     // The first view, drawn again from LOD0 with those looks, is the first tile wherever the tree is.
     const exporter::Picture view = exporter::render_view(tree.mesh, looks, exporter::frame_of(tree.mesh), 0.0,
                                                          exporter::impostor_tile, exporter::impostor_tile,
@@ -689,7 +698,6 @@ TEST(GameReadyFile, TheFarCardShowsLod0AsItsTexturedMaterialsPaintItWithSmoothEd
             partly += tile[3] < 255;
             differ += !std::equal(tile, tile + 4, drawn);
         }
-    stbi_image_free(pixels);
     EXPECT_EQ(differ, 0u);
     // Its edges are smooth: coverage in between, where the outline crosses a pixel.
     EXPECT_GT(partly, covered / 20);

@@ -296,6 +296,30 @@ private:
     std::vector<std::uint32_t> members_;
 };
 
+// Per layer point, the mean of the normals its vertices carry in the given primitives, made unit
+// length ((0, 0, 0) where they cancel or there are none): outwards from the tube at that point.
+std::vector<std::array<double, 3>> point_normals(const MeshArrays &mesh, const std::vector<std::size_t> &prims)
+{
+    std::vector<std::array<double, 3>> normal;
+    for (std::size_t p : prims) {
+        const PrimitiveArrays &prim = mesh[p];
+        const VertexStream *n = prim.stream("NORMAL");
+        for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
+            const auto point = static_cast<std::size_t>(prim.vertex_point[v]);
+            if (point >= normal.size())
+                normal.resize(point + 1, {0.0, 0.0, 0.0});
+            for (std::size_t k = 0; k < 3 && n; ++k)
+                normal[point][k] += n->values[v * 3 + k];
+        }
+    }
+    for (std::array<double, 3> &n : normal) {
+        const double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        for (double &c : n)
+            c = l > 1e-9 ? c / l : 0.0;
+    }
+    return normal;
+}
+
 // Simplifies wood primitives together towards goal triangles within error, so that the
 // collapses that change the tree least go first wherever they are; lock_border keeps the
 // edges where they meet wood simplified apart in place, so that the two stay joined. The
@@ -311,27 +335,16 @@ std::size_t simplify_together(MeshArrays &level, const std::vector<std::size_t> 
 {
     std::vector<WeldedWood> welded;
     double low[3] = {1e300, 1e300, 1e300}, high[3] = {-1e300, -1e300, -1e300};
-    std::vector<std::array<double, 3>> outward;
     for (std::size_t p : wood) {
         welded.emplace_back(level[p]);
-        const PrimitiveArrays &prim = level[p];
-        const VertexStream *normal = prim.stream("NORMAL");
-        for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
-            const auto point = static_cast<std::size_t>(prim.vertex_point[v]);
-            if (point >= outward.size())
-                outward.resize(point + 1, {0.0, 0.0, 0.0});
+        const std::vector<float> &xyz = level[p].streams.front().values;
+        for (std::size_t i = 0; i + 3 <= xyz.size(); i += 3)
             for (std::size_t k = 0; k < 3; ++k) {
-                low[k] = std::min(low[k], double(position(prim, static_cast<std::uint32_t>(v))[k]));
-                high[k] = std::max(high[k], double(position(prim, static_cast<std::uint32_t>(v))[k]));
-                outward[point][k] += normal ? normal->values[v * 3 + k] : 0.0f;
+                low[k] = std::min(low[k], double(xyz[i + k]));
+                high[k] = std::max(high[k], double(xyz[i + k]));
             }
-        }
     }
-    for (std::array<double, 3> &n : outward) {
-        const double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-        for (double &c : n)
-            c = l > 1e-9 ? c / l : 0.0;
-    }
+    const std::vector<std::array<double, 3>> outward = point_normals(level, wood);
     const double inflate = double(error) * std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2], 0.0});
     std::vector<std::pair<std::uint32_t, std::uint32_t>> owner; // per vertex given: (primitive, vertex)
     std::vector<float> positions;
@@ -374,23 +387,7 @@ std::size_t simplify_together(MeshArrays &level, const std::vector<std::size_t> 
 // over the radius; one along a straight tube hardly turns it at all and says nothing.
 std::vector<float> tube_radii(const MeshArrays &mesh, const std::vector<std::size_t> &wood)
 {
-    std::vector<std::array<double, 3>> normal; // per point, the mean of its corners' normals
-    for (std::size_t p : wood) {
-        const PrimitiveArrays &prim = mesh[p];
-        const VertexStream *n = prim.stream("NORMAL");
-        for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
-            const auto point = static_cast<std::size_t>(prim.vertex_point[v]);
-            if (point >= normal.size())
-                normal.resize(point + 1, {0.0, 0.0, 0.0});
-            for (std::size_t k = 0; k < 3 && n; ++k)
-                normal[point][k] += n->values[v * 3 + k];
-        }
-    }
-    for (std::array<double, 3> &n : normal) {
-        const double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-        for (double &c : n)
-            c = l > 1e-9 ? c / l : 0.0;
-    }
+    const std::vector<std::array<double, 3>> normal = point_normals(mesh, wood);
     // Turns below this many radians are the bends of a tube, not its roundness.
     constexpr double least_turn = 0.3;
     std::vector<float> radius(normal.size(), std::numeric_limits<float>::infinity());
