@@ -23,8 +23,8 @@ constexpr std::int64_t max_variants = 1000000;
 const std::string known_keys[] = {"name",     "crown",     "preset",       "set",
                                   "seed",     "seeds",     "outputs",      "lod",
                                   "lod-files", "impostor", "compress",     "subdivide",
-                                  "textures", "crease-angle", "no-wind-colours", "generation",
-                                  "memory-limit"};
+                                  "textures", "crease-angle", "wind-colours", "no-wind-colours",
+                                  "generation", "memory-limit"};
 
 std::string known_key_list()
 {
@@ -219,10 +219,21 @@ std::optional<Job> parse_job(const std::string &line, int line_number, const std
     std::string textures = "builtin", memory;
     read.text("textures", textures);
     read.text("memory-limit", memory);
-    bool no_wind = false;
+    bool no_wind = false; // what earlier job files asked for; now the default
     read.flag("lod-files", job.write.gltf.level_files);
     read.flag("impostor", job.write.gltf.impostor);
-    read.flag("compress", job.write.gltf.compress);
+    // "compress": true (meshopt), false, or the mode as --compress names it.
+    if (auto it = object.find("compress"); it != object.end()) {
+        if (it->is_boolean())
+            job.write.gltf.compress = it->get<bool>() ? exporter::Compression::meshopt : exporter::Compression::none;
+        else if (it->is_string() && it->get<std::string>() == "meshopt")
+            job.write.gltf.compress = exporter::Compression::meshopt;
+        else if (it->is_string() && it->get<std::string>() == "quantize")
+            job.write.gltf.compress = exporter::Compression::quantize;
+        else
+            read.fail("\"compress\" must be true, false, \"meshopt\" or \"quantize\"");
+    }
+    read.flag("wind-colours", job.write.look.wind_colours);
     read.flag("no-wind-colours", no_wind);
     read.integer("lod", job.write.gltf.levels, 1, exporter::max_levels);
     read.integer("subdivide", job.write.look.subdivide, 0, exporter::max_subdivision);
@@ -237,7 +248,6 @@ std::optional<Job> parse_job(const std::string &line, int line_number, const std
         error = read.error;
         return std::nullopt;
     }
-    job.write.look.wind_colours = !no_wind;
     exporter::choose_textures(job.write.look,
                               textures == "builtin" || textures == "none" ? textures : path_from(base, textures));
     if (!memory.empty()) {

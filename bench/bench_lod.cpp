@@ -56,7 +56,7 @@ void write_levels(benchmark::State &state, exporter::GltfOptions options)
 void BM_LodWriteLod0(benchmark::State &state) { write_levels(state, {}); }
 void BM_LodWriteFourLevels(benchmark::State &state) { write_levels(state, {.levels = 4}); }
 void BM_LodWriteFourLevelsAndCard(benchmark::State &state) { write_levels(state, {.levels = 4, .impostor = true}); }
-void BM_LodWriteCompressed(benchmark::State &state) { write_levels(state, {.compress = true}); }
+void BM_LodWriteCompressed(benchmark::State &state) { write_levels(state, {.compress = exporter::Compression::meshopt}); }
 void BM_LodWritePlainCollectedOrder(benchmark::State &state) { write_levels(state, {.vertex_order = false}); }
 
 // The leafy demo as the writer collects it; false, with the benchmark skipped, when it does not grow.

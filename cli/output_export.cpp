@@ -1,6 +1,6 @@
 // --output FILE.obj|FILE.gltf|FILE.glb: the tree for other tools, with materials, textures,
 // normals, texture coordinates and the per-point data of the build (export/export.h). The options
-// that shape the export (--textures, --subdivide, --crease-angle, --no-wind-colours) are checked
+// that shape the export (--textures, --subdivide, --crease-angle, --wind-colours) are checked
 // before the build, so that a bad texture folder stops the run before anything is written.
 #include <memory>
 
@@ -15,7 +15,8 @@ struct ExportChoices {
     std::string textures = "builtin";
     int subdivide = exporter::automatic_subdivision;
     double crease_angle = 60.0;
-    bool no_wind_colours = false;
+    bool wind_colours = false;
+    bool no_wind_colours = false; // what earlier versions asked for; now the default
     exporter::ExportOptions options;
 };
 
@@ -35,7 +36,7 @@ std::string check_export_options(BuildRun &)
     }
     options.subdivide = choices->subdivide;
     options.crease_angle = choices->crease_angle;
-    options.wind_colours = !choices->no_wind_colours;
+    options.wind_colours = choices->wind_colours;
     // Only a user's folder can fail; the built-in images need no look before the build.
     if (options.textures != exporter::TextureChoice::folder)
         return {};
@@ -63,7 +64,8 @@ const bool registered =
         [](CLI::App &build) {
             build.add_option("--textures", choices->textures,
                              "Textures of the exported materials: none, builtin (painted by Ramulon) "
-                             "or a folder holding bark.png, leaves.png and leaf.png")
+                             "or a folder holding bark.png, leaves.png and leaf.png (and optionally "
+                             "bark_normal.png, the bark's tangent-space normal map)")
                 ->default_str("builtin");
             build.add_option("--subdivide", choices->subdivide,
                              "Catmull-Clark levels applied to tubes and roots before export (0-" +
@@ -72,11 +74,15 @@ const bool registered =
                 ->check(CLI::Range(0, exporter::max_subdivision));
             build.add_option("--crease-angle", choices->crease_angle,
                              "Faces meeting at more than this angle (degrees) get a sharp edge in the "
-                             "exported normals")
+                             "exported normals; a tube's own sides always shade round")
                 ->default_val(60.0)
                 ->check(CLI::Range(0.0, 180.0));
-            build.add_flag("--no-wind-colours", choices->no_wind_colours,
-                           "Do not repeat the range and thickness weights as glTF vertex colours");
+            build.add_flag("--wind-colours", choices->wind_colours,
+                           "Also write the wind weights (always in the _WIND attribute) as glTF vertex "
+                           "colours, COLOR_0, for tools that drop custom attributes; glTF viewers "
+                           "multiply the base colour by it, so the tree looks tinted");
+            // Accepted so that older scripts keep working; leaving COLOR_0 out is the default.
+            build.add_flag("--no-wind-colours", choices->no_wind_colours)->group("");
         },
         check_export_options,
         nullptr,

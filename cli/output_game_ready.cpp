@@ -12,6 +12,7 @@ namespace {
 
 struct GameReady {
     exporter::GltfOptions options;
+    std::string compress; // "", "meshopt" or "quantize"
     CLI::Option *output = nullptr;
 };
 
@@ -46,15 +47,25 @@ void add_options(CLI::App &build)
                    "Each level of detail (and the far card) in a file of its own beside --output");
     build.add_flag("--impostor", state.options.impostor,
                    "Add a far-view card: the tree pictured from 8 sides on crossed quads (<name>_LOD_FAR)");
-    build.add_flag("--compress", state.options.compress,
-                   "Quantise the attributes and compress the buffers (KHR_mesh_quantization, "
-                   "EXT_meshopt_compression)");
+    build.add_option("--compress", state.compress,
+                     "Compact buffers. --compress (or --compress meshopt): quantised positions and normals "
+                     "and meshopt-compressed buffers (KHR_mesh_quantization, EXT_meshopt_compression), "
+                     "read by three.js, Babylon.js and engines with a meshopt decoder, not by Blender "
+                     "before 5.0. --compress quantize: the quantisation alone (KHR_mesh_quantization), "
+                     "which Blender 3.x reads")
+        ->expected(0, 1)
+        ->default_str("meshopt") // what --compress alone asks for
+        ->check(CLI::IsMember({"meshopt", "quantize"}))
+        ->option_text("[meshopt|quantize]");
     state.output = build.get_option_no_throw("--output");
 }
 
 std::string check(BuildRun &)
 {
-    const GameReady &state = game_ready();
+    GameReady &state = game_ready();
+    state.options.compress = state.compress == "meshopt"    ? exporter::Compression::meshopt
+                             : state.compress == "quantize" ? exporter::Compression::quantize
+                                                            : exporter::Compression::none;
     if (std::string bad = exporter::check_options(state.options); !bad.empty())
         return bad;
     if (state.options.plain())

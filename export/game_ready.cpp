@@ -63,7 +63,7 @@ struct FileBytes {
 // One file holding the parts: a lone part is the scene's one node, several hang under "<name>".
 // main_path: the file the .gltf's images lie beside.
 bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::string &name,
-                bool compress, bool binary, const std::string &path, const std::string &main_path,
+                Compression compression, bool binary, const std::string &path, const std::string &main_path,
                 FileBytes &out, std::string &error)
 {
     tinygltf::Model model;
@@ -98,7 +98,7 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
             else
                 images.push_back({image, -1, uri_of(file_name(texture_path(main_path, image)))});
         }
-        add_gltf_materials(model, *prepared.layer, prepared.materials, images, prepared.bark_repeat);
+        add_gltf_materials(model, *prepared.layer, prepared.materials, images);
     }
     const int card_material = static_cast<int>(model.materials.size());
     if (far_used) {
@@ -135,7 +135,8 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
     for (const Part &part : chosen)
         meshes.push_back(part.mesh);
     const PositionGrid grid = position_grid(meshes);
-    CompressedBuffers compressed(model);
+    const bool compress = compression != Compression::none;
+    CompressedBuffers compressed(model, compression);
 
     const bool group = chosen.size() > 1;
     if (group) {
@@ -211,7 +212,7 @@ std::vector<SurfaceLook> card_looks(const PreparedMesh &prepared)
         images.push_back({image, -1, image});
         bytes.push_back(png);
     }
-    add_gltf_materials(model, *prepared.layer, prepared.materials, images, prepared.bark_repeat);
+    add_gltf_materials(model, *prepared.layer, prepared.materials, images);
     return surface_looks(model, bytes);
 }
 

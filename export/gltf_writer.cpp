@@ -112,9 +112,10 @@ tinygltf::Primitive gltf_primitive(const PrimitiveArrays &prim, ModelBuilder &bu
     const std::size_t count = prim.vertex_count();
 
     for (const VertexStream &stream : prim.streams) {
-        const int type = stream.dim == 1 ? TINYGLTF_TYPE_SCALAR
+        const int type = stream.dim == 1   ? TINYGLTF_TYPE_SCALAR
                          : stream.dim == 2 ? TINYGLTF_TYPE_VEC2
-                                           : TINYGLTF_TYPE_VEC3;
+                         : stream.dim == 3 ? TINYGLTF_TYPE_VEC3
+                                           : TINYGLTF_TYPE_VEC4;
         const int accessor = builder.add(stream.values, count, type, TINYGLTF_COMPONENT_TYPE_FLOAT,
                                          TINYGLTF_TARGET_ARRAY_BUFFER);
         if (stream.attribute == "POSITION") {
@@ -270,7 +271,7 @@ public:
             else
                 images.push_back({name, -1, uri_of(file_name(texture_path(path, name)))});
         }
-        add_gltf_materials(model, layer, mesh.materials, images, mesh.bark_repeat);
+        add_gltf_materials(model, layer, mesh.materials, images);
         if (collector_.size() > 0) {
             tinygltf::Mesh tree;
             tree.name = "Ramulon tree";

@@ -2,8 +2,9 @@
 // from 1), polygons their order and corner order; `usemtl` switches whenever the surface does.
 // Texture coordinates and normals are shared between corners with identical values, so a seam
 // corner gets a `vt` of its own only where its polygon-specific value differs, and a corner at
-// a sharp edge a `vn` of its own. The material library names the textures written beside it;
-// the bark's `-s` option repeats it along the tree as the glTF's texture transform does.
+// a sharp edge a `vn` of its own. An OBJ corner carries one texture coordinate: on woody faces
+// the bark coordinates (bark_coordinates.h), which the bark uses, on leaves "RM_leaf". The
+// material library names the textures written beside it.
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -43,7 +44,7 @@ struct TextureCorners {
     std::vector<int> index;          // per corner, 0-based into coordinates; -1: polygon has none
 };
 
-TextureCorners texture_corners(const host::Layer &layer, const Materials &materials)
+TextureCorners texture_corners(const host::Layer &layer, const Materials &materials, const BarkCoordinates &bark)
 {
     const MapView branch(layer, ID_TXUV, branch_texture);
     const MapView leaf(layer, ID_TXUV, leaf_texture);
@@ -58,11 +59,12 @@ TextureCorners texture_corners(const host::Layer &layer, const Materials &materi
         const std::span<const int> poly = layer.polygon_points(p);
         const Material &material = materials.list[static_cast<std::size_t>(materials.of_polygon[p])];
         const MapView &map = material.leaf ? leaf : branch;
+        const bool barked = !bark.empty() && bark.on_bark[p];
         out.first.push_back(out.index.size());
         values.clear();
         bool any = false;
-        for (int point : poly) {
-            values.push_back(map.at(point, static_cast<int>(p)));
+        for (std::size_t c = 0; c < poly.size(); ++c) {
+            values.push_back(barked ? std::span<const float>(bark.at(p, c)) : map.at(poly[c], static_cast<int>(p)));
             any = any || values.back().has_value();
         }
         // A face either names a texture coordinate at every corner or at none; corners the map
@@ -117,10 +119,13 @@ NormalCorners normal_corners(const host::Layer &layer, const CornerNormals &norm
 
 // The OBJ text, handed to `spill` a block at a time (whenever it passes a megabyte, and at the
 // end), so that a large tree's text is never held whole. False when spill failed.
-bool obj_text(const host::Layer &layer, const Materials &materials, const CornerNormals &corner_normals,
-              const std::string &mtl_name, const std::function<bool(std::string_view)> &spill)
+bool obj_text(const PreparedMesh &mesh, const std::string &mtl_name,
+              const std::function<bool(std::string_view)> &spill)
 {
-    const TextureCorners texture = texture_corners(layer, materials);
+    const host::Layer &layer = *mesh.layer;
+    const Materials &materials = mesh.materials;
+    const CornerNormals &corner_normals = mesh.normals;
+    const TextureCorners texture = texture_corners(layer, materials, mesh.bark);
     const NormalCorners normal = normal_corners(layer, corner_normals);
     constexpr std::size_t block = std::size_t{1} << 20;
     std::string out;
@@ -201,8 +206,8 @@ bool obj_text(const host::Layer &layer, const Materials &materials, const Corner
     return spilled;
 }
 
-// The image files of the material library: the bark and the single leaf ("RM_leaf" is the
-// leaves' only texture map in an OBJ), by image name with their bytes.
+// The image files of the material library: the bark with its normal map and the single leaf
+// ("RM_leaf" is the leaves' only texture map in an OBJ), by image name with their bytes.
 std::vector<std::pair<std::string, const std::string *>> obj_images(const host::Layer &layer,
                                                                     const Materials &materials,
                                                                     const TextureSet &textures)
@@ -215,15 +220,22 @@ std::vector<std::pair<std::string, const std::string *>> obj_images(const host::
         bark = bark || woody(m);
         leaf = leaf || m.leaf;
     }
-    if (bark && MapView(layer, ID_TXUV, branch_texture).present())
+    if (bark && MapView(layer, ID_TXUV, branch_texture).present()) {
         out.emplace_back(bark_image, &textures.bark);
+        if (!textures.bark_normal.empty())
+            out.emplace_back(bark_normal_image, &textures.bark_normal);
+    }
     if (leaf && MapView(layer, ID_TXUV, leaf_texture).present())
         out.emplace_back(leaf_image, &textures.leaf);
     return out;
 }
 
-std::string mtl_text(const Materials &materials, const std::string &bark_file,
-                     const std::string &leaf_file, double bark_repeat)
+// The files of the material library's textures, each beside the OBJ; empty when not written.
+struct MtlFiles {
+    std::string bark, bark_normal, leaf;
+};
+
+std::string mtl_text(const Materials &materials, const MtlFiles &files)
 {
     std::string out = "# Ramulon materials: one per surface; bark on tubes and roots, leaves masked\n";
     for (const Material &material : materials.list) {
@@ -231,8 +243,8 @@ std::string mtl_text(const Materials &materials, const std::string &bark_file,
         out += material.name;
         out += '\n';
         const Finish finish = finish_of(material);
-        const bool bark = (finish == Finish::bark || finish == Finish::twig) && !bark_file.empty();
-        const bool leaf = finish == Finish::leaf && !leaf_file.empty();
+        const bool bark = (finish == Finish::bark || finish == Finish::twig) && !files.bark.empty();
+        const bool leaf = finish == Finish::leaf && !files.leaf.empty();
         if (!material.colour_tag.empty())
             out += "# sketch colour " + material.colour_tag + "\n";
         out += "Ka 0 0 0\nKd";
@@ -242,12 +254,14 @@ std::string mtl_text(const Materials &materials, const std::string &bark_file,
         }
         out += "\nKs 0 0 0\nd 1\nillum 1\n";
         if (bark) {
-            out += "map_Kd -s 1 ";
-            append_number(out, bark_repeat);
-            out += " 1 " + bark_file + "\n";
+            out += "map_Kd " + files.bark + "\n";
+            // The relief, a tangent-space normal map: `norm` for readers that know it,
+            // `map_Bump` for those (Blender's among them) that take a normal map there.
+            if (!files.bark_normal.empty())
+                out += "norm " + files.bark_normal + "\nmap_Bump " + files.bark_normal + "\n";
         }
         if (leaf)
-            out += "map_Kd " + leaf_file + "\nmap_d " + leaf_file + "\n";
+            out += "map_Kd " + files.leaf + "\nmap_d " + files.leaf + "\n";
     }
     return out;
 }
@@ -267,14 +281,15 @@ std::string write_obj_unguarded(const host::Layer &layer, const std::string &pat
     if (mtl_path == path)
         mtl_path += ".mtl";
     StagedFiles files;
-    std::string bark_file, leaf_file;
+    MtlFiles images;
     for (const auto &[name, bytes] : obj_images(written, prepared.materials, prepared.textures)) {
         const std::string image_path = texture_path(path, name);
-        (name == bark_image ? bark_file : leaf_file) = file_name(image_path);
+        (name == bark_image ? images.bark : name == bark_normal_image ? images.bark_normal : images.leaf) =
+            file_name(image_path);
         if (!files.stage(image_path, *bytes, error))
             return error;
     }
-    if (!files.stage(mtl_path, mtl_text(prepared.materials, bark_file, leaf_file, prepared.bark_repeat), error))
+    if (!files.stage(mtl_path, mtl_text(prepared.materials, images), error))
         return error;
     const int obj = files.open(path, error);
     if (obj < 0)
@@ -286,7 +301,7 @@ std::string write_obj_unguarded(const host::Layer &layer, const std::string &pat
         at += text.size();
         return written_ok;
     };
-    if (!obj_text(written, prepared.materials, prepared.normals, file_name(mtl_path), spill) ||
+    if (!obj_text(prepared, file_name(mtl_path), spill) ||
         !files.finish(obj, error) || !files.commit(error))
         return error;
     return {};

@@ -176,7 +176,7 @@ void ramulon_write_options_init(ramulon_write_options *options)
     options->textures = "builtin";
     options->subdivide = -1;
     options->crease_angle = 60.0;
-    options->wind_colours = 1;
+    options->wind_colours = 0;
     options->lod = 1;
 }
 
@@ -197,7 +197,9 @@ int ramulon_tree_write(const ramulon_tree *handle, const char *path, const ramul
         options.gltf.levels = o.lod;
         options.gltf.level_files = o.lod_files != 0;
         options.gltf.impostor = o.impostor != 0;
-        options.gltf.compress = o.compress != 0;
+        options.gltf.compress = o.compress == RAMULON_COMPRESS_QUANTIZE ? exporter::Compression::quantize
+                                : o.compress != 0                        ? exporter::Compression::meshopt
+                                                                         : exporter::Compression::none;
         if (std::string bad = exporter::check_file_options(path, options); !bad.empty())
             return fail(RAMULON_ERROR_ARGUMENT, bad);
         if (std::string error = exporter::write_file(tree->layer, path, options); !error.empty())

@@ -108,6 +108,7 @@ ExportFiles export_obj(const host::Layer &layer)
                                  {{"tree.obj", &files.obj},
                                   {"tree.mtl", &files.mtl},
                                   {"tree_bark.png", &files.bark_png, true},
+                                  {"tree_bark_normal.png", &files.bark_normal_png, true},
                                   {"tree_leaf.png", &files.leaf_png, true}});
     return files;
 }

@@ -13,7 +13,7 @@ struct ExportFiles {
     std::string error; // empty on success
     std::string glb;
     std::string obj, mtl;
-    std::string bark_png, leaf_png; // the textures the MTL names, beside tree.obj
+    std::string bark_png, bark_normal_png, leaf_png; // the textures the MTL names, beside tree.obj
 };
 
 // The layer as one GLB file, with textures, levels of detail, far card and compression as asked.

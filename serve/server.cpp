@@ -103,7 +103,8 @@ exporter::GltfOptions game_ready(const Request &req, const host::Layer &layer)
             throw ApiError(400, "\"lod\" must be a whole number from 1 to " + std::to_string(exporter::max_levels) + ".");
         options.levels = std::stoi(lod);
     }
-    options.compress = req.get_param_value("compress") == "1";
+    // The page's viewer reads meshopt.
+    options.compress = req.get_param_value("compress") == "1" ? exporter::Compression::meshopt : exporter::Compression::none;
     options.impostor = req.get_param_value("impostor") == "1";
     if (options.impostor) {
         bool surfaces = false;
@@ -273,6 +274,10 @@ void ServeServer::add_routes()
     // The textures tree.mtl names, to be saved beside tree.obj.
     s.Get("/api/tree_bark.png", api([&](const Request &, Response &res) {
               send_download(res, exported(export_obj(built_tree(tree))).bark_png, "image/png", "tree_bark.png");
+          }));
+    s.Get("/api/tree_bark_normal.png", api([&](const Request &, Response &res) {
+              send_download(res, exported(export_obj(built_tree(tree))).bark_normal_png, "image/png",
+                            "tree_bark_normal.png");
           }));
     s.Get("/api/tree_leaf.png", api([&](const Request &, Response &res) {
               send_download(res, exported(export_obj(built_tree(tree))).leaf_png, "image/png", "tree_leaf.png");

@@ -149,8 +149,8 @@ TEST(ExportObj, MaterialsQuadsLinesAndSeams)
     ScratchDir dir;
     const host::Layer layer = seam_tube();
     ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")), "");
-    EXPECT_EQ(dir.entries(),
-              (std::vector<std::string>{"tree.mtl", "tree.obj", "tree_bark.png", "tree_leaf.png"}));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.mtl", "tree.obj", "tree_bark.png",
+                                                       "tree_bark_normal.png", "tree_leaf.png"}));
 
     ObjFile obj(dir.file("tree.obj"));
     EXPECT_EQ(obj.faces_per_material(), faces_per_surface(layer));
@@ -168,10 +168,12 @@ TEST(ExportObj, MaterialsQuadsLinesAndSeams)
     EXPECT_EQ(line_count, 1);
     EXPECT_GE(obj.material("Default"), 0);
 
-    // Point 4 (ring B, index 0) is corner 3 of quad 0 with u = 0 and corner 2 of the seam quad
-    // with u = 1; point 0 likewise at v = 0.
-    EXPECT_EQ(obj.uv(0, 3), uv(0.0f, 0.5f));
-    EXPECT_EQ(obj.uv(3, 2), uv(1.0f, 0.5f));
+    // The tube's corners carry the bark coordinates: u as "RM_branch" has it, t along the tube
+    // in its own circumferences (2 m of a tube 8 m round: ring B at 1/4). Point 4 (ring B,
+    // index 0) is corner 3 of quad 0 with u = 0 and corner 2 of the seam quad with u = 1;
+    // point 0 likewise at t = 0.
+    EXPECT_EQ(obj.uv(0, 3), uv(0.0f, 0.25f));
+    EXPECT_EQ(obj.uv(3, 2), uv(1.0f, 0.25f));
     EXPECT_EQ(obj.uv(3, 1), uv(1.0f, 0.0f));
     EXPECT_EQ(obj.uv(3, 0), uv(0.75f, 0.0f));
     // The leaf takes its own texture map, not the tube's.
@@ -262,26 +264,28 @@ TEST_P(ExportGltf, PrimitivesSeamsAttributesAndDefaults)
               "");
     const std::vector<std::string> written = GetParam() == std::string(".glb")
                                                  ? std::vector<std::string>{"tree.glb"}
-                                                 : std::vector<std::string>{"tree.bin", "tree.gltf",
-                                                                            "tree_bark.png", "tree_leaves.png"};
+                                                 : std::vector<std::string>{"tree.bin", "tree.gltf", "tree_bark.png",
+                                                                            "tree_bark_normal.png", "tree_leaves.png"};
     EXPECT_EQ(dir.entries(), written);
     tinygltf::Model model;
     ASSERT_TRUE(load_gltf(path, model));
     const auto prims = primitives(model);
     ASSERT_EQ(prims.size(), 4u);
 
-    // The tube: 8 points, each split between its two sides, whose normals differ at the square's
-    // sharp corners (the seam falls on such a corner); 4 quads as 8 triangles.
+    // The tube: 8 points, those on the seam (0 and 4) split between its two sides; the square's
+    // corners shade round, one normal a point; 4 quads as 8 triangles.
     const GltfPrimitive &tube = prims.at({"RM_trunk", TINYGLTF_MODE_TRIANGLES});
-    EXPECT_EQ(tube.attributes.at("POSITION").size(), 16u * 3);
+    EXPECT_EQ(tube.attributes.at("POSITION").size(), 10u * 3);
     EXPECT_EQ(tube.indices.size(), 24u);
-    EXPECT_FALSE(tube.attributes.count("TEXCOORD_1"));
     const auto ring_b0 = vertices_at(tube, layer.points[4]);
     ASSERT_EQ(ring_b0.size(), 2u);
-    std::set<std::pair<float, float>> seen;
+    std::set<std::pair<float, float>> seen, bark;
     for (std::size_t v : ring_b0) {
         const Values uv = attribute(tube, "TEXCOORD_0", v, 2);
         seen.insert({uv[0], uv[1]});
+        // The bark coordinates: 2 m up a tube 8 m round, t = 1/4 (1 - t written).
+        const Values b = attribute(tube, "TEXCOORD_1", v, 2);
+        bark.insert({b[0], b[1]});
         // Values that do not differ by polygon are not split.
         EXPECT_EQ(attribute(tube, "_RM_RANGE", v, 1), Values{0.5f});
         EXPECT_EQ(attribute(tube, "_RM_VECTORS", v, 3), (Values{0, 2, 0}));
@@ -289,19 +293,20 @@ TEST_P(ExportGltf, PrimitivesSeamsAttributesAndDefaults)
     }
     // glTF counts v from the top of the image.
     EXPECT_EQ(seen, (std::set<std::pair<float, float>>{{0.0f, 0.5f}, {1.0f, 0.5f}}));
+    EXPECT_EQ(bark, (std::set<std::pair<float, float>>{{0.0f, 0.75f}, {1.0f, 0.75f}}));
     // Ring A has no growth vector or age: zeros.
     const auto ring_a2 = vertices_at(tube, layer.points[2]);
-    ASSERT_EQ(ring_a2.size(), 2u);
-    std::set<std::vector<float>> sides;
-    for (std::size_t v : ring_a2) {
-        EXPECT_EQ(attribute(tube, "_RM_VECTORS", v, 3), (Values{0, 0, 0}));
-        EXPECT_EQ(attribute(tube, "_RM_DENSITY", v, 2), (Values{0, 0}));
-        EXPECT_EQ(attribute(tube, "_RM_RANGE", v, 1), Values{0.2f});
-        EXPECT_EQ(attribute(tube, "TEXCOORD_0", v, 2), (Values{0.5f, 1.0f}));
-        sides.insert(attribute(tube, "NORMAL", v, 3));
-    }
-    // The corner at (1, -1) between the sides facing +x and -z takes each side's own normal.
-    EXPECT_EQ(sides, (std::set<std::vector<float>>{{1, 0, 0}, {0, 0, -1}}));
+    ASSERT_EQ(ring_a2.size(), 1u);
+    const std::size_t a2 = ring_a2[0];
+    EXPECT_EQ(attribute(tube, "_RM_VECTORS", a2, 3), (Values{0, 0, 0}));
+    EXPECT_EQ(attribute(tube, "_RM_DENSITY", a2, 2), (Values{0, 0}));
+    EXPECT_EQ(attribute(tube, "_RM_RANGE", a2, 1), Values{0.2f});
+    EXPECT_EQ(attribute(tube, "TEXCOORD_0", a2, 2), (Values{0.5f, 1.0f}));
+    // The corner at (1, -1) between the sides facing +x and -z leans halfway between them.
+    const Values normal = attribute(tube, "NORMAL", a2, 3);
+    EXPECT_NEAR(normal[0], std::sqrt(0.5f), 1e-6f);
+    EXPECT_NEAR(normal[1], 0.0f, 1e-6f);
+    EXPECT_NEAR(normal[2], -std::sqrt(0.5f), 1e-6f);
     // Every triangle keeps the winding of its quad (its normal points away from the axis).
     const auto &pos = tube.attributes.at("POSITION");
     for (std::size_t t = 0; t < tube.indices.size(); t += 3) {
@@ -563,8 +568,8 @@ TEST(ExportBadPaths, CorruptLayerIsRefused)
 
 // ---------------------------------------------------------------------- real trees
 
-// A real build keeps its faces per surface in OBJ, and every seam corner of the tubes and root
-// joints gets its own texture value.
+// A real build keeps its faces per surface in OBJ; every seam corner of the tubes and root
+// joints keeps its own u, and every point of the bark one t whatever face it is a corner of.
 TEST(ExportRealTree, PolygonalTreeKeepsSurfacesAndSeams)
 {
     host::Layer layer;
@@ -583,6 +588,10 @@ TEST(ExportRealTree, PolygonalTreeKeepsSurfacesAndSeams)
     for (std::size_t p = 0; p < layer.polygon_count(); ++p)
         if (layer.polygon_points(p).size() >= 3)
             face_of[p] = faces++;
+    std::set<int> root_points;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p)
+        if (const host::PolygonRef ref = layer.polygon(p); ref.surface && *ref.surface == "RM_root")
+            root_points.insert(ref.points.begin(), ref.points.end());
     const int seams = layer.find_vpmap(ID_TXUV, "RM_branch");
     ASSERT_GE(seams, 0);
     const std::vector<StoredValue> values = vpmap_values(layer, seams);
@@ -591,10 +600,30 @@ TEST(ExportRealTree, PolygonalTreeKeepsSurfacesAndSeams)
         const std::vector<int> poly = points_of(layer, static_cast<std::size_t>(value.polygon));
         const auto corner = std::find(poly.begin(), poly.end(), value.point);
         ASSERT_NE(corner, poly.end());
-        EXPECT_EQ(obj.uv(face_of[static_cast<std::size_t>(value.polygon)],
-                         static_cast<std::size_t>(corner - poly.begin())),
-                  uv(value.values[0], value.values[1]));
+        // The skirt from the trunk's base to the root collar follows the base ring's u instead.
+        const bool skirt = std::any_of(poly.begin(), poly.end(), [&](int point) { return root_points.count(point) > 0; }) &&
+                           *layer.polygon(static_cast<std::size_t>(value.polygon)).surface == "RM_trunk";
+        if (!skirt) {
+            EXPECT_EQ(obj.uv(face_of[static_cast<std::size_t>(value.polygon)],
+                             static_cast<std::size_t>(corner - poly.begin())).first,
+                      value.values[0]);
+        }
     }
+    std::map<int, float> t_of;
+    std::size_t corners = 0;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        const std::vector<int> poly = points_of(layer, p);
+        const host::PolygonRef ref = layer.polygon(p);
+        if (poly.size() < 3 || !ref.surface || *ref.surface == "VF_leaf")
+            continue;
+        for (std::size_t c = 0; c < poly.size(); ++c) {
+            const float t = obj.uv(face_of[p], c).second;
+            const auto [known, added] = t_of.try_emplace(poly[c], t);
+            EXPECT_EQ(known->second, t) << "point " << poly[c];
+            corners += added ? 0 : 1;
+        }
+    }
+    EXPECT_GT(corners, t_of.size());
 
 }
 

@@ -1,7 +1,8 @@
 // How exported trees look in other tools: bark and leaf materials with Ramulon's own textures
-// (the same bytes every run, the atlas cells where "RM_all_leaves" points), a user's texture
-// folder checked before anything is written, normals split at sharp edges, the bark's repeat,
-// the wind colour, and the Catmull-Clark surface of a SubD tree.
+// (the same bytes every run, the atlas cells where "RM_all_leaves" points, bark and relief that
+// tile), a user's texture folder checked before anything is written, normals split at sharp
+// edges and round along tubes, the bark coordinates at every tube's own scale, the wind weights
+// (and the colour only when asked), and the Catmull-Clark surface of a SubD tree.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -14,9 +15,9 @@
 #include <set>
 #include <sstream>
 
+#include "export/mesh/bark_coordinates.h"
 #include "export/export.h"
 #include "export/materials/materials.h"
-#include "export/mesh/bark_repeat.h"
 #include "export/mesh/normals.h"
 #include "export/mesh/prepared_mesh.h"
 #include "export/mesh/subdivision.h"
@@ -132,27 +133,56 @@ TEST(ExportTextures, AtlasCellsAreWhereTheLeafMapPointsAndPadded)
     EXPECT_EQ(leaf.at(2, 2)[3], 0);
 }
 
-TEST(ExportTextures, BarkTilesAroundAndAlong)
+TEST(ExportTextures, BarkAndItsReliefTileAroundAndAlong)
 {
-    const Decoded bark = decode(exporter::builtin_textures().bark);
-    // The step across the seam (last column to first) is no larger than a typical step between
-    // neighbouring columns; likewise for rows.
-    auto step = [&](int x0, int y0, int x1, int y1) {
-        double sum = 0.0;
-        for (int c = 0; c < 3; ++c)
-            sum += std::fabs(static_cast<double>(bark.at(x0, y0)[c]) - bark.at(x1, y1)[c]);
-        return sum;
-    };
-    double seam_u = 0, inner_u = 0, seam_v = 0, inner_v = 0;
-    for (int i = 0; i < bark.height; ++i) {
-        seam_u += step(bark.width - 1, i, 0, i);
-        inner_u += step(bark.width / 2 - 1, i, bark.width / 2, i);
-        seam_v += step(i, bark.height - 1, i, 0);
-        inner_v += step(i, bark.height / 2 - 1, i, bark.height / 2);
+    for (const std::string *png : {&exporter::builtin_textures().bark, &exporter::builtin_textures().bark_normal}) {
+        const Decoded image = decode(*png);
+        // The step across the seam (last column to first) is no larger than twice the mean step
+        // between neighbouring columns; likewise for rows.
+        auto step = [&](int x0, int y0, int x1, int y1) {
+            double sum = 0.0;
+            for (int c = 0; c < 3; ++c)
+                sum += std::fabs(static_cast<double>(image.at(x0, y0)[c]) - image.at(x1, y1)[c]);
+            return sum;
+        };
+        double seam_u = 0, inner_u = 0, seam_v = 0, inner_v = 0;
+        for (int i = 0; i < image.height; ++i) {
+            seam_u += step(image.width - 1, i, 0, i);
+            seam_v += step(i, image.height - 1, i, 0);
+            for (int k = 0; k + 1 < image.width; ++k) {
+                inner_u += step(k, i, k + 1, i);
+                inner_v += step(i, k, i, k + 1);
+            }
+        }
+        inner_u /= image.width - 1;
+        inner_v /= image.height - 1;
+        EXPECT_LT(seam_u, 2.0 * inner_u + 1.0);
+        EXPECT_LT(seam_v, 2.0 * inner_v + 1.0);
+        EXPECT_GT(inner_u, 0.0); // not a flat colour
     }
-    EXPECT_LT(seam_u, 2.0 * inner_u + 1.0);
-    EXPECT_LT(seam_v, 2.0 * inner_v + 1.0);
-    EXPECT_GT(inner_u, 0.0); // not a flat colour
+    // The relief leans every way but never away from the bark: blue above half everywhere, red
+    // and green round their middle.
+    const Decoded relief = decode(exporter::builtin_textures().bark_normal);
+    double red = 0.0, green = 0.0;
+    int blue = 255;
+    for (int y = 0; y < relief.height; ++y)
+        for (int x = 0; x < relief.width; ++x) {
+            blue = std::min<int>(blue, relief.at(x, y)[2]);
+            red += relief.at(x, y)[0];
+            green += relief.at(x, y)[1];
+        }
+    EXPECT_GT(blue, 128);
+    EXPECT_NEAR(red / (relief.width * relief.height), 127.5, 4.0);
+    EXPECT_NEAR(green / (relief.width * relief.height), 127.5, 4.0);
+}
+
+const tinygltf::Material &material_of(const tinygltf::Model &model, const std::string &name)
+{
+    for (const auto &m : model.materials)
+        if (m.name == name)
+            return m;
+    ADD_FAILURE() << "no material " << name;
+    return model.materials.at(0);
 }
 
 TEST(ExportTextures, UserFolderIsCheckedBeforeAnythingIsWritten)
@@ -195,14 +225,31 @@ TEST(ExportTextures, UserFolderIsCheckedBeforeAnythingIsWritten)
 
     // Complete: the user's bytes travel as they are, embedded in the GLB.
     write_file(folder + "/leaf.png", builtin.leaf);
-    write_file(folder + "/bark.png", exporter::encode_png(exporter::paint_bark(64)));
+    write_file(folder + "/bark.png", exporter::encode_png(exporter::paint_bark(64).colour));
     ASSERT_EQ(run_cli(build + dir.file("tree.glb"), dir, output), 0) << output;
     tinygltf::Model model;
     ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
     ASSERT_FALSE(model.images.empty());
     const tinygltf::BufferView &view = model.bufferViews.at(static_cast<std::size_t>(model.images[0].bufferView));
-    const auto *start = model.buffers[0].data.data() + view.byteOffset;
+    const unsigned char *start = model.buffers[0].data.data() + view.byteOffset;
     EXPECT_EQ(std::string(start, start + view.byteLength), read_file(folder + "/bark.png"));
+    // Without bark_normal.png the bark has no relief; with one, the bark carries it.
+    for (const auto &m : model.materials)
+        EXPECT_EQ(m.normalTexture.index, -1) << m.name;
+    write_file(folder + "/bark_normal.png", exporter::encode_png(exporter::paint_bark(64).normal));
+    ASSERT_EQ(run_cli(build + dir.file("relief.glb"), dir, output), 0) << output;
+    model = tinygltf::Model();
+    ASSERT_TRUE(load_gltf(dir.file("relief.glb"), model));
+    const int relief = material_of(model, "RM_trunk").normalTexture.index;
+    ASSERT_GE(relief, 0);
+    const tinygltf::BufferView &relief_view = model.bufferViews.at(static_cast<std::size_t>(
+        model.images.at(static_cast<std::size_t>(model.textures.at(static_cast<std::size_t>(relief)).source)).bufferView));
+    start = model.buffers[0].data.data() + relief_view.byteOffset;
+    EXPECT_EQ(std::string(start, start + relief_view.byteLength), read_file(folder + "/bark_normal.png"));
+    // A damaged one stops the build like any other.
+    write_file(folder + "/bark_normal.png", "not an image\n");
+    EXPECT_NE(run_cli(build + dir.file("bad.glb"), dir, output), 0);
+    EXPECT_NE(output.find("bark_normal.png is not a PNG image"), std::string::npos) << output;
 }
 
 // ----------------------------------------------------------------------------- normals
@@ -257,6 +304,36 @@ TEST(ExportNormals, SharpSquareCornersSmoothRoundTubesFlatLeaves)
     host::Layer leaf = ring_tube(8, "VF_leaf");
     const exporter::CornerNormals flat = normals_of(leaf, 60.0);
     EXPECT_NEAR(dot(flat.at(0, 0), side), 1.0, 1e-6);
+}
+
+TEST(ExportNormals, TubeSidesShadeRoundCapsStaySharp)
+{
+    // The square tube as the plug-in writes it: its rings at v 0 and 0.5, the seam quad seeing
+    // u = 1, and a cap over the top ring.
+    host::Layer tube = ring_tube(4);
+    for (int i = 0; i < 8; ++i) {
+        const float uv[2] = {static_cast<float>(i % 4) * 0.25f, i < 4 ? 0.0f : 0.5f};
+        tube.set_vmap(ID_TXUV, "RM_branch", i, 2, uv);
+    }
+    const float seam_low[2] = {1.0f, 0.0f}, seam_high[2] = {1.0f, 0.5f};
+    tube.set_vpmap(ID_TXUV, "RM_branch", 0, 3, 2, seam_low);
+    tube.set_vpmap(ID_TXUV, "RM_branch", 4, 3, 2, seam_high);
+    const int cap = tube.add_polygon(ID_FACE, {4, 5, 6, 7}, "RM_branch");
+    const exporter::CornerNormals normals = normals_of(tube, 60.0);
+    // Every side corner leans halfway to its neighbour, the seam's too; both sides agree.
+    for (std::size_t p = 0; p < 4; ++p) {
+        const host::Vec3 face = host::newell_normal(tube, tube.polygon_points(p));
+        for (std::size_t c = 0; c < 4; ++c)
+            EXPECT_NEAR(dot(normals.at(p, c), face), std::sqrt(0.5), 1e-6) << p << " " << c;
+        EXPECT_EQ(normals.at(p, 1), normals.at((p + 1) % 4, 0)) << p;
+    }
+    // The cap keeps its own normal, square to the sides.
+    for (std::size_t c = 0; c < 4; ++c)
+        EXPECT_NEAR(normals.at(static_cast<std::size_t>(cap), c)[1], 1.0f, 1e-6f) << c; // facing up
+    // Below the crease angle a square tube without the tool's rings stays sharp (the test
+    // above); with them it is round at any angle.
+    EXPECT_NEAR(dot(normals_of(tube, 0.0).at(0, 0), host::newell_normal(tube, tube.polygon_points(0))),
+                std::sqrt(0.5), 1e-6);
 }
 
 // Every corner normal of every triangle of a glTF points to the triangle's side.
@@ -377,85 +454,352 @@ host::Layer looks_layer()
     return layer;
 }
 
-const tinygltf::Material &material(const tinygltf::Model &model, const std::string &name)
-{
-    for (const auto &m : model.materials)
-        if (m.name == name)
-            return m;
-    ADD_FAILURE() << "no material " << name;
-    return model.materials.at(0);
-}
-
-TEST(ExportMaterials, BarkLeavesRepeatAndWindColour)
+TEST(ExportMaterials, BarkLeavesAndWindWeights)
 {
     const host::Layer layer = looks_layer();
-    // 2 m along the tube is 0.5 of v: 4 m a unit; once around is 8 m.
-    EXPECT_EQ(exporter::bark_repeat(layer, exporter::collect_materials(layer)), 0.5);
-
     ScratchDir dir;
     ASSERT_EQ(exporter::write_gltf(layer, dir.file("tree.gltf")), "");
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.bin", "tree.gltf", "tree_bark.png", "tree_leaves.png"}));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.bin", "tree.gltf", "tree_bark.png",
+                                                       "tree_bark_normal.png", "tree_leaves.png"}));
     tinygltf::Model model;
     ASSERT_TRUE(load_gltf(dir.file("tree.gltf"), model));
-    const auto &trunk = material(model, "RM_trunk");
-    const auto &root = material(model, "RM_root");
-    const auto &twig = material(model, "RM_twig");
-    const auto &leaf = material(model, "VF_leaf");
-    // One bark on trunk and roots, repeated along v by the tube's proportions; twigs lighter.
+    const auto &trunk = material_of(model, "RM_trunk");
+    const auto &root = material_of(model, "RM_root");
+    const auto &twig = material_of(model, "RM_twig");
+    const auto &leaf = material_of(model, "VF_leaf");
+    // One bark on trunk and roots over the bark coordinates, with its relief; twigs lighter.
     const auto &bark = trunk.pbrMetallicRoughness.baseColorTexture;
     ASSERT_GE(bark.index, 0);
+    EXPECT_EQ(bark.texCoord, 1);
     EXPECT_EQ(root.pbrMetallicRoughness.baseColorTexture.index, bark.index);
     EXPECT_EQ(twig.pbrMetallicRoughness.baseColorTexture.index, bark.index);
     EXPECT_EQ(root.pbrMetallicRoughness.baseColorFactor, trunk.pbrMetallicRoughness.baseColorFactor);
     EXPECT_GT(twig.pbrMetallicRoughness.baseColorFactor[0], trunk.pbrMetallicRoughness.baseColorFactor[0]);
-    const auto &scale = bark.extensions.at("KHR_texture_transform").Get("scale");
-    EXPECT_EQ(scale.Get(0).GetNumberAsDouble(), 1.0);
-    EXPECT_EQ(scale.Get(1).GetNumberAsDouble(), 0.5);
-    EXPECT_EQ(model.extensionsUsed, std::vector<std::string>{"KHR_texture_transform"});
+    const auto texture_uri = [&](int texture) {
+        return model.images.at(static_cast<std::size_t>(model.textures.at(static_cast<std::size_t>(texture)).source)).uri;
+    };
+    EXPECT_EQ(texture_uri(bark.index), "tree_bark.png");
+    for (const auto *m : {&trunk, &root, &twig}) {
+        EXPECT_EQ(texture_uri(m->normalTexture.index), "tree_bark_normal.png");
+        EXPECT_EQ(m->normalTexture.texCoord, 1);
+    }
+    EXPECT_TRUE(bark.extensions.empty());
+    EXPECT_TRUE(model.extensionsUsed.empty());
     EXPECT_EQ(model.samplers.at(static_cast<std::size_t>(model.textures.at(static_cast<std::size_t>(bark.index)).sampler)).wrapS,
               TINYGLTF_TEXTURE_WRAP_REPEAT);
-    // Leaves: the atlas through "RM_all_leaves", masked, both sides.
+    // Leaves: the atlas through "RM_all_leaves", masked, both sides, no relief.
     EXPECT_EQ(leaf.alphaMode, "MASK");
     EXPECT_TRUE(leaf.doubleSided);
     EXPECT_EQ(leaf.pbrMetallicRoughness.baseColorTexture.texCoord, 1);
-    EXPECT_EQ(model.images.at(static_cast<std::size_t>(leaf.pbrMetallicRoughness.baseColorTexture.index)).uri,
-              "tree_leaves.png");
+    EXPECT_EQ(leaf.normalTexture.index, -1);
+    EXPECT_EQ(texture_uri(leaf.pbrMetallicRoughness.baseColorTexture.index), "tree_leaves.png");
 
-    // The wind colour: range -1.3..1.3 to red 0..1, thickness over 1.3 to green.
     for (const auto &prim : model.meshes.at(0).primitives) {
         const std::string &name = model.materials.at(static_cast<std::size_t>(prim.material)).name;
-        const std::vector<float> colour = accessor_floats(model, prim.attributes.at("COLOR_0"));
+        // The wind weights in _WIND, range -1.3..1.3 to 0..1 and thickness over 1.3; no tint.
+        EXPECT_FALSE(prim.attributes.count("COLOR_0")) << name;
+        const std::vector<float> wind = accessor_floats(model, prim.attributes.at("_WIND"));
         if (name == "RM_trunk") {
-            EXPECT_FLOAT_EQ(colour[0], 1.8f / 2.6f);
-            EXPECT_EQ(colour[1], 0.0f);
+            EXPECT_FLOAT_EQ(wind[0], 1.8f / 2.6f);
+            EXPECT_EQ(wind[1], 0.0f);
+            // The bark coordinates: the tube is 8 m round and 2 m tall, so its top is at t 1/4
+            // (written as 1 - t).
+            const std::vector<float> position = accessor_floats(model, prim.attributes.at("POSITION"));
+            const std::vector<float> uv = accessor_floats(model, prim.attributes.at("TEXCOORD_1"));
+            for (std::size_t v = 0; v < uv.size() / 2; ++v)
+                EXPECT_FLOAT_EQ(uv[v * 2 + 1], position[v * 3 + 1] > 1.0f ? 0.75f : 1.0f) << v;
         } else if (name == "VF_leaf") {
-            EXPECT_NEAR(colour[0], 0.0f, 1e-6);
-            EXPECT_NEAR(colour[1], 1.0f, 1e-6);
+            EXPECT_NEAR(wind[0], 0.0f, 1e-6);
+            EXPECT_NEAR(wind[1], 1.0f, 1e-6);
         }
-        EXPECT_EQ(colour[2], 0.0f);
     }
 
-    // The OBJ: the bark with the same repeat, the single leaf masked by its own alpha.
+    // The OBJ: the bark with its relief, the single leaf masked by its own alpha; one texture
+    // coordinate a corner, the bark's on woody faces.
     ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")), "");
     const std::string mtl = read_file(dir.file("tree.mtl"));
-    EXPECT_NE(mtl.find("map_Kd -s 1 0.5 1 tree_bark.png"), std::string::npos) << mtl;
+    EXPECT_NE(mtl.find("map_Kd tree_bark.png\nnorm tree_bark_normal.png\nmap_Bump tree_bark_normal.png\n"),
+              std::string::npos)
+        << mtl;
     EXPECT_NE(mtl.find("map_Kd tree_leaf.png\nmap_d tree_leaf.png"), std::string::npos) << mtl;
     EXPECT_TRUE(std::filesystem::exists(dir.file("tree_leaf.png")));
+    EXPECT_NE(read_file(dir.file("tree.obj")).find("\nvt 0 0.25\n"), std::string::npos);
 
-    // Without textures: colours only, bark brown everywhere (never the grey of "no colour").
+    // Asked for, the wind colour too; without textures, colours only, bark brown everywhere
+    // (never the grey of "no colour").
     exporter::ExportOptions plain;
     plain.textures = exporter::TextureChoice::none;
-    plain.wind_colours = false;
+    plain.wind_colours = true;
     ASSERT_EQ(exporter::write_glb(layer, dir.file("plain.glb"), plain), "");
     tinygltf::Model colours;
     ASSERT_TRUE(load_gltf(dir.file("plain.glb"), colours));
     EXPECT_TRUE(colours.images.empty());
     for (const char *name : {"RM_trunk", "RM_root", "RM_twig"}) {
-        const auto &c = material(colours, name).pbrMetallicRoughness.baseColorFactor;
+        const auto &c = material_of(colours, name).pbrMetallicRoughness.baseColorFactor;
         EXPECT_GT(c[0], c[2]) << name;
     }
-    EXPECT_EQ(material(colours, "VF_leaf").alphaMode, "OPAQUE");
-    EXPECT_FALSE(colours.meshes.at(0).primitives.at(0).attributes.count("COLOR_0"));
+    EXPECT_EQ(material_of(colours, "VF_leaf").alphaMode, "OPAQUE");
+    for (const auto &prim : colours.meshes.at(0).primitives) {
+        const std::vector<float> colour = accessor_floats(colours, prim.attributes.at("COLOR_0"));
+        const std::vector<float> wind = accessor_floats(colours, prim.attributes.at("_WIND"));
+        ASSERT_EQ(colour.size() / 3, wind.size() / 2);
+        for (std::size_t v = 0; v < wind.size() / 2; ++v)
+            EXPECT_EQ((std::vector<float>{colour[v * 3], colour[v * 3 + 1], colour[v * 3 + 2]}),
+                      (std::vector<float>{wind[v * 2], wind[v * 2 + 1], 0.0f}));
+    }
+}
+
+TEST(ExportMaterials, WindColoursOnlyWhenAsked)
+{
+    ScratchDir dir;
+    std::string output;
+    const std::string build = "build --set render_type=1 --set twig_type=5 --textures none --output ";
+    const auto colours = [&](const std::string &file) {
+        tinygltf::Model model;
+        EXPECT_TRUE(load_gltf(dir.file(file), model));
+        int with = 0;
+        for (const auto &prim : model.meshes.at(0).primitives) {
+            with += prim.attributes.count("COLOR_0") ? 1 : 0;
+            EXPECT_TRUE(prim.attributes.count("_WIND")) << file;
+        }
+        return with;
+    };
+    ASSERT_EQ(run_cli(build + dir.file("plain.glb"), dir, output), 0) << output;
+    EXPECT_EQ(colours("plain.glb"), 0);
+    ASSERT_EQ(run_cli(build + dir.file("tinted.glb") + " --wind-colours", dir, output), 0) << output;
+    EXPECT_GT(colours("tinted.glb"), 0);
+    // What earlier versions asked for is the default now, and still taken.
+    ASSERT_EQ(run_cli(build + dir.file("old.glb") + " --no-wind-colours", dir, output), 0) << output;
+    EXPECT_EQ(colours("old.glb"), 0);
+}
+
+// ------------------------------------------------------------------------ bark coordinates
+
+// Tubes of square rings as the plug-in writes them: corner i of a ring at u = i / 4, v the path
+// length over `longest`, and the quad that closes a ring seeing u = 1 at its first corner.
+struct Tubes {
+    host::Layer layer;
+    float longest = 10.0f;
+
+    // A ring of half-side `half` round centre, square to the axis `along` (x or y).
+    std::array<int, 4> ring(host::Vec3 centre, double half, double path, char along = 'y')
+    {
+        std::array<int, 4> ids{};
+        const double a[4] = {half, half, -half, -half}, b[4] = {half, -half, -half, half};
+        for (int i = 0; i < 4; ++i) {
+            host::Vec3 p = centre;
+            if (along == 'y') {
+                p.x += a[i];
+                p.z += b[i];
+            } else {
+                p.y += a[i];
+                p.z += b[i];
+            }
+            ids[static_cast<std::size_t>(i)] = layer.add_point(p);
+            const float uv[2] = {static_cast<float>(i) * 0.25f, static_cast<float>(path / longest)};
+            layer.set_vmap(ID_TXUV, "RM_branch", ids[static_cast<std::size_t>(i)], 2, uv);
+        }
+        return ids;
+    }
+    // The four sides between two rings; skip: a side left open (for a fork's stub).
+    void sides(const std::array<int, 4> &a, const std::array<int, 4> &b, const std::string &surface, int skip = -1)
+    {
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (static_cast<int>(i) == skip)
+                continue;
+            const std::size_t j = (i + 1) % 4;
+            const int poly = layer.add_polygon(ID_FACE, {a[i], a[j], b[j], b[i]}, surface);
+            if (j == 0)
+                for (const int point : {a[0], b[0]}) {
+                    const float seam[2] = {1.0f, layer.find_vmap(ID_TXUV, "RM_branch")->at(point).value()[1]};
+                    layer.set_vpmap(ID_TXUV, "RM_branch", point, poly, 2, seam);
+                }
+        }
+    }
+};
+
+// Metres per unit of bark u around and of bark t along, halfway along one side quad
+// (a0 a1 b1 b0).
+std::pair<double, double> bark_scales(const exporter::BarkCoordinates &bark, const host::Layer &layer, std::size_t p)
+{
+    const auto poly = layer.polygon_points(p);
+    const auto distance = [&](int a, int b) {
+        const host::Vec3 &x = layer.points[static_cast<std::size_t>(a)], &y = layer.points[static_cast<std::size_t>(b)];
+        return std::hypot(x.x - y.x, x.y - y.y, x.z - y.z);
+    };
+    const double around = (distance(poly[0], poly[1]) + distance(poly[3], poly[2])) / 2.0 /
+                          std::fabs(bark.at(p, 1)[0] - bark.at(p, 0)[0]);
+    const double along = (distance(poly[0], poly[3]) + distance(poly[1], poly[2])) / 2.0 /
+                         std::fabs(bark.at(p, 3)[1] - bark.at(p, 0)[1]);
+    return {around, along};
+}
+
+TEST(ExportBark, EveryTubeRunsInItsOwnCircumferences)
+{
+    // A thick and a thin straight tube, and one that tapers, rings a metre apart, all on one v.
+    Tubes tubes;
+    const std::pair<double, double> thick_thin[] = {{1.0, 1.0}, {0.05, 0.05}, {0.6, 0.15}};
+    std::vector<std::size_t> first_side;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const auto [from, to] = thick_thin[k];
+        first_side.push_back(tubes.layer.polygon_count());
+        auto previous = tubes.ring({10.0 * static_cast<double>(k), 0.0, 0.0}, from, 0.0);
+        for (int r = 1; r <= 6; ++r) {
+            const double half = from + (to - from) * r / 6.0;
+            auto next = tubes.ring({10.0 * static_cast<double>(k), static_cast<double>(r), 0.0}, half, r);
+            tubes.sides(previous, next, k == 1 ? "RM_twig" : "RM_branch");
+            previous = next;
+        }
+    }
+    const host::Layer &layer = tubes.layer;
+    const exporter::BarkCoordinates bark = exporter::bark_coordinates(layer, exporter::collect_materials(layer));
+    ASSERT_FALSE(bark.empty());
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        const auto [around, along] = bark_scales(bark, layer, p);
+        // Square texels on every side, whatever the tube's girth.
+        EXPECT_NEAR(along / around, 1.0, 0.04) << "side " << p;
+        // u is the tool's own: once around the tube.
+        EXPECT_EQ(bark.at(p, 0)[0], static_cast<float>(p % 4) * 0.25f);
+    }
+    // The straight tubes: one metre of a tube 8 m round is 1/8, of one 0.4 m round 2.5.
+    EXPECT_NEAR(bark.at(first_side[0] + 4, 0)[1], 1.0 / 8.0, 1e-6);
+    EXPECT_NEAR(bark.at(first_side[1] + 4, 0)[1], 1.0 / 0.4, 1e-5);
+    // The seam sees u = 1 with the t of its point.
+    EXPECT_EQ(bark.at(first_side[0] + 3, 1)[0], 1.0f);
+    EXPECT_EQ(bark.at(first_side[0] + 3, 1)[1], bark.at(first_side[0], 0)[1]);
+}
+
+TEST(ExportBark, ASideBranchStartsFromItsParentsBark)
+{
+    // A trunk (half-side 0.5, 4 m round) with a branch (half-side 0.15) leaving its +x side
+    // through a short box between rings R1 and R2, as the plug-in draws a fork: the stub's
+    // quads see the box's corners at R1's v, where the branch starts.
+    Tubes tubes;
+    const auto r0 = tubes.ring({0.0, 0.0, 0.0}, 0.5, 0.0);
+    const auto r1 = tubes.ring({0.0, 1.0, 0.0}, 0.5, 1.0);
+    const auto r2 = tubes.ring({0.0, 1.6, 0.0}, 0.5, 1.6);
+    const auto r3 = tubes.ring({0.0, 3.0, 0.0}, 0.5, 3.0);
+    tubes.sides(r0, r1, "RM_trunk");
+    tubes.sides(r1, r2, "RM_trunk", 0);
+    tubes.sides(r2, r3, "RM_trunk");
+    const auto stub = tubes.ring({0.5 + 0.075, 1.3, 0.0}, 0.15, 1.075, 'x');
+    const std::array<int, 4> face{r2[0], r2[1], r1[1], r1[0]};
+    host::Layer &layer = tubes.layer;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t j = (i + 1) % 4;
+        const int poly = layer.add_polygon(ID_FACE, {face[i], face[j], stub[j], stub[i]}, "RM_branch");
+        const float fi[2] = {static_cast<float>(i) * 0.25f, 0.1f}, fj[2] = {static_cast<float>(i + 1) * 0.25f, 0.1f};
+        layer.set_vpmap(ID_TXUV, "RM_branch", face[i], poly, 2, fi);
+        layer.set_vpmap(ID_TXUV, "RM_branch", face[j], poly, 2, fj);
+        if (j == 0) {
+            const float seam[2] = {1.0f, 0.1075f};
+            layer.set_vpmap(ID_TXUV, "RM_branch", stub[0], poly, 2, seam);
+        }
+    }
+    const auto c1 = tubes.ring({1.6, 1.3, 0.0}, 0.15, 2.1, 'x');
+    const auto c2 = tubes.ring({2.6, 1.3, 0.0}, 0.15, 3.1, 'x');
+    const std::size_t branch = layer.polygon_count();
+    tubes.sides(stub, c1, "RM_branch");
+    tubes.sides(c1, c2, "RM_branch");
+
+    const exporter::BarkCoordinates bark = exporter::bark_coordinates(layer, exporter::collect_materials(layer));
+    const auto t_of = [&](int point) {
+        for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+            const auto poly = layer.polygon_points(p);
+            for (std::size_t c = 0; c < poly.size(); ++c)
+                if (poly[c] == point)
+                    return static_cast<double>(bark.at(p, c)[1]);
+        }
+        return std::nan("");
+    };
+    // The trunk runs on through the fork at its own scale: 3 m of a 4 m girth.
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(t_of(r1[i]), 0.25, 1e-6);
+        EXPECT_NEAR(t_of(r2[i]), 0.4, 1e-6);
+        EXPECT_NEAR(t_of(r3[i]), 0.75, 1e-6);
+    }
+    // The branch starts from the trunk's bark where it leaves it (not from 0, nor far on), and
+    // runs at its own scale.
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_GT(t_of(stub[i]), 0.25) << i;
+        EXPECT_LT(t_of(stub[i]), 0.55) << i;
+    }
+    for (std::size_t p = branch; p < layer.polygon_count(); ++p) {
+        const auto [around, along] = bark_scales(bark, layer, p);
+        EXPECT_NEAR(along / around, 1.0, 0.1) << "side " << p;
+    }
+    double low = 1e9, high = -1e9;
+    for (int i = 0; i < 4; ++i) {
+        low = std::min(low, t_of(c2[i]));
+        high = std::max(high, t_of(c2[i]));
+    }
+    EXPECT_LT(high - low, 0.05); // a ring of the branch at one t
+}
+
+// Per woody surface of a glTF: metres along one unit of bark t over metres around one unit of
+// bark u, each weighted by the area of the triangles they are measured on.
+std::map<std::string, double> bark_aspects(const tinygltf::Model &model)
+{
+    std::map<std::string, std::pair<double, double>> sums;
+    for (const auto &prim : model.meshes.at(0).primitives) {
+        const std::string &name = model.materials.at(static_cast<std::size_t>(prim.material)).name;
+        if (prim.mode != TINYGLTF_MODE_TRIANGLES || name == "VF_leaf" || !prim.attributes.count("TEXCOORD_1"))
+            continue;
+        const std::vector<float> xyz = accessor_floats(model, prim.attributes.at("POSITION"));
+        const std::vector<float> uv = accessor_floats(model, prim.attributes.at("TEXCOORD_1"));
+        const std::vector<unsigned> index = accessor_indices(model, prim.indices);
+        for (std::size_t t = 0; t + 2 < index.size(); t += 3) {
+            const std::size_t a = index[t], b = index[t + 1], c = index[t + 2];
+            double e1[3], e2[3];
+            for (std::size_t k = 0; k < 3; ++k) {
+                e1[k] = double(xyz[b * 3 + k]) - xyz[a * 3 + k];
+                e2[k] = double(xyz[c * 3 + k]) - xyz[a * 3 + k];
+            }
+            const double du1 = double(uv[b * 2]) - uv[a * 2], dv1 = double(uv[b * 2 + 1]) - uv[a * 2 + 1];
+            const double du2 = double(uv[c * 2]) - uv[a * 2], dv2 = double(uv[c * 2 + 1]) - uv[a * 2 + 1];
+            const double det = du1 * dv2 - du2 * dv1;
+            if (std::fabs(det) < 1e-12)
+                continue;
+            double per_u = 0.0, per_v = 0.0;
+            for (std::size_t k = 0; k < 3; ++k) {
+                per_u += std::pow((e1[k] * dv2 - e2[k] * dv1) / det, 2);
+                per_v += std::pow((e2[k] * du1 - e1[k] * du2) / det, 2);
+            }
+            const double area = 0.5 * std::hypot(e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                                                 e1[0] * e2[1] - e1[1] * e2[0]);
+            sums[name].first += area * std::sqrt(per_v);
+            sums[name].second += area * std::sqrt(per_u);
+        }
+    }
+    std::map<std::string, double> out;
+    for (const auto &[name, sum] : sums)
+        out[name] = sum.first / sum.second;
+    return out;
+}
+
+TEST(ExportBark, RealTreesKeepSquareTexelsOnEveryWoodySurface)
+{
+    // Polygonal tubes as they are and subdivided once, and a SubD cage subdivided twice (the
+    // default for glTF): roots, trunk, branches and twigs alike.
+    for (const char *render : {"render_type=1", "render_type=2"}) {
+        host::Layer layer;
+        std::string error;
+        ASSERT_TRUE(build_real_tree({render, "twig_type=5", "leaf_shape=2"}, layer, error)) << error;
+        for (int levels : {exporter::automatic_subdivision, 1}) {
+            ScratchDir dir;
+            exporter::ExportOptions options;
+            options.subdivide = levels;
+            ASSERT_EQ(exporter::write_glb(layer, dir.file("tree.glb"), options), "");
+            tinygltf::Model model;
+            ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
+            const std::map<std::string, double> aspects = bark_aspects(model);
+            EXPECT_EQ(aspects.size(), 4u) << render; // roots, trunk, branches, twigs
+            for (const auto &[name, aspect] : aspects) {
+                EXPECT_GE(aspect, 0.8) << render << " " << levels << " " << name;
+                EXPECT_LE(aspect, 1.25) << render << " " << levels << " " << name;
+            }
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------- subdivision

@@ -1,6 +1,8 @@
 // End to end through the command line: skeleton, polygonal and SubD trees of the built-in crown
-// with twigs and leaves, under every texture option, written as .glb and .gltf pass the Khronos
-// glTF validator without errors or warnings, and the OBJ comes with its materials. Skipped where node or the validator (tools/gltf-validate) is missing.
+// with twigs and leaves, under every texture option and the rest of the look (wind colours,
+// subdivision, crease angle), and every game-ready option with both compressions, written as
+// .glb and .gltf pass the Khronos glTF validator without errors or warnings, and the OBJ comes
+// with its materials. Skipped where node or the validator (tools/gltf-validate) is missing.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -31,6 +33,21 @@ int run(const std::string &command, const std::string &log, std::string &output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The validator's summary lines of output: every file free of errors and of warnings. Returns
+// how many files it summed up.
+int expect_clean(const std::string &output)
+{
+    std::istringstream lines(output);
+    std::string line;
+    int files = 0;
+    while (std::getline(lines, line))
+        if (line.find(" warnings, ") != std::string::npos) {
+            EXPECT_NE(line.find(": 0 errors, 0 warnings, "), std::string::npos) << line;
+            files += 1;
+        }
+    return files;
+}
+
 bool validator_ready(std::string &why)
 {
     if (std::system("node --version >/dev/null 2>&1") != 0) {
@@ -57,7 +74,7 @@ TEST(ExportValidate, TreesOfEveryRenderTypePassTheValidator)
     std::filesystem::create_directory(mine);
     for (const char *textures : {"builtin", "none", "mine"}) {
         if (textures[0] == 'm')
-            for (const char *image : {"bark.png", "leaves.png", "leaf.png"})
+            for (const char *image : {"bark.png", "bark_normal.png", "leaves.png", "leaf.png"})
                 std::filesystem::copy_file(dir.file(std::string("tree1_") + image), mine + "/" + image);
         for (const char *render : {"0", "1", "2"})
             for (const char *ext : {".glb", ".gltf", ".obj"}) {
@@ -75,6 +92,15 @@ TEST(ExportValidate, TreesOfEveryRenderTypePassTheValidator)
                     files += " " + out;
             }
     }
+    // The rest of the look: the wind colour asked for, subdivided tubes, another crease angle.
+    for (const char *ext : {".glb", ".gltf"}) {
+        const std::string out = dir.file(std::string("look") + ext);
+        const std::string command = std::string(RAMULON_CLI) +
+                                    " build --set render_type=1 --set twig_type=5 --wind-colours --subdivide 1"
+                                    " --crease-angle 30 --output " + out;
+        ASSERT_EQ(run(command, dir.file("cli.log"), output), 0) << command << "\n" << output;
+        files += " " + out;
+    }
     // The OBJ comes with its material library; the skeleton's segments use the default.
     EXPECT_NE(read_file(dir.file("tree0.mtl")).find("newmtl Default"), std::string::npos);
     EXPECT_NE(read_file(dir.file("tree1.mtl")).find("newmtl RM_trunk"), std::string::npos);
@@ -83,19 +109,11 @@ TEST(ExportValidate, TreesOfEveryRenderTypePassTheValidator)
     const int status = run("node " + validator_dir + "/validate.js" + files, dir.file("validate.log"), output);
     EXPECT_EQ(status, 0) << output;
     // Not a warning either: one summary line per file, each clean.
-    std::istringstream lines(output);
-    std::string line;
-    int clean = 0;
-    while (std::getline(lines, line))
-        if (line.find(" warnings, ") != std::string::npos) {
-            EXPECT_NE(line.find(": 0 errors, 0 warnings, "), std::string::npos) << line;
-            clean += 1;
-        }
-    EXPECT_EQ(clean, 18) << output;
+    EXPECT_EQ(expect_clean(output), 20) << output;
 }
 
-// Every combination of the game-ready options (levels, level files, the far card, compression),
-// as .glb and .gltf: every file each writes passes without a warning, the levels' textures and
+// Every combination of the game-ready options (levels, level files, the far card, no compression,
+// meshopt or quantised), as .glb and .gltf: every file each writes passes without a warning, the levels' textures and
 // the card's picture included.
 TEST(ExportValidate, GameReadyOptionsPassTheValidator)
 {
@@ -106,10 +124,11 @@ TEST(ExportValidate, GameReadyOptionsPassTheValidator)
     std::string output;
     int n = 0;
     std::size_t expected = 0;
-    for (int combination = 1; combination < 16; ++combination) {
-        const bool levels = combination & 1, files = combination & 2, card = combination & 4, compress = combination & 8;
+    for (int combination = 1; combination < 8 * 3; ++combination) {
+        const bool levels = combination & 1, files = combination & 2, card = combination & 4;
+        const char *compress[] = {"", " --compress", " --compress quantize"};
         const std::string options = std::string(levels ? " --lod 3" : "") + (files ? " --lod-files" : "") +
-                                    (card ? " --impostor" : "") + (compress ? " --compress" : "");
+                                    (card ? " --impostor" : "") + compress[combination / 8];
         for (const char *ext : {".glb", ".gltf"}) {
             const std::string out = dir.file("tree" + std::to_string(n++) + ext);
             const std::string command = std::string(RAMULON_CLI) +
@@ -129,15 +148,7 @@ TEST(ExportValidate, GameReadyOptionsPassTheValidator)
     EXPECT_EQ(count, expected);
     const int status = run("node " + validator_dir + "/validate.js" + files, dir.file("validate.log"), output);
     EXPECT_EQ(status, 0) << output;
-    std::istringstream lines(output);
-    std::string line;
-    std::size_t clean = 0;
-    while (std::getline(lines, line))
-        if (line.find(" warnings, ") != std::string::npos) {
-            EXPECT_NE(line.find(": 0 errors, 0 warnings, "), std::string::npos) << line;
-            clean += 1;
-        }
-    EXPECT_EQ(clean, expected) << output;
+    EXPECT_EQ(expect_clean(output), static_cast<int>(expected)) << output;
 }
 
 TEST(ExportValidate, BadOutputPathsFailClearly)

@@ -359,10 +359,15 @@ TEST_F(Served, MeshAndDownloads)
     EXPECT_NE(mtl.bytes.find("newmtl"), std::string::npos);
     // Tubes: the bark the MTL names comes from the server too.
     ASSERT_EQ(set(render_type, 1).status, 200);
-    EXPECT_NE(get("/api/export.mtl").bytes.find("map_Kd -s 1 "), std::string::npos);
+    const std::string names = get("/api/export.mtl").bytes;
+    EXPECT_NE(names.find("map_Kd tree_bark.png"), std::string::npos);
+    EXPECT_NE(names.find("map_Bump tree_bark_normal.png"), std::string::npos);
     const Reply bark = get("/api/tree_bark.png");
     EXPECT_EQ(bark.header("Content-Disposition"), "attachment; filename=\"tree_bark.png\"");
     EXPECT_EQ(bark.bytes.substr(1, 3), "PNG");
+    const Reply relief = get("/api/tree_bark_normal.png");
+    EXPECT_EQ(relief.header("Content-Disposition"), "attachment; filename=\"tree_bark_normal.png\"");
+    EXPECT_EQ(relief.bytes.substr(1, 3), "PNG");
 
     // A failed build leaves nothing to show.
     std::ofstream(shelf.file("lines.obj")) << "v 0 1 0\nv 1 1 0\nl 1 2\n";

@@ -106,20 +106,21 @@ struct Shipped {
 
 TEST(ShippedPresets, GlbBinaryChunkAndJournalKeepTheirBytes)
 {
-    // Every shipped preset grown in its own crown. The GLBs carry textures, corner normals and
-    // wind colours, "bare" (SubD) subdivided twice, triangles and vertices in cache and fetch
-    // order; the journals are those of envelope numbers read as their nearest doubles.
+    // Every shipped preset grown in its own crown. The GLBs carry textures with the bark's relief,
+    // corner normals round along the tubes, the bark coordinates with their tangents and the wind
+    // weights (no wind colours), "bare" (SubD) subdivided twice, triangles and vertices in cache
+    // and fetch order; the journals are those of envelope numbers read as their nearest doubles.
     const Shipped cases[] = {
-        {"leafy", "26044160:4232dbcfa7efb03c", "55958796:83dcc6fbc4cc0d6d"},
-        {"weeping", "27846556:4ddad30253ffbdc8", "59938914:27942a307c719552"},
-        {"wide", "33083356:8dd542a0adf2f43c", "53688773:a4a6dae122ceb6c6"},
-        {"bare", "100117728:9b5aad5edf248a7d", "22482672:a3ea626263f52578"},
-        {"oak", "36451772:4ebcb8d00013cc3f", "73777012:518989fc0a177ffb"},
-        {"poplar", "22616812:84c6f786f60ad786", "36322928:e05bfd9a1cd7de3a"},
-        {"spruce", "54102320:34b9668e84555e17", "100786218:528838eb85c419c4"},
-        {"shrub", "21655532:91428ccde57d669b", "44987657:3d7bc33421703ddd"},
-        {"winter", "15670172:7ecd577deb85d7bf", "30135901:52a5e8b6d4b6f35d"},
-        {"mangrove", "22446340:01fa78a4cf413bd1", "45876176:589d296aff6370c5"},
+        {"leafy", "25629788:a11040acdea2bac7", "55958796:83dcc6fbc4cc0d6d"},
+        {"weeping", "26996096:9093c2c19dc22113", "59938914:27942a307c719552"},
+        {"wide", "31846856:8a196c8ccac028f7", "53688773:a4a6dae122ceb6c6"},
+        {"bare", "121474816:fb4f1b2deb009aa6", "22482672:a3ea626263f52578"},
+        {"oak", "35703180:8b23d94889dd573a", "73777012:518989fc0a177ffb"},
+        {"poplar", "22547268:921efeadd2ac7a89", "36322928:e05bfd9a1cd7de3a"},
+        {"spruce", "52132660:1dc9ca14d4a0f9bb", "100786218:528838eb85c419c4"},
+        {"shrub", "21698940:e7c1c174696a7672", "44987657:3d7bc33421703ddd"},
+        {"winter", "15795376:53f0e59707827ace", "30135901:52a5e8b6d4b6f35d"},
+        {"mangrove", "22287096:f9ffa39ef212b063", "45876176:589d296aff6370c5"},
     };
     const auto crowns = shipped_crowns();
     ASSERT_EQ(crowns.size(), std::size(cases));

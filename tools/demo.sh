@@ -19,6 +19,6 @@ leaves=$(grep -c -E '^addFace [0-9]+ VF_leaf ' out/journal.txt || true)
 echo
 echo "Demo tree: $points points, $polygons polygons, $leaves leaf polygons"
 echo "  out/tree.glb       glTF binary (open in any glTF viewer or Blender)"
-echo "  out/tree.obj       Wavefront OBJ with out/tree.mtl, out/tree_bark.png, out/tree_leaf.png"
+echo "  out/tree.obj       Wavefront OBJ with out/tree.mtl, out/tree_bark.png, out/tree_bark_normal.png, out/tree_leaf.png"
 echo "  out/thumbnail.png  the preset thumbnail"
 echo "  out/journal.txt    every mesh-edit call of the build, one per line"

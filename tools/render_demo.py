@@ -1,8 +1,8 @@
 # Renders an exported tree with Blender's Cycles for the README:
 #   blender -b --factory-startup --python tools/render_demo.py -- TREE.glb OUT.png [SIZE]
-# The tree is framed from the front and a little above, under a sun and a pale sky, on a
-# ground disc. COLOR_0 holds wind data, not a tint: the importer's vertex colour multiply is
-# taken out of every material.
+# The tree is imported with the importer's defaults and its materials are left as they come
+# (what an artist gets); the script adds only a ground disc, a sun, a pale sky and a camera
+# framing it from the front and a little above.
 import math
 import sys
 import warnings
@@ -24,22 +24,6 @@ bpy.ops.object.select_all(action="SELECT")
 bpy.ops.object.delete()
 bpy.ops.import_scene.gltf(filepath=tree_path)
 meshes = [o for o in bpy.context.scene.objects if o.type == "MESH"]
-
-for material in bpy.data.materials:
-    if not material.use_nodes:
-        continue
-    tree = material.node_tree
-    for node in list(tree.nodes):
-        if node.type == "VERTEX_COLOR":
-            for link in list(node.outputs[0].links):
-                target = link.to_node
-                tree.links.remove(link)
-                # The importer multiplies base colour by the vertex colour in a mix node: make
-                # the vertex colour side white.
-                if target.type in ("MIX", "MIX_RGB"):
-                    for socket in target.inputs:
-                        if socket.type == "RGBA" and not socket.is_linked:
-                            socket.default_value = (1, 1, 1, 1)
 
 low = Vector((math.inf,) * 3)
 high = Vector((-math.inf,) * 3)

@@ -167,9 +167,9 @@ def _attribute(mesh, name, values, domain):
 
 
 def bark_repeat(points, layout, uv, woody_faces, trunk_faces):
-    """How often the bark repeats along the tree: the exporters' rule (the trunk's metres per
-    unit of v over its metres per unit of u, area weighted, in hundredths), so the bark looks
-    the same here as in the files."""
+    """How often the bark repeats along the tree: the trunk's metres per unit of v over its
+    metres per unit of u, area weighted, in hundredths, so that the trunk's bark is not
+    stretched. (The exported files lay the bark on coordinates of its own, square on every tube.)"""
     faces = numpy.flatnonzero(trunk_faces) if trunk_faces.any() else numpy.flatnonzero(woody_faces)
     if len(faces) == 0 or uv is None:
         return 1.0

@@ -18,13 +18,6 @@ constexpr int float_bits = 16;
 
 void align4(std::vector<unsigned char> &bytes) { bytes.resize((bytes.size() + 3) / 4 * 4, 0); }
 
-template <typename T> std::vector<unsigned char> encode_vertices(const std::vector<T> &data, std::size_t count, std::size_t stride)
-{
-    std::vector<unsigned char> out(meshopt_encodeVertexBufferBound(count, stride));
-    out.resize(meshopt_encodeVertexBuffer(out.data(), out.size(), data.data(), count, stride));
-    return out;
-}
-
 int accessor_type(int dim)
 {
     return dim == 1 ? TINYGLTF_TYPE_SCALAR : dim == 2 ? TINYGLTF_TYPE_VEC2 : dim == 3 ? TINYGLTF_TYPE_VEC3 : TINYGLTF_TYPE_VEC4;
@@ -51,10 +44,66 @@ PositionGrid position_grid(const std::vector<const MeshArrays *> &meshes)
     return grid;
 }
 
-int CompressedBuffers::add_view(const std::vector<unsigned char> &encoded, std::size_t count,
-                                std::size_t stride, const char *mode, const char *filter, int target)
+int CompressedBuffers::add_view(const unsigned char *data, std::size_t count, std::size_t stride,
+                                Layout layout, int target)
 {
     std::vector<unsigned char> &bytes = model_.buffers[0].data;
+    tinygltf::BufferView view;
+    view.byteLength = count * stride;
+    if (target == TINYGLTF_TARGET_ARRAY_BUFFER)
+        view.byteStride = stride;
+    view.target = target;
+    if (mode_ == Compression::quantize) {
+        view.buffer = 0;
+        view.byteOffset = bytes.size();
+        bytes.insert(bytes.end(), data, data + count * stride);
+        align4(bytes);
+        model_.bufferViews.push_back(view);
+        return static_cast<int>(model_.bufferViews.size()) - 1;
+    }
+
+    std::vector<unsigned char> encoded;
+    std::vector<std::uint32_t> filtered;
+    const char *mode = "ATTRIBUTES", *filter = nullptr;
+    switch (layout) {
+    case Layout::floats:
+        // Floats stay floats for the reader; the exponential filter rounds their mantissas so
+        // that the codec finds the repetition.
+        filtered.resize(count * stride / 4);
+        if (!filtered.empty())
+            meshopt_encodeFilterExp(filtered.data(), filtered.size(), 4, float_bits, reinterpret_cast<const float *>(data));
+        data = reinterpret_cast<const unsigned char *>(filtered.data());
+        filter = "EXPONENTIAL";
+        [[fallthrough]];
+    case Layout::attributes:
+        encoded.resize(meshopt_encodeVertexBufferBound(count, stride));
+        encoded.resize(meshopt_encodeVertexBuffer(encoded.data(), encoded.size(), data, count, stride));
+        break;
+    case Layout::triangles:
+    case Layout::indices: {
+        // The codecs take 32-bit indices whatever the view stores.
+        std::vector<std::uint32_t> indices(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (stride == 2) {
+                std::uint16_t index;
+                std::memcpy(&index, data + i * 2, 2);
+                indices[i] = index;
+            } else {
+                std::memcpy(&indices[i], data + i * 4, 4);
+            }
+        }
+        const std::size_t vertices = indices.empty() ? 0 : *std::max_element(indices.begin(), indices.end()) + 1;
+        if (layout == Layout::triangles) {
+            encoded.resize(meshopt_encodeIndexBufferBound(count, vertices));
+            encoded.resize(meshopt_encodeIndexBuffer(encoded.data(), encoded.size(), indices.data(), count));
+        } else {
+            encoded.resize(meshopt_encodeIndexSequenceBound(count, vertices));
+            encoded.resize(meshopt_encodeIndexSequence(encoded.data(), encoded.size(), indices.data(), count));
+        }
+        mode = layout == Layout::triangles ? "TRIANGLES" : "INDICES";
+        break;
+    }
+    }
     nlohmann::json record = {{"buffer", 0},
                              {"byteOffset", bytes.size()},
                              {"byteLength", encoded.size()},
@@ -66,13 +115,8 @@ int CompressedBuffers::add_view(const std::vector<unsigned char> &encoded, std::
     bytes.insert(bytes.end(), encoded.begin(), encoded.end());
     align4(bytes);
 
-    tinygltf::BufferView view;
     view.buffer = 1;
     view.byteOffset = fallback_size_;
-    view.byteLength = count * stride;
-    if (target == TINYGLTF_TARGET_ARRAY_BUFFER)
-        view.byteStride = stride;
-    view.target = target;
     fallback_size_ += (view.byteLength + 3) / 4 * 4;
     model_.bufferViews.push_back(view);
     const int index = static_cast<int>(model_.bufferViews.size()) - 1;
@@ -80,8 +124,73 @@ int CompressedBuffers::add_view(const std::vector<unsigned char> &encoded, std::
     return index;
 }
 
-tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &prim, const PositionGrid &grid)
+namespace {
+
+std::uint16_t grid_step(float x, double origin, double step)
 {
+    return static_cast<std::uint16_t>(std::clamp(std::round((x - origin) / step), 0.0, 65535.0));
+}
+
+// A tiny triangle moved onto the position grid may turn further than its corners' normals
+// allow, and a normal written as bytes turns a little too. A corner that would then face away
+// from its triangle gets a vertex of its own with the triangle's normal. False when no corner
+// does (copy is left as it was).
+bool keep_corners_facing(const PrimitiveArrays &prim, const PositionGrid &grid, PrimitiveArrays &copy)
+{
+    const VertexStream *normal = prim.stream("NORMAL");
+    if (!prim.triangles() || !normal)
+        return false;
+    const std::vector<float> &xyz = prim.streams.front().values;
+    const auto on_grid = [&](std::uint32_t v, std::size_t k) {
+        return static_cast<double>(grid_step(xyz[v * 3 + k], grid.origin[k], grid.step));
+    };
+    const auto byte_normal = [&](std::uint32_t v, std::size_t k) {
+        return static_cast<double>(meshopt_quantizeSnorm(normal->values[v * 3 + k], 8));
+    };
+    bool changed = false;
+    for (std::size_t t = 0; t + 3 <= prim.indices.size(); t += 3) {
+        const std::uint32_t a = prim.indices[t], b = prim.indices[t + 1], c = prim.indices[t + 2];
+        double e1[3], e2[3];
+        for (std::size_t k = 0; k < 3; ++k) {
+            e1[k] = on_grid(b, k) - on_grid(a, k);
+            e2[k] = on_grid(c, k) - on_grid(a, k);
+        }
+        const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        if (!(length > 0.0))
+            continue;
+        for (std::size_t corner = 0; corner < 3; ++corner) {
+            const std::uint32_t v = prim.indices[t + corner];
+            if (byte_normal(v, 0) * n[0] + byte_normal(v, 1) * n[1] + byte_normal(v, 2) * n[2] > 0.0)
+                continue;
+            if (!changed)
+                copy = prim;
+            changed = true;
+            const auto fresh = static_cast<std::uint32_t>(copy.vertex_count());
+            for (VertexStream &stream : copy.streams) {
+                const auto dim = static_cast<std::size_t>(stream.dim);
+                for (std::size_t k = 0; k < dim; ++k) {
+                    const float value = stream.values[v * dim + k];
+                    stream.values.push_back(value);
+                }
+                if (stream.attribute == "NORMAL")
+                    for (std::size_t k = 0; k < 3; ++k)
+                        stream.values[fresh * 3 + k] = static_cast<float>(n[k] / length);
+            }
+            copy.vertex_point.push_back(copy.vertex_point[v]);
+            copy.indices[t + corner] = fresh;
+        }
+    }
+    return changed;
+}
+
+} // namespace
+
+tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &given, const PositionGrid &grid)
+{
+    PrimitiveArrays facing;
+    const PrimitiveArrays &prim = keep_corners_facing(given, grid, facing) ? facing : given;
+    used_ = true;
     tinygltf::Primitive out;
     out.material = prim.material;
     out.mode = prim.mode;
@@ -105,14 +214,13 @@ tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &prim, const Po
             std::vector<double> low(3, 65535.0), high(3, 0.0);
             for (std::size_t v = 0; v < count; ++v)
                 for (std::size_t k = 0; k < 3; ++k) {
-                    const double steps = std::round((stream.values[v * 3 + k] - grid.origin[k]) / grid.step);
-                    const auto value = static_cast<std::uint16_t>(std::clamp(steps, 0.0, 65535.0));
+                    const std::uint16_t value = grid_step(stream.values[v * 3 + k], grid.origin[k], grid.step);
                     q[v * 4 + k] = value;
                     low[k] = std::min(low[k], double(value));
                     high[k] = std::max(high[k], double(value));
                 }
-            const int view = add_view(encode_vertices(q, count, 8), count, 8, "ATTRIBUTES", nullptr,
-                                      TINYGLTF_TARGET_ARRAY_BUFFER);
+            const int view = add_view(reinterpret_cast<const unsigned char *>(q.data()), count, 8,
+                                      Layout::attributes, TINYGLTF_TARGET_ARRAY_BUFFER);
             const int accessor = add_accessor(view, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TYPE_VEC3, false);
             model_.accessors.back().minValues = low;
             model_.accessors.back().maxValues = high;
@@ -122,35 +230,31 @@ tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &prim, const Po
             for (std::size_t v = 0; v < count; ++v)
                 for (std::size_t k = 0; k < 3; ++k)
                     q[v * 4 + k] = static_cast<std::int8_t>(meshopt_quantizeSnorm(stream.values[v * 3 + k], 8));
-            const int view = add_view(encode_vertices(q, count, 4), count, 4, "ATTRIBUTES", nullptr,
-                                      TINYGLTF_TARGET_ARRAY_BUFFER);
+            const int view = add_view(reinterpret_cast<const unsigned char *>(q.data()), count, 4,
+                                      Layout::attributes, TINYGLTF_TARGET_ARRAY_BUFFER);
             out.attributes["NORMAL"] = add_accessor(view, TINYGLTF_COMPONENT_TYPE_BYTE, TINYGLTF_TYPE_VEC3, true);
         } else {
-            // Floats stay floats for the reader; the exponential filter rounds their mantissas so
-            // that the codec finds the repetition.
-            std::vector<std::uint32_t> filtered(count * dim);
-            if (!filtered.empty())
-                meshopt_encodeFilterExp(filtered.data(), count * dim, 4, float_bits, stream.values.data());
-            const int view = add_view(encode_vertices(filtered, count, dim * 4), count, dim * 4, "ATTRIBUTES",
-                                      "EXPONENTIAL", TINYGLTF_TARGET_ARRAY_BUFFER);
+            const int view = add_view(reinterpret_cast<const unsigned char *>(stream.values.data()), count,
+                                      dim * 4, Layout::floats, TINYGLTF_TARGET_ARRAY_BUFFER);
             out.attributes[stream.attribute] =
                 add_accessor(view, TINYGLTF_COMPONENT_TYPE_FLOAT, accessor_type(stream.dim), false);
         }
     }
 
     const bool shorts = count <= 65535;
-    const std::size_t size = shorts ? 2 : 4;
-    std::vector<unsigned char> encoded;
-    const char *mode = "TRIANGLES";
-    if (prim.triangles()) {
-        encoded.resize(meshopt_encodeIndexBufferBound(prim.indices.size(), count));
-        encoded.resize(meshopt_encodeIndexBuffer(encoded.data(), encoded.size(), prim.indices.data(), prim.indices.size()));
-    } else {
-        mode = "INDICES";
-        encoded.resize(meshopt_encodeIndexSequenceBound(prim.indices.size(), count));
-        encoded.resize(meshopt_encodeIndexSequence(encoded.data(), encoded.size(), prim.indices.data(), prim.indices.size()));
+    std::vector<unsigned char> narrow;
+    const unsigned char *index_data = reinterpret_cast<const unsigned char *>(prim.indices.data());
+    if (shorts) {
+        narrow.resize(prim.indices.size() * 2);
+        for (std::size_t i = 0; i < prim.indices.size(); ++i) {
+            const auto index = static_cast<std::uint16_t>(prim.indices[i]);
+            std::memcpy(narrow.data() + i * 2, &index, 2);
+        }
+        index_data = narrow.data();
     }
-    const int view = add_view(encoded, prim.indices.size(), size, mode, nullptr, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+    const int view = add_view(index_data, prim.indices.size(), shorts ? 2 : 4,
+                              prim.triangles() ? Layout::triangles : Layout::indices,
+                              TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
     tinygltf::Accessor indices;
     indices.bufferView = view;
     indices.componentType = shorts ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT : TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
@@ -163,14 +267,18 @@ tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &prim, const Po
 
 void CompressedBuffers::finish(nlohmann::json &json) const
 {
-    if (records_.empty())
-        return; // nothing was compressed: no fallback buffer, no extensions to ask for
-    for (const auto &[view, record] : records_)
-        json["bufferViews"][static_cast<std::size_t>(view)]["extensions"][meshopt_extension] = record;
-    json["buffers"][1] = {{"byteLength", fallback_size_},
-                          {"extensions", {{meshopt_extension, {{"fallback", true}}}}}};
+    if (!used_)
+        return; // nothing was written: no fallback buffer, no extensions to ask for
+    std::vector<const char *> extensions{quantization_extension};
+    if (!records_.empty()) {
+        for (const auto &[view, record] : records_)
+            json["bufferViews"][static_cast<std::size_t>(view)]["extensions"][meshopt_extension] = record;
+        json["buffers"][1] = {{"byteLength", fallback_size_},
+                              {"extensions", {{meshopt_extension, {{"fallback", true}}}}}};
+        extensions.insert(extensions.begin(), meshopt_extension);
+    }
     for (const char *list : {"extensionsUsed", "extensionsRequired"})
-        for (const char *name : {meshopt_extension, quantization_extension}) {
+        for (const char *name : extensions) {
             nlohmann::json &names = json[list];
             if (std::find(names.begin(), names.end(), name) == names.end())
                 names.push_back(name);

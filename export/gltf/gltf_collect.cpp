@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <span>
 
 #include "export/gltf/tiny_gltf_setup.h"
+#include "export/materials/materials.h"
 
 namespace exporter {
 namespace {
@@ -30,11 +32,75 @@ void append(VertexStream &stream, const float *values)
         stream.values.push_back(values[i]);
 }
 
+
+// Per vertex, the direction bark u grows in and which way t grows, for a normal map over the
+// bark coordinates: TANGENT (x, y, z along u, square to the vertex normal; w = 1 when t grows
+// along normal x tangent, else -1, so that the map's y runs up the picture, toward growing t).
+// Summed over the vertex's triangles by area; a vertex whose triangles map onto a line of the
+// bark takes any direction square to its normal.
+void add_tangents(PrimitiveArrays &prim, std::size_t uv_stream)
+{
+    const std::vector<float> &xyz = prim.streams[0].values, &normal = prim.streams[1].values;
+    const std::vector<float> &uv = prim.streams[uv_stream].values;
+    const std::size_t count = prim.vertex_count();
+    std::vector<double> along_u(count * 3, 0.0), along_t(count * 3, 0.0);
+    for (std::size_t i = 0; i + 2 < prim.indices.size(); i += 3) {
+        const std::size_t a = prim.indices[i], b = prim.indices[i + 1], c = prim.indices[i + 2];
+        double e1[3], e2[3];
+        for (std::size_t k = 0; k < 3; ++k) {
+            e1[k] = static_cast<double>(xyz[b * 3 + k]) - xyz[a * 3 + k];
+            e2[k] = static_cast<double>(xyz[c * 3 + k]) - xyz[a * 3 + k];
+        }
+        // t is stored as 1 - t.
+        const double du1 = static_cast<double>(uv[b * 2]) - uv[a * 2], dt1 = static_cast<double>(uv[a * 2 + 1]) - uv[b * 2 + 1];
+        const double du2 = static_cast<double>(uv[c * 2]) - uv[a * 2], dt2 = static_cast<double>(uv[a * 2 + 1]) - uv[c * 2 + 1];
+        const double det = du1 * dt2 - du2 * dt1;
+        if (!(std::fabs(det) > 1e-20))
+            continue;
+        // Weighted by area: the per-unit directions times the triangle's doubled area in the
+        // texture, det, over its sign.
+        const double sign = det > 0.0 ? 1.0 : -1.0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const double u = (e1[k] * dt2 - e2[k] * dt1) * sign, t = (e2[k] * du1 - e1[k] * du2) * sign;
+            for (const std::size_t v : {a, b, c}) {
+                along_u[v * 3 + k] += u;
+                along_t[v * 3 + k] += t;
+            }
+        }
+    }
+    VertexStream tangent{"TANGENT", 4, {}};
+    tangent.values.reserve(count * 4);
+    for (std::size_t v = 0; v < count; ++v) {
+        const double n[3] = {normal[v * 3], normal[v * 3 + 1], normal[v * 3 + 2]};
+        const double *u = &along_u[v * 3], *t = &along_t[v * 3];
+        const double dot = u[0] * n[0] + u[1] * n[1] + u[2] * n[2];
+        double x[3] = {u[0] - dot * n[0], u[1] - dot * n[1], u[2] - dot * n[2]};
+        double length = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
+        if (!(length > 1e-12) || !std::isfinite(length)) {
+            // Any direction square to the normal: across its smallest component.
+            const std::size_t k = std::fabs(n[0]) < std::fabs(n[1]) ? (std::fabs(n[0]) < std::fabs(n[2]) ? 0 : 2)
+                                                                    : (std::fabs(n[1]) < std::fabs(n[2]) ? 1 : 2);
+            double axis[3] = {0.0, 0.0, 0.0};
+            axis[k] = 1.0;
+            x[0] = axis[1] * n[2] - axis[2] * n[1];
+            x[1] = axis[2] * n[0] - axis[0] * n[2];
+            x[2] = axis[0] * n[1] - axis[1] * n[0];
+            length = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
+        }
+        const double across[3] = {n[1] * x[2] - n[2] * x[1], n[2] * x[0] - n[0] * x[2], n[0] * x[1] - n[1] * x[0]};
+        const float w = across[0] * t[0] + across[1] * t[1] + across[2] * t[2] < 0.0 ? -1.0f : 1.0f;
+        const float value[4] = {static_cast<float>(x[0] / length), static_cast<float>(x[1] / length),
+                                static_cast<float>(x[2] / length), w};
+        append(tangent, value);
+    }
+    prim.streams.push_back(std::move(tangent));
+}
+
 } // namespace
 
 PrimitiveCollector::PrimitiveCollector(const PreparedMesh &mesh)
-    : layer_(*mesh.layer), materials_(mesh.materials), normals_(mesh.normals),
-      wind_colours_(mesh.wind_colours)
+    : layer_(*mesh.layer), materials_(mesh.materials), normals_(mesh.normals), bark_(mesh.bark),
+      wind_colours_(mesh.wind_colours), relief_(!mesh.textures.bark_normal.empty())
 {
     // The primitive of each (material, kind), -1 until its first polygon.
     std::vector<int> index_of(materials_.list.size() * 3, -1);
@@ -76,26 +142,34 @@ PrimitiveCollector::Plan PrimitiveCollector::plan(int material, int mode) const
         return at;
     };
     add("TEXCOORD_0", ID_TXUV, texture_map(m), 2, true);
-    if (m.leaf)
+    if (m.leaf) {
         add("TEXCOORD_1", ID_TXUV, atlas_texture, 2, true);
+    } else if (woody(m) && !bark_.empty() && mode == TINYGLTF_MODE_TRIANGLES) {
+        plan.sources.push_back(Source{"TEXCOORD_1", {}, 2, true, true});
+        plan.source_floats += 2;
+        plan.tangents = relief_;
+    }
     plan.range_at = add("_RM_RANGE", ID_WGHT, "RM_range", 1, false);
     plan.thick_at = add("_RM_THICK", ID_WGHT, "RM_thick", 1, false);
     add("_RM_VECTORS", ID_RMVT, "RM_vectors", 3, false);
     add("_RM_DENSITY", ID_RMLD, "RM_density", 2, false);
-    plan.colours = wind_colours_ && (plan.range_at >= 0 || plan.thick_at >= 0);
+    plan.wind = plan.range_at >= 0 || plan.thick_at >= 0;
+    plan.colours = wind_colours_ && plan.wind;
     return plan;
 }
 
 std::size_t PrimitiveCollector::streams(std::size_t k) const
 {
     const Plan &plan = plans_[k];
-    return 1 + (plan.normals ? 1 : 0) + (plan.colours ? 1 : 0) + plan.sources.size();
+    return 1 + (plan.normals ? 1 : 0) + (plan.colours ? 1 : 0) + (plan.wind ? 1 : 0) + plan.sources.size() +
+           (plan.tangents ? 1 : 0);
 }
 
 std::size_t PrimitiveCollector::most_bytes(std::size_t k) const
 {
     const Plan &plan = plans_[k];
-    std::size_t floats = 3 + (plan.normals ? 3 : 0) + (plan.colours ? 3 : 0);
+    std::size_t floats = 3 + (plan.normals ? 3 : 0) + (plan.colours ? 3 : 0) + (plan.wind ? 2 : 0) +
+                         (plan.tangents ? 4 : 0);
     for (const Source &source : plan.sources)
         floats += static_cast<std::size_t>(source.dim);
     return (plan.corners * floats + plan.triangle_corners) * 4 + 4 * (streams(k) + 1);
@@ -112,6 +186,8 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
         out.streams.push_back({"NORMAL", 3, {}});
     if (plan.colours)
         out.streams.push_back({"COLOR_0", 3, {}});
+    if (plan.wind)
+        out.streams.push_back({"_WIND", 2, {}});
     for (const Source &source : plan.sources)
         out.streams.push_back({source.attribute, source.dim, {}});
     // Room for the most vertices the corners can make. Pages of it that no vertex reaches are
@@ -136,7 +212,7 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
         corner_values.resize(poly.size() * source_floats);
         const auto values_of = [&](std::size_t corner) { return corner_values.data() + corner * source_floats; };
         for (std::size_t c = 0; c < poly.size(); ++c)
-            read_sources(plan, poly[c], p, values_of(c));
+            read_sources(plan, p, c, values_of(c));
         if (out.triangles()) {
             triangulate(layer_, p, normals_, triangles);
             for (const Triangle &triangle : triangles)
@@ -147,6 +223,12 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
                 out.indices.push_back(vertex(plan, out, poly[c], nullptr, values_of(c)));
         }
     }
+    if (plan.tangents)
+        for (std::size_t s = 0; s < out.streams.size(); ++s)
+            if (out.streams[s].attribute == "TEXCOORD_1") {
+                add_tangents(out, s);
+                break;
+            }
     // Ready for the next primitive; the chains served only to share vertices.
     for (int point : out.vertex_point)
         first_of_point_[static_cast<std::size_t>(point)] = -1;
@@ -156,11 +238,15 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
 
 // One polygon corner's values of the primitive's sources, one after another; a map with no
 // value there gives zeros ((0, 0) before the flip for texture coordinates).
-void PrimitiveCollector::read_sources(const Plan &plan, int point, std::size_t polygon, float *out) const
+void PrimitiveCollector::read_sources(const Plan &plan, std::size_t polygon, std::size_t corner, float *out) const
 {
     static const float zero[3] = {0.0f, 0.0f, 0.0f};
+    const int point = layer_.polygon_points(polygon)[corner];
     for (const Source &source : plan.sources) {
-        copy_value(source.map.at(point, static_cast<int>(polygon)), zero, source.dim, out);
+        if (source.bark)
+            std::copy_n(bark_.at(polygon, corner).data(), 2, out);
+        else
+            copy_value(source.map.at(point, static_cast<int>(polygon)), zero, source.dim, out);
         if (source.flip_v)
             out[1] = 1.0f - out[1];
         out += source.dim;
@@ -169,14 +255,15 @@ void PrimitiveCollector::read_sources(const Plan &plan, int point, std::size_t p
 
 // The vertex of one polygon corner: an earlier vertex of the same point with the same values,
 // or a new one. normal: the corner's normal, on triangles only; sources: its read_sources. The
-// wind colour is made of the range and thickness the record holds (0 where the layer lacks a
-// map), so it is left out of the comparison and made only for a new vertex.
+// wind weights (and colour) are made of the range and thickness the record holds (0 where the
+// layer lacks a map), so they are left out of the comparison and made only for a new vertex.
 std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, int point,
                                          const float *normal, const float *sources)
 {
     std::vector<VertexStream> &streams = out.streams;
     const std::size_t colour_stream = plan.normals ? 2 : 1; // after POSITION and NORMAL
-    const std::size_t sources_stream = colour_stream + (plan.colours ? 1 : 0);
+    const std::size_t wind_stream = colour_stream + (plan.colours ? 1 : 0);
+    const std::size_t sources_stream = wind_stream + (plan.wind ? 1 : 0);
     int &first = first_of_point_[static_cast<std::size_t>(point)];
     for (int v = first; v >= 0; v = next_of_point_[static_cast<std::size_t>(v)]) {
         const auto held = static_cast<std::size_t>(v);
@@ -198,10 +285,15 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     append(streams[0], position);
     if (plan.normals)
         append(streams[1], normal);
-    if (plan.colours) {
+    if (plan.wind) {
         const float range = plan.range_at < 0 ? 0.0f : sources[plan.range_at];
         const float thick = plan.thick_at < 0 ? 0.0f : sources[plan.thick_at];
-        append(streams[colour_stream], wind_colour(range, thick).data());
+        const std::array<float, 2> weights = wind_weights(range, thick);
+        if (plan.colours) {
+            const float colour[3] = {weights[0], weights[1], 0.0f};
+            append(streams[colour_stream], colour);
+        }
+        append(streams[wind_stream], weights.data());
     }
     for (std::size_t s = sources_stream; s < streams.size(); ++s) {
         append(streams[s], sources);

@@ -6,13 +6,18 @@
 // - POSITION: the point, narrowed to float.
 // - NORMAL (triangles only): the corner's normal (normals.h): smooth across shallow edges, split
 //   at edges sharper than the crease angle; a leaf's own face normal.
-// - COLOR_0: the wind data again (prepared_mesh.h: wind_colour), on primitives whose layer holds
-//   "RM_range" or "RM_thick", for tools that keep vertex colours and drop custom attributes.
-// - TEXCOORD_0: "RM_branch", or "RM_leaf" on the leaf surface; TEXCOORD_1: "RM_all_leaves", on
-//   the leaf surface only. glTF puts v = 0 at the top of an image where the modeller puts it at
-//   the bottom, so v is written as 1 - v.
+// - TEXCOORD_0: "RM_branch", or "RM_leaf" on the leaf surface. TEXCOORD_1: on woody surfaces the
+//   bark coordinates (bark_coordinates.h: u around, t along in the tube's own circumferences),
+//   which the bark material uses; on the leaf surface "RM_all_leaves". glTF puts v = 0 at the top
+//   of an image where the modeller puts it at the bottom, so v (and t) is written as 1 - v.
 // - _RM_RANGE ("RM_range", float), _RM_THICK ("RM_thick", float), _RM_VECTORS ("RM_vectors",
 //   vec3), _RM_DENSITY ("RM_density", vec2: age, steps): as stored, for wind and growth shaders.
+// - _WIND (vec2): the range and thickness weights in one unit pair (prepared_mesh.h:
+//   wind_weights), on primitives whose layer holds "RM_range" or "RM_thick". COLOR_0 (vec3: the
+//   same pair and 0) only when the options ask for it: glTF viewers multiply the base colour by
+//   it, which tints the tree.
+// - TANGENT (vec4): on woody primitives when the bark has a normal map, the direction bark u
+//   grows in and the handedness of t (gltf_collect.cpp: add_tangents).
 // An attribute is written on a primitive when the layer holds its map at all; a corner whose
 // point carries no value gets 0 in every component ((0, 0) before the flip for texture
 // coordinates). Every attribute is read per corner, polygon-specific value first, and a point
@@ -45,36 +50,41 @@ public:
     PrimitiveArrays collect(std::size_t k);
 
 private:
-    // A corner attribute read from one vertex map.
+    // A corner attribute read from one vertex map, or from the bark coordinates.
     struct Source {
         std::string attribute; // the glTF name
         MapView map;
         int dim = 0;
         bool flip_v = false;
+        bool bark = false;
     };
     struct Plan {
         int material = 0;
         int mode = 4;
         bool normals = false; // triangles carry the corner normal
-        bool colours = false; // and the wind colour
+        bool wind = false;    // _WIND, made of the range and thickness of the record
+        bool colours = false; // and COLOR_0 of the same
+        bool tangents = false; // TANGENT for the bark's normal map, made once the triangles are in
         std::vector<Source> sources;
         std::size_t source_floats = 0; // a corner's record: every source's value in turn
-        // Where the wind colour's range and thickness lie in the record; -1 where the layer
-        // lacks the map (the colour takes 0 there).
+        // Where the wind weights' range and thickness lie in the record; -1 where the layer
+        // lacks the map (the weight takes 0 there).
         int range_at = -1, thick_at = -1;
         std::size_t corners = 0; // polygon corners, the most vertices it can have
         std::size_t triangle_corners = 0;
     };
 
     Plan plan(int material, int mode) const;
-    void read_sources(const Plan &plan, int point, std::size_t polygon, float *out) const;
+    void read_sources(const Plan &plan, std::size_t polygon, std::size_t corner, float *out) const;
     std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, int point, const float *normal,
                          const float *sources);
 
     const host::Layer &layer_;
     const Materials &materials_;
     const CornerNormals &normals_;
+    const BarkCoordinates &bark_;
     bool wind_colours_;
+    bool relief_; // the bark has a normal map
     std::vector<Plan> plans_;
     std::vector<int> primitive_of_;  // per polygon, -1 for an empty one
     std::vector<int> first_of_point_; // per point, its first vertex in the primitive collected

@@ -23,14 +23,6 @@ int image_index(const GltfImages &images, const std::string &name)
     return -1;
 }
 
-tinygltf::Value texture_scale(double along)
-{
-    tinygltf::Value::Array scale{tinygltf::Value(1.0), tinygltf::Value(along)};
-    tinygltf::Value::Object transform;
-    transform["scale"] = tinygltf::Value(scale);
-    return tinygltf::Value(transform);
-}
-
 } // namespace
 
 std::vector<std::pair<std::string, const std::string *>>
@@ -39,8 +31,11 @@ used_images(const host::Layer &layer, const Materials &materials, const TextureS
     std::vector<std::pair<std::string, const std::string *>> out;
     if (textures.empty())
         return out;
-    if (any_finish(materials, woody) && MapView(layer, ID_TXUV, branch_texture).present())
+    if (any_finish(materials, woody) && MapView(layer, ID_TXUV, branch_texture).present()) {
         out.emplace_back(bark_image, &textures.bark);
+        if (!textures.bark_normal.empty())
+            out.emplace_back(bark_normal_image, &textures.bark_normal);
+    }
     if (any_finish(materials, is_leaf)) {
         if (MapView(layer, ID_TXUV, atlas_texture).present())
             out.emplace_back(atlas_image, &textures.leaves);
@@ -51,7 +46,7 @@ used_images(const host::Layer &layer, const Materials &materials, const TextureS
 }
 
 void add_gltf_materials(tinygltf::Model &model, const host::Layer &layer, const Materials &materials,
-                        const GltfImages &images, double bark_repeat)
+                        const GltfImages &images)
 {
     // One texture per image: bark repeats both ways, leaves stay inside their cell.
     std::vector<int> texture_of(images.size(), -1);
@@ -66,7 +61,7 @@ void add_gltf_materials(tinygltf::Model &model, const host::Layer &layer, const 
         tinygltf::Sampler sampler;
         sampler.magFilter = TINYGLTF_TEXTURE_FILTER_LINEAR;
         sampler.minFilter = TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
-        const bool tiles = images[i].name == bark_image;
+        const bool tiles = images[i].name == bark_image || images[i].name == bark_normal_image;
         sampler.wrapS = tiles ? TINYGLTF_TEXTURE_WRAP_REPEAT : TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE;
         sampler.wrapT = sampler.wrapS;
         model.samplers.push_back(sampler);
@@ -78,18 +73,20 @@ void add_gltf_materials(tinygltf::Model &model, const host::Layer &layer, const 
         texture_of[i] = static_cast<int>(i);
     }
     const int bark = image_index(images, bark_image);
+    const int relief = image_index(images, bark_normal_image);
     const int atlas = image_index(images, atlas_image);
     const int leaf = image_index(images, leaf_image);
     (void)layer;
 
-    bool transformed = false;
     for (const Material &m : materials.list) {
         tinygltf::Material out;
         out.name = m.name;
         const Finish finish = finish_of(m);
         int texture = -1, texcoord = 0;
-        if ((finish == Finish::bark || finish == Finish::twig) && bark >= 0) {
+        const bool barked = (finish == Finish::bark || finish == Finish::twig) && bark >= 0;
+        if (barked) {
             texture = texture_of[static_cast<std::size_t>(bark)];
+            texcoord = bark_texcoord;
         } else if (finish == Finish::leaf && atlas >= 0) {
             texture = texture_of[static_cast<std::size_t>(atlas)];
             texcoord = 1; // "RM_all_leaves": each leaf in the cell its spin and age chose
@@ -105,10 +102,9 @@ void add_gltf_materials(tinygltf::Model &model, const host::Layer &layer, const 
         if (texture >= 0) {
             out.pbrMetallicRoughness.baseColorTexture.index = texture;
             out.pbrMetallicRoughness.baseColorTexture.texCoord = texcoord;
-            if (finish != Finish::leaf && bark_repeat != 1.0) {
-                out.pbrMetallicRoughness.baseColorTexture.extensions["KHR_texture_transform"] =
-                    texture_scale(bark_repeat);
-                transformed = true;
+            if (barked && relief >= 0) {
+                out.normalTexture.index = texture_of[static_cast<std::size_t>(relief)];
+                out.normalTexture.texCoord = bark_texcoord;
             }
             if (finish == Finish::leaf) {
                 out.alphaMode = "MASK";
@@ -117,8 +113,6 @@ void add_gltf_materials(tinygltf::Model &model, const host::Layer &layer, const 
         }
         model.materials.push_back(out);
     }
-    if (transformed)
-        model.extensionsUsed.push_back("KHR_texture_transform");
 }
 
 } // namespace exporter

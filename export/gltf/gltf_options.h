@@ -13,17 +13,29 @@ namespace exporter {
 // Engines' LOD groups rarely go beyond a handful of levels; more would only add files nobody loads.
 inline constexpr int max_levels = 8;
 
+// How compact the buffers are, and so who can read the file.
+enum class Compression {
+    none,
+    // Quantised positions and normals (KHR_mesh_quantization) and every buffer view compressed
+    // by meshoptimizer (EXT_meshopt_compression): the smallest files, for three.js, Babylon.js
+    // and engines with a meshopt decoder; Blender reads them only from its 5.x series on.
+    meshopt,
+    // The quantised positions and normals alone, in plain buffer views: readers of
+    // KHR_mesh_quantization, Blender 3.x's importer among them.
+    quantize,
+};
+
 struct GltfOptions {
     int levels = 1;           // LOD0 (the tree) and levels - 1 simplified copies
     bool level_files = false; // each level (and the card) in a file of its own
     bool impostor = false;    // the far-view card, "<name>_LOD_FAR"
-    bool compress = false;    // quantised attributes, meshopt-compressed buffers
+    Compression compress = Compression::none;
     // Vertex cache and fetch order. Always on for the files people get; off only to look at the
     // vertices in the order the writer collects them from the layer.
     bool vertex_order = true;
     ExportOptions look{}; // textures, subdivision, normals: as for every format
 
-    bool plain() const { return levels == 1 && !level_files && !impostor && !compress; }
+    bool plain() const { return levels == 1 && !level_files && !impostor && compress == Compression::none; }
 };
 
 // Empty when the options make sense together, else a one-line reason.

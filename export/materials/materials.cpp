@@ -77,7 +77,7 @@ Finish finish_of(const Material &material)
         return Finish::leaf;
     if (material.name == "RM_twig")
         return Finish::twig;
-    if (material.name == trunk_surface || material.name == "RM_branch" || material.name == "RM_root")
+    if (material.name == trunk_surface || material.name == "RM_branch" || material.name == root_surface)
         return Finish::bark;
     return Finish::plain;
 }

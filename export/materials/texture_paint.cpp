@@ -103,31 +103,94 @@ Image blank(int width, int height, int channels)
     return image;
 }
 
-// Bark at (u, v) of the unit square: vertical plates split by dark furrows that wander, broken
-// across now and then, with a fine grain running along the tube.
-Rgb bark(double u, double v)
-{
-    const long plates = 7;
-    const double wander = fbm(u, v, 3, 4, 4, 11) - 0.5;
-    const double jitter = fbm(u, v, 12, 10, 3, 13) - 0.5;
-    const double x = u * static_cast<double>(plates) + 1.3 * wander + 0.45 * jitter;
-    const double across = fract(x);
-    const long plate = (static_cast<long>(std::floor(x)) % plates + plates) % plates;
-    const double edge = std::min(across, 1.0 - across) * 2.0; // 0 in a furrow, 1 mid-plate
-    const double rim = fbm(u, v, 16, 8, 2, 17);
-    double height = smoothstep(0.05 + 0.3 * rim, 0.75, edge);
-    // Each plate breaks across at its own places along the tube.
-    const double shift = hash(static_cast<std::uint32_t>(plate), 0, 23) / 4294967296.0;
-    const double along = fract(v * 3.0 + shift + 0.2 * (fbm(u, v, 6, 6, 2, 31) - 0.5));
-    const double crack = smoothstep(0.0, 0.05, along) * smoothstep(0.0, 0.05, 1.0 - along);
-    height *= 0.55 + 0.45 * crack;
-    const double grain = fbm(u, v, 48, 6, 3, 41);
-    const double blotch = fbm(u, v, 4, 4, 3, 53);
+// The two plates nearest a point of the bark: a cellular pattern over the unit square of
+// cells_x by cells_y cells, one plate centre jittered inside each, repeating across both edges.
+// Distances along the tube count a third of distances across, so the plates grow long and their
+// borders run mostly along the tube.
+struct Plates {
+    double nearest = 1e9, second = 1e9;
+    std::uint32_t id = 0;        // the nearest plate
+    double across_border = 0.0;  // how much the two nearest plates lie side by side (1) rather
+                                 // than one above the other (0)
+};
 
-    const Rgb furrow{0.10, 0.075, 0.055}, plate_dark{0.31, 0.225, 0.15}, plate_light{0.50, 0.40, 0.30};
-    Rgb c = mix(plate_dark, plate_light, clamp01(0.35 + 1.1 * (blotch - 0.5) + 0.8 * (grain - 0.5) + 0.3 * height));
-    c = mix(furrow, c, height);
-    return scaled(c, 0.8 + 0.4 * grain);
+Plates plates(double u, double v, long cells_x, long cells_y, std::uint32_t salt)
+{
+    const double x = u * static_cast<double>(cells_x), y = v * static_cast<double>(cells_y);
+    const long cx = static_cast<long>(std::floor(x)), cy = static_cast<long>(std::floor(y));
+    Plates out;
+    double nearest_dx = 0.0, nearest_dy = 0.0, second_dx = 0.0, second_dy = 0.0;
+    // Rows count a third as far, so plates three rows off may still be among the nearest two.
+    for (long j = cy - 3; j <= cy + 3; ++j)
+        for (long i = cx - 2; i <= cx + 2; ++i) {
+            const auto wrap = [](long k, long n) { return static_cast<std::uint32_t>(((k % n) + n) % n); };
+            const std::uint32_t wx = wrap(i, cells_x), wy = wrap(j, cells_y);
+            const double px = static_cast<double>(i) + 0.15 + 0.7 * (hash(wx, wy, salt) / 4294967296.0);
+            const double py = static_cast<double>(j) + 0.1 + 0.8 * (hash(wx, wy, salt + 1) / 4294967296.0);
+            const double dx = (px - x) / static_cast<double>(cells_x);
+            const double dy = (py - y) / static_cast<double>(cells_y) / 3.0;
+            const double d = std::sqrt(dx * dx + dy * dy);
+            if (d < out.nearest) {
+                out.second = out.nearest;
+                second_dx = nearest_dx;
+                second_dy = nearest_dy;
+                out.nearest = d;
+                nearest_dx = dx;
+                nearest_dy = dy;
+                out.id = wx * 977u + wy;
+            } else if (d < out.second) {
+                out.second = d;
+                second_dx = dx;
+                second_dy = dy;
+            }
+        }
+    const double bx = second_dx - nearest_dx, by = second_dy - nearest_dy;
+    const double b = bx * bx + by * by;
+    out.across_border = b > 0.0 ? bx * bx / b : 1.0;
+    return out;
+}
+
+// Bark at (u, v) of the unit square, the way old bark grows: long plates standing side by side,
+// split by deep furrows that wander, fork and join, and broken across by shallower cracks; fine
+// fibres along the tube. Grey-brown weathered tops, each plate a tone of its own, red-brown
+// furrow walls and dark furrow floors. The height (0 on a furrow floor, about 1 on a plate)
+// drives the normal map.
+struct BarkSample {
+    Rgb colour;
+    double height = 0.0;
+};
+
+BarkSample bark(double u, double v)
+{
+    // The plates, their borders bent by noise so that the furrows wander.
+    const double bend_u = 0.035 * (fbm(u, v, 3, 4, 3, 11) - 0.5) + 0.014 * (fbm(u, v, 20, 28, 2, 13) - 0.5);
+    const double bend_v = 0.05 * (fbm(u, v, 4, 3, 2, 15) - 0.5);
+    const Plates p = plates(u + bend_u, v + bend_v, 16, 5, 19);
+    // Width of the gap between the two nearest plates, in the square's units.
+    const double gap = p.second - p.nearest;
+    const double tone = hash(p.id, 3, 29) / 4294967296.0;
+    // Furrows between plates side by side are deep and wide; cracks between plates one above the
+    // other shallower and narrower.
+    const double side = smoothstep(0.15, 0.75, p.across_border);
+    const double wide = (0.011 + 0.02 * fbm(u, v, 10, 6, 2, 17)) * (0.15 + 0.85 * side);
+    const double floor_depth = 0.65 * (1.0 - side); // a crack's floor is this far up
+    double height = floor_depth + (1.0 - floor_depth) * smoothstep(0.0, wide, gap);
+    // A plate's face: rounded off toward its rim, rough with fibres along the tube.
+    const double fibres = fbm(u, v, 96, 8, 3, 41);
+    const double grain = fbm(u, v, 40, 40, 2, 47);
+    const double rim = smoothstep(wide, wide * 3.5, gap);
+    const double scales = fbm(u, v, 26, 14, 3, 59);
+    height *= (0.8 + 0.2 * rim) * (0.84 + 0.14 * fibres + 0.06 * grain + 0.12 * scales);
+
+    const Rgb floor{0.045, 0.032, 0.024}, wall{0.24, 0.145, 0.09};
+    const Rgb warm{0.31, 0.23, 0.165}, grey{0.37, 0.335, 0.29}, weathered{0.47, 0.46, 0.41};
+    Rgb top = mix(warm, grey, clamp01(0.15 + 0.8 * tone + 0.6 * (fbm(u, v, 6, 8, 2, 43) - 0.5)));
+    const double patch = smoothstep(0.56, 0.74, fbm(u, v, 5, 4, 3, 53));
+    top = mix(top, weathered, 0.6 * patch);
+    // Furrow walls show the redder inner bark; cracks across only darken the plate.
+    Rgb c = mix(mix(scaled(top, 0.6), wall, side), top, smoothstep(0.5, 0.95, height));
+    c = mix(floor, c, smoothstep(0.05, 0.5, height));
+    return {scaled(c, 0.8 + 0.32 * fibres + 0.12 * (grain - 0.5)), clamp01(height)};
 }
 
 // One leaf in its cell, s across (0..1) and t from stem (0) to tip (1), on a cell whose border
@@ -192,15 +255,50 @@ LeafStyle cell_style(int column, int row)
 
 } // namespace
 
-Image paint_bark(int size)
+BarkImages paint_bark(int size)
 {
-    Image image = blank(size, size, 3);
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) {
-            const double u = (x + 0.5) / image.width, v = (y + 0.5) / image.height;
-            put(image, x, y, bark(u, v), 1.0);
+    BarkImages out{blank(size, size, 3), blank(size, size, 3)};
+    const int w = out.colour.width, h = out.colour.height;
+    std::vector<double> height(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double u = (x + 0.5) / w, v = (y + 0.5) / h;
+            const BarkSample s = bark(u, v);
+            put(out.colour, x, y, s.colour, 1.0);
+            height[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)] = s.height;
         }
-    return image;
+    const auto index = [w, h](int x, int y) {
+        return static_cast<std::size_t>((y + h) % h) * static_cast<std::size_t>(w) + static_cast<std::size_t>((x + w) % w);
+    };
+    // Softened twice over three pixels, across the edges that wrap, so that where the plate
+    // pattern switches from one neighbour to the next the relief has no seam of its own.
+    std::vector<double> soft(height.size());
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                double sum = 0.0;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx)
+                        sum += height[index(x + dx, y + dy)];
+                soft[index(x, y)] = sum / 9.0;
+            }
+        height.swap(soft);
+    }
+    // The relief: a full ridge stands this far out of its furrow, in picture widths (a ridge is
+    // about a third as deep as it is wide).
+    const double depth = 0.028;
+    const auto at = [&](int x, int y) { return height[index(x, y)]; };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            // Slopes per picture width, across the edges that wrap; y runs down the picture
+            // while the normal's y points up it.
+            const double dx = (at(x + 1, y) - at(x - 1, y)) * 0.5 * w * depth;
+            const double dy = (at(x, y + 1) - at(x, y - 1)) * 0.5 * h * depth;
+            const double length = std::sqrt(dx * dx + dy * dy + 1.0);
+            const Rgb n{-dx / length, dy / length, 1.0 / length};
+            put(out.normal, x, y, {0.5 + 0.5 * n.r, 0.5 + 0.5 * n.g, 0.5 + 0.5 * n.b}, 1.0);
+        }
+    return out;
 }
 
 Image paint_leaf_atlas(int size)

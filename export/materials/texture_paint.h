@@ -1,5 +1,6 @@
-// The images Ramulon paints for its own materials: a bark that tiles both ways, a 3 x 3 atlas of
-// leaves in the cells "RM_all_leaves" points into, and one leaf for "RM_leaf". Painted from
+// The images Ramulon paints for its own materials: a bark that tiles both ways with its normal
+// map, a 3 x 3 atlas of leaves in the cells "RM_all_leaves" points into, and one leaf for
+// "RM_leaf". Painted from
 // integer lattice hashes and arithmetic alone (no clock, no random source, no transcendental
 // functions), so the same size gives the same pixels on every run and every machine.
 #pragma once
@@ -18,8 +19,14 @@ struct Image {
 };
 
 // Bark for the tubes: u (across) runs around the tube, v (down the picture) along it; the left
-// edge continues the right one and the top continues the bottom.
-Image paint_bark(int size);
+// edge continues the right one and the top continues the bottom. With it its relief as a
+// tangent-space normal map (x toward the right of the picture, y toward its top, z out of the
+// bark; 0.5 is no tilt), which tiles the same way.
+struct BarkImages {
+    Image colour;
+    Image normal;
+};
+BarkImages paint_bark(int size);
 
 // The leaf atlas: column c holds the leaves whose spin chose column c, row r from the bottom the
 // leaves whose age chose row r (young leaves, row 0, lighter). Each cell holds one leaf whose

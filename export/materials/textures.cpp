@@ -39,12 +39,14 @@ std::string bytes_of(const unsigned char *data, std::size_t size)
 } // namespace
 
 // Painted while Ramulon was built (tools/paint_textures.cpp).
-extern const unsigned char painted_bark_png[], painted_leaves_png[], painted_leaf_png[];
-extern const std::size_t painted_bark_png_size, painted_leaves_png_size, painted_leaf_png_size;
+extern const unsigned char painted_bark_png[], painted_bark_normal_png[], painted_leaves_png[], painted_leaf_png[];
+extern const std::size_t painted_bark_png_size, painted_bark_normal_png_size, painted_leaves_png_size,
+    painted_leaf_png_size;
 
 const TextureSet &builtin_textures()
 {
     static const TextureSet set{bytes_of(painted_bark_png, painted_bark_png_size),
+                                bytes_of(painted_bark_normal_png, painted_bark_normal_png_size),
                                 bytes_of(painted_leaves_png, painted_leaves_png_size),
                                 bytes_of(painted_leaf_png, painted_leaf_png_size)};
     return set;
@@ -91,7 +93,7 @@ bool load_textures(TextureChoice choice, const std::string &texture_folder, Text
         return true;
     if (choice == TextureChoice::builtin) {
         out = builtin_textures();
-        if (out.bark.empty() || out.leaves.empty() || out.leaf.empty()) {
+        if (out.bark.empty() || out.bark_normal.empty() || out.leaves.empty() || out.leaf.empty()) {
             error = "cannot encode the built-in textures";
             return false;
         }
@@ -104,9 +106,12 @@ bool load_textures(TextureChoice choice, const std::string &texture_folder, Text
         return false;
     }
     TextureSet set;
-    for (auto [name, bytes] : {std::pair{&bark_image, &set.bark}, std::pair{&atlas_image, &set.leaves},
-                               std::pair{&leaf_image, &set.leaf}}) {
+    for (auto [name, bytes] : {std::pair{&bark_image, &set.bark}, std::pair{&bark_normal_image, &set.bark_normal},
+                               std::pair{&atlas_image, &set.leaves}, std::pair{&leaf_image, &set.leaf}}) {
         const std::filesystem::path path = folder / *name;
+        const bool optional = name == &bark_normal_image;
+        if (optional && !std::filesystem::exists(path, ec))
+            continue;
         if (!std::filesystem::is_regular_file(path, ec)) {
             error = "texture folder " + texture_folder + " has no " + *name;
             return false;

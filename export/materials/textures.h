@@ -1,6 +1,6 @@
 // The images behind the materials, as PNG bytes: Ramulon's own (painted while Ramulon is built)
-// or the user's bark.png, leaves.png and leaf.png from one folder, checked before anything is
-// written.
+// or the user's bark.png, leaves.png and leaf.png (and, when there is one, bark_normal.png) from
+// one folder, checked before anything is written.
 #pragma once
 
 #include <string>
@@ -18,6 +18,7 @@ enum class TextureChoice {
 // The file names of a user's texture folder, and the suffixes of the files written beside a
 // .gltf or .obj ("tree.gltf" -> "tree_bark.png").
 inline const std::string bark_image = "bark.png";
+inline const std::string bark_normal_image = "bark_normal.png";
 inline const std::string atlas_image = "leaves.png";
 inline const std::string leaf_image = "leaf.png";
 
@@ -26,6 +27,9 @@ inline constexpr int max_texture_side = 8192;
 
 struct TextureSet {
     std::string bark;   // tiles around and along the tubes
+    // The bark's relief as a tangent-space normal map over the same coordinates (x along u, y
+    // toward the top of the picture, z out of the bark); may be empty for a user's folder.
+    std::string bark_normal;
     std::string leaves; // the 3 x 3 leaf atlas of "RM_all_leaves"
     std::string leaf;   // one leaf, for "RM_leaf"
     bool empty() const { return bark.empty(); }
@@ -43,7 +47,8 @@ bool decode_png(const std::string &bytes, int &width, int &height, std::vector<u
 
 // The images a writer is asked for (an empty set for TextureChoice::none; `folder` names the
 // user's folder for TextureChoice::folder); false with a one-line error when that folder lacks a
-// file or holds one that is no usable PNG.
+// file or holds one that is no usable PNG. A folder without bark_normal.png gives bark without
+// relief.
 bool load_textures(TextureChoice choice, const std::string &folder, TextureSet &out, std::string &error);
 
 } // namespace exporter

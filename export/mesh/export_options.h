@@ -17,7 +17,9 @@ struct ExportOptions {
     std::string texture_folder;
     int subdivide = automatic_subdivision; // Catmull-Clark levels on tubes and roots
     double crease_angle = 60.0;            // degrees: faces further apart meet at a sharp edge
-    bool wind_colours = true;              // range and thickness weights also in COLOR_0
+    // The wind weights also in COLOR_0, for tools that keep vertex colours but drop custom
+    // attributes; glTF viewers multiply the base colour by it, so the tree looks tinted.
+    bool wind_colours = false;
 };
 
 // The most levels a writer accepts: each level multiplies the woody faces by four.

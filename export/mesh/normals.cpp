@@ -24,6 +24,77 @@ host::Vec3 newell(const host::Layer &layer, std::span<const int> poly)
 
 double length(const host::Vec3 &v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
 
+// The cosine below which a corner normal counts as leaning away from its face: about 84 degrees,
+// so that the normal stays on the face's side once written as bytes (a step of 1/127) and the
+// face's corners are moved onto a compressed file's position grid.
+constexpr double lean_margin = 0.1;
+
+// A quad between two rings of a tube: the v of "RM_branch" at its two ends, lower first.
+struct TubeSide {
+    bool tube = false;
+    float low = 0.0f, high = 0.0f;
+};
+
+// Whether four v values lie two and two on two rings, corners of one ring next to each other.
+bool two_rings(const float v[4], TubeSide &side)
+{
+    const bool first = v[0] == v[1] && v[2] == v[3] && v[1] != v[2];
+    const bool second = v[1] == v[2] && v[3] == v[0] && v[0] != v[1];
+    if (!first && !second)
+        return false;
+    side = {true, std::min(v[0], v[2]), std::max(v[0], v[2])};
+    return true;
+}
+
+// The sides of the layer's smooth polygons, read from the corners' "RM_branch" v (a seam's own
+// value first) or, where those do not lie on two rings, from the points' own values (the first
+// quad of a side branch sees its parent's v at the seam).
+std::vector<TubeSide> tube_sides(const host::Layer &layer, const std::vector<char> &smooth)
+{
+    std::vector<TubeSide> sides(layer.polygon_count());
+    const MapView uv(layer, ID_TXUV, branch_texture);
+    if (!uv.present())
+        return sides;
+    for (std::size_t p = 0; p < sides.size(); ++p) {
+        const std::span<const int> poly = layer.polygon_points(p);
+        if (!smooth[p] || poly.size() != 4)
+            continue;
+        for (const int polygon : {static_cast<int>(p), -1}) {
+            float v[4];
+            bool all = true;
+            for (std::size_t c = 0; c < 4; ++c) {
+                const auto value = uv.at(poly[c], polygon);
+                all = all && value && value->size() >= 2;
+                v[c] = all ? (*value)[1] : 0.0f;
+            }
+            if (all && two_rings(v, sides[p]))
+                break;
+        }
+    }
+    return sides;
+}
+
+// Whether faces f and g at point run along one tube: both sides between the same two rings,
+// sharing an edge from the point.
+bool one_run(const host::Layer &layer, const std::vector<TubeSide> &sides, int f, int g, int point)
+{
+    const TubeSide &a = sides[static_cast<std::size_t>(f)], &b = sides[static_cast<std::size_t>(g)];
+    if (!a.tube || !b.tube || a.low != b.low || a.high != b.high)
+        return false;
+    const std::span<const int> pf = layer.polygon_points(static_cast<std::size_t>(f));
+    const std::span<const int> pg = layer.polygon_points(static_cast<std::size_t>(g));
+    for (std::size_t i = 0; i < pf.size(); ++i) {
+        if (pf[i] != point)
+            continue;
+        for (const int y : {pf[(i + 1) % pf.size()], pf[(i + pf.size() - 1) % pf.size()]})
+            for (std::size_t j = 0; j < pg.size(); ++j)
+                if (pg[j] == point && y != point &&
+                    (pg[(j + 1) % pg.size()] == y || pg[(j + pg.size() - 1) % pg.size()] == y))
+                    return true;
+    }
+    return false;
+}
+
 std::array<float, 3> unit_or_up(const host::Vec3 &v)
 {
     const double l = length(v);
@@ -68,41 +139,87 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             for (int point : layer.polygon_points(p))
                 around[static_cast<std::size_t>(fill[static_cast<std::size_t>(point)]++)] = static_cast<int>(p);
 
+    // The sides of a tube between two rings: quads whose two ends each lie on one ring of
+    // "RM_branch" v. Two such sides between the same pair of rings that share an edge run along
+    // one tube, and that edge is smooth whatever its angle: a square tube shades round.
+    const std::vector<TubeSide> sides = tube_sides(layer, smooth);
+
     CornerNormals out;
     out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
-    out.normal.reserve(layer.corners.size());
+    out.normal.assign(layer.corners.size(), {0.0f, 1.0f, 0.0f});
     for (std::size_t p = 0; p < polygons; ++p) {
-        const std::span<const int> poly = layer.polygon_points(p);
-        const host::Vec3 &own = unit[p];
-        if (!smooth[p]) {
-            out.normal.insert(out.normal.end(), poly.size(), unit_or_up(own));
+        const std::size_t n = layer.polygon_points(p).size();
+        if (n >= 3 && !smooth[p])
+            std::fill_n(out.normal.begin() + static_cast<std::ptrdiff_t>(out.first[p]), n, unit_or_up(unit[p]));
+    }
+    // Per point: its faces (once each), joined into runs of tube sides, and each run's summed
+    // area-weighted normal.
+    std::vector<int> faces, run;
+    std::vector<host::Vec3> run_sum, run_unit;
+    for (std::size_t point = 0; point + 1 < start.size(); ++point) {
+        faces.clear();
+        for (int k = start[point]; k < start[point + 1]; ++k)
+            if (faces.empty() || faces.back() != around[static_cast<std::size_t>(k)]) // a face that names the point twice counts once
+                faces.push_back(around[static_cast<std::size_t>(k)]);
+        if (faces.empty())
             continue;
+        const std::size_t k = faces.size();
+        run.resize(k);
+        for (std::size_t i = 0; i < k; ++i)
+            run[i] = static_cast<int>(i);
+        const auto find = [&](int i) {
+            while (run[static_cast<std::size_t>(i)] != i)
+                i = run[static_cast<std::size_t>(i)];
+            return i;
+        };
+        for (std::size_t i = 0; i < k; ++i)
+            for (std::size_t j = i + 1; j < k; ++j)
+                if (one_run(layer, sides, faces[i], faces[j], static_cast<int>(point))) {
+                    const int a = find(static_cast<int>(i)), b = find(static_cast<int>(j));
+                    run[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
+                }
+        run_sum.assign(k, host::Vec3{});
+        for (std::size_t i = 0; i < k; ++i) {
+            run[i] = find(static_cast<int>(i));
+            const host::Vec3 &w = area[static_cast<std::size_t>(faces[i])];
+            host::Vec3 &sum = run_sum[static_cast<std::size_t>(run[i])];
+            sum.x += w.x;
+            sum.y += w.y;
+            sum.z += w.z;
         }
-        for (std::size_t c = 0; c < poly.size(); ++c) {
-            // Every face at this point within the crease angle of this one (itself included):
-            // each leans less than the angle away, so their weighted sum leans less than a
+        run_unit.resize(k);
+        for (std::size_t i = 0; i < k; ++i) {
+            const host::Vec3 &sum = run_sum[i];
+            const double l = length(sum);
+            run_unit[i] = l > 1e-30 && std::isfinite(l) ? host::Vec3{sum.x / l, sum.y / l, sum.z / l} : host::Vec3{};
+        }
+        for (std::size_t i = 0; i < k; ++i) {
+            // Every run at this point within the crease angle of this face's run (its own
+            // included): each leans less than the angle away, so their sum leans less than a
             // right angle away for any angle below 90 degrees.
-            const auto point = static_cast<std::size_t>(poly[c]);
+            const auto f = static_cast<std::size_t>(faces[i]);
+            const host::Vec3 &own = unit[f];
+            const host::Vec3 &mine = run_unit[static_cast<std::size_t>(run[i])];
             host::Vec3 sum;
-            int previous = -1;
-            for (int k = start[point]; k < start[point + 1]; ++k) {
-                const int g = around[static_cast<std::size_t>(k)];
-                if (g == previous) // a face that names the point twice counts once
+            for (std::size_t g = 0; g < k; ++g) {
+                if (run[g] != static_cast<int>(g))
+                    continue; // not a run's first face
+                const host::Vec3 &other = run_unit[g];
+                if (static_cast<int>(g) != run[i] && mine.x * other.x + mine.y * other.y + mine.z * other.z < min_cos)
                     continue;
-                previous = g;
-                const host::Vec3 &other = unit[static_cast<std::size_t>(g)];
-                if (static_cast<std::size_t>(g) != p &&
-                    own.x * other.x + own.y * other.y + own.z * other.z < min_cos)
-                    continue;
-                const host::Vec3 &w = area[static_cast<std::size_t>(g)];
-                sum.x += w.x;
-                sum.y += w.y;
-                sum.z += w.z;
+                sum.x += run_sum[g].x;
+                sum.y += run_sum[g].y;
+                sum.z += run_sum[g].z;
             }
-            // Past a right angle the sum may turn away from the face: keep the face's own.
-            if (sum.x * own.x + sum.y * own.y + sum.z * own.z <= 0.0)
+            // Near or past a right angle the sum may turn away from the face (a run can bend
+            // round further than the crease angle): keep the face's own.
+            if (sum.x * own.x + sum.y * own.y + sum.z * own.z <= lean_margin * length(sum))
                 sum = own;
-            out.normal.push_back(unit_or_up(sum));
+            const std::array<float, 3> normal = unit_or_up(sum);
+            const std::span<const int> poly = layer.polygon_points(f);
+            for (std::size_t c = 0; c < poly.size(); ++c)
+                if (poly[c] == static_cast<int>(point))
+                    out.normal[out.first[f] + c] = normal;
         }
     }
     return out;
@@ -152,9 +269,9 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
         if (from1 > from0)
             start = 1;
     }
-    // The normals are written as floats: a corner normal that leans back this little or less
-    // still counts as leaning away.
-    const double margin = 1e-3;
+    // A corner normal that leans back this little or less still counts as leaning away: the
+    // normals are written as floats, or as bytes in a compressed file, and positions on a grid.
+    const double margin = lean_margin;
     for (std::size_t i = 1; i + 1 < n; ++i) {
         const std::size_t corners[3] = {start, (start + i) % n, (start + i + 1) % n};
         const host::Vec3 own = n == 4 ? halves[start * 2 + i - 1]

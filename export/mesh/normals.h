@@ -1,7 +1,10 @@
-// Normals per polygon corner. Bark is smooth where its faces meet at a shallow angle and breaks
-// into a sharp edge where they meet more steeply than the crease angle (the square tubes'
-// corners, forks, caps), so no corner normal leans more than a right angle away from its face;
-// a leaf keeps its own face normal at every corner (a double-sided material shows the back).
+// Normals per polygon corner. A tube's sides shade round: two quads between the same two rings
+// of "RM_branch" v that share an edge are one smooth run whatever their angle (the square tube's
+// right-angled corners). Otherwise bark is smooth where its faces (or runs) meet at a shallow
+// angle and breaks into a sharp edge where they meet more steeply than the crease angle (caps,
+// forks, the sharp folds of a bent cage), so no corner normal leans more than a right angle away
+// from its face; a leaf keeps its own face normal at every corner (a double-sided material
+// shows the back).
 #pragma once
 
 #include <array>

@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "export/materials/materials.h"
-#include "export/mesh/bark_repeat.h"
 #include "export/mesh/subdivision.h"
 
 namespace exporter {
@@ -30,15 +29,19 @@ bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format
     if (!load_textures(options.textures, options.texture_folder, out.textures, error))
         return false;
     out.materials = collect_materials(layer);
-    // Measured on the cage, so that the OBJ cage and the smooth glTF repeat alike.
-    out.bark_repeat = bark_repeat(layer, out.materials);
     out.layer = &layer;
+    // The bark is laid out on the cage, whose rings are plain to see, and carried onto the
+    // smooth surface.
+    out.bark = bark_coordinates(layer, out.materials);
     const int levels = subdivision_levels(layer, options, format);
     if (levels > 0) {
-        if (!subdivide(layer, out.materials, levels, out.refined, error))
+        BarkCoordinates smooth;
+        if (!subdivide(layer, out.materials, levels, out.refined, error, &out.bark, &smooth))
             return false;
         out.layer = &out.refined;
         out.materials = collect_materials(out.refined);
+        out.bark = std::move(smooth);
+        fit_bark_to_surface(out.bark, *out.layer);
     }
     out.normals = corner_normals(*out.layer, out.materials, options.crease_angle);
     out.wind_colours = options.wind_colours;

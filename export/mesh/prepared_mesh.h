@@ -1,10 +1,11 @@
 // What both writers do before they serialise a layer: subdivide the woody cage when asked,
-// collect the materials, the corner normals, the textures and the bark's repeat.
+// collect the materials, the corner normals, the textures and the bark's own coordinates.
 #pragma once
 
 #include <array>
 #include <string>
 
+#include "export/mesh/bark_coordinates.h"
 #include "export/mesh/export_options.h"
 #include "host/mesh.h"
 #include "export/mesh/layer_view.h"
@@ -21,8 +22,8 @@ struct PreparedMesh {
     Materials materials;
     CornerNormals normals;
     TextureSet textures; // empty: colours only
-    double bark_repeat = 1.0;
-    bool wind_colours = true;
+    BarkCoordinates bark; // of the layer written
+    bool wind_colours = false;
 };
 
 // The subdivision levels the options ask of a format for this layer: automatic means two for a
@@ -38,13 +39,13 @@ bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format
 // "out/tree_bark.png".
 std::string texture_path(const std::string &path, const std::string &image);
 
-// The colour that carries the wind data to tools that keep vertex colours but drop custom
-// attributes: red the range weight mapped from -1.3..1.3 to 0..1, green the thickness weight
-// over 1.3 (leaves reach 1.3 on both), blue 0.
-inline std::array<float, 3> wind_colour(float range, float thick)
+// The wind weights of a point in one unit pair, written as _WIND (and as COLOR_0's red and green
+// when asked): the range weight mapped from -1.3..1.3 to 0..1, the thickness weight over 1.3
+// (leaves reach 1.3 on both), each clamped to 0..1.
+inline std::array<float, 2> wind_weights(float range, float thick)
 {
     const auto unit = [](double x) { return static_cast<float>(x < 0.0 ? 0.0 : x > 1.0 ? 1.0 : x); };
-    return {unit((static_cast<double>(range) + 1.3) / 2.6), unit(static_cast<double>(thick) / 1.3), 0.0f};
+    return {unit((static_cast<double>(range) + 1.3) / 2.6), unit(static_cast<double>(thick) / 1.3)};
 }
 
 } // namespace exporter

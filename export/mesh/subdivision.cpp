@@ -98,8 +98,9 @@ std::optional<std::string> surface_of(const host::Layer &layer, std::size_t p)
 } // namespace
 
 bool subdivide(const host::Layer &layer, const Materials &materials, int levels, host::Layer &out,
-               std::string &error)
+               std::string &error, const BarkCoordinates *bark, BarkCoordinates *refined_bark)
 {
+    const bool with_bark = bark && refined_bark && !bark->empty();
     if (levels <= 0)
         return true;
     const std::size_t polygon_count = layer.polygon_count();
@@ -112,6 +113,10 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
     }
     if (!any) {
         out = layer;
+        if (with_bark) {
+            *refined_bark = *bark;
+            refined_bark->first = std::span<const std::size_t>(out.corner_offset.data(), out.polygon_count());
+        }
         return true;
     }
 
@@ -120,9 +125,9 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
     const MapView uv_map(layer, ID_TXUV, branch_texture);
     std::vector<int> cage_of_point(layer.points.size(), -1);
     std::vector<int> cage_points;
-    std::vector<int> face_sizes, face_corners, corner_uvs, base_polygon;
-    std::vector<Uv> uvs;
-    std::map<std::tuple<int, float, float>, int> uv_index;
+    std::vector<int> face_sizes, face_corners, corner_uvs, corner_barks, base_polygon;
+    std::vector<Uv> uvs, barks;
+    std::map<std::tuple<int, float, float>, int> uv_index, bark_index;
     static const float origin[2] = {0.0f, 0.0f};
     for (std::size_t p = 0; p < polygon_count; ++p) {
         if (!refine[p])
@@ -130,7 +135,8 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
         const std::span<const int> poly = layer.polygon_points(p);
         face_sizes.push_back(static_cast<int>(poly.size()));
         base_polygon.push_back(static_cast<int>(p));
-        for (int point : poly) {
+        for (std::size_t c = 0; c < poly.size(); ++c) {
+            const int point = poly[c];
             int &cage = cage_of_point[static_cast<std::size_t>(point)];
             if (cage < 0) {
                 cage = static_cast<int>(cage_points.size());
@@ -144,19 +150,29 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
             if (added)
                 uvs.push_back(Uv{{value[0], value[1]}});
             corner_uvs.push_back(it->second);
+            if (with_bark) {
+                const std::array<float, 2> &b = bark->at(p, c);
+                const auto [at, new_value] = bark_index.try_emplace({point, b[0], b[1]}, static_cast<int>(barks.size()));
+                if (new_value)
+                    barks.push_back(Uv{{b[0], b[1]}});
+                corner_barks.push_back(at->second);
+            }
         }
     }
 
-    Far::TopologyDescriptor::FVarChannel channel;
+    Far::TopologyDescriptor::FVarChannel channels[2];
+    Far::TopologyDescriptor::FVarChannel &channel = channels[0];
     channel.numValues = static_cast<int>(uvs.size());
     channel.valueIndices = corner_uvs.data();
+    channels[1].numValues = static_cast<int>(barks.size());
+    channels[1].valueIndices = corner_barks.data();
     Far::TopologyDescriptor descriptor;
     descriptor.numVertices = static_cast<int>(cage_points.size());
     descriptor.numFaces = static_cast<int>(face_sizes.size());
     descriptor.numVertsPerFace = face_sizes.data();
     descriptor.vertIndicesPerFace = face_corners.data();
-    descriptor.numFVarChannels = 1;
-    descriptor.fvarChannels = &channel;
+    descriptor.numFVarChannels = with_bark ? 2 : 1;
+    descriptor.fvarChannels = channels;
 
     Sdc::Options sdc;
     sdc.SetVtxBoundaryInterpolation(Sdc::Options::VTX_BOUNDARY_EDGE_ONLY);
@@ -179,6 +195,7 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
     // Values of every level, the cage first.
     std::vector<std::vector<Vertex>> vertices(static_cast<std::size_t>(levels) + 1);
     std::vector<std::vector<Uv>> face_uvs(static_cast<std::size_t>(levels) + 1);
+    std::vector<std::vector<Uv>> face_barks(static_cast<std::size_t>(levels) + 1);
     std::vector<MapView> maps;
     for (const Carried &c : carried)
         maps.emplace_back(layer, c.type, c.name);
@@ -201,6 +218,7 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
         }
     }
     face_uvs[0] = std::move(uvs);
+    face_barks[0] = std::move(barks);
     Far::PrimvarRefiner primvars(*refiner);
     for (int level = 1; level <= levels; ++level) {
         const auto l = static_cast<std::size_t>(level);
@@ -212,6 +230,12 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
         const Uv *coarse_uv = face_uvs[l - 1].data();
         Uv *fine_uv = face_uvs[l].data();
         primvars.InterpolateFaceVarying(level, coarse_uv, fine_uv, 0);
+        if (with_bark) {
+            face_barks[l].resize(static_cast<std::size_t>(refiner->GetLevel(level).GetNumFVarValues(1)));
+            const Uv *coarse_bark = face_barks[l - 1].data();
+            Uv *fine_bark = face_barks[l].data();
+            primvars.InterpolateFaceVarying(level, coarse_bark, fine_bark, 1);
+        }
     }
 
     // Which cage face every refined face comes from.
@@ -265,6 +289,10 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
     }
 
     const std::vector<Uv> &finest_uvs = face_uvs[static_cast<std::size_t>(levels)];
+    const std::vector<Uv> &finest_barks = face_barks[static_cast<std::size_t>(levels)];
+    // The bark coordinates of the refined layer's corners, and which polygons carry them.
+    std::vector<std::array<float, 2>> bark_uv;
+    std::vector<char> on_bark;
     // The continuous texture value given to each refined vertex so far.
     std::vector<std::array<float, 2>> uv_of(finest.size());
     std::vector<char> has_uv(finest.size(), 0);
@@ -276,6 +304,11 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
                 points.push_back(kept[static_cast<std::size_t>(point)]);
             const int id = result.add_polygon(layer.polygon_type[p], points, surface_of(layer, p));
             copy_tags(layer, p, result, id);
+            if (with_bark) {
+                for (std::size_t c = 0; c < poly.size(); ++c)
+                    bark_uv.push_back(bark->on_bark[p] ? bark->at(p, c) : std::array<float, 2>{});
+                on_bark.push_back(bark->on_bark[p]);
+            }
             if (p < layer.first_corner_value.size())
                 for (int e = layer.first_corner_value[p]; e >= 0;
                      e = layer.corner_values[static_cast<std::size_t>(e)].next) {
@@ -297,6 +330,14 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
                 points.push_back(first_refined + corners[c]);
             const int id = result.add_polygon(ID_FACE, points, surface);
             copy_tags(layer, p, result, id);
+            if (with_bark) {
+                const auto fvar = last.GetFaceFVarValues(f, 1);
+                for (int c = 0; c < fvar.size(); ++c) {
+                    const Uv &b = finest_barks[static_cast<std::size_t>(fvar[c])];
+                    bark_uv.push_back({static_cast<float>(b.uv[0]), static_cast<float>(b.uv[1])});
+                }
+                on_bark.push_back(bark->on_bark[p]);
+            }
             for (int c = 0; c < corners.size(); ++c) {
                 const Uv &uv = finest_uvs[static_cast<std::size_t>(values[c])];
                 const std::array<float, 2> value{static_cast<float>(uv.uv[0]), static_cast<float>(uv.uv[1])};
@@ -315,6 +356,11 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
         }
     }
     out = std::move(result);
+    if (with_bark) {
+        refined_bark->uv = std::move(bark_uv);
+        refined_bark->on_bark = std::move(on_bark);
+        refined_bark->first = std::span<const std::size_t>(out.corner_offset.data(), out.polygon_count());
+    }
     return true;
 }
 

@@ -296,12 +296,18 @@ typedef struct ramulon_write_options {
     const char *textures;   /* "builtin" (also NULL), "none", or a folder with bark.png, leaves.png, leaf.png */
     int subdivide;          /* -1: automatic (2 for a SubD tree written to glTF, else 0); 0 to 4 */
     double crease_angle;    /* degrees, 0 to 180 (default 60) */
-    int wind_colours;       /* nonzero (default): range and thickness also as glTF COLOR_0 */
+    int wind_colours;       /* nonzero: the wind weights also as glTF COLOR_0, a tint in glTF viewers
+                               (default 0: in _WIND only) */
     int lod;                /* levels of detail, 1 to 8 (glTF) */
     int lod_files;          /* each level (and the far card) in a file of its own */
     int impostor;           /* the far-view card */
-    int compress;           /* quantised, meshopt-compressed buffers */
+    int compress;           /* 0 (default) plain; RAMULON_COMPRESS_MESHOPT (or any other nonzero):
+                               quantised and meshopt-compressed (three.js, Babylon.js, engines);
+                               RAMULON_COMPRESS_QUANTIZE: quantised only (Blender 3.x reads it) */
 } ramulon_write_options;
+
+#define RAMULON_COMPRESS_MESHOPT 1
+#define RAMULON_COMPRESS_QUANTIZE 2
 
 RAMULON_API void ramulon_write_options_init(ramulon_write_options *options);
 

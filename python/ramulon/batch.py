@@ -10,7 +10,7 @@
 Each job is a JSON object (one line of a JSON Lines file, or a dict): ``name``, ``crown``,
 ``preset``, ``set``, ``seed`` or ``seeds`` [first, last], ``outputs`` (glb, gltf, obj, png,
 journal) and the export options of ``ramulon build`` (lod, lod-files, impostor, compress,
-subdivide, textures, crease-angle, no-wind-colours). Each variant writes OUT/NAME-SEED.EXT, the
+subdivide, textures, crease-angle, wind-colours). Each variant writes OUT/NAME-SEED.EXT, the
 same bytes as ``ramulon batch`` and ``ramulon build --set random_seed=SEED``. Variants recorded
 in the folder's ledger as made from the same job are skipped, so a run that was stopped goes on
 where it stopped.

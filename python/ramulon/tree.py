@@ -203,12 +203,14 @@ class Tree:
         check(_library.lib().ramulon_tree_write_journal(self._owner.handle, os.fsencode(path)))
 
     def write(self, path: PathLike, textures: PathLike = "builtin", subdivide: Optional[int] = None,
-              crease_angle: float = 60.0, wind_colours: bool = True, lod: int = 1, lod_files: bool = False,
-              impostor: bool = False, compress: bool = False) -> None:
+              crease_angle: float = 60.0, wind_colours: bool = False, lod: int = 1, lod_files: bool = False,
+              impostor: bool = False, compress: Union[bool, str] = False) -> None:
         """Writes the tree as the extension says (.glb, .gltf, .obj), the bytes ``ramulon build
         --output`` writes with the same options: ``textures`` "builtin", "none" or a folder with
         bark.png, leaves.png and leaf.png; ``subdivide`` 0 to 4 (None: 2 for a SubD tree in glTF,
-        else 0); ``lod`` 1 to 8 levels; ``lod_files``, ``impostor`` and ``compress`` for glTF."""
+        else 0); ``wind_colours`` the wind weights also as COLOR_0 (a tint in glTF viewers); ``lod``
+        1 to 8 levels; ``lod_files``, ``impostor`` and ``compress`` for glTF (``compress`` True or
+        "meshopt", or "quantize" for readers without a meshopt decoder such as Blender 3.x)."""
         lib = _library.lib()
         options = _library.WriteOptions()
         lib.ramulon_write_options_init(ctypes.byref(options))
@@ -219,7 +221,12 @@ class Tree:
         options.lod = int(lod)
         options.lod_files = int(bool(lod_files))
         options.impostor = int(bool(impostor))
-        options.compress = int(bool(compress))
+        if compress in ("meshopt", "quantize"):
+            options.compress = 1 if compress == "meshopt" else 2
+        elif isinstance(compress, str):
+            raise Error(f'compress must be True, False, "meshopt" or "quantize", not "{compress}"', 1)
+        else:
+            options.compress = int(bool(compress))
         check(lib.ramulon_tree_write(self._owner.handle, os.fsencode(path), ctypes.byref(options)))
 
     def thumbnail(self) -> bytes:

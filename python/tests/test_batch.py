@@ -14,7 +14,7 @@ JOBS = [
     {"name": "small", "set": {"Branches": 24, "Render Type": "Polygonal", "Twig/Type": "random"},
      "seeds": [1, 3], "outputs": ["glb", "png", "journal"]},
     {"name": "tall", "crown": "crowns/tall_crown.obj", "set": {"Branches": 20}, "seed": 5,
-     "outputs": ["obj", "gltf"], "textures": "none", "lod": 2},
+     "outputs": ["obj", "gltf"], "textures": "none", "lod": 2, "compress": "quantize", "wind_colours": True},
 ]
 
 
@@ -81,11 +81,13 @@ def test_bad_folders_and_jobs(cli, jobs_file, tmp_path):
     refused = run_cli(cli, "batch", str(jobs_file), "--out", str(blocker / "out"))
     assert refused.returncode == 1 and "cannot write into the output folder" in refused.stderr
     result = batch.run([{"name": "x", "seeds": [3, 1]}, {"name": "../up", "seed": 1},
-                        {"name": "y", "seed": 1, "outputs": ["fbx"]}, {"name": "z", "seed": 1, "impostor": True, "outputs": ["obj"]}],
+                        {"name": "y", "seed": 1, "outputs": ["fbx"]}, {"name": "z", "seed": 1, "impostor": True, "outputs": ["obj"]},
+                        {"name": "w", "seed": 1, "compress": "zip"}],
                        tmp_path / "out")
     messages = dict(result.failed)
     assert "FIRST <= LAST" in messages["line 1"] and "\"name\"" in messages["line 2"]
     assert "unknown output \"fbx\"" in messages["line 3"] and "need a glb or gltf output" in messages["line 4"]
+    assert "\"compress\" must be true, false, \"meshopt\" or \"quantize\"" in messages["line 5"]
     assert not result.built and os.listdir(tmp_path / "out") == []
 
 

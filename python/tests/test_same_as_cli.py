@@ -25,6 +25,7 @@ def test_shipped_presets_give_the_command_lines_journal_and_glb(cli, tmp_path, p
      dict(subdivide=1, textures="none", crease_angle=40)),
     ("tree.gltf", ["--lod", "3", "--impostor", "--compress", "--no-wind-colours"],
      dict(lod=3, impostor=True, compress=True, wind_colours=False)),
+    ("tree.gltf", ["--compress", "quantize", "--wind-colours"], dict(compress="quantize", wind_colours=True)),
 ])
 def test_other_formats_and_options_match_file_for_file(cli, tmp_path, name, cli_options, options):
     crown = SAMPLES / "tall_crown.obj"

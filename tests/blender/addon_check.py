@@ -12,6 +12,7 @@ import numpy
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from addon_common import (arguments, blender_to_tool, check, clear_scene, compare, crown_from_obj,  # noqa: E402
                           crown_object, finish, install, library_tree, select_only)
+from texel_aspect import texel_sums  # noqa: E402
 
 zip_path, source_dir, work = arguments()[:3]
 ramulon = install(zip_path)
@@ -124,16 +125,14 @@ if check(leaf is not None, "no leaf material"):
 bark = next((m for m in tree.data.materials if m.get("ramulon_surface") == "RM_trunk"), None)
 if check(bark is not None, "no trunk material"):
     check(any(n.type == "TEX_IMAGE" and n.image is not None for n in bark.node_tree.nodes), "the bark has no image")
-# The bark repeats along the tree as the exporters make it repeat (glTF's texture transform).
-gltf = os.path.join(work, "round.gltf")
-round_tree.write(gltf)
-with open(gltf) as f:
-    import json
-    exported = json.load(f)
-scales = [m["pbrMetallicRoughness"]["baseColorTexture"].get("extensions", {}).get("KHR_texture_transform", {}).get("scale")
-          for m in exported["materials"] if m["name"] == "RM_trunk"]
-along = scales[0][1] if scales and scales[0] else 1.0
-check(tree.get("ramulon_bark_repeat") == along, f"bark repeat {tree.get('ramulon_bark_repeat')}, the export's {along}")
+# The bark repeats along the tree by the trunk's proportions, so the trunk's texels are square:
+# metres along one repeat over metres around once, measured on the trunk's faces.
+repeat = tree.get("ramulon_bark_repeat", 1.0)
+trunk_slots = [i for i, m in enumerate(tree.data.materials) if m and m.get("ramulon_surface") == "RM_trunk"]
+along, around = texel_sums(tree, trunk_slots, "RM_branch", repeat)
+if check(around > 0.0, "no trunk faces with \"RM_branch\""):
+    aspect = along / around
+    check(0.8 <= aspect <= 1.25, f"the trunk's bark is {aspect:.2f} times as long as it is wide (repeat {repeat})")
 
 # ---- save, reopen, change a control: it regrows
 blend = os.path.join(work, "tree.blend")

@@ -1,12 +1,18 @@
 # Imports Ramulon's exports into Blender, as an artist would, and checks that they look like a
 # tree without work by hand. Run by tests/blender/run.sh:
 #   blender -b --factory-startup --python check_import.py -- FILE[:CHECK]...
-# CHECK is "cage" (an OBJ quad cage: woody faces are mostly quads, not triangles),
-# "smooth=OTHER" (a subdivided export: at least eight times the woody faces of the file OTHER,
-# the same tree unsubdivided), "levels" (a game-ready file: every level wears textured bark and
-# alpha-masked leaves, its wood reaches as low as LOD0's, and the far card shows its picture) or
-# "ground=OTHER" (a level of its own: its wood reaches as low as the file OTHER's, its LOD0) or
-# "card" (the far card alone, showing its picture).
+# Every file: no import error, no corner normal against its face, and no vertex colours (the
+# wind weights would tint every material). Unless CHECK is "imports" or "card": a base-colour
+# texture and a normal map on every woody material, the bark's texels square on every woody
+# surface (along over around between 0.8 and 1.25, area-weighted, through the UV map the bark
+# uses), the leaf material alpha-masked. CHECK may also be "cage" (an OBJ quad cage: woody faces
+# are mostly quads, not triangles), "smooth=OTHER" (a subdivided export: at least eight times the
+# woody faces of the file OTHER, the same tree unsubdivided), "tinted" (written with
+# --wind-colours: vertex colours expected), "imports" (a file whose materials are not LOD0's: it
+# imports), "levels" (a game-ready file: every level wears textured bark and alpha-masked leaves,
+# its wood reaches as low as LOD0's, and the far card shows its picture), "ground=OTHER" (a level
+# of its own: its wood reaches as low as the file OTHER's, its LOD0) or "card" (the far card
+# alone, showing its picture).
 # Prints one line per problem and exits 1 when there is any.
 import sys
 
@@ -18,7 +24,12 @@ with warnings.catch_warnings():
     if not hasattr(numpy, "bool"):
         numpy.bool = bool
 
+import os
+
 import bpy
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from texel_aspect import texel_sums  # noqa: E402
 
 WOODY = ("RM_trunk", "RM_branch", "RM_twig", "RM_root")
 LEAF = "VF_leaf"
@@ -129,6 +140,41 @@ def check_ground(path, what, low, reference, height):
         problems.append(f"{path}: {what}'s wood starts at {low:.3f}, LOD0's at {reference:.3f}")
 
 
+def bark_uv_layer(material, mesh):
+    # The UV map the base-colour texture reads: a UV Map node's, else the mesh's first.
+    for node in material.node_tree.nodes if material.use_nodes else []:
+        if node.type == "TEX_IMAGE" and node.inputs["Vector"].links:
+            source = node.inputs["Vector"].links[0].from_node
+            if source.type == "UVMAP" and source.uv_map:
+                return source.uv_map
+    return mesh.uv_layers[0].name if len(mesh.uv_layers) else None
+
+
+def has_normal_map(material):
+    for node in material.node_tree.nodes if material.use_nodes else []:
+        if node.type == "BSDF_PRINCIPLED":
+            return any(link.from_node.type == "NORMAL_MAP" for link in node.inputs["Normal"].links)
+    return False
+
+
+def bark_aspects(objects):
+    # Per woody surface, metres along one unit of the bark's v over metres around one unit of
+    # its u, each weighted by the area of the triangles they are measured on.
+    sums = {}
+    for obj in objects:
+        for index, material in enumerate(obj.data.materials):
+            if material is None or surface(material.name) not in WOODY:
+                continue
+            layer = bark_uv_layer(material, obj.data)
+            if layer is None:
+                continue
+            along, around = texel_sums(obj, [index], layer)
+            entry = sums.setdefault(surface(material.name), [0.0, 0.0])
+            entry[0] += along
+            entry[1] += around
+    return {name: along / around for name, (along, around) in sums.items() if around > 0.0}
+
+
 def woody_faces(objects):
     triangles = quads = 0
     for obj in objects:
@@ -149,14 +195,29 @@ def check(path, expectation, counts):
         problems.append(f"{path}: no mesh imported")
         return
     materials = {surface(m.name): m for o in objects for m in o.data.materials if m}
-    for name in WOODY:
-        if name in materials and base_colour_image(materials[name]) is None:
-            problems.append(f"{path}: material {name} has no base-colour texture")
-    if not any(name in materials for name in WOODY) and expectation != "card":
-        problems.append(f"{path}: no woody material")
-    if LEAF in materials and not alpha_masked(materials[LEAF]):
-        problems.append(f"{path}: leaf material {LEAF} is not alpha-masked "
-                        f"(blend {materials[LEAF].blend_method})")
+    colours = sum(len(o.data.color_attributes) for o in objects)
+    if expectation == "tinted" and colours == 0:
+        problems.append(f"{path}: written with wind colours, but no vertex colours came in")
+    elif expectation != "tinted" and colours:
+        problems.append(f"{path}: {colours} vertex colour layers would tint the tree")
+    aspects = {}
+    if expectation not in ("imports", "card"):
+        for name in WOODY:
+            if name in materials and base_colour_image(materials[name]) is None:
+                problems.append(f"{path}: material {name} has no base-colour texture")
+            if name in materials and not has_normal_map(materials[name]):
+                problems.append(f"{path}: material {name} has no normal map")
+        if not any(name in materials for name in WOODY):
+            problems.append(f"{path}: no woody material")
+        if LEAF in materials and not alpha_masked(materials[LEAF]):
+            problems.append(f"{path}: leaf material {LEAF} is not alpha-masked "
+                            f"(blend {materials[LEAF].blend_method})")
+        aspects = bark_aspects(objects)
+        for name, aspect in sorted(aspects.items()):
+            if not 0.8 <= aspect <= 1.25:
+                problems.append(f"{path}: bark on {name} is {aspect:.2f} times as long as it is wide")
+        if not aspects:
+            problems.append(f"{path}: no bark coordinates to measure")
 
     against = total = 0
     for obj in objects:
@@ -209,8 +270,9 @@ def check(path, expectation, counts):
         if counts[path] < 8 * counts[other]:
             problems.append(f"{path}: {counts[path]} woody faces, not subdivided "
                             f"({counts[other]} in {other})")
+    shape = ", ".join(f"{name} {aspect:.2f}" for name, aspect in sorted(aspects.items()))
     print(f"{path}: {len(objects)} meshes, {len(materials)} materials, {total} corners, "
-          f"{triangles} woody triangles, {quads} woody quads")
+          f"{triangles} woody triangles, {quads} woody quads" + (f"; bark along/around: {shape}" if shape else ""))
 
 
 def main():

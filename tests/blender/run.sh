@@ -26,13 +26,18 @@ done
 # The user's own textures, from a folder: Ramulon's own, copied there.
 mkdir "$out/mine"
 cp "$out/leafy_bark.png" "$out/mine/bark.png"
+cp "$out/leafy_bark_normal.png" "$out/mine/bark_normal.png"
 cp "$out/leafy_leaves.png" "$out/mine/leaves.png"
 cp "$out/leafy_leaf.png" "$out/mine/leaf.png"
 "$cli" build --preset "$preset" --textures "$out/mine" --output "$out/mine.gltf" >/dev/null
+# The wind weights as vertex colours, asked for; the compression Blender 3.x reads.
+"$cli" build --preset "$preset" --wind-colours --output "$out/tinted.glb" >/dev/null
+"$cli" build --preset "$preset" --compress quantize --output "$out/quantized.glb" >/dev/null
 
 blender -b --factory-startup --python "$here/check_import.py" -- \
   "$out/leafy.glb" "$out/leafy.gltf" "$out/leafy.obj" "$out/mine.gltf" \
   "$out/subd.glb:smooth=$out/cage.glb" "$out/subd.gltf:smooth=$out/cage.glb" "$out/subd.obj:cage" \
+  "$out/tinted.glb:tinted" "$out/quantized.glb:imports" \
   "$out/levels.glb:levels" "$out/parts_LOD1.gltf:ground=$out/parts.gltf" \
   "$out/parts_LOD2.gltf:ground=$out/parts.gltf" "$out/parts_LOD_FAR.gltf:card" \
   > "$out/blender.log" 2>&1 || status=$?

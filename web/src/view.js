@@ -143,7 +143,8 @@ export function createView(container) {
       next.traverse((o) => {
         if (!o.material) return;
         if (o.material.name === LEAF_SURFACE) o.material.side = THREE.DoubleSide;
-        // COLOR_0 repeats the wind weights for tools without custom attributes: data, not a tint.
+        // The server's GLB carries no COLOR_0; a file written with --wind-colours repeats the wind
+        // weights there for tools without custom attributes: data, not a tint.
         o.material.vertexColors = false;
         if (o.isMesh) materials.add(o.material);
       });

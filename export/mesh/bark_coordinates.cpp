@@ -1,0 +1,445 @@
+#include "export/mesh/bark_coordinates.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <numbers>
+#include <numeric>
+#include <queue>
+
+#include "export/materials/materials.h"
+
+namespace exporter {
+
+bool texture_stretch(const host::Vec3 &p0, const host::Vec3 &p1, const host::Vec3 &p2,
+                     const std::array<double, 2> &t0, const std::array<double, 2> &t1,
+                     const std::array<double, 2> &t2, TextureStretch &out)
+{
+    const double e1[3] = {p1.x - p0.x, p1.y - p0.y, p1.z - p0.z};
+    const double e2[3] = {p2.x - p0.x, p2.y - p0.y, p2.z - p0.z};
+    const double du1 = t1[0] - t0[0], dv1 = t1[1] - t0[1];
+    const double du2 = t2[0] - t0[0], dv2 = t2[1] - t0[1];
+    const double det = du1 * dv2 - du2 * dv1;
+    // Caps and collars map a face onto a line of the texture: they say nothing about its scale.
+    if (!(std::fabs(det) >= 1e-12))
+        return false;
+    double per_u = 0.0, per_v = 0.0;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double du = (e1[k] * dv2 - e2[k] * dv1) / det; // the surface's change per unit u
+        const double dv = (e2[k] * du1 - e1[k] * du2) / det;
+        per_u += du * du;
+        per_v += dv * dv;
+    }
+    const double c[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+    out.per_u = std::sqrt(per_u);
+    out.per_v = std::sqrt(per_v);
+    out.area = 0.5 * std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+    return std::isfinite(out.per_u) && std::isfinite(out.per_v) && std::isfinite(out.area) && out.area > 0.0;
+}
+
+namespace {
+
+constexpr float nothing = std::numeric_limits<float>::quiet_NaN();
+
+// Points joined into groups, each group known by its smallest point.
+struct Groups {
+    std::vector<int> parent;
+    explicit Groups(std::size_t n) : parent(n) { std::iota(parent.begin(), parent.end(), 0); }
+    int find(int i)
+    {
+        while (parent[static_cast<std::size_t>(i)] != i)
+            i = parent[static_cast<std::size_t>(i)] = parent[static_cast<std::size_t>(parent[static_cast<std::size_t>(i)])];
+        return i;
+    }
+    void join(int a, int b)
+    {
+        a = find(a);
+        b = find(b);
+        if (a != b)
+            parent[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
+    }
+};
+
+// One edge seen from one end: the point at the other end, how much t grows toward it, and
+// whether t may pass over it to this end and from it to the other.
+struct Link {
+    int to = 0;
+    float step = 0.0f;
+    bool takes = true, gives = true;
+};
+
+// The layer as the bark sees it: woody polygons, their "RM_branch" values, and what each
+// polygon says about t.
+class BarkLayer {
+public:
+    BarkLayer(const host::Layer &layer, const Materials &materials)
+        : layer_(layer), map_(layer, ID_TXUV, branch_texture), polygons_(layer.polygon_count()),
+          points_(layer.points.size())
+    {
+        on_bark_.assign(polygons_, 0);
+        if (!map_.present())
+            return;
+        for (std::size_t p = 0; p < polygons_; ++p) {
+            const Material &m = materials.list[static_cast<std::size_t>(materials.of_polygon[p])];
+            on_bark_[p] = woody(m) && layer.polygon_points(p).size() >= 3;
+            any_ = any_ || on_bark_[p];
+        }
+        if (!any_)
+            return;
+        // A point's own v: its continuous value (seams differ in u alone).
+        v_of_.assign(points_, nothing);
+        for (std::size_t point = 0; point < points_; ++point)
+            if (auto value = map_.at(static_cast<int>(point), -1); value && value->size() >= 2)
+                v_of_[point] = (*value)[1];
+        on_root_.assign(points_, 0);
+        t_per_v_.assign(polygons_, nothing);
+        circumference_.assign(polygons_, 0.0);
+        for (std::size_t p = 0; p < polygons_; ++p)
+            if (on_bark_[p])
+                measure(p, materials.list[static_cast<std::size_t>(materials.of_polygon[p])].name == root_surface);
+    }
+
+    bool any() const { return any_; }
+    std::size_t points() const { return points_; }
+    std::size_t polygons() const { return polygons_; }
+    bool on_bark(std::size_t p) const { return on_bark_[p]; }
+    bool on_root(std::size_t point) const { return on_root_[point]; }
+    float v(std::size_t point) const { return v_of_[point]; }
+    bool measured(std::size_t p) const { return !std::isnan(t_per_v_[p]); }
+    double t_per_v(std::size_t p) const { return t_per_v_[p]; }
+    double circumference(std::size_t p) const { return circumference_[p]; }
+    std::span<const int> polygon(std::size_t p) const { return layer_.polygon_points(p); }
+    const host::Vec3 &position(int point) const { return layer_.points[static_cast<std::size_t>(point)]; }
+    std::vector<char> take_on_bark() { return std::move(on_bark_); }
+
+    // The "RM_branch" value at one corner, the polygon's own first.
+    std::array<double, 2> uv(std::size_t p, int point) const
+    {
+        static const float origin[2] = {0.0f, 0.0f};
+        float value[2];
+        copy_value(map_.at(point, static_cast<int>(p)), origin, 2, value);
+        return {value[0], value[1]};
+    }
+    // The point's own u (a seam's first corner has 0 there).
+    double own_u(int point) const { return uv(static_cast<std::size_t>(-1), point)[0]; }
+
+private:
+    // How much t grows per unit of v on polygon p: its length per unit of v over its width per
+    // unit of u (its circumference), both measured on the polygon; roots count v away from the
+    // trunk, so t runs against it there. The circumference is the plain mean over the polygon's
+    // triangles: a side of a tapering tube then spans halfway between its two rings, where a
+    // mean by area would lean to the wider one.
+    void measure(std::size_t p, bool root)
+    {
+        const std::span<const int> poly = layer_.polygon_points(p);
+        for (int point : poly)
+            on_root_[static_cast<std::size_t>(point)] |= root ? 1 : 0;
+        double per_u = 0.0, per_v = 0.0, area = 0.0, triangles = 0.0;
+        const std::array<double, 2> t0 = uv(p, poly[0]);
+        for (std::size_t i = 1; i + 1 < poly.size(); ++i) {
+            TextureStretch s;
+            if (texture_stretch(position(poly[0]), position(poly[i]), position(poly[i + 1]), t0, uv(p, poly[i]),
+                                uv(p, poly[i + 1]), s)) {
+                per_u += s.per_u;
+                per_v += s.per_v * s.area;
+                triangles += 1.0;
+                area += s.area;
+            }
+        }
+        if (!(per_u > 0.0) || !(per_v > 0.0) || !(area > 0.0))
+            return;
+        circumference_[p] = per_u / triangles;
+        t_per_v_[p] = (root ? -1.0 : 1.0) * (per_v / area) / circumference_[p];
+    }
+
+    const host::Layer &layer_;
+    MapView map_;
+    std::size_t polygons_, points_;
+    bool any_ = false;
+    std::vector<char> on_bark_, on_root_;
+    std::vector<float> v_of_;
+    std::vector<double> t_per_v_, circumference_;
+};
+
+// Every edge of a measured polygon says how t changes from one end to the other: by the
+// difference of the polygon's v at its two corners times its t per v (0 around a ring); an edge
+// two polygons share says it twice. A corner whose polygon sees its point at another v than the
+// point's own (a fork's stub sees the far end of its parent's box at the v the side branch
+// starts from) passes its t on but takes none over that polygon's edges: the stub starts from
+// its parent, not the parent from its stub. Per point, its links in start[point] ..
+// start[point + 1].
+struct Links {
+    std::vector<std::size_t> start;
+    std::vector<Link> list;
+
+    explicit Links(const BarkLayer &bark) : start(bark.points() + 1, 0)
+    {
+        auto each = [&](auto &&take) {
+            for (std::size_t p = 0; p < bark.polygons(); ++p) {
+                if (!bark.measured(p))
+                    continue;
+                const std::span<const int> poly = bark.polygon(p);
+                for (std::size_t c = 0; c < poly.size(); ++c) {
+                    const int a = poly[c], b = poly[(c + 1) % poly.size()];
+                    if (a == b)
+                        continue;
+                    const double va = bark.uv(p, a)[1], vb = bark.uv(p, b)[1];
+                    const auto step = static_cast<float>(bark.t_per_v(p) * (vb - va));
+                    // A point without a v of its own has only its polygons' to go by.
+                    const auto own = [&](int point, double v) {
+                        const float held = bark.v(static_cast<std::size_t>(point));
+                        return std::isnan(held) || static_cast<float>(v) == held;
+                    };
+                    const bool a_own = own(a, va), b_own = own(b, vb);
+                    take(a, Link{b, step, a_own, b_own});
+                    take(b, Link{a, -step, b_own, a_own});
+                }
+            }
+        };
+        each([&](int from, const Link &) { start[static_cast<std::size_t>(from) + 1] += 1; });
+        for (std::size_t i = 1; i < start.size(); ++i)
+            start[i] += start[i - 1];
+        list.resize(start.back());
+        std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+        each([&](int from, const Link &l) { list[fill[static_cast<std::size_t>(from)]++] = l; });
+    }
+
+    bool any(std::size_t point) const { return start[point] < start[point + 1]; }
+};
+
+// Where the bark starts, t is 0 (a trunk's base ring), except that a root collar hangs below its
+// trunk's base. A collar group: the starts joined by edges of bark polygons (the skirt between
+// the base ring and the collar), with the trunk's base in it.
+struct Collar {
+    double base_x = 0.0, base_y = 0.0, base_z = 0.0, base_count = 0.0;
+    double around = 0.0, around_weight = 0.0;
+    double collar_y = 0.0, collar_count = 0.0;
+    // The base ring's corners by their angle round the trunk, with their u.
+    std::vector<std::pair<double, double>> corners;
+
+    double angle(const host::Vec3 &p) const
+    {
+        return std::atan2(p.z - base_z / base_count, p.x - base_x / base_count);
+    }
+    // The u a point of the skirt lies at: the base ring's u, followed round the trunk.
+    double u_at(const host::Vec3 &p) const
+    {
+        const double a = angle(p);
+        const std::size_t n = corners.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto &[a0, u0] = corners[i];
+            const auto &[a1, u1] = corners[(i + 1) % n];
+            const double turn = 2.0 * std::numbers::pi;
+            const double span = i + 1 < n ? a1 - a0 : a1 + turn - a0;
+            const double along = a >= a0 ? a - a0 : a + turn - a0;
+            if (along <= span && span > 0.0) {
+                double du = u1 - u0;
+                du -= std::round(du); // the short way round the seam
+                return u0 + du * along / span;
+            }
+        }
+        return corners.empty() ? 0.0 : corners.front().second;
+    }
+};
+
+} // namespace
+
+BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &materials)
+{
+    BarkCoordinates out;
+    BarkLayer bark(layer, materials);
+    if (!bark.any())
+        return out;
+    const std::size_t points = bark.points(), polygons = bark.polygons();
+    const Links links(bark);
+
+    // The starts of each linked piece of bark: its points of the smallest v.
+    Groups pieces(points);
+    for (std::size_t point = 0; point < points; ++point)
+        for (std::size_t l = links.start[point]; l < links.start[point + 1]; ++l)
+            pieces.join(static_cast<int>(point), links.list[l].to);
+    std::vector<float> lowest(points, std::numeric_limits<float>::infinity());
+    for (std::size_t point = 0; point < points; ++point)
+        if (links.any(point) && !std::isnan(bark.v(point))) {
+            float &low = lowest[static_cast<std::size_t>(pieces.find(static_cast<int>(point)))];
+            low = std::min(low, bark.v(point));
+        }
+    std::vector<char> start(points, 0);
+    for (std::size_t point = 0; point < points; ++point)
+        start[point] = links.any(point) && bark.v(point) == lowest[static_cast<std::size_t>(pieces.find(static_cast<int>(point)))];
+    std::vector<float>().swap(lowest);
+
+    Groups groups(points);
+    for (std::size_t p = 0; p < polygons; ++p) {
+        if (!bark.on_bark(p))
+            continue;
+        const std::span<const int> poly = bark.polygon(p);
+        for (std::size_t c = 0; c < poly.size(); ++c) {
+            const int a = poly[c], b = poly[(c + 1) % poly.size()];
+            if (start[static_cast<std::size_t>(a)] && start[static_cast<std::size_t>(b)])
+                groups.join(a, b);
+        }
+    }
+    std::map<int, Collar> collars;
+    for (std::size_t point = 0; point < points; ++point) {
+        if (!start[point])
+            continue;
+        Collar &c = collars[groups.find(static_cast<int>(point))];
+        const host::Vec3 &at = bark.position(static_cast<int>(point));
+        if (bark.on_root(point)) {
+            c.collar_y += at.y;
+            c.collar_count += 1.0;
+        } else {
+            c.base_x += at.x;
+            c.base_y += at.y;
+            c.base_z += at.z;
+            c.base_count += 1.0;
+        }
+    }
+    for (std::size_t p = 0; p < polygons; ++p) {
+        if (!bark.measured(p) || bark.circumference(p) <= 0.0)
+            continue;
+        for (int point : bark.polygon(p))
+            if (start[static_cast<std::size_t>(point)] && !bark.on_root(static_cast<std::size_t>(point))) {
+                Collar &c = collars[groups.find(point)];
+                c.around += bark.circumference(p);
+                c.around_weight += 1.0;
+            }
+    }
+    for (std::size_t point = 0; point < points; ++point)
+        if (start[point] && !bark.on_root(point)) {
+            Collar &c = collars[groups.find(static_cast<int>(point))];
+            c.corners.emplace_back(c.angle(bark.position(static_cast<int>(point))), bark.own_u(static_cast<int>(point)));
+        }
+    for (auto &[group, c] : collars)
+        std::sort(c.corners.begin(), c.corners.end());
+
+    std::vector<double> t(points, 0.0);
+    for (std::size_t point = 0; point < points; ++point) {
+        if (!start[point] || !bark.on_root(point))
+            continue;
+        const Collar &c = collars[groups.find(static_cast<int>(point))];
+        if (c.base_count > 0.0 && c.collar_count > 0.0 && c.around > 0.0) {
+            const double drop = c.base_y / c.base_count - c.collar_y / c.collar_count;
+            t[point] = -std::max(drop, 0.0) / (c.around / c.around_weight);
+        }
+    }
+
+    // From the starts outward, nearest first: each point takes the mean of what its links from
+    // the points already done say.
+    {
+        std::vector<char> done(points, 0);
+        std::vector<float> distance(points, std::numeric_limits<float>::infinity());
+        using Entry = std::pair<float, int>; // distance over the bark from the starts, point
+        std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
+        for (std::size_t point = 0; point < points; ++point)
+            if (start[point]) {
+                distance[point] = 0.0f;
+                queue.push({0.0f, static_cast<int>(point)});
+            }
+        while (!queue.empty()) {
+            const auto [d, point] = queue.top();
+            queue.pop();
+            const auto at = static_cast<std::size_t>(point);
+            if (done[at] || d > distance[at])
+                continue;
+            done[at] = 1;
+            if (!start[at]) {
+                double sum = 0.0, count = 0.0;
+                for (std::size_t l = links.start[at]; l < links.start[at + 1]; ++l)
+                    if (links.list[l].takes && done[static_cast<std::size_t>(links.list[l].to)]) {
+                        // The link from the other end says t here is its t less the step to it.
+                        sum += t[static_cast<std::size_t>(links.list[l].to)] - links.list[l].step;
+                        count += 1.0;
+                    }
+                t[at] = sum / count;
+            }
+            const host::Vec3 &here = bark.position(point);
+            for (std::size_t l = links.start[at]; l < links.start[at + 1]; ++l) {
+                const Link &link = links.list[l];
+                const auto to = static_cast<std::size_t>(link.to);
+                if (!link.gives || done[to])
+                    continue;
+                const host::Vec3 &there = bark.position(link.to);
+                const auto further = static_cast<float>(d + std::hypot(there.x - here.x, there.y - here.y, there.z - here.z));
+                if (further < distance[to]) {
+                    distance[to] = further;
+                    queue.push({further, link.to});
+                }
+            }
+        }
+    }
+
+    out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
+    out.uv.assign(layer.corners.size(), {0.0f, 0.0f});
+    std::vector<double> u;
+    for (std::size_t p = 0; p < polygons; ++p) {
+        if (!bark.on_bark(p))
+            continue;
+        const std::span<const int> poly = bark.polygon(p);
+        // The skirt from a trunk's base down to its roots' collar joins starts only; the tool's
+        // u there fans the collar's values out to the base ring's, so its bark follows the base
+        // ring's u round the trunk instead.
+        bool skirt = true, base = false, collar = false;
+        for (int point : poly) {
+            const auto at = static_cast<std::size_t>(point);
+            skirt = skirt && start[at];
+            (bark.on_root(at) ? collar : base) = true;
+        }
+        skirt = skirt && base && collar;
+        u.clear();
+        for (int point : poly) {
+            if (!skirt) {
+                u.push_back(bark.uv(p, point)[0]);
+                continue;
+            }
+            const Collar &c = collars[groups.find(point)];
+            const bool on_base = !bark.on_root(static_cast<std::size_t>(point));
+            double value = on_base ? bark.own_u(point) : c.u_at(bark.position(point));
+            // Kept within half a turn of the polygon's first corner, across the seam.
+            if (!u.empty())
+                value -= std::round(value - u.front());
+            u.push_back(value);
+        }
+        for (std::size_t c = 0; c < poly.size(); ++c)
+            out.uv[out.first[p] + c] = {static_cast<float>(u[c]), static_cast<float>(t[static_cast<std::size_t>(poly[c])])};
+    }
+    out.on_bark = bark.take_on_bark();
+    return out;
+}
+
+void fit_bark_to_surface(BarkCoordinates &bark, const host::Layer &layer)
+{
+    if (bark.empty())
+        return;
+    double along = 0.0, around = 0.0;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        if (!bark.on_bark[p])
+            continue;
+        const std::span<const int> poly = layer.polygon_points(p);
+        const auto uv = [&](std::size_t c) {
+            return std::array<double, 2>{bark.at(p, c)[0], bark.at(p, c)[1]};
+        };
+        for (std::size_t i = 1; i + 1 < poly.size(); ++i) {
+            TextureStretch s;
+            if (texture_stretch(layer.points[static_cast<std::size_t>(poly[0])],
+                                layer.points[static_cast<std::size_t>(poly[i])],
+                                layer.points[static_cast<std::size_t>(poly[i + 1])], uv(0), uv(i), uv(i + 1), s)) {
+                along += s.per_v * s.area;
+                around += s.per_u * s.area;
+            }
+        }
+    }
+    if (!(along > 0.0) || !(around > 0.0) || !std::isfinite(along / around))
+        return;
+    const double stretch = along / around;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p)
+        if (bark.on_bark[p])
+            for (std::size_t c = 0; c < layer.polygon_points(p).size(); ++c) {
+                float &t = bark.uv[bark.first[p] + c][1];
+                t = static_cast<float>(t * stretch);
+            }
+}
+
+} // namespace exporter
