@@ -26,7 +26,7 @@ std::uint8_t to_srgb_byte(double v)
 // The light of every view: a sky that lights every side a little, and a sun above the viewer's
 // left shoulder, so that the lit and shaded sides of trunk and crown read as volume the way a
 // viewer's default light shows LOD0. In view coordinates: right, up, towards the viewer.
-constexpr double sky = 0.5, sun = 0.8;
+constexpr double sky = 0.6, sun = 0.95;
 constexpr double sun_from[3] = {-0.35, 0.6, 0.72};
 
 void normalise(double v[3])
