@@ -9,17 +9,13 @@ import math
 import os
 import sys
 import tempfile
-import warnings
 
-import numpy
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from blender_stage import bounds, render_cycles, sun_and_sky  # noqa: E402  (after the path)
 
-with warnings.catch_warnings():
-    warnings.simplefilter("ignore")
-    if not hasattr(numpy, "bool"):  # Debian's Blender 3.4 glTF importer needs it
-        numpy.bool = bool
-
-import bpy
-from mathutils import Vector
+import bpy  # noqa: E402
+import numpy  # noqa: E402
+from mathutils import Vector  # noqa: E402
 
 BACKGROUND = (0.93, 0.94, 0.95, 1.0)  # the sheet behind the tiles and the label band
 LABEL_COLOUR = (0.08, 0.08, 0.08, 1.0)
@@ -57,17 +53,6 @@ def clear_scene():
             block.remove(item)
 
 
-def bounds(objects):
-    low = Vector((math.inf,) * 3)
-    high = Vector((-math.inf,) * 3)
-    for obj in objects:
-        for corner in obj.bound_box:
-            world = obj.matrix_world @ Vector(corner)
-            low = Vector(map(min, low, world))
-            high = Vector(map(max, high, world))
-    return low, high
-
-
 def plain_material(name, colour, emission=False):
     material = bpy.data.materials.new(name)
     material.use_nodes = True
@@ -96,13 +81,7 @@ def stage(label, width, height):
                                       fill_type="NGON", location=(centre.x, centre.y, low.z))
     bpy.context.active_object.data.materials.append(plain_material("ground", (0.16, 0.15, 0.11, 1)))
 
-    bpy.ops.object.light_add(type="SUN", rotation=(math.radians(50), math.radians(10), math.radians(-35)))
-    bpy.context.active_object.data.energy = 4.0
-    world = bpy.data.worlds.new("sky")
-    world.use_nodes = True
-    world.node_tree.nodes["Background"].inputs["Color"].default_value = (0.62, 0.72, 0.85, 1)
-    world.node_tree.nodes["Background"].inputs["Strength"].default_value = 0.9
-    bpy.context.scene.world = world
+    sun_and_sky()
 
     # Framed from the front and a little above: the whole tree and a band below it for its name.
     bpy.ops.object.camera_add()
@@ -136,20 +115,7 @@ def render_tile(label, path, out, width, height, samples):
     clear_scene()
     bpy.ops.import_scene.gltf(filepath=path)
     stage(label, width, height)
-    scene = bpy.context.scene
-    scene.render.engine = "CYCLES"
-    scene.cycles.device = "CPU"
-    scene.cycles.samples = samples
-    scene.cycles.use_denoising = False
-    scene.render.resolution_x = width
-    scene.render.resolution_y = height
-    scene.render.resolution_percentage = 100
-    scene.render.film_transparent = False
-    scene.view_settings.view_transform = "Filmic"
-    scene.render.image_settings.file_format = "PNG"
-    scene.render.image_settings.color_mode = "RGBA"
-    scene.render.filepath = out
-    bpy.ops.render.render(write_still=True)
+    render_cycles(out, width, height, samples)
 
 
 def pixels_of(path):
