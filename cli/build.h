@@ -12,7 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "export/mesh/export_options.h"
+#include "export/gltf/gltf_options.h"
 #include "host/mesh.h"
 #include "host/session.h"
 #include "tool_options.h"
@@ -30,6 +30,8 @@ struct BuildExtension {
     std::function<void(CLI::App &build)> add_options;
     std::function<std::string(BuildRun &)> before_edits; // error text, or empty to go on
     std::function<std::string(BuildRun &)> after_build;  // error text, or empty to go on
+    // After the edits, before the tree grows: what the panel now says can still stop the run.
+    std::function<std::string(BuildRun &)> before_build = nullptr;
 };
 
 // Always returns true (for a static initialiser).
@@ -48,5 +50,22 @@ std::string output_format_list();
 
 // The textures, subdivision and normals --output asks for (checked before the build).
 const exporter::ExportOptions &export_look();
+
+// An option taking a decimal number from min to max: anything else ("nan", "0x10", "60deg", a
+// number out of range) is refused in one line that names the option and the range. A whole
+// number bounded by int's own limits is checked for its form only.
+CLI::Option *add_number_option(CLI::App &app, const std::string &name, double &value, double min, double max,
+                               const std::string &help);
+CLI::Option *add_number_option(CLI::App &app, const std::string &name, int &value, int min, int max,
+                               const std::string &help);
+
+// The memory a build and its export may use (--memory-limit; 0: the available memory less a
+// margin), for the writers.
+std::size_t build_memory_limit();
+void set_build_memory_limit(std::size_t bytes);
+
+// "Export too large: ..." when writing the layer so (an OBJ reads options.look only) would need
+// more memory than the build may use beyond the tree it holds, else empty.
+std::string check_export_memory(const host::Layer &layer, const exporter::GltfOptions &options, bool obj);
 
 } // namespace cli

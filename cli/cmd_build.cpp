@@ -45,6 +45,10 @@ int run_build(const BuildOptions &options)
             return fail(error);
     if (!(error = driver::apply_settings(session, options.tool.settings)).empty())
         return fail(error);
+    for (const BuildExtension &extension : build_extensions())
+        if (extension.before_build && !(error = extension.before_build(run)).empty())
+            return fail(error);
+    set_build_memory_limit(options.tool.memory_limit);
 
     if (!(error = driver::build_tree(session, options.tool.memory_limit)).empty())
         return fail(error);

@@ -13,7 +13,10 @@ int main(int argc, char **argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        return app.exit(e);
+        // Help and the version are answers; a mistake is one line, as every other failure.
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success))
+            return app.exit(e);
+        return cli::fail(e.what());
     }
     for (cli::Command &command : commands)
         if (command.app->parsed())

@@ -49,17 +49,22 @@ std::string check_export_options(BuildRun &)
 
 using Writer = std::string (*)(const host::Layer &, const std::string &, const exporter::ExportOptions &);
 
-MeshWriter with_options(Writer writer)
+// Priced first: an export that would not fit is refused before it begins.
+MeshWriter with_options(Writer writer, bool obj)
 {
-    return [writer](const host::Layer &layer, const std::string &path) {
+    return [writer, obj](const host::Layer &layer, const std::string &path) {
+        exporter::GltfOptions options;
+        options.look = choices->options;
+        if (std::string refused = check_export_memory(layer, options, obj); !refused.empty())
+            return refused;
         return writer(layer, path, choices->options);
     };
 }
 
 const bool registered =
-    register_output_format(".obj", with_options(exporter::write_obj), 1) &&
-    register_output_format(".gltf", with_options(exporter::write_gltf), 1) &&
-    register_output_format(".glb", with_options(exporter::write_glb), 1) &&
+    register_output_format(".obj", with_options(exporter::write_obj, true), 1) &&
+    register_output_format(".gltf", with_options(exporter::write_gltf, false), 1) &&
+    register_output_format(".glb", with_options(exporter::write_glb, false), 1) &&
     register_build_extension(BuildExtension{
         [](CLI::App &build) {
             build.add_option("--textures", choices->textures,
@@ -67,16 +72,12 @@ const bool registered =
                              "or a folder holding bark.png, leaves.png and leaf.png (and optionally "
                              "bark_normal.png, the bark's tangent-space normal map)")
                 ->default_str("builtin");
-            build.add_option("--subdivide", choices->subdivide,
-                             "Catmull-Clark levels applied to tubes and roots before export (0-" +
-                                 std::to_string(exporter::max_subdivision) +
-                                 "; default 2 for a SubD tree written to glTF, else 0)")
-                ->check(CLI::Range(0, exporter::max_subdivision));
-            build.add_option("--crease-angle", choices->crease_angle,
-                             "Faces meeting at more than this angle (degrees) get a sharp edge in the "
-                             "exported normals; a tube's own sides always shade round")
-                ->default_val(60.0)
-                ->check(CLI::Range(0.0, 180.0));
+            add_number_option(build, "--subdivide", choices->subdivide, 0, exporter::max_subdivision,
+                              "Catmull-Clark levels applied to tubes and roots before export (default 2 for a "
+                              "SubD tree written to glTF, else 0)");
+            add_number_option(build, "--crease-angle", choices->crease_angle, 0.0, 180.0,
+                              "Faces meeting at more than this angle (degrees) get a sharp edge in the "
+                              "exported normals; a tube's own sides always shade round (default 60)");
             build.add_flag("--wind-colours", choices->wind_colours,
                            "Also write the wind weights (always in the _WIND attribute) as glTF vertex "
                            "colours, COLOR_0, for tools that drop custom attributes; glTF viewers "

@@ -2,10 +2,12 @@
 // detail, a far-view card and compact buffers (export/gltf_options.h). These writers replace the
 // plain glTF ones and say what they wrote when any of the options is given.
 #include <cctype>
+#include <limits>
 #include <cstdio>
 
 #include "build.h"
 #include "export/export.h"
+#include "host/xpanel.h"
 
 namespace cli {
 namespace {
@@ -40,9 +42,11 @@ bool gltf_path(const std::string &path)
 void add_options(CLI::App &build)
 {
     GameReady &state = game_ready();
-    build.add_option("--lod", state.options.levels,
-                     "Levels of detail in the glTF: LOD0 (the tree) and N-1 simpler ones, about 50 %, 20 % "
-                     "and 5 % of its triangles (default 1)");
+    // A whole number here; its range is checked with the other options (check_options).
+    add_number_option(build, "--lod", state.options.levels, std::numeric_limits<int>::min(),
+                      std::numeric_limits<int>::max(),
+                      "Levels of detail in the glTF: LOD0 (the tree) and N-1 simpler ones, about 50 %, 20 % "
+                      "and 5 % of its triangles (1 to " + std::to_string(exporter::max_levels) + ", default 1)");
     build.add_flag("--lod-files", state.options.level_files,
                    "Each level of detail (and the far card) in a file of its own beside --output");
     build.add_flag("--impostor", state.options.impostor,
@@ -76,10 +80,30 @@ std::string check(BuildRun &)
     return {};
 }
 
+// A skeleton is lines only: the far card has no surfaces to picture, known before it grows.
+std::string check_before_build(BuildRun &run)
+{
+    constexpr unsigned long render_type = 32792;
+    if (!game_ready().options.impostor)
+        return {};
+    LWXPanelID panel = run.session.panel();
+    if (!panel)
+        return {};
+    host::Binding bind(run.session.services());
+    if (host::get_value(panel, render_type).i != 0)
+        return {};
+    const GameReady &state = game_ready();
+    const std::string output = state.output && state.output->count() ? state.output->as<std::string>() : "";
+    return "cannot write " + output +
+           ": --impostor pictures the tree's surfaces and this tree has none (a skeleton build is lines only)";
+}
+
 std::string write(bool binary, const host::Layer &layer, const std::string &path)
 {
     exporter::GltfOptions options = game_ready().options;
     options.look = export_look();
+    if (std::string refused = check_export_memory(layer, options, false); !refused.empty())
+        return refused;
     exporter::GltfReport report;
     const std::string error = binary ? exporter::write_glb(layer, path, options, &report)
                                      : exporter::write_gltf(layer, path, options, &report);
@@ -89,7 +113,7 @@ std::string write(bool binary, const host::Layer &layer, const std::string &path
 }
 
 const bool registered =
-    register_build_extension({add_options, check, {}}) &&
+    register_build_extension({add_options, check, {}, check_before_build}) &&
     register_output_format(".gltf", [](const host::Layer &l, const std::string &p) { return write(false, l, p); }, 2) &&
     register_output_format(".glb", [](const host::Layer &l, const std::string &p) { return write(true, l, p); }, 2);
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
+#include <utility>
 
 #include "host/mesh_cost.h"
 #include "host/xpanel.h"
@@ -20,9 +22,14 @@ constexpr unsigned long id_branches = 32770, id_segments = 32771, id_sub_segment
                         id_leaf_twin = 32838, id_leaf_density = 32841;
 
 // Trees reach a share of the bound below, since most branches join a trunk or an earlier
-// branch well before their longest; the share is the largest of the shipped presets, at 300
-// and at 2000 branches (leafy: 0.21 of the bound's points).
-constexpr double reached_share = 0.25;
+// branch well before their longest, and the more branches share one crown the sooner they
+// join: from a fifth of the bound at 200 branches to a twentieth at 30,000. The shares are the
+// largest the shipped presets reach in the sample crowns (the round crown's), for points and
+// polygons apiece, from 200 to 30,000 branches (bench/export_peaks.cpp): leafy's points at
+// 1000 and at 30,000 branches come within 5 % and 3 % of them, wide's polygons within 5 % and
+// 2 %; the build's peak then lies 1.3 to 2.5 times under the estimate, never above it.
+double points_share(double chains) { return std::min(0.25, 0.045 + 2.4 / std::sqrt(chains)); }
+double polygons_share(double chains) { return std::min(0.25, 0.052 + 2.6 / std::sqrt(chains)); }
 
 // Kept back from the available memory: the page, the exports and the rest of the machine.
 constexpr double margin_share = 0.15;
@@ -40,16 +47,32 @@ std::optional<double> count(LWXPanelID panel, unsigned long id)
     return std::nullopt;
 }
 
-std::size_t available_memory()
+// A figure in kB of a /proc file ("MemAvailable:", "VmSize:"); nothing when it has none.
+std::optional<double> proc_kib(const char *file, const std::string &wanted)
 {
-    std::ifstream in("/proc/meminfo");
+    std::ifstream in(file);
     std::string key;
     unsigned long long kb = 0;
     std::string unit;
     while (in >> key >> kb >> unit)
-        if (key == "MemAvailable:")
-            return static_cast<std::size_t>(kb) * 1024u;
-    return std::size_t(4) << 30; // no figure: assume a small machine
+        if (key == wanted)
+            return static_cast<double>(kb) * 1024.0;
+    return std::nullopt;
+}
+
+// The machine's available memory, or less where a limit on the process's address space or data
+// leaves less room than that.
+double available_memory()
+{
+    double available = proc_kib("/proc/meminfo", "MemAvailable:").value_or(4.0 * 1024 * 1024 * 1024);
+    for (const auto &[resource, held] : {std::pair{RLIMIT_AS, "VmSize:"}, std::pair{RLIMIT_DATA, "VmData:"}}) {
+        rlimit limit{};
+        if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            continue;
+        const double used = proc_kib("/proc/self/status", held).value_or(0.0);
+        available = std::min(available, std::max(0.0, static_cast<double>(limit.rlim_cur) - used));
+    }
+    return available;
 }
 
 } // namespace
@@ -82,8 +105,9 @@ std::optional<TreeEstimate> estimate_tree(LWXPanelID panel)
     // half as many polygons as points. A skeleton writes a point and a line per node.
     TreeEstimate e;
     const double node_points = solid ? 8.0 : 1.0;
-    e.points = reached_share * grown * (node_points + twig_nodes * (node_points + leaf_points)) + roots * 24;
-    e.polygons = reached_share * grown * (node_points + twig_nodes * (node_points + leaf_points / 2)) + roots * 24;
+    e.points = points_share(chains) * grown * (node_points + twig_nodes * (node_points + leaf_points)) + roots * 24;
+    e.polygons =
+        polygons_share(chains) * grown * (node_points + twig_nodes * (node_points + leaf_points / 2)) + roots * 24;
     e.bytes = e.points * host::bytes_per_point + e.polygons * host::bytes_per_polygon;
     return e;
 }
@@ -92,7 +116,7 @@ std::size_t memory_budget(std::size_t limit)
 {
     if (limit > 0)
         return limit;
-    const double available = static_cast<double>(available_memory());
+    const double available = available_memory();
     return static_cast<std::size_t>(std::max(0.0, available * (1 - margin_share) - margin_bytes));
 }
 
@@ -107,6 +131,24 @@ std::string check_tree_size(LWXPanelID panel, std::size_t budget)
     return "Tree too large: the build would need about " + memory_text(e->bytes) + " (" + counts +
            "), more than the " + memory_text(static_cast<double>(budget)) +
            " it may use (--memory-limit); lower the branches, segments, twigs or leaves";
+}
+
+std::size_t export_budget(std::size_t limit, double held_bytes)
+{
+    if (limit == 0)
+        return memory_budget();
+    return static_cast<std::size_t>(std::max(0.0, static_cast<double>(limit) - held_bytes));
+}
+
+std::string check_export_size(double bytes, double triangles, std::size_t budget)
+{
+    if (bytes <= static_cast<double>(budget))
+        return {};
+    char written[64];
+    std::snprintf(written, sizeof written, "about %.3g million triangles", triangles / 1e6);
+    return "Export too large: writing the tree would need about " + memory_text(bytes) + " (" + written +
+           "), more than the " + memory_text(static_cast<double>(budget)) +
+           " it may use (--memory-limit); lower the subdivision or the levels of detail, or grow a smaller tree";
 }
 
 std::optional<std::size_t> parse_memory_size(const std::string &text)

@@ -31,6 +31,14 @@ std::size_t memory_budget(std::size_t limit = 0);
 // "Tree too large: ..." with the estimate when the tree does not fit the budget, else empty.
 std::string check_tree_size(LWXPanelID panel, std::size_t budget);
 
+// The memory an export may use beyond what the process holds: the limit given less what the
+// tree held costs (held_bytes), or without a limit the available memory less a margin.
+std::size_t export_budget(std::size_t limit, double held_bytes);
+
+// "Export too large: ..." with the estimate (its peak memory and the triangles it writes) when
+// the export does not fit the budget, else empty.
+std::string check_export_size(double bytes, double triangles, std::size_t budget);
+
 // "24G", "512M", "1.5G", "800000000": bytes, or nothing for text that is no size.
 std::optional<std::size_t> parse_memory_size(const std::string &text);
 // Bytes as "1.2 GB" or "350 MB".

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "export/cancel.h"
 #include "export/game_ready/impostor.h"
 #include "export/game_ready/lod.h"
 #include "export/game_ready/material_looks.h"
@@ -259,6 +260,7 @@ std::string write_game_ready(const PreparedMesh &prepared, const std::string &pa
         optimise_vertex_order(lod0);
     parts.levels.push_back(std::move(lod0));
     for (int level = 1; level < options.levels; ++level) {
+        stop_if_cancelled();
         MeshArrays simpler = make_level(parts.tree.mesh, parts.tree.looks, level_fraction(level));
         optimise_vertex_order(simpler);
         parts.levels.push_back(std::move(simpler));
@@ -299,6 +301,7 @@ std::string write_game_ready(const PreparedMesh &prepared, const std::string &pa
             if (!staged.stage(texture_path(path, image), *bytes, error))
                 return error;
     for (const auto &[file, chosen] : files) {
+        stop_if_cancelled();
         FileBytes bytes;
         if (!build_file(parts, chosen, name, options.compress, binary, file, path, bytes, error) ||
             !staged.stage(file, bytes.main, error))

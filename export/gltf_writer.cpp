@@ -12,6 +12,7 @@
 #include <span>
 #include <sstream>
 
+#include "export/cancel.h"
 #include "export/gltf/buffer_pieces.h"
 #include "export/export.h"
 #include "export/gltf/glb_container.h"
@@ -322,6 +323,7 @@ public:
             return false;
         buffer_size_ = images_.size();
         for (std::size_t k = 0; k < collector_.size(); ++k) {
+            stop_if_cancelled();
             PrimitiveArrays prim = collector_.collect(k);
             if (vertex_order_)
                 optimise_vertex_order(prim);

@@ -12,6 +12,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "export/cancel.h"
 #include "export/export.h"
 #include "export/mesh/layer_view.h"
 #include "export/materials/materials.h"
@@ -296,6 +297,7 @@ std::string write_obj_unguarded(const host::Layer &layer, const std::string &pat
         return error;
     std::uint64_t at = 0;
     const auto spill = [&](std::string_view text) {
+        stop_if_cancelled();
         const std::string_view pieces[] = {text};
         const bool written_ok = files.write_at(obj, at, pieces, error);
         at += text.size();

@@ -1,6 +1,6 @@
 // Request bytes into `ramulon serve`'s handlers in process, as a connection would pass them:
 // whatever arrives, the answer is one HTTP response (or nothing for bytes that are no request),
-// and the server goes on answering its progress.
+// headers beyond their limits are answered 431, and the server goes on answering its progress.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -48,6 +48,25 @@ serve::ServeServer &server()
     return *served;
 }
 
+// Whether the request's line and headers run past a limit before they end: more bytes without
+// an empty line than a request's headers may hold, or more lines than its headers may number.
+bool head_over_limits(std::string_view in)
+{
+    std::size_t lines = 0, at = 0;
+    while (at < in.size() && at < serve::max_header_bytes) {
+        const std::size_t end = in.find('\n', at);
+        if (end == std::string_view::npos || end >= serve::max_header_bytes)
+            break;
+        const std::string_view line = in.substr(at, end - at);
+        if (line.find_first_not_of('\r') == std::string_view::npos)
+            return false; // the headers end here
+        if (++lines > serve::max_header_count + 1)
+            return true;
+        at = end + 1;
+    }
+    return in.size() >= serve::max_header_bytes;
+}
+
 } // namespace
 } // namespace fuzz
 } // namespace ramulon
@@ -59,6 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string answer = s.answer(std::string_view(reinterpret_cast<const char *>(data), size));
     if (!answer.empty() && answer.rfind("HTTP/1.1 ", 0) != 0)
         require("an answer that is no HTTP response: " + answer.substr(0, 40));
+    if (ramulon::fuzz::head_over_limits(std::string_view(reinterpret_cast<const char *>(data), size)) &&
+        answer.rfind("HTTP/1.1 431 ", 0) != 0)
+        require("headers over the limits answered " + answer.substr(0, 12));
     if (s.answer(ramulon::fuzz::progress).rfind("HTTP/1.1 200 ", 0) != 0)
         require("the progress went unanswered after an input");
     return 0;

@@ -1,13 +1,26 @@
 #include "files.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <pthread.h>
 #include <string_view>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace host {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -16,23 +29,59 @@ std::string failure(const std::string &path, int error_number)
     return "cannot write " + path + ": " + std::strerror(error_number ? error_number : EIO);
 }
 
-// Opens a new private file beside path; its name goes to temporary. -1 with the error set.
-int open_temporary(const std::string &path, std::string &temporary, std::string &error)
+StepHook step;
+
+std::string folder_of(const std::string &path)
 {
-    temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        error = failure(path, errno);
-    return fd;
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
 }
 
-// mkstemp makes the file private; a finished file gets the usual permissions of a new file.
-void publish_permissions(const std::string &temporary)
+std::string name_of(const std::string &path) { return fs::path(path).filename().string(); }
+
+// ---- names
+//
+// A temporary is ".NAME.ramulon-XXXXXX" beside its target NAME, a set's note
+// ".NAME.ramulon-set-XXXXXX" beside the set's first target; X is a letter or digit.
+
+constexpr std::string_view temporary_mark = ".ramulon-";
+constexpr std::string_view note_mark = ".ramulon-set-";
+constexpr std::size_t suffix_length = 6;
+
+bool ends_with_mark(const std::string &name, std::string_view mark)
 {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(temporary.c_str(), 0666 & ~mask);
+    if (name.size() < 1 + mark.size() + suffix_length || name.front() != '.')
+        return false;
+    const std::size_t at = name.size() - suffix_length - mark.size();
+    return name.compare(at, mark.size(), mark) == 0 &&
+           std::all_of(name.end() - suffix_length, name.end(), [](unsigned char c) { return std::isalnum(c); });
 }
+
+bool is_temporary_name(const std::string &name) { return ends_with_mark(name, temporary_mark); }
+bool is_note_name(const std::string &name) { return ends_with_mark(name, note_mark); }
+
+// Six letters and digits, different on every call of every process.
+std::string unique_suffix()
+{
+    static std::atomic<std::uint64_t> serial{0};
+    const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::uint64_t x = (static_cast<std::uint64_t>(::getpid()) << 32) ^ (serial++ * 0x9e3779b97f4a7c15ull) ^ now;
+    x ^= x >> 31;
+    x *= 0xbf58476d1ce4e5b9ull;
+    x ^= x >> 29;
+    static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string out;
+    for (std::size_t i = 0; i < suffix_length; ++i, x /= 62)
+        out += digits[x % 62];
+    return out;
+}
+
+std::string marked_path(const std::string &target, std::string_view mark)
+{
+    return (fs::path(folder_of(target)) / ("." + name_of(target) + std::string(mark) + unique_suffix())).string();
+}
+
+// ---- the files themselves
 
 bool write_all(int fd, std::string_view bytes)
 {
@@ -51,41 +100,342 @@ bool write_all(int fd, std::string_view bytes)
     return true;
 }
 
-} // namespace
-
-bool write_file_atomically(const std::string &path, const std::function<bool(std::FILE *)> &fill,
-                           std::string &error)
+bool lock_now(int fd)
 {
-    std::string tmp;
-    const int fd = open_temporary(path, tmp, error);
-    if (fd < 0)
-        return false;
-    std::FILE *f = fdopen(fd, "w");
-    if (!f) {
-        error = failure(path, errno);
-        close(fd);
-        unlink(tmp.c_str());
-        return false;
+    int r;
+    do
+        r = ::flock(fd, LOCK_EX | LOCK_NB);
+    while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+bool proc_links_work()
+{
+    static const bool work = ::access("/proc/self/fd", X_OK) == 0;
+    return work;
+}
+
+// A new file for target's bytes, locked by this process: without a name where the file system
+// allows (a writer that dies leaves nothing), else named as a temporary. -1 with the error set.
+int open_temporary(const std::string &target, std::string &named, std::string &error)
+{
+    named.clear();
+#ifdef O_TMPFILE
+    if (proc_links_work()) {
+        const int fd = ::open(folder_of(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            lock_now(fd);
+            return fd;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            error = failure(target, errno);
+            return -1;
+        }
     }
+#endif
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = marked_path(target, temporary_mark);
+        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            lock_now(fd);
+            named = path;
+            return fd;
+        }
+        if (errno != EEXIST) {
+            error = failure(target, errno);
+            return -1;
+        }
+    }
+    error = failure(target, EEXIST);
+    return -1;
+}
+
+// Gives an unnamed file a temporary's name beside target. False with errno set.
+bool give_name(int fd, const std::string &target, std::string &named)
+{
+    const std::string source = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = marked_path(target, temporary_mark);
+        if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            named = path;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+void sync_folder(const std::string &folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool same_file(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Removes path when it is still the file fd has open.
+void unlink_if_same(const std::string &path, int fd)
+{
+    struct stat held, named;
+    if (::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && same_file(held, named))
+        ::unlink(path.c_str());
+}
+
+// Nothing but a regular file (or nothing) is replaced.
+bool replaceable(const std::string &target, std::string &error)
+{
+    struct stat info;
+    if (::lstat(target.c_str(), &info) != 0 || S_ISREG(info.st_mode))
+        return true;
+    error = "cannot write " + target + ": " + (S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file");
+    return false;
+}
+
+// Ctrl-C or a stop request while a set is renamed takes effect once the set is whole.
+class StopSignalsHeld {
+public:
+    StopSignalsHeld()
+    {
+        sigset_t stop;
+        sigemptyset(&stop);
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+            sigaddset(&stop, s);
+        pthread_sigmask(SIG_BLOCK, &stop, &before_);
+    }
+    ~StopSignalsHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    StopSignalsHeld(const StopSignalsHeld &) = delete;
+    StopSignalsHeld &operator=(const StopSignalsHeld &) = delete;
+
+private:
+    sigset_t before_;
+};
+
+// ---- notes: "ramulon set", then temporary and target pairs, then "end", each ending in a NUL;
+// absolute paths, a temporary always in its target's folder.
+
+constexpr std::string_view note_head = "ramulon set";
+constexpr std::string_view note_end = "end";
+
+std::string note_text(const std::vector<std::pair<std::string, std::string>> &renames)
+{
+    std::string text(note_head);
+    text += '\0';
+    for (const auto &[temporary, target] : renames) {
+        text += temporary;
+        text += '\0';
+        text += target;
+        text += '\0';
+    }
+    text += note_end;
+    text += '\0';
+    return text;
+}
+
+// The renames of a complete note; nothing for one that broke off while it was written.
+std::vector<std::pair<std::string, std::string>> note_renames(const std::string &text)
+{
+    std::vector<std::string> fields;
+    for (std::size_t begin = 0, end; (end = text.find('\0', begin)) != std::string::npos; begin = end + 1)
+        fields.push_back(text.substr(begin, end - begin));
+    std::vector<std::pair<std::string, std::string>> renames;
+    if (fields.size() < 2 || fields.size() % 2 != 0 || fields.front() != note_head || fields.back() != note_end)
+        return renames;
+    for (std::size_t i = 1; i + 2 < fields.size(); i += 2) {
+        const fs::path temporary(fields[i]), target(fields[i + 1]);
+        if (temporary.is_absolute() && temporary.parent_path() == target.parent_path() &&
+            is_temporary_name(temporary.filename().string()) && !target.filename().empty())
+            renames.emplace_back(fields[i], fields[i + 1]);
+    }
+    return renames;
+}
+
+bool read_small_file(int fd, std::string &out)
+{
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        out.append(chunk, static_cast<std::size_t>(n));
+        if (out.size() > (1u << 20))
+            return false;
+    }
+}
+
+// A note whose writer is gone: its renames are finished (every temporary it lists was complete
+// and on the disk before the note was put down), then it goes.
+void finish_note(const std::string &note)
+{
+    const int fd = ::open(note.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    if (!lock_now(fd)) { // its writer is still at it
+        ::close(fd);
+        return;
+    }
+    std::string text;
+    if (read_small_file(fd, text))
+        for (const auto &[temporary, target] : note_renames(text)) {
+            struct stat info;
+            std::string refused;
+            if (::lstat(temporary.c_str(), &info) == 0 && S_ISREG(info.st_mode) && replaceable(target, refused))
+                ::rename(temporary.c_str(), target.c_str());
+        }
+    sync_folder(folder_of(note));
+    unlink_if_same(note, fd);
+    ::close(fd);
+}
+
+// A temporary nobody holds is a dead writer's.
+void remove_if_abandoned(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return;
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && lock_now(fd))
+        unlink_if_same(path, fd);
+    ::close(fd);
+}
+
+// With the folder's lock held.
+void tidy_locked(const std::string &folder)
+{
+    std::error_code ec;
+    std::vector<std::string> notes, temporaries;
+    for (const auto &entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (is_note_name(name))
+            notes.push_back(fs::absolute(entry.path(), ec).string());
+        else if (is_temporary_name(name))
+            temporaries.push_back(entry.path().string());
+    }
+    for (const std::string &note : notes)
+        finish_note(note);
+    for (const std::string &temporary : temporaries)
+        remove_if_abandoned(temporary);
+}
+
+std::string absolute(const std::string &path)
+{
+    std::error_code ec;
+    const fs::path a = fs::absolute(path, ec);
+    return ec ? path : a.lexically_normal().string();
+}
+
+// Runs fill on the stream and closes it; false with the error when anything failed to write.
+bool fill_and_close(std::FILE *f, const std::function<bool(std::FILE *)> &fill, const std::string &path,
+                    std::string &error)
+{
     errno = 0;
     bool ok = fill(f);
     ok = std::fflush(f) == 0 && ok;
     ok = std::ferror(f) == 0 && ok;
-    ok = ok && ::fsync(fileno(f)) == 0;
     const int saved = errno;
     ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
+    if (!ok)
         error = failure(path, saved ? saved : errno);
-        unlink(tmp.c_str());
-        return false;
-    }
-    publish_permissions(tmp);
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    return ok;
+}
+
+bool write_straight(const std::string &path, const std::function<bool(std::FILE *)> &fill, std::string &error)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         error = failure(path, errno);
-        unlink(tmp.c_str());
         return false;
     }
-    return true;
+    std::FILE *f = ::fdopen(fd, "w");
+    if (!f) {
+        error = failure(path, errno);
+        ::close(fd);
+        return false;
+    }
+    return fill_and_close(f, fill, path, error);
+}
+
+} // namespace
+
+void set_commit_step_hook(std::function<void(int)> hook) { step.set(std::move(hook)); }
+
+FolderLock::FolderLock(const std::string &folder)
+{
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0)
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+}
+
+FolderLock::~FolderLock()
+{
+    if (fd_ >= 0)
+        ::close(fd_); // releases the lock
+}
+
+bool resolve_write_target(const std::string &path, WriteTarget &target, std::string &error)
+{
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info;
+        if (::lstat(current.c_str(), &info) != 0) {
+            if (errno != ENOENT) {
+                error = failure(path, errno);
+                return false;
+            }
+            target = {WriteTarget::replace, current}; // a new file, where the chain ends
+            return true;
+        }
+        if (S_ISREG(info.st_mode)) {
+            target = {WriteTarget::replace, current};
+            return true;
+        }
+        if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) {
+            target = {WriteTarget::straight, current};
+            return true;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            error = "cannot write " + path + ": " + (S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file");
+            return false;
+        }
+        // A link that ends in a device or a pipe (the links of /proc/self/fd among them, which
+        // name no path) is written through as it is.
+        struct stat end;
+        if (::stat(current.c_str(), &end) == 0 && (S_ISCHR(end.st_mode) || S_ISFIFO(end.st_mode))) {
+            target = {WriteTarget::straight, current};
+            return true;
+        }
+        std::error_code ec;
+        const fs::path next = fs::read_symlink(current, ec);
+        if (ec) {
+            error = failure(path, ec.value());
+            return false;
+        }
+        current = (next.is_absolute() ? next : fs::path(folder_of(current)) / next).string();
+    }
+    error = failure(path, ELOOP);
+    return false;
+}
+
+bool write_file_atomically(const std::string &path, const std::function<bool(std::FILE *)> &fill,
+                           std::string &error)
+{
+    WriteTarget target;
+    if (!resolve_write_target(path, target, error))
+        return false;
+    if (target.kind == WriteTarget::straight)
+        return write_straight(path, fill, error);
+    StagedFiles files;
+    const int file = files.open(path, error);
+    return file >= 0 && files.fill(file, fill, error) && files.finish(file, error) && files.commit(error);
 }
 
 bool write_text_file(const std::string &path, const std::string &text, std::string &error)
@@ -96,13 +446,27 @@ bool write_text_file(const std::string &path, const std::string &text, std::stri
         error);
 }
 
+void tidy_folder(const std::string &folder)
+{
+    FolderLock lock(folder);
+    tidy_locked(folder);
+}
+
 StagedFiles::~StagedFiles()
 {
-    for (const Entry &entry : entries_) {
+    for (Entry &entry : entries_) {
+        if (!entry.renamed && !entry.temporary.empty() && entry.fd >= 0)
+            unlink_if_same(entry.temporary, entry.fd);
         if (entry.fd >= 0)
             ::close(entry.fd);
-        if (!entry.renamed)
-            ::unlink(entry.temporary.c_str());
+        if (entry.backup_fd >= 0) {
+            unlink_if_same(entry.backup, entry.backup_fd);
+            ::close(entry.backup_fd);
+        }
+    }
+    if (note_fd_ >= 0) {
+        unlink_if_same(note_, note_fd_);
+        ::close(note_fd_);
     }
 }
 
@@ -125,11 +489,22 @@ bool StagedFiles::stage(const std::string &path, std::span<const std::string_vie
 
 int StagedFiles::open(const std::string &path, std::string &error)
 {
-    std::string temporary;
-    const int fd = open_temporary(path, temporary, error);
+    WriteTarget target;
+    if (!resolve_write_target(path, target, error))
+        return -1;
+    if (target.kind != WriteTarget::replace) {
+        error = "cannot write " + path + ": it is not a regular file (a written set replaces regular files only)";
+        return -1;
+    }
+    std::string named;
+    const int fd = open_temporary(target.path, named, error);
     if (fd < 0)
         return -1;
-    entries_.push_back(Entry{path, temporary, {}, false, fd});
+    Entry entry;
+    entry.target = absolute(target.path);
+    entry.temporary = named.empty() ? std::string() : absolute(named);
+    entry.fd = fd;
+    entries_.push_back(std::move(entry));
     return static_cast<int>(entries_.size()) - 1;
 }
 
@@ -137,7 +512,7 @@ bool StagedFiles::write_at(int file, std::uint64_t offset, std::span<const std::
                            std::string &error)
 {
     Entry &entry = entries_.at(static_cast<std::size_t>(file));
-    if (entry.fd < 0) {
+    if (entry.fd < 0 || entry.finished) {
         error = failure(entry.target, EBADF);
         return false;
     }
@@ -153,55 +528,186 @@ bool StagedFiles::write_at(int file, std::uint64_t offset, std::span<const std::
     return true;
 }
 
+bool StagedFiles::fill(int file, const std::function<bool(std::FILE *)> &fill, std::string &error)
+{
+    Entry &entry = entries_.at(static_cast<std::size_t>(file));
+    // The stream has a handle of its own, so that closing it leaves the file held.
+    const int fd = entry.fd < 0 || entry.finished ? -1 : ::dup(entry.fd);
+    std::FILE *f = fd < 0 ? nullptr : ::fdopen(fd, "w");
+    if (!f) {
+        error = failure(entry.target, entry.fd < 0 ? EBADF : errno);
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    return fill_and_close(f, fill, entry.target, error);
+}
+
 bool StagedFiles::finish(int file, std::string &error)
 {
     Entry &entry = entries_.at(static_cast<std::size_t>(file));
-    const bool synced = entry.fd >= 0 && ::fsync(entry.fd) == 0;
-    const int saved = entry.fd >= 0 ? errno : EBADF;
-    const bool closed = entry.fd >= 0 && ::close(entry.fd) == 0;
-    entry.fd = -1;
-    if (!synced || !closed) {
-        error = failure(entry.target, synced ? errno : saved);
+    if (entry.fd < 0 || entry.finished) {
+        error = failure(entry.target, EBADF);
         return false;
     }
-    publish_permissions(entry.temporary);
+    if (::fsync(entry.fd) != 0) {
+        error = failure(entry.target, errno);
+        return false;
+    }
+    if (!entry.temporary.empty()) {
+        // A named temporary was made private to this user's umask only by its mode; the finished
+        // file gets the usual permissions of a new file.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(entry.fd, 0666 & ~mask);
+    }
+    entry.finished = true;
     return true;
+}
+
+bool StagedFiles::name_temporaries(std::string &error)
+{
+    for (Entry &entry : entries_)
+        if (entry.temporary.empty() && !give_name(entry.fd, entry.target, entry.temporary)) {
+            error = failure(entry.target, errno);
+            return false;
+        }
+    return true;
+}
+
+void StagedFiles::roll_back()
+{
+    for (Entry &entry : entries_) {
+        if (!entry.renamed)
+            continue;
+        if (entry.backup_fd < 0)
+            ::unlink(entry.target.c_str());
+        else if (std::rename(entry.backup.c_str(), entry.target.c_str()) == 0)
+            ::close(std::exchange(entry.backup_fd, -1));
+        entry.renamed = false;
+    }
 }
 
 bool StagedFiles::commit(std::string &error)
 {
     for (const Entry &entry : entries_)
-        if (entry.fd >= 0) {
+        if (!entry.finished) {
             error = "cannot write " + entry.target + ": it was not finished";
             return false;
         }
-    // Keep a second name of every earlier target so that a failed set can be put back.
+    if (entries_.empty())
+        return true;
+
+    // One commit at a time in each folder, after what dead writers left there is dealt with.
+    std::vector<std::string> folders;
+    for (const Entry &entry : entries_)
+        folders.push_back(folder_of(entry.target));
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    std::vector<std::unique_ptr<FolderLock>> locks;
+    for (const std::string &folder : folders) {
+        locks.push_back(std::make_unique<FolderLock>(folder));
+        tidy_locked(folder);
+    }
+    for (const Entry &entry : entries_)
+        if (!replaceable(entry.target, error))
+            return false;
+    if (!name_temporaries(error))
+        return false;
+
+    // The note: from here on the set is decided, and a writer killed part way is finished by
+    // the next one.
+    if (entries_.size() > 1) {
+        std::vector<std::pair<std::string, std::string>> renames;
+        for (const Entry &entry : entries_)
+            renames.emplace_back(entry.temporary, entry.target);
+        const std::string &first = entries_.front().target;
+        std::string unnamed;
+        const int fd = open_temporary(first, unnamed, error);
+        if (fd < 0)
+            return false;
+        note_fd_ = fd;
+        const std::string text = note_text(renames);
+        bool ok = write_all(fd, text) && ::fsync(fd) == 0;
+        for (int attempt = 0; ok && note_.empty() && attempt < 100; ++attempt) {
+            const std::string path = marked_path(first, note_mark);
+            if (!unnamed.empty()) {
+                if (::access(path.c_str(), F_OK) == 0)
+                    continue; // rename would replace it
+                ok = ::rename(unnamed.c_str(), path.c_str()) == 0;
+            } else if (::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), AT_FDCWD, path.c_str(),
+                                AT_SYMLINK_FOLLOW) != 0) {
+                ok = errno == EEXIST;
+                continue;
+            }
+            if (ok)
+                note_ = path;
+        }
+        if (!ok || note_.empty()) {
+            error = failure(first, errno);
+            if (!unnamed.empty() && note_.empty())
+                ::unlink(unnamed.c_str());
+            return false;
+        }
+    }
+    for (const std::string &folder : folders)
+        sync_folder(folder);
+    step(1);
+
+    // A second name of every earlier target, so that a rename failing now can be undone.
     for (Entry &entry : entries_) {
         struct stat info;
-        if (::lstat(entry.target.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-            const std::string backup = entry.temporary + ".old";
-            if (::link(entry.target.c_str(), backup.c_str()) == 0)
-                entry.backup = backup;
+        if (::lstat(entry.target.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        const std::string backup = marked_path(entry.target, temporary_mark);
+        if (::link(entry.target.c_str(), backup.c_str()) != 0)
+            continue;
+        const int fd = ::open(backup.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0 && lock_now(fd)) {
+            entry.backup = backup;
+            entry.backup_fd = fd;
+        } else {
+            if (fd >= 0)
+                ::close(fd);
+            ::unlink(backup.c_str());
         }
     }
+
     bool ok = true;
-    for (Entry &entry : entries_) {
-        if (std::rename(entry.temporary.c_str(), entry.target.c_str()) != 0) {
-            error = failure(entry.target, errno);
-            ok = false;
-            break;
+    {
+        StopSignalsHeld held;
+        int k = 0;
+        for (Entry &entry : entries_) {
+            if (!replaceable(entry.target, error)) {
+                ok = false;
+                break;
+            }
+            if (std::rename(entry.temporary.c_str(), entry.target.c_str()) != 0) {
+                error = failure(entry.target, errno);
+                ok = false;
+                break;
+            }
+            entry.renamed = true;
+            step(2 + k++);
         }
-        entry.renamed = true;
+        if (!ok)
+            roll_back();
+        for (const std::string &folder : folders)
+            sync_folder(folder);
+        if (note_fd_ >= 0) {
+            unlink_if_same(note_, note_fd_);
+            ::close(std::exchange(note_fd_, -1));
+        }
     }
     for (Entry &entry : entries_) {
-        if (!ok && entry.renamed) {
-            if (entry.backup.empty())
-                ::unlink(entry.target.c_str());
-            else if (std::rename(entry.backup.c_str(), entry.target.c_str()) == 0)
-                entry.backup.clear();
+        if (entry.backup_fd >= 0) {
+            unlink_if_same(entry.backup, entry.backup_fd);
+            ::close(std::exchange(entry.backup_fd, -1));
         }
-        if (!entry.backup.empty())
-            ::unlink(entry.backup.c_str());
+        if (entry.renamed) {
+            ::close(std::exchange(entry.fd, -1));
+            entry.temporary.clear();
+        }
     }
     return ok;
 }

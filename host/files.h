@@ -1,5 +1,19 @@
-// Writing output files so that a reader never sees half a file: everything goes to a temporary
-// file in the same folder, which is renamed over the target only when complete and on the disk.
+// Writing output files so that a reader never sees half a file, nor half of a set of files, and
+// so that nothing but a regular file is ever replaced.
+//
+// A target is resolved first: a symbolic link is followed to the file it names, which is then
+// replaced (the link stays a link); a character device or a FIFO (/dev/null, a pipe) is written
+// straight, as a shell's redirection would; a folder, a socket or a block device is refused.
+// Everything else goes to a temporary file in the target's folder, which is renamed over the
+// target only when complete and on the disk.
+//
+// A temporary has no name while it is written (where the file system allows), so a writer that
+// dies leaves nothing behind. A set of files (a glTF and its buffer, an OBJ with its materials
+// and textures, levels of detail in files of their own) is committed as one unit: its
+// temporaries are named, a note listing their renames is put down beside the first target, and
+// only then are they renamed into place. A writer killed part way leaves the note, and the next
+// write into that folder finishes the renames it lists. Temporaries and notes are held locked by
+// their writer for as long as it lives; one nobody holds belongs to a dead writer and is removed.
 #pragma once
 
 #include <cstdint>
@@ -10,20 +24,39 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include <utility>
 
 namespace host {
 
-// Calls fill with an open temporary file; when fill returns true and everything reached the
-// disk, renames the file to path. Returns false with a one-line error otherwise, leaving any
-// previous file at path untouched.
+// Where the bytes for a path go.
+struct WriteTarget {
+    enum Kind {
+        replace,  // a regular file, or none yet: staged beside it and renamed over it
+        straight, // a character device or a FIFO: written as it is
+    } kind = replace;
+    std::string path; // for replace, the end of the path's chain of links
+};
+
+// False with "cannot write PATH: why" for a folder, a socket, a block device or a link chain
+// that loops.
+bool resolve_write_target(const std::string &path, WriteTarget &target, std::string &error);
+
+// Calls fill with an open file; when fill returns true and everything reached the disk, renames
+// it to path (a device or FIFO is filled straight). Returns false with a one-line error
+// otherwise, leaving any previous file at path untouched.
 bool write_file_atomically(const std::string &path, const std::function<bool(std::FILE *)> &fill,
                            std::string &error);
 
 bool write_text_file(const std::string &path, const std::string &text, std::string &error);
 
-// Files that belong together (a preset and its thumbnail, a glTF and its buffer, an OBJ and its
-// materials) appear together or not at all: each is written to a temporary beside its target,
-// and only when every one is complete are they renamed into place.
+// Finishes the sets a dead writer left in the folder and removes the temporaries no living
+// writer holds (every commit does this in its folders first).
+void tidy_folder(const std::string &folder);
+
+// Files that belong together (a glTF and its buffer, an OBJ and its materials) appear together
+// or not at all: each is written to a temporary beside its target, and only when every one is
+// complete are they renamed into place. Every target that exists must be a regular file (or a
+// link to one): a set is never written into a device.
 class StagedFiles {
 public:
     StagedFiles() = default;
@@ -40,26 +73,65 @@ public:
     bool stage(const std::string &path, std::span<const std::string_view> pieces, std::string &error);
     // A file written in place while its bytes are made, so that a large one need not be held
     // in memory at all: open() stages a temporary and returns its handle (-1 with an error),
-    // write_at() puts pieces one after another from a byte offset, finish() puts the file on
-    // the disk. Every opened file is finished before commit.
+    // write_at() puts pieces one after another from a byte offset, fill() hands a stream that
+    // writes from the start, finish() puts the file on the disk. Every opened file is finished
+    // before commit.
     int open(const std::string &path, std::string &error);
     bool write_at(int file, std::uint64_t offset, std::span<const std::string_view> pieces,
                   std::string &error);
+    bool fill(int file, const std::function<bool(std::FILE *)> &fill, std::string &error);
     bool finish(int file, std::string &error);
-    // Renames the temporaries onto their targets, in staging order. If one rename fails, the
-    // targets already replaced get their earlier file back (or are removed when there was none),
-    // so that no half of a set is left.
+    // Renames the temporaries onto their targets, in staging order, as one unit (see above). If
+    // one rename fails, the targets already replaced get their earlier file back (or are removed
+    // when there was none), so that no half of a set is left.
     bool commit(std::string &error);
 
 private:
     struct Entry {
-        std::string target;
-        std::string temporary;
-        std::string backup; // a second name of the earlier target file, while committing
+        std::string target;    // the regular file (or new name) to replace
+        std::string temporary; // its name, once it has one
+        std::string backup;    // a second name of the earlier target file, while committing
+        int fd = -1;           // held (and locked) until the set is committed or dropped
+        int backup_fd = -1;
+        bool finished = false;
         bool renamed = false;
-        int fd = -1; // open while the file is written in place
     };
+    bool name_temporaries(std::string &error);
+    void roll_back();
     std::vector<Entry> entries_;
+    std::string note_; // the set's note while it is committed
+    int note_fd_ = -1;
 };
+
+// A folder's lock (on the folder itself) for as long as the object lives: one commit or tidy of
+// a folder at a time, among processes and threads alike. Not taken twice by one thread.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string &folder);
+    ~FolderLock();
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// Where a test stops a writer at one of its steps: nothing until a hook is set.
+class StepHook {
+public:
+    void set(std::function<void(int step)> hook) { hook_ = std::move(hook); }
+    void operator()(int step) const
+    {
+        if (hook_)
+            hook_(step);
+    }
+
+private:
+    std::function<void(int)> hook_;
+};
+
+// Called after each step of a commit (1: the set's note is down, 2 + k: the k-th file renamed),
+// in the committing process: how a test stops a writer part way.
+void set_commit_step_hook(std::function<void(int step)> hook);
 
 } // namespace host

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "number_text.h"
+#include "quoted_text.h"
 
 namespace host {
 
@@ -65,7 +66,7 @@ bool preset_reader::next_item(const char *kind, std::string &value)
     const std::string &line = lines_[next_];
     const std::string prefix = std::string(kind) + " ";
     if (line.compare(0, prefix.size(), prefix) != 0 || line.size() == prefix.size()) {
-        fail(std::string("expected an ") + kind + " item, found \"" + line + "\"");
+        fail(std::string("expected an ") + kind + " item, found " + quoted_text(line));
         return false;
     }
     value = line.substr(prefix.size());
@@ -83,7 +84,7 @@ int preset_reader::read_items(void *data, T *values, int count, const char *kind
             return k;
         const std::optional<T> v = parse(text);
         if (!v) {
-            r->fail("\"" + text + "\" is no " + (std::string(kind) == "I4" ? "32-bit integer" : "finite float"));
+            r->fail(quoted_text(text) + " is no " + (std::string(kind) == "I4" ? "32-bit integer" : "finite float"));
             return k;
         }
         values[k] = *v;

@@ -12,6 +12,7 @@
 #include "file_read.h"
 #include "files.h"
 #include "shelf_store.h"
+#include "quoted_text.h"
 
 namespace host {
 
@@ -209,7 +210,7 @@ preset_application apply_preset(const std::string &name_or_file, const void *use
     const bool on_shelf = file.parent_path() == shelf_dir() && file.filename() == name_or_file + ".preset";
     if (on_shelf) {
         if (!read_shelf_file(shelf_dir(), file.filename().string(), text)) {
-            result.problem = "no preset \"" + name_or_file + "\" on the shelf (looked for " + file.string() + ")";
+            result.problem = "no preset " + quoted_text(name_or_file) + " on the shelf (looked for " + file.string() + ")";
             return result;
         }
     } else if (std::string error; !read_regular_file(file.string(), max_preset_bytes, text, error)) {

@@ -19,53 +19,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::function<void(int)> &step_hook()
-{
-    static std::function<void(int)> hook;
-    return hook;
-}
-
-void step(int n)
-{
-    if (step_hook())
-        step_hook()(n);
-}
-
-// The folder's lock (on the folder itself) for as long as the object lives.
-class FolderLock {
-public:
-    explicit FolderLock(const fs::path &dir)
-    {
-        fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ >= 0)
-            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-    }
-    ~FolderLock()
-    {
-        if (fd_ >= 0)
-            ::close(fd_); // releases the lock
-    }
-    FolderLock(const FolderLock &) = delete;
-    FolderLock &operator=(const FolderLock &) = delete;
-
-private:
-    int fd_ = -1;
-};
+StepHook step;
 
 std::string note_name(const std::string &name) { return "." + name + ".pending"; }
 
-// NAME.preset.XXXXXX, NAME.png.XXXXXX (and the .old second names of an earlier writer).
+bool ends_with(const std::string &s, const std::string &tail)
+{
+    return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// NAME.preset.XXXXXX, NAME.png.XXXXXX and a note's own .NAME.pending.XXXXXX (and the .old second
+// names of an earlier writer).
 bool is_temporary(const std::string &file)
 {
     std::string base = file;
-    if (base.size() > 4 && base.compare(base.size() - 4, 4, ".old") == 0)
+    if (ends_with(base, ".old"))
         base.resize(base.size() - 4);
     if (base.size() < 8 || base[base.size() - 7] != '.')
         return false;
     const std::string stem = base.substr(0, base.size() - 7);
-    const bool ours = (stem.size() > 7 && stem.compare(stem.size() - 7, 7, ".preset") == 0) ||
-                      (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".png") == 0);
+    const bool ours = ends_with(stem, ".preset") || ends_with(stem, ".png") || (stem[0] == '.' && ends_with(stem, ".pending"));
     return ours && std::all_of(base.end() - 6, base.end(), [](unsigned char c) { return std::isalnum(c); });
 }
 
@@ -160,7 +133,7 @@ bool valid_preset_name(const std::string &name)
     return ok;
 }
 
-void set_pair_step_hook(std::function<void(int)> hook) { step_hook() = std::move(hook); }
+void set_pair_step_hook(std::function<void(int)> hook) { step.set(std::move(hook)); }
 
 PairWrite write_preset_pair(const fs::path &dir, const std::string &name, const std::string &record,
                             const std::string &png, bool overwrite)
@@ -197,11 +170,17 @@ PairWrite write_preset_pair(const fs::path &dir, const std::string &name, const 
         return result;
     }
     step(2);
+    // The note goes down whole or not at all, under the folder's lock held here.
     const std::string note = note_name(result.name);
-    if (!write_text_file((dir / note).string(), preset_tmp + "\n" + preset_file + "\n" + png_tmp + "\n" + png_file + "\n",
-                         result.error)) {
-        ::unlink((dir / preset_tmp).c_str());
-        ::unlink((dir / png_tmp).c_str());
+    std::string note_tmp;
+    if (!stage(dir / note, preset_tmp + "\n" + preset_file + "\n" + png_tmp + "\n" + png_file + "\n", note_tmp,
+               result.error) ||
+        ::rename((dir / note_tmp).c_str(), (dir / note).c_str()) != 0) {
+        if (result.error.empty())
+            result.error = "cannot write " + (dir / note).string() + ": " + std::strerror(errno);
+        for (const std::string &file : {preset_tmp, png_tmp, note_tmp})
+            if (!file.empty())
+                ::unlink((dir / file).c_str());
         return result;
     }
     fsync_folder(dir);

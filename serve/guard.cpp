@@ -125,7 +125,8 @@ Route route_of(const std::string &path)
 {
     static const char *const reading[] = {"/api/state", "/api/progress", "/api/mesh.glb",
                                           "/api/background.json", "/api/samples", "/api/shelf",
-                                          "/api/export.glb", "/api/export.obj", "/api/export.mtl"};
+                                          "/api/export.glb", "/api/export.obj", "/api/export.mtl",
+                                          "/api/tree_bark.png", "/api/tree_bark_normal.png", "/api/tree_leaf.png"};
     static const char *const changing[] = {"/api/set", "/api/press", "/api/build", "/api/background",
                                            "/api/shelf/add", "/api/shelf/apply"};
     if (path.rfind("/api/", 0) != 0 && path != "/api")
@@ -183,14 +184,17 @@ std::optional<Refusal> refusal(const RequestFacts &request, const ServedNames &s
     const bool post = request.method == "POST";
     switch (route) {
     case Route::page:
-    case Route::reading:
         if (!get)
             return Refusal{405, "This address takes GET only.", "GET, HEAD"};
         return std::nullopt;
+    case Route::reading:
+        if (!get)
+            return Refusal{405, "This address takes GET only.", "GET, HEAD"};
+        break;
     case Route::unknown_api:
         if (!get && !post)
             return Refusal{405, "This address does not take that method.", "GET, HEAD, POST"};
-        return std::nullopt;
+        break;
     case Route::changing:
     case Route::upload:
         if (!post)
@@ -198,14 +202,21 @@ std::optional<Refusal> refusal(const RequestFacts &request, const ServedNames &s
         break;
     }
 
-    // A browser names the page that sent a request: its origin, or without one the page itself.
+    // A browser names the page that sent a request: how it relates to the server (a page of
+    // another port is another site's too), its origin, or without one the page itself.
+    const std::string site = lower(request.fetch_site);
+    const Refusal foreign{403, "Refused: the request comes from another site's page.", ""};
+    if (site == "cross-site" || site == "same-site")
+        return foreign;
     if (!request.origin.empty()) {
         if (!names_server(origin_authority(request.origin, false), served))
-            return Refusal{403, "Refused: the request comes from another site's page.", ""};
+            return foreign;
     } else if (!request.referer.empty()) {
         if (!names_server(origin_authority(request.referer, true), served))
-            return Refusal{403, "Refused: the request comes from another site's page.", ""};
+            return foreign;
     }
+    if (get || route == Route::unknown_api)
+        return std::nullopt;
     const std::string type = media_type(request.content_type);
     if (route == Route::upload) {
         if (type != "application/octet-stream" && type != "model/obj")

@@ -1,8 +1,9 @@
 // Which requests `ramulon serve` answers at all. The server edits the tree and writes presets on
 // this machine, so a request must name the address it is served at (a page of another site that
-// resolves its own name to this machine cannot reach it), and a request that changes anything
-// must come from the server's own page, not from a page of another site the browser shows, and
-// must carry a type no plain HTML form can send.
+// resolves its own name to this machine cannot reach it); a request of the API, reading or
+// changing, must come from the server's own page (or from no page at all: a script), not from a
+// page of another site the browser shows, which could otherwise start exports with an image
+// tag; and a request that changes anything must carry a type no plain HTML form can send.
 #pragma once
 
 #include <optional>
@@ -27,6 +28,7 @@ bool is_loopback(const std::string &host);
 struct RequestFacts {
     std::string method, path;
     std::string host, origin, referer, content_type;
+    std::string fetch_site; // Sec-Fetch-Site: how the browser relates the sending page to the server
 };
 
 struct Refusal {

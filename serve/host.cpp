@@ -130,6 +130,7 @@ LWXPanelID TreeHost::panel()
 
 void TreeHost::build()
 {
+    built_.reset(); // the exports' copy of the last tree, unless one is being written
     {
         std::lock_guard<std::mutex> title_lock(title_mutex_);
         title_.clear();
@@ -223,13 +224,21 @@ nlohmann::json TreeHost::progress() const
     return body;
 }
 
-std::optional<host::Layer> TreeHost::foreground()
+BuiltTree TreeHost::built(std::optional<int> wanted)
 {
     Lock lock = acquire();
     const host::Layer &fg = session_.mesh().foreground;
-    if (fg.empty() || last_.error)
-        return std::nullopt; // a failed build left nothing to export
-    return fg;
+    if (fg.empty() || last_.error) // a failed build left nothing to export
+        throw ApiError(404, "No tree is built yet.");
+    if (wanted && *wanted != last_.count)
+        throw ApiError(409, "The tree has been rebuilt since build " + std::to_string(*wanted) + ": build " +
+                                std::to_string(last_.count) + " is the current one.");
+    // One copy of the tree serves every export of its build, while the session goes on.
+    if (!built_ || built_number_ != last_.count) {
+        built_ = std::make_shared<const host::Layer>(fg);
+        built_number_ = last_.count;
+    }
+    return {built_, built_number_};
 }
 
 namespace {

@@ -18,6 +18,7 @@
 #include "host/file_read.h"
 #include "host/session.h"
 #include "driver/tool_setup.h"
+#include "serve/export.h"
 
 namespace serve {
 
@@ -35,11 +36,20 @@ struct ServeOptions {
 std::filesystem::path default_web_dir();
 std::filesystem::path default_samples_dir();
 
-// A request the host refuses: the HTTP status and one sentence for the page.
+// A request the host refuses: the HTTP status and one sentence for the page; for a refusal
+// that passes, the seconds after which to try again (Retry-After).
 struct ApiError : std::runtime_error {
     int status;
-    ApiError(int status, const std::string &message) : std::runtime_error(message), status(status) {}
+    int retry_after;
+    ApiError(int status, const std::string &message, int retry_after = 0)
+        : std::runtime_error(message), status(status), retry_after(retry_after)
+    {
+    }
 };
+
+// What a request that ran out of memory is answered (503), whatever ran out.
+inline constexpr const char *out_of_memory_message =
+    "The server ran out of memory for this request: nothing was changed.";
 
 // The figures of the last build.
 struct BuildInfo {
@@ -69,8 +79,9 @@ public:
     std::vector<std::string> samples() const;
     nlohmann::json shelf();
     std::string thumbnail(const std::string &name); // PNG bytes; throws ApiError
-    // The foreground as the last build left it; nothing when no build wrote anything.
-    std::optional<host::Layer> foreground();
+    // The tree of the last build, for its exports; throws ApiError 404 when no build wrote
+    // anything, 409 when a build is asked for (its number) and a later one has replaced it.
+    BuiltTree built(std::optional<int> wanted = std::nullopt);
 
     // ---- changing: each returns the new state with "rebuilt"; throws ApiError
     nlohmann::json set(unsigned long id, const nlohmann::json &value);
@@ -104,6 +115,8 @@ private:
     std::size_t memory_limit_ = 0;
     std::string background_name_;
     BuildInfo last_;
+    std::shared_ptr<const host::Layer> built_; // the last build's tree, once an export asks for it
+    int built_number_ = 0;
     std::size_t messages_shown_ = 0;
 
     // Fed by the monitor while a build holds the lock.

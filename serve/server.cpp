@@ -36,10 +36,12 @@ template <typename Work> auto api(Work work)
         try {
             work(req, res);
         } catch (const ApiError &e) {
+            if (e.retry_after > 0)
+                res.set_header("Retry-After", std::to_string(e.retry_after));
             send_error(res, e.status, e.what());
         } catch (const std::bad_alloc &) {
             res.body.clear(); // the memory of a half-made answer first
-            send_error(res, 503, "The server ran out of memory for this request: nothing was changed.");
+            send_error(res, 503, out_of_memory_message);
         } catch (const std::exception &e) {
             send_error(res, 500, std::string("The server failed: ") + e.what());
         }
@@ -70,25 +72,50 @@ std::string text_of(const nlohmann::json &body, const char *key)
     return it->get<std::string>();
 }
 
-// A tree's file handed to the server without another copy: the answer takes the bytes over.
-void send_bytes(Response &res, std::string bytes, const std::string &type)
+// A file of the tree: bytes in memory are taken over by the answer, a file on the disk is read
+// as it is sent. With a name, as a download to save.
+void send_file(Response &res, Download file, const std::string &type, const std::string &name = "")
 {
-    res.body = std::move(bytes);
-    res.set_header("Content-Type", type);
+    if (!name.empty())
+        res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+    if (file.in_memory()) {
+        res.body = file.take_bytes();
+        res.set_header("Content-Type", type);
+        return;
+    }
+    const std::size_t size = file.size();
+    res.set_content_provider(size, type, [file](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
+        std::string chunk;
+        return file.read(offset, std::min<std::size_t>(length, 1u << 20), chunk) &&
+               sink.write(chunk.data(), chunk.size());
+    });
 }
 
-void send_download(Response &res, std::string bytes, const std::string &type, const std::string &name)
+// The headers of a file without making it: HEAD tells its size only when it is made already.
+void send_head(Response &res, const std::string &type, const std::string &name, std::optional<std::size_t> size)
 {
-    res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
-    send_bytes(res, std::move(bytes), type);
+    if (!name.empty())
+        res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+    if (size) {
+        res.set_header("Content-Type", type);
+        res.set_header("Content-Length", std::to_string(*size));
+    } else {
+        res.set_chunked_content_provider(type, [](std::size_t, httplib::DataSink &sink) {
+            sink.done();
+            return true;
+        });
+    }
 }
 
-host::Layer built_tree(TreeHost &tree)
+// ?n=: the build the page shows; its exports are refused once a later build has replaced it.
+std::optional<int> wanted_build(const Request &req)
 {
-    std::optional<host::Layer> layer = tree.foreground();
-    if (!layer)
-        throw ApiError(404, "No tree is built yet.");
-    return std::move(*layer);
+    if (!req.has_param("n"))
+        return std::nullopt;
+    const std::string n = req.get_param_value("n");
+    if (n.empty() || n.size() > 9 || n.find_first_not_of("0123456789") != std::string::npos)
+        throw ApiError(400, "\"n\" must be the number of a build.");
+    return std::stoi(n);
 }
 
 // ?lod=N&impostor=1&compress=1: the game-ready GLB. A skeleton has no surfaces to picture, so
@@ -113,13 +140,6 @@ exporter::GltfOptions game_ready(const Request &req, const host::Layer &layer)
         options.impostor = surfaces;
     }
     return options;
-}
-
-ExportFiles exported(ExportFiles files)
-{
-    if (!files.error.empty())
-        throw ApiError(500, files.error);
-    return files;
 }
 
 std::string status_text(int status)
@@ -160,6 +180,8 @@ std::string ServeServer::open(const ServeOptions &options)
     if (port_ == 0)
         port_ = options.port;
     served_ = served_names(host_, port_);
+    sweep_export_folders();
+    exports_ = std::make_unique<ExportDesk>(options.tool.memory_limit);
     http_ = std::make_unique<Routes>();
     http_->set_payload_max_length(max_upload_bytes);
     add_routes();
@@ -167,6 +189,7 @@ std::string ServeServer::open(const ServeOptions &options)
     if (!error.empty()) {
         http_.reset();
         tree_.reset();
+        exports_.reset();
     }
     return error;
 }
@@ -199,6 +222,7 @@ void ServeServer::stop()
         listening_.join();
     listener_.reset();
     http_.reset();
+    exports_.reset();
     tree_.reset(); // the session goes, and with it the tool and its module
 }
 
@@ -206,13 +230,18 @@ void ServeServer::add_routes()
 {
     httplib::Server &s = *http_;
     TreeHost &tree = *tree_;
+    ExportDesk &exports = *exports_;
 
     // Before any route: requests for another host, from another site's page or of a method the
     // address does not take are refused unread.
     s.set_pre_routing_handler([this](const Request &req, Response &res) {
-        const RequestFacts facts{req.method, req.path, req.get_header_value("Host"),
-                                 req.get_header_value("Origin"), req.get_header_value("Referer"),
-                                 req.get_header_value("Content-Type")};
+        const RequestFacts facts{req.method,
+                                 req.path,
+                                 req.get_header_value("Host"),
+                                 req.get_header_value("Origin"),
+                                 req.get_header_value("Referer"),
+                                 req.get_header_value("Content-Type"),
+                                 req.get_header_value("Sec-Fetch-Site")};
         const std::optional<Refusal> refused = refusal(facts, served_);
         if (!refused)
             return httplib::Server::HandlerResponse::Unhandled;
@@ -230,7 +259,7 @@ void ServeServer::add_routes()
             std::rethrow_exception(thrown);
         } catch (const std::bad_alloc &) {
             status = 503;
-            message = "The server ran out of memory for this request: nothing was changed.";
+            message = out_of_memory_message;
         } catch (const std::exception &e) {
             message = std::string("The server failed: ") + e.what();
         } catch (...) {
@@ -241,17 +270,10 @@ void ServeServer::add_routes()
 
     // ---- reading
     s.Get("/api/state", api([&](const Request &, Response &res) { send_json(res, tree.state()); }));
-    s.Get("/api/progress", api([&](const Request &, Response &res) { send_json(res, tree.progress()); }));
-    s.Get("/api/mesh.glb", api([&](const Request &req, Response &res) {
-              // The page adds the time of writing the view's GLB to the build's own.
-              const auto begin = std::chrono::steady_clock::now();
-              const host::Layer layer = built_tree(tree);
-              ExportFiles files = exported(export_glb(layer, game_ready(req, layer)));
-              const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - begin;
-              char timing[48];
-              std::snprintf(timing, sizeof timing, "glb;dur=%.1f", took.count());
-              res.set_header("Server-Timing", timing);
-              send_bytes(res, std::move(files.glb), "model/gltf-binary");
+    s.Get("/api/progress", api([&](const Request &, Response &res) {
+              nlohmann::json body = tree.progress();
+              body["exporting"] = exports.running();
+              send_json(res, body);
           }));
     s.Get("/api/background.json",
           api([&](const Request &, Response &res) { send_json(res, tree.background_json()); }));
@@ -260,28 +282,41 @@ void ServeServer::add_routes()
     s.Get(R"(/api/shelf/(.+)\.png)", api([&](const Request &req, Response &res) {
               res.set_content(tree.thumbnail(req.matches[1].str()), "image/png");
           }));
-    s.Get("/api/export.glb", api([&](const Request &req, Response &res) {
-              const host::Layer layer = built_tree(tree);
-              send_download(res, exported(export_glb(layer, game_ready(req, layer))).glb, "model/gltf-binary",
-                            "tree.glb");
-          }));
-    s.Get("/api/export.obj", api([&](const Request &, Response &res) {
-              send_download(res, exported(export_obj(built_tree(tree))).obj, "text/plain", "tree.obj");
-          }));
-    s.Get("/api/export.mtl", api([&](const Request &, Response &res) {
-              send_download(res, exported(export_obj(built_tree(tree))).mtl, "text/plain", "tree.mtl");
-          }));
-    // The textures tree.mtl names, to be saved beside tree.obj.
-    s.Get("/api/tree_bark.png", api([&](const Request &, Response &res) {
-              send_download(res, exported(export_obj(built_tree(tree))).bark_png, "image/png", "tree_bark.png");
-          }));
-    s.Get("/api/tree_bark_normal.png", api([&](const Request &, Response &res) {
-              send_download(res, exported(export_obj(built_tree(tree))).bark_normal_png, "image/png",
-                            "tree_bark_normal.png");
-          }));
-    s.Get("/api/tree_leaf.png", api([&](const Request &, Response &res) {
-              send_download(res, exported(export_obj(built_tree(tree))).leaf_png, "image/png", "tree_leaf.png");
-          }));
+    // The tree's GLB: the view's (with the time of writing it, which the page adds to the
+    // build's own) and the download.
+    const auto glb = [&](const std::string &name) {
+        return api([&, name](const Request &req, Response &res) {
+            const auto begin = std::chrono::steady_clock::now();
+            const BuiltTree built = tree.built(wanted_build(req));
+            const exporter::GltfOptions options = game_ready(req, *built.layer);
+            res.set_header("X-Build", std::to_string(built.build));
+            if (req.method == "HEAD")
+                return send_head(res, "model/gltf-binary", name, std::nullopt);
+            Download file = exports.glb(built, options);
+            const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - begin;
+            char timing[48];
+            std::snprintf(timing, sizeof timing, "glb;dur=%.1f", took.count());
+            res.set_header("Server-Timing", timing);
+            send_file(res, std::move(file), "model/gltf-binary", name);
+        });
+    };
+    s.Get("/api/mesh.glb", glb(""));
+    s.Get("/api/export.glb", glb("tree.glb"));
+    // The OBJ, its material library and the textures it names, to be saved side by side.
+    const auto obj = [&](ObjPart part, const std::string &type, const std::string &name) {
+        return api([&, part, type, name](const Request &req, Response &res) {
+            const BuiltTree built = tree.built(wanted_build(req));
+            res.set_header("X-Build", std::to_string(built.build));
+            if (req.method == "HEAD")
+                return send_head(res, type, name, exports.made_size(built.build, part));
+            send_file(res, exports.obj(built, part), type, name);
+        });
+    };
+    s.Get("/api/export.obj", obj(ObjPart::obj, "text/plain", "tree.obj"));
+    s.Get("/api/export.mtl", obj(ObjPart::mtl, "text/plain", "tree.mtl"));
+    s.Get("/api/tree_bark.png", obj(ObjPart::bark, "image/png", "tree_bark.png"));
+    s.Get("/api/tree_bark_normal.png", obj(ObjPart::bark_normal, "image/png", "tree_bark_normal.png"));
+    s.Get("/api/tree_leaf.png", obj(ObjPart::leaf, "image/png", "tree_leaf.png"));
 
     // ---- changing
     s.Post("/api/set", api([&](const Request &req, Response &res) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "serve/export.h"
 #include "serve/guard.h"
 #include "serve/host.h"
 #include "serve/http.h"
@@ -42,11 +43,13 @@ public:
     int port() const { return port_; }
     std::string url() const; // http://HOST:PORT/
     TreeHost &tree() { return *tree_; }
+    ExportDesk &exports() { return *exports_; }
 
 private:
     void add_routes();
 
     std::unique_ptr<TreeHost> tree_;
+    std::unique_ptr<ExportDesk> exports_;
     std::unique_ptr<Routes> http_;
     std::unique_ptr<Listener> listener_;
     ConnectionLimits limits_;

@@ -9,15 +9,14 @@
 #include <sstream>
 #include <sys/wait.h>
 
+#include "support/child_process.h"
+
 namespace ramulon {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct CliRun {
-    int status = -1;
-    std::string output; // stdout and stderr together
-};
+using CliRun = CommandRun;
 
 CliRun ramulon(const std::string &args)
 {

@@ -83,6 +83,18 @@ TEST_F(Budget, SliderEndsFitAMachineOfSixteenGigabytes)
     EXPECT_GE(e.polygons, static_cast<double>(p.session.mesh().foreground.polygon_count()));
 }
 
+// The estimate follows the trees: with many branches they join sooner, and a tree of 30,000
+// branches (some 820 MB at its peak) is not refused by a limit of 2 GB.
+TEST_F(Budget, ManyBranchesAreNotOverEstimated)
+{
+    apply_leafy();
+    ASSERT_EQ(p.set("Branches=30000"), "");
+    const driver::TreeEstimate e = estimate();
+    EXPECT_LT(e.bytes, 1.5 * GB);
+    host::Binding bind(p.session.services());
+    EXPECT_EQ(driver::check_tree_size(p.panel, 2 * GB), "");
+}
+
 TEST(MemorySizes, ParsedAndShown)
 {
     EXPECT_EQ(driver::parse_memory_size("8G"), 8 * GB);

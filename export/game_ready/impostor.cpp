@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "export/cancel.h"
 #include "export/game_ready/soft_raster.h"
 
 #include "host/image.h"
@@ -13,7 +14,6 @@ namespace {
 
 constexpr int columns = 4;
 constexpr int rows = impostor_views / columns;
-
 
 // Texture filtering near the tree's outline mixes in the colour of uncovered pixels; spreading
 // the outline's colour outwards (alpha left at 0) keeps that edge from darkening.
@@ -91,6 +91,7 @@ Impostor make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &l
     atlas.rgba.assign(static_cast<std::size_t>(atlas.width) * atlas.height * 4, 0);
     out.quads.streams = {{"POSITION", 3, {}}, {"NORMAL", 3, {}}, {"TEXCOORD_0", 2, {}}};
     for (int view = 0; view < impostor_views; ++view) {
+        stop_if_cancelled();
         const Picture tile =
             render_view(lod0, looks, frame, view_angle(view), impostor_tile, impostor_tile, impostor_samples);
         const int x0 = (view % columns) * impostor_tile, y0 = (view / columns) * impostor_tile;

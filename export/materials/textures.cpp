@@ -1,11 +1,12 @@
 #include "export/materials/textures.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <sys/stat.h>
 
 #include "export/materials/texture_sizes.h"
+#include "host/file_read.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -19,17 +20,6 @@
 
 namespace exporter {
 namespace {
-
-bool read_file(const std::filesystem::path &path, std::string &bytes)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream out;
-    out << in.rdbuf();
-    bytes = std::move(out).str();
-    return static_cast<bool>(in) || in.eof();
-}
 
 std::string bytes_of(const unsigned char *data, std::size_t size)
 {
@@ -65,6 +55,10 @@ std::string check_png(const std::string &bytes, const std::string &path)
     if (width > max_texture_side || height > max_texture_side)
         return path + " is " + std::to_string(width) + " x " + std::to_string(height) +
                " pixels, more than " + std::to_string(max_texture_side) + " a side";
+    // The header's bit depth (after the signature, the IHDR chunk's length, type, width and
+    // height): a 16-bit image decodes to twice the memory, for a texture that shows 8 bits.
+    if (stbi_is_16_bit_from_memory(data, length))
+        return path + " has 16 bits a channel, more than the 8 a texture may have";
     // Decode it once, so that a truncated or damaged file is refused here and not by a viewer.
     stbi_uc *pixels = stbi_load_from_memory(data, length, &width, &height, &channels, 0);
     if (!pixels)
@@ -109,17 +103,19 @@ bool load_textures(TextureChoice choice, const std::string &texture_folder, Text
     for (auto [name, bytes] : {std::pair{&bark_image, &set.bark}, std::pair{&bark_normal_image, &set.bark_normal},
                                std::pair{&atlas_image, &set.leaves}, std::pair{&leaf_image, &set.leaf}}) {
         const std::filesystem::path path = folder / *name;
-        const bool optional = name == &bark_normal_image;
-        if (optional && !std::filesystem::exists(path, ec))
+        // Only a regular file of a size a texture can have is read at all; anything else says
+        // what it is (a folder, a device, a link that loops, a file not ours to read). The bark's
+        // normal map may be left out.
+        struct stat info;
+        const bool missing = ::lstat(path.c_str(), &info) != 0 && errno == ENOENT;
+        if (missing && name == &bark_normal_image)
             continue;
-        if (!std::filesystem::is_regular_file(path, ec)) {
+        if (missing) {
             error = "texture folder " + texture_folder + " has no " + *name;
             return false;
         }
-        if (!read_file(path, *bytes)) {
-            error = "cannot read " + path.string();
+        if (!host::read_regular_file(path.string(), max_texture_bytes, *bytes, error))
             return false;
-        }
         if (std::string bad = check_png(*bytes, path.string()); !bad.empty()) {
             error = bad;
             return false;

@@ -3,6 +3,7 @@
 // one folder, checked before anything is written.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,10 @@ inline const std::string bark_normal_image = "bark_normal.png";
 inline const std::string atlas_image = "leaves.png";
 inline const std::string leaf_image = "leaf.png";
 
-// The side, in pixels, above which a user's image is refused.
+// The side, in pixels, above which a user's image is refused, and the largest file read as one:
+// an image of that side holds 256 MB of 8-bit pixels, which no PNG needs more bytes to store.
 inline constexpr int max_texture_side = 8192;
+inline constexpr std::size_t max_texture_bytes = std::size_t(256) << 20;
 
 struct TextureSet {
     std::string bark;   // tiles around and along the tubes

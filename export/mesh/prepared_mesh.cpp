@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "export/cancel.h"
 #include "export/materials/materials.h"
 #include "export/mesh/subdivision.h"
 
@@ -43,6 +44,7 @@ bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format
         out.bark = std::move(smooth);
         fit_bark_to_surface(out.bark, *out.layer);
     }
+    stop_if_cancelled();
     out.normals = corner_normals(*out.layer, out.materials, options.crease_angle);
     out.wind_colours = options.wind_colours;
     return true;

@@ -14,6 +14,7 @@
 #include <opensubdiv/far/topologyDescriptor.h>
 #include <opensubdiv/far/topologyRefinerFactory.h>
 
+#include "export/cancel.h"
 #include "export/materials/materials.h"
 
 namespace exporter {
@@ -221,6 +222,7 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
     face_barks[0] = std::move(barks);
     Far::PrimvarRefiner primvars(*refiner);
     for (int level = 1; level <= levels; ++level) {
+        stop_if_cancelled();
         const auto l = static_cast<std::size_t>(level);
         vertices[l].resize(static_cast<std::size_t>(refiner->GetLevel(level).GetNumVertices()));
         face_uvs[l].resize(static_cast<std::size_t>(refiner->GetLevel(level).GetNumFVarValues(0)));
@@ -238,6 +240,7 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
         }
     }
 
+    stop_if_cancelled();
     // Which cage face every refined face comes from.
     std::vector<int> ancestor(base_polygon);
     for (int level = 0; level < levels; ++level) {

@@ -1,9 +1,12 @@
 #include "support/child_process.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <grp.h>
+#include <malloc.h>
+#include <cstdlib>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,6 +54,15 @@ bool limit_memory_growth(long bytes)
     struct rlimit limit;
     limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE) + bytes);
     return ::setrlimit(RLIMIT_AS, &limit) == 0;
+}
+
+void occupy_free_heap()
+{
+    // Blocks below the size the allocator maps on its own, taken (never touched, so they cost
+    // no memory) until what the heap holds free is small; never given back: the child ends.
+    for (int k = 0; k < 1 << 20 && mallinfo2().fordblks > (std::size_t(1) << 20); ++k)
+        if (!std::malloc(32 * 1024))
+            break;
 }
 
 bool drop_root()
@@ -101,6 +113,46 @@ pid_t start_serve_process(const std::string &shelf, std::string &first_line)
         first_line += ch;
     close(out[0]);
     return pid;
+}
+
+std::size_t CommandRun::lines() const
+{
+    return static_cast<std::size_t>(std::count(output.begin(), output.end(), '\n'));
+}
+
+CommandRun run_command_line(const std::vector<std::string> &arguments, long address_space)
+{
+    CommandRun run;
+    int out[2];
+    if (pipe(out) != 0)
+        return run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        close(out[0]);
+        close(out[1]);
+        if (address_space > 0) {
+            rlimit limit{static_cast<rlim_t>(address_space), static_cast<rlim_t>(address_space)};
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        std::vector<char *> argv{const_cast<char *>(RAMULON_CLI)};
+        for (const std::string &a : arguments)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(RAMULON_CLI, argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0)
+        run.output.append(buf, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
 }
 
 } // namespace ramulon

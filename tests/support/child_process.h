@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 namespace ramulon {
@@ -18,8 +19,10 @@ bool limit_file_size(long bytes);
 
 // In a child: room for only `bytes` more address space than the process holds now, so that an
 // allocation past it fails as it would on a machine out of memory. Not under AddressSanitizer,
-// which keeps address space of its own.
+// which keeps address space of its own. The memory the heap holds free counts as room too: a
+// child forked after earlier work holds some, which occupy_free_heap() takes first.
 bool limit_memory_growth(long bytes);
+void occupy_free_heap();
 
 // In a child running as root: become the unprivileged user "nobody" (uid and gid 65534), so that
 // folder permissions stop writes as they stop everyone else's. Other users keep their rights.
@@ -31,6 +34,18 @@ bool drop_root();
 void open_folder(const std::string &folder);
 void lock_folder(const std::string &folder);
 void unlock_folder(const std::string &folder);
+
+// What a run of the command line printed (standard output and error together) and its exit
+// code (128 plus the signal that ended it).
+struct CommandRun {
+    int status = -1;
+    std::string output;
+    std::size_t lines() const; // the lines printed
+};
+
+// Runs `ramulon` with these arguments in a child process, with a limit on its address space
+// when one is given (bytes).
+CommandRun run_command_line(const std::vector<std::string> &arguments, long address_space = 0);
 
 // Starts `ramulon serve --port 0` on a shelf folder with the build's own module in a child
 // process, and reads the first line it prints ("Serving on http://127.0.0.1:PORT/"). Returns the

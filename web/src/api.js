@@ -58,12 +58,33 @@ export const api = {
 
 // The built tree as GLB bytes, with the seconds the server spent writing them (its
 // Server-Timing "glb" entry; null when it gave none). withLevels: with its levels of detail and
-// far card, for the view's level selector.
+// far card, for the view's level selector. The server makes one export at a time: while
+// another runs it answers 503 with the seconds to wait, and the view waits its turn. A build
+// that another page has replaced meanwhile is answered 409 (StaleMesh): the page asks for the
+// state again, so that it never shows one build's counts with another build's mesh.
+export class StaleMesh extends ApiError {}
+
 export async function fetchMesh(buildCount, withLevels) {
   const levels = withLevels ? '&lod=4&impostor=1' : '';
-  const response = await fetch(`/api/mesh.glb?n=${buildCount}${levels}`);
+  let response;
+  for (let attempt = 0; ; attempt += 1) {
+    response = await fetch(`/api/mesh.glb?n=${buildCount}${levels}`);
+    const wait = Number(response.headers.get('Retry-After'));
+    if (response.status !== 503 || !(wait > 0) || attempt >= 20) break;
+    await new Promise((r) => setTimeout(r, wait * 1000));
+  }
   if (response.status === 404) return null;
-  if (!response.ok) throw new ApiError(response.status, `The mesh could not be loaded (${response.status}).`);
+  if (response.status === 409) throw new StaleMesh(409, 'The tree was rebuilt meanwhile.');
+  if (!response.ok) {
+    let message = `The mesh could not be loaded (${response.status}).`;
+    try {
+      const data = await response.json();
+      if (data && typeof data.error === 'string') message = data.error;
+    } catch (e) {
+      // not the server's JSON: the status says it
+    }
+    throw new ApiError(response.status, message);
+  }
   const timing = /(?:^|,)\s*glb;dur=([0-9.]+)/.exec(response.headers.get('Server-Timing') || '');
   return { bytes: await response.arrayBuffer(), seconds: timing ? Number(timing[1]) / 1000 : null };
 }

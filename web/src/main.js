@@ -1,5 +1,5 @@
 // The page: the panel, the view and the side sections, all driven by the server's state.
-import { api, fetchMesh } from './api.js';
+import { api, fetchMesh, StaleMesh } from './api.js';
 import { run } from './progress.js';
 import { createPanel } from './panel.js';
 import { createView, createLoader, findLevels } from './view.js';
@@ -108,7 +108,14 @@ window.ramulon = {
 
 async function showMesh(count) {
   if (count === meshShown) return;
-  const mesh = count > 0 ? await fetchMesh(count, withLevels) : null;
+  let mesh;
+  try {
+    mesh = count > 0 ? await fetchMesh(count, withLevels) : null;
+  } catch (e) {
+    // Another page built meanwhile: show that build, counts and mesh together.
+    if (e instanceof StaleMesh) return applyState(await api.state());
+    throw e;
+  }
   glbSeconds = mesh ? mesh.seconds : null;
   showBuildTime();
   await view.showTree(mesh ? mesh.bytes : null);

@@ -1,0 +1,84 @@
+#include "export/export_cost.h"
+
+#include <cmath>
+
+#include "export/materials/materials.h"
+
+namespace exporter {
+
+namespace {
+
+// The measured costs (bench/export_peaks.cpp: the shipped presets on the round crown at their
+// own branches and at 2000, LOD0 from 92 thousand to 8 million triangles), in bytes.
+//
+// Every export: a fixed part (the textures, the serialiser) and a price per triangle of LOD0
+// (a line or a point counts as one), whatever the format: at most 141 measured, wide's.
+constexpr double fixed_bytes = 8.0 * 1024 * 1024;
+constexpr double per_triangle = 130.0;
+// A subdivided cage: per refined face, the refined layer and the subdivision's tables (364 to
+// 433 measured, the first level's the most).
+constexpr double per_refined_face = 450.0;
+
+// The levels of detail, the far card and compression are written as whole files in memory:
+// per triangle of LOD0, a price for the first file, more when the tree is simplified at all and
+// more for every further level. Flat triangles (leaves, and tubes not subdivided, whose corners
+// keep normals of their own) cost far more than those of a subdivided surface, which share
+// their vertices. Compressed buffers cost less than plain ones.
+struct GameReadyPrice {
+    double first, simplified, per_level;
+    double at(int levels) const { return first + (levels > 1 ? simplified + per_level * (levels - 1) : 0.0); }
+};
+// wide, the costliest: 760 (the far card alone), 1192 (2 levels), 1550 (4), 1972 (8).
+constexpr GameReadyPrice flat_plain{800.0, 300.0, 160.0};
+// wide and leafy: 406 (compressed alone), 915 (4 levels), 1292 (8).
+constexpr GameReadyPrice flat_compressed{450.0, 160.0, 115.0};
+// bare subdivided twice: 120 (the far card alone), 282, 408, 496.
+constexpr GameReadyPrice smooth_plain{150.0, 120.0, 50.0};
+// bare subdivided twice: 0 (compressed alone), 172 (4 levels), 248 (8).
+constexpr GameReadyPrice smooth_compressed{40.0, 80.0, 30.0};
+
+} // namespace
+
+double layer_bytes(const host::Layer &layer)
+{
+    double bytes = static_cast<double>(layer.points.size()) * sizeof(host::Vec3) +
+                   static_cast<double>(layer.polygon_count()) * 16.0;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p)
+        bytes += static_cast<double>(layer.polygon_points(p).size()) * sizeof(int);
+    return bytes;
+}
+
+ExportCost export_cost(const host::Layer &layer, const GltfOptions &options, Format format)
+{
+    ExportCost cost;
+    cost.subdivision = subdivision_levels(layer, options.look, format);
+    const Materials materials = collect_materials(layer);
+    double wood_corners = 0.0, wood_faces = 0.0, flat = 0.0;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        const double n = static_cast<double>(layer.polygon_points(p).size());
+        if (n >= 3 && woody(materials.list[static_cast<std::size_t>(materials.of_polygon[p])])) {
+            wood_corners += n;
+            wood_faces += 1.0;
+        } else {
+            flat += n >= 3 ? n - 2.0 : 1.0;
+        }
+    }
+    // Each level splits a face of n corners into n quads, then every quad into four.
+    const double refined = cost.subdivision > 0 ? wood_corners * std::pow(4.0, cost.subdivision - 1) : 0.0;
+    const double smooth = 2.0 * refined;
+    if (cost.subdivision == 0)
+        flat += wood_corners - 2.0 * wood_faces;
+    cost.triangles = flat + smooth;
+
+    cost.bytes = fixed_bytes + cost.triangles * per_triangle + refined * per_refined_face;
+    if (format == Format::gltf && !options.plain()) {
+        // Quantised views alone are priced as plain ones: they are not smaller in memory by much.
+        const bool packed = options.compress == Compression::meshopt;
+        const GameReadyPrice &f = packed ? flat_compressed : flat_plain;
+        const GameReadyPrice &s = packed ? smooth_compressed : smooth_plain;
+        cost.bytes += flat * f.at(options.levels) + smooth * s.at(options.levels);
+    }
+    return cost;
+}
+
+} // namespace exporter
