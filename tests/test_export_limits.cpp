@@ -158,7 +158,7 @@ TEST(TextureFolders, WhatIsNoTextureSaysWhy)
 
 // A PNG header of the given size and bit depth, RGBA, with a few bytes of image data: all a
 // reader sees before it decodes.
-std::string png_header(std::uint32_t width, std::uint32_t height, unsigned char depth)
+[[maybe_unused]] std::string png_header(std::uint32_t width, std::uint32_t height, unsigned char depth)
 {
     std::string png("\x89PNG\r\n\x1a\n", 8);
     const auto be32 = [&png](std::uint32_t v) {
