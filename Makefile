@@ -12,7 +12,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DRAMULON_WERROR=ON
 endif
 
-.PHONY: all deps configure build web page demo blender test sanitize exactness fuzz bench install clean
+.PHONY: all deps configure build web page demo blender test sanitize exactness fuzz bench install clean gallery
 
 all: build
 
@@ -82,6 +82,12 @@ bench: build
 	python3 bench/whole_process.py --ramulon $(BUILD)/ramulon $(if $(BASELINE),--baseline $(BASELINE))
 	python3 bench/batch_throughput.py --ramulon $(BUILD)/ramulon
 	./$(BUILD)/bench/ramulon_bench
+
+# The README's gallery (docs/gallery.png): every shipped preset grown in its crown and rendered
+# in Blender from its GLB.
+gallery: build
+	./tools/install-deps.sh blender python3-numpy
+	./tools/gallery.sh $(BUILD)
 
 install: build
 	cmake --install $(BUILD)

@@ -83,9 +83,20 @@ void BM_LodMakeLevels(benchmark::State &state)
             benchmark::DoNotOptimize(exporter::make_level(collected.mesh, collected.looks, exporter::level_fraction(level)));
 }
 
+// The wood alone: tubes and roots, without the leaves.
+exporter::MeshArrays wood_of(const exporter::CollectedTree &tree, const exporter::MeshArrays &mesh)
+{
+    exporter::MeshArrays out;
+    for (const exporter::PrimitiveArrays &prim : mesh)
+        if (prim.triangles() && !tree.looks[static_cast<std::size_t>(prim.material)].leaf)
+            out.push_back(prim);
+    return out;
+}
+
 // Triangles against target and the silhouette difference from LOD0 of every level: the worst of
 // four sides, as a share of the pixels either silhouette covers and as a share of the picture,
-// at 512, 256 and 128 pixels square.
+// and of the wood alone as a share of the pixels either covers, at 512, 256 and 128 pixels
+// square.
 void BM_LodQuality(benchmark::State &state)
 {
     exporter::CollectedTree collected;
@@ -93,6 +104,8 @@ void BM_LodQuality(benchmark::State &state)
         return;
     const exporter::Frame frame = exporter::frame_of(collected.mesh);
     const double all = static_cast<double>(exporter::triangle_count(collected.mesh));
+    const std::vector<exporter::SurfaceLook> looks = exporter::plain_looks(collected.looks);
+    const exporter::MeshArrays wood0 = wood_of(collected, collected.mesh);
     for (auto _ : state) {
         for (int level = 1; level < 4; ++level) {
             const exporter::MeshArrays simpler =
@@ -101,22 +114,27 @@ void BM_LodQuality(benchmark::State &state)
             const std::string name = "LOD" + std::to_string(level);
             state.counters[name + "_triangles_vs_target"] =
                 static_cast<double>(exporter::triangle_count(simpler)) / target;
+            const exporter::MeshArrays wood = wood_of(collected, simpler);
             for (int size : {512, 256, 128}) {
-                double worst = 0.0, worst_image = 0.0;
+                double worst = 0.0, worst_image = 0.0, worst_wood = 0.0;
                 for (int side = 0; side < 4; ++side) {
                     const double angle = side * std::numbers::pi / 2.0;
-                    const exporter::Picture a = exporter::render_view(collected.mesh, collected.looks, frame, angle, size, size);
-                    const exporter::Picture b = exporter::render_view(simpler, collected.looks, frame, angle, size, size);
+                    const exporter::Picture a = exporter::render_view(collected.mesh, looks, frame, angle, size, size);
+                    const exporter::Picture b = exporter::render_view(simpler, looks, frame, angle, size, size);
                     const double union_share = exporter::silhouette_difference(a, b);
                     std::size_t covered = 0;
                     for (std::size_t i = 3; i < a.rgba.size(); i += 4)
                         covered += a.rgba[i] != 0 || b.rgba[i] != 0;
                     worst = std::max(worst, union_share);
                     worst_image = std::max(worst_image, union_share * double(covered) / double(size * size));
+                    worst_wood = std::max(worst_wood, exporter::silhouette_difference(
+                                                          exporter::render_view(wood0, looks, frame, angle, size, size),
+                                                          exporter::render_view(wood, looks, frame, angle, size, size)));
                 }
                 const std::string at = std::string("_").append(std::to_string(size));
                 state.counters[name + "_silhouette_of_either" + at] = worst;
                 state.counters[name + "_silhouette_of_image" + at] = worst_image;
+                state.counters[name + "_wood_silhouette_of_either" + at] = worst_wood;
             }
         }
     }

@@ -7,13 +7,15 @@
 #include <sstream>
 
 #include "export/cancel.h"
-#include "export/gltf/compression.h"
-#include "export/gltf/glb_container.h"
-#include "export/gltf/gltf_parts.h"
 #include "export/game_ready/impostor.h"
 #include "export/game_ready/lod.h"
-#include "export/staged_files.h"
+#include "export/game_ready/material_looks.h"
+#include "export/gltf/compression.h"
+#include "export/gltf/glb_container.h"
+#include "export/gltf/gltf_materials.h"
+#include "export/gltf/gltf_parts.h"
 #include "export/mesh/vertex_order.h"
+#include "export/staged_files.h"
 
 namespace exporter {
 namespace {
@@ -27,6 +29,7 @@ struct Part {
 };
 
 struct Parts {
+    const PreparedMesh *prepared = nullptr;
     CollectedTree tree;
     std::vector<MeshArrays> levels;
     MeshArrays far;          // empty without the card; its material is set per file
@@ -59,8 +62,10 @@ struct FileBytes {
 };
 
 // One file holding the parts: a lone part is the scene's one node, several hang under "<name>".
+// main_path: the file the .gltf's images lie beside.
 bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::string &name,
-                Compression compression, bool binary, const std::string &path, FileBytes &out, std::string &error)
+                Compression compression, bool binary, const std::string &path, const std::string &main_path,
+                FileBytes &out, std::string &error)
 {
     tinygltf::Model model;
     model.asset.version = "2.0";
@@ -68,24 +73,41 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
     bool far_used = false, wood_or_leaves = false;
     for (const Part &part : chosen)
         (part.mesh == &parts.far ? far_used : wood_or_leaves) = true;
-    // A file of the card alone carries the card's material alone.
-    if (wood_or_leaves)
-        for (const Material &m : parts.tree.materials.list)
-            model.materials.push_back(gltf_material(m));
-    const int card_material = static_cast<int>(model.materials.size());
     model.buffers.emplace_back();
+    // Pictures go into the buffer as they are: PNG bytes gain nothing from the mesh codecs.
+    auto add_picture = [&](const std::string &png) {
+        std::vector<unsigned char> &bytes = model.buffers[0].data;
+        tinygltf::BufferView view;
+        view.buffer = 0;
+        view.byteOffset = bytes.size();
+        view.byteLength = png.size();
+        bytes.insert(bytes.end(), png.begin(), png.end());
+        bytes.resize((bytes.size() + 3) / 4 * 4, 0);
+        model.bufferViews.push_back(view);
+        return static_cast<int>(model.bufferViews.size()) - 1;
+    };
 
-    int image_view = -1;
+    // Every level wears the plain tree's materials, textures and all: in a GLB its images travel
+    // inside, beside a .gltf they are the main file's images. A file of the card alone carries
+    // the card's material alone.
+    if (wood_or_leaves) {
+        const PreparedMesh &prepared = *parts.prepared;
+        GltfImages images;
+        for (const auto &[image, bytes] : used_images(*prepared.layer, prepared.materials, prepared.textures)) {
+            if (binary)
+                images.push_back({image, add_picture(*bytes), {}});
+            else
+                images.push_back({image, -1, uri_of(file_name(texture_path(main_path, image)))});
+        }
+        add_gltf_materials(model, *prepared.layer, prepared.materials, images);
+    }
+    const int card_material = static_cast<int>(model.materials.size());
     if (far_used) {
-        tinygltf::Material card;
-        card.name = far_material;
-        card.pbrMetallicRoughness.baseColorTexture.index = 0;
-        card.pbrMetallicRoughness.metallicFactor = 0.0;
-        card.pbrMetallicRoughness.roughnessFactor = 1.0;
-        card.alphaMode = "MASK";
-        card.alphaCutoff = 0.5;
-        card.emissiveFactor = {0.0, 0.0, 0.0};
-        model.materials.push_back(card);
+        tinygltf::Image image;
+        image.name = name + "_LOD_FAR.png";
+        image.mimeType = "image/png";
+        image.bufferView = add_picture(parts.far_png);
+        model.images.push_back(image);
         tinygltf::Sampler sampler;
         sampler.magFilter = TINYGLTF_TEXTURE_FILTER_LINEAR;
         sampler.minFilter = TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
@@ -93,19 +115,21 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
         sampler.wrapT = TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE;
         model.samplers.push_back(sampler);
         tinygltf::Texture texture;
-        texture.sampler = 0;
-        texture.source = 0;
+        texture.sampler = static_cast<int>(model.samplers.size()) - 1;
+        texture.source = static_cast<int>(model.images.size()) - 1;
         model.textures.push_back(texture);
-        // The picture is stored as it is: PNG bytes gain nothing from the mesh codecs.
-        std::vector<unsigned char> &bytes = model.buffers[0].data;
-        tinygltf::BufferView view;
-        view.buffer = 0;
-        view.byteOffset = bytes.size();
-        view.byteLength = parts.far_png.size();
-        bytes.insert(bytes.end(), parts.far_png.begin(), parts.far_png.end());
-        bytes.resize((bytes.size() + 3) / 4 * 4, 0);
-        model.bufferViews.push_back(view);
-        image_view = static_cast<int>(model.bufferViews.size()) - 1;
+        tinygltf::Material card;
+        card.name = far_material;
+        card.pbrMetallicRoughness.baseColorTexture.index = static_cast<int>(model.textures.size()) - 1;
+        card.pbrMetallicRoughness.metallicFactor = 0.0;
+        card.pbrMetallicRoughness.roughnessFactor = 1.0;
+        card.alphaMode = "MASK";
+        card.alphaCutoff = 0.5;
+        card.emissiveFactor = {0.0, 0.0, 0.0};
+        // The card's light is in its picture already.
+        card.extensions[unlit_extension] = tinygltf::Value(tinygltf::Value::Object());
+        model.materials.push_back(card);
+        model.extensionsUsed.push_back(unlit_extension);
     }
 
     std::vector<const MeshArrays *> meshes;
@@ -163,12 +187,6 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
         json.erase("buffers"); // a tree without polygons: glTF has no empty buffers
     if (compress)
         compressed.finish(json);
-    if (far_used) {
-        json["images"] = nlohmann::json::array({{{"bufferView", image_view}, {"mimeType", "image/png"}}});
-        // The card's light is in its picture already.
-        json["materials"].back()["extensions"][unlit_extension] = nlohmann::json::object();
-        json["extensionsUsed"].push_back(unlit_extension);
-    }
     if (binary) {
         const std::string text = json.dump();
         if (!glb_fits(glb_json_chunk(text.size()), bin.size())) {
@@ -183,6 +201,20 @@ bool build_file(const Parts &parts, const std::vector<Part> &chosen, const std::
         out.bin.assign(bin.begin(), bin.end());
     }
     return true;
+}
+
+// The materials of the levels as the card's pictures paint them.
+std::vector<SurfaceLook> card_looks(const PreparedMesh &prepared)
+{
+    tinygltf::Model model;
+    GltfImages images;
+    std::vector<const std::string *> bytes;
+    for (const auto &[image, png] : used_images(*prepared.layer, prepared.materials, prepared.textures)) {
+        images.push_back({image, -1, image});
+        bytes.push_back(png);
+    }
+    add_gltf_materials(model, *prepared.layer, prepared.materials, images);
+    return surface_looks(model, bytes);
 }
 
 std::string level_name(const std::string &name, int level) { return name + "_LOD" + std::to_string(level); }
@@ -217,6 +249,7 @@ std::string write_game_ready(const PreparedMesh &prepared, const std::string &pa
                              const GltfOptions &options, GltfReport *report)
 {
     Parts parts;
+    parts.prepared = &prepared;
     parts.tree = collect_tree(prepared);
     if (options.impostor && triangle_count(parts.tree.mesh) == 0)
         return "cannot write " + path +
@@ -233,7 +266,7 @@ std::string write_game_ready(const PreparedMesh &prepared, const std::string &pa
         parts.levels.push_back(std::move(simpler));
     }
     if (options.impostor) {
-        Impostor card = make_impostor(parts.tree.mesh, parts.tree.looks);
+        Impostor card = make_impostor(parts.tree.mesh, card_looks(prepared));
         if (card.png.empty())
             return "cannot write " + path + ": the far card's picture could not be encoded";
         parts.far.push_back(std::move(card.quads));
@@ -262,10 +295,15 @@ std::string write_game_ready(const PreparedMesh &prepared, const std::string &pa
     StagedFiles staged;
     std::string error;
     GltfReport made;
+    // Beside a .gltf, the images its levels name.
+    if (!binary)
+        for (const auto &[image, bytes] : used_images(*prepared.layer, prepared.materials, prepared.textures))
+            if (!staged.stage(texture_path(path, image), *bytes, error))
+                return error;
     for (const auto &[file, chosen] : files) {
         stop_if_cancelled();
         FileBytes bytes;
-        if (!build_file(parts, chosen, name, options.compress, binary, file, bytes, error) ||
+        if (!build_file(parts, chosen, name, options.compress, binary, file, path, bytes, error) ||
             !staged.stage(file, bytes.main, error))
             return error;
         made.files.push_back({file, bytes.main.size()});

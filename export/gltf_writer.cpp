@@ -19,6 +19,7 @@
 #include "export/gltf/gltf_collect.h"
 #include "export/gltf/gltf_materials.h"
 #include "export/gltf/gltf_parts.h"
+#include "export/materials/materials.h"
 #include "export/mesh/layer_view.h"
 #include "export/out_of_memory.h"
 #include "export/mesh/prepared_mesh.h"
@@ -145,25 +146,13 @@ tinygltf::Primitive gltf_primitive(const PrimitiveArrays &prim, ModelBuilder &bu
 
 } // namespace
 
-tinygltf::Material gltf_material(const Material &m)
-{
-    tinygltf::Material out;
-    out.name = m.name;
-    out.pbrMetallicRoughness.baseColorFactor = {m.colour[0], m.colour[1], m.colour[2], 1.0};
-    out.pbrMetallicRoughness.metallicFactor = 0.0; // bark and leaves
-    out.pbrMetallicRoughness.roughnessFactor = 1.0;
-    out.emissiveFactor = {0.0, 0.0, 0.0};
-    out.doubleSided = m.leaf; // a leaf is a single sheet, seen from both sides
-    return out;
-}
-
 CollectedTree collect_tree(const PreparedMesh &prepared)
 {
     PrimitiveCollector collector(prepared);
     CollectedTree tree;
     tree.materials = prepared.materials;
     for (const Material &m : tree.materials.list)
-        tree.looks.push_back(MaterialLook{m.colour, m.leaf});
+        tree.looks.push_back(MaterialLook{m.colour, m.leaf, holds_tree(m)});
     for (std::size_t k = 0; k < collector.size(); ++k)
         tree.mesh.push_back(collector.collect(k));
     return tree;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <numbers>
@@ -18,9 +19,15 @@
 #include "support/png_image.h"
 
 #include "export/export.h"
-#include "export/gltf/gltf_parts.h"
+#include "export/game_ready/impostor.h"
 #include "export/game_ready/lod.h"
+#include "export/game_ready/material_looks.h"
+#include "export/game_ready/soft_raster.h"
+#include "export/gltf/gltf_parts.h"
 #include "export/mesh/vertex_order.h"
+#include "host/obj_loader.h"
+#include "host/session.h"
+#include "host/shelf.h"
 #include "support/export_files.h"
 
 namespace ramulon {
@@ -129,19 +136,48 @@ Corner corner(const exporter::PrimitiveArrays &prim, std::uint32_t v)
     return out;
 }
 
+// A corner without its normal, and the normals of the corners alike but for it.
+Corner corner_but_normal(const exporter::PrimitiveArrays &prim, std::uint32_t v)
+{
+    Corner out;
+    for (const exporter::VertexStream &s : prim.streams)
+        if (s.attribute != "NORMAL")
+            out.insert(out.end(), s.values.begin() + v * s.dim, s.values.begin() + (v + 1) * s.dim);
+    return out;
+}
+
+// A triangle's unit normal, from its corners' positions; (0, 0, 0) for one without area.
+std::array<double, 3> face_normal(const exporter::PrimitiveArrays &prim, std::size_t first)
+{
+    const std::vector<float> &p = prim.streams.front().values;
+    const float *a = &p[prim.indices[first] * 3], *b = &p[prim.indices[first + 1] * 3], *c = &p[prim.indices[first + 2] * 3];
+    const double u[3] = {double(b[0]) - a[0], double(b[1]) - a[1], double(b[2]) - a[2]};
+    const double w[3] = {double(c[0]) - a[0], double(c[1]) - a[1], double(c[2]) - a[2]};
+    std::array<double, 3> n = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+    const double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (!(l > 1e-12))
+        return {0, 0, 0};
+    for (double &x : n)
+        x /= l;
+    return n;
+}
+
 TEST(GameReadyLevels, LevelsLandOnTheirShareThinTheLeavesAndKeepTheWoodsOwnVertices)
 {
     const exporter::CollectedTree tree = exporter::collect_tree(leafy_tree());
     const double all = static_cast<double>(exporter::triangle_count(tree.mesh));
     ASSERT_GT(all, 1000.0);
-    std::set<Corner> wood_corners;
+    // Every wood vertex of LOD0 without its normal, with the normals LOD0 gives it.
+    std::map<Corner, std::vector<std::array<float, 3>>> wood_corners;
     std::size_t leaf_triangles = 0;
-    for (const exporter::PrimitiveArrays &prim : tree.mesh)
-        for (std::uint32_t v = 0; v < prim.vertex_count(); ++v)
-            if (!is_leaf(tree, prim))
-                wood_corners.insert(corner(prim, v));
-    for (const exporter::PrimitiveArrays &prim : tree.mesh)
+    for (const exporter::PrimitiveArrays &prim : tree.mesh) {
         leaf_triangles += is_leaf(tree, prim) ? prim.triangle_count() : 0;
+        const exporter::VertexStream *normal = prim.stream("NORMAL");
+        if (!is_leaf(tree, prim) && normal)
+            for (std::uint32_t v = 0; v < prim.vertex_count(); ++v)
+                wood_corners[corner_but_normal(prim, v)].push_back(
+                    {normal->values[v * 3], normal->values[v * 3 + 1], normal->values[v * 3 + 2]});
+    }
     ASSERT_GT(leaf_triangles, 100u);
 
     for (int level = 1; level < 4; ++level) {
@@ -158,15 +194,200 @@ TEST(GameReadyLevels, LevelsLandOnTheirShareThinTheLeavesAndKeepTheWoodsOwnVerti
                 leaves += prim.triangle_count();
                 continue;
             }
-            // The simplifier only removes: every wood vertex, weights and seams included, is LOD0's.
-            for (std::uint32_t v = 0; v < prim.vertex_count(); ++v)
-                ASSERT_TRUE(wood_corners.count(corner(prim, v))) << "level " << level << " vertex " << v;
+            // The simplifier only removes: every wood vertex, weights and seams included, is
+            // LOD0's, with one of the normals LOD0 gives it or its triangle's own.
+            const exporter::VertexStream &normal = *prim.stream("NORMAL");
+            for (std::size_t t = 0; t < prim.indices.size(); ++t) {
+                const std::uint32_t v = prim.indices[t];
+                const auto found = wood_corners.find(corner_but_normal(prim, v));
+                ASSERT_NE(found, wood_corners.end()) << "level " << level << " vertex " << v;
+                const std::array<float, 3> n = {normal.values[v * 3], normal.values[v * 3 + 1], normal.values[v * 3 + 2]};
+                const std::array<double, 3> face = face_normal(prim, t - t % 3);
+                const bool own = std::fabs(n[0] - face[0]) + std::fabs(n[1] - face[1]) + std::fabs(n[2] - face[2]) < 1e-5;
+                EXPECT_TRUE(own || std::count(found->second.begin(), found->second.end(), n) > 0)
+                    << "level " << level << " vertex " << v;
+            }
         }
-        EXPECT_NEAR(double(leaves) / double(leaf_triangles), fraction, 0.02) << level;
+        // The leaves give up their share, and more where the wood keeps more than its own, but
+        // never more than half of it.
+        EXPECT_LE(double(leaves) / double(leaf_triangles), fraction + 0.02) << level;
+        EXPECT_GE(double(leaves) / double(leaf_triangles), 0.5 * fraction - 0.02) << level;
         // Fewer, larger leaves: the crown's leaf area stays.
         EXPECT_NEAR(leaf_area(tree, simpler) / leaf_area(tree, tree.mesh), 1.0, 0.01) << level;
     }
     EXPECT_DOUBLE_EQ(exporter::level_fraction(4), 0.05 * 0.4);
+}
+
+exporter::MeshArrays wood_of(const exporter::CollectedTree &tree, const exporter::MeshArrays &mesh)
+{
+    exporter::MeshArrays out;
+    for (const exporter::PrimitiveArrays &prim : mesh)
+        if (prim.triangles() && !is_leaf(tree, prim))
+            out.push_back(prim);
+    return out;
+}
+
+// How many pieces the wood falls into: triangles joined by their corners, and surfaces joined
+// where they share a point (a branch's base ring is its limb's).
+std::size_t wood_pieces(const exporter::MeshArrays &wood)
+{
+    std::map<int, int> parent; // by layer point
+    std::function<int(int)> root = [&](int p) { return parent[p] == p ? p : parent[p] = root(parent[p]); };
+    for (const exporter::PrimitiveArrays &prim : wood)
+        for (std::size_t t = 0; t + 3 <= prim.indices.size(); t += 3) {
+            int r[3];
+            for (std::size_t k = 0; k < 3; ++k) {
+                const int point = prim.vertex_point[prim.indices[t + k]];
+                parent.emplace(point, point);
+                r[k] = root(point);
+            }
+            parent[r[1]] = r[0];
+            parent[root(r[2])] = root(r[0]);
+        }
+    std::set<int> roots;
+    for (const auto &[point, up] : parent)
+        roots.insert(root(point));
+    return roots.size();
+}
+
+// The wood's lowest height.
+double wood_ground(const exporter::MeshArrays &wood)
+{
+    double low = 1e300;
+    for (const exporter::PrimitiveArrays &prim : wood)
+        for (const std::uint32_t v : prim.indices)
+            low = std::min(low, double(prim.streams.front().values[v * 3 + 1]));
+    return low;
+}
+
+// How the surface of the limbs, branches and twigs (trunk and roots aside) is shared among the
+// four quarters around the vertical axis through (cx, cz), each triangle counted in the quarter
+// of its centre.
+std::array<double, 4> crown_quarters(const exporter::CollectedTree &tree, const exporter::MeshArrays &wood, double cx,
+                                     double cz)
+{
+    std::array<double, 4> area{0, 0, 0, 0};
+    for (const exporter::PrimitiveArrays &prim : wood) {
+        if (tree.looks[static_cast<std::size_t>(prim.material)].holds_tree)
+            continue;
+        const std::vector<float> &p = prim.streams.front().values;
+        for (std::size_t t = 0; t + 3 <= prim.indices.size(); t += 3) {
+            double x = 0.0, z = 0.0;
+            for (std::size_t k = 0; k < 3; ++k) {
+                x += p[prim.indices[t + k] * 3] / 3.0;
+                z += p[prim.indices[t + k] * 3 + 2] / 3.0;
+            }
+            const std::size_t quarter = (x >= cx ? 0 : 1) + (z >= cz ? 0 : 2);
+            const float *a = &p[prim.indices[t] * 3], *b = &p[prim.indices[t + 1] * 3], *c = &p[prim.indices[t + 2] * 3];
+            const double u[3] = {double(b[0]) - a[0], double(b[1]) - a[1], double(b[2]) - a[2]};
+            const double w[3] = {double(c[0]) - a[0], double(c[1]) - a[1], double(c[2]) - a[2]};
+            area[quarter] += std::sqrt(std::pow(u[1] * w[2] - u[2] * w[1], 2) + std::pow(u[2] * w[0] - u[0] * w[2], 2) +
+                                       std::pow(u[0] * w[1] - u[1] * w[0], 2));
+        }
+    }
+    const double all = area[0] + area[1] + area[2] + area[3];
+    for (double &a : area)
+        a /= all;
+    return area;
+}
+
+TEST(GameReadyLevels, EveryLevelStandsOnItsTrunkAndRootsAndHoldsUpAllItKeeps)
+{
+    const exporter::CollectedTree tree = exporter::collect_tree(leafy_tree());
+    const exporter::MeshArrays wood0 = wood_of(tree, tree.mesh);
+    ASSERT_EQ(wood_pieces(wood0), 1u);
+    std::set<int> holding; // the trunk's and the roots' materials
+    for (const exporter::PrimitiveArrays &prim : wood0)
+        if (tree.looks[static_cast<std::size_t>(prim.material)].holds_tree)
+            holding.insert(prim.material);
+    ASSERT_EQ(holding.size(), 2u);
+    const double ground = wood_ground(wood0);
+    const exporter::Frame frame = exporter::frame_of(tree.mesh);
+    const std::array<double, 4> quarters0 = crown_quarters(tree, wood0, frame.cx, frame.cz);
+    for (int level = 1; level < 6; ++level) {
+        SCOPED_TRACE(level);
+        const exporter::MeshArrays wood = wood_of(tree, exporter::make_level(tree.mesh, tree.looks, exporter::level_fraction(level)));
+        std::set<int> kept;
+        for (const exporter::PrimitiveArrays &prim : wood)
+            kept.insert(prim.material);
+        for (const int material : holding)
+            EXPECT_TRUE(kept.count(material)) << tree.materials.list[static_cast<std::size_t>(material)].name;
+        // One piece of wood, standing where LOD0 stands: no limb, twig or crown hangs in the air.
+        EXPECT_EQ(wood_pieces(wood), 1u);
+        EXPECT_NEAR(wood_ground(wood), ground, 0.005 * frame.side);
+        // Every side of the crown keeps its share of the wood: nothing is given up on one side
+        // only (down to LOD3; a level of 2 % keeps little beyond the thickest limbs).
+        const std::array<double, 4> quarters = crown_quarters(tree, wood, frame.cx, frame.cz);
+        for (std::size_t q = 0; q < 4 && level < 4; ++q)
+            EXPECT_GT(quarters[q], 0.6 * quarters0[q]) << "quarter " << q;
+    }
+}
+
+TEST(GameReadyLevels, NoCornerNormalLeansAwayFromItsTriangle)
+{
+    const exporter::CollectedTree tree = exporter::collect_tree(leafy_tree());
+    for (int level = 0; level < 6; ++level) {
+        const exporter::MeshArrays mesh =
+            level == 0 ? tree.mesh : exporter::make_level(tree.mesh, tree.looks, exporter::level_fraction(level));
+        std::size_t against = 0, corners = 0;
+        for (const exporter::PrimitiveArrays &prim : mesh) {
+            const exporter::VertexStream *normal = prim.stream("NORMAL");
+            if (!prim.triangles() || !normal)
+                continue;
+            for (std::size_t t = 0; t + 3 <= prim.indices.size(); t += 3) {
+                const std::array<double, 3> face = face_normal(prim, t);
+                if (face == std::array<double, 3>{0, 0, 0})
+                    continue;
+                for (std::size_t k = 0; k < 3; ++k) {
+                    const float *n = &normal->values[prim.indices[t + k] * 3];
+                    against += n[0] * face[0] + n[1] * face[1] + n[2] * face[2] <= 0.0;
+                    ++corners;
+                }
+            }
+        }
+        EXPECT_GT(corners, 0u) << level;
+        EXPECT_EQ(against, 0u) << "level " << level << ": of " << corners << " corners";
+    }
+}
+
+// The demo tree: the leafy preset on the built-in crown.
+const host::Layer &leafy_demo()
+{
+    static host::Layer layer;
+    static const bool built = [] {
+        host::Session session;
+        session.set_journal(false);
+        std::string error;
+        if (!session.load(std::string(RAMULON_MODULE_DIR) + "/RamulonVE11.so") || session.activate(11) != AFUNC_OK ||
+            !host::load_obj_text(host::default_crown_obj(), "built-in crown", session.mesh().background, error) ||
+            !host::apply_preset(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset").applied)
+            return false;
+        session.start();
+        if (session.build())
+            return false;
+        layer = session.mesh().foreground;
+        return true;
+    }();
+    EXPECT_TRUE(built);
+    return layer;
+}
+
+TEST(GameReadyLevels, Lod1KeepsTheOutlineOfTheWood)
+{
+    // The pixels of the wood's outline in one of LOD0 and LOD1 but not both, of those in either,
+    // seen from four sides.
+    const exporter::CollectedTree tree = exporter::collect_tree(leafy_demo());
+    const exporter::MeshArrays wood0 = wood_of(tree, tree.mesh);
+    const exporter::MeshArrays wood1 = wood_of(tree, exporter::make_level(tree.mesh, tree.looks, exporter::level_fraction(1)));
+    const exporter::Frame frame = exporter::frame_of(tree.mesh);
+    const std::vector<exporter::SurfaceLook> looks = exporter::plain_looks(tree.looks);
+    for (int side = 0; side < 4; ++side) {
+        const double angle = side * std::numbers::pi / 2;
+        const double differ = exporter::silhouette_difference(exporter::render_view(wood0, looks, frame, angle, 512, 512),
+                                                              exporter::render_view(wood1, looks, frame, angle, 512, 512));
+        EXPECT_LT(differ, 0.05) << "side " << side;
+        EXPECT_GT(differ, 0.0) << "side " << side; // it is simpler
+    }
 }
 
 // Triangles as corner tuples, each turned to start at its least corner (winding kept).
@@ -207,6 +428,87 @@ TEST(GameReadyOrder, CacheAndFetchOrderKeepEveryTriangleAndImproveTheCache)
     }
 }
 
+// One square facing +z, from (0, 0) to (1, 1), the image once over it (glTF's v down).
+exporter::MeshArrays textured_square()
+{
+    exporter::PrimitiveArrays square;
+    square.streams = {{"POSITION", 3, {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}},
+                      {"NORMAL", 3, {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1}},
+                      {"TEXCOORD_0", 2, {0, 1, 1, 1, 1, 0, 0, 0}}};
+    square.vertex_point = {0, 1, 2, 3};
+    square.indices = {0, 1, 2, 0, 2, 3};
+    return {square};
+}
+
+TEST(SoftRaster, TexturesAreSampledRepeatedAndCutOutAndEdgesAreSmoothed)
+{
+    // A 2 x 2 image: red and green above, blue and a clear texel below.
+    const std::vector<std::uint8_t> texels = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 0, 0, 0, 0};
+    exporter::SurfaceLook look;
+    look.colour = {1.0, 1.0, 1.0};
+    look.image = std::make_shared<exporter::SampledImage>(2, 2, texels);
+    look.alpha_cutoff = 0.5;
+    const exporter::Frame frame{0.5, 0.0, 0.0, 1.0}; // the square fills the picture
+    const auto at = [](const exporter::Picture &p, int x, int y) {
+        return std::vector<int>(p.rgba.begin() + (y * p.width + x) * 4, p.rgba.begin() + (y * p.width + x) * 4 + 4);
+    };
+    const exporter::Picture once = exporter::render_view(textured_square(), {look}, frame, 0.0, 64, 64);
+    // Lit from the front, each texel shows its own hue; the clear one is cut out.
+    const auto hue = [](const std::vector<int> &pixel) {
+        const int top = static_cast<int>(std::max_element(pixel.begin(), pixel.begin() + 3) - pixel.begin());
+        for (int c = 0; c < 3; ++c)
+            if (c != top && pixel[static_cast<std::size_t>(c)] * 3 > pixel[static_cast<std::size_t>(top)])
+                return -1;
+        return pixel[3] == 255 ? top : -1;
+    };
+    EXPECT_EQ(hue(at(once, 16, 16)), 0);
+    EXPECT_EQ(hue(at(once, 48, 16)), 1);
+    EXPECT_EQ(hue(at(once, 16, 48)), 2);
+    EXPECT_EQ(at(once, 48, 48), (std::vector<int>{0, 0, 0, 0}));
+    // A texture transform's scale repeats the image: red again half way along.
+    look.scale = {2.0, 2.0};
+    const exporter::Picture twice = exporter::render_view(textured_square(), {look}, frame, 0.0, 64, 64);
+    EXPECT_EQ(hue(at(twice, 40, 8)), 0);
+    EXPECT_EQ(hue(at(twice, 56, 8)), 1);
+    EXPECT_EQ(at(twice, 56, 56), (std::vector<int>{0, 0, 0, 0}));
+    // Seen from afar (the square a pixel or two), the image's mean colour stands for it, and the
+    // clear texel still cuts the outline where the image itself is clear.
+    look.scale = {1.0, 1.0};
+    const exporter::Picture far =
+        exporter::render_view(textured_square(), {look}, exporter::Frame{0.0, 0.0, 0.0, 32.0}, 0.0, 32, 32, 4);
+    const std::vector<int> mean = at(far, 16, 31);
+    EXPECT_EQ(mean[3], 255 * 3 / 4);
+    EXPECT_TRUE(mean[0] > 0 && mean[1] > 0 && mean[2] > 0) << mean[0] << " " << mean[1] << " " << mean[2];
+    // Edges in between: a square half a pixel off the grid covers the border pixels in part.
+    const exporter::Picture shifted =
+        exporter::render_view(textured_square(), {exporter::SurfaceLook{}}, exporter::Frame{0.5 + 0.5 / 8, 0.0, -0.1, 1.25},
+                              0.0, 8, 8, 4);
+    std::set<int> alphas;
+    for (std::size_t i = 3; i < shifted.rgba.size(); i += 4)
+        alphas.insert(shifted.rgba[i]);
+    EXPECT_TRUE(alphas.count(0));
+    EXPECT_TRUE(alphas.count(255));
+    EXPECT_GT(alphas.size(), 2u);
+}
+
+// The picture a material shows, decoded to 8-bit RGBA (width and height filled).
+std::vector<unsigned char> material_picture(const tinygltf::Model &model, const tinygltf::Material &material, int &width,
+                                            int &height)
+{
+    const tinygltf::Image &image = model.images.at(static_cast<std::size_t>(
+        model.textures.at(static_cast<std::size_t>(material.pbrMetallicRoughness.baseColorTexture.index)).source));
+    int channels = 0;
+    unsigned char *pixels =
+        stbi_load_from_memory(image.image.data(), static_cast<int>(image.image.size()), &width, &height, &channels, 4);
+    EXPECT_NE(pixels, nullptr);
+    EXPECT_EQ(channels, 4);
+    std::vector<unsigned char> out;
+    if (pixels)
+        out.assign(pixels, pixels + std::size_t(width) * std::size_t(height) * 4);
+    stbi_image_free(pixels);
+    return out;
+}
+
 TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirOwn)
 {
     ScratchDir dir;
@@ -236,13 +538,8 @@ TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirO
     EXPECT_EQ(material.name, "RM_far_card");
     EXPECT_EQ(material.alphaMode, "MASK");
     EXPECT_TRUE(material.extensions.count("KHR_materials_unlit"));
-    ASSERT_EQ(model.images.size(), 1u);
-    int width = 0, height = 0, channels = 0;
-    unsigned char *pixels = stbi_load_from_memory(model.images[0].image.data(),
-                                                  static_cast<int>(model.images[0].image.size()),
-                                                  &width, &height, &channels, 4);
-    ASSERT_NE(pixels, nullptr);
-    EXPECT_EQ(channels, 4);
+    int width = 0, height = 0;
+    const std::vector<unsigned char> pixels = material_picture(model, material, width, height);
     ASSERT_EQ(width, 1024);
     ASSERT_EQ(height, 512);
     for (int view = 0; view < 8; ++view) {
@@ -253,7 +550,6 @@ TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirO
         EXPECT_GT(covered, 256u * 256 / 50) << view;
         EXPECT_LT(covered, 256u * 256 / 2) << view;
     }
-    stbi_image_free(pixels);
     // Each quad faces its own view and shows its own tile.
     const std::vector<float> normals = accessor_floats(model, card.attributes.at("NORMAL"));
     const std::vector<float> uvs = accessor_floats(model, card.attributes.at("TEXCOORD_0"));
@@ -285,6 +581,129 @@ TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirO
     }
 }
 
+bool woody_name(const std::string &name)
+{
+    return name == "RM_trunk" || name == "RM_branch" || name == "RM_twig" || name == "RM_root";
+}
+
+// Every primitive of every level wears the tree's own materials: bark textured, leaves
+// textured, alpha-masked and double-sided; the image of each texture is in the file (or beside
+// it, for a .gltf).
+void expect_textured_levels(const tinygltf::Model &model, const std::string &folder, const std::string &file)
+{
+    SCOPED_TRACE(file);
+    std::size_t levels = 0;
+    for (const tinygltf::Node &node : model.nodes) {
+        if (node.mesh < 0 || node.name.ends_with("_FAR"))
+            continue;
+        ++levels;
+        std::set<std::string> names;
+        for (const tinygltf::Primitive &prim : model.meshes[static_cast<std::size_t>(node.mesh)].primitives) {
+            const tinygltf::Material &m = model.materials.at(static_cast<std::size_t>(prim.material));
+            names.insert(m.name);
+            const int texture = m.pbrMetallicRoughness.baseColorTexture.index;
+            ASSERT_GE(texture, 0) << node.name << " " << m.name;
+            const tinygltf::Image &image =
+                model.images.at(static_cast<std::size_t>(model.textures.at(static_cast<std::size_t>(texture)).source));
+            if (image.uri.empty())
+                EXPECT_FALSE(image.image.empty()) << node.name << " " << m.name;
+            else
+                EXPECT_TRUE(std::filesystem::exists(folder + "/" + image.uri)) << image.uri;
+            if (m.name == "VF_leaf") {
+                EXPECT_EQ(m.alphaMode, "MASK") << node.name;
+                EXPECT_TRUE(m.doubleSided) << node.name;
+            } else {
+                EXPECT_TRUE(woody_name(m.name)) << node.name << " " << m.name;
+            }
+        }
+        // The trunk, the roots and the leaves in every level.
+        for (const char *name : {"RM_trunk", "RM_root", "VF_leaf"})
+            EXPECT_TRUE(names.count(name)) << node.name << " " << name;
+    }
+    EXPECT_GT(levels, 0u);
+}
+
+TEST(GameReadyFile, EveryLevelWearsTheTreesTexturedMaterialsInOneFileOrInFilesOfTheirOwn)
+{
+    ScratchDir dir;
+    // Roots on the leafy tree, so that every surface appears.
+    host::Layer layer;
+    std::string error;
+    ASSERT_TRUE(build_real_tree({"render_type=1", "twig_type=5", "num_roots=5"}, layer, error)) << error;
+    ASSERT_EQ(exporter::write_glb(layer, dir.file("one.glb"), {.levels = 4, .impostor = true}), "");
+    ASSERT_EQ(exporter::write_glb(layer, dir.file("own.glb"), {.levels = 3, .level_files = true, .impostor = true}), "");
+    ASSERT_EQ(exporter::write_gltf(layer, dir.file("text.gltf"), {.levels = 3, .level_files = true}), "");
+    for (const char *file : {"one.glb", "own.glb", "own_LOD1.glb", "own_LOD2.glb", "text.gltf", "text_LOD1.gltf",
+                             "text_LOD2.gltf"}) {
+        tinygltf::Model model;
+        tinygltf::TinyGLTF loader;
+        loader.SetImageLoader(keep_image_bytes, nullptr);
+        std::string warning;
+        const std::string path = dir.file(file);
+        const bool loaded = std::string(file).ends_with(".glb") ? loader.LoadBinaryFromFile(&model, &error, &warning, path)
+                                                                : loader.LoadASCIIFromFile(&model, &error, &warning, path);
+        ASSERT_TRUE(loaded) << file << ": " << error;
+        expect_textured_levels(model, dir.path(), file);
+    }
+    // The level files beside a .gltf share the main file's images.
+    EXPECT_TRUE(std::filesystem::exists(dir.file("text_bark.png")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("text_leaves.png")));
+}
+
+TEST(GameReadyFile, TheFarCardShowsLod0AsItsTexturedMaterialsPaintItWithSmoothEdges)
+{
+    ScratchDir dir;
+    ASSERT_EQ(exporter::write_glb(leafy_tree(), dir.file("oak.glb"), {.impostor = true}), "");
+    tinygltf::Model model;
+    ASSERT_TRUE(load_with_images(dir.file("oak.glb"), model));
+    // The looks of LOD0's own materials, read back from the file: bark and leaves textured, the
+    // leaves cut out by their alpha.
+    std::vector<std::string> bytes;
+    for (const tinygltf::Image &image : model.images)
+        bytes.emplace_back(image.image.begin(), image.image.end());
+    std::vector<const std::string *> images;
+    for (const std::string &b : bytes)
+        images.push_back(&b);
+    std::vector<exporter::SurfaceLook> looks = exporter::surface_looks(model, images);
+    const tinygltf::Node &lod0 = model.nodes.at(1);
+    ASSERT_EQ(lod0.name, "oak_LOD0");
+    for (const tinygltf::Primitive &prim : model.meshes.at(static_cast<std::size_t>(lod0.mesh)).primitives) {
+        const exporter::SurfaceLook &look = looks.at(static_cast<std::size_t>(prim.material));
+        EXPECT_TRUE(look.image) << prim.material;
+        EXPECT_EQ(look.alpha_cutoff >= 0.0, model.materials[static_cast<std::size_t>(prim.material)].name == "VF_leaf");
+    }
+    // The written materials come in the order of the collected tree's.
+    const exporter::CollectedTree tree = exporter::collect_tree(leafy_tree());
+    looks.resize(tree.looks.size());
+
+    const tinygltf::Material &card = model.materials.back();
+    ASSERT_EQ(card.name, "RM_far_card");
+    int width = 0, height = 0;
+    const std::vector<unsigned char> pixels = material_picture(model, card, width, height);
+    ASSERT_EQ(width, 1024);
+    // The first view, drawn again from LOD0 with those looks, is the first tile wherever the tree is.
+    const exporter::Picture view = exporter::render_view(tree.mesh, looks, exporter::frame_of(tree.mesh), 0.0,
+                                                         exporter::impostor_tile, exporter::impostor_tile,
+                                                         exporter::impostor_samples);
+    std::size_t covered = 0, partly = 0, differ = 0;
+    for (int y = 0; y < exporter::impostor_tile; ++y)
+        for (int x = 0; x < exporter::impostor_tile; ++x) {
+            const unsigned char *tile = &pixels[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 4];
+            const std::uint8_t *drawn = &view.rgba[(std::size_t(y) * exporter::impostor_tile + std::size_t(x)) * 4];
+            if (tile[3] == 0) {
+                differ += drawn[3] != 0;
+                continue;
+            }
+            ++covered;
+            partly += tile[3] < 255;
+            differ += !std::equal(tile, tile + 4, drawn);
+        }
+    EXPECT_EQ(differ, 0u);
+    // Its edges are smooth: coverage in between, where the outline crosses a pixel.
+    EXPECT_GT(partly, covered / 20);
+    EXPECT_LT(partly, covered);
+}
+
 TEST(GameReadyFile, EveryOutputIsTheSameBytesRunToRun)
 {
     ScratchDir first, second;
@@ -295,7 +714,9 @@ TEST(GameReadyFile, EveryOutputIsTheSameBytesRunToRun)
         ASSERT_EQ(exporter::write_glb(leafy_tree(), dir->file("c.glb")), "");
     }
     ASSERT_EQ(first.entries(), second.entries());
-    EXPECT_EQ(first.entries().size(), 1u + 5 * 2 + 1);
+    // a.glb; b.gltf, its .bin and its three images (bark, its relief, leaves), and four level
+    // files with a .bin each; c.glb.
+    EXPECT_EQ(first.entries().size(), 1u + 2 + 3 + 4 * 2 + 1);
     for (const std::string &name : first.entries())
         EXPECT_TRUE(read_bytes(first.file(name)) == read_bytes(second.file(name))) << name;
 }
@@ -552,3 +973,4 @@ TEST(GameReadyCli, BadRequestsFailWithOneLineAndWriteNothing)
 
 } // namespace
 } // namespace ramulon
+

@@ -162,7 +162,8 @@ TEST_F(Served, StateShowsThePanelInDisplayUnits)
     EXPECT_EQ(s["build"]["count"], 1); // the page opens on a tree
     EXPECT_EQ(s["build"]["error"], nullptr);
     EXPECT_EQ(s["background"]["name"], "round_crown");
-    EXPECT_EQ(get("/api/samples").body, json({"flat_crown", "round_crown", "tall_crown", "two_lobes"}));
+    EXPECT_EQ(get("/api/samples").body, json({"broad_crown", "cone_crown", "flat_crown", "round_crown", "shrub_crown",
+                                              "slender_crown", "tall_crown", "two_lobes", "vase_crown", "weeping_crown"}));
 }
 
 TEST_F(Served, EditsGoThroughTheToolsSetter)

@@ -45,6 +45,29 @@ def ellipsoid(centre, radii, around, bands, squash_bottom=1.0):
     return points, polys
 
 
+def revolve(profile, around):
+    """Points and polygons (0-based) of a closed surface of revolution about the y axis: profile
+    is (height, radius) from the top pole down to the bottom one, radius 0 at both poles."""
+    points = [(0.0, profile[0][0], 0.0)]  # top pole
+    for y, r in profile[1:-1]:
+        for j in range(around):
+            phi = 2 * math.pi * j / around
+            points.append((r * math.cos(phi), y, r * math.sin(phi)))
+    points.append((0.0, profile[-1][0], 0.0))  # bottom pole
+    bands = len(profile) - 1
+    bottom = len(points) - 1
+
+    def ring(k, j):  # k = 1 .. bands - 1
+        return 1 + (k - 1) * around + j % around
+
+    polys = [[0, ring(1, j + 1), ring(1, j)] for j in range(around)]
+    for k in range(1, bands - 1):
+        for j in range(around):
+            polys.append([ring(k, j), ring(k, j + 1), ring(k + 1, j + 1), ring(k + 1, j)])
+    polys += [[bottom, ring(bands - 1, j), ring(bands - 1, j + 1)] for j in range(around)]
+    return points, polys
+
+
 def newell(points, poly):
     nx = ny = nz = 0.0
     for i, a in enumerate(poly):
@@ -68,8 +91,13 @@ def write_obj(path, title, lobes, number="%.6f"):
     lines = ["# %s" % title, "# Made by tools/make_crowns.py: closed, outward-facing, y up, metres."]
     faces = []
     base = 0
-    for centre, radii, around, bands, squash in lobes:
-        points, polys = ellipsoid(centre, radii, around, bands, squash)
+    for lobe in lobes:
+        if lobe[0] == "revolve":  # ("revolve", profile, around)
+            points, polys = revolve(lobe[1], lobe[2])
+            centre = (0.0, sum(y for y, r in lobe[1]) / len(lobe[1]), 0.0)
+        else:
+            centre, radii, around, bands, squash = lobe
+            points, polys = ellipsoid(centre, radii, around, bands, squash)
         check_outward(points, polys, (centre[0], centre[1], centre[2]))
         lines += ["v " + " ".join(number % c for c in p) for p in points]
         faces += ["f " + " ".join(str(base + a + 1) for a in poly) for poly in polys]
@@ -90,6 +118,21 @@ CROWNS = {
     "two_lobes.obj": ("Two lobes side by side, for two trunks",
                       [((-2.1, 4.6, 0.0), (1.9, 2.2, 1.9), 14, 9, 1.1),
                        ((2.1, 4.3, 0.0), (1.7, 1.9, 1.7), 14, 9, 1.1)]),
+    # The crowns of the shipped presets (samples/presets/crowns.txt says which grows in which).
+    "weeping_crown.obj": ("A dome from y = 0.5 to y = 7.4 hanging low all round, for a weeping tree",
+                          [((0.0, 4.6, 0.0), (3.8, 2.8, 3.8), 18, 12, 1.45)]),
+    "broad_crown.obj": ("A broad low dome from y = 3.2 to y = 9.6, 12 m across, for a broad old tree",
+                        [((0.0, 6.6, 0.0), (6.2, 3.0, 6.2), 22, 10, 1.15)]),
+    "slender_crown.obj": ("A slender column from y = 1.5 to y = 10.5, for an upright tree",
+                          [((0.0, 6.0, 0.0), (1.1, 4.5, 1.1), 12, 16, 1.0)]),
+    "cone_crown.obj": ("A cone from y = 0.9 to y = 11, 5.8 m across at the bottom, for a conifer",
+                       [("revolve", [(11.0, 0.0), (9.5, 0.55), (8.0, 1.1), (6.5, 1.65), (5.0, 2.2),
+                                     (3.5, 2.65), (2.0, 2.9), (1.3, 2.7), (0.9, 0.0)], 16)]),
+    "shrub_crown.obj": ("A low mound from y = 0.2 to y = 2.4, 4 m across, for a shrub",
+                        [((0.0, 1.3, 0.0), (2.0, 1.1, 2.0), 16, 10, 1.0)]),
+    "vase_crown.obj": ("A vase from y = 3 to y = 9.8, narrow below and 8.6 m across above, for a winter tree",
+                       [("revolve", [(9.8, 0.0), (9.6, 2.4), (9.0, 3.8), (8.0, 4.3), (6.5, 3.6), (5.0, 2.4),
+                                     (3.8, 1.3), (3.2, 0.6), (3.0, 0.0)], 18)]),
 }
 
 

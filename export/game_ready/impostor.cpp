@@ -79,7 +79,7 @@ void add_quad(PrimitiveArrays &quads, const Frame &frame, int view)
 
 } // namespace
 
-Impostor make_impostor(const MeshArrays &lod0, const std::vector<MaterialLook> &looks)
+Impostor make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &looks)
 {
     Impostor out;
     if (triangle_count(lod0) == 0)
@@ -92,7 +92,8 @@ Impostor make_impostor(const MeshArrays &lod0, const std::vector<MaterialLook> &
     out.quads.streams = {{"POSITION", 3, {}}, {"NORMAL", 3, {}}, {"TEXCOORD_0", 2, {}}};
     for (int view = 0; view < impostor_views; ++view) {
         stop_if_cancelled();
-        const Picture tile = render_view(lod0, looks, frame, view_angle(view), impostor_tile, impostor_tile);
+        const Picture tile =
+            render_view(lod0, looks, frame, view_angle(view), impostor_tile, impostor_tile, impostor_samples);
         const int x0 = (view % columns) * impostor_tile, y0 = (view / columns) * impostor_tile;
         for (int y = 0; y < impostor_tile; ++y)
             std::copy_n(&tile.rgba[static_cast<std::size_t>(y) * impostor_tile * 4], impostor_tile * 4,

@@ -6,12 +6,15 @@
 
 #include <string>
 
+#include "export/game_ready/soft_raster.h"
 #include "export/mesh/mesh_arrays.h"
 
 namespace exporter {
 
 inline constexpr int impostor_views = 8;
 inline constexpr int impostor_tile = 256; // pixels, each view a square tile, four to a row
+// Samples per pixel each way: a twig thinner than a pixel still shows, as a pixel partly covered.
+inline constexpr int impostor_samples = 4;
 
 struct Impostor {
     std::string png; // the atlas, 8-bit RGBA
@@ -20,7 +23,8 @@ struct Impostor {
     PrimitiveArrays quads;
 };
 
-// Empty png when the mesh has no triangles to picture.
-Impostor make_impostor(const MeshArrays &lod0, const std::vector<MaterialLook> &looks);
+// Each view is drawn from LOD0 with its materials' looks (textured where they are), its edges
+// smoothed. Empty png when the mesh has no triangles to picture.
+Impostor make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &looks);
 
 } // namespace exporter

@@ -1,7 +1,8 @@
 // Levels of detail of a tree: each level a copy of LOD0 with fewer triangles. The wood is
-// simplified (texture seams kept, vertices never moved, so every kept vertex keeps its weights),
-// and where the simplifier cannot go far enough the finest pieces of wood are dropped, twigs
-// first. The leaves are thinned: a spread of the leaf cards, picked by the leaf's own order, is
+// simplified within a bound (no vertex moved, so every kept vertex keeps its texture coordinates
+// and weights); where that is not enough, the leaves give up more than their share and then the
+// thinnest wood goes, twigs first, never the trunk or the roots and never what holds up wood that
+// is kept. The leaves are thinned: a spread of the leaf cards, picked by the leaf's own order, is
 // kept and each kept card grown so that the crown covers about as much as before.
 #pragma once
 

@@ -1,9 +1,14 @@
 // A small software rasteriser for pictures of a tree: orthographic views from around the trunk,
-// flat-shaded in each material's colour, with coverage in the alpha channel. It draws the far-view
-// card's atlas and lets the levels of detail be compared by their silhouettes.
+// each material as a viewer shows it (its base colour, times its texture where it has one, cut
+// out where a leaf's texture is clear), shaded by the corner normals under a light from above
+// the viewer's shoulder, with coverage in the alpha channel. It paints the far-view card's atlas
+// and lets the levels of detail be compared by their silhouettes.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "export/mesh/mesh_arrays.h"
@@ -22,13 +27,50 @@ Frame frame_of(const MeshArrays &mesh);
 
 struct Picture {
     int width = 0, height = 0;
-    std::vector<std::uint8_t> rgba; // row 0 on top
+    std::vector<std::uint8_t> rgba; // row by row, row 0 on top
 };
 
+// An image as a material samples it: linear colour and alpha, with its mipmaps.
+class SampledImage {
+public:
+    // rgba: 8-bit sRGB colour and linear alpha, rows top first.
+    SampledImage(int width, int height, const std::vector<std::uint8_t> &rgba);
+
+    // The filtered colour at (u, v) (glTF's: v = 0 on the top row) from the mipmap of level
+    // lod (0 the image itself, fractions blend two); repeat tiles the image, else its edge
+    // pixels stretch.
+    std::array<float, 4> sample(double u, double v, double lod, bool repeat) const;
+    int width() const { return levels_.front().width; }
+    int height() const { return levels_.front().height; }
+
+private:
+    struct Level {
+        int width = 0, height = 0;
+        std::vector<std::array<float, 4>> texels;
+    };
+    std::array<float, 4> bilinear(const Level &level, double u, double v, bool repeat) const;
+    std::vector<Level> levels_;
+};
+
+// How one material looks: what a glTF viewer makes of it.
+struct SurfaceLook {
+    std::array<double, 3> colour{0.8, 0.8, 0.8}; // linear; the texture's factor where there is one
+    std::shared_ptr<const SampledImage> image;   // none: the colour alone
+    std::string texcoord = "TEXCOORD_0";         // the coordinates the image is read with
+    std::array<double, 2> scale{1.0, 1.0};       // of those coordinates (a texture transform)
+    bool repeat = true;
+    double alpha_cutoff = -1.0; // cut out below this alpha; negative: opaque
+};
+
+// Untextured looks of the materials' own colours, for silhouettes and plain pictures.
+std::vector<SurfaceLook> plain_looks(const std::vector<MaterialLook> &looks);
+
 // The tree's triangles as seen from angle (radians about the vertical axis; 0 looks from +z
-// towards -z), the frame filling the picture. Uncovered pixels are transparent black.
-Picture render_view(const MeshArrays &mesh, const std::vector<MaterialLook> &looks, const Frame &frame,
-                    double angle, int width, int height);
+// towards -z), the frame filling the picture. samples: the picture is drawn at samples times
+// its size each way and every pixel averages its samples, so edges are smooth and alpha is the
+// share of the pixel covered. Uncovered pixels are transparent black.
+Picture render_view(const MeshArrays &mesh, const std::vector<SurfaceLook> &looks, const Frame &frame,
+                    double angle, int width, int height, int samples = 1);
 
 // The share of pixels covered in exactly one of two pictures of one size, of those covered in
 // either: 0 for identical silhouettes, 1 for disjoint ones.

@@ -26,8 +26,6 @@ CollectedTree collect_tree(const PreparedMesh &prepared);
 // The same with the default look; empty when the layer cannot be prepared.
 CollectedTree collect_tree(const host::Layer &layer);
 
-tinygltf::Material gltf_material(const Material &material);
-
 // Appends the primitive's float attributes and indices to the model's buffer 0.
 tinygltf::Primitive plain_primitive(tinygltf::Model &model, const PrimitiveArrays &prim);
 

@@ -88,6 +88,11 @@ bool woody(const Material &material)
     return finish == Finish::bark || finish == Finish::twig;
 }
 
+bool holds_tree(const Material &material)
+{
+    return material.name == trunk_surface || material.name == "RM_root";
+}
+
 Colour base_colour(const Material &material, bool textured)
 {
     switch (finish_of(material)) {

@@ -62,4 +62,7 @@ bool woody(const Material &material);
 inline const std::string trunk_surface = "RM_trunk";
 inline const std::string root_surface = "RM_root";
 
+// The trunk and the roots: what every simpler level keeps, as everything else stands on them.
+bool holds_tree(const Material &material);
+
 } // namespace exporter

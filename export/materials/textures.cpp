@@ -67,6 +67,19 @@ std::string check_png(const std::string &bytes, const std::string &path)
     return {};
 }
 
+bool decode_png(const std::string &bytes, int &width, int &height, std::vector<unsigned char> &rgba)
+{
+    const int length = bytes.size() > 0x7fffffff ? 0x7fffffff : static_cast<int>(bytes.size());
+    int channels = 0;
+    stbi_uc *pixels = stbi_load_from_memory(reinterpret_cast<const stbi_uc *>(bytes.data()), length, &width,
+                                            &height, &channels, 4);
+    if (!pixels)
+        return false;
+    rgba.assign(pixels, pixels + static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    stbi_image_free(pixels);
+    return true;
+}
+
 bool load_textures(TextureChoice choice, const std::string &texture_folder, TextureSet &out, std::string &error)
 {
     out = TextureSet{};

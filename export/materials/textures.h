@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <string>
-
+#include <vector>
 
 namespace exporter {
 
@@ -44,6 +44,9 @@ const TextureSet &builtin_textures();
 // Empty when bytes are a PNG of at most max_texture_side pixels a side that decodes, else a
 // one-line reason naming path.
 std::string check_png(const std::string &bytes, const std::string &path);
+
+// A PNG's pixels as 8-bit RGBA, rows top first; false when bytes do not decode.
+bool decode_png(const std::string &bytes, int &width, int &height, std::vector<unsigned char> &rgba);
 
 // The images a writer is asked for (an empty set for TextureChoice::none; `folder` names the
 // user's folder for TextureChoice::folder); false with a one-line error when that folder lacks a

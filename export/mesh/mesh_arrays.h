@@ -42,6 +42,7 @@ std::size_t triangle_count(const MeshArrays &mesh);
 struct MaterialLook {
     std::array<double, 3> colour{};
     bool leaf = false;
+    bool holds_tree = false; // the trunk and the roots: simpler levels never give them up
 };
 
 } // namespace exporter

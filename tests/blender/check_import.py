@@ -2,13 +2,17 @@
 # tree without work by hand. Run by tests/blender/run.sh:
 #   blender -b --factory-startup --python check_import.py -- FILE[:CHECK]...
 # Every file: no import error, no corner normal against its face, and no vertex colours (the
-# wind weights would tint every material). Unless CHECK is "imports": a base-colour texture and
-# a normal map on every woody material, the bark's texels square on every woody surface (along
-# over around between 0.8 and 1.25, area-weighted, through the UV map the bark uses), the leaf
-# material alpha-masked. CHECK may also be "cage" (an OBJ quad cage: woody faces are mostly
-# quads, not triangles), "smooth=OTHER" (a subdivided export: at least eight times the woody
-# faces of the file OTHER, the same tree unsubdivided), "tinted" (written with --wind-colours:
-# vertex colours expected) or "imports" (a file whose materials are not LOD0's: it imports).
+# wind weights would tint every material). Unless CHECK is "imports" or "card": a base-colour
+# texture and a normal map on every woody material, the bark's texels square on every woody
+# surface (along over around between 0.8 and 1.25, area-weighted, through the UV map the bark
+# uses), the leaf material alpha-masked. CHECK may also be "cage" (an OBJ quad cage: woody faces
+# are mostly quads, not triangles), "smooth=OTHER" (a subdivided export: at least eight times the
+# woody faces of the file OTHER, the same tree unsubdivided), "tinted" (written with
+# --wind-colours: vertex colours expected), "imports" (a file whose materials are not LOD0's: it
+# imports), "levels" (a game-ready file: every level wears textured bark and alpha-masked leaves,
+# its wood reaches as low as LOD0's, and the far card shows its picture), "ground=OTHER" (a level
+# of its own: its wood reaches as low as the file OTHER's, its LOD0) or "card" (the far card
+# alone, showing its picture).
 # Prints one line per problem and exits 1 when there is any.
 import sys
 
@@ -90,6 +94,52 @@ def alpha_masked(material):
     return False
 
 
+def has_image(material):
+    return material.use_nodes and any(node.type == "TEX_IMAGE" and node.image is not None
+                                      for node in material.node_tree.nodes)
+
+
+def check_materials(path, objects):
+    # Bark textured, leaves alpha-masked, on every mesh the file holds; the far card its picture.
+    for obj in objects:
+        for material in obj.data.materials:
+            if material is None:
+                continue
+            name = surface(material.name)
+            if name in WOODY and base_colour_image(material) is None:
+                problems.append(f"{path}: {obj.name}: material {name} has no base-colour texture")
+            elif name == LEAF and not alpha_masked(material):
+                problems.append(f"{path}: {obj.name}: leaf material {LEAF} is not alpha-masked "
+                                f"(blend {material.blend_method})")
+            elif name == "RM_far_card" and not has_image(material):
+                problems.append(f"{path}: {obj.name}: the far card shows no picture")
+
+
+def lowest_wood(objects):
+    low = None
+    for obj in objects:
+        mesh = obj.data
+        names = [surface(m.name) if m else "" for m in mesh.materials]
+        for poly in mesh.polygons:
+            if poly.material_index < len(names) and names[poly.material_index] in WOODY:
+                for index in poly.vertices:
+                    z = (obj.matrix_world @ mesh.vertices[index].co).z
+                    low = z if low is None else min(low, z)
+    return low
+
+
+def height_of(objects):
+    zs = [(obj.matrix_world @ v.co).z for obj in objects for v in obj.data.vertices]
+    return max(zs) - min(zs) if zs else 0.0
+
+
+def check_ground(path, what, low, reference, height):
+    if low is None:
+        problems.append(f"{path}: {what} has no wood")
+    elif abs(low - reference) > 0.01 * height:
+        problems.append(f"{path}: {what}'s wood starts at {low:.3f}, LOD0's at {reference:.3f}")
+
+
 def bark_uv_layer(material, mesh):
     # The UV map the base-colour texture reads: a UV Map node's, else the mesh's first.
     for node in material.node_tree.nodes if material.use_nodes else []:
@@ -151,7 +201,7 @@ def check(path, expectation, counts):
     elif expectation != "tinted" and colours:
         problems.append(f"{path}: {colours} vertex colour layers would tint the tree")
     aspects = {}
-    if expectation != "imports":
+    if expectation not in ("imports", "card"):
         for name in WOODY:
             if name in materials and base_colour_image(materials[name]) is None:
                 problems.append(f"{path}: material {name} has no base-colour texture")
@@ -183,6 +233,31 @@ def check(path, expectation, counts):
                     against += 1
     if against:
         problems.append(f"{path}: {against} of {total} corner normals point against their face")
+
+    if expectation == "card":
+        check_materials(path, objects)
+        if "RM_far_card" not in materials:
+            problems.append(f"{path}: no far card")
+    elif expectation == "levels":
+        check_materials(path, objects)
+        levels = {}
+        for obj in objects:
+            level = obj.name.split(".")[0].rsplit("_", 1)[-1]
+            levels.setdefault(level, []).append(obj)
+        if "LOD0" not in levels or len(levels) < 3:
+            problems.append(f"{path}: levels {sorted(levels)}")
+        else:
+            reference, height = lowest_wood(levels["LOD0"]), height_of(levels["LOD0"])
+            for level, members in sorted(levels.items()):
+                if level.startswith("LOD") and level[3:].isdigit():
+                    check_ground(path, level, lowest_wood(members), reference, height)
+    elif expectation.startswith("ground="):
+        check_materials(path, objects)
+        other = expectation[len("ground="):]
+        here = lowest_wood(objects)
+        lod0 = import_file(other)
+        check_ground(path, "the level", here, lowest_wood(lod0), height_of(lod0))
+        objects = import_file(path)
 
     triangles, quads = woody_faces(objects)
     counts[path] = triangles + quads

@@ -19,6 +19,10 @@ for ext in glb gltf obj; do
   "$cli" build --set render_type=2 --output "$out/subd.$ext" >/dev/null
 done
 "$cli" build --set render_type=2 --subdivide 0 --output "$out/cage.glb" >/dev/null
+# Game-ready: four levels and the far card in one file; three levels and the card in files of
+# their own beside a .gltf.
+"$cli" build --preset "$preset" --lod 4 --impostor --output "$out/levels.glb" >/dev/null
+"$cli" build --preset "$preset" --lod 3 --impostor --lod-files --output "$out/parts.gltf" >/dev/null
 # The user's own textures, from a folder: Ramulon's own, copied there.
 mkdir "$out/mine"
 cp "$out/leafy_bark.png" "$out/mine/bark.png"
@@ -34,6 +38,8 @@ blender -b --factory-startup --python "$here/check_import.py" -- \
   "$out/leafy.glb" "$out/leafy.gltf" "$out/leafy.obj" "$out/mine.gltf" \
   "$out/subd.glb:smooth=$out/cage.glb" "$out/subd.gltf:smooth=$out/cage.glb" "$out/subd.obj:cage" \
   "$out/tinted.glb:tinted" "$out/quantized.glb:imports" \
+  "$out/levels.glb:levels" "$out/parts_LOD1.gltf:ground=$out/parts.gltf" \
+  "$out/parts_LOD2.gltf:ground=$out/parts.gltf" "$out/parts_LOD_FAR.gltf:card" \
   > "$out/blender.log" 2>&1 || status=$?
 grep -v -E '^(Read |Loaded image|Data are loaded|glTF import finished|OBJ import of|$)' "$out/blender.log" || true
 exit "${status:-0}"

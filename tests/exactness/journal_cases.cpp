@@ -45,8 +45,21 @@ std::vector<JournalCase> make_cases()
         cases.push_back({name, 11, "samples/flat_crown.obj", "",
                          {polygonal, small, "Twig/Type=random", std::string("Leaf/Shape=") + shape}});
     }
+    // The first shipped presets in the built-in crown; weeping as first shipped, whose limbs
+    // reach upward, is kept for its journal.
     for (const char *preset : {"leafy", "weeping", "wide", "bare"})
-        cases.push_back({std::string("preset_") + preset, 11, "", std::string("samples/presets/") + preset + ".preset", {}});
+        cases.push_back({std::string("preset_") + preset, 11, "",
+                         std::string(preset) == "weeping" ? std::string("tests/data/weeping_upright.preset")
+                                                          : std::string("samples/presets/") + preset + ".preset",
+                         {}});
+    // The presets shipped since, each in its own crown (samples/presets/crowns.txt).
+    const std::pair<const char *, const char *> grown[] = {
+        {"weeping", "weeping_crown"}, {"oak", "broad_crown"},   {"poplar", "slender_crown"}, {"spruce", "cone_crown"},
+        {"shrub", "shrub_crown"},     {"winter", "vase_crown"}, {"mangrove", "round_crown"},
+    };
+    for (const auto &[preset, crown] : grown)
+        cases.push_back({std::string("shipped_") + preset, 11, std::string("samples/") + crown + ".obj",
+                         std::string("samples/presets/") + preset + ".preset", {}});
     return cases;
 }
 
