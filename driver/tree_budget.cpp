@@ -23,11 +23,13 @@ constexpr unsigned long id_branches = 32770, id_segments = 32771, id_sub_segment
 
 // Trees reach a share of the bound below, since most branches join a trunk or an earlier
 // branch well before their longest, and the more branches share one crown the sooner they
-// join: from a fifth of the bound at 200 branches to a twentieth at 30,000. The shares are the
-// largest the shipped presets reach in the sample crowns (the round crown's), for points and
-// polygons apiece, from 200 to 30,000 branches (bench/export_peaks.cpp): leafy's points at
-// 1000 and at 30,000 branches come within 5 % and 3 % of them, wide's polygons within 5 % and
-// 2 %; the build's peak then lies 1.3 to 2.5 times under the estimate, never above it.
+// join: from a fifth of the bound at 200 branches to a twentieth at 30,000. The shares are fitted
+// to the shipped presets in the round crown, for points and polygons apiece, from 200 to 30,000
+// branches (bench/export_peaks.cpp): leafy's points at 1000 and 30,000 branches come within 5 %
+// and 3 % of them, wide's polygons within 5 % and 2 %. Over every shipped preset, in its own
+// crown and in the round one, the build's peak lies 1.2 to 2.6 times under the estimate, never
+// above it (a few counts of the shrub and the spruce, whose twigs carry more, pass it by up to a
+// fifth; their bytes do not).
 double points_share(double chains) { return std::min(0.25, 0.045 + 2.4 / std::sqrt(chains)); }
 double polygons_share(double chains) { return std::min(0.25, 0.052 + 2.6 / std::sqrt(chains)); }
 
