@@ -96,7 +96,7 @@ int run_case(const Case &c)
     const host::Layer &layer = session.mesh().foreground;
     if (c.format == "none") { // the build alone: its counts and peak beside the estimate's
         const double used = (build_peak - before_build) * 1024.0;
-        std::printf("%-11s %-7s %6d | %8zu pts (est %8.0f, %4.2fx) %8zu pols (est %8.0f, %4.2fx) | build %7.1f MB est %7.1f "
+        std::printf("%-13s %-8s %6d | %8zu pts (est %8.0f, %4.2fx) %8zu pols (est %8.0f, %4.2fx) | build %7.1f MB est %7.1f "
                     "(%4.2fx)\n",
                     c.crown.empty() ? "round" : c.crown.c_str(), c.preset.c_str(), c.branches, layer.points.size(), estimate.points,
                     estimate.points / static_cast<double>(layer.points.size()), layer.polygon_count(),
@@ -124,9 +124,10 @@ int run_case(const Case &c)
         return 6;
     }
     const double build_used = (build_peak - before_build) * 1024.0, export_used = (export_peak - before_export) * 1024.0;
-    std::printf("%-7s %6d %-4s sub %d lod %d%s%s | %8zu pts %8zu pols | build %7.1f MB est %7.1f (%4.2fx) | "
+    std::printf("%-13s %-8s %6d %-4s sub %d lod %d%s%s | %8zu pts %8zu pols | build %7.1f MB est %7.1f (%4.2fx) | "
                 "export %7.1f MB est %7.1f (%4.2fx) %9.0f tri\n",
-                c.preset.c_str(), c.branches, c.format.c_str(), cost.subdivision, c.options.levels,
+                c.crown.empty() ? "round" : c.crown.c_str(), c.preset.c_str(), c.branches, c.format.c_str(),
+                cost.subdivision, c.options.levels,
                 c.options.impostor ? " far" : "", c.options.compress != exporter::Compression::none ? " zip" : "", layer.points.size(),
                 layer.polygon_count(), mib(build_used), mib(build_estimate), build_estimate / build_used,
                 mib(export_used), mib(cost.bytes), cost.bytes / export_used, cost.triangles);
@@ -169,6 +170,21 @@ Case parse(int argc, char **argv)
     return c;
 }
 
+// The shipped presets with the crown each is made for (samples/presets/crowns.txt).
+std::vector<std::pair<std::string, std::string>> shipped_presets()
+{
+    std::vector<std::pair<std::string, std::string>> presets;
+    std::ifstream in(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/crowns.txt");
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string preset, crown;
+        if (line.empty() || line[0] == '#' || !(fields >> preset >> crown))
+            continue;
+        presets.emplace_back(preset, crown.substr(0, crown.rfind(".obj")));
+    }
+    return presets;
+}
+
 std::vector<std::string> words(const std::string &text)
 {
     std::vector<std::string> out;
@@ -184,27 +200,30 @@ int main(int argc, char **argv)
 {
     if (argc > 1)
         return in_child(parse(argc, argv));
-    // The calibration: the builds of every preset from its own branches to 30,000, the exports
-    // of every preset plain and as OBJ, and the options on a flat tree (leafy, wide, weeping:
-    // leaves and square tubes) and a smooth one (bare, a SubD cage subdivided twice).
+    // The calibration: the builds of every shipped preset in its own crown and in the round one,
+    // from its own branches to 30,000; the exports of every preset in its crown, plain and as
+    // OBJ; and the options on flat trees (leaves and square tubes: leafy, wide, oak) and a
+    // smooth one (bare, a SubD cage subdivided twice).
     std::vector<std::vector<std::string>> cases;
-    for (const char *preset : {"leafy", "bare", "weeping", "wide"}) {
-        for (const char *branches : {"0", "1000", "5000", "15000", "30000"})
-            cases.push_back({preset, branches, "none"});
+    for (const auto &[preset, crown] : shipped_presets()) {
+        for (const char *branches : {"0", "1000", "5000", "30000"}) {
+            cases.push_back(words(preset + " " + branches + " none --crown " + crown));
+            if (crown != "round_crown")
+                cases.push_back(words(preset + " " + branches + " none --crown round_crown"));
+        }
         for (const char *branches : {"0", "2000"})
             for (const char *format : {"glb", "obj"})
-                cases.push_back({preset, branches, format});
+                cases.push_back(words(preset + " " + branches + " " + format + " --crown " + crown));
     }
     for (const char *sub : {"1", "2", "3"})
         cases.push_back({"leafy", "0", "glb", "--subdivide", sub});
     cases.push_back({"leafy", "2000", "obj", "--subdivide", "2"});
     cases.push_back({"leafy", "30000", "glb"});
-    for (const char *tree : {"leafy 2000", "wide 2000", "bare 0"})
+    for (const char *tree : {"leafy 2000", "wide 2000 --crown flat_crown", "oak 2000 --crown broad_crown", "bare 0"})
         for (const char *options : {"--compress", "--impostor", "--lod 2", "--lod 4", "--lod 8", "--lod 4 --compress",
                                     "--lod 8 --compress", "--lod 8 --impostor --compress"})
             cases.push_back(words(std::string(tree) + " glb " + options));
     cases.push_back({"leafy", "2000", "gltf", "--lod", "8", "--impostor", "--lod-files"});
-    cases.push_back({"weeping", "2000", "glb", "--lod", "8"});
     cases.push_back({"leafy", "10000", "glb", "--lod", "4", "--impostor", "--compress"});
     int failed = 0;
     for (const std::vector<std::string> &args : cases) {
