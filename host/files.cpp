@@ -78,7 +78,12 @@ std::string unique_suffix()
 
 std::string marked_path(const std::string &target, std::string_view mark)
 {
-    return (fs::path(folder_of(target)) / ("." + name_of(target) + std::string(mark) + unique_suffix())).string();
+    // Appended piece by piece: GCC 12 at -O3 takes "." + a temporary for an overlapping copy.
+    std::string name = ".";
+    name += name_of(target);
+    name += mark;
+    name += unique_suffix();
+    return (fs::path(folder_of(target)) / name).string();
 }
 
 // ---- the files themselves

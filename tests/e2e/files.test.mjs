@@ -53,15 +53,17 @@ test('the downloaded GLB passes the glTF validator; the OBJ comes too', async (t
   const { stdout } = await promisify(execFile)('node', [validator, glb]);
   assert.match(stdout, /: 0 errors,/);
   const json = readFileSync(glb).subarray(20, 20 + readFileSync(glb).readUInt32LE(12)).toString();
-  for (const name of ['RM_trunk', 'RM_branch', 'RM_twig', 'VF_leaf', '_RM_VECTORS', '_RM_RANGE', '_RM_THICK'])
+  for (const name of ['RM_trunk', 'RM_branch', 'RM_twig', 'VF_leaf', '_WIND', '_RM_VECTORS', '_RM_RANGE', '_RM_THICK'])
     assert.ok(json.includes(`"${name}"`), name);
-  // What the page draws: the bark on every woody surface, the leaves masked by the atlas.
+  // What the page draws: the bark with its relief on every woody surface, the leaves masked by
+  // the atlas.
   const gltf = JSON.parse(json);
-  assert.equal(gltf.images.length, 2);
+  assert.equal(gltf.images.length, 3);
   for (const material of gltf.materials) {
     const texture = material.pbrMetallicRoughness.baseColorTexture;
     assert.ok(texture, `${material.name} has a texture`);
     if (material.name === 'VF_leaf') assert.equal(material.alphaMode, 'MASK');
+    else assert.ok(material.normalTexture, `${material.name} has the bark's relief`);
   }
 });
 

@@ -70,7 +70,8 @@ test('the game-ready GLB loads through three.js with its meshopt decoder', async
   const loaded = await page.evaluate((url) => window.ramulon.inspectGlb(url), href);
   assert.deepEqual(loaded.levels.map((l) => l.name), ['tree_LOD0', 'tree_LOD1', 'tree_LOD2', 'tree_LOD3', 'tree_LOD_FAR']);
   assert.deepEqual(loaded.levels.map((l) => l.triangles), plain.map((l) => l.triangles));
-  assert.equal(loaded.textures, 1, 'the far card shows its atlas');
+  // Every level wears the tree's textured materials, and the far card shows its atlas.
+  assert.ok(loaded.textures >= loaded.levels.length, `${loaded.textures} textured meshes`);
 
   await page.uncheck('#export-game-ready');
   await page.uncheck('#show-levels');
