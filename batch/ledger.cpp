@@ -43,10 +43,10 @@ std::string input_bytes(const std::string &path, std::size_t limit)
 {
     if (path.empty())
         return "(none)";
-    std::string bytes, error;
-    if (!host::read_regular_file(path, limit, bytes, error))
+    auto bytes = host::read_regular_file(path, limit);
+    if (!bytes)
         return "(unreadable)";
-    return bytes;
+    return std::move(bytes).value();
 }
 
 } // namespace

@@ -40,9 +40,9 @@ std::string prepare(host::Session &session, const Job &job, std::int64_t seed, c
 {
     driver::ToolOptions tool;
     tool.background = job.crown;
-    std::string error = driver::load_background(session, tool);
+    std::string error = driver::load_background(session, tool).message();
     if (error.empty())
-        error = driver::check_crown(session, tool);
+        error = driver::check_crown(session, tool).message();
     if (!error.empty())
         return error;
     host::set_shelf_dir(shelf); // empty: the host's own folder
@@ -53,7 +53,7 @@ std::string prepare(host::Session &session, const Job &job, std::int64_t seed, c
     }
     std::vector<std::string> settings = job.settings;
     settings.push_back("random_seed=" + std::to_string(seed));
-    return driver::apply_settings(session, settings);
+    return driver::apply_settings(session, settings).message();
 }
 
 } // namespace
@@ -73,27 +73,27 @@ std::string grow_variant(host::Session &session, const Job &job, std::int64_t se
         HostLock lock(host_lock);
         if (std::string error = prepare(session, job, seed, shelf); !error.empty())
             return error;
-        if (std::string error = driver::check_tree_fits(session, job.memory_limit); !error.empty())
+        if (std::string error = driver::check_tree_fits(session, job.memory_limit).message(); !error.empty())
             return error;
     }
-    if (std::string error = driver::grow_tree(session); !error.empty())
+    if (std::string error = driver::grow_tree(session).message(); !error.empty())
         return error;
 
     const std::string stem = (dir / variant_name(job, seed)).string();
     std::string error;
     if (job.wants("png")) {
-        std::string png;
-        {
+        const auto png = [&] {
             HostLock lock(host_lock);
-            error = driver::take_thumbnail(session, png);
-        }
-        if (!error.empty())
-            return "no thumbnail: " + error;
-        if (!host::write_text_file(stem + ".png", png, error))
-            return error;
+            return driver::take_thumbnail(session);
+        }();
+        if (!png)
+            return "no thumbnail: " + png.error().message;
+        if (const auto written = host::write_text_file(stem + ".png", *png); !written)
+            return written.message();
     }
-    if (job.wants("journal") && !session.journal().write(stem + ".journal", error))
-        return error;
+    if (job.wants("journal"))
+        if (const auto written = session.journal().write(stem + ".journal"); !written)
+            return written.message();
     for (const std::string &output : job.outputs)
         if (is_mesh(output))
             if (error = exporter::write_file(session.mesh().foreground, stem + "." + output, options_for(job, output));

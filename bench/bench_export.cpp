@@ -28,25 +28,25 @@ public:
             return false;
         }
         session_.set_journal(false);
-        if (!host::load_obj_text(host::default_crown_obj(), "built-in crown",
-                                 session_.mesh().background, error))
+        if (const auto crown = host::load_obj_text(host::default_crown_obj(), "built-in crown", session_.mesh().background);
+            !crown) {
+            error = crown.message();
             return false;
+        }
         session_.start();
         LWXPanelID panel = session_.panel();
         host::Binding bind(session_.services());
         for (const char *setting : {"render_type=1", "random_seed=7"})
-            if (!panel || !(error = host::apply_setting(panel, setting)).empty())
+            if (!panel || !(error = host::apply_setting(panel, setting).message()).empty())
                 return false;
         return true;
     }
 
     bool build(std::string &error)
     {
-        if (const auto failed = session_.build()) {
-            error = *failed;
-            return false;
-        }
-        return true;
+        const ramulon::Status built = session_.build();
+        error = built.message();
+        return built.ok();
     }
 
     const host::Layer &layer() { return session_.mesh().foreground; }

@@ -36,8 +36,10 @@ namespace {
 bool capture_default_crown(st_tree &t, std::string &error)
 {
     host::Mesh mesh;
-    if (!host::load_obj_text(host::default_crown_obj(), "round_crown.obj", mesh.background, error))
+    if (const auto crown = host::load_obj_text(host::default_crown_obj(), "round_crown.obj", mesh.background); !crown) {
+        error = crown.message();
         return false;
+    }
     host::EditOp edit(mesh, nullptr);
     MeshEditOp *op = edit.op();
     num_polys = op->polyCount(op->state, OPLYR_BG, EDCOUNT_ALL);

@@ -37,8 +37,8 @@ void BM_LeafyDemoToGlb(benchmark::State &state)
         (fs::temp_directory_path() / ("ramulon-bench-leafy-" + std::to_string(::getpid()) + ".glb")).string();
     const exporter::ExportOptions look; // what `ramulon build --output tree.glb` writes
     for (auto _ : state) {
-        if (const auto failed = session->build()) {
-            state.SkipWithError(failed->c_str());
+        if (const auto built = session->build(); !built) {
+            state.SkipWithError(built.message().c_str());
             break;
         }
         if (!(error = exporter::write_glb(session->mesh().foreground, path, look)).empty()) {

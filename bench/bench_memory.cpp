@@ -37,11 +37,9 @@ int child_build(int branches, int render_type, bool build)
     session.services().echo_messages = false;
     session.services().show_progress = false;
     session.set_journal(false);
-    std::string error;
     if (!session.load(linked_tool()) || session.activate() != AFUNC_OK)
         return 2;
-    if (!host::load_obj_text(host::default_crown_obj(), "round_crown.obj", session.mesh().background,
-                             error))
+    if (!host::load_obj_text(host::default_crown_obj(), "round_crown.obj", session.mesh().background))
         return 3;
     session.start();
     session.event(LWT_EVENT_RESET);
@@ -53,7 +51,7 @@ int child_build(int branches, int render_type, bool build)
     tt.leaf_density = 2;
     if (!build)
         return 0;
-    if (session.build())
+    if (!session.build())
         return 4;
     return session.mesh().foreground.points.empty() ? 5 : 0;
 }

@@ -17,9 +17,8 @@ namespace {
 bool grow_default_tree(st_tree &t, benchmark::State &state)
 {
     host::Mesh mesh;
-    std::string error;
-    if (!host::load_obj_text(host::default_crown_obj(), "round_crown.obj", mesh.background, error)) {
-        state.SkipWithError(error.c_str());
+    if (const auto crown = host::load_obj_text(host::default_crown_obj(), "round_crown.obj", mesh.background); !crown) {
+        state.SkipWithError(crown.message().c_str());
         return false;
     }
     host::EditOp capture(mesh, nullptr);

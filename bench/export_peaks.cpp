@@ -68,9 +68,9 @@ int run_case(const Case &c)
     std::string error;
     if (!session.load(bench_module_path()) || session.activate(11) != AFUNC_OK)
         return 2;
-    if (c.crown.empty() ? !host::load_obj_text(host::default_crown_obj(), "built-in crown", session.mesh().background, error)
+    if (c.crown.empty() ? !host::load_obj_text(host::default_crown_obj(), "built-in crown", session.mesh().background)
                         : !host::load_obj_file(std::string(RAMULON_SOURCE_DIR) + "/samples/" + c.crown + ".obj",
-                                               session.mesh().background, error))
+                                               session.mesh().background))
         return 2;
     session.start();
     {
@@ -78,7 +78,7 @@ int run_case(const Case &c)
         if (!host::apply_preset(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/" + c.preset + ".preset").applied)
             return 3;
     }
-    if (c.branches > 0 && !driver::apply_settings(session, {"num_branches=" + std::to_string(c.branches)}).empty())
+    if (c.branches > 0 && !driver::apply_settings(session, {"num_branches=" + std::to_string(c.branches)}).message().empty())
         return 4;
     driver::TreeEstimate estimate;
     if (LWXPanelID panel = session.panel()) {
@@ -90,7 +90,7 @@ int run_case(const Case &c)
     malloc_trim(0);
     const long before_build = status_kib("VmRSS:");
     reset_peak();
-    if (session.build())
+    if (!session.build())
         return 5;
     const long build_peak = status_kib("VmHWM:");
     const host::Layer &layer = session.mesh().foreground;

@@ -22,15 +22,18 @@ inline host::Session *leafy_demo_session(std::string &error)
             failure = session.error();
         } else {
             session.set_journal(false);
-            if (host::load_obj_text(host::default_crown_obj(), "built-in crown", session.mesh().background, failure)) {
+            if (const auto crown = host::load_obj_text(host::default_crown_obj(), "built-in crown", session.mesh().background);
+                !crown) {
+                failure = crown.message();
+            } else {
                 session.start();
                 host::Binding bind(session.services());
                 const host::preset_application applied =
                     host::apply_preset(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset");
                 if (!applied.applied)
                     failure = applied.problem;
-                else if (const auto failed = session.build())
-                    failure = *failed;
+                else if (const auto grown = session.build(); !grown)
+                    failure = grown.message();
                 else
                     built = true;
             }

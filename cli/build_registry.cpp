@@ -162,7 +162,7 @@ std::string check_export_memory(const host::Layer &layer, const exporter::GltfOp
     const exporter::ExportCost cost =
         exporter::export_cost(layer, options, obj ? exporter::Format::obj : exporter::Format::gltf);
     return driver::check_export_size(cost.bytes, cost.triangles,
-                                     driver::export_budget(memory_limit, exporter::layer_bytes(layer)));
+                                     driver::export_budget(memory_limit, exporter::layer_bytes(layer))).message();
 }
 
 } // namespace cli

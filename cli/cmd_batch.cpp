@@ -68,7 +68,7 @@ constexpr std::size_t max_message_bytes = 8192;
         session.services().show_progress = false;
         driver::ToolOptions tool;
         tool.generation = job.generation;
-        error = driver::open_tool(session, tool);
+        error = driver::open_tool(session, tool).message();
         if (error.empty())
             error = batch::grow_variant(session, job, v.seed, options.out, options.shelf);
     }
@@ -165,10 +165,10 @@ private:
 
 int run_batch(const BatchOptions &options)
 {
-    std::string text, error;
-    if (!host::read_regular_file(options.jobs, max_job_file_bytes, text, error))
-        return fail(error);
-    const batch::JobFile file = batch::parse_jobs(text, fs::path(options.jobs).parent_path().string());
+    const auto text = host::read_regular_file(options.jobs, max_job_file_bytes);
+    if (!text)
+        return fail(text.error().message);
+    const batch::JobFile file = batch::parse_jobs(*text, fs::path(options.jobs).parent_path().string());
     for (const auto &[line, message] : file.errors)
         std::fprintf(stderr, "ramulon: %s:%d: %s\n", options.jobs.c_str(), line, message.c_str());
 

@@ -31,11 +31,11 @@ int run_build(const BuildOptions &options)
     auto owned = std::make_unique<host::Session>();
     host::Session &session = *owned;
     session.set_journal(!options.journal.empty());
-    std::string error = driver::load_background(session, options.tool);
+    std::string error = driver::load_background(session, options.tool).message();
     if (error.empty())
-        error = driver::check_crown(session, options.tool);
+        error = driver::check_crown(session, options.tool).message();
     if (error.empty())
-        error = driver::open_tool(session, options.tool);
+        error = driver::open_tool(session, options.tool).message();
     if (!error.empty())
         return fail(error);
 
@@ -43,14 +43,14 @@ int run_build(const BuildOptions &options)
     for (const BuildExtension &extension : build_extensions())
         if (extension.before_edits && !(error = extension.before_edits(run)).empty())
             return fail(error);
-    if (!(error = driver::apply_settings(session, options.tool.settings)).empty())
+    if (!(error = driver::apply_settings(session, options.tool.settings).message()).empty())
         return fail(error);
     for (const BuildExtension &extension : build_extensions())
         if (extension.before_build && !(error = extension.before_build(run)).empty())
             return fail(error);
     set_build_memory_limit(options.tool.memory_limit);
 
-    if (!(error = driver::build_tree(session, options.tool.memory_limit)).empty())
+    if (!(error = driver::build_tree(session, options.tool.memory_limit).message()).empty())
         return fail(error);
     const auto &rejected = session.rejected_calls();
     if (!rejected.empty())
@@ -61,8 +61,8 @@ int run_build(const BuildOptions &options)
         if (extension.after_build && !(error = extension.after_build(run)).empty())
             return fail(error);
     if (!options.journal.empty()) {
-        if (!session.journal().write(options.journal, error))
-            return fail(error);
+        if (const auto written = session.journal().write(options.journal); !written)
+            return fail(written.message());
         run.written.push_back("journal " + options.journal);
     }
     if (!options.output.empty()) {

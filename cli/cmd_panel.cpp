@@ -18,9 +18,9 @@ struct PanelOptions {
 int run_panel(const PanelOptions &options)
 {
     host::Session session;
-    std::string error = driver::load_background(session, options.tool);
+    std::string error = driver::load_background(session, options.tool).message();
     if (error.empty())
-        error = driver::open_tool(session, options.tool);
+        error = driver::open_tool(session, options.tool).message();
     if (!error.empty())
         return fail(error);
     LWXPanelID panel = session.panel();
@@ -28,10 +28,14 @@ int run_panel(const PanelOptions &options)
         return fail("the tool made no panel");
 
     bool rebuilt = false;
-    if (!(error = driver::apply_settings(session, options.tool.settings)).empty())
+    if (!(error = driver::apply_settings(session, options.tool.settings).message()).empty())
         return fail(error);
-    if (!options.tool.settings.empty() && !(error = driver::rebuild_if_asked(session, rebuilt)).empty())
-        return fail(error);
+    if (!options.tool.settings.empty()) {
+        const ramulon::Result<bool> rebuild = driver::rebuild_if_asked(session);
+        if (!rebuild)
+            return fail(rebuild.error().message);
+        rebuilt = *rebuild;
+    }
     if (options.inactive)
         session.drop();
 

@@ -29,21 +29,21 @@ int run_add(const AddOptions &options)
                     host::preset_name_rule);
     driver::use_shelf_dir(options.shelf);
     host::Session session;
-    std::string error = driver::load_background(session, options.tool);
+    std::string error = driver::load_background(session, options.tool).message();
     if (error.empty())
-        error = driver::check_crown(session, options.tool);
+        error = driver::check_crown(session, options.tool).message();
     if (error.empty())
-        error = driver::open_tool(session, options.tool);
+        error = driver::open_tool(session, options.tool).message();
     if (error.empty())
-        error = driver::apply_settings(session, options.tool.settings);
+        error = driver::apply_settings(session, options.tool.settings).message();
     if (!error.empty())
         return fail(error);
-    if (!(error = driver::build_tree(session, options.tool.memory_limit)).empty())
+    if (!(error = driver::build_tree(session, options.tool.memory_limit).message()).empty())
         return fail(error);
 
     host::forget_last_addition();
     host::set_preset_name(options.name, options.force);
-    error = driver::press(session, "Add Preset");
+    error = driver::press(session, "Add Preset").message();
     host::set_preset_name("");
     if (!error.empty())
         return fail(error);
@@ -130,12 +130,11 @@ std::string write_build_thumbnail(BuildRun &run)
 {
     if (build_options->thumbnail.empty())
         return {};
-    std::string png;
-    std::string error = driver::take_thumbnail(run.session, png);
-    if (!error.empty())
-        return "no thumbnail: " + error;
-    if (!host::write_text_file(build_options->thumbnail, png, error))
-        return error;
+    const auto png = driver::take_thumbnail(run.session);
+    if (!png)
+        return "no thumbnail: " + png.error().message;
+    if (const auto written = host::write_text_file(build_options->thumbnail, *png); !written)
+        return written.message();
     run.written.push_back("thumbnail " + build_options->thumbnail);
     return {};
 }

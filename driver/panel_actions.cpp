@@ -13,48 +13,49 @@ void use_shelf_dir(const std::string &dir)
         host::set_shelf_dir(dir);
 }
 
-std::string rebuild_if_asked(host::Session &session, bool &rebuilt)
+ramulon::Result<bool> rebuild_if_asked(host::Session &session)
 {
-    rebuilt = false;
     if (session.test() != LWT_TEST_UPDATE)
-        return {};
-    if (std::string error = build_tree(session); !error.empty())
-        return error;
-    rebuilt = true;
-    return {};
+        return false;
+    if (ramulon::Status built = build_tree(session); !built)
+        return built.error();
+    return true;
 }
 
-std::string press(host::Session &session, const std::string &label)
+ramulon::Status press(host::Session &session, const std::string &label)
 {
+    using ramulon::ErrorKind;
     LWXPanelID panel = session.panel();
     if (!panel)
-        return "the tool made no panel";
+        return ramulon::fail(ErrorKind::internal, "the tool made no panel");
     host::Binding bind(session.services());
     for (const host::panel_control *c : host::panel_controls(panel)) {
         if (!c->is_button() || c->label != label)
             continue;
         if (!host::control_enabled(panel, c->id))
-            return "\"" + label + "\" is greyed out: " + host::disabled_text(panel, c->id);
+            return ramulon::fail(ErrorKind::invalid_input,
+                                 "\"" + label + "\" is greyed out: " + host::disabled_text(panel, c->id));
         if (!host::click(panel, c->id))
-            return "\"" + label + "\" does nothing";
+            return ramulon::fail(ErrorKind::invalid_input, "\"" + label + "\" does nothing");
         return {};
     }
-    return "the panel has no \"" + label + "\" button";
+    return ramulon::fail(ErrorKind::not_found, "the panel has no \"" + label + "\" button");
 }
 
-std::string take_thumbnail(host::Session &session, std::string &png)
+ramulon::Result<std::string> take_thumbnail(host::Session &session)
 {
     host::forget_last_addition();
     host::keep_next_preset_in_memory();
-    const std::string error = press(session, "Add Preset");
+    const ramulon::Status pressed = press(session, "Add Preset");
     host::keep_next_preset_in_memory(false);
-    if (!error.empty())
-        return error;
+    if (!pressed)
+        return pressed.error();
     const host::shelf_addition &added = host::last_addition();
     if (!added.added)
-        return added.error.empty() ? "the tool made no thumbnail (nothing built yet?)" : added.error;
-    png = added.png;
-    return {};
+        return ramulon::fail(ramulon::ErrorKind::invalid_input, added.error.empty()
+                                                                    ? "the tool made no thumbnail (nothing built yet?)"
+                                                                    : added.error);
+    return added.png;
 }
 
 } // namespace driver

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/error.h"
 #include "host/session.h"
 
 namespace driver {
@@ -12,14 +13,18 @@ namespace driver {
 void use_shelf_dir(const std::string &dir);
 
 // After edits the host asks the tool's test and builds when it answers 1 ("Automatic"
-// refresh, or an edit that always asks). Sets `rebuilt`; returns an error text or empty.
-std::string rebuild_if_asked(host::Session &session, bool &rebuilt);
+// refresh, or an edit that always asks). True when it rebuilt, false when the tool did not ask.
+// The only error conditions are those of build_tree.
+ramulon::Result<bool> rebuild_if_asked(host::Session &session);
 
-// Presses the panel button with this label. Returns an error text or empty.
-std::string press(host::Session &session, const std::string &label);
+// Presses the panel button with this label. The only error conditions are a tool without a
+// panel (internal), no button of that label (not_found) and a button that is greyed out or
+// does nothing (invalid_input).
+ramulon::Status press(host::Session &session, const std::string &label);
 
 // The thumbnail of the tree just built, as PNG bytes, taken through the tool's "Add Preset"
-// without putting a preset on the shelf. Returns an error text or empty.
-std::string take_thumbnail(host::Session &session, std::string &png);
+// without putting a preset on the shelf. The only error conditions are those of press and a
+// tool that made no thumbnail (invalid_input).
+ramulon::Result<std::string> take_thumbnail(host::Session &session);
 
 } // namespace driver

@@ -15,7 +15,8 @@
 namespace driver {
 
 namespace fs = std::filesystem;
-
+using ramulon::ErrorKind;
+using ramulon::Status;
 
 std::string default_module(int generation)
 {
@@ -35,35 +36,31 @@ std::string default_module(int generation)
     return {};
 }
 
-std::string load_background(host::Session &session, const ToolOptions &options)
+Status load_background(host::Session &session, const ToolOptions &options)
 {
-    std::string error;
     host::Layer &layer = session.mesh().background;
-    if (options.background.empty()) {
-        if (!host::load_obj_text(host::default_crown_obj(), "built-in crown", layer, error))
-            return error;
-    } else if (!host::load_obj_file(options.background, layer, error)) {
-        return error;
-    }
-    return {};
+    if (options.background.empty())
+        return host::load_obj_text(host::default_crown_obj(), "built-in crown", layer);
+    return host::load_obj_file(options.background, layer);
 }
 
-std::string check_crown(host::Session &session, const ToolOptions &options)
+Status check_crown(host::Session &session, const ToolOptions &options)
 {
     if (has_faces(session.mesh().background))
         return {};
-    return "cannot grow a tree in " + (options.background.empty() ? "the crown" : options.background) +
-           ": the file has no faces (polygons of three or more points)";
+    return ramulon::fail(ErrorKind::invalid_input,
+                         "cannot grow a tree in " + (options.background.empty() ? "the crown" : options.background) +
+                             ": the file has no faces (polygons of three or more points)");
 }
 
-std::string build_tree(host::Session &session, std::size_t memory_limit)
+Status build_tree(host::Session &session, std::size_t memory_limit)
 {
-    if (std::string refused = check_tree_fits(session, memory_limit); !refused.empty())
-        return refused;
+    if (Status fits = check_tree_fits(session, memory_limit); !fits)
+        return fits;
     return grow_tree(session);
 }
 
-std::string check_tree_fits(host::Session &session, std::size_t memory_limit)
+Status check_tree_fits(host::Session &session, std::size_t memory_limit)
 {
     LWXPanelID panel = session.panel();
     if (!panel)
@@ -72,26 +69,27 @@ std::string check_tree_fits(host::Session &session, std::size_t memory_limit)
     return check_tree_size(panel, memory_budget(memory_limit));
 }
 
-std::string grow_tree(host::Session &session)
+Status grow_tree(host::Session &session)
 {
     host::Services &services = session.services();
     const bool echo = services.echo_messages;
     const std::size_t before = services.messages.size();
     services.echo_messages = false;
-    const std::optional<std::string> error = session.build();
+    const Status built = session.build();
     services.echo_messages = echo;
     std::string said;
     for (std::size_t k = before; k < services.messages.size(); ++k) {
         const host::Message &m = services.messages[k];
         const std::string line = m.line2.empty() ? m.line1 : m.line1 + " " + m.line2;
-        if (error)
+        if (!built)
             said += (said.empty() ? "" : " ") + line;
         else if (echo)
             std::fprintf(stderr, "ramulon: %s\n", line.c_str());
     }
-    if (!error)
+    if (built)
         return {};
-    return said.empty() ? "build failed: " + *error : *error + ": " + said;
+    const std::string &result = built.message();
+    return ramulon::fail(built.error().kind, said.empty() ? "build failed: " + result : result + ": " + said);
 }
 
 bool has_faces(const host::Layer &layer)
@@ -102,44 +100,41 @@ bool has_faces(const host::Layer &layer)
     return false;
 }
 
-std::string open_tool(host::Session &session, const ToolOptions &options)
+Status open_tool(host::Session &session, const ToolOptions &options)
 {
+    Status loaded;
     if (options.linked) {
-        if (!session.load(*options.linked))
-            return session.error();
-        if (session.activate(options.generation) != AFUNC_OK)
-            return session.error();
-        session.start();
-        return {};
+        loaded = session.load(*options.linked);
+    } else {
+        std::string module = options.plugin;
+        if (module.empty()) {
+            module = default_module(options.generation);
+            if (module.empty())
+                return ramulon::fail(ErrorKind::not_found,
+                                     "cannot find the plug-in module next to this program or in ../lib/ramulon; "
+                                     "name it with --plugin");
+        }
+        loaded = session.load(module);
     }
-    std::string module = options.plugin;
-    if (module.empty()) {
-        module = default_module(options.generation);
-        if (module.empty())
-            return "cannot find the plug-in module next to this program or in ../lib/ramulon; "
-                   "name it with --plugin";
-    }
-    if (!session.load(module))
-        return session.error();
+    if (!loaded)
+        return loaded;
     if (session.activate(options.generation) != AFUNC_OK)
-        return session.error();
+        return ramulon::fail(ErrorKind::invalid_input, session.error());
     session.start();
     return {};
 }
 
-std::string apply_settings(host::Session &session, const std::vector<std::string> &settings)
+Status apply_settings(host::Session &session, const std::vector<std::string> &settings)
 {
     if (settings.empty())
         return {};
     LWXPanelID panel = session.panel();
     if (!panel)
-        return "cannot apply parameter edits: the tool made no panel";
+        return ramulon::fail(ErrorKind::internal, "cannot apply parameter edits: the tool made no panel");
     host::Binding bind(session.services()); // the setter may show messages
-    for (const std::string &setting : settings) {
-        const std::string error = host::apply_setting(panel, setting);
-        if (!error.empty())
-            return error;
-    }
+    for (const std::string &setting : settings)
+        if (Status applied = host::apply_setting(panel, setting); !applied)
+            return applied;
     return {};
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "host/session.h"
 
 namespace driver {
@@ -27,25 +28,30 @@ std::string default_module(int generation);
 // A tree grows only from faces of three or more points: whether the layer has one.
 bool has_faces(const host::Layer &layer);
 
-// Each returns an empty string on success, else a one-line error.
-// Puts the crown (the file, or the built-in one) into the session's background layer.
-std::string load_background(host::Session &session, const ToolOptions &options);
+// Puts the crown (the file, or the built-in one) into the session's background layer. The only
+// error conditions are those of host::load_obj_file / load_obj_text.
+ramulon::Status load_background(host::Session &session, const ToolOptions &options);
 // For a build that goes no further than one tree: a crown without faces is refused before the
-// tool is asked to grow in it.
-std::string check_crown(host::Session &session, const ToolOptions &options);
-// Loads and activates the plug-in, then picks the tool (its start callback).
-std::string open_tool(host::Session &session, const ToolOptions &options);
-// Builds once. A refused or failed build gives one line: the tool's result, a colon and what
-// its message box said ("Tree too large: "Branches" makes the tree too large to build. ...");
-// messages of a build that succeeds are printed one line each.
-// A tree whose estimated peak memory exceeds the budget (tree_budget.h) is refused before the
-// tool grows it.
-std::string build_tree(host::Session &session, std::size_t memory_limit = 0);
+// tool is asked to grow in it. The only error condition is that crown (invalid_input).
+ramulon::Status check_crown(host::Session &session, const ToolOptions &options);
+// Loads and activates the plug-in, then picks the tool (its start callback). The only error
+// conditions are no module to be found (not_found), those of Session::load and a refused
+// activation (invalid_input, with the activation's explanation).
+ramulon::Status open_tool(host::Session &session, const ToolOptions &options);
+// Builds once; on success the session's foreground holds the tree. A refused or failed build
+// gives one line: the tool's result, a colon and what its message box said ("Tree too large:
+// "Branches" makes the tree too large to build. ..."), with the kind Session::build gave;
+// messages of a build that succeeds are printed one line each. A tree whose estimated peak
+// memory exceeds the budget (tree_budget.h) is refused before the tool grows it
+// (out_of_memory). Those are the only error conditions.
+ramulon::Status build_tree(host::Session &session, std::size_t memory_limit = 0);
 // Its two halves, for a front end that prices the tree where sessions share the panel service
 // and grows it where they do not: the size check alone, and the build without it.
-std::string check_tree_fits(host::Session &session, std::size_t memory_limit = 0);
-std::string grow_tree(host::Session &session);
-// Applies the edits through the tool's panel, as a user typing into it would.
-std::string apply_settings(host::Session &session, const std::vector<std::string> &settings);
+ramulon::Status check_tree_fits(host::Session &session, std::size_t memory_limit = 0);
+ramulon::Status grow_tree(host::Session &session);
+// Applies the edits through the tool's panel, as a user typing into it would, in order; the
+// first that fails stops the rest. The only error conditions are a tool without a panel
+// (internal) and those of host::apply_setting.
+ramulon::Status apply_settings(host::Session &session, const std::vector<std::string> &settings);
 
 } // namespace driver

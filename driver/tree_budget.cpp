@@ -122,7 +122,7 @@ std::size_t memory_budget(std::size_t limit)
     return static_cast<std::size_t>(std::max(0.0, available * (1 - margin_share) - margin_bytes));
 }
 
-std::string check_tree_size(LWXPanelID panel, std::size_t budget)
+ramulon::Status check_tree_size(LWXPanelID panel, std::size_t budget)
 {
     const std::optional<TreeEstimate> e = estimate_tree(panel);
     if (!e || e->bytes <= static_cast<double>(budget))
@@ -130,9 +130,10 @@ std::string check_tree_size(LWXPanelID panel, std::size_t budget)
     char counts[160];
     std::snprintf(counts, sizeof counts, "about %.3g million points and %.3g million polygons",
                   e->points / 1e6, e->polygons / 1e6);
-    return "Tree too large: the build would need about " + memory_text(e->bytes) + " (" + counts +
-           "), more than the " + memory_text(static_cast<double>(budget)) +
-           " it may use (--memory-limit); lower the branches, segments, twigs or leaves";
+    return ramulon::fail(ramulon::ErrorKind::out_of_memory,
+                         "Tree too large: the build would need about " + memory_text(e->bytes) + " (" + counts +
+                             "), more than the " + memory_text(static_cast<double>(budget)) +
+                             " it may use (--memory-limit); lower the branches, segments, twigs or leaves");
 }
 
 std::size_t export_budget(std::size_t limit, double held_bytes)
@@ -142,15 +143,17 @@ std::size_t export_budget(std::size_t limit, double held_bytes)
     return static_cast<std::size_t>(std::max(0.0, static_cast<double>(limit) - held_bytes));
 }
 
-std::string check_export_size(double bytes, double triangles, std::size_t budget)
+ramulon::Status check_export_size(double bytes, double triangles, std::size_t budget)
 {
     if (bytes <= static_cast<double>(budget))
         return {};
     char written[64];
     std::snprintf(written, sizeof written, "about %.3g million triangles", triangles / 1e6);
-    return "Export too large: writing the tree would need about " + memory_text(bytes) + " (" + written +
-           "), more than the " + memory_text(static_cast<double>(budget)) +
-           " it may use (--memory-limit); lower the subdivision or the levels of detail, or grow a smaller tree";
+    return ramulon::fail(ramulon::ErrorKind::out_of_memory,
+                         "Export too large: writing the tree would need about " + memory_text(bytes) + " (" +
+                             written + "), more than the " + memory_text(static_cast<double>(budget)) +
+                             " it may use (--memory-limit); lower the subdivision or the levels of detail, or "
+                             "grow a smaller tree");
 }
 
 std::optional<std::size_t> parse_memory_size(const std::string &text)

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "common/error.h"
 #include "host/plugin_api.h"
 
 namespace driver {
@@ -28,16 +29,19 @@ std::optional<TreeEstimate> estimate_tree(LWXPanelID panel);
 // (0: the default).
 std::size_t memory_budget(std::size_t limit = 0);
 
-// "Tree too large: ..." with the estimate when the tree does not fit the budget, else empty.
-std::string check_tree_size(LWXPanelID panel, std::size_t budget);
+// Success when the tree fits the budget (or the panel lacks a count to tell). The only error
+// condition is a tree whose estimate exceeds the budget: out_of_memory, "Tree too large: ..."
+// with the estimate.
+ramulon::Status check_tree_size(LWXPanelID panel, std::size_t budget);
 
 // The memory an export may use beyond what the process holds: the limit given less what the
 // tree held costs (held_bytes), or without a limit the available memory less a margin.
 std::size_t export_budget(std::size_t limit, double held_bytes);
 
-// "Export too large: ..." with the estimate (its peak memory and the triangles it writes) when
-// the export does not fit the budget, else empty.
-std::string check_export_size(double bytes, double triangles, std::size_t budget);
+// Success when the export fits the budget. The only error condition is an export whose estimate
+// exceeds it: out_of_memory, "Export too large: ..." with the estimate (its peak memory and the
+// triangles it writes).
+ramulon::Status check_export_size(double bytes, double triangles, std::size_t budget);
 
 // "24G", "512M", "1.5G", "800000000": bytes, or nothing for text that is no size.
 std::optional<std::size_t> parse_memory_size(const std::string &text);

@@ -20,31 +20,42 @@ std::string size_text(std::size_t bytes)
 
 } // namespace
 
-bool read_regular_file(const std::string &path, std::size_t limit, std::string &bytes, std::string &error)
+ramulon::ErrorKind errno_kind(int error)
 {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return ramulon::ErrorKind::not_found;
+    case ENOMEM:
+        return ramulon::ErrorKind::out_of_memory;
+    default:
+        return ramulon::ErrorKind::io;
+    }
+}
+
+ramulon::Result<std::string> read_regular_file(const std::string &path, std::size_t limit)
+{
+    using ramulon::ErrorKind;
     const std::string what = "cannot read " + path + ": ";
+    const auto system_error = [&](int error) { return ramulon::fail(errno_kind(error), what + std::strerror(error)); };
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused just after.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        error = what + std::strerror(errno);
-        return false;
-    }
+    if (fd < 0)
+        return system_error(errno);
+    // Closed on every way out.
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
     struct stat info;
-    if (::fstat(fd, &info) != 0) {
-        error = what + std::strerror(errno);
-        ::close(fd);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = what + (S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file");
-        ::close(fd);
-        return false;
-    }
-    if (static_cast<unsigned long long>(info.st_size) > limit) {
-        error = what + "it is larger than " + size_text(limit);
-        ::close(fd);
-        return false;
-    }
+    if (::fstat(fd, &info) != 0)
+        return system_error(errno);
+    if (!S_ISREG(info.st_mode))
+        return ramulon::fail(ErrorKind::invalid_input,
+                             what + (S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file"));
+    const auto too_large = [&] { return ramulon::fail(ErrorKind::invalid_input, what + "it is larger than " + size_text(limit)); };
+    if (static_cast<unsigned long long>(info.st_size) > limit)
+        return too_large();
     try {
         std::string out;
         out.reserve(static_cast<std::size_t>(info.st_size));
@@ -53,29 +64,19 @@ bool read_regular_file(const std::string &path, std::size_t limit, std::string &
             const ssize_t n = ::read(fd, chunk, sizeof chunk);
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n < 0) {
-                error = what + std::strerror(errno);
-                ::close(fd);
-                return false;
-            }
+            if (n < 0)
+                return system_error(errno);
             if (n == 0)
                 break;
             // A file of /proc reports no size and may grow while read.
-            if (out.size() + static_cast<std::size_t>(n) > limit) {
-                error = what + "it is larger than " + size_text(limit);
-                ::close(fd);
-                return false;
-            }
+            if (out.size() + static_cast<std::size_t>(n) > limit)
+                return too_large();
             out.append(chunk, static_cast<std::size_t>(n));
         }
-        bytes = std::move(out);
+        return out;
     } catch (const std::bad_alloc &) {
-        error = what + "not enough memory";
-        ::close(fd);
-        return false;
+        return ramulon::fail(ErrorKind::out_of_memory, what + "not enough memory");
     }
-    ::close(fd);
-    return true;
 }
 
 } // namespace host

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "common/error.h"
+
 namespace host {
 
 // The largest crown file taken, by the command line and the server alike.
@@ -13,7 +15,15 @@ inline constexpr std::size_t max_input_bytes = 20u * 1024u * 1024u;
 // A preset record is a few kilobytes.
 inline constexpr std::size_t max_preset_bytes = 1024u * 1024u;
 
-// The whole file into bytes. False with "cannot read PATH: why" in error.
-bool read_regular_file(const std::string &path, std::size_t limit, std::string &bytes, std::string &error);
+// The whole file's bytes, at most `limit` of them; the file is read as it is at the time, from
+// its start to its end. The only error conditions are a path that cannot be opened (not_found
+// when nothing is there, io when the system refuses), one that is no regular file or holds more
+// than `limit` bytes (invalid_input), a failed read (io) and too little memory for the bytes
+// (out_of_memory); the message is "cannot read PATH: why".
+ramulon::Result<std::string> read_regular_file(const std::string &path, std::size_t limit);
+
+// The kind of a failed system call's errno: not_found for a missing file or folder,
+// out_of_memory for ENOMEM, io for everything else.
+ramulon::ErrorKind errno_kind(int error);
 
 } // namespace host

@@ -18,15 +18,24 @@
 #include <unistd.h>
 #include <utility>
 
+#include "file_read.h"
+
 namespace host {
 
 namespace fs = std::filesystem;
+using ramulon::ErrorKind;
+using ramulon::Status;
 
 namespace {
 
 std::string failure(const std::string &path, int error_number)
 {
     return "cannot write " + path + ": " + std::strerror(error_number ? error_number : EIO);
+}
+
+ramulon::Error system_failure(const std::string &path, int error_number)
+{
+    return ramulon::fail(errno_kind(error_number), failure(path, error_number));
 }
 
 StepHook step;
@@ -312,22 +321,23 @@ void remove_if_abandoned(const std::string &path)
     ::close(fd);
 }
 
-// With the folder's lock held.
-void tidy_locked(const std::string &folder)
+// A note of an earlier writer: its renames are finished, then it goes. Its writer held the
+// folder's lock, which is held here, so it is dead.
+void finish_earlier_note(const std::string &folder, const std::string &note, const EarlierNotes &earlier)
 {
-    std::error_code ec;
-    std::vector<std::string> notes, temporaries;
-    for (const auto &entry : fs::directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (is_note_name(name))
-            notes.push_back(fs::absolute(entry.path(), ec).string());
-        else if (is_temporary_name(name))
-            temporaries.push_back(entry.path().string());
-    }
-    for (const std::string &note : notes)
-        finish_note(note);
-    for (const std::string &temporary : temporaries)
-        remove_if_abandoned(temporary);
+    const std::string path = (fs::path(folder) / note).string();
+    if (const auto text = read_regular_file(path, 1u << 20))
+        for (const auto &[temporary, target] : earlier.renames(*text)) {
+            if (!earlier.is_temporary(temporary) || target.empty() || target.find('/') != std::string::npos)
+                continue;
+            const std::string from = (fs::path(folder) / temporary).string(), to = (fs::path(folder) / target).string();
+            struct stat info;
+            std::string refused;
+            if (::lstat(from.c_str(), &info) == 0 && S_ISREG(info.st_mode) && replaceable(to, refused))
+                ::rename(from.c_str(), to.c_str());
+        }
+    sync_folder(folder);
+    ::unlink(path.c_str());
 }
 
 std::string absolute(const std::string &path)
@@ -372,89 +382,130 @@ bool write_straight(const std::string &path, const std::function<bool(std::FILE 
 
 void set_commit_step_hook(std::function<void(int)> hook) { step.set(std::move(hook)); }
 
+namespace {
+
+// The folders (device, inode) whose locks this thread holds.
+thread_local std::vector<std::pair<std::uint64_t, std::uint64_t>> held_folders;
+
+} // namespace
+
 FolderLock::FolderLock(const std::string &folder)
 {
     fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ >= 0)
-        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-        }
+    struct stat info;
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+        if (fd_ >= 0)
+            ::close(std::exchange(fd_, -1));
+        return;
+    }
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
+    const std::pair key(device_, inode_);
+    if (std::find(held_folders.begin(), held_folders.end(), key) != held_folders.end()) {
+        ::close(std::exchange(fd_, -1)); // a lock of another descriptor would wait for our own
+        return;
+    }
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    held_folders.push_back(key);
 }
 
 FolderLock::~FolderLock()
 {
-    if (fd_ >= 0)
-        ::close(fd_); // releases the lock
+    if (fd_ < 0)
+        return;
+    const auto held = std::find(held_folders.begin(), held_folders.end(), std::pair(device_, inode_));
+    if (held != held_folders.end())
+        held_folders.erase(held);
+    ::close(fd_); // releases the lock
 }
 
-bool resolve_write_target(const std::string &path, WriteTarget &target, std::string &error)
+ramulon::Result<WriteTarget> resolve_write_target(const std::string &path)
 {
     std::string current = path;
     for (int hops = 0; hops < 40; ++hops) {
         struct stat info;
         if (::lstat(current.c_str(), &info) != 0) {
-            if (errno != ENOENT) {
-                error = failure(path, errno);
-                return false;
-            }
-            target = {WriteTarget::replace, current}; // a new file, where the chain ends
-            return true;
+            if (errno != ENOENT)
+                return system_failure(path, errno);
+            return WriteTarget{WriteTarget::replace, current}; // a new file, where the chain ends
         }
-        if (S_ISREG(info.st_mode)) {
-            target = {WriteTarget::replace, current};
-            return true;
-        }
-        if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) {
-            target = {WriteTarget::straight, current};
-            return true;
-        }
-        if (!S_ISLNK(info.st_mode)) {
-            error = "cannot write " + path + ": " + (S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file");
-            return false;
-        }
+        if (S_ISREG(info.st_mode))
+            return WriteTarget{WriteTarget::replace, current};
+        if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))
+            return WriteTarget{WriteTarget::straight, current};
+        if (!S_ISLNK(info.st_mode))
+            return ramulon::fail(ErrorKind::invalid_input, "cannot write " + path + ": " +
+                                                               (S_ISDIR(info.st_mode) ? "it is a folder"
+                                                                                      : "it is not a regular file"));
         // A link that ends in a device or a pipe (the links of /proc/self/fd among them, which
         // name no path) is written through as it is.
         struct stat end;
-        if (::stat(current.c_str(), &end) == 0 && (S_ISCHR(end.st_mode) || S_ISFIFO(end.st_mode))) {
-            target = {WriteTarget::straight, current};
-            return true;
-        }
+        if (::stat(current.c_str(), &end) == 0 && (S_ISCHR(end.st_mode) || S_ISFIFO(end.st_mode)))
+            return WriteTarget{WriteTarget::straight, current};
         std::error_code ec;
         const fs::path next = fs::read_symlink(current, ec);
-        if (ec) {
-            error = failure(path, ec.value());
-            return false;
-        }
+        if (ec)
+            return system_failure(path, ec.value());
         current = (next.is_absolute() ? next : fs::path(folder_of(current)) / next).string();
     }
-    error = failure(path, ELOOP);
-    return false;
+    return ramulon::fail(ErrorKind::invalid_input, failure(path, ELOOP));
 }
 
-bool write_file_atomically(const std::string &path, const std::function<bool(std::FILE *)> &fill,
-                           std::string &error)
+Status write_file_atomically(const std::string &path, const std::function<bool(std::FILE *)> &fill)
 {
-    WriteTarget target;
-    if (!resolve_write_target(path, target, error))
-        return false;
-    if (target.kind == WriteTarget::straight)
-        return write_straight(path, fill, error);
-    StagedFiles files;
-    const int file = files.open(path, error);
-    return file >= 0 && files.fill(file, fill, error) && files.finish(file, error) && files.commit(error);
+    const auto target = resolve_write_target(path);
+    if (!target)
+        return target.error();
+    std::string error;
+    const bool written = target->kind == WriteTarget::straight
+                             ? write_straight(path, fill, error)
+                             : [&] {
+                                   StagedFiles files;
+                                   const int file = files.open(path, error);
+                                   return file >= 0 && files.fill(file, fill, error) && files.finish(file, error) &&
+                                          files.commit(error);
+                               }();
+    if (!written)
+        return ramulon::fail(ErrorKind::io, error);
+    return {};
 }
 
-bool write_text_file(const std::string &path, const std::string &text, std::string &error)
+Status write_text_file(const std::string &path, const std::string &text)
 {
     return write_file_atomically(
-        path,
-        [&](std::FILE *f) { return std::fwrite(text.data(), 1, text.size(), f) == text.size(); },
-        error);
+        path, [&](std::FILE *f) { return std::fwrite(text.data(), 1, text.size(), f) == text.size(); });
 }
 
-void tidy_folder(const std::string &folder)
+void tidy_locked_folder(const std::string &folder, const EarlierNotes *earlier)
+{
+    std::error_code ec;
+    std::vector<std::string> notes, temporaries, earlier_notes, earlier_temporaries;
+    for (const auto &entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (is_note_name(name))
+            notes.push_back(fs::absolute(entry.path(), ec).string());
+        else if (is_temporary_name(name))
+            temporaries.push_back(entry.path().string());
+        else if (earlier && earlier->is_note(name))
+            earlier_notes.push_back(name);
+        else if (earlier && earlier->is_temporary(name))
+            earlier_temporaries.push_back(name);
+    }
+    for (const std::string &note : notes)
+        finish_note(note);
+    for (const std::string &note : earlier_notes)
+        finish_earlier_note(folder, note, *earlier);
+    for (const std::string &temporary : temporaries)
+        remove_if_abandoned(temporary);
+    for (const std::string &temporary : earlier_temporaries)
+        ::unlink((fs::path(folder) / temporary).c_str()); // gone already when a note renamed it
+}
+
+void tidy_folder(const std::string &folder, const EarlierNotes *earlier)
 {
     FolderLock lock(folder);
-    tidy_locked(folder);
+    tidy_locked_folder(folder, earlier);
 }
 
 StagedFiles::~StagedFiles()
@@ -494,19 +545,21 @@ bool StagedFiles::stage(const std::string &path, std::span<const std::string_vie
 
 int StagedFiles::open(const std::string &path, std::string &error)
 {
-    WriteTarget target;
-    if (!resolve_write_target(path, target, error))
+    const auto target = resolve_write_target(path);
+    if (!target) {
+        error = target.error().message;
         return -1;
-    if (target.kind != WriteTarget::replace) {
+    }
+    if (target->kind != WriteTarget::replace) {
         error = "cannot write " + path + ": it is not a regular file (a written set replaces regular files only)";
         return -1;
     }
     std::string named;
-    const int fd = open_temporary(target.path, named, error);
+    const int fd = open_temporary(target->path, named, error);
     if (fd < 0)
         return -1;
     Entry entry;
-    entry.target = absolute(target.path);
+    entry.target = absolute(target->path);
     entry.temporary = named.empty() ? std::string() : absolute(named);
     entry.fd = fd;
     entries_.push_back(std::move(entry));
@@ -612,7 +665,7 @@ bool StagedFiles::commit(std::string &error)
     std::vector<std::unique_ptr<FolderLock>> locks;
     for (const std::string &folder : folders) {
         locks.push_back(std::make_unique<FolderLock>(folder));
-        tidy_locked(folder);
+        tidy_locked_folder(folder);
     }
     for (const Entry &entry : entries_)
         if (!replaceable(entry.target, error))
@@ -658,6 +711,7 @@ bool StagedFiles::commit(std::string &error)
     for (const std::string &folder : folders)
         sync_folder(folder);
     step(1);
+    steps_(1);
 
     // A second name of every earlier target, so that a rename failing now can be undone.
     for (Entry &entry : entries_) {
@@ -693,7 +747,8 @@ bool StagedFiles::commit(std::string &error)
                 break;
             }
             entry.renamed = true;
-            step(2 + k++);
+            step(2 + k);
+            steps_(2 + k++);
         }
         if (!ok)
             roll_back();

@@ -26,6 +26,8 @@
 #include <vector>
 #include <utility>
 
+#include "common/error.h"
+
 namespace host {
 
 // Where the bytes for a path go.
@@ -37,21 +39,51 @@ struct WriteTarget {
     std::string path; // for replace, the end of the path's chain of links
 };
 
-// False with "cannot write PATH: why" for a folder, a socket, a block device or a link chain
-// that loops.
-bool resolve_write_target(const std::string &path, WriteTarget &target, std::string &error);
+// Where path's bytes would go; nothing is created. The only error conditions are a folder, a
+// socket, a block device or a link chain that loops (invalid_input) and a link or folder the
+// system will not read (io, not_found); the message is "cannot write PATH: why".
+ramulon::Result<WriteTarget> resolve_write_target(const std::string &path);
 
 // Calls fill with an open file; when fill returns true and everything reached the disk, renames
-// it to path (a device or FIFO is filled straight). Returns false with a one-line error
-// otherwise, leaving any previous file at path untouched.
-bool write_file_atomically(const std::string &path, const std::function<bool(std::FILE *)> &fill,
-                           std::string &error);
+// it to path (a device or FIFO is filled straight). Afterwards path holds exactly what fill
+// wrote, or (on failure) whatever it held before. The only error conditions are those of
+// resolve_write_target and a file that cannot be made, filled (fill returned false) or put on
+// the disk (io); the message is one line, "cannot write PATH: why".
+ramulon::Status write_file_atomically(const std::string &path, const std::function<bool(std::FILE *)> &fill);
 
-bool write_text_file(const std::string &path, const std::string &text, std::string &error);
+// write_file_atomically with the text's bytes as they are.
+ramulon::Status write_text_file(const std::string &path, const std::string &text);
 
-// Finishes the sets a dead writer left in the folder and removes the temporaries no living
-// writer holds (every commit does this in its folders first).
-void tidy_folder(const std::string &folder);
+// The notes of writers of an earlier layout (the shelf's, say), finished by the same sweep as
+// this host's own: how their notes and temporaries are known by name, and the renames a note's
+// text lists as (temporary, target) file names in the note's folder. Such writers held the
+// folder's lock throughout, so whatever of theirs the sweep finds under the lock is a dead one's.
+struct EarlierNotes {
+    bool (*is_note)(const std::string &name) = nullptr;
+    bool (*is_temporary)(const std::string &name) = nullptr;
+    std::vector<std::pair<std::string, std::string>> (*renames)(const std::string &text) = nullptr;
+};
+
+// Finishes the sets a dead writer left in the folder (and the notes of `earlier`, when given)
+// and removes the temporaries no living writer holds (every commit does this in its folders
+// first). Afterwards the folder holds no note and no temporary of a dead writer.
+void tidy_folder(const std::string &folder, const EarlierNotes *earlier = nullptr);
+// The same for a caller that holds the folder's lock (FolderLock) already.
+void tidy_locked_folder(const std::string &folder, const EarlierNotes *earlier = nullptr);
+
+// Where a test stops a writer at one of its steps: nothing until a hook is set.
+class StepHook {
+public:
+    void set(std::function<void(int step)> hook) { hook_ = std::move(hook); }
+    void operator()(int step) const
+    {
+        if (hook_)
+            hook_(step);
+    }
+
+private:
+    std::function<void(int)> hook_;
+};
 
 // Files that belong together (a glTF and its buffer, an OBJ and its materials) appear together
 // or not at all: each is written to a temporary beside its target, and only when every one is
@@ -85,6 +117,8 @@ public:
     // one rename fails, the targets already replaced get their earlier file back (or are removed
     // when there was none), so that no half of a set is left.
     bool commit(std::string &error);
+    // Called after each step of this set's commit, as set_commit_step_hook's hook is.
+    void on_commit_step(std::function<void(int step)> hook) { steps_.set(std::move(hook)); }
 
 private:
     struct Entry {
@@ -101,10 +135,13 @@ private:
     std::vector<Entry> entries_;
     std::string note_; // the set's note while it is committed
     int note_fd_ = -1;
+    StepHook steps_;
 };
 
 // A folder's lock (on the folder itself) for as long as the object lives: one commit or tidy of
-// a folder at a time, among processes and threads alike. Not taken twice by one thread.
+// a folder at a time, among processes and threads alike. A thread that holds a folder's lock
+// already (a shelf deciding a name, then committing its pair) takes it again at no cost; the
+// outermost lock releases it.
 class FolderLock {
 public:
     explicit FolderLock(const std::string &folder);
@@ -113,21 +150,8 @@ public:
     FolderLock &operator=(const FolderLock &) = delete;
 
 private:
-    int fd_ = -1;
-};
-
-// Where a test stops a writer at one of its steps: nothing until a hook is set.
-class StepHook {
-public:
-    void set(std::function<void(int step)> hook) { hook_ = std::move(hook); }
-    void operator()(int step) const
-    {
-        if (hook_)
-            hook_(step);
-    }
-
-private:
-    std::function<void(int)> hook_;
+    int fd_ = -1; // held only by the outermost lock of the folder in this thread
+    std::uint64_t device_ = 0, inode_ = 0;
 };
 
 // Called after each step of a commit (1: the set's note is down, 2 + k: the k-th file renamed),

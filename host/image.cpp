@@ -118,21 +118,22 @@ bool image_size(LWPixmapID id, int &width, int &height)
     return true;
 }
 
-std::string encode_png(LWPixmapID id)
+ramulon::Result<std::string> encode_png(LWPixmapID id)
 {
     const image *im = as_image(id);
     if (!im)
-        return {};
+        return ramulon::fail(ramulon::ErrorKind::invalid_input, "the thumbnail is no image of this host");
     std::vector<unsigned char> bytes(im->rgb.size());
     std::transform(im->rgb.begin(), im->rgb.end(), bytes.begin(), to_byte);
     return encode_png(im->width, im->height, 3, bytes.data());
 }
 
-std::string encode_png(int width, int height, int channels, const unsigned char *pixels)
+ramulon::Result<std::string> encode_png(int width, int height, int channels, const unsigned char *pixels)
 {
     std::string png;
     if (!stbi_write_png_to_func(append_bytes, &png, width, height, channels, pixels, width * channels))
-        return {};
+        return ramulon::fail(ramulon::ErrorKind::internal, "the PNG encoder refused a " + std::to_string(width) + " x " +
+                                                               std::to_string(height) + " picture");
     return png;
 }
 

@@ -167,17 +167,14 @@ std::string Journal::text() const
     return all;
 }
 
-bool Journal::write(const std::string &path, std::string &error) const
+ramulon::Status Journal::write(const std::string &path) const
 {
-    return write_file_atomically(
-        path,
-        [&](std::FILE *f) {
-            for (const std::string &block : blocks_)
-                if (std::fwrite(block.data(), 1, block.size(), f) != block.size())
-                    return false;
-            return true;
-        },
-        error);
+    return write_file_atomically(path, [&](std::FILE *f) {
+        for (const std::string &block : blocks_)
+            if (std::fwrite(block.data(), 1, block.size(), f) != block.size())
+                return false;
+        return true;
+    });
 }
 
 } // namespace host

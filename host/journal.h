@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "plugin_api.h"
 
 namespace host {
@@ -32,8 +33,9 @@ public:
     std::string text() const;               // every line, each ended by '\n'
     void clear() { blocks_.clear(); }
 
-    // Writes the text through a temporary file renamed into place; false with error set.
-    bool write(const std::string &path, std::string &error) const;
+    // Writes text() through a temporary file renamed into place (write_file_atomically, whose
+    // error conditions are the only ones).
+    ramulon::Status write(const std::string &path) const;
 
 private:
     // The line under way goes straight into the last block; a block is never reallocated once

@@ -1,8 +1,11 @@
 #include "mesh.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
+
+#include "common/index_cast.h"
 
 namespace host {
 
@@ -43,16 +46,19 @@ void NameTable::clear()
 int Layer::add_point(Vec3 p)
 {
     points.push_back(p);
-    return static_cast<int>(points.size()) - 1;
+    return ramulon::index_cast<int>(points.size() - 1);
 }
 
 int Layer::add_polygon(HostID type, const int *pts, std::size_t n, int surface)
 {
+    assert(surface >= -1 && surface < ramulon::index_cast<int>(names.size()) && "a surface the layer does not name");
+    assert(std::all_of(pts, pts + n, [&](int p) { return p >= 0 && ramulon::index_cast<std::size_t>(p) < points.size(); }) &&
+           "a corner that is no point of the layer");
     corners.append(pts, n);
     corner_offset.push_back(corners.size());
     polygon_type.push_back(type);
     polygon_surface.push_back(surface);
-    return static_cast<int>(polygon_type.size()) - 1;
+    return ramulon::index_cast<int>(polygon_type.size() - 1);
 }
 
 int Layer::add_polygon(HostID type, const std::vector<int> &pts, std::optional<std::string> surface)
@@ -75,24 +81,26 @@ int &chain_head(FlatArray<int> &heads, int polygon)
 
 void Layer::set_tag(int polygon, HostID type, int v)
 {
+    assert(polygon >= 0 && ramulon::index_cast<std::size_t>(polygon) < polygon_count() && "a tag on no polygon");
+    assert(v >= 0 && ramulon::index_cast<std::size_t>(v) < names.size() && "a tag value the layer does not name");
     int &head = chain_head(first_tag, polygon);
-    for (int t = head; t >= 0; t = tags[static_cast<std::size_t>(t)].next)
-        if (tags[static_cast<std::size_t>(t)].type == type) {
-            tags[static_cast<std::size_t>(t)].value = v;
+    for (int t = head; t >= 0; t = tags[ramulon::index_cast<std::size_t>(t)].next)
+        if (tags[ramulon::index_cast<std::size_t>(t)].type == type) {
+            tags[ramulon::index_cast<std::size_t>(t)].value = v;
             return;
         }
     tags.push_back(TagEntry{type, v, head});
-    head = static_cast<int>(tags.size()) - 1;
+    head = ramulon::index_cast<int>(tags.size() - 1);
 }
 
 int Layer::tag_value(int polygon, HostID type) const
 {
-    if (static_cast<std::size_t>(polygon) >= first_tag.size())
+    if (polygon < 0 || ramulon::index_cast<std::size_t>(polygon) >= first_tag.size())
         return -1;
-    for (int t = first_tag[static_cast<std::size_t>(polygon)]; t >= 0;
-         t = tags[static_cast<std::size_t>(t)].next)
-        if (tags[static_cast<std::size_t>(t)].type == type)
-            return tags[static_cast<std::size_t>(t)].value;
+    for (int t = first_tag[ramulon::index_cast<std::size_t>(polygon)]; t >= 0;
+         t = tags[ramulon::index_cast<std::size_t>(t)].next)
+        if (tags[ramulon::index_cast<std::size_t>(t)].type == type)
+            return tags[ramulon::index_cast<std::size_t>(t)].value;
     return -1;
 }
 
@@ -215,6 +223,57 @@ void Layer::clear()
     *this = Layer{};
 }
 
+void Layer::check_consistent() const
+{
+#ifndef NDEBUG
+    using ramulon::index_cast;
+    const std::size_t polygons = polygon_count();
+    const auto names_held = names.size();
+    const auto named = [&](int n) { return n >= 0 && index_cast<std::size_t>(n) < names_held; };
+    const auto chained = [](int next, std::size_t size) { return next >= -1 && (next < 0 || index_cast<std::size_t>(next) < size); };
+
+    // Polygons: one offset more than polygons, from 0 up to the corners held.
+    assert(polygon_surface.size() == polygons && "a surface for every polygon");
+    assert(corner_offset.size() == polygons + 1 && corner_offset[0] == 0 && corner_offset.back() == corners.size() &&
+           "corner offsets that frame the corner array");
+    assert(std::is_sorted(corner_offset.begin(), corner_offset.end()) && "corner offsets that never go back");
+    for (const int corner : corners)
+        assert(corner >= 0 && index_cast<std::size_t>(corner) < points.size() && "a corner that is a point");
+    for (const int surface : polygon_surface)
+        assert((surface == -1 || named(surface)) && "a surface the layer names");
+
+    // Tags: chains within the table, values among the names.
+    assert(first_tag.size() <= polygons && "tags on polygons only");
+    for (const int head : first_tag)
+        assert(chained(head, tags.size()));
+    for (const TagEntry &tag : tags)
+        assert(chained(tag.next, tags.size()) && named(tag.value) && "a tag chained and named");
+
+    // Vertex maps: stride floats per point stored, no value longer than the stride.
+    for (const VertexMap &map : vmaps) {
+        assert(named(map.name) && map.dim <= map.stride && map.stride <= max_map_dim && "a map named, of its stride");
+        assert(map.values.size() == map.stored.size() * index_cast<std::size_t>(map.stride) && "stride floats per point");
+        std::size_t holding = 0;
+        for (const std::uint8_t stored : map.stored) {
+            assert(stored <= map.stride + 1 && "a value no longer than its map's stride");
+            holding += stored != 0;
+        }
+        assert(holding == map.count && "a map's count of points holding a value");
+    }
+
+    // Polygon-specific values: of a known map, at a point, their floats within the table.
+    assert(first_corner_value.size() <= polygons && "corner values on polygons only");
+    for (const int head : first_corner_value)
+        assert(chained(head, corner_values.size()));
+    for (const CornerValue &value : corner_values) {
+        assert(value.map >= 0 && index_cast<std::size_t>(value.map) < vpmaps.size() && "a corner value of a known map");
+        assert(value.point >= 0 && index_cast<std::size_t>(value.point) < points.size() && "a corner value at a point");
+        assert(chained(value.next, corner_values.size()));
+        assert(value.offset + index_cast<std::size_t>(value.dim) <= corner_floats.size() && "floats within the table");
+    }
+#endif
+}
+
 void Layer::shrink_to_fit()
 {
     points.shrink_to_fit();
@@ -238,8 +297,8 @@ Vec3 newell_normal(const Layer &layer, std::span<const int> polygon)
     Vec3 n;
     const std::size_t count = polygon.size();
     for (std::size_t i = 0; i < count; ++i) {
-        const Vec3 &p = layer.points[static_cast<std::size_t>(polygon[i])];
-        const Vec3 &q = layer.points[static_cast<std::size_t>(polygon[(i + 1) % count])];
+        const Vec3 &p = layer.points[ramulon::index_cast<std::size_t>(polygon[i])];
+        const Vec3 &q = layer.points[ramulon::index_cast<std::size_t>(polygon[(i + 1) % count])];
         n.x += (p.y - q.y) * (p.z + q.z);
         n.y += (p.z - q.z) * (p.x + q.x);
         n.z += (p.x - q.x) * (p.y + q.y);

@@ -184,6 +184,14 @@ struct Layer {
 
     void clear();
     bool empty() const { return points.empty() && polygon_type.empty(); }
+
+    // What every mutation keeps, checked in debug builds (release builds check nothing): one
+    // offset per polygon and one more, from 0 to the corners held and never decreasing; every
+    // corner a point; a surface per polygon, -1 or a name; tag and corner-value chains within
+    // their tables, on polygons only; every vertex map `stride` floats per stored point, no value
+    // longer than the stride, its count the points that hold one. Whoever fills a layer calls it
+    // once at the end (a build, a crown read), not per value: it walks every array.
+    void check_consistent() const;
 };
 
 struct Mesh {

@@ -13,6 +13,9 @@
 
 namespace host {
 
+using ramulon::ErrorKind;
+using ramulon::Status;
+
 namespace {
 
 // dlerror texts can span lines; a one-line error keeps only the first.
@@ -27,37 +30,43 @@ std::string first_line(const char *text)
 
 } // namespace
 
-std::unique_ptr<Module> Module::open(const std::string &path, std::string &error)
+ModuleResult Module::open(const std::string &path)
 {
     std::unique_ptr<Module> m(new Module);
     m->name_ = path;
     // A name without a slash would be searched for on the library path; this host loads the
     // file it was given.
-    if (!m->load_file(path.find('/') == std::string::npos ? "./" + path : path, error) || !m->find_descriptor(error) ||
-        !m->start(error))
-        return nullptr;
+    Status status = m->load_file(path.find('/') == std::string::npos ? "./" + path : path);
+    if (status)
+        status = m->find_descriptor();
+    if (status)
+        status = m->start();
+    if (!status)
+        return status.error();
     return m;
 }
 
-bool Module::load_file(const std::string &file, std::string &error)
+Status Module::load_file(const std::string &file)
 {
     dlerror();
     handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_)
-        return true;
+        return {};
     std::string why = first_line(dlerror());
     if (why.rfind(file + ": ", 0) == 0) // the loader names the file; the name says more
         why.erase(0, file.size() + 2);
-    error = "cannot load module " + name_ + ": " + why;
-    return false;
+    // The loader's text is all it tells; whether the file is there tells the two cases apart.
+    const auto kind = ::access(file.c_str(), F_OK) == 0 ? ErrorKind::invalid_input : ErrorKind::not_found;
+    return ramulon::fail(kind, "cannot load module " + name_ + ": " + why);
 }
 
-bool Module::find_descriptor(std::string &error)
+Status Module::find_descriptor()
 {
     descriptor_ = static_cast<const ModuleDescriptor *>(dlsym(handle_, HOST_MODULE_SYMBOL));
     if (!descriptor_)
-        error = name_ + " is not a plug-in module: it exports no " HOST_MODULE_SYMBOL;
-    return descriptor_ != nullptr;
+        return ramulon::fail(ErrorKind::invalid_input,
+                             name_ + " is not a plug-in module: it exports no " HOST_MODULE_SYMBOL);
+    return {};
 }
 
 namespace {
@@ -84,18 +93,15 @@ std::set<void *> copies;
 
 } // namespace
 
-std::unique_ptr<Module> Module::open_copy(const std::string &path, std::string &error)
+ModuleResult Module::open_copy(const std::string &path)
 {
-    std::string bytes;
-    if (!read_regular_file(path, max_module_bytes, bytes, error)) {
-        error = "cannot load module " + path + ": " + error;
-        return nullptr;
-    }
-    return open_copy(bytes, path, error);
+    const auto bytes = read_regular_file(path, max_module_bytes);
+    if (!bytes)
+        return ramulon::fail(bytes.error().kind, "cannot load module " + path + ": " + bytes.error().message);
+    return open_copy(*bytes, path);
 }
 
-std::unique_ptr<Module> Module::open_copy(std::string_view bytes, const std::string &name,
-                                          std::string &error)
+ModuleResult Module::open_copy(std::string_view bytes, const std::string &name)
 {
     std::unique_ptr<Module> m(new Module);
     m->name_ = name;
@@ -112,21 +118,20 @@ std::unique_ptr<Module> Module::open_copy(std::string_view bytes, const std::str
         const char *dir = std::getenv("TMPDIR");
         file = std::string(dir && *dir ? dir : "/tmp") + "/ramulon-module-XXXXXX";
         fd = ::mkstemp(file.data());
-        if (fd < 0) {
-            error = "cannot load module " + name + ": no room for its copy (" + std::strerror(errno) + ")";
-            return nullptr;
-        }
+        if (fd < 0)
+            return ramulon::fail(ErrorKind::io, "cannot load module " + name + ": no room for its copy (" +
+                                                    std::strerror(errno) + ")");
     }
     const bool written = write_all(fd, bytes);
-    const bool loaded = written && m->load_file(file, error);
+    const Status loaded = written ? m->load_file(file)
+                                  : ramulon::fail(ErrorKind::io, "cannot load module " + name +
+                                                                     ": its copy could not be written");
     if (m->copy_fd_ < 0) {
         ::close(fd);
         ::unlink(file.c_str()); // the loader keeps its mapping
     }
-    if (!written)
-        error = "cannot load module " + name + ": its copy could not be written";
     if (!loaded)
-        return nullptr;
+        return loaded.error();
     {
         std::lock_guard lock(copies_mutex);
         if (!copies.insert(m->handle_).second) {
@@ -134,43 +139,44 @@ std::unique_ptr<Module> Module::open_copy(std::string_view bytes, const std::str
             // copy's, and must not be shared.
             dlclose(m->handle_);
             m->handle_ = nullptr;
-            error = "cannot load module " + name + ": the loader gave back a copy already in use";
-            return nullptr;
+            return ramulon::fail(ErrorKind::internal,
+                                 "cannot load module " + name + ": the loader gave back a copy already in use");
         }
         m->copy_ = true;
     }
-    if (!m->find_descriptor(error) || !m->start(error))
-        return nullptr;
+    Status status = m->find_descriptor();
+    if (status)
+        status = m->start();
+    if (!status)
+        return status.error();
     return m;
 }
 
-std::unique_ptr<Module> Module::linked(const ModuleDescriptor &descriptor, const std::string &name,
-                                       std::string &error)
+ModuleResult Module::linked(const ModuleDescriptor &descriptor, const std::string &name)
 {
     std::unique_ptr<Module> m(new Module);
     m->name_ = name;
     m->descriptor_ = &descriptor;
-    if (!m->start(error))
-        return nullptr;
+    if (Status started = m->start(); !started)
+        return started.error();
     return m;
 }
 
-bool Module::start(std::string &error)
+Status Module::start()
 {
     if (descriptor_->sysSync != HOST_MODULE_SYNC) {
-        error = name_ + " is not a plug-in module of this host: its descriptor does not match";
         descriptor_ = nullptr;
-        return false;
+        return ramulon::fail(ErrorKind::invalid_input,
+                             name_ + " is not a plug-in module of this host: its descriptor does not match");
     }
     if (descriptor_->startup) {
         server_data_ = descriptor_->startup();
         if (!server_data_) {
-            error = name_ + ": the module's startup failed";
             descriptor_ = nullptr;
-            return false;
+            return ramulon::fail(ErrorKind::internal, name_ + ": the module's startup failed");
         }
     }
-    return true;
+    return {};
 }
 
 Module::~Module()

@@ -7,27 +7,30 @@
 #include <string>
 #include <string_view>
 
+#include "common/error.h"
 #include "plugin_api.h"
 
 namespace host {
 
+class Module;
+using ModuleResult = ramulon::Result<std::unique_ptr<Module>>;
+
 class Module {
 public:
-    // Null with a one-line error when the file cannot be loaded, is not a module of this host,
-    // or its startup fails.
-    static std::unique_ptr<Module> open(const std::string &path, std::string &error);
+    // A loaded module whose startup has run. The only error conditions are a file that is not
+    // there (not_found), one the loader refuses or that is not a module of this host
+    // (invalid_input), a copy that cannot be written (io) and a startup that fails (internal).
+    static ModuleResult open(const std::string &path);
     // A copy of the module of its own, even when the file is loaded already: the module keeps
     // its tool's state in file-level globals (the record, the grown chains, the random source),
     // and a copy gets its own set of them, so that tools loaded side by side (one per thread)
     // never share one. The copy lives in an anonymous memory file (or, where there is none, a
     // temporary file removed once loaded).
-    static std::unique_ptr<Module> open_copy(const std::string &path, std::string &error);
+    static ModuleResult open_copy(const std::string &path);
     // The same from the bytes of a module file held in memory; name appears in messages.
-    static std::unique_ptr<Module> open_copy(std::string_view bytes, const std::string &name,
-                                             std::string &error);
+    static ModuleResult open_copy(std::string_view bytes, const std::string &name);
     // A module linked into this program, known by its descriptor.
-    static std::unique_ptr<Module> linked(const ModuleDescriptor &descriptor,
-                                          const std::string &name, std::string &error);
+    static ModuleResult linked(const ModuleDescriptor &descriptor, const std::string &name);
     ~Module();
     Module(const Module &) = delete;
     Module &operator=(const Module &) = delete;
@@ -41,9 +44,9 @@ public:
 
 private:
     Module() = default;
-    bool load_file(const std::string &file, std::string &error); // dlopen, named name_ in errors
-    bool find_descriptor(std::string &error);
-    bool start(std::string &error);
+    ramulon::Status load_file(const std::string &file); // dlopen, named name_ in errors
+    ramulon::Status find_descriptor();
+    ramulon::Status start();
 
     std::string name_;
     void *handle_ = nullptr; // from dlopen; null for a linked module

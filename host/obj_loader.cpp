@@ -20,6 +20,8 @@
 
 namespace host {
 
+using ramulon::Status;
+
 // Defined in the source generated from samples/round_crown.obj.
 extern const char default_crown_data[];
 extern const std::size_t default_crown_size;
@@ -27,6 +29,9 @@ extern const std::size_t default_crown_size;
 std::string_view default_crown_obj() { return {default_crown_data, default_crown_size}; }
 
 namespace {
+
+// What a crown file holds cannot be used: nothing of it is taken.
+ramulon::Error invalid(std::string message) { return ramulon::fail(ramulon::ErrorKind::invalid_input, std::move(message)); }
 
 std::vector<std::string> split(const std::string &line)
 {
@@ -105,13 +110,10 @@ struct Counts {
 };
 
 // Checks every statement and keeps those the OBJ parser should see, one normalised line each.
-bool prescan(std::string_view text, const std::string &name, std::string &kept, Counts &counts,
-             std::string &error)
+Status prescan(std::string_view text, const std::string &name, std::string &kept, Counts &counts)
 {
-    if (text.find('\0') != std::string_view::npos) {
-        error = name + ": not a text file";
-        return false;
-    }
+    if (text.find('\0') != std::string_view::npos)
+        return invalid(name + ": not a text file");
     std::size_t pos = 0;
     long number = 0;
     while (pos < text.size()) {
@@ -136,17 +138,13 @@ bool prescan(std::string_view text, const std::string &name, std::string &kept, 
             // v: x y z, with an optional w or an r g b colour
             const std::size_t min = keyword == "vt" ? 1 : 3;
             const std::size_t max = keyword == "v" ? 7 : 3;
-            if (args < min || args > max) {
-                error = where + quoted_text(keyword) + " needs " + std::to_string(min) +
-                        (min == max ? "" : " to " + std::to_string(max)) + " numbers";
-                return false;
-            }
+            if (args < min || args > max)
+                return invalid(where + quoted_text(keyword) + " needs " + std::to_string(min) +
+                               (min == max ? "" : " to " + std::to_string(max)) + " numbers");
             for (std::size_t i = 1; i < tokens.size(); ++i) {
                 const std::optional<double> value = parse_finite(tokens[i]);
-                if (!value) {
-                    error = where + quoted_text(tokens[i]) + " is not a finite number";
-                    return false;
-                }
+                if (!value)
+                    return invalid(where + quoted_text(tokens[i]) + " is not a finite number");
                 if (keyword == "v" && i <= 3)
                     counts.coordinates.push_back(*value);
             }
@@ -154,39 +152,29 @@ bool prescan(std::string_view text, const std::string &name, std::string &kept, 
                 ++counts.vertices;
         } else if (keyword == "f" || keyword == "l") {
             const bool face = keyword == "f";
-            if (face && args < 3) {
-                error = where + "a face needs at least 3 corners";
-                return false;
-            }
-            if (face && args > 255) {
-                error = where + "a face of more than 255 corners";
-                return false;
-            }
-            if (!face && args < 2) {
-                error = where + "a line needs at least 2 points";
-                return false;
-            }
+            if (face && args < 3)
+                return invalid(where + "a face needs at least 3 corners");
+            if (face && args > 255)
+                return invalid(where + "a face of more than 255 corners");
+            if (!face && args < 2)
+                return invalid(where + "a line needs at least 2 points");
             for (std::size_t i = 1; i < tokens.size(); ++i)
-                if (!check_corner(tokens[i], static_cast<long>(counts.vertices), why)) {
-                    error = where + why;
-                    return false;
-                }
+                if (!check_corner(tokens[i], static_cast<long>(counts.vertices), why))
+                    return invalid(where + why);
             ++(face ? counts.faces : counts.lines);
         } else if (ignored_statements().count(keyword)) {
             continue;
         } else if (freeform_statements().count(keyword)) {
-            error = where + "free-form geometry (" + quoted_text(keyword) + ") is not supported";
-            return false;
+            return invalid(where + "free-form geometry (" + quoted_text(keyword) + ") is not supported");
         } else {
-            error = where + "unknown statement " + quoted_text(keyword);
-            return false;
+            return invalid(where + "unknown statement " + quoted_text(keyword));
         }
         for (std::size_t i = 0; i < tokens.size(); ++i) {
             kept += tokens[i];
             kept += i + 1 < tokens.size() ? ' ' : '\n';
         }
     }
-    return true;
+    return {};
 }
 
 std::string first_line(const std::string &text)
@@ -197,23 +185,20 @@ std::string first_line(const std::string &text)
 
 } // namespace
 
-bool load_obj_text(std::string_view text, const std::string &name, Layer &layer,
-                   std::string &error)
+Status load_obj_text(std::string_view text, const std::string &name, Layer &layer)
 {
     layer.clear();
     std::string kept;
     Counts counts;
-    if (!prescan(text, name, kept, counts, error))
-        return false;
+    if (Status checked = prescan(text, name, kept, counts); !checked)
+        return checked;
 
     tinyobj::ObjReaderConfig config;
     config.triangulate = false;
     config.vertex_color = false;
     tinyobj::ObjReader reader;
-    if (!reader.ParseFromString(kept, "", config)) {
-        error = name + ": " + first_line(reader.Error());
-        return false;
-    }
+    if (!reader.ParseFromString(kept, "", config))
+        return invalid(name + ": " + first_line(reader.Error()));
     const tinyobj::attrib_t &attrib = reader.GetAttrib();
     // The parser's own number reading is not correctly rounded: it only tells how many points
     // there are, their coordinates are the ones read above.
@@ -258,19 +243,19 @@ bool load_obj_text(std::string_view text, const std::string &name, Layer &layer,
 
     if (!ok || layer.polygon_count() != counts.faces + counts.lines) {
         layer.clear();
-        error = name + ": the file could not be read completely";
-        return false;
+        return invalid(name + ": the file could not be read completely");
     }
-    return true;
+    layer.check_consistent();
+    return {};
 }
 
-bool load_obj_file(const std::string &path, Layer &layer, std::string &error)
+Status load_obj_file(const std::string &path, Layer &layer)
 {
     layer.clear();
-    std::string text;
-    if (!read_regular_file(path, max_input_bytes, text, error))
-        return false;
-    return load_obj_text(text, path, layer, error);
+    const auto text = read_regular_file(path, max_input_bytes);
+    if (!text)
+        return text.error();
+    return load_obj_text(*text, path, layer);
 }
 
 } // namespace host

@@ -7,6 +7,9 @@
 
 namespace host {
 
+using ramulon::ErrorKind;
+using ramulon::Status;
+
 Session::Session() = default;
 
 Session::~Session()
@@ -20,54 +23,57 @@ Session::~Session()
     module_.reset(); // shutdown and unload while the services are still bound
 }
 
-bool Session::attach(std::unique_ptr<Module> module)
+Status Session::attach(ModuleResult module)
 {
-    if (!module)
-        return false;
-    server_ = module->server("MeshEditTool");
-    if (!server_ || !server_->activate) {
-        error_ = module->name() + " has no \"MeshEditTool\" server";
-        return false;
+    if (!module) {
+        error_ = module.error().message;
+        return module.error();
     }
-    module_ = std::move(module);
+    server_ = (*module)->server("MeshEditTool");
+    if (!server_ || !server_->activate) {
+        error_ = (*module)->name() + " has no \"MeshEditTool\" server";
+        return ramulon::fail(ErrorKind::invalid_input, error_);
+    }
+    module_ = std::move(module).value();
     error_.clear();
+    return {};
+}
+
+bool Session::loaded(Status &refusal)
+{
+    if (!module_)
+        return false;
+    error_ = "a module is already loaded";
+    refusal = ramulon::fail(ErrorKind::invalid_input, error_);
     return true;
 }
 
-bool Session::load(const std::string &module_path)
+Status Session::load(const std::string &module_path)
 {
-    if (module_) {
-        error_ = "a module is already loaded";
-        return false;
-    }
-    return attach(Module::open(module_path, error_));
+    if (Status refusal; loaded(refusal))
+        return refusal;
+    return attach(Module::open(module_path));
 }
 
-bool Session::load(const ModuleDescriptor &linked, const std::string &name)
+Status Session::load(const ModuleDescriptor &linked, const std::string &name)
 {
-    if (module_) {
-        error_ = "a module is already loaded";
-        return false;
-    }
-    return attach(Module::linked(linked, name, error_));
+    if (Status refusal; loaded(refusal))
+        return refusal;
+    return attach(Module::linked(linked, name));
 }
 
-bool Session::load_copy(const std::string &module_path)
+Status Session::load_copy(const std::string &module_path)
 {
-    if (module_) {
-        error_ = "a module is already loaded";
-        return false;
-    }
-    return attach(Module::open_copy(module_path, error_));
+    if (Status refusal; loaded(refusal))
+        return refusal;
+    return attach(Module::open_copy(module_path));
 }
 
-bool Session::load_copy(std::string_view module_bytes, const std::string &name)
+Status Session::load_copy(std::string_view module_bytes, const std::string &name)
 {
-    if (module_) {
-        error_ = "a module is already loaded";
-        return false;
-    }
-    return attach(Module::open_copy(module_bytes, name, error_));
+    if (Status refusal; loaded(refusal))
+        return refusal;
+    return attach(Module::open_copy(module_bytes, name));
 }
 
 std::string activation_message(int result, const Services &services)
@@ -120,6 +126,21 @@ int Session::activate(int generation, const std::vector<std::string> &withheld, 
     error_.clear();
     return result;
 }
+
+namespace {
+
+// The tool answers a build with text alone; its one text for a failed allocation is the only
+// way to tell that apart from a refused record.
+ErrorKind build_error_kind(const char *result, bool cancelled)
+{
+    if (cancelled)
+        return ErrorKind::cancelled;
+    if (std::string_view(result) == "Memory allocation error")
+        return ErrorKind::out_of_memory;
+    return ErrorKind::invalid_input;
+}
+
+} // namespace
 
 bool Session::ready(const char *what)
 {
@@ -175,10 +196,10 @@ LWXPanelID Session::panel()
 
 int Session::test() { return call("test the tool", LWT_TEST_NOTHING, tool_.test); }
 
-std::optional<std::string> Session::build()
+Status Session::build()
 {
     if (!ready("build"))
-        return error_;
+        return ramulon::fail(ErrorKind::invalid_input, error_);
     Binding bind(services_);
     // A build replaces what the last one made.
     mesh_.foreground.clear();
@@ -238,12 +259,13 @@ std::optional<std::string> Session::build()
         // The arrays grew by half again at a time while the tree was made; what follows a
         // build (the writers) needs that room more.
         mesh_.foreground.shrink_to_fit();
-        return std::nullopt;
+        mesh_.foreground.check_consistent();
+        return {};
     }
     // A failed build is undone, as the modeller undoes a failed edit: no half-built tree stays
     // in the foreground, and its memory goes back.
     mesh_.foreground = Layer{};
-    return std::string(result);
+    return ramulon::fail(build_error_kind(result, stopped), result);
 }
 
 void Session::end(int keep) { call("end the tool", 0, tool_.end, keep); }

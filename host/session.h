@@ -3,19 +3,21 @@
 // panel is made once, the host asks test() and builds when it answers 1.
 //
 //     host::Session s;
-//     std::string error;
 //     if (!s.load(path) || s.activate() != AFUNC_OK) fail(s.error());
-//     if (!host::load_obj_file("crown.obj", s.mesh().background, error)) fail(error);
+//     if (auto crown = host::load_obj_file("crown.obj", s.mesh().background); !crown) fail(crown.message());
 //     s.start();
-//     if (auto build_error = s.build()) fail(*build_error);
-//     if (!s.journal().write("journal.txt", error)) fail(error);
+//     if (auto built = s.build(); !built) fail(built.message());
+//     if (auto written = s.journal().write("journal.txt"); !written) fail(written.message());
+//
+// After a successful build the foreground holds the tree the tool wrote, its arrays consistent
+// (Layer::check_consistent) and trimmed to size; after a failed one it is empty. The journal
+// holds one line per call of the last build that the edit operation took.
 #pragma once
 
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,13 +41,15 @@ public:
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    // ---- loading and activation; on failure error() holds a one-line description
-    bool load(const std::string &module_path);
-    bool load(const ModuleDescriptor &linked, const std::string &name = "linked plug-in");
+    // ---- loading and activation; on failure error() also holds the one-line description.
+    // The only error conditions are those of Module::open (and its copies), a module without a
+    // "MeshEditTool" server and a session that has a module already (invalid_input).
+    ramulon::Status load(const std::string &module_path);
+    ramulon::Status load(const ModuleDescriptor &linked, const std::string &name = "linked plug-in");
     // A copy of the module of its own (Module::open_copy), from a file or from a module file's
     // bytes: for sessions that run side by side in one process.
-    bool load_copy(const std::string &module_path);
-    bool load_copy(std::string_view module_bytes, const std::string &name);
+    ramulon::Status load_copy(const std::string &module_path);
+    ramulon::Status load_copy(std::string_view module_bytes, const std::string &name);
 
     // Activates the module's "MeshEditTool" server against a host of this generation, without
     // the withheld services. Returns the activation result (AFUNC_OK, AFUNC_BADVERSION,
@@ -60,10 +64,13 @@ public:
     void event(int code);    // LWT_EVENT_DROP, LWT_EVENT_RESET, LWT_EVENT_ACTIVATE
     LWXPanelID panel();      // calls the tool's panel callback the first time, then keeps it
     int test();
-    // Clears the foreground and runs the tool's build in one edit operation. Returns the
-    // tool's error text, or nothing on success (or when the tool did nothing); a failed build
-    // leaves the foreground empty.
-    std::optional<std::string> build();
+    // Clears the foreground and runs the tool's build in one edit operation. Success when the
+    // tool answers with no text (also when it did nothing). The only error conditions are a
+    // session without an active tool (invalid_input), a build cancel() stopped (cancelled,
+    // with cancelled_text), the tool's failed allocation (out_of_memory) and any other text
+    // the tool answers with (invalid_input); the message is the tool's text as it gave it, and
+    // the foreground is left empty.
+    ramulon::Status build();
     // Asks the build running now (in another thread) to stop; any thread may call it. The tool
     // never asks its monitor whether the user wants to stop, so the host stops it where the tool
     // already recovers from a failed allocation: at a step of the growth, or at a point it
@@ -96,7 +103,8 @@ public:
     void set_step_hook(std::function<void(unsigned int done)> hook);
 
 private:
-    bool attach(std::unique_ptr<Module> module);
+    ramulon::Status attach(ModuleResult module);
+    bool loaded(ramulon::Status &refusal); // a module is loaded already: refusal says so
     bool ready(const char *what);
     LWToolFuncs *funcs(); // the tool's callbacks, or an empty table before activation
     template <typename Fallback, typename Fn, typename... Args>

@@ -11,6 +11,10 @@
 
 namespace host {
 
+using ramulon::ErrorKind;
+using ramulon::Result;
+using ramulon::Status;
+
 namespace {
 
 // What a field without a control exchanges with the tool.
@@ -155,17 +159,15 @@ struct target {
     std::string name;                       // as the user wrote it
 };
 
-// Finds what NAME addresses; on failure `error` says why.
-std::optional<target> resolve(LWXPanelID panel, const std::string &name, std::string &error)
+// Finds what NAME addresses.
+Result<target> resolve(LWXPanelID panel, const std::string &name)
 {
     for (const field_entry &f : fields) {
         if (name != f.name)
             continue;
         target t{f.id, find_control(panel, f.id), f.kind, name};
-        if (f.kind == field_kind::control && !t.control) {
-            error = "the panel shows no control for " + quoted(name);
-            return std::nullopt;
-        }
+        if (f.kind == field_kind::control && !t.control)
+            return ramulon::fail(ErrorKind::not_found, "the panel shows no control for " + quoted(name));
         return t;
     }
 
@@ -179,15 +181,12 @@ std::optional<target> resolve(LWXPanelID panel, const std::string &name, std::st
 
     if (hits.size() == 1)
         return target{hits[0]->id, hits[0], field_kind::control, name};
-    if (hits.empty()) {
-        error = "unknown parameter " + quoted(name) + "; " + accepted_names(panel);
-        return std::nullopt;
-    }
+    if (hits.empty())
+        return ramulon::fail(ErrorKind::not_found, "unknown parameter " + quoted(name) + "; " + accepted_names(panel));
     std::string forms;
     for (std::size_t k = 0; k < hits.size(); ++k)
         forms += (k == 0 ? "" : k + 1 == hits.size() ? " or " : ", ") + quoted(unique_name(panel, *hits[k]));
-    error = quoted(name) + " is ambiguous: use " + forms;
-    return std::nullopt;
+    return ramulon::fail(ErrorKind::invalid_input, quoted(name) + " is ambiguous: use " + forms);
 }
 
 // Strips a unit the panel shows after the number, if the user typed it.
@@ -232,14 +231,14 @@ std::string choice_list(const panel_control &c)
 
 const char *setting_field_name(unsigned long id) { return field_of(id); }
 
-unsigned long find_setting(LWXPanelID panel, const std::string &name, std::string &error)
+Result<unsigned long> find_setting(LWXPanelID panel, const std::string &name)
 {
-    if (!is_panel(panel)) {
-        error = "the tool has no panel";
-        return 0;
-    }
-    const std::optional<target> t = resolve(panel, trim(name), error);
-    return t ? t->id : 0;
+    if (!is_panel(panel))
+        return ramulon::fail(ErrorKind::internal, "the tool has no panel");
+    const Result<target> t = resolve(panel, trim(name));
+    if (!t)
+        return t.error();
+    return t->id;
 }
 
 unsigned long setting_field_id(const std::string &field)
@@ -253,19 +252,23 @@ unsigned long setting_field_id(const std::string &field)
 namespace {
 
 // Parses the text as the control (or field) expects it and hands it to the tool's setter.
-std::string apply_value(LWXPanelID panel, const target &t, const std::string &text)
+Status apply_value(LWXPanelID panel, const target &t, const std::string &text)
 {
     const std::string &name = t.name;
     const std::string assignment = name + "=" + text;
     const auto bad_value = [&](const std::string &expected) {
-        return "bad value " + quoted(text) + " for " + quoted(name) + ": expected " + expected;
+        return ramulon::fail(ErrorKind::invalid_input,
+                             "bad value " + quoted(text) + " for " + quoted(name) + ": expected " + expected);
+    };
+    const auto refused = [&](ErrorKind kind, const std::string &why) {
+        return ramulon::fail(kind, "cannot apply " + quoted(assignment) + ": " + why);
     };
 
     int result = -1;
     const panel_control *c = t.control;
     if (c && !control_enabled(panel, c->id))
-        return "cannot apply " + quoted(assignment) + ": " + quoted(c->label) + " is greyed out (" +
-               disabled_text(panel, c->id) + ")";
+        return refused(ErrorKind::invalid_input,
+                       quoted(c->label) + " is greyed out (" + disabled_text(panel, c->id) + ")");
     if (t.kind == field_kind::integer || (c && c->holds_int())) {
         std::optional<int> v;
         std::string expected = "an integer";
@@ -291,7 +294,7 @@ std::string apply_value(LWXPanelID panel, const target &t, const std::string &te
             if (v)
                 v = (*v * panel_pi) / 180;
             if (v && !std::isfinite(*v)) // finite degrees, no finite angle
-                return "cannot apply " + quoted(assignment) + ": the angle is too large";
+                return refused(ErrorKind::invalid_input, "the angle is too large");
         } else if (type == "percent") {
             v = parse_finite(without_suffix(text, {"%"}));
             expected = "a percentage, such as 40 for 40 %";
@@ -308,35 +311,36 @@ std::string apply_value(LWXPanelID panel, const target &t, const std::string &te
         result = set_value(panel, t.id, *v);
     }
     if (result < 0)
-        return "cannot apply " + quoted(assignment) + ": the panel takes no values";
+        return refused(ErrorKind::internal, "the panel takes no values");
     if (result == 0)
-        return "cannot apply " + quoted(assignment) + ": the tool did not take the value";
+        return refused(ErrorKind::invalid_input, "the tool did not take the value");
     return {};
 }
 
 } // namespace
 
-std::string apply_setting(LWXPanelID panel, const std::string &assignment)
+Status apply_setting(LWXPanelID panel, const std::string &assignment)
 {
     if (!is_panel(panel))
-        return "cannot apply " + quoted(assignment) + ": the tool has no panel";
+        return ramulon::fail(ErrorKind::internal, "cannot apply " + quoted(assignment) + ": the tool has no panel");
     const std::size_t eq = assignment.find('=');
     if (eq == std::string::npos)
-        return "cannot apply " + quoted(assignment) + ": expected NAME=VALUE, for example \"Branches=10\"";
+        return ramulon::fail(ErrorKind::invalid_input, "cannot apply " + quoted(assignment) +
+                                                           ": expected NAME=VALUE, for example \"Branches=10\"");
     const std::string name = trim(assignment.substr(0, eq));
     const std::string text = trim(assignment.substr(eq + 1));
 
-    std::string error;
-    const std::optional<target> t = resolve(panel, name, error);
+    const Result<target> t = resolve(panel, name);
     if (!t)
-        return error;
+        return t.error();
     return apply_value(panel, *t, text);
 }
 
-std::string apply_setting(LWXPanelID panel, unsigned long id, const std::string &value)
+Status apply_setting(LWXPanelID panel, unsigned long id, const std::string &value)
 {
     if (!is_panel(panel))
-        return "cannot set the control " + std::to_string(id) + ": the tool has no panel";
+        return ramulon::fail(ErrorKind::internal,
+                             "cannot set the control " + std::to_string(id) + ": the tool has no panel");
     target t{id, find_control(panel, id), field_kind::control, ""};
     for (const field_entry &f : fields)
         if (f.id == id)
@@ -344,12 +348,14 @@ std::string apply_setting(LWXPanelID panel, unsigned long id, const std::string 
     if (t.control) {
         t.name = t.control->label.empty() ? std::to_string(id) : t.control->label;
         if (t.control->is_button())
-            return quoted(t.name) + " is a button: press it instead";
+            return ramulon::fail(ErrorKind::invalid_input, quoted(t.name) + " is a button: press it instead");
         if (!settable(*t.control))
-            return "the control " + std::to_string(id) + (t.control->label.empty() ? "" : " (" + quoted(t.control->label) + ")") +
-                   " takes no value";
+            return ramulon::fail(ErrorKind::invalid_input,
+                                 "the control " + std::to_string(id) +
+                                     (t.control->label.empty() ? "" : " (" + quoted(t.control->label) + ")") +
+                                     " takes no value");
     } else if (t.kind == field_kind::control) {
-        return "the panel has no control with the id " + std::to_string(id);
+        return ramulon::fail(ErrorKind::not_found, "the panel has no control with the id " + std::to_string(id));
     } else {
         t.name = field_of(id);
     }

@@ -4,21 +4,26 @@
 
 #include <string>
 
+#include "common/error.h"
 #include "plugin_api.h"
 
 namespace host {
 
-// Applies one NAME=VALUE edit to the panel. Returns an empty string on success, otherwise a
-// one-line error that lists what is accepted.
-std::string apply_setting(LWXPanelID panel, const std::string &assignment);
+// Applies one NAME=VALUE edit to the panel; on success the tool's setter took the value (it may
+// have clamped it). The only error conditions are text without "=", a value that does not
+// parse or a greyed-out control (invalid_input), a name that addresses no control, or more than
+// one (not_found, invalid_input; the message lists what is accepted), a value the tool refused
+// (invalid_input) and a panel that is none or takes no values (internal).
+ramulon::Status apply_setting(LWXPanelID panel, const std::string &assignment);
 
 // The same for the control (or control-less field) with this panel id, the value typed as the
-// panel shows it ("40", "40 %", "Polygonal").
-std::string apply_setting(LWXPanelID panel, unsigned long id, const std::string &value);
+// panel shows it ("40", "40 %", "Polygonal"); also refused: a button or a control that holds
+// no value (invalid_input), an id with no control (not_found).
+ramulon::Status apply_setting(LWXPanelID panel, unsigned long id, const std::string &value);
 
 // The panel id NAME addresses (a label, "Tab/Label" or a field name, as apply_setting finds
-// it), or 0 with a one-line error.
-unsigned long find_setting(LWXPanelID panel, const std::string &name, std::string &error);
+// it), never 0. The only error conditions are those of the name in apply_setting.
+ramulon::Result<unsigned long> find_setting(LWXPanelID panel, const std::string &name);
 
 // The record field of a panel id ("num_branches" for 32770); null for an id that has none.
 const char *setting_field_name(unsigned long id);

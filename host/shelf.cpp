@@ -101,11 +101,12 @@ shelf_addition add(LWShelfCltID id, LWPixmapID thumbnail)
         a.error = "\"" + a.name + "\" cannot name a preset: " + preset_name_rule;
         return a;
     }
-    a.png = encode_png(thumbnail);
-    if (a.png.empty()) {
-        a.error = "the thumbnail is no image of this host";
+    auto png = encode_png(thumbnail);
+    if (!png) {
+        a.error = png.error().message;
         return a;
     }
+    a.png = std::move(png).value();
     preset_writer writer;
     const std::string shown_path =
         a.in_memory ? "" : (shelf_dir() / ((a.name.empty() ? "preset" : a.name) + ".preset")).string();
@@ -118,22 +119,20 @@ shelf_addition add(LWShelfCltID id, LWPixmapID thumbnail)
 
     // The preset and its thumbnail appear together or not at all, and a name another process
     // takes meanwhile is not overwritten unasked.
-    const PairWrite written = write_preset_pair(shelf_dir(), a.name, a.record, a.png, overwrite);
-    a.name = written.name;
-    switch (written.outcome) {
-    case PairWrite::written:
-        a.added = true;
-        a.preset = shelf_dir() / (a.name + ".preset");
-        a.thumbnail = shelf_dir() / (a.name + ".png");
-        break;
-    case PairWrite::exists:
+    const ramulon::Result<PairWrite> written = write_preset_pair(shelf_dir(), a.name, a.record, a.png, overwrite);
+    if (!written) {
+        a.error = written.error().message;
+        return a;
+    }
+    a.name = written->name;
+    if (written->outcome == PairWrite::exists) {
         a.exists = true;
         a.error = "a preset named \"" + a.name + "\" already exists";
-        break;
-    case PairWrite::failed:
-        a.error = written.error;
-        break;
+        return a;
     }
+    a.added = true;
+    a.preset = shelf_dir() / (a.name + ".preset");
+    a.thumbnail = shelf_dir() / (a.name + ".png");
     return a;
 }
 
@@ -206,15 +205,12 @@ preset_application apply_preset(const std::string &name_or_file, const void *use
 {
     preset_application result;
     const std::filesystem::path file = preset_file(name_or_file);
-    std::string text;
     const bool on_shelf = file.parent_path() == shelf_dir() && file.filename() == name_or_file + ".preset";
-    if (on_shelf) {
-        if (!read_shelf_file(shelf_dir(), file.filename().string(), text)) {
-            result.problem = "no preset " + quoted_text(name_or_file) + " on the shelf (looked for " + file.string() + ")";
-            return result;
-        }
-    } else if (std::string error; !read_regular_file(file.string(), max_preset_bytes, text, error)) {
-        result.problem = error;
+    const auto text = on_shelf ? read_shelf_file(shelf_dir(), file.filename().string())
+                               : read_regular_file(file.string(), max_preset_bytes);
+    if (!text) {
+        result.problem = on_shelf ? "no preset " + quoted_text(name_or_file) + " on the shelf (looked for " + file.string() + ")"
+                                  : text.error().message;
         return result;
     }
     const client *subscriber = preset_client(user_data);
@@ -227,7 +223,7 @@ preset_application apply_preset(const std::string &name_or_file, const void *use
         result.problem = "the tool declined the preset";
         return result;
     }
-    preset_reader reader(text);
+    preset_reader reader(*text);
     c.load(c.user_data, reader.state(), file.c_str(), nullptr);
     result.applied = true;
     if (reader.failed())
@@ -235,17 +231,14 @@ preset_application apply_preset(const std::string &name_or_file, const void *use
     return result;
 }
 
-std::string save_preset_file(const void *user_data, const std::string &path)
+ramulon::Status save_preset_file(const void *user_data, const std::string &path)
 {
     const client *c = preset_client(user_data);
     if (!c || !c->save)
-        return "no tool is subscribed to the shelf to save its preset";
+        return ramulon::fail(ramulon::ErrorKind::not_found, "no tool is subscribed to the shelf to save its preset");
     preset_writer writer;
     c->save(c->user_data, writer.state(), path.c_str());
-    std::string error;
-    if (!write_text_file(path, writer.text(), error))
-        return error;
-    return {};
+    return write_text_file(path, writer.text());
 }
 
 } // namespace host

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "plugin_api.h"
 
 namespace host {
@@ -60,7 +61,8 @@ preset_application apply_preset(const std::string &name_or_file);
 preset_application apply_preset(const std::string &name_or_file, const void *client);
 
 // The record of the subscriber whose user data is `client`, saved as a preset file at path (the
-// whole file or none). Empty on success, else a one-line error.
-std::string save_preset_file(const void *client, const std::string &path);
+// whole file or none). The only error conditions are no such subscriber (not_found) and those
+// of write_text_file.
+ramulon::Status save_preset_file(const void *client, const std::string &path);
 
 } // namespace host

@@ -5,32 +5,34 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sstream>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "file_read.h"
 #include "files.h"
 
 namespace host {
 
 namespace fs = std::filesystem;
+using ramulon::ErrorKind;
+using ramulon::Result;
+using ramulon::Status;
 
 namespace {
 
 StepHook step;
-
-std::string note_name(const std::string &name) { return "." + name + ".pending"; }
 
 bool ends_with(const std::string &s, const std::string &tail)
 {
     return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// NAME.preset.XXXXXX, NAME.png.XXXXXX and a note's own .NAME.pending.XXXXXX (and the .old second
-// names of an earlier writer).
-bool is_temporary(const std::string &file)
+// ---- what shelves written before the host's staged files may hold: NAME.preset.XXXXXX,
+// NAME.png.XXXXXX and a note's own .NAME.pending.XXXXXX (and the .old second names of such a
+// writer), and the note .NAME.pending listing its renames, a temporary and a target a line.
+
+bool is_earlier_temporary(const std::string &file)
 {
     std::string base = file;
     if (ends_with(base, ".old"))
@@ -42,39 +44,25 @@ bool is_temporary(const std::string &file)
     return ours && std::all_of(base.end() - 6, base.end(), [](unsigned char c) { return std::isalnum(c); });
 }
 
-bool is_note(const std::string &file)
+bool is_earlier_note(const std::string &file)
 {
     return file.size() > 9 && file[0] == '.' && file.compare(file.size() - 8, 8, ".pending") == 0;
 }
 
-// Finishes the renames a note lists (temporary, target: one file name a line), then drops it.
-void finish(const fs::path &dir, const std::string &note)
+std::vector<std::pair<std::string, std::string>> earlier_renames(const std::string &text)
 {
-    std::ifstream in(dir / note);
+    std::vector<std::pair<std::string, std::string>> renames;
+    std::istringstream in(text);
     std::string temporary, target;
     while (std::getline(in, temporary) && std::getline(in, target))
-        if (is_temporary(temporary) && target.find('/') == std::string::npos && !target.empty())
-            ::rename((dir / temporary).c_str(), (dir / target).c_str());
-    in.close();
-    ::unlink((dir / note).c_str());
+        renames.emplace_back(temporary, target);
+    return renames;
 }
 
-void tidy_locked(const fs::path &dir)
-{
-    std::error_code ec;
-    std::vector<std::string> notes, temporaries;
-    for (const auto &entry : fs::directory_iterator(dir, ec)) {
-        const std::string file = entry.path().filename().string();
-        if (is_note(file))
-            notes.push_back(file);
-        else if (is_temporary(file))
-            temporaries.push_back(file);
-    }
-    for (const std::string &note : notes)
-        finish(dir, note);
-    for (const std::string &file : temporaries)
-        ::unlink((dir / file).c_str()); // gone already when a note renamed it
-}
+constexpr EarlierNotes earlier_shelf_notes{is_earlier_note, is_earlier_temporary, earlier_renames};
+
+// With the folder's lock held: every access finishes what a dead writer left first.
+void tidy_locked(const fs::path &dir) { tidy_locked_folder(dir.string(), &earlier_shelf_notes); }
 
 bool fsync_folder(const fs::path &dir)
 {
@@ -83,37 +71,6 @@ bool fsync_folder(const fs::path &dir)
         return false;
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
-    return ok;
-}
-
-// The bytes in a new temporary beside target, on the disk. Its file name goes to temporary.
-bool stage(const fs::path &target, const std::string &bytes, std::string &temporary, std::string &error)
-{
-    std::string path = target.string() + ".XXXXXX";
-    const int fd = ::mkstemp(path.data());
-    if (fd < 0) {
-        error = "cannot write " + target.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    temporary = fs::path(path).filename().string();
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        done += ok ? static_cast<std::size_t>(n) : 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    const int saved = errno;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask); // mkstemp makes it private; a preset gets the usual permissions
-    ok = ::close(fd) == 0 && ok;
-    if (!ok) {
-        error = "cannot write " + target.string() + ": " + std::strerror(saved ? saved : EIO);
-        ::unlink(path.c_str());
-    }
     return ok;
 }
 
@@ -135,88 +92,64 @@ bool valid_preset_name(const std::string &name)
 
 void set_pair_step_hook(std::function<void(int)> hook) { step.set(std::move(hook)); }
 
-PairWrite write_preset_pair(const fs::path &dir, const std::string &name, const std::string &record,
-                            const std::string &png, bool overwrite)
+Result<PairWrite> write_preset_pair(const fs::path &dir, const std::string &name, const std::string &record,
+                                    const std::string &png, bool overwrite)
 {
-    PairWrite result;
     std::error_code ec;
     fs::create_directories(dir, ec);
-    if (ec) {
-        result.error = "cannot make the shelf folder " + dir.string() + ": " + ec.message();
-        return result;
-    }
+    if (ec)
+        return ramulon::fail(ErrorKind::io, "cannot make the shelf folder " + dir.string() + ": " + ec.message());
+    // Held from the choice of the name to the last rename, so that two writers never both take
+    // one name; the commit below takes it again at no cost.
     FolderLock lock(dir);
     tidy_locked(dir);
+    PairWrite result;
     result.name = name;
     for (int n = 1; result.name.empty(); ++n)
         if (!present(dir, "preset-" + std::to_string(n)))
             result.name = "preset-" + std::to_string(n);
-    if (!valid_preset_name(result.name)) {
-        result.error = "\"" + result.name + "\" cannot name a preset: " + preset_name_rule;
-        return result;
-    }
+    if (!valid_preset_name(result.name))
+        return ramulon::fail(ErrorKind::invalid_input, "\"" + result.name + "\" cannot name a preset: " + preset_name_rule);
     if (!overwrite && present(dir, result.name)) {
         result.outcome = PairWrite::exists;
         return result;
     }
 
-    const std::string preset_file = result.name + ".preset", png_file = result.name + ".png";
-    std::string preset_tmp, png_tmp;
-    if (!stage(dir / preset_file, record, preset_tmp, result.error))
-        return result;
+    // Committed as one set: its note is down (step 3) before the preset (4) and the thumbnail
+    // (5) are renamed into place, and gone once both are (6).
+    StagedFiles files;
+    files.on_commit_step([](int at) { step(at + 2); });
+    std::string error;
+    if (!files.stage((dir / (result.name + ".preset")).string(), record, error))
+        return ramulon::fail(ErrorKind::io, error);
     step(1);
-    if (!stage(dir / png_file, png, png_tmp, result.error)) {
-        ::unlink((dir / preset_tmp).c_str());
-        return result;
-    }
+    if (!files.stage((dir / (result.name + ".png")).string(), png, error))
+        return ramulon::fail(ErrorKind::io, error);
     step(2);
-    // The note goes down whole or not at all, under the folder's lock held here.
-    const std::string note = note_name(result.name);
-    std::string note_tmp;
-    if (!stage(dir / note, preset_tmp + "\n" + preset_file + "\n" + png_tmp + "\n" + png_file + "\n", note_tmp,
-               result.error) ||
-        ::rename((dir / note_tmp).c_str(), (dir / note).c_str()) != 0) {
-        if (result.error.empty())
-            result.error = "cannot write " + (dir / note).string() + ": " + std::strerror(errno);
-        for (const std::string &file : {preset_tmp, png_tmp, note_tmp})
-            if (!file.empty())
-                ::unlink((dir / file).c_str());
-        return result;
-    }
-    fsync_folder(dir);
-    step(3);
-    // From here on the pair is decided: should a rename fail now, the next access finishes it.
-    if (::rename((dir / preset_tmp).c_str(), (dir / preset_file).c_str()) != 0) {
-        result.error = "cannot write " + (dir / preset_file).string() + ": " + std::strerror(errno);
-        return result;
-    }
-    step(4);
-    if (::rename((dir / png_tmp).c_str(), (dir / png_file).c_str()) != 0) {
-        result.error = "cannot write " + (dir / png_file).string() + ": " + std::strerror(errno);
-        return result;
-    }
-    step(5);
-    fsync_folder(dir);
-    ::unlink((dir / note).c_str());
+    if (!files.commit(error))
+        return ramulon::fail(ErrorKind::io, error);
     step(6);
     result.outcome = PairWrite::written;
     return result;
 }
 
-std::string remove_preset_pair(const fs::path &dir, const std::string &name)
+Status remove_preset_pair(const fs::path &dir, const std::string &name)
 {
     if (!valid_preset_name(name))
-        return "\"" + name + "\" cannot name a preset: " + preset_name_rule;
+        return ramulon::fail(ErrorKind::invalid_input, "\"" + name + "\" cannot name a preset: " + preset_name_rule);
+    const auto missing = [&] {
+        return ramulon::fail(ErrorKind::not_found, "no preset \"" + name + "\" on the shelf " + dir.string());
+    };
     std::error_code ec;
     if (!fs::is_directory(dir, ec))
-        return "no preset \"" + name + "\" on the shelf " + dir.string();
+        return missing();
     FolderLock lock(dir);
     tidy_locked(dir);
     if (!present(dir, name))
-        return "no preset \"" + name + "\" on the shelf " + dir.string();
+        return missing();
     for (const std::string &file : {name + ".preset", name + ".png"})
         if (::unlink((dir / file).c_str()) != 0 && errno != ENOENT)
-            return "cannot remove " + (dir / file).string() + ": " + std::strerror(errno);
+            return ramulon::fail(errno_kind(errno), "cannot remove " + (dir / file).string() + ": " + std::strerror(errno));
     fsync_folder(dir);
     return {};
 }
@@ -245,22 +178,14 @@ std::vector<std::string> shelf_names(const fs::path &dir)
     return names;
 }
 
-bool read_shelf_file(const fs::path &dir, const std::string &file, std::string &bytes)
+Result<std::string> read_shelf_file(const fs::path &dir, const std::string &file)
 {
     std::error_code ec;
     if (!fs::is_directory(dir, ec))
-        return false;
+        return ramulon::fail(ErrorKind::not_found, "cannot read " + (dir / file).string() + ": there is no shelf folder");
     FolderLock lock(dir);
     tidy_locked(dir);
-    if (!fs::is_regular_file(dir / file, ec))
-        return false;
-    std::ifstream in(dir / file, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    if (!in)
-        return false;
-    bytes = out.str();
-    return true;
+    return read_regular_file((dir / file).string(), max_input_bytes);
 }
 
 } // namespace host

@@ -12,6 +12,7 @@
 #include "driver/tool_setup.h"
 #include "embedded_modules.h"
 #include "handles.h"
+#include "host/file_read.h"
 #include "host/obj_loader.h"
 #include "host/settings.h"
 #include "host/shelf.h"
@@ -136,11 +137,10 @@ const ControlInfo *control_of(const Session &s, std::uint32_t id)
 }
 
 // The status of an edit the panel refused: a name it does not know, or a value it does not take.
-int setting_failure(const Call &call, const std::string &error)
+int setting_failure(const Call &call, const ramulon::Error &error)
 {
-    const bool unknown = error.rfind("unknown parameter", 0) == 0 || error.rfind("the panel has no control", 0) == 0 ||
-                         error.rfind("the panel shows no control", 0) == 0;
-    return call.fail(unknown ? RAMULON_ERROR_NOT_FOUND : RAMULON_ERROR_ARGUMENT, error);
+    const bool unknown = error.kind == ramulon::ErrorKind::not_found;
+    return call.fail(unknown ? RAMULON_ERROR_NOT_FOUND : RAMULON_ERROR_ARGUMENT, error.message);
 }
 
 // Shelf calls reach the host's one shelf; the session's folder is put in place for each.
@@ -153,14 +153,17 @@ int open_session(Session &s, const char *module, int generation, std::string &er
     hs.services().echo_messages = false;
     hs.services().show_progress = false;
     hs.set_journal(false);
-    const bool loaded = module ? hs.load_copy(std::string(module))
+    const ramulon::Status loaded = module ? hs.load_copy(std::string(module))
                                : hs.load_copy(embedded_module(generation), embedded_module_name(generation));
     if (!loaded) {
         error = hs.error();
         return RAMULON_ERROR_MODULE;
     }
-    if (!host::load_obj_text(host::default_crown_obj(), "built-in crown", hs.mesh().background, error))
+    if (const auto crown = host::load_obj_text(host::default_crown_obj(), "built-in crown", hs.mesh().background);
+        !crown) {
+        error = crown.message();
         return RAMULON_ERROR_MODULE;
+    }
     std::lock_guard lock(host_lock());
     if (hs.activate(generation) != AFUNC_OK) {
         error = hs.error();
@@ -249,10 +252,14 @@ int ramulon_load_crown_file(ramulon_session *handle, const char *path)
     return on_session(handle, [&](const Call &call) -> int {
         if (!path)
             return null_argument(call, "path");
+        // Read apart from parsed: a file that cannot be read is the system's refusal, one that
+        // does not parse is the caller's.
+        const auto text = host::read_regular_file(path, host::max_input_bytes);
+        if (!text)
+            return call.fail(RAMULON_ERROR_IO, text.error().message);
         host::Layer layer;
-        std::string error;
-        if (!host::load_obj_file(path, layer, error))
-            return call.fail(error.rfind("cannot read", 0) == 0 ? RAMULON_ERROR_IO : RAMULON_ERROR_ARGUMENT, error);
+        if (const auto loaded = host::load_obj_text(*text, path, layer); !loaded)
+            return call.fail(RAMULON_ERROR_ARGUMENT, loaded.message());
         return take_crown(call, layer, path);
     });
 }
@@ -300,9 +307,8 @@ int ramulon_load_crown_default(ramulon_session *handle)
 {
     return on_session(handle, [&](const Call &call) -> int {
         host::Layer layer;
-        std::string error;
-        if (!host::load_obj_text(host::default_crown_obj(), "built-in crown", layer, error))
-            return call.fail(RAMULON_ERROR_ARGUMENT, error);
+        if (const auto loaded = host::load_obj_text(host::default_crown_obj(), "built-in crown", layer); !loaded)
+            return call.fail(RAMULON_ERROR_ARGUMENT, loaded.message());
         return take_crown(call, layer, "the built-in crown");
     });
 }
@@ -350,15 +356,13 @@ int ramulon_control_find(ramulon_session *handle, const char *name, ramulon_cont
             return null_argument(call, "name");
         if (!out)
             return null_argument(call, "out");
-        std::string error;
-        unsigned long id = 0;
-        {
+        const ramulon::Result<unsigned long> id = [&] {
             std::lock_guard lock(host_lock());
-            id = host::find_setting(call->panel, name, error);
-        }
+            return host::find_setting(call->panel, name);
+        }();
         if (!id)
-            return setting_failure(call, error);
-        const ControlInfo *info = control_of(*call.session, static_cast<uint32_t>(id));
+            return setting_failure(call, id.error());
+        const ControlInfo *info = control_of(*call.session, static_cast<uint32_t>(*id));
         if (!info)
             return call.fail(RAMULON_ERROR_NOT_FOUND, std::string("\"") + name +
                                                           "\" is a field without a control on the panel: set it with ramulon_set");
@@ -375,11 +379,10 @@ int ramulon_set(ramulon_session *handle, const char *name, const char *value)
             return null_argument(call, "value");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services()); // the setter may show messages
-        std::string error;
-        if (!host::find_setting(call->panel, name, error))
-            return setting_failure(call, error);
-        error = host::apply_setting(call->panel, std::string(name) + "=" + value);
-        return error.empty() ? RAMULON_OK : setting_failure(call, error);
+        if (const auto id = host::find_setting(call->panel, name); !id)
+            return setting_failure(call, id.error());
+        const ramulon::Status applied = host::apply_setting(call->panel, std::string(name) + "=" + value);
+        return applied ? RAMULON_OK : setting_failure(call, applied.error());
     });
 }
 
@@ -390,8 +393,8 @@ int ramulon_set_by_id(ramulon_session *handle, uint32_t id, const char *value)
             return null_argument(call, "value");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services());
-        const std::string error = host::apply_setting(call->panel, id, value);
-        return error.empty() ? RAMULON_OK : setting_failure(call, error);
+        const ramulon::Status applied = host::apply_setting(call->panel, id, value);
+        return applied ? RAMULON_OK : setting_failure(call, applied.error());
     });
 }
 
@@ -471,7 +474,7 @@ int ramulon_press(ramulon_session *handle, uint32_t id)
         if (!c->is_button())
             return call.fail(RAMULON_ERROR_ARGUMENT, "\"" + c->label + "\" is no button");
         use_session_shelf(*call.session);
-        const std::string error = driver::press(*call->host, c->label);
+        const std::string error = driver::press(*call->host, c->label).message();
         return error.empty() ? RAMULON_OK : call.fail(RAMULON_ERROR_REFUSED, error);
     });
 }
@@ -514,7 +517,7 @@ int ramulon_save_preset(ramulon_session *handle, const char *path)
             return null_argument(call, "path");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services());
-        const std::string error = host::save_preset_file(call->host->tool().instance, path);
+        const std::string error = host::save_preset_file(call->host->tool().instance, path).message();
         return error.empty() ? RAMULON_OK : call.fail(RAMULON_ERROR_IO, error);
     });
 }
@@ -573,7 +576,7 @@ int ramulon_shelf_add(ramulon_session *handle, const char *name, int replace)
         use_session_shelf(*call.session);
         host::forget_last_addition();
         host::set_preset_name(name, replace != 0);
-        const std::string error = driver::press(*call->host, "Add Preset");
+        const std::string error = driver::press(*call->host, "Add Preset").message();
         host::set_preset_name("");
         if (!error.empty())
             return call.fail(RAMULON_ERROR_REFUSED, error);
@@ -594,7 +597,7 @@ int ramulon_shelf_remove(ramulon_session *handle, const char *name)
             return null_argument(call, "name");
         std::lock_guard lock(host_lock());
         use_session_shelf(*call.session);
-        const std::string error = host::remove_preset_pair(host::shelf_dir(), name);
+        const std::string error = host::remove_preset_pair(host::shelf_dir(), name).message();
         if (error.empty())
             return RAMULON_OK;
         return call.fail(error.rfind("no preset", 0) == 0 ? RAMULON_ERROR_NOT_FOUND
@@ -613,9 +616,10 @@ int ramulon_thumbnail(ramulon_session *handle, const uint8_t **png, size_t *size
             return call.fail(RAMULON_ERROR_NO_TREE, "no tree built yet: the thumbnail pictures the last build");
         std::lock_guard lock(host_lock());
         host::Binding bind(call->host->services());
-        const std::string error = driver::take_thumbnail(*call->host, call->png);
-        if (!error.empty())
-            return call.fail(RAMULON_ERROR_REFUSED, error);
+        auto thumbnail = driver::take_thumbnail(*call->host);
+        if (!thumbnail)
+            return call.fail(RAMULON_ERROR_REFUSED, thumbnail.error().message);
+        call->png = std::move(thumbnail).value();
         *png = reinterpret_cast<const uint8_t *>(call->png.data());
         *size = call->png.size();
         return RAMULON_OK;
@@ -644,7 +648,7 @@ int ramulon_build(ramulon_session *handle, const ramulon_build_options *given, r
             return call.fail(RAMULON_ERROR_ARGUMENT, "the memory limit is larger than this machine can address");
         {
             std::lock_guard lock(host_lock());
-            if (std::string error = driver::check_tree_fits(hs, static_cast<std::size_t>(options.memory_limit));
+            if (std::string error = driver::check_tree_fits(hs, static_cast<std::size_t>(options.memory_limit)).message();
                 !error.empty())
                 return call.fail(RAMULON_ERROR_REFUSED, error);
         }
@@ -682,7 +686,7 @@ int ramulon_build(ramulon_session *handle, const ramulon_build_options *given, r
         } unhook{services};
 
         call->built = false;
-        const std::string error = driver::grow_tree(hs);
+        const std::string error = driver::grow_tree(hs).message();
         if (!error.empty()) {
             if (hs.cancelled())
                 return call.fail(RAMULON_ERROR_CANCELLED, "the build was cancelled");

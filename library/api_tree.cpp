@@ -160,9 +160,8 @@ int ramulon_tree_write_journal(const ramulon_tree *handle, const char *path)
             return fail(RAMULON_ERROR_NOT_FOUND, "the build recorded no journal (ask for one in its options)");
         if (!path)
             return null_argument("path");
-        std::string error;
-        if (!host::write_text_file(path, tree.journal, error))
-            return fail(RAMULON_ERROR_IO, error);
+        if (const auto written = host::write_text_file(path, tree.journal); !written)
+            return fail(RAMULON_ERROR_IO, written.message());
         return static_cast<int>(RAMULON_OK);
     });
 }

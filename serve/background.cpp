@@ -67,9 +67,8 @@ nlohmann::json TreeHost::use_sample(const std::string &name)
     if (std::find(known.begin(), known.end(), name) == known.end())
         throw ApiError(404, "There is no sample crown named \"" + name + "\".");
     host::Layer layer;
-    std::string error;
-    if (!host::load_obj_file((samples_dir_ / (name + ".obj")).string(), layer, error))
-        throw ApiError(500, error);
+    if (const auto loaded = host::load_obj_file((samples_dir_ / (name + ".obj")).string(), layer); !loaded)
+        throw ApiError(500, loaded.message());
     const int count = last_.count;
     replace_background(std::move(layer), name);
     return changed(last_.count != count);
@@ -81,9 +80,8 @@ nlohmann::json TreeHost::upload_background(const std::string &file_name, const s
         throw ApiError(413, "The file is larger than 20 MB.");
     const std::string shown = file_name.empty() ? "upload.obj" : fs::path(file_name).filename().string();
     host::Layer layer;
-    std::string error;
-    if (!host::load_obj_text(bytes, shown, layer, error))
-        throw ApiError(400, error);
+    if (const auto loaded = host::load_obj_text(bytes, shown, layer); !loaded)
+        throw ApiError(400, loaded.message());
     if (!driver::has_faces(layer))
         throw ApiError(400, shown + " has no polygons of three or more points to grow a tree in.");
 

@@ -213,7 +213,7 @@ void ExportDesk::price(const BuiltTree &tree, const exporter::GltfOptions &optio
         exporter::export_cost(*tree.layer, options, obj ? exporter::Format::obj : exporter::Format::gltf);
     // The tree is held twice: by the session and by the exports of its build.
     const std::string refused = driver::check_export_size(
-        cost.bytes, cost.triangles, driver::export_budget(memory_limit_, 2 * exporter::layer_bytes(*tree.layer)));
+        cost.bytes, cost.triangles, driver::export_budget(memory_limit_, 2 * exporter::layer_bytes(*tree.layer))).message();
     if (!refused.empty())
         throw ApiError(503, refused);
 }

@@ -103,9 +103,9 @@ std::string TreeHost::open(const ServeOptions &options)
     };
     session_.set_journal(false);
 
-    std::string error = driver::load_background(session_, options.tool);
+    std::string error = driver::load_background(session_, options.tool).message();
     if (error.empty())
-        error = driver::open_tool(session_, options.tool);
+        error = driver::open_tool(session_, options.tool).message();
     if (!error.empty())
         return error;
     // A module that stayed resident in this process since an earlier session (the loader may
@@ -141,7 +141,7 @@ void TreeHost::build()
     std::string refused;
     if (LWXPanelID p = session_.panel()) {
         host::Binding bind(session_.services());
-        refused = driver::check_tree_size(p, driver::memory_budget(memory_limit_));
+        refused = driver::check_tree_size(p, driver::memory_budget(memory_limit_)).message();
     }
     if (!refused.empty()) {
         // Refused before the tool grows anything: the last tree goes, as after a failed build.
@@ -158,7 +158,8 @@ void TreeHost::build()
     }
     building_ = true;
     const auto begin = std::chrono::steady_clock::now();
-    const std::optional<std::string> error = session_.build();
+    const ramulon::Status built = session_.build();
+    const std::optional<std::string> error = built ? std::nullopt : std::optional(built.message());
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
     building_ = false;
     if (error) {

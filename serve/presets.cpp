@@ -41,10 +41,10 @@ std::string TreeHost::thumbnail(const std::string &name)
 {
     check_name(name);
     Lock lock = acquire();
-    std::string bytes;
-    if (!host::read_shelf_file(host::shelf_dir(), name + ".png", bytes))
+    auto bytes = host::read_shelf_file(host::shelf_dir(), name + ".png");
+    if (!bytes)
         throw ApiError(404, "There is no thumbnail of a preset named \"" + name + "\".");
-    return bytes;
+    return std::move(bytes).value();
 }
 
 nlohmann::json TreeHost::add_preset(const std::string &name, bool overwrite)
@@ -56,7 +56,7 @@ nlohmann::json TreeHost::add_preset(const std::string &name, bool overwrite)
             throw ApiError(409, "A preset named \"" + name + "\" already exists.");
         host::forget_last_addition();
         host::set_preset_name(name, overwrite);
-        const std::string error = driver::press(session_, "Add Preset");
+        const std::string error = driver::press(session_, "Add Preset").message();
         host::set_preset_name("");
         if (!error.empty())
             throw ApiError(409, error);

@@ -147,10 +147,8 @@ TEST_F(AtomicFiles, PresetAndThumbnailOnTheShelf)
 TEST_F(AtomicFiles, ThumbnailAlone)
 {
     check_writer("thumbnail", [&](const Folders &folders, int round) {
-        std::string error;
         const std::string png(4096, static_cast<char>('a' + round));
-        host::write_text_file(folders.file("tree.png"), png, error);
-        return error;
+        return host::write_text_file(folders.file("tree.png"), png).message();
     });
 }
 
@@ -203,9 +201,7 @@ TEST_F(AtomicFiles, Journal)
 {
     check_writer("journal", [&](const Folders &folders, int round) {
         build(round);
-        std::string error;
-        p.session.journal().write(folders.file("journal.txt"), error);
-        return error;
+        return p.session.journal().write(folders.file("journal.txt")).message();
     });
 }
 
@@ -252,12 +248,11 @@ std::string drain_fifo(const std::string &path)
 TEST(WriteTargets, DevicesAndPipesAreWrittenStraightAndLinksStayLinks)
 {
     Folders folders;
-    std::string error;
 
     // A link to a device: the device gets the bytes, the link stays.
     const std::string to_null = folders.file("null");
     fs::create_symlink("/dev/null", to_null);
-    ASSERT_TRUE(host::write_text_file(to_null, "journal\n", error)) << error;
+    { const auto written = host::write_text_file(to_null, "journal\n"); ASSERT_TRUE(written) << written.message(); }
     EXPECT_TRUE(is_link(to_null));
     EXPECT_EQ(fs::read_symlink(to_null), "/dev/null");
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
@@ -265,7 +260,7 @@ TEST(WriteTargets, DevicesAndPipesAreWrittenStraightAndLinksStayLinks)
     // A device of its own (where this machine lets us make one).
     const std::string device = folders.file("device");
     if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
-        ASSERT_TRUE(host::write_text_file(device, std::string(200000, 'j'), error)) << error;
+        { const auto written = host::write_text_file(device, std::string(200000, 'j')); ASSERT_TRUE(written) << written.message(); }
         EXPECT_TRUE(fs::is_character_file(device));
     }
 
@@ -274,7 +269,7 @@ TEST(WriteTargets, DevicesAndPipesAreWrittenStraightAndLinksStayLinks)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::string received;
     std::thread reader([&] { received = drain_fifo(fifo); });
-    EXPECT_TRUE(host::write_text_file(fifo, "through the pipe\n", error)) << error;
+    { const auto written = host::write_text_file(fifo, "through the pipe\n"); EXPECT_TRUE(written) << written.message(); }
     reader.join();
     EXPECT_EQ(received, "through the pipe\n");
     EXPECT_TRUE(fs::is_fifo(fifo));
@@ -284,24 +279,26 @@ TEST(WriteTargets, DevicesAndPipesAreWrittenStraightAndLinksStayLinks)
     const std::string real = folders.file("real.txt"), link = folders.file("link.txt");
     std::ofstream(real) << "old";
     fs::create_symlink("real.txt", link);
-    ASSERT_TRUE(host::write_text_file(link, "new", error)) << error;
+    { const auto written = host::write_text_file(link, "new"); ASSERT_TRUE(written) << written.message(); }
     EXPECT_TRUE(is_link(link));
     EXPECT_EQ(read_bytes(real), "new");
     const std::string dangling = folders.file("dangling.txt");
     fs::create_symlink("made.txt", dangling);
-    ASSERT_TRUE(host::write_text_file(dangling, "made", error)) << error;
+    { const auto written = host::write_text_file(dangling, "made"); ASSERT_TRUE(written) << written.message(); }
     EXPECT_TRUE(is_link(dangling));
     EXPECT_EQ(read_bytes(folders.file("made.txt")), "made");
 
     // A folder and a loop of links are refused, in one line that says why.
     fs::create_directory(folders.file("folder"));
-    EXPECT_FALSE(host::write_text_file(folders.file("folder"), "x", error));
-    EXPECT_EQ(error, "cannot write " + folders.file("folder") + ": it is a folder");
+    const auto to_folder = host::write_text_file(folders.file("folder"), "x");
+    EXPECT_EQ(to_folder.error().kind, ramulon::ErrorKind::invalid_input);
+    EXPECT_EQ(to_folder.message(), "cannot write " + folders.file("folder") + ": it is a folder");
     EXPECT_TRUE(fs::is_directory(folders.file("folder")));
     fs::create_symlink("loop_b", folders.file("loop_a"));
     fs::create_symlink("loop_a", folders.file("loop_b"));
-    EXPECT_FALSE(host::write_text_file(folders.file("loop_a"), "x", error));
-    EXPECT_NE(error.find("symbolic links"), std::string::npos) << error;
+    const auto looped = host::write_text_file(folders.file("loop_a"), "x");
+    EXPECT_FALSE(looped);
+    EXPECT_NE(looped.message().find("symbolic links"), std::string::npos) << looped.message();
     EXPECT_TRUE(is_link(folders.file("loop_a")));
 }
 
@@ -373,8 +370,7 @@ TEST_F(AtomicFiles, ASetKilledWhileCommittedIsFinishedByTheNextWriter)
             });
             ASSERT_EQ(killed, 128 + SIGKILL);
             // The next writer in the folder (a journal, say) finishes the set first.
-            std::string error;
-            ASSERT_TRUE(host::write_text_file(folders.file("journal.txt"), "next\n", error)) << error;
+            { const auto written = host::write_text_file(folders.file("journal.txt"), "next\n"); ASSERT_TRUE(written) << written.message(); }
             auto after = regular_files(folders.out);
             EXPECT_EQ(after.erase("journal.txt"), 1u);
             EXPECT_EQ(after, whole);

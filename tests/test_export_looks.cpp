@@ -94,7 +94,7 @@ TEST(ExportTextures, SameBytesOnEveryRun)
     // And within one process, what the writers use is what the painter makes.
     const exporter::TextureSet &builtin = exporter::builtin_textures();
     EXPECT_EQ(builtin.bark, read_file(one.file("a_bark.png")));
-    EXPECT_EQ(builtin.leaf, exporter::encode_png(exporter::paint_leaf(256)));
+    EXPECT_EQ(builtin.leaf, exporter::encode_png(exporter::paint_leaf(256)).value());
 }
 
 TEST(ExportTextures, AtlasCellsAreWhereTheLeafMapPointsAndPadded)
@@ -213,7 +213,7 @@ TEST(ExportTextures, UserFolderIsCheckedBeforeAnythingIsWritten)
     wide.height = 1;
     wide.channels = 3;
     wide.pixels.assign(static_cast<std::size_t>(wide.width) * 3, 128);
-    write_file(folder + "/leaf.png", exporter::encode_png(wide));
+    write_file(folder + "/leaf.png", exporter::encode_png(wide).value());
     EXPECT_NE(run_cli(build + dir.file("tree.gltf"), dir, output), 0);
     EXPECT_NE(output.find("8193 x 1 pixels, more than 8192"), std::string::npos) << output;
 
@@ -225,7 +225,7 @@ TEST(ExportTextures, UserFolderIsCheckedBeforeAnythingIsWritten)
 
     // Complete: the user's bytes travel as they are, embedded in the GLB.
     write_file(folder + "/leaf.png", builtin.leaf);
-    write_file(folder + "/bark.png", exporter::encode_png(exporter::paint_bark(64).colour));
+    write_file(folder + "/bark.png", exporter::encode_png(exporter::paint_bark(64).colour).value());
     ASSERT_EQ(run_cli(build + dir.file("tree.glb"), dir, output), 0) << output;
     tinygltf::Model model;
     ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
@@ -236,7 +236,7 @@ TEST(ExportTextures, UserFolderIsCheckedBeforeAnythingIsWritten)
     // Without bark_normal.png the bark has no relief; with one, the bark carries it.
     for (const auto &m : model.materials)
         EXPECT_EQ(m.normalTexture.index, -1) << m.name;
-    write_file(folder + "/bark_normal.png", exporter::encode_png(exporter::paint_bark(64).normal));
+    write_file(folder + "/bark_normal.png", exporter::encode_png(exporter::paint_bark(64).normal).value());
     ASSERT_EQ(run_cli(build + dir.file("relief.glb"), dir, output), 0) << output;
     model = tinygltf::Model();
     ASSERT_TRUE(load_gltf(dir.file("relief.glb"), model));

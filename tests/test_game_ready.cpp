@@ -357,13 +357,12 @@ const host::Layer &leafy_demo()
     static const bool built = [] {
         host::Session session;
         session.set_journal(false);
-        std::string error;
         if (!session.load(std::string(RAMULON_MODULE_DIR) + "/RamulonVE11.so") || session.activate(11) != AFUNC_OK ||
-            !host::load_obj_text(host::default_crown_obj(), "built-in crown", session.mesh().background, error) ||
+            !host::load_obj_text(host::default_crown_obj(), "built-in crown", session.mesh().background) ||
             !host::apply_preset(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset").applied)
             return false;
         session.start();
-        if (session.build())
+        if (!session.build())
             return false;
         layer = session.mesh().foreground;
         return true;

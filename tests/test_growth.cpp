@@ -107,10 +107,8 @@ protected:
     // The default round crown.
     void capture_crown()
     {
-        std::string error;
-        ASSERT_TRUE(host::load_obj_text(host::default_crown_obj(), "round_crown.obj",
-                                        crown.mesh.background, error))
-            << error;
+        ASSERT_EQ(host::load_obj_text(host::default_crown_obj(), "round_crown.obj",
+                                        crown.mesh.background).message(), "");
         capture(crown);
     }
     // The next value of a random source, leaving the source where it was.

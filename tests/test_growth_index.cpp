@@ -126,10 +126,8 @@ protected:
 
     void capture(const std::string &sample)
     {
-        std::string error;
-        ASSERT_TRUE(host::load_obj_file(std::string(RAMULON_SOURCE_DIR) + "/samples/" + sample,
-                                        crown.background, error))
-            << error;
+        ASSERT_EQ(host::load_obj_file(std::string(RAMULON_SOURCE_DIR) + "/samples/" + sample,
+                                        crown.background).message(), "");
         capture_layer();
     }
     // Counts and copies the crown's polygons the way a build does.

@@ -147,16 +147,16 @@ TEST(Journal, EveryCallHasItsLineFormat)
               (std::vector<float>{1.0f, 0.7f}));
 
     TempDir dir;
-    std::string error;
-    ASSERT_TRUE(journal.write(dir.file("journal.txt"), error)) << error;
+    ASSERT_EQ(journal.write(dir.file("journal.txt")).message(), "");
     std::ifstream in(dir.file("journal.txt"));
     std::stringstream text;
     text << in.rdbuf();
     EXPECT_EQ(text.str(), journal.text());
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1)
         << "no temporary file may be left behind";
-    EXPECT_FALSE(journal.write(dir.file("missing/journal.txt"), error));
-    EXPECT_NE(error.find("missing/journal.txt"), std::string::npos);
+    const ramulon::Status into_nothing = journal.write(dir.file("missing/journal.txt"));
+    EXPECT_EQ(into_nothing.error().kind, ramulon::ErrorKind::io);
+    EXPECT_NE(into_nothing.message().find("missing/journal.txt"), std::string::npos);
 }
 
 TEST(EditOp, ReadsTheBackgroundAndWritesTheForeground)
@@ -267,8 +267,7 @@ TEST(ObjLoader, FacesThenLinesInFileOrder)
                              "f 2 3 4 # closing\nl 2 4\nf 1 2 3\nl 1 2 3 4\n"
                              "vt 0 0\nvn 0 0 1\ns off\n";
     host::Layer layer;
-    std::string error;
-    ASSERT_TRUE(host::load_obj_text(text, "test.obj", layer, error)) << error;
+    ASSERT_EQ(host::load_obj_text(text, "test.obj", layer).message(), "");
     ASSERT_EQ(layer.points.size(), 4u);
     EXPECT_EQ(layer.points[3].y, 3.0);
     ASSERT_EQ(layer.polygon_count(), 16u);
@@ -309,8 +308,7 @@ TEST(ObjLoader, CoordinatesAreTheNearestDoubles)
     for (const auto &[number, expected] : cases)
         text += "v " + number + " 0 0\n";
     host::Layer layer;
-    std::string error;
-    ASSERT_TRUE(host::load_obj_text(text + "f 1 2 3\n", "exact.obj", layer, error)) << error;
+    ASSERT_EQ(host::load_obj_text(text + "f 1 2 3\n", "exact.obj", layer).message(), "");
     ASSERT_EQ(layer.points.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
         EXPECT_EQ(layer.points[i].x, cases[i].second) << cases[i].first;
@@ -345,8 +343,7 @@ TEST(ObjLoader, SeventeenDigitCrownRoundTrips)
                      " " + std::to_string(a + 12) + "\n";
         }
     host::Layer layer;
-    std::string error;
-    ASSERT_TRUE(host::load_obj_text(vertices + faces, "crown.obj", layer, error)) << error;
+    ASSERT_EQ(host::load_obj_text(vertices + faces, "crown.obj", layer).message(), "");
     std::string written;
     for (const host::Vec3 &p : layer.points)
         written += "v " + print(p.x) + " " + print(p.y) + " " + print(p.z) + "\n";
@@ -373,19 +370,22 @@ TEST(ObjLoader, BadFilesGiveOneLineErrors)
         const std::string path = dir.write("bad.obj", text);
         host::Layer layer;
         layer.add_point({1, 1, 1});
-        std::string error;
-        EXPECT_FALSE(host::load_obj_file(path, layer, error)) << text;
-        EXPECT_NE(error.find(message), std::string::npos) << error;
-        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        const ramulon::Status loaded = host::load_obj_file(path, layer);
+        ASSERT_FALSE(loaded) << text;
+        EXPECT_EQ(loaded.error().kind, ramulon::ErrorKind::invalid_input) << text;
+        EXPECT_NE(loaded.message().find(message), std::string::npos) << loaded.message();
+        EXPECT_EQ(loaded.message().find('\n'), std::string::npos) << loaded.message();
         EXPECT_TRUE(layer.empty());
     }
 
+    // What cannot be read at all says so, and of what kind its failure is.
     host::Layer layer;
-    std::string error;
-    EXPECT_FALSE(host::load_obj_file(dir.file("missing.obj"), layer, error));
-    EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
-    EXPECT_FALSE(host::load_obj_file(dir.path, layer, error));
-    EXPECT_NE(error.find("folder"), std::string::npos) << error;
+    const ramulon::Status missing = host::load_obj_file(dir.file("missing.obj"), layer);
+    EXPECT_EQ(missing.error().kind, ramulon::ErrorKind::not_found);
+    EXPECT_EQ(missing.message().rfind("cannot read " + dir.file("missing.obj") + ": ", 0), 0u) << missing.message();
+    const ramulon::Status folder = host::load_obj_file(dir.path, layer);
+    EXPECT_EQ(folder.error().kind, ramulon::ErrorKind::invalid_input);
+    EXPECT_NE(folder.message().find("folder"), std::string::npos) << folder.message();
 }
 
 // Every sample is a closed, consistently wound envelope whose normals point outward, at the
@@ -397,8 +397,7 @@ TEST(Samples, ClosedOutwardCrowns)
                              "shrub_crown.obj", "vase_crown.obj"}) {
         SCOPED_TRACE(name);
         host::Mesh mesh;
-        std::string error;
-        ASSERT_TRUE(host::load_obj_file(sample_file(name), mesh.background, error)) << error;
+        ASSERT_EQ(host::load_obj_file(sample_file(name), mesh.background).message(), "");
         const host::Layer &bg = mesh.background;
         ASSERT_GT(bg.polygon_count(), 50u);
 
@@ -454,9 +453,8 @@ TEST(Samples, ClosedOutwardCrowns)
 TEST(Samples, BuiltInCrownIsTheRoundSample)
 {
     host::Layer builtin, file;
-    std::string error;
-    ASSERT_TRUE(host::load_obj_text(host::default_crown_obj(), "built-in", builtin, error));
-    ASSERT_TRUE(host::load_obj_file(sample_file("round_crown.obj"), file, error));
+    ASSERT_EQ(host::load_obj_text(host::default_crown_obj(), "built-in", builtin).message(), "");
+    ASSERT_EQ(host::load_obj_file(sample_file("round_crown.obj"), file).message(), "");
     ASSERT_EQ(builtin.points.size(), file.points.size());
     ASSERT_EQ(builtin.polygon_count(), file.polygon_count());
     for (std::size_t i = 0; i < file.points.size(); ++i)
@@ -498,7 +496,7 @@ TEST(Modules, LoadErrorsAreOneLine)
         EXPECT_NE(s.error().find(c.message), std::string::npos) << s.error();
         EXPECT_EQ(s.error().find('\n'), std::string::npos) << s.error();
         EXPECT_EQ(s.activate(), -1);
-        EXPECT_TRUE(s.build().has_value());
+        EXPECT_FALSE(s.build());
     }
 
     ModuleDescriptor foreign = linked_plugin();
@@ -561,15 +559,13 @@ TEST(Session, ToolCallbacksAndInactiveBuild)
     s.draw();
     EXPECT_EQ(s.dirty(), 0);
 
-    std::string error;
-    ASSERT_TRUE(host::load_obj_text(host::default_crown_obj(), "crown", s.mesh().background,
-                                    error));
+    ASSERT_EQ(host::load_obj_text(host::default_crown_obj(), "crown", s.mesh().background).message(), "");
     s.drop();
     EXPECT_EQ(s.test(), LWT_TEST_REJECT);
     int steps = 0;
     s.set_step_hook([&](unsigned int) { ++steps; });
     s.mesh().foreground.add_point({1, 1, 1});
-    EXPECT_FALSE(s.build().has_value());
+    EXPECT_EQ(s.build().message(), "");
     EXPECT_EQ(steps, 0) << "an inactive tool must not start a build";
     EXPECT_TRUE(s.mesh().foreground.empty());
     EXPECT_TRUE(s.journal().lines().empty());
@@ -585,9 +581,9 @@ TEST(Session, BackgroundWithoutUsablePolygons)
     std::vector<int> answers;
     s.set_step_hook([&](unsigned int) { answers.push_back(s.test()); });
 
-    const auto error = s.build();
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(*error, "Need something in BG Layer");
+    const auto built = s.build();
+    EXPECT_EQ(built.error().kind, ramulon::ErrorKind::invalid_input);
+    EXPECT_EQ(built.message(), "Need something in BG Layer");
     ASSERT_EQ(s.messages().size(), 1u);
     EXPECT_EQ(s.messages()[0].kind, "info");
     EXPECT_EQ(s.messages()[0].line1, "Need some polygons in the background layer.");
@@ -606,8 +602,7 @@ TEST(Session, TwoPointPolygonsAreCountedOut)
     std::vector<int> answers;
     s.set_step_hook([&](unsigned int) { answers.push_back(s.test()); });
 
-    const auto error = s.build();
-    EXPECT_FALSE(error.has_value()) << *error;
+    EXPECT_EQ(s.build().message(), "");
     EXPECT_EQ(tt.num_bg_polys, 10);
     ASSERT_FALSE(answers.empty());
     for (int answer : answers)
@@ -623,7 +618,7 @@ TEST(Session, ChangeTracking)
     host::Session s;
     ASSERT_TRUE(start_linked(s));
     small_background(s.mesh().background, 0, 1);
-    s.build(); // fails, but a build began: updated is set
+    EXPECT_FALSE(s.build()); // fails, but a build began: updated is set
     EXPECT_EQ(updated, 1);
     change_status(&tt, 2);
     EXPECT_EQ(tt.change_level, 2);
@@ -637,7 +632,7 @@ TEST(Session, ChangeTracking)
     change_status(&tt, 1);
     EXPECT_EQ(tt.change_level, 0);
 
-    s.build();
+    EXPECT_FALSE(s.build());
     change_status(&tt, 2); // the first change after a build sets the level, even upward
     EXPECT_EQ(tt.change_level, 2);
 }
@@ -650,11 +645,8 @@ TEST(Session, SameSeedSameJournal)
         ASSERT_TRUE(s.load(module_file("RamulonVE11.so")));
         ASSERT_EQ(s.activate(), AFUNC_OK);
         s.start();
-        std::string error;
-        ASSERT_TRUE(host::load_obj_text(host::default_crown_obj(), "crown", s.mesh().background,
-                                        error));
-        const auto result = s.build();
-        ASSERT_FALSE(result.has_value()) << *result;
+        ASSERT_EQ(host::load_obj_text(host::default_crown_obj(), "crown", s.mesh().background).message(), "");
+        ASSERT_EQ(s.build().message(), "");
         EXPECT_TRUE(s.rejected_calls().empty()) << s.rejected_calls().front();
         EXPECT_EQ(s.journal().lines().size(),
                   s.mesh().foreground.points.size() + s.mesh().foreground.polygon_count());

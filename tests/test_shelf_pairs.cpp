@@ -41,15 +41,14 @@ TEST(ShelfPairs, AKillAtEveryStepLeavesOnePairWhole)
     for (int kill_at = 1; kill_at <= 6; ++kill_at) {
         SCOPED_TRACE("killed after step " + std::to_string(kill_at));
         PresetFolder shelf;
-        ASSERT_EQ(host::write_preset_pair(shelf.path, "victim", "old record", "old png", false).outcome,
+        ASSERT_EQ(host::write_preset_pair(shelf.path, "victim", "old record", "old png", false)->outcome,
                   host::PairWrite::written);
         const int code = in_child([&] {
             host::set_pair_step_hook([&](int step) {
                 if (step == kill_at)
                     _exit(42); // as a kill would: nothing after this step runs
             });
-            host::write_preset_pair(shelf.path, "victim", "new record", "new png", true);
-            return 0;
+            return host::write_preset_pair(shelf.path, "victim", "new record", "new png", true) ? 0 : 1;
         });
         ASSERT_EQ(code, 42);
         // The next access finds either pair whole, never one of each, and nothing else.
@@ -79,14 +78,42 @@ TEST(ShelfPairs, ShelvesOfTheEarlierLayoutLoad)
     std::ofstream(shelf.file("birch.preset")) << "record";
     std::ofstream(shelf.file("birch.png")) << "png";
     EXPECT_EQ(host::shelf_names(shelf.path), std::vector<std::string>{"birch"});
-    std::string bytes;
-    ASSERT_TRUE(host::read_shelf_file(shelf.path, "birch.png", bytes));
-    EXPECT_EQ(bytes, "png");
+    EXPECT_EQ(host::read_shelf_file(shelf.path, "birch.png").value(), "png");
+    EXPECT_EQ(host::read_shelf_file(shelf.path, "aspen.png").error().kind, ramulon::ErrorKind::not_found);
     // Taken names stay taken; an unnamed preset gets the first free number.
-    EXPECT_EQ(host::write_preset_pair(shelf.path, "birch", "r", "p", false).outcome, host::PairWrite::exists);
+    EXPECT_EQ(host::write_preset_pair(shelf.path, "birch", "r", "p", false)->outcome, host::PairWrite::exists);
     EXPECT_EQ(contents(shelf.file("birch.preset")), "record");
-    EXPECT_EQ(host::write_preset_pair(shelf.path, "", "r", "p", false).name, "preset-1");
-    EXPECT_EQ(host::write_preset_pair(shelf.path, "../out", "r", "p", false).outcome, host::PairWrite::failed);
+    EXPECT_EQ(host::write_preset_pair(shelf.path, "", "r", "p", false)->name, "preset-1");
+    const auto outside = host::write_preset_pair(shelf.path, "../out", "r", "p", false);
+    ASSERT_FALSE(outside);
+    EXPECT_EQ(outside.error().kind, ramulon::ErrorKind::invalid_input);
+    EXPECT_EQ(outside.error().message, "\"../out\" cannot name a preset: " + std::string(host::preset_name_rule));
+    // Taking a pair off: gone at once; a name not on the shelf is not found.
+    ASSERT_EQ(host::remove_preset_pair(shelf.path, "preset-1").message(), "");
+    EXPECT_EQ(host::shelf_names(shelf.path), std::vector<std::string>{"birch"});
+    EXPECT_EQ(host::remove_preset_pair(shelf.path, "preset-1").error().kind, ramulon::ErrorKind::not_found);
+}
+
+// A writer of the earlier shelf layout that died after putting down its note (.NAME.pending,
+// a file name a line) left both renames to do: the next access does them, whatever the order
+// it finds the files in, and the pair it finds is the new one whole.
+TEST(ShelfPairs, NotesOfTheEarlierLayoutAreFinished)
+{
+    PresetFolder shelf;
+    std::ofstream(shelf.file("elm.preset")) << "old record";
+    std::ofstream(shelf.file("elm.png")) << "old png";
+    std::ofstream(shelf.file("elm.preset.Qw12Er")) << "new record";
+    std::ofstream(shelf.file("elm.png.Ty34Ui")) << "new png";
+    std::ofstream(shelf.file(".elm.pending")) << "elm.preset.Qw12Er\nelm.preset\nelm.png.Ty34Ui\nelm.png\n";
+    // A note that names something outside the shelf is not followed.
+    std::ofstream(shelf.file("ash.preset.Op56As")) << "stray";
+    std::ofstream(shelf.file(".ash.pending")) << "ash.preset.Op56As\n../ash.preset\n";
+
+    EXPECT_EQ(host::shelf_names(shelf.path), std::vector<std::string>{"elm"});
+    EXPECT_EQ(contents(shelf.file("elm.preset")), "new record");
+    EXPECT_EQ(contents(shelf.file("elm.png")), "new png");
+    EXPECT_EQ(files_in(shelf.path), (std::set<std::string>{"elm.png", "elm.preset"}));
+    EXPECT_FALSE(fs::exists(fs::path(shelf.path).parent_path() / "ash.preset"));
 }
 
 // Two processes add the same names at once without overwriting: each name is created by one
@@ -104,7 +131,7 @@ TEST(ShelfPairs, TwoWritersNeverShareAName)
             for (int n = 0; n < names; ++n) {
                 const std::string mark = "writer " + std::to_string(w);
                 const auto written = host::write_preset_pair(shelf.path, "tree-" + std::to_string(n), mark, mark, false);
-                if (written.outcome == host::PairWrite::written)
+                if (written && written->outcome == host::PairWrite::written)
                     created << n << "\n";
             }
             created.close();

@@ -20,8 +20,7 @@ void load_leafy(ToolOnPanel &p)
     const host::preset_application applied =
         host::apply_preset(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset");
     ASSERT_TRUE(applied.applied) << applied.problem;
-    std::string error;
-    ASSERT_TRUE(host::load_obj_text(host::default_crown_obj(), "crown", p.session.mesh().background, error));
+    ASSERT_EQ(host::load_obj_text(host::default_crown_obj(), "crown", p.session.mesh().background).message(), "");
 }
 
 class Budget : public ::testing::Test {
@@ -42,7 +41,7 @@ TEST_F(Budget, TreesBeyondTheMachineAreRefusedAtOnceWithTheEstimate)
     apply_leafy();
     ASSERT_EQ(p.set("Branches=600000"), "");
     // Refused by the estimate, not by growing: no point is written.
-    std::string refused = driver::build_tree(p.session, 8 * GB);
+    std::string refused = driver::build_tree(p.session, 8 * GB).message();
     EXPECT_EQ(refused.rfind("Tree too large: the build would need about ", 0), 0u) << refused;
     EXPECT_NE(refused.find(" GB"), std::string::npos) << refused;
     EXPECT_EQ(p.session.mesh().foreground.points.size(), 0u);
@@ -57,7 +56,7 @@ TEST_F(Budget, TreesBeyondTheMachineAreRefusedAtOnceWithTheEstimate)
         t.twig_type = 1;
     }
     // About 67 million points and 42 million polygons: more than a machine of 8 GB holds.
-    refused = driver::build_tree(q.session, 8 * GB);
+    refused = driver::build_tree(q.session, 8 * GB).message();
     EXPECT_EQ(refused.rfind("Tree too large", 0), 0u) << refused;
     EXPECT_EQ(refused.find('\n'), std::string::npos);
 }
@@ -78,7 +77,7 @@ TEST_F(Budget, SliderEndsFitAMachineOfSixteenGigabytes)
     // The branches' end really builds, and the estimate is no lower than what it writes.
     ASSERT_EQ(p.set("Branches=2000"), "");
     const driver::TreeEstimate e = estimate();
-    ASSERT_EQ(driver::build_tree(p.session, 16 * GB), "");
+    ASSERT_EQ(driver::build_tree(p.session, 16 * GB).message(), "");
     EXPECT_GE(e.points, static_cast<double>(p.session.mesh().foreground.points.size()));
     EXPECT_GE(e.polygons, static_cast<double>(p.session.mesh().foreground.polygon_count()));
 }
@@ -92,7 +91,7 @@ TEST_F(Budget, ManyBranchesAreNotOverEstimated)
     const driver::TreeEstimate e = estimate();
     EXPECT_LT(e.bytes, 1.5 * GB);
     host::Binding bind(p.session.services());
-    EXPECT_EQ(driver::check_tree_size(p.panel, 2 * GB), "");
+    EXPECT_EQ(driver::check_tree_size(p.panel, 2 * GB).message(), "");
 }
 
 TEST(MemorySizes, ParsedAndShown)

@@ -36,14 +36,15 @@ int main(int argc, char **argv)
     }
     using namespace exporter;
     const BarkImages painted = paint_bark(bark_texture_size);
-    const std::string bark = encode_png(painted.colour);
-    const std::string bark_normal = encode_png(painted.normal);
-    const std::string leaves = encode_png(paint_leaf_atlas(atlas_texture_size));
-    const std::string leaf = encode_png(paint_leaf(leaf_texture_size));
-    if (bark.empty() || bark_normal.empty() || leaves.empty() || leaf.empty()) {
+    const auto bark_png = encode_png(painted.colour);
+    const auto bark_normal_png = encode_png(painted.normal);
+    const auto leaves_png = encode_png(paint_leaf_atlas(atlas_texture_size));
+    const auto leaf_png = encode_png(paint_leaf(leaf_texture_size));
+    if (!bark_png || !bark_normal_png || !leaves_png || !leaf_png) {
         std::fprintf(stderr, "paint_textures: cannot encode the painted images\n");
         return 1;
     }
+    const std::string &bark = *bark_png, &bark_normal = *bark_normal_png, &leaves = *leaves_png, &leaf = *leaf_png;
     if (argc == 3) {
         const std::pair<const char *, const std::string *> images[] = {
             {"bark.png", &bark}, {"leaves.png", &leaves}, {"leaf.png", &leaf}};

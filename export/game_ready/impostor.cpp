@@ -103,7 +103,8 @@ Impostor make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &l
     bleed_colour(atlas, 3);
     out.width = atlas.width;
     out.height = atlas.height;
-    out.png = host::encode_png(atlas.width, atlas.height, 4, atlas.rgba.data());
+    if (auto png = host::encode_png(atlas.width, atlas.height, 4, atlas.rgba.data()))
+        out.png = std::move(png).value();
     return out;
 }
 

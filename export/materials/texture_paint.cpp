@@ -335,10 +335,10 @@ Image paint_leaf(int size)
     return image;
 }
 
-std::string encode_png(const Image &image)
+ramulon::Result<std::string> encode_png(const Image &image)
 {
     if (image.pixels.empty())
-        return {};
+        return ramulon::fail(ramulon::ErrorKind::invalid_input, "an image without pixels has no PNG");
     return host::encode_png(image.width, image.height, image.channels, image.pixels.data());
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
+
 namespace exporter {
 
 struct Image {
@@ -37,7 +39,8 @@ Image paint_leaf_atlas(int size);
 // One leaf filling the picture, stem at the bottom: the texture of "RM_leaf".
 Image paint_leaf(int size);
 
-// The image as PNG bytes; empty on failure.
-std::string encode_png(const Image &image);
+// The image as the bytes of one PNG of its size and channels. The only error conditions are an
+// image without pixels (invalid_input) and those of host::encode_png.
+ramulon::Result<std::string> encode_png(const Image &image);
 
 } // namespace exporter

@@ -114,8 +114,12 @@ bool load_textures(TextureChoice choice, const std::string &texture_folder, Text
             error = "texture folder " + texture_folder + " has no " + *name;
             return false;
         }
-        if (!host::read_regular_file(path.string(), max_texture_bytes, *bytes, error))
+        auto read = host::read_regular_file(path.string(), max_texture_bytes);
+        if (!read) {
+            error = read.error().message;
             return false;
+        }
+        *bytes = std::move(read).value();
         if (std::string bad = check_png(*bytes, path.string()); !bad.empty()) {
             error = bad;
             return false;

@@ -96,19 +96,19 @@ std::string build_journal(const JournalCase &c, const std::string &module_dir,
 
     host::Session session;
     session.set_journal(true);
-    error = driver::load_background(session, options);
+    error = driver::load_background(session, options).message();
     if (error.empty())
-        error = driver::open_tool(session, options);
+        error = driver::open_tool(session, options).message();
     if (error.empty() && !c.preset.empty()) {
         const host::preset_application applied = host::apply_preset(source_dir + "/" + c.preset);
         if (!applied.applied || !applied.problem.empty())
             error = applied.problem;
     }
     if (error.empty())
-        error = driver::apply_settings(session, options.settings);
+        error = driver::apply_settings(session, options.settings).message();
     if (error.empty())
-        if (const auto build_error = session.build())
-            error = "build failed: " + *build_error;
+        if (const auto built = session.build(); !built)
+            error = "build failed: " + built.message();
     if (!error.empty()) {
         error = c.name + ": " + error;
         return {};

@@ -110,9 +110,11 @@ bool build_real_tree(const std::vector<std::string> &settings, host::Layer &out,
         error = session.error();
         return false;
     }
-    if (!host::load_obj_text(host::default_crown_obj(), "built-in crown", session.mesh().background,
-                             error))
+    if (const auto crown = host::load_obj_text(host::default_crown_obj(), "built-in crown", session.mesh().background);
+        !crown) {
+        error = crown.message();
         return false;
+    }
     session.start();
     LWXPanelID panel = session.panel();
     if (!panel) {
@@ -122,11 +124,11 @@ bool build_real_tree(const std::vector<std::string> &settings, host::Layer &out,
     {
         host::Binding bind(session.services());
         for (const std::string &setting : settings)
-            if (!(error = host::apply_setting(panel, setting)).empty())
+            if (!(error = host::apply_setting(panel, setting).message()).empty())
                 return false;
     }
-    if (const auto failed = session.build()) {
-        error = *failed;
+    if (const auto built = session.build(); !built) {
+        error = built.message();
         return false;
     }
     out = session.mesh().foreground;

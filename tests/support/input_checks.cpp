@@ -115,7 +115,9 @@ st_tree &ToolSession::record() { return *static_cast<st_tree *>(session.tool().i
 
 std::string ToolSession::build(std::optional<std::string> &error)
 {
-    error = session.build();
+    error.reset();
+    if (const ramulon::Status built = session.build(); !built)
+        error = built.message();
     return check_build(session, error);
 }
 
@@ -172,9 +174,8 @@ std::string check_build(host::Session &session, const std::optional<std::string>
 std::string check_obj(std::string_view bytes)
 {
     host::Layer loaded;
-    std::string error;
-    if (!host::load_obj_text(bytes, "crown.obj", loaded, error)) {
-        PROMISE(!error.empty(), "a refused file must say why");
+    if (const auto read = host::load_obj_text(bytes, "crown.obj", loaded); !read) {
+        PROMISE(!read.message().empty(), "a refused file must say why");
         PROMISE(loaded.empty(), "a refused file left geometry behind");
         return {};
     }
@@ -254,7 +255,7 @@ std::string check_settings(std::string_view bytes)
                 build = true;
                 continue;
             }
-            const std::string error = host::apply_setting(tool.panel, line);
+            const std::string error = host::apply_setting(tool.panel, line).message();
             PROMISE(line.find('=') != std::string::npos || !error.empty(), "an edit without '=' was taken");
         }
         const std::string broken = within_clamps(tool.record());

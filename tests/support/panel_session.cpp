@@ -35,7 +35,7 @@ ToolOnPanel::ToolOnPanel()
 std::string ToolOnPanel::set(const std::string &assignment)
 {
     host::Binding bind(session.services());
-    return host::apply_setting(panel, assignment);
+    return host::apply_setting(panel, assignment).message();
 }
 
 host::panel_value ToolOnPanel::get(unsigned long id)
@@ -73,8 +73,7 @@ std::string ToolOnPanel::build()
         const int p3 = bg.add_point({a[0], 3.0, a[1]});
         bg.add_polygon(ID_FACE, {p0, p1, p2, p3});
     }
-    const auto error = session.build();
-    return error ? *error : std::string();
+    return session.build().message();
 }
 
 PresetFolder::PresetFolder()
