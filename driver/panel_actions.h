@@ -1,5 +1,6 @@
 // What the panel and preset front ends share: the shelf folder, rebuilding when the tool asks
-// for it, and pressing the tool's buttons.
+// for it, and pressing the tool's buttons. Each call needs a session whose tool is active
+// (open_tool) and binds the session's services for the tool's callbacks itself.
 #pragma once
 
 #include <string>

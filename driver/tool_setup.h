@@ -22,7 +22,7 @@ struct ToolOptions {
 
 // The module a host of this generation loads by default: RamulonVE11.so (RamulonDO10.so for
 // generation 10, RamulonLW9.so for 9) next to this program, else in ../<libdir>/ramulon.
-// Empty when there is none.
+// Empty when there is none (the only failure; open_tool turns it into not_found).
 std::string default_module(int generation);
 
 // A tree grows only from faces of three or more points: whether the layer has one.

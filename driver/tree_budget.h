@@ -22,7 +22,8 @@ struct TreeEstimate {
     double bytes = 0.0; // the build's peak memory
 };
 
-// The tree the panel's values describe; nothing when the panel lacks a count.
+// The tree the panel's values describe: counts and bytes, never negative; nothing when the panel
+// lacks a count (the only failure).
 std::optional<TreeEstimate> estimate_tree(LWXPanelID panel);
 
 // The memory a build may use: the machine's available memory less a margin, or the limit given
@@ -43,7 +44,8 @@ std::size_t export_budget(std::size_t limit, double held_bytes);
 // triangles it writes).
 ramulon::Status check_export_size(double bytes, double triangles, std::size_t budget);
 
-// "24G", "512M", "1.5G", "800000000": bytes, or nothing for text that is no size.
+// "24G", "512M", "1.5G", "800000000": bytes, more than 0, or nothing for text that is no size
+// (the only failure).
 std::optional<std::size_t> parse_memory_size(const std::string &text);
 // Bytes as "1.2 GB" or "350 MB".
 std::string memory_text(double bytes);

@@ -1,5 +1,6 @@
 #include "edit_op.h"
 
+#include "common/index_cast.h"
 #include "services.h"
 
 #include <cstdint>
@@ -41,8 +42,8 @@ EditOp &self(EDStateRef state) { return *static_cast<EditOp *>(state); }
 
 EditOp::EditOp(Mesh &mesh, Journal *journal)
     : mesh_(mesh), journal_(journal),
-      point_base_(static_cast<int>(mesh.foreground.points.size())),
-      polygon_base_(static_cast<int>(mesh.foreground.polygon_count()))
+      point_base_(ramulon::index_cast<int>(mesh.foreground.points.size())),
+      polygon_base_(ramulon::index_cast<int>(mesh.foreground.polygon_count()))
 {
     op_.state = this;
     op_.layerNum = 1;
@@ -76,7 +77,7 @@ int EditOp::fg_point(LWPntID id) const
     Decoded d;
     if (!decode(id, false, d) || d.background || d.index >= mesh_.foreground.points.size())
         return -1;
-    return static_cast<int>(d.index);
+    return ramulon::index_cast<int>(d.index);
 }
 
 int EditOp::fg_polygon(LWPolID id) const
@@ -84,7 +85,7 @@ int EditOp::fg_polygon(LWPolID id) const
     Decoded d;
     if (!decode(id, true, d) || d.background || d.index >= mesh_.foreground.polygon_count())
         return -1;
-    return static_cast<int>(d.index);
+    return ramulon::index_cast<int>(d.index);
 }
 
 EDError EditOp::refuse(const char *call, const char *why)
@@ -99,7 +100,7 @@ int EditOp::poly_count(EDStateRef state, int selector, int mode)
     // Nothing is ever selected in this host, so only "all" counts anything.
     if (!layer || mode != EDCOUNT_ALL)
         return 0;
-    return static_cast<int>(layer->polygon_count());
+    return ramulon::index_cast<int>(layer->polygon_count());
 }
 
 EDError EditOp::poly_scan(EDStateRef state, EDPolyScanFunc func, void *user, int selector)
@@ -121,10 +122,10 @@ EDError EditOp::poly_scan(EDStateRef state, EDPolyScanFunc func, void *user, int
             ids.push_back(make_id(false, background, p));
         const int surface = layer->polygon_surface[i];
         EDPolygonInfo info{};
-        info.pol = make_id(true, background, static_cast<int>(i));
+        info.pol = make_id(true, background, ramulon::index_cast<int>(i));
         info.userData = user;
         info.layer = background ? OPLYR_BG : OPLYR_FG;
-        info.numPnts = static_cast<int>(ids.size());
+        info.numPnts = ramulon::index_cast<int>(ids.size());
         info.points = ids.data();
         info.surface = surface < 0 ? nullptr : layer->names[surface].c_str();
         info.type = layer->polygon_type[i];
@@ -200,7 +201,7 @@ LWPntID EditOp::add_point(EDStateRef state, double *xyz)
     // far it has come (and may stop there).
     if ((index & 4095) == 0)
         if (Services *services = Services::bound(); services && services->write_hook)
-            services->write_hook(static_cast<std::size_t>(index) + 1);
+            services->write_hook(ramulon::index_cast<std::size_t>(index) + 1);
     return make_id(false, false, index);
 }
 

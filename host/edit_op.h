@@ -2,6 +2,13 @@
 // polyCount and polyScan follow their layer selector (2 the background, 1 the foreground);
 // everything that adds or changes geometry works on the foreground. Point and polygon IDs are
 // opaque values that name a layer and an index; an ID the host did not hand out is refused.
+//
+// What the foreground holds after the operation: every point and polygon the tool added, in
+// call order after what it held before, each polygon's corners points of the foreground, every
+// map value of a stored dimension no larger than max_map_dim, so that the layer stays
+// consistent (Layer::check_consistent). A refused call changes nothing, answers the plug-in
+// interface's own failure (EDERR_BADARGS, or a null ID) and adds one line to rejected(): those
+// are the only error conditions, reported in the plug-in's terms, not ours.
 #pragma once
 
 #include <string>
@@ -16,7 +23,7 @@ namespace host {
 
 class EditOp {
 public:
-    // journal may be null: nothing is recorded then.
+    // journal may be null: nothing is recorded then; otherwise each call taken adds one line.
     EditOp(Mesh &mesh, Journal *journal);
     EditOp(const EditOp &) = delete;
     EditOp &operator=(const EditOp &) = delete;

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/index_cast.h"
+
 namespace host {
 
 namespace {
@@ -58,7 +60,7 @@ ramulon::Result<std::string> read_regular_file(const std::string &path, std::siz
         return too_large();
     try {
         std::string out;
-        out.reserve(static_cast<std::size_t>(info.st_size));
+        out.reserve(ramulon::index_cast<std::size_t>(info.st_size));
         char chunk[65536];
         for (;;) {
             const ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -69,9 +71,9 @@ ramulon::Result<std::string> read_regular_file(const std::string &path, std::siz
             if (n == 0)
                 break;
             // A file of /proc reports no size and may grow while read.
-            if (out.size() + static_cast<std::size_t>(n) > limit)
+            if (out.size() + ramulon::index_cast<std::size_t>(n) > limit)
                 return too_large();
-            out.append(chunk, static_cast<std::size_t>(n));
+            out.append(chunk, ramulon::index_cast<std::size_t>(n));
         }
         return out;
     } catch (const std::bad_alloc &) {

@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "common/index_cast.h"
 #include "file_read.h"
 
 namespace host {
@@ -109,7 +110,7 @@ bool write_all(int fd, std::string_view bytes)
             return false;
         }
         data += n;
-        left -= static_cast<std::size_t>(n);
+        left -= ramulon::index_cast<std::size_t>(n);
     }
     return true;
 }
@@ -279,7 +280,7 @@ bool read_small_file(int fd, std::string &out)
             return false;
         if (n == 0)
             return true;
-        out.append(chunk, static_cast<std::size_t>(n));
+        out.append(chunk, ramulon::index_cast<std::size_t>(n));
         if (out.size() > (1u << 20))
             return false;
     }
@@ -563,13 +564,13 @@ int StagedFiles::open(const std::string &path, std::string &error)
     entry.temporary = named.empty() ? std::string() : absolute(named);
     entry.fd = fd;
     entries_.push_back(std::move(entry));
-    return static_cast<int>(entries_.size()) - 1;
+    return ramulon::index_cast<int>(entries_.size()) - 1;
 }
 
 bool StagedFiles::write_at(int file, std::uint64_t offset, std::span<const std::string_view> pieces,
                            std::string &error)
 {
-    Entry &entry = entries_.at(static_cast<std::size_t>(file));
+    Entry &entry = entries_.at(ramulon::index_cast<std::size_t>(file));
     if (entry.fd < 0 || entry.finished) {
         error = failure(entry.target, EBADF);
         return false;
@@ -588,7 +589,7 @@ bool StagedFiles::write_at(int file, std::uint64_t offset, std::span<const std::
 
 bool StagedFiles::fill(int file, const std::function<bool(std::FILE *)> &fill, std::string &error)
 {
-    Entry &entry = entries_.at(static_cast<std::size_t>(file));
+    Entry &entry = entries_.at(ramulon::index_cast<std::size_t>(file));
     // The stream has a handle of its own, so that closing it leaves the file held.
     const int fd = entry.fd < 0 || entry.finished ? -1 : ::dup(entry.fd);
     std::FILE *f = fd < 0 ? nullptr : ::fdopen(fd, "w");
@@ -603,7 +604,7 @@ bool StagedFiles::fill(int file, const std::function<bool(std::FILE *)> &fill, s
 
 bool StagedFiles::finish(int file, std::string &error)
 {
-    Entry &entry = entries_.at(static_cast<std::size_t>(file));
+    Entry &entry = entries_.at(ramulon::index_cast<std::size_t>(file));
     if (entry.fd < 0 || entry.finished) {
         error = failure(entry.target, EBADF);
         return false;

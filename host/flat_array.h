@@ -1,7 +1,8 @@
 // A growable array of plain values for the mesh's large arrays. It grows with realloc, which
 // moves a large block by remapping its pages instead of copying them, so a layer of millions of
 // points never holds its old and new arrays side by side. Allocation failure throws
-// std::bad_alloc, which a build reports as "Memory allocation error".
+// std::bad_alloc, which a build reports as "Memory allocation error"; after a failed growth the
+// array holds what it held before. That is its only error condition.
 #pragma once
 
 #include <cstddef>

@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/index_cast.h"
 #include "host_services.h"
 
 #pragma GCC diagnostic push
@@ -42,7 +43,7 @@ float *pixel_at(LWPixmapID id, int x, int y)
     image *im = as_image(id);
     if (!im || x < 0 || y < 0 || x >= im->width || y >= im->height)
         return nullptr;
-    return &im->rgb[(static_cast<std::size_t>(y) * im->width + x) * 3];
+    return &im->rgb[(ramulon::index_cast<std::size_t>(y) * im->width + x) * 3];
 }
 
 LWPixmapID create(int width, int height, int type)
@@ -53,7 +54,7 @@ LWPixmapID create(int width, int height, int type)
     live_images().insert(im);
     im->width = width;
     im->height = height;
-    im->rgb.assign(static_cast<std::size_t>(width) * height * 3, 0.0f);
+    im->rgb.assign(ramulon::index_cast<std::size_t>(width) * height * 3, 0.0f);
     return im;
 }
 
@@ -99,7 +100,7 @@ unsigned char to_byte(float v)
 void append_bytes(void *context, void *data, int size)
 {
     auto *out = static_cast<std::string *>(context);
-    out->append(static_cast<const char *>(data), static_cast<std::size_t>(size));
+    out->append(static_cast<const char *>(data), ramulon::index_cast<std::size_t>(size));
 }
 
 LWImageUtil funcs{create, destroy, set_pixel, get_pixel};

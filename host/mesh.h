@@ -135,6 +135,10 @@ struct Layer {
     FlatArray<float> corner_floats;
     FlatArray<int> first_corner_value; // per polygon, -1 none; may be shorter
 
+    // Each returns the new item's index: points.size() - 1, polygon_count() - 1. A polygon's
+    // corners are points of the layer and its surface -1 or a name (checked in debug builds);
+    // growth that finds no memory throws std::bad_alloc, after which the layer is only fit to be
+    // cleared (as a failed build's is).
     int add_point(Vec3 p);
     // Gives back the room the arrays grew beyond what they hold, once a tree is complete.
     void shrink_to_fit();
@@ -162,8 +166,9 @@ struct Layer {
     const std::string *tag(int polygon, HostID type) const;
     int tag_value(int polygon, HostID type) const; // in names, -1 when the polygon has none
 
-    // Stores a map value; false (nothing stored) when dim is over max_map_dim. name is a
-    // number in names.
+    // Stores a map value; false (nothing stored) when dim is over max_map_dim, the only
+    // failure, which the edit operation answers to the plug-in. name is a number in names,
+    // point a point of the layer.
     bool set_vmap(HostID type, int name, int point, int dim, const float *value);
     bool set_vpmap(HostID type, int name, int point, int polygon, int dim, const float *value);
     bool set_vmap(HostID type, std::string_view name, int point, int dim, const float *value)

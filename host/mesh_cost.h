@@ -12,6 +12,8 @@
 // no memory).
 #pragma once
 
+// Both are bytes per item, always positive; an estimate made from them is an upper bound for
+// the two presets measured, not a promise for every tree.
 namespace host {
 
 inline constexpr double bytes_per_point = 50.0;

@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "common/index_cast.h"
 #include "file_read.h"
 
 namespace host {
@@ -79,7 +80,7 @@ bool write_all(int fd, std::string_view bytes)
             continue;
         if (n <= 0)
             return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
+        bytes.remove_prefix(ramulon::index_cast<std::size_t>(n));
     }
     return true;
 }

@@ -14,6 +14,7 @@
 
 #include <tiny_obj_loader.h>
 
+#include "common/index_cast.h"
 #include "file_read.h"
 #include "number_text.h"
 #include "quoted_text.h"
@@ -159,7 +160,7 @@ Status prescan(std::string_view text, const std::string &name, std::string &kept
             if (!face && args < 2)
                 return invalid(where + "a line needs at least 2 points");
             for (std::size_t i = 1; i < tokens.size(); ++i)
-                if (!check_corner(tokens[i], static_cast<long>(counts.vertices), why))
+                if (!check_corner(tokens[i], ramulon::index_cast<long>(counts.vertices), why))
                     return invalid(where + why);
             ++(face ? counts.faces : counts.lines);
         } else if (ignored_statements().count(keyword)) {
@@ -210,7 +211,7 @@ Status load_obj_text(std::string_view text, const std::string &name, Layer &laye
     }
 
     auto corner = [&](const tinyobj::index_t &ix, std::vector<int> &points) {
-        if (ix.vertex_index < 0 || static_cast<std::size_t>(ix.vertex_index) >= vertices)
+        if (ix.vertex_index < 0 || ramulon::index_cast<std::size_t>(ix.vertex_index) >= vertices)
             return false;
         points.push_back(ix.vertex_index);
         return true;
@@ -230,8 +231,8 @@ Status load_obj_text(std::string_view text, const std::string &name, Layer &laye
         for (const int n : shape.lines.num_line_vertices) {
             std::vector<int> points;
             for (int k = 0; k < n && ok; ++k)
-                ok = corner(shape.lines.indices[offset + static_cast<std::size_t>(k)], points);
-            offset += static_cast<std::size_t>(n);
+                ok = corner(shape.lines.indices[offset + ramulon::index_cast<std::size_t>(k)], points);
+            offset += ramulon::index_cast<std::size_t>(n);
             lines.push_back(std::move(points));
         }
     }

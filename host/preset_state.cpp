@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/index_cast.h"
 #include "number_text.h"
 #include "quoted_text.h"
 
@@ -50,7 +51,7 @@ preset_reader::preset_reader(const std::string &text) : state_{this, read_i4, re
 void preset_reader::fail(const std::string &why)
 {
     failed_ = true;
-    bad_line_ = static_cast<int>(next_) + 1;
+    bad_line_ = ramulon::index_cast<int>(next_) + 1;
     problem_ = "line " + std::to_string(bad_line_) + ": " + why;
 }
 

@@ -1,4 +1,6 @@
-// The save and load state of presets: one item per line, "I4 <integer>" or "FP <float>".
+// The save and load state of presets: one item per line, "I4 <integer>" or "FP <float>". A
+// writer never fails; a reader's failures stay with the reader (failed(), problem()) and reach
+// the plug-in as its interface's own answer (a count of 0 items read).
 #pragma once
 
 #include <optional>

@@ -1,6 +1,7 @@
 // Echoing in a message what a file or a person gave: in double quotes, printable ASCII only
 // (anything else as '?'), at most 40 characters with "..." after a longer text, so that a
-// 10 MB line or raw binary never floods a terminal or a page.
+// 10 MB line or raw binary never floods a terminal or a page. The result is at most 45 bytes,
+// never fails and never holds a control character.
 #pragma once
 
 #include <string>

@@ -5,7 +5,8 @@
 //
 // A plug-in reaches the services through plain C functions without a context argument, so one
 // Services object at a time in each thread is "bound": the one those functions answer for in
-// that thread (Binding below).
+// that thread (Binding below). Nothing here fails in our terms: a service the generation lacks
+// is a null table to the plug-in, and the name is kept in refused().
 #pragma once
 
 #include <cstddef>

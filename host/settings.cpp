@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/index_cast.h"
 #include "number_text.h"
 #include "quoted_text.h"
 #include "xpanel.h"
@@ -212,9 +213,9 @@ std::optional<int> parse_choice(const panel_control &c, const std::string &s)
 {
     for (std::size_t k = 0; k < c.choices.size(); ++k)
         if (same(c.choices[k], s))
-            return static_cast<int>(k);
+            return ramulon::index_cast<int>(k);
     const std::optional<int32_t> index = parse_int32(s);
-    if (index && *index >= 0 && static_cast<std::size_t>(*index) < c.choices.size())
+    if (index && *index >= 0 && ramulon::index_cast<std::size_t>(*index) < c.choices.size())
         return index;
     return std::nullopt;
 }

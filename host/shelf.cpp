@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/index_cast.h"
 #include "host_services.h"
 #include "image.h"
 #include "preset_state.h"
@@ -169,7 +170,7 @@ void set_preset_name(const std::string &name, bool overwrite)
 }
 void keep_next_preset_in_memory(bool on) { shelf().keep_in_memory = on; }
 bool shelf_window_open() { return shelf().window_open; }
-int shelf_subscriptions() { return static_cast<int>(shelf().clients.size()); }
+int shelf_subscriptions() { return ramulon::index_cast<int>(shelf().clients.size()); }
 const shelf_addition &last_addition() { return shelf().last; }
 void forget_last_addition() { shelf().last = shelf_addition{}; }
 int shelf_additions() { return shelf().additions; }

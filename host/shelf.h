@@ -1,5 +1,9 @@
 // The host's preset shelf: a folder holding <name>.preset (the client's record, one item per
 // line) and <name>.png (its thumbnail) for every preset.
+//
+// The shelf service's calls come from the plug-in and answer in its terms; what they did is
+// kept for the host's front ends (last_addition, the application below), each with the one
+// line that says why it did not happen.
 #pragma once
 
 #include <filesystem>
@@ -27,7 +31,10 @@ int shelf_subscriptions();
 // how the host takes a picture of the tree without putting a preset on the shelf.
 void keep_next_preset_in_memory(bool on = true);
 
-// What the last addPreset wrote (or kept), or why it wrote nothing.
+// What the last addPreset wrote (or kept), or why it wrote nothing: `added` with the record and
+// the PNG (and, written, the two files' paths), else `error` set. The only reasons are no
+// subscribed client, a name the shelf does not take, a thumbnail that is no image of this host,
+// a name taken when overwriting was not asked for (`exists`), and those of write_preset_pair.
 struct shelf_addition {
     bool added = false;
     bool in_memory = false;
@@ -41,7 +48,7 @@ const shelf_addition &last_addition();
 void forget_last_addition();
 int shelf_additions(); // presets added since the host started
 
-// The presets in the folder, by name.
+// The presets in the folder, by name, sorted; empty when there is no folder.
 std::vector<std::string> list_presets();
 
 // A preset given by name (on the shelf) or as a file path (with a separator or ending in
@@ -50,7 +57,9 @@ std::filesystem::path preset_file(const std::string &name_or_file);
 
 // Applies a preset to the most recent subscriber, asking its load_ok first. `problem` tells a
 // preset that could not be read or applied; when the read broke off part way (`applied` yet a
-// problem), the client kept what it had read and the problem names the bad line.
+// problem), the client kept what it had read and the problem names the bad line. The only
+// problems are a preset that is not there or cannot be read (read_shelf_file,
+// read_regular_file), no subscribed tool, a tool that declines it and a line it cannot read.
 struct preset_application {
     bool applied = false;
     std::string problem;

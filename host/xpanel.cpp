@@ -6,6 +6,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "common/index_cast.h"
 #include "host_services.h"
 
 namespace host {
@@ -411,7 +412,7 @@ bool click(LWXPanelID panel, unsigned long id)
     const panel_control *c = find_control(panel, id);
     if (!c || !c->is_button() || !c->click || !control_enabled(panel, id))
         return false;
-    c->click(panel, static_cast<int>(id));
+    c->click(panel, ramulon::index_cast<int>(id));
     return true;
 }
 
@@ -455,8 +456,8 @@ std::string format_value(const panel_control &c, const panel_value &v)
     case panel_value::integer:
         if (c.is_boolean())
             return v.i ? "on" : "off";
-        if (c.is_choice() && v.i >= 0 && static_cast<std::size_t>(v.i) < c.choices.size())
-            return c.choices[static_cast<std::size_t>(v.i)];
+        if (c.is_choice() && v.i >= 0 && ramulon::index_cast<std::size_t>(v.i) < c.choices.size())
+            return c.choices[ramulon::index_cast<std::size_t>(v.i)];
         return std::to_string(v.i);
     case panel_value::number:
         return with_unit(c, to_display(c, v.d));

@@ -1,5 +1,7 @@
 // The host's form panels: what a client describes through the panel service (controls, hints,
-// data), and what the host's front ends read and do with it.
+// data), and what the host's front ends read and do with it. A panel id that is no live panel
+// of this host is answered with nothing (an empty title, no controls, a none value, -1 from a
+// setter, false from click): that is the only failure, and none of these throws.
 #pragma once
 
 #include <string>

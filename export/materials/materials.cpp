@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/index_cast.h"
+
 namespace exporter {
 
 Colour sketch_colour(const std::string &tag)
@@ -28,12 +30,12 @@ Materials collect_materials(const host::Layer &layer)
     for (std::size_t p = 0; p < count; ++p) {
         const int surface = layer.polygon_surface[p];
         const std::string &name = surface < 0 ? default_material : layer.names[surface];
-        int &material = material_of_name[surface < 0 ? none : static_cast<std::size_t>(surface)];
+        int &material = material_of_name[surface < 0 ? none : ramulon::index_cast<std::size_t>(surface)];
         if (material < 0) {
             // A surface named like the default material shares its material.
             const auto same = std::find_if(out.list.begin(), out.list.end(),
                                            [&](const Material &m) { return m.name == name; });
-            material = static_cast<int>(same - out.list.begin());
+            material = ramulon::index_cast<int>(same - out.list.begin());
             if (same == out.list.end()) {
                 Material m;
                 m.name = name;
@@ -43,8 +45,8 @@ Materials collect_materials(const host::Layer &layer)
             }
         }
         out.of_polygon.push_back(material);
-        if (const int tag = layer.tag_value(static_cast<int>(p), ID_COLR); tag >= 0) {
-            auto &counts = tag_counts[static_cast<std::size_t>(material)];
+        if (const int tag = layer.tag_value(ramulon::index_cast<int>(p), ID_COLR); tag >= 0) {
+            auto &counts = tag_counts[ramulon::index_cast<std::size_t>(material)];
             auto entry = std::find_if(counts.begin(), counts.end(),
                                       [&](const auto &c) { return c.first == tag; });
             if (entry == counts.end())

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/index_cast.h"
 #include "host/image.h"
 
 namespace exporter {
@@ -82,8 +83,8 @@ std::uint8_t byte(double x) { return static_cast<std::uint8_t>(std::lround(clamp
 void put(Image &image, int x, int y, const Rgb &c, double alpha)
 {
     const std::size_t at =
-        (static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) + static_cast<std::size_t>(x)) *
-        static_cast<std::size_t>(image.channels);
+        (ramulon::index_cast<std::size_t>(y) * ramulon::index_cast<std::size_t>(image.width) + ramulon::index_cast<std::size_t>(x)) *
+        ramulon::index_cast<std::size_t>(image.channels);
     image.pixels[at] = byte(c.r);
     image.pixels[at + 1] = byte(c.g);
     image.pixels[at + 2] = byte(c.b);
@@ -97,8 +98,8 @@ Image blank(int width, int height, int channels)
     image.width = std::max(width, 1);
     image.height = std::max(height, 1);
     image.channels = channels;
-    image.pixels.assign(static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) *
-                            static_cast<std::size_t>(channels),
+    image.pixels.assign(ramulon::index_cast<std::size_t>(image.width) * ramulon::index_cast<std::size_t>(image.height) *
+                            ramulon::index_cast<std::size_t>(channels),
                         0);
     return image;
 }
@@ -259,16 +260,16 @@ BarkImages paint_bark(int size)
 {
     BarkImages out{blank(size, size, 3), blank(size, size, 3)};
     const int w = out.colour.width, h = out.colour.height;
-    std::vector<double> height(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    std::vector<double> height(ramulon::index_cast<std::size_t>(w) * ramulon::index_cast<std::size_t>(h));
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const double u = (x + 0.5) / w, v = (y + 0.5) / h;
             const BarkSample s = bark(u, v);
             put(out.colour, x, y, s.colour, 1.0);
-            height[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)] = s.height;
+            height[ramulon::index_cast<std::size_t>(y) * ramulon::index_cast<std::size_t>(w) + ramulon::index_cast<std::size_t>(x)] = s.height;
         }
     const auto index = [w, h](int x, int y) {
-        return static_cast<std::size_t>((y + h) % h) * static_cast<std::size_t>(w) + static_cast<std::size_t>((x + w) % w);
+        return ramulon::index_cast<std::size_t>((y + h) % h) * ramulon::index_cast<std::size_t>(w) + ramulon::index_cast<std::size_t>((x + w) % w);
     };
     // Softened twice over three pixels, across the edges that wrap, so that where the plate
     // pattern switches from one neighbour to the next the relief has no seam of its own.

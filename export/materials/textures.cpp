@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "common/index_cast.h"
 #include "export/materials/texture_sizes.h"
 #include "host/file_read.h"
 
@@ -75,7 +76,7 @@ bool decode_png(const std::string &bytes, int &width, int &height, std::vector<u
                                             &height, &channels, 4);
     if (!pixels)
         return false;
-    rgba.assign(pixels, pixels + static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    rgba.assign(pixels, pixels + ramulon::index_cast<std::size_t>(width) * ramulon::index_cast<std::size_t>(height) * 4);
     stbi_image_free(pixels);
     return true;
 }
