@@ -173,7 +173,7 @@ public:
     {
         server = std::make_unique<serve::ServeServer>();
         server->set_limits(limits);
-        ASSERT_EQ(server->start(options), "");
+        ASSERT_EQ(server->start(options).message(), "");
         host = "127.0.0.1:" + std::to_string(server->port());
     }
     httplib::Client client() const
@@ -424,7 +424,7 @@ public:
             if (test.server && test.leafy_in_manual(branch_count) &&
                 (tree == to_build || test.client().Post("/api/build", "{}", "application/json")->status == 200)) {
                 if (tree == built)
-                    test.server->tree().built(); // the exports' copy of the tree, made while there is room
+                    (void)test.server->tree().built(); // the exports' copy of the tree, made while there is room
                 occupy_free_heap();
                 if (limit_memory_growth(room))
                     port = test.server->port();
