@@ -77,6 +77,14 @@ const char *part_name(ObjPart part)
     return "tree.obj";
 }
 
+// About the size of a layer's OBJ text, erring high: a line of three numbers per point, about as
+// many texture coordinates and normals as points, each of some thirty bytes, and some twenty
+// bytes per corner of the faces (a tube tree of 8390 points writes 1.62 MB for 1.74 estimated).
+double obj_text_bytes(const host::Layer &layer)
+{
+    return 96.0 * static_cast<double>(layer.points.size()) + 28.0 * static_cast<double>(layer.corners.size());
+}
+
 // A writer's error by what it means: the writers of the GLB still tell it by the message's end.
 ramulon::Error writer_error(const std::string &error)
 {
@@ -229,11 +237,15 @@ unsigned long ExportDesk::given_up() const
 
 void ExportDesk::price(const BuiltTree &tree, const exporter::GltfOptions &options, bool obj) const
 {
-    const exporter::ExportCost cost =
+    exporter::ExportCost cost =
         exporter::export_cost(*tree.layer, options, obj ? exporter::Format::obj : exporter::Format::gltf);
-    // The tree is held twice: by the session and by the exports of its build.
-    const std::string refused = driver::check_export_size(
-        cost.bytes, cost.triangles, driver::export_budget(memory_limit_, 2 * exporter::layer_bytes(*tree.layer)));
+    if (obj) // the writer's price is of text written a block at a time; the server keeps it whole
+        cost.bytes += obj_text_bytes(*tree.layer);
+    // The tree is held twice: by the session and by the exports of its build; and the OBJ set
+    // kept for its build, unless this export is the one that replaces it.
+    const double held = 2 * exporter::layer_bytes(*tree.layer) + (obj ? 0.0 : kept_obj_bytes());
+    const std::string refused =
+        driver::check_export_size(cost.bytes, cost.triangles, driver::export_budget(memory_limit_, held));
     if (!refused.empty()) // the export would not fit in the memory the server may use
         refuse(ramulon::ErrorKind::out_of_memory, refused);
 }
@@ -266,6 +278,17 @@ Download ExportDesk::make_glb(const BuiltTree &tree, const exporter::GltfOptions
     Download download = take(Download::of_file(path)); // open: the folder may go, the file stays readable
     turn.done();
     return download;
+}
+
+double ExportDesk::kept_obj_bytes() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!obj_set_)
+        return 0.0;
+    double bytes = static_cast<double>(obj_set_->files.obj.size() + obj_set_->files.mtl.size());
+    for (const auto &[name, image] : obj_set_->files.images)
+        bytes += static_cast<double>(image.size());
+    return bytes;
 }
 
 std::shared_ptr<const ExportDesk::ObjSet> ExportDesk::made_set(int build) const

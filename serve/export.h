@@ -101,6 +101,7 @@ private:
     void price(const BuiltTree &tree, const exporter::GltfOptions &options, bool obj) const;
     Download make_glb(const BuiltTree &tree, const exporter::GltfOptions &options);
     std::shared_ptr<const ObjSet> made_set(int build) const;
+    double kept_obj_bytes() const;
     std::shared_ptr<const ObjSet> make_obj_set(const BuiltTree &tree);
 
     std::size_t memory_limit_;
