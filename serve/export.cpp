@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -16,10 +16,10 @@
 #include "export/export_cost.h"
 #include "export/out_of_memory.h"
 #include "driver/tree_budget.h"
-#include "serve/host.h"
-#include "serve/failure.h"
-#include "serve/http.h"
 #include "export/obj_writer.h"
+#include "serve/failure.h"
+#include "serve/host.h"
+#include "serve/http.h"
 
 namespace serve {
 
