@@ -4,9 +4,9 @@
 // A request that finds a build running does not wait for it: it is refused (conflict), so that
 // no connection sits on the lock for the minutes a large tree takes.
 //
-// Every call that can fail returns its error (serve/failure.h) and then has changed nothing but
-// what its error says. The error conditions common to them all are: a build is running
-// (conflict) and memory ran out (out_of_memory); each call names its own below.
+// Every call that can fail returns its error (serve/failure.h), worded as the sentence the page
+// shows. The error conditions common to them all are: a build is running (conflict) and memory
+// ran out (out_of_memory); each call names its own below.
 #pragma once
 
 #include <atomic>
@@ -57,8 +57,9 @@ public:
     TreeHost(const TreeHost &) = delete;
     TreeHost &operator=(const TreeHost &) = delete;
 
-    // Loads the crown and the plug-in, picks the tool, makes its panel and builds once. The
-    // error is the loader's or the tool's, as the command line words it.
+    // Loads the crown and the plug-in, picks the tool, makes its panel and builds once. The only
+    // error conditions are a crown, plug-in or tool that cannot be loaded (invalid_input, worded
+    // as the command line words it) and a tool that makes no panel (internal).
     ramulon::Status open(const ServeOptions &options);
 
     // ---- reading
