@@ -217,6 +217,34 @@ TEST(EditOp, ReadsTheBackgroundAndWritesTheForeground)
     EXPECT_EQ(mesh.foreground.polygon_count(), 0u);
 }
 
+// A layer whose arrays disagree stops a debug build at the first check; release builds keep no
+// checks, and a whole layer passes them in both.
+TEST(Layer, ConsistencyChecksCatchArraysThatDisagree)
+{
+    host::Layer layer;
+    for (int k = 0; k < 4; ++k)
+        layer.add_point({double(k), 0, 0});
+    layer.add_polygon(ID_FACE, {0, 1, 2, 3}, "bark");
+    layer.set_tag(0, ID_COLR, "brown");
+    const float uv[2] = {0.5f, 1.0f};
+    ASSERT_TRUE(layer.set_vmap(ID_TXUV, "RM_branch", 2, 2, uv));
+    ASSERT_TRUE(layer.set_vpmap(ID_TXUV, "RM_branch", 3, 0, 2, uv));
+    layer.check_consistent();
+
+    const auto broken = [&](auto &&spoil) {
+        host::Layer copy = layer;
+        spoil(copy);
+        copy.check_consistent();
+    };
+    EXPECT_DEBUG_DEATH(broken([](host::Layer &l) { l.corners[1] = 7; }), "a corner that is a point");
+    EXPECT_DEBUG_DEATH(broken([](host::Layer &l) { l.corner_offset[1] = 3; }), "corner offsets");
+    EXPECT_DEBUG_DEATH(broken([](host::Layer &l) { l.polygon_surface[0] = 40; }), "a surface the layer names");
+    EXPECT_DEBUG_DEATH(broken([](host::Layer &l) { l.tags[0].next = 5; }), "a tag chained and named");
+    EXPECT_DEBUG_DEATH(broken([](host::Layer &l) { l.vmaps[0].count = 3; }), "points holding a value");
+    EXPECT_DEBUG_DEATH(broken([](host::Layer &l) { l.vmaps[0].values.resize(1); }), "stride floats per point");
+    EXPECT_DEBUG_DEATH(broken([](host::Layer &l) { l.corner_values[0].offset = 9; }), "floats within the table");
+}
+
 TEST(EditOp, NewellNormals)
 {
     host::Mesh mesh;
@@ -484,15 +512,19 @@ TEST(Modules, LoadErrorsAreOneLine)
     struct Case {
         std::string path;
         const char *message;
+        ramulon::ErrorKind kind;
     };
     const std::vector<Case> cases = {
-        {dir.file("missing.so"), "cannot load module"},
-        {dir.write("text.so", "not a shared object\n"), "cannot load module"},
-        {some_shared_library(), "is not a plug-in module"},
+        {dir.file("missing.so"), "cannot load module", ramulon::ErrorKind::not_found},
+        {dir.write("text.so", "not a shared object\n"), "cannot load module", ramulon::ErrorKind::invalid_input},
+        {some_shared_library(), "is not a plug-in module", ramulon::ErrorKind::invalid_input},
     };
     for (const Case &c : cases) {
         host::Session s;
-        EXPECT_FALSE(s.load(c.path)) << c.path;
+        const ramulon::Status loaded = s.load(c.path);
+        ASSERT_FALSE(loaded) << c.path;
+        EXPECT_EQ(loaded.error().kind, c.kind) << c.path;
+        EXPECT_EQ(loaded.message(), s.error());
         EXPECT_NE(s.error().find(c.message), std::string::npos) << s.error();
         EXPECT_EQ(s.error().find('\n'), std::string::npos) << s.error();
         EXPECT_EQ(s.activate(), -1);

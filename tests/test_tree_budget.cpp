@@ -41,7 +41,10 @@ TEST_F(Budget, TreesBeyondTheMachineAreRefusedAtOnceWithTheEstimate)
     apply_leafy();
     ASSERT_EQ(p.set("Branches=600000"), "");
     // Refused by the estimate, not by growing: no point is written.
-    std::string refused = driver::build_tree(p.session, 8 * GB).message();
+    const ramulon::Status built = driver::build_tree(p.session, 8 * GB);
+    ASSERT_FALSE(built);
+    EXPECT_EQ(built.error().kind, ramulon::ErrorKind::out_of_memory) << "a front end answers it as memory, not input";
+    std::string refused = built.message();
     EXPECT_EQ(refused.rfind("Tree too large: the build would need about ", 0), 0u) << refused;
     EXPECT_NE(refused.find(" GB"), std::string::npos) << refused;
     EXPECT_EQ(p.session.mesh().foreground.points.size(), 0u);
