@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "common/index_cast.h"
 #include "host_services.h"
