@@ -686,12 +686,12 @@ int ramulon_build(ramulon_session *handle, const ramulon_build_options *given, r
         } unhook{services};
 
         call->built = false;
-        const std::string error = driver::grow_tree(hs).message();
-        if (!error.empty()) {
-            if (hs.cancelled())
+        const ramulon::Status grown = driver::grow_tree(hs);
+        if (!grown) {
+            if (grown.error().kind == ramulon::ErrorKind::cancelled)
                 return call.fail(RAMULON_ERROR_CANCELLED, "the build was cancelled");
-            const bool memory = error.find("Memory allocation error") != std::string::npos;
-            return call.fail(memory ? RAMULON_ERROR_MEMORY : RAMULON_ERROR_REFUSED, error);
+            const bool memory = grown.error().kind == ramulon::ErrorKind::out_of_memory;
+            return call.fail(memory ? RAMULON_ERROR_MEMORY : RAMULON_ERROR_REFUSED, grown.message());
         }
         call->built = true;
         std::string journal = options.journal ? hs.journal().text() : std::string();
