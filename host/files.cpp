@@ -459,14 +459,14 @@ Status write_file_atomically(const std::string &path, const std::function<bool(s
     if (!target)
         return target.error();
     std::string error;
-    const bool written = target->kind == WriteTarget::straight
-                             ? write_straight(path, fill, error)
-                             : [&] {
-                                   StagedFiles files;
-                                   const int file = files.open(path, error);
-                                   return file >= 0 && files.fill(file, fill, error) && files.finish(file, error) &&
-                                          files.commit(error);
-                               }();
+    bool written = false;
+    if (target->kind == WriteTarget::straight) {
+        written = write_straight(path, fill, error);
+    } else {
+        StagedFiles files;
+        const int file = files.open(path, error);
+        written = file >= 0 && files.fill(file, fill, error) && files.finish(file, error) && files.commit(error);
+    }
     if (!written)
         return ramulon::fail(ErrorKind::io, error);
     return {};
