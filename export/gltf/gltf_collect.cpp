@@ -264,10 +264,13 @@ void PrimitiveCollector::read_sources(const Plan &plan, std::size_t polygon, int
     static const float zero[3] = {0.0f, 0.0f, 0.0f};
     const int point = layer_.polygon_points(polygon)[corner];
     for (const Source &source : plan.sources) {
-        if (source.bark)
-            std::copy_n(bark_.at(polygon, corner).data(), 2, out);
-        else
+        if (source.bark) {
+            const std::array<float, 2> &uv = bark_.at(polygon, corner);
+            out[0] = uv[0];
+            out[1] = uv[1];
+        } else {
             copy_value(source.map.at(point, own), zero, source.dim, out);
+        }
         if (source.flip_v)
             out[1] = 1.0f - out[1];
         out += source.dim;
@@ -311,7 +314,9 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     first = v;
     const auto put = [&](std::size_t s, const float *values) {
         const auto dim = static_cast<std::size_t>(streams[s].dim);
-        std::copy_n(values, dim, streams[s].values.data() + at * dim);
+        float *slot = streams[s].values.data() + at * dim;
+        for (std::size_t i = 0; i < dim; ++i)
+            slot[i] = values[i];
     };
     const host::Vec3 &p = layer_.points[static_cast<std::size_t>(point)];
     const float position[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
