@@ -98,7 +98,9 @@ void run_export(benchmark::State &state, Writer write, const char *extension, bo
         benchmark::Counter(polygons * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-void BM_ExportObj(benchmark::State &state) { run_export(state, exporter::write_obj, ".obj", false); }
+void BM_ExportObj(benchmark::State &state) { run_export(
+        state, [](const host::Layer &layer, const std::string &path) { return exporter::write_obj(layer, path).message(); },
+        ".obj", false); }
 void BM_ExportGltf(benchmark::State &state) { run_export(state, exporter::write_gltf, ".gltf", false); }
 void BM_ExportGlb(benchmark::State &state) { run_export(state, exporter::write_glb, ".glb", false); }
 void BM_BuildPolygonal(benchmark::State &state) { run_export(state, nullptr, ".glb", true); }

@@ -114,7 +114,7 @@ int run_case(const Case &c)
     const exporter::Format format = c.format == "obj" ? exporter::Format::obj : exporter::Format::gltf;
     const exporter::ExportCost cost = exporter::export_cost(layer, c.options, format);
     reset_peak();
-    error = c.format == "obj"    ? exporter::write_obj(layer, path, c.options.look)
+    error = c.format == "obj"    ? exporter::write_obj(layer, path, c.options.look).message()
             : c.format == "gltf" ? exporter::write_gltf(layer, path, c.options)
                                  : exporter::write_glb(layer, path, c.options);
     const long export_peak = status_kib("VmHWM:");

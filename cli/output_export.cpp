@@ -62,7 +62,12 @@ MeshWriter with_options(Writer writer, bool obj)
 }
 
 const bool registered =
-    register_output_format(".obj", with_options(exporter::write_obj, true), 1) &&
+    register_output_format(".obj",
+                           with_options([](const host::Layer &layer, const std::string &path,
+                                           const exporter::ExportOptions &options) {
+                               return exporter::write_obj(layer, path, options).message();
+                           }, true),
+                           1) &&
     register_output_format(".gltf", with_options(exporter::write_gltf, false), 1) &&
     register_output_format(".glb", with_options(exporter::write_glb, false), 1) &&
     register_build_extension(BuildExtension{

@@ -31,12 +31,11 @@
 
 #include "export/gltf/gltf_options.h"
 #include "export/mesh/export_options.h"
+#include "export/obj_writer.h" // write_obj and obj_files
 #include "host/mesh.h"
 
 namespace exporter {
 
-// path.obj plus its material library beside it (same name, ".mtl").
-std::string write_obj(const host::Layer &layer, const std::string &path);
 // path.gltf plus its binary buffer beside it (same name, ".bin").
 std::string write_gltf(const host::Layer &layer, const std::string &path);
 // One self-contained binary file.
@@ -54,7 +53,6 @@ std::string write_glb(const host::Layer &layer, const std::string &path, const G
 // The same with textures, subdivision and normals as options ask (the forms above use the
 // defaults of ExportOptions). Textures go beside a .gltf or .obj as NAME_bark.png,
 // NAME_leaves.png, NAME_leaf.png and inside a .glb.
-std::string write_obj(const host::Layer &layer, const std::string &path, const ExportOptions &options);
 std::string write_gltf(const host::Layer &layer, const std::string &path, const ExportOptions &options);
 std::string write_glb(const host::Layer &layer, const std::string &path, const ExportOptions &options);
 

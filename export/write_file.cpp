@@ -71,7 +71,7 @@ std::string write_file(const host::Layer &layer, const std::string &path, const 
     gltf.look = options.look;
     switch (format_of(path)) {
     case Format::obj:
-        return write_obj(layer, path, options.look);
+        return write_obj(layer, path, options.look).message();
     case Format::gltf:
         return write_gltf(layer, path, gltf, report);
     case Format::glb:

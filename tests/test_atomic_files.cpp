@@ -162,7 +162,7 @@ TEST_F(AtomicFiles, Exports)
             build(round);
             const host::Layer &layer = p.session.mesh().foreground;
             const std::string ext = fs::path(path).extension().string();
-            return ext == ".obj"    ? exporter::write_obj(layer, path)
+            return ext == ".obj"    ? exporter::write_obj(layer, path).message()
                    : ext == ".gltf" ? exporter::write_gltf(layer, path)
                                     : exporter::write_glb(layer, path);
         });
@@ -325,7 +325,7 @@ TEST_F(WriteTargetsOfExports, LinksAreFollowedDevicesRefused)
               "cannot write " + folders.file("null.glb") + ": it is not a regular file (a written set replaces regular files only)");
     EXPECT_TRUE(is_link(folders.file("null.glb")));
     ASSERT_EQ(::mkfifo(folders.file("pipe.obj").c_str(), 0600), 0);
-    EXPECT_NE(exporter::write_obj(layer, folders.file("pipe.obj")), "");
+    EXPECT_NE(exporter::write_obj(layer, folders.file("pipe.obj")).message(), "");
     EXPECT_TRUE(fs::is_fifo(folders.file("pipe.obj")));
 }
 
@@ -351,7 +351,7 @@ TEST_F(AtomicFiles, ASetKilledWhileCommittedIsFinishedByTheNextWriter)
             build(round);
             const std::string path = folders.file(name);
             const host::Layer &layer = p.session.mesh().foreground;
-            return fs::path(path).extension() == ".obj" ? exporter::write_obj(layer, path)
+            return fs::path(path).extension() == ".obj" ? exporter::write_obj(layer, path).message()
                                                           : exporter::write_gltf(layer, path);
         };
         Folders expected;
@@ -391,7 +391,7 @@ TEST_F(AtomicFiles, KilledWritersLeaveNothingBehind)
     Folders folders;
     build(0);
     const host::Layer &layer = p.session.mesh().foreground;
-    ASSERT_EQ(exporter::write_obj(layer, folders.file("tree.obj")), "");
+    ASSERT_EQ(exporter::write_obj(layer, folders.file("tree.obj")).message(), "");
     const auto before = regular_files(folders.out);
     const int killed = in_child([&] {
         // The writer's second look: the textures and materials staged, the OBJ text begun.
@@ -401,7 +401,7 @@ TEST_F(AtomicFiles, KilledWritersLeaveNothingBehind)
                 ::raise(SIGKILL);
             return false;
         });
-        return exporter::write_obj(layer, folders.file("tree.obj")).empty() ? 0 : 1;
+        return exporter::write_obj(layer, folders.file("tree.obj")).message().empty() ? 0 : 1;
     });
     ASSERT_EQ(killed, 128 + SIGKILL);
     EXPECT_EQ(snapshot(folders.out), before);

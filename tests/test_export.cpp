@@ -148,7 +148,7 @@ TEST(ExportObj, MaterialsQuadsLinesAndSeams)
 {
     ScratchDir dir;
     const host::Layer layer = seam_tube();
-    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")), "");
+    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")).message(), "");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.mtl", "tree.obj", "tree_bark.png",
                                                        "tree_bark_normal.png", "tree_leaf.png"}));
 
@@ -196,7 +196,7 @@ TEST(ExportObj, MaterialsQuadsLinesAndSeams)
     // surface that is neither keeps the grey of "no sketch colour".
     exporter::ExportOptions colours;
     colours.textures = exporter::TextureChoice::none;
-    ASSERT_EQ(exporter::write_obj(layer, dir.file("plain.obj"), colours), "");
+    ASSERT_EQ(exporter::write_obj(layer, dir.file("plain.obj"), colours).message(), "");
     EXPECT_FALSE(std::filesystem::exists(dir.file("plain_bark.png")));
     ObjFile untextured(dir.file("plain.obj"));
     const auto &brown = untextured.materials[static_cast<std::size_t>(untextured.material("RM_branch"))];
@@ -460,7 +460,7 @@ TEST(ExportGltfEdges, GlbContainerHoldsTogether)
 std::string write_as(const host::Layer &layer, const std::string &path)
 {
     const std::string ext = path.substr(path.rfind('.'));
-    return ext == ".obj" ? exporter::write_obj(layer, path)
+    return ext == ".obj" ? exporter::write_obj(layer, path).message()
            : ext == ".glb" ? exporter::write_glb(layer, path)
                            : exporter::write_gltf(layer, path);
 }
@@ -517,7 +517,7 @@ TEST(ExportBadPaths, PairsAppearTogetherOrNotAtAll)
     EXPECT_EQ(earlier.str(), "earlier");
 
     std::filesystem::create_directory(dir.file("tree.obj"));
-    EXPECT_FALSE(exporter::write_obj(layer, dir.file("tree.obj")).empty());
+    EXPECT_FALSE(exporter::write_obj(layer, dir.file("tree.obj")).message().empty());
     EXPECT_FALSE(std::filesystem::exists(dir.file("tree.mtl")));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.bin", "tree.gltf", "tree.obj"}));
 }
@@ -562,7 +562,7 @@ TEST(ExportBadPaths, CorruptLayerIsRefused)
     layer.add_point({0, 0, 0});
     layer.add_polygon(ID_FACE, {0, 1, 2});
     EXPECT_NE(exporter::write_glb(layer, dir.file("bad.glb")).find("point 1"), std::string::npos);
-    EXPECT_NE(exporter::write_obj(layer, dir.file("bad.obj")).find("point 1"), std::string::npos);
+    EXPECT_NE(exporter::write_obj(layer, dir.file("bad.obj")).message().find("point 1"), std::string::npos);
     EXPECT_TRUE(dir.entries().empty());
 }
 
@@ -578,7 +578,7 @@ TEST(ExportRealTree, PolygonalTreeKeepsSurfacesAndSeams)
     ASSERT_GT(layer.polygon_count(), 0u);
 
     ScratchDir dir;
-    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")), "");
+    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")).message(), "");
     ObjFile obj(dir.file("tree.obj"));
     EXPECT_EQ(obj.faces_per_material(), faces_per_surface(layer));
 

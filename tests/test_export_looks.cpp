@@ -392,7 +392,7 @@ TEST(ExportNormals, ObjCarriesTheSameNormals)
     const host::Layer square = ring_tube(4);
     exporter::ExportOptions options;
     options.textures = exporter::TextureChoice::none;
-    ASSERT_EQ(exporter::write_obj(square, dir.file("tube.obj"), options), "");
+    ASSERT_EQ(exporter::write_obj(square, dir.file("tube.obj"), options).message(), "");
     const std::string text = read_file(dir.file("tube.obj"));
     // Four sides, one normal each; every corner names its side's.
     std::istringstream lines(text);
@@ -516,7 +516,7 @@ TEST(ExportMaterials, BarkLeavesAndWindWeights)
 
     // The OBJ: the bark with its relief, the single leaf masked by its own alpha; one texture
     // coordinate a corner, the bark's on woody faces.
-    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")), "");
+    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")).message(), "");
     const std::string mtl = read_file(dir.file("tree.mtl"));
     EXPECT_NE(mtl.find("map_Kd tree_bark.png\nnorm tree_bark_normal.png\nmap_Bump tree_bark_normal.png\n"),
               std::string::npos)
