@@ -199,7 +199,10 @@ bool Layer::set_vmap(HostID type, int n, int point, int dim, const float *value)
         map->stored.resize(size, 0);
         map->values.resize(size * stride, 0.0f);
     }
-    std::copy_n(value, dim, map->values.begin() + p * stride);
+    // A value is a few floats: a plain loop beats a call to copy them.
+    float *slot = map->values.data() + p * stride;
+    for (int i = 0; i < dim; ++i)
+        slot[i] = value[i];
     if (map->stored[p] == 0)
         map->count += 1;
     map->stored[p] = static_cast<std::uint8_t>(dim + 1);
