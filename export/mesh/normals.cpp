@@ -113,10 +113,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
 
     // Area-weighted and unit face normals, and the faces around every point (leaves and faces
     // of fewer than three corners take no part in smoothing).
-    CornerNormals out;
-    out.face.assign(polygons, host::Vec3{});
-    std::vector<host::Vec3> &area = out.face;
-    std::vector<host::Vec3> unit(polygons);
+    std::vector<host::Vec3> area(polygons), unit(polygons);
     std::vector<char> smooth(polygons, 0);
     std::vector<int> count(layer.points.size() + 1, 0);
     for (std::size_t p = 0; p < polygons; ++p) {
@@ -147,6 +144,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     // one tube, and that edge is smooth whatever its angle: a square tube shades round.
     const std::vector<TubeSide> sides = tube_sides(layer, smooth);
 
+    CornerNormals out;
     out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
     out.normal.assign(layer.corners.size(), {0.0f, 1.0f, 0.0f});
     for (std::size_t p = 0; p < polygons; ++p) {
@@ -261,7 +259,7 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
     host::Vec3 halves[4];
     if (n == 4) {
         // The diagonal from corner 1 when it keeps the halves closer to the quad's facing.
-        const host::Vec3 &face = normals.face[polygon];
+        const host::Vec3 face = newell(layer, poly);
         halves[0] = triangle_normal(layer, poly, 0, 1, 2);
         halves[1] = triangle_normal(layer, poly, 0, 2, 3);
         halves[2] = triangle_normal(layer, poly, 1, 2, 3);

@@ -22,9 +22,6 @@ struct CornerNormals {
     // follow the layer's corners one for one.
     std::span<const std::size_t> first;
     std::vector<std::array<float, 3>> normal; // per corner, unit length
-    // Per polygon, its Newell vector (normal to it, twice its area long); zero for polygons of
-    // fewer than three corners. Triangulation reads it rather than summing the corners again.
-    std::vector<host::Vec3> face;
 
     const std::array<float, 3> &at(std::size_t polygon, std::size_t corner) const
     {
