@@ -38,7 +38,7 @@ struct Case {
     std::string preset = "leafy";
     int branches = 0; // 0: the preset's own
     std::string format = "glb";
-    exporter::GltfOptions options;
+    exporter::WriteOptions options;
 };
 
 long status_kib(const char *key)

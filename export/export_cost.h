@@ -7,7 +7,7 @@
 // none of them is under-estimated.
 #pragma once
 
-#include "export/gltf/gltf_options.h"
+#include "export/write_options.h"
 #include "export/mesh/prepared_mesh.h"
 #include "host/mesh.h"
 
@@ -21,7 +21,7 @@ struct ExportCost {
 
 // The cost of writing the layer in the format with these options (an OBJ reads options.look
 // only).
-ExportCost export_cost(const host::Layer &layer, const GltfOptions &options, Format format);
+ExportCost export_cost(const host::Layer &layer, const WriteOptions &options, Format format);
 
 // What the layer itself holds in memory (a copy of it costs as much).
 double layer_bytes(const host::Layer &layer);

@@ -173,16 +173,16 @@ void ExportDesk::Turn::done()
 }
 
 // What a writer's error means for the client.
-void ExportDesk::refuse_failed_export(const std::string &error)
+void ExportDesk::refuse_failed_export(const ramulon::Error &error)
 {
-    if (exporter::was_cancelled(error)) {
+    if (error.kind == ramulon::ErrorKind::cancelled) {
         std::lock_guard<std::mutex> lock(mutex_);
         ++given_up_;
         throw ApiError(503, given_up_message);
     }
-    if (exporter::ran_out_of_memory(error))
+    if (error.kind == ramulon::ErrorKind::out_of_memory)
         throw ApiError(503, out_of_memory_message);
-    throw ApiError(500, error);
+    throw ApiError(500, error.message);
 }
 
 ExportDesk::ExportDesk(std::size_t memory_limit) : memory_limit_(memory_limit) {}
@@ -207,7 +207,7 @@ unsigned long ExportDesk::given_up() const
     return given_up_;
 }
 
-void ExportDesk::price(const BuiltTree &tree, const exporter::GltfOptions &options, bool obj) const
+void ExportDesk::price(const BuiltTree &tree, const exporter::WriteOptions &options, bool obj) const
 {
     const exporter::ExportCost cost =
         exporter::export_cost(*tree.layer, options, obj ? exporter::Format::obj : exporter::Format::gltf);
@@ -218,26 +218,26 @@ void ExportDesk::price(const BuiltTree &tree, const exporter::GltfOptions &optio
         throw ApiError(503, refused);
 }
 
-Download ExportDesk::glb(const BuiltTree &tree, const exporter::GltfOptions &options)
+Download ExportDesk::glb(const BuiltTree &tree, const exporter::WriteOptions &options)
 {
     Turn turn(*this);
     price(tree, options, false);
     exporter::CancelCheck cancel(answer_abandoned);
     if (options.plain()) {
         // Straight to memory: the page's copy need not pass through a file.
-        std::string bytes;
-        if (const std::string error = exporter::glb_bytes(*tree.layer, bytes); !error.empty())
-            refuse_failed_export(error);
+        ramulon::Result<std::string> bytes = exporter::write_tree_to_memory(*tree.layer);
+        if (!bytes)
+            refuse_failed_export(bytes.error());
         turn.done();
-        return Download::of_bytes(std::move(bytes));
+        return Download::of_bytes(std::move(*bytes));
     }
     // Levels, the far card and compression are written by the game-ready writer, file by file.
     TempFolder folder;
     if (folder.path().empty())
         throw ApiError(500, "cannot make a temporary folder for the export");
     const std::string path = (folder.path() / "tree.glb").string();
-    if (const std::string error = exporter::write_glb(*tree.layer, path, options); !error.empty())
-        refuse_failed_export(error);
+    if (const ramulon::Status written = exporter::write_tree(*tree.layer, path, options); !written)
+        refuse_failed_export(written.error());
     Download download;
     std::string error;
     if (!Download::of_file(path, download, error)) // open: the folder may go, the file stays readable
@@ -275,15 +275,15 @@ Download ExportDesk::obj(const BuiltTree &tree, ObjPart part)
     Turn turn(*this);
     if (made_part(download)) // made while this request waited its turn
         return download;
-    price(tree, exporter::GltfOptions{}, true);
+    price(tree, exporter::WriteOptions{}, true);
     exporter::CancelCheck cancel(answer_abandoned);
     auto set = std::make_unique<ObjSet>();
     set->build = tree.build;
     if (set->folder.path().empty())
         throw ApiError(500, "cannot make a temporary folder for the export");
-    if (const std::string error = exporter::write_obj(*tree.layer, (set->folder.path() / "tree.obj").string());
-        !error.empty())
-        refuse_failed_export(error);
+    if (const ramulon::Status written = exporter::write_tree(*tree.layer, (set->folder.path() / "tree.obj").string());
+        !written)
+        refuse_failed_export(written.error());
     {
         std::lock_guard<std::mutex> lock(mutex_);
         obj_set_ = std::move(set); // the earlier build's set goes

@@ -15,7 +15,8 @@
 #include <optional>
 #include <string>
 
-#include "export/gltf/gltf_options.h"
+#include "common/error.h"
+#include "export/write_options.h"
 #include "host/mesh.h"
 
 namespace serve {
@@ -58,7 +59,7 @@ public:
     ExportDesk &operator=(const ExportDesk &) = delete;
 
     // Each throws ApiError: 503 busy (with Retry-After), too large, out of memory or given up.
-    Download glb(const BuiltTree &tree, const exporter::GltfOptions &options);
+    Download glb(const BuiltTree &tree, const exporter::WriteOptions &options);
     // One file of the build's OBJ set; a part the tree has no use for (a bark texture without
     // tubes) answers 404.
     Download obj(const BuiltTree &tree, ObjPart part);
@@ -85,8 +86,8 @@ public:
 
 private:
     struct ObjSet;
-    [[noreturn]] void refuse_failed_export(const std::string &error);
-    void price(const BuiltTree &tree, const exporter::GltfOptions &options, bool obj) const;
+    [[noreturn]] void refuse_failed_export(const ramulon::Error &error);
+    void price(const BuiltTree &tree, const exporter::WriteOptions &options, bool obj) const;
     std::string part_path(ObjPart part) const;
 
     std::size_t memory_limit_;

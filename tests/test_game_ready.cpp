@@ -512,8 +512,8 @@ std::vector<unsigned char> material_picture(const tinygltf::Model &model, const 
 TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirOwn)
 {
     ScratchDir dir;
-    exporter::GltfReport report;
-    const exporter::GltfOptions options{.levels = 3, .impostor = true};
+    exporter::WriteReport report;
+    const exporter::WriteOptions options{.levels = 3, .impostor = true};
     ASSERT_EQ(exporter::write_glb(leafy_tree(), dir.file("oak.glb"), options, &report), "");
     tinygltf::Model model;
     ASSERT_TRUE(load_with_images(dir.file("oak.glb"), model));
@@ -707,7 +707,7 @@ TEST(GameReadyFile, TheFarCardShowsLod0AsItsTexturedMaterialsPaintItWithSmoothEd
 TEST(GameReadyFile, EveryOutputIsTheSameBytesRunToRun)
 {
     ScratchDir first, second;
-    const exporter::GltfOptions all{.levels = 4, .level_files = true, .impostor = true, .compress = exporter::Compression::meshopt};
+    const exporter::WriteOptions all{.levels = 4, .level_files = true, .impostor = true, .compress = exporter::Compression::meshopt};
     for (const ScratchDir *dir : {&first, &second}) {
         ASSERT_EQ(exporter::write_glb(leafy_tree(), dir->file("a.glb"), {.levels = 4, .impostor = true}), "");
         ASSERT_EQ(exporter::write_gltf(leafy_tree(), dir->file("b.gltf"), all), "");
@@ -791,11 +791,11 @@ class GameReadyCompression : public ::testing::TestWithParam<exporter::Compressi
 TEST_P(GameReadyCompression, CompressedFileDecodesToThePlainOneWithinItsQuantisation)
 {
     ScratchDir dir;
-    const exporter::GltfOptions plain{.levels = 2, .impostor = true};
-    exporter::GltfOptions compressed = plain;
+    const exporter::WriteOptions plain{.levels = 2, .impostor = true};
+    exporter::WriteOptions compressed = plain;
     compressed.compress = GetParam();
     const bool meshopt = GetParam() == exporter::Compression::meshopt;
-    exporter::GltfReport plain_report, compressed_report;
+    exporter::WriteReport plain_report, compressed_report;
     ASSERT_EQ(exporter::write_glb(leafy_tree(), dir.file("plain.glb"), plain, &plain_report), "");
     ASSERT_EQ(exporter::write_glb(leafy_tree(), dir.file("small.glb"), compressed, &compressed_report), "");
     EXPECT_LT(compressed_report.files[0].bytes, plain_report.files[0].bytes / (meshopt ? 2 : 1));
@@ -914,7 +914,7 @@ TEST(GameReadyFile, AnEmptyTreeStillMakesValidFiles)
 {
     ScratchDir dir;
     const host::Layer empty;
-    const exporter::GltfOptions all{.levels = 3, .compress = exporter::Compression::meshopt};
+    const exporter::WriteOptions all{.levels = 3, .compress = exporter::Compression::meshopt};
     ASSERT_EQ(exporter::write_glb(empty, dir.file("empty.glb"), all), "");
     ASSERT_EQ(exporter::write_gltf(empty, dir.file("empty.gltf"), all), "");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"empty.glb", "empty.gltf"}));

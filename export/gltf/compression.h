@@ -9,7 +9,8 @@
 #include <array>
 #include <vector>
 
-#include "export/gltf/gltf_options.h"
+#include "export/gltf/buffer_pieces.h"
+#include "export/write_options.h"
 #include "export/mesh/mesh_arrays.h"
 #include "export/gltf/tiny_gltf_setup.h"
 
@@ -26,8 +27,11 @@ PositionGrid position_grid(const std::vector<const MeshArrays *> &meshes);
 
 class CompressedBuffers {
 public:
-    // The model's buffer 0 receives the bytes; mode is meshopt or quantize.
-    CompressedBuffers(tinygltf::Model &model, Compression mode) : model_(model), mode_(mode) {}
+    // The model's buffer 0 receives the bytes, appended to pieces; mode is meshopt or quantize.
+    CompressedBuffers(tinygltf::Model &model, BufferPieces &pieces, Compression mode)
+        : model_(model), pieces_(pieces), mode_(mode)
+    {
+    }
 
     // The primitive's attributes and indices, compacted; a corner whose normal would face away
     // from its triangle once compacted gets a vertex of its own with the triangle's normal.
@@ -46,6 +50,7 @@ private:
     int add_view(const unsigned char *data, std::size_t count, std::size_t stride, Layout layout, int target);
 
     tinygltf::Model &model_;
+    BufferPieces &pieces_;
     Compression mode_;
     bool used_ = false; // a primitive was added
     std::size_t fallback_size_ = 0;
