@@ -43,7 +43,7 @@ void write_levels(benchmark::State &state, exporter::WriteOptions options)
     const std::string path = scratch_file(".glb");
     exporter::WriteReport report;
     for (auto _ : state)
-        if (!(error = exporter::write_glb(*tree, path, options, &report)).empty()) {
+        if (!(error = exporter::write_tree(*tree, path, options, &report).message()).empty()) {
             state.SkipWithError(error.c_str());
             break;
         }

@@ -110,6 +110,8 @@ ramulon::Status StringSink::write_at(std::uint64_t offset, std::span<const std::
 {
     std::size_t at = static_cast<std::size_t>(offset);
     for (const std::string_view piece : pieces) {
+        if (piece.empty())
+            continue; // nothing to place: the string does not grow to where it would go
         if (out_.size() < at + piece.size())
             out_.resize(at + piece.size());
         std::memcpy(out_.data() + at, piece.data(), piece.size());
