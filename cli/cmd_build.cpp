@@ -89,12 +89,10 @@ Command setup(CLI::App &app)
 {
     CLI::App *sub = app.add_subcommand("build", "Grow a tree and write it out");
     auto options = std::make_shared<BuildOptions>();
-    add_background_option(*sub, options->tool);
+    add_tool_options(*sub, options->tool);
+    add_memory_option(*sub, options->tool);
     sub->add_option("--journal", options->journal,
                     "Write the mesh-edit calls of the build to this file, one per line");
-    add_settings_option(*sub, options->tool);
-    add_plugin_options(*sub, options->tool);
-    add_memory_option(*sub, options->tool);
     sub->add_option("--output", options->output.path,
                     "Write the tree's mesh to this file (" + output_format_list() + ")");
     for (const BuildExtension &extension : build_extensions())

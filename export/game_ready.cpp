@@ -10,6 +10,7 @@
 #include "export/game_ready/impostor.h"
 #include "export/game_ready/lod.h"
 #include "export/game_ready/material_looks.h"
+#include "export/gltf/accessor_values.h"
 #include "export/gltf/gltf_materials.h"
 #include "export/gltf/gltf_parts.h"
 #include "export/mesh/vertex_order.h"
@@ -146,20 +147,18 @@ int add_card_material(GltfFile &file, const std::string &name, const std::string
     image.name = name + "_LOD_FAR.png";
     image.mimeType = "image/png";
     image.bufferView = file.add_picture(png);
-    model.images.push_back(image);
+    const int picture = append(model.images, image);
     tinygltf::Sampler sampler;
     sampler.magFilter = TINYGLTF_TEXTURE_FILTER_LINEAR;
     sampler.minFilter = TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
     sampler.wrapS = TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE;
     sampler.wrapT = TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE;
-    model.samplers.push_back(sampler);
     tinygltf::Texture texture;
-    texture.sampler = static_cast<int>(model.samplers.size()) - 1;
-    texture.source = static_cast<int>(model.images.size()) - 1;
-    model.textures.push_back(texture);
+    texture.sampler = append(model.samplers, sampler);
+    texture.source = picture;
     tinygltf::Material card;
     card.name = far_material;
-    card.pbrMetallicRoughness.baseColorTexture.index = static_cast<int>(model.textures.size()) - 1;
+    card.pbrMetallicRoughness.baseColorTexture.index = append(model.textures, texture);
     card.pbrMetallicRoughness.metallicFactor = 0.0;
     card.pbrMetallicRoughness.roughnessFactor = 1.0;
     card.alphaMode = "MASK";
@@ -167,9 +166,8 @@ int add_card_material(GltfFile &file, const std::string &name, const std::string
     card.emissiveFactor = {0.0, 0.0, 0.0};
     // The card's light is in its picture already.
     card.extensions[unlit_extension] = tinygltf::Value(tinygltf::Value::Object());
-    model.materials.push_back(card);
     model.extensionsUsed.push_back(unlit_extension);
-    return static_cast<int>(model.materials.size()) - 1;
+    return append(model.materials, card);
 }
 
 } // namespace exporter

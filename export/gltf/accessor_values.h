@@ -7,11 +7,20 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/index_cast.h"
 #include "export/gltf/tiny_gltf_setup.h"
 
 namespace exporter {
+
+// Appends an entry to one of the model's lists; its index, as glTF refers to it.
+template <typename T> int append(std::vector<T> &list, T entry)
+{
+    list.push_back(std::move(entry));
+    return ramulon::index_cast<int>(list.size() - 1);
+}
 
 // The accessor type of an attribute of dim components (1 to 4).
 inline int accessor_type(int dim)

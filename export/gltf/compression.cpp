@@ -55,8 +55,7 @@ int CompressedBuffers::add_view(const unsigned char *data, std::size_t count, st
     if (mode_ == Compression::quantize) {
         view.buffer = 0;
         view.byteOffset = pieces_.add_made(bytes_of(data, count * stride));
-        model_.bufferViews.push_back(view);
-        return static_cast<int>(model_.bufferViews.size()) - 1;
+        return append(model_.bufferViews, view);
     }
 
     std::vector<unsigned char> encoded;
@@ -114,8 +113,7 @@ int CompressedBuffers::add_view(const unsigned char *data, std::size_t count, st
     view.buffer = 1;
     view.byteOffset = fallback_size_;
     fallback_size_ += (view.byteLength + 3) / 4 * 4;
-    model_.bufferViews.push_back(view);
-    const int index = static_cast<int>(model_.bufferViews.size()) - 1;
+    const int index = append(model_.bufferViews, view);
     records_.emplace_back(index, std::move(record));
     return index;
 }
@@ -164,7 +162,7 @@ bool keep_corners_facing(const PrimitiveArrays &prim, const PositionGrid &grid, 
             changed = true;
             const auto fresh = static_cast<std::uint32_t>(copy.vertex_count());
             for (VertexStream &stream : copy.streams) {
-                const auto dim = static_cast<std::size_t>(stream.dim);
+                const auto dim = ramulon::index_cast<std::size_t>(stream.dim);
                 for (std::size_t k = 0; k < dim; ++k) {
                     const float value = stream.values[v * dim + k];
                     stream.values.push_back(value);
@@ -198,12 +196,11 @@ tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &given, const P
         accessor.count = count;
         accessor.type = type;
         accessor.normalized = normalized;
-        model_.accessors.push_back(accessor);
-        return static_cast<int>(model_.accessors.size()) - 1;
+        return append(model_.accessors, accessor);
     };
 
     for (const VertexStream &stream : prim.streams) {
-        const auto dim = static_cast<std::size_t>(stream.dim);
+        const auto dim = ramulon::index_cast<std::size_t>(stream.dim);
         if (stream.attribute == "POSITION") {
             // x, y, z and a pad: the codec wants strides of whole 4-byte words.
             std::vector<std::uint16_t> q(count * 4, 0);
@@ -244,8 +241,7 @@ tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &given, const P
     indices.componentType = shorts ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT : TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
     indices.count = prim.indices.size();
     indices.type = TINYGLTF_TYPE_SCALAR;
-    model_.accessors.push_back(indices);
-    out.indices = static_cast<int>(model_.accessors.size()) - 1;
+    out.indices = append(model_.accessors, indices);
     return out;
 }
 
@@ -256,7 +252,7 @@ void CompressedBuffers::finish(nlohmann::json &json) const
     std::vector<const char *> extensions{quantization_extension};
     if (!records_.empty()) {
         for (const auto &[view, record] : records_)
-            json["bufferViews"][static_cast<std::size_t>(view)]["extensions"][meshopt_extension] = record;
+            json["bufferViews"][ramulon::index_cast<std::size_t>(view)]["extensions"][meshopt_extension] = record;
         json["buffers"][1] = {{"byteLength", fallback_size_},
                               {"extensions", {{meshopt_extension, {{"fallback", true}}}}}};
         extensions.insert(extensions.begin(), meshopt_extension);

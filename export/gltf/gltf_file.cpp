@@ -35,7 +35,7 @@ public:
         return add_accessor(view, indices.size(), TINYGLTF_TYPE_SCALAR, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT);
     }
 
-    tinygltf::Accessor &accessor(int index) { return model_.accessors[static_cast<std::size_t>(index)]; }
+    tinygltf::Accessor &accessor(int index) { return model_.accessors[ramulon::index_cast<std::size_t>(index)]; }
 
 private:
     int view_at(std::size_t offset, std::size_t length, int target)
@@ -45,8 +45,7 @@ private:
         view.byteOffset = offset;
         view.byteLength = length;
         view.target = target;
-        model_.bufferViews.push_back(view);
-        return static_cast<int>(model_.bufferViews.size()) - 1;
+        return append(model_.bufferViews, view);
     }
 
     int add_accessor(int view, std::size_t count, int type, int component)
@@ -57,8 +56,7 @@ private:
         accessor.componentType = component;
         accessor.count = count;
         accessor.type = type;
-        model_.accessors.push_back(accessor);
-        return static_cast<int>(model_.accessors.size()) - 1;
+        return append(model_.accessors, accessor);
     }
 
     tinygltf::Model &model_;
@@ -172,8 +170,7 @@ int GltfFile::add_picture(const std::string &png)
     view.buffer = 0;
     view.byteOffset = pieces_.add(png);
     view.byteLength = png.size();
-    model.bufferViews.push_back(view);
-    return static_cast<int>(model.bufferViews.size()) - 1;
+    return append(model.bufferViews, view);
 }
 
 void GltfFile::set_parts(const std::string &group, std::vector<FilePart> parts)
@@ -200,17 +197,16 @@ void GltfFile::set_parts(const std::string &group, std::vector<FilePart> parts)
         if (part.mesh.size() > 0) {
             tinygltf::Mesh mesh;
             mesh.name = part.node;
-            model.meshes.push_back(std::move(mesh));
-            node.mesh = static_cast<int>(model.meshes.size()) - 1;
+            node.mesh = append(model.meshes, std::move(mesh));
             meshes_.back() = node.mesh;
             if (compressed_) {
                 node.translation = {grid_.origin[0], grid_.origin[1], grid_.origin[2]};
                 node.scale = {grid_.step, grid_.step, grid_.step};
             }
         }
-        model.nodes.push_back(node);
+        const int index = append(model.nodes, std::move(node));
         if (grouped)
-            model.nodes[0].children.push_back(static_cast<int>(model.nodes.size()) - 1);
+            model.nodes[0].children.push_back(index);
     }
     tinygltf::Scene scene;
     scene.nodes.push_back(0);
@@ -247,7 +243,7 @@ void GltfFile::add_primitive(std::size_t part, const PrimitiveArrays &prim)
     }
     if (parts_[part].material >= 0)
         out.material = parts_[part].material;
-    model.meshes[static_cast<std::size_t>(meshes_[part])].primitives.push_back(std::move(out));
+    model.meshes[ramulon::index_cast<std::size_t>(meshes_[part])].primitives.push_back(std::move(out));
     triangles_[part] += prim.triangle_count();
 }
 
