@@ -5,6 +5,8 @@
 // level of detail for the game-ready files), measured as the peak resident size of exports less
 // the size before them over the shipped presets (bench/export_peaks.cpp) and rounded up so that
 // none of them is under-estimated.
+//
+// An estimate: it cannot fail, and reads the layer only (no subdivision, no textures loaded).
 #pragma once
 
 #include "export/write_options.h"

@@ -129,12 +129,11 @@ ramulon::Status game_ready_plan(const PreparedMesh &prepared, const std::string 
                                  "build is lines only)");
     plan.levels = make_levels(tree, options);
     if (options.impostor) {
-        Impostor card = make_impostor(tree.mesh, card_looks(prepared));
-        if (card.png.empty())
-            return ramulon::fail(ramulon::ErrorKind::internal,
-                                 "cannot write " + path + ": the far card's picture could not be encoded");
-        plan.far.push_back(std::move(card.quads));
-        plan.far_png = std::move(card.png);
+        ramulon::Result<Impostor> card = make_impostor(tree.mesh, card_looks(prepared));
+        if (!card)
+            return ramulon::fail(card.error().kind, "cannot write " + path + ": " + card.error().message);
+        plan.far.push_back(std::move(card->quads));
+        plan.far_png = std::move(card->png);
     }
     plan_files(plan, path, options);
     return {};

@@ -1,4 +1,5 @@
-// The glTF writers behind export.h's entry point. Internal to the writers.
+// The glTF writers behind export.h's entry point, with its contract and its error conditions.
+// Internal to the writers.
 #pragma once
 
 #include <string>

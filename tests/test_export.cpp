@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "export/cancel.h"
 #include "export/export.h"
 #include "support/child_process.h"
 #include "support/export_files.h"
@@ -570,6 +571,71 @@ TEST(ExportBadPaths, CorruptLayerIsRefused)
 
 // A real build keeps its faces per surface in OBJ; every seam corner of the tubes and root
 // joints keeps its own u, and every point of the bark one t whatever face it is a corner of.
+// What stops a write is told by its kind as well as its message, and nothing is left behind:
+// the caller's mistakes (a format, an option, a layer) apart from the system's refusals and a
+// cancelled export.
+TEST(ExportBadPaths, EveryFailureSaysItsKind)
+{
+    ScratchDir dir;
+    const host::Layer tube = seam_tube();
+    host::Layer broken;
+    broken.add_polygon(ID_FACE, {0, 1, 2});
+    struct Case {
+        const char *what;
+        ramulon::Status status;
+        ramulon::ErrorKind kind;
+        std::string message; // the whole message, or empty to check the kind only
+    };
+    const std::string stl = dir.file("tree.stl"), glb = dir.file("tree.glb"), obj = dir.file("tree.obj");
+    const Case cases[] = {
+        {"unknown format", exporter::write_tree(tube, stl), ramulon::ErrorKind::invalid_input,
+         "cannot write " + stl + ": unknown format (known: .glb, .gltf, .obj)"},
+        {"levels out of range", exporter::write_tree(tube, glb, {.levels = 9}), ramulon::ErrorKind::invalid_input,
+         "cannot write " + glb + ": --lod must be between 1 and 8 levels (got 9)"},
+        {"levels in an OBJ", exporter::write_tree(tube, obj, {.levels = 2}), ramulon::ErrorKind::invalid_input,
+         "levels of detail, the far card and compression need a .gltf or .glb file, not " + obj},
+        {"corrupt layer", exporter::write_tree(broken, glb), ramulon::ErrorKind::invalid_input, ""},
+        {"missing folder", exporter::write_tree(tube, dir.file("gone/tree.gltf")), ramulon::ErrorKind::io, ""},
+    };
+    for (const Case &c : cases) {
+        ASSERT_FALSE(c.status.ok()) << c.what;
+        EXPECT_EQ(c.status.error().kind, c.kind) << c.what;
+        if (!c.message.empty()) {
+            EXPECT_EQ(c.status.message(), c.message) << c.what;
+        }
+    }
+    // The same checks before anything is built.
+    EXPECT_EQ(exporter::check_write(stl, {}).message(), cases[0].message);
+    EXPECT_EQ(exporter::check_write(glb, {.levels = 9}).message(), "--lod must be between 1 and 8 levels (got 9)");
+    EXPECT_TRUE(exporter::check_write(obj, {}).ok());
+
+    for (const char *name : {"tree.glb", "tree.gltf", "tree.obj"}) {
+        exporter::CancelCheck cancel([] { return true; });
+        const ramulon::Status cancelled = exporter::write_tree(tube, dir.file(name));
+        ASSERT_FALSE(cancelled.ok()) << name;
+        EXPECT_EQ(cancelled.error().kind, ramulon::ErrorKind::cancelled) << name;
+        EXPECT_EQ(cancelled.message(), "cannot write " + dir.file(name) + ": the export was cancelled") << name;
+    }
+    EXPECT_TRUE(dir.entries().empty());
+}
+
+// A report names every file a plain write made, with its size on the disk, and the triangles.
+TEST(ExportGltfEdges, ThePlainReportNamesTheFilesAsWritten)
+{
+    ScratchDir dir;
+    exporter::WriteReport report;
+    ASSERT_EQ(exporter::write_tree(seam_tube(), dir.file("tree.gltf"), {}, &report).message(), "");
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.files[0].path, dir.file("tree.gltf"));
+    EXPECT_EQ(report.files[1].path, dir.file("tree.bin"));
+    for (const exporter::WriteReport::File &file : report.files)
+        EXPECT_EQ(file.bytes, std::filesystem::file_size(file.path)) << file.path;
+    // Four tube quads and a cap of four corners, two triangles each, and the leaf quad.
+    ASSERT_EQ(report.level_triangles.size(), 1u);
+    EXPECT_EQ(report.level_triangles[0], 12u);
+    EXPECT_EQ(report.far_triangles, 0u);
+}
+
 TEST(ExportRealTree, PolygonalTreeKeepsSurfacesAndSeams)
 {
     host::Layer layer;

@@ -929,6 +929,32 @@ TEST(GameReadyFile, AnEmptyTreeStillMakesValidFiles)
     EXPECT_NE(exporter::write_tree(empty, dir.file("card.glb"), {.impostor = true}).message().find("--impostor"), std::string::npos);
 }
 
+// The page's game-ready GLB, made in memory, is the very file the same options write, and says
+// the same of its levels; level files need a folder.
+TEST(GameReadyFile, InMemoryItIsTheFileItsReportIncluded)
+{
+    ScratchDir dir;
+    const exporter::WriteOptions options{.levels = 2, .impostor = true, .compress = exporter::Compression::meshopt};
+    exporter::WriteReport on_disk, in_memory;
+    ASSERT_EQ(exporter::write_tree(leafy_tree(), dir.file("tree.glb"), options, &on_disk).message(), "");
+    const ramulon::Result<std::string> bytes = exporter::write_tree_to_memory(leafy_tree(), options, "tree.glb", &in_memory);
+    ASSERT_TRUE(bytes.ok()) << bytes.error().message;
+    EXPECT_EQ(*bytes, read_bytes(dir.file("tree.glb")));
+    ASSERT_EQ(on_disk.files.size(), 1u);
+    ASSERT_EQ(in_memory.files.size(), 1u);
+    EXPECT_EQ(in_memory.files[0].bytes, bytes->size());
+    EXPECT_EQ(on_disk.files[0].bytes, bytes->size());
+    EXPECT_EQ(in_memory.level_triangles, on_disk.level_triangles);
+    ASSERT_EQ(on_disk.level_triangles.size(), 2u);
+    EXPECT_LT(on_disk.level_triangles[1], on_disk.level_triangles[0]);
+    EXPECT_EQ(on_disk.far_triangles, 16u);
+
+    const ramulon::Result<std::string> refused =
+        exporter::write_tree_to_memory(leafy_tree(), {.levels = 2, .level_files = true});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().kind, ramulon::ErrorKind::invalid_input);
+}
+
 std::string cli(const std::string &args, int &status)
 {
     const std::string command = std::string(RAMULON_CLI) + " build " + args + " 2>&1";

@@ -79,11 +79,11 @@ void add_quad(PrimitiveArrays &quads, const Frame &frame, int view)
 
 } // namespace
 
-Impostor make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &looks)
+ramulon::Result<Impostor> make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &looks)
 {
     Impostor out;
     if (triangle_count(lod0) == 0)
-        return out;
+        return ramulon::fail(ramulon::ErrorKind::invalid_input, "the tree has no surfaces to picture");
     const Frame frame = frame_of(lod0);
     Picture atlas;
     atlas.width = impostor_tile * columns;
@@ -104,6 +104,8 @@ Impostor make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &l
     out.width = atlas.width;
     out.height = atlas.height;
     out.png = host::encode_png(atlas.width, atlas.height, 4, atlas.rgba.data());
+    if (out.png.empty())
+        return ramulon::fail(ramulon::ErrorKind::internal, "the far card's picture could not be encoded");
     return out;
 }
 

@@ -4,6 +4,9 @@
 // meshopt the views' own buffer is the uncompressed fallback the extension describes, which holds
 // no bytes because the extension is required; with Compression::quantize the views are plain
 // views of buffer 0.
+//
+// Nothing here fails; the views' sizes are count * stride before compression, and a meshopt view's
+// bytes are at most the codecs' bounds for its count.
 #pragma once
 
 #include <array>

@@ -105,6 +105,9 @@ public:
     // Whether the buffer holds no bytes (a tree without polygons): a .gltf then has no .bin.
     bool empty_buffer() const;
 
+    // The only error conditions of the writes are: the sink refusing the bytes (io), tinygltf
+    // failing to write the structure (internal), a GLB beyond 4 GiB (invalid_input).
+    //
     // The file as a GLB through sink; its length. Once.
     ramulon::Result<std::size_t> write_glb(ByteSink &sink);
     // The buffer through bin (nothing when empty_buffer()), then the .gltf's JSON text naming
