@@ -203,7 +203,8 @@ int ramulon_tree_write(const ramulon_tree *handle, const char *path, const ramul
         if (ramulon::Status bad = exporter::check_write(path, options); !bad)
             return fail(RAMULON_ERROR_ARGUMENT, bad.message());
         if (ramulon::Status written = exporter::write_tree(tree->layer, path, options); !written)
-            return fail(RAMULON_ERROR_IO, written.message());
+            return fail(written.error().kind == ramulon::ErrorKind::out_of_memory ? RAMULON_ERROR_MEMORY : RAMULON_ERROR_IO,
+                        written.message());
         return RAMULON_OK;
     } catch (const std::bad_alloc &) {
         return fail(RAMULON_ERROR_MEMORY, "out of memory");
