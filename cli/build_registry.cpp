@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 
+#include "common/lower_case.h"
 #include "host/number_text.h"
 #include "host/quoted_text.h"
 #include "driver/tree_budget.h"
@@ -28,13 +29,6 @@ std::map<std::string, MeshWriter> &formats()
     return map;
 }
 
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 } // namespace
 
 bool register_build_extension(BuildExtension extension)
@@ -47,7 +41,7 @@ const std::vector<BuildExtension> &build_extensions() { return extensions(); }
 
 bool register_output_format(const std::string &extension, MeshWriter writer)
 {
-    const bool added = formats().emplace(lower(extension), std::move(writer)).second;
+    const bool added = formats().emplace(ramulon::lower_case(extension), std::move(writer)).second;
     assert(added && "one writer per extension");
     static_cast<void>(added);
     return true;
@@ -55,7 +49,7 @@ bool register_output_format(const std::string &extension, MeshWriter writer)
 
 const MeshWriter *find_output_format(const std::string &path)
 {
-    const std::string ext = lower(std::filesystem::path(path).extension().string());
+    const std::string ext = ramulon::lower_case(std::filesystem::path(path).extension().string());
     auto it = formats().find(ext);
     return it == formats().end() ? nullptr : &it->second;
 }

@@ -26,9 +26,8 @@ int run_serve(const serve::ServeOptions &options)
     std::signal(SIGPIPE, SIG_IGN);
 
     serve::ServeServer server;
-    const std::string error = server.start(options);
-    if (!error.empty())
-        return fail(error);
+    if (const ramulon::Status started = server.start(options); !started)
+        return fail(started.message());
     if (!serve::is_loopback(options.host))
         std::fprintf(stderr,
                      "ramulon: WARNING: listening on %s, not on this machine alone: anyone on the "

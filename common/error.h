@@ -15,6 +15,9 @@
 //   The process goes on; what was half made is gone.
 // - cancelled: whoever asked no longer wants it (the page's client left, the server is stopping).
 // - busy: the work cannot start now but may later (the server at its limit of trees in work).
+// - conflict: the request is sound, but what stands now refuses it: a control greyed out, a
+//   preset name taken, a build running or a newer build than the one asked for. Nothing was
+//   changed; change the state (or wait) and ask again.
 // - internal: a library we rely on failed where it should not; a fault of ours to mend.
 //
 // Exceptions stay inside the modules that throw them (std::bad_alloc, the writers' Cancelled):
@@ -27,7 +30,7 @@
 
 namespace ramulon {
 
-enum class ErrorKind { invalid_input, not_found, io, out_of_memory, cancelled, busy, internal };
+enum class ErrorKind { invalid_input, not_found, io, out_of_memory, cancelled, busy, conflict, internal };
 
 struct Error {
     ErrorKind kind = ErrorKind::internal;

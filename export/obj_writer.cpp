@@ -8,11 +8,13 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <unordered_map>
 
 #include "export/cancel.h"
+#include "export/obj_writer.h"
 #include "export/export.h"
 #include "export/mesh/layer_view.h"
 #include "export/materials/materials.h"
@@ -267,58 +269,97 @@ std::string mtl_text(const Materials &materials, const MtlFiles &files)
     return out;
 }
 
-} // namespace
+// How a set leaves make_obj: each image and the material library whole, then the OBJ text a
+// block at a time.
+using PutFile = std::function<ramulon::Status(const std::string &name, const std::string &bytes, bool image)>;
+using PutText = std::function<ramulon::Status(std::string_view block)>;
 
-namespace {
-
-std::string write_obj_unguarded(const host::Layer &layer, const std::string &path, const ExportOptions &options)
+// The set of an OBJ named `name`; `shown` is what messages call it (its path on the disk).
+ramulon::Status make_obj(const host::Layer &layer, const std::string &name, const std::string &shown,
+                         const ExportOptions &options, const PutFile &put_file, const PutText &put_text)
 {
     PreparedMesh prepared;
     std::string error;
     if (!prepare_mesh(layer, options, Format::obj, prepared, error))
-        return "cannot write " + path + ": " + error;
+        return ramulon::fail(ramulon::ErrorKind::invalid_input, "cannot write " + shown + ": " + error);
     const host::Layer &written = *prepared.layer;
-    std::string mtl_path = sibling_path(path, ".mtl");
-    if (mtl_path == path)
-        mtl_path += ".mtl";
-    StagedFiles files;
+    std::string mtl_name = sibling_path(name, ".mtl");
+    if (mtl_name == name)
+        mtl_name += ".mtl";
     MtlFiles images;
-    for (const auto &[name, bytes] : obj_images(written, prepared.materials, prepared.textures)) {
-        const std::string image_path = texture_path(path, name);
-        (name == bark_image ? images.bark : name == bark_normal_image ? images.bark_normal : images.leaf) =
-            file_name(image_path);
-        if (!files.stage(image_path, *bytes, error))
-            return error;
+    for (const auto &[image, bytes] : obj_images(written, prepared.materials, prepared.textures)) {
+        const std::string image_name = texture_path(name, image);
+        (image == bark_image ? images.bark : image == bark_normal_image ? images.bark_normal : images.leaf) = image_name;
+        if (ramulon::Status put = put_file(image_name, *bytes, true); !put)
+            return put;
     }
-    if (!files.stage(mtl_path, mtl_text(prepared.materials, images), error))
-        return error;
-    const int obj = files.open(path, error);
-    if (obj < 0)
-        return error;
-    std::uint64_t at = 0;
+    if (ramulon::Status put = put_file(mtl_name, mtl_text(prepared.materials, images), false); !put)
+        return put;
+    ramulon::Status text_put;
     const auto spill = [&](std::string_view text) {
         stop_if_cancelled();
-        const std::string_view pieces[] = {text};
-        const bool written_ok = files.write_at(obj, at, pieces, error);
-        at += text.size();
-        return written_ok;
+        text_put = put_text(text);
+        return text_put.ok();
     };
-    if (!obj_text(prepared, file_name(mtl_path), spill) ||
-        !files.finish(obj, error) || !files.commit(error))
-        return error;
+    if (!obj_text(prepared, mtl_name, spill))
+        return text_put;
+    return {};
+}
+
+ramulon::Status write_obj_unguarded(const host::Layer &layer, const std::string &path, const ExportOptions &options)
+{
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    StagedFiles files;
+    std::string error;
+    const auto io_error = [&] { return ramulon::fail(ramulon::ErrorKind::io, error); };
+    const auto put_file = [&](const std::string &name, const std::string &bytes, bool) {
+        return files.stage((folder / name).string(), bytes, error) ? ramulon::Status{} : io_error();
+    };
+    int obj = -1;
+    std::uint64_t at = 0;
+    const auto put_text = [&](std::string_view text) -> ramulon::Status {
+        // Opened after the images and the material library, as they are staged first.
+        if (obj < 0 && (obj = files.open(path, error)) < 0)
+            return io_error();
+        const std::string_view pieces[] = {text};
+        const bool written = files.write_at(obj, at, pieces, error);
+        at += text.size();
+        return written ? ramulon::Status{} : io_error();
+    };
+    if (ramulon::Status made = make_obj(layer, file_name(path), path, options, put_file, put_text); !made)
+        return made;
+    if (!files.finish(obj, error) || !files.commit(error))
+        return io_error();
     return {};
 }
 
 } // namespace
 
-std::string write_obj(const host::Layer &layer, const std::string &path, const ExportOptions &options)
+ramulon::Status write_obj(const host::Layer &layer, const std::string &path, const ExportOptions &options)
 {
     return unless_out_of_memory(path, [&] { return write_obj_unguarded(layer, path, options); });
 }
 
-std::string write_obj(const host::Layer &layer, const std::string &path)
+ramulon::Result<ObjFiles> obj_files(const host::Layer &layer, const std::string &name, const ExportOptions &options)
 {
-    return write_obj(layer, path, ExportOptions{});
+    ObjFiles files;
+    const ramulon::Status made = unless_out_of_memory(name, [&] {
+        const auto put_file = [&](const std::string &file, const std::string &bytes, bool image) {
+            if (image)
+                files.images.emplace_back(file, bytes);
+            else
+                files.mtl = bytes;
+            return ramulon::Status{};
+        };
+        const auto put_text = [&](std::string_view text) {
+            files.obj += text;
+            return ramulon::Status{};
+        };
+        return make_obj(layer, name, name, options, put_file, put_text);
+    });
+    if (!made)
+        return made.error();
+    return files;
 }
 
 } // namespace exporter

@@ -1,18 +1,14 @@
 // The one way to write a tree: the format from the path's extension, the options checked, then
 // the OBJ or the glTF writer.
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 
+#include "common/lower_case.h"
 #include "export/export.h"
 #include "export/gltf_writer.h"
 #include "export/materials/textures.h"
-#include "export/out_of_memory.h"
+#include "export/obj_writer.h"
 
 namespace exporter {
-
-// The OBJ writer's own face; its message is worded "cannot write PATH: why".
-std::string write_obj(const host::Layer &layer, const std::string &path, const ExportOptions &options);
 
 namespace {
 
@@ -20,27 +16,11 @@ enum class FileFormat { unknown, obj, gltf, glb };
 
 FileFormat format_of(const std::string &path)
 {
-    std::string ext = std::filesystem::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string ext = ramulon::lower_case(std::filesystem::path(path).extension().string());
     return ext == ".obj" ? FileFormat::obj : ext == ".gltf" ? FileFormat::gltf : ext == ".glb" ? FileFormat::glb : FileFormat::unknown;
 }
 
 ramulon::Error refused(std::string message) { return ramulon::fail(ramulon::ErrorKind::invalid_input, std::move(message)); }
-
-ramulon::Status obj_status(const std::string &error)
-{
-    if (error.empty())
-        return {};
-    const auto ends_with = [&](const std::string &tail) {
-        return error.size() >= tail.size() && error.compare(error.size() - tail.size(), tail.size(), tail) == 0;
-    };
-    if (ends_with(out_of_memory_reason))
-        return ramulon::fail(ramulon::ErrorKind::out_of_memory, error);
-    if (ends_with(Cancelled().what()))
-        return ramulon::fail(ramulon::ErrorKind::cancelled, error);
-    return ramulon::fail(ramulon::ErrorKind::io, error);
-}
 
 } // namespace
 
@@ -91,7 +71,7 @@ ramulon::Status write_tree(const host::Layer &layer, const std::string &path, co
     case FileFormat::obj: {
         if (!options.plain())
             return refused("levels of detail, the far card and compression need a .gltf or .glb file, not " + path);
-        return obj_status(write_obj(layer, path, options.look));
+        return write_obj(layer, path, options.look);
     }
     case FileFormat::gltf:
         return write_gltf(layer, path, false, options, report);

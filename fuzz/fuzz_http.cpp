@@ -40,7 +40,7 @@ serve::ServeServer &server()
         options.shelf = shelf;
         options.web = std::string(shelf) + "/no-page";
         options.samples = std::string(shelf) + "/no-samples";
-        const std::string error = s->open(options);
+        const std::string error = s->open(options).message();
         if (!error.empty())
             require("the server did not open: " + error);
         return s;

@@ -29,22 +29,24 @@ std::vector<std::string> TreeHost::samples() const
     return names;
 }
 
-nlohmann::json TreeHost::background_json()
+ramulon::Result<nlohmann::json> TreeHost::background_json()
 {
-    Lock lock = acquire();
-    const host::Layer &bg = session_.mesh().background;
-    nlohmann::json positions = nlohmann::json::array();
-    for (const host::Vec3 &p : bg.points) {
-        positions.push_back(p.x);
-        positions.push_back(p.y);
-        positions.push_back(p.z);
-    }
-    nlohmann::json polygons = nlohmann::json::array();
-    for (std::size_t i = 0; i < bg.polygon_count(); ++i) {
-        const std::span<const int> points = bg.polygon_points(i);
-        polygons.push_back(std::vector<int>(points.begin(), points.end()));
-    }
-    return {{"positions", positions}, {"polygons", polygons}};
+    return caught<nlohmann::json>([&] {
+        Lock lock = acquire();
+        const host::Layer &bg = session_.mesh().background;
+        nlohmann::json positions = nlohmann::json::array();
+        for (const host::Vec3 &p : bg.points) {
+            positions.push_back(p.x);
+            positions.push_back(p.y);
+            positions.push_back(p.z);
+        }
+        nlohmann::json polygons = nlohmann::json::array();
+        for (std::size_t i = 0; i < bg.polygon_count(); ++i) {
+            const std::span<const int> points = bg.polygon_points(i);
+            polygons.push_back(std::vector<int>(points.begin(), points.end()));
+        }
+        return nlohmann::json{{"positions", positions}, {"polygons", polygons}};
+    });
 }
 
 void TreeHost::replace_background(host::Layer layer, const std::string &name)
@@ -60,37 +62,41 @@ void TreeHost::replace_background(host::Layer layer, const std::string &name)
         build();
 }
 
-nlohmann::json TreeHost::use_sample(const std::string &name)
+ramulon::Result<nlohmann::json> TreeHost::use_sample(const std::string &name)
 {
-    Lock lock = acquire();
-    const std::vector<std::string> known = samples();
-    if (std::find(known.begin(), known.end(), name) == known.end())
-        throw ApiError(404, "There is no sample crown named \"" + name + "\".");
-    host::Layer layer;
-    std::string error;
-    if (!host::load_obj_file((samples_dir_ / (name + ".obj")).string(), layer, error))
-        throw ApiError(500, error);
-    const int count = last_.count;
-    replace_background(std::move(layer), name);
-    return changed(last_.count != count);
+    return caught<nlohmann::json>([&] {
+        Lock lock = acquire();
+        const std::vector<std::string> known = samples();
+        if (std::find(known.begin(), known.end(), name) == known.end())
+            refuse(ramulon::ErrorKind::not_found, "There is no sample crown named \"" + name + "\".");
+        host::Layer layer;
+        std::string error;
+        if (!host::load_obj_file((samples_dir_ / (name + ".obj")).string(), layer, error))
+            refuse(ramulon::ErrorKind::io, error);
+        const int count = last_.count;
+        replace_background(std::move(layer), name);
+        return changed(last_.count != count);
+    });
 }
 
-nlohmann::json TreeHost::upload_background(const std::string &file_name, const std::string &bytes)
+ramulon::Result<nlohmann::json> TreeHost::upload_background(const std::string &file_name, const std::string &bytes)
 {
-    if (bytes.size() > max_upload_bytes)
-        throw ApiError(413, "The file is larger than 20 MB.");
-    const std::string shown = file_name.empty() ? "upload.obj" : fs::path(file_name).filename().string();
-    host::Layer layer;
-    std::string error;
-    if (!host::load_obj_text(bytes, shown, layer, error))
-        throw ApiError(400, error);
-    if (!driver::has_faces(layer))
-        throw ApiError(400, shown + " has no polygons of three or more points to grow a tree in.");
+    return caught<nlohmann::json>([&] {
+        if (bytes.size() > max_upload_bytes)
+            refuse(ramulon::ErrorKind::invalid_input, "The file is larger than 20 MB.");
+        const std::string shown = file_name.empty() ? "upload.obj" : fs::path(file_name).filename().string();
+        host::Layer layer;
+        std::string error;
+        if (!host::load_obj_text(bytes, shown, layer, error))
+            refuse(ramulon::ErrorKind::invalid_input, error);
+        if (!driver::has_faces(layer))
+            refuse(ramulon::ErrorKind::invalid_input, shown + " has no polygons of three or more points to grow a tree in.");
 
-    Lock lock = acquire();
-    const int count = last_.count;
-    replace_background(std::move(layer), fs::path(shown).stem().string());
-    return changed(last_.count != count);
+        Lock lock = acquire();
+        const int count = last_.count;
+        replace_background(std::move(layer), fs::path(shown).stem().string());
+        return changed(last_.count != count);
+    });
 }
 
 } // namespace serve

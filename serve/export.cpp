@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -15,6 +16,8 @@
 #include "export/export_cost.h"
 #include "export/out_of_memory.h"
 #include "driver/tree_budget.h"
+#include "export/obj_writer.h"
+#include "serve/failure.h"
 #include "serve/host.h"
 #include "serve/http.h"
 
@@ -26,9 +29,8 @@ namespace {
 
 constexpr const char *folder_prefix = "ramulon-serve-";
 
-// How long a request waits for the export before it, and when its client should try again.
+// How long a request waits for the export before it.
 constexpr std::chrono::seconds turn_wait{3};
-constexpr int retry_seconds = 5;
 
 // A new empty folder, removed with everything in it when the object goes.
 class TempFolder {
@@ -75,7 +77,13 @@ const char *part_name(ObjPart part)
     return "tree.obj";
 }
 
-constexpr const char *given_up_message = "The export was given up: its client has gone or the server is stopping.";
+// About the size of a layer's OBJ text, erring high: a line of three numbers per point, about as
+// many texture coordinates and normals as points, each of some thirty bytes, and some twenty
+// bytes per corner of the faces (a tube tree of 8390 points writes 1.62 MB for 1.74 estimated).
+double obj_text_bytes(const host::Layer &layer)
+{
+    return 96.0 * static_cast<double>(layer.points.size()) + 28.0 * static_cast<double>(layer.corners.size());
+}
 
 } // namespace
 
@@ -94,29 +102,35 @@ Download Download::of_bytes(std::string bytes)
 {
     Download d;
     d.size_ = bytes.size();
-    d.bytes_ = std::make_shared<std::string>(std::move(bytes));
+    d.owned_ = std::make_shared<std::string>(std::move(bytes));
     return d;
 }
 
-bool Download::of_file(const std::string &path, Download &out, std::string &error)
+Download Download::of_shared(std::shared_ptr<const std::string> bytes)
+{
+    Download d;
+    d.size_ = bytes->size();
+    d.shared_ = std::move(bytes);
+    return d;
+}
+
+ramulon::Result<Download> Download::of_file(const std::string &path)
 {
     auto file = std::make_shared<File>();
     file->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info;
-    if (file->fd < 0 || ::fstat(file->fd, &info) != 0) {
-        error = "cannot read back " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    out = Download{};
-    out.file_ = std::move(file);
-    out.size_ = static_cast<std::size_t>(info.st_size);
-    return true;
+    if (file->fd < 0 || ::fstat(file->fd, &info) != 0)
+        return ramulon::fail(ramulon::ErrorKind::io, "cannot read back " + path + ": " + std::strerror(errno));
+    Download d;
+    d.file_ = std::move(file);
+    d.size_ = static_cast<std::size_t>(info.st_size);
+    return d;
 }
 
 bool Download::read(std::size_t offset, std::size_t length, std::string &out) const
 {
-    if (bytes_) {
-        out.assign(*bytes_, std::min(offset, bytes_->size()), length);
+    if (const std::string *bytes = owned_ ? owned_.get() : shared_.get()) {
+        out.assign(*bytes, std::min(offset, bytes->size()), length);
         return true;
     }
     out.resize(length);
@@ -135,10 +149,10 @@ bool Download::read(std::size_t offset, std::size_t length, std::string &out) co
 
 // ---- the desk
 
-// One OBJ set: its build and the folder holding its files.
+// One build's OBJ set, in memory.
 struct ExportDesk::ObjSet {
     int build = 0;
-    TempFolder folder;
+    exporter::ObjFiles files;
 };
 
 ExportDesk::Turn::Turn(ExportDesk &desk) : desk_(desk)
@@ -148,10 +162,10 @@ ExportDesk::Turn::Turn(ExportDesk &desk) : desk_(desk)
     while (desk_.busy_) {
         if (answer_abandoned()) {
             ++desk_.given_up_;
-            throw ApiError(503, given_up_message);
+            refuse(ramulon::ErrorKind::cancelled, given_up_message);
         }
         if (std::chrono::steady_clock::now() >= until)
-            throw ApiError(503, "Another export is running: try again in a few seconds.", retry_seconds);
+            refuse(ramulon::ErrorKind::busy, "Another export is running: try again in a few seconds.");
         desk_.turn_over_.wait_for(lock, std::chrono::milliseconds(100));
     }
     desk_.busy_ = true;
@@ -172,17 +186,21 @@ void ExportDesk::Turn::done()
     ++desk_.made_;
 }
 
-// What a writer's error means for the client.
+// What a writer's error means for the client: a writer that fails on a tree the server built
+// is the server's own fault.
 void ExportDesk::refuse_failed_export(const ramulon::Error &error)
 {
-    if (error.kind == ramulon::ErrorKind::cancelled) {
+    switch (error.kind) {
+    case ramulon::ErrorKind::cancelled: {
         std::lock_guard<std::mutex> lock(mutex_);
         ++given_up_;
-        throw ApiError(503, given_up_message);
+        refuse(ramulon::ErrorKind::cancelled, given_up_message);
     }
-    if (error.kind == ramulon::ErrorKind::out_of_memory)
-        throw ApiError(503, out_of_memory_message);
-    throw ApiError(500, error.message);
+    case ramulon::ErrorKind::out_of_memory:
+        refuse(ramulon::ErrorKind::out_of_memory, out_of_memory_message);
+    default:
+        refuse(ramulon::ErrorKind::internal, error.message);
+    }
 }
 
 ExportDesk::ExportDesk(std::size_t memory_limit) : memory_limit_(memory_limit) {}
@@ -209,16 +227,25 @@ unsigned long ExportDesk::given_up() const
 
 void ExportDesk::price(const BuiltTree &tree, const exporter::WriteOptions &options, bool obj) const
 {
-    const exporter::ExportCost cost =
+    exporter::ExportCost cost =
         exporter::export_cost(*tree.layer, options, obj ? exporter::Format::obj : exporter::Format::gltf);
-    // The tree is held twice: by the session and by the exports of its build.
-    const std::string refused = driver::check_export_size(
-        cost.bytes, cost.triangles, driver::export_budget(memory_limit_, 2 * exporter::layer_bytes(*tree.layer)));
-    if (!refused.empty())
-        throw ApiError(503, refused);
+    if (obj) // the writer's price is of text written a block at a time; the server keeps it whole
+        cost.bytes += obj_text_bytes(*tree.layer);
+    // The tree is held twice: by the session and by the exports of its build; and the OBJ set
+    // kept for its build, unless this export is the one that replaces it.
+    const double held = 2 * exporter::layer_bytes(*tree.layer) + (obj ? 0.0 : kept_obj_bytes());
+    const std::string refused =
+        driver::check_export_size(cost.bytes, cost.triangles, driver::export_budget(memory_limit_, held));
+    if (!refused.empty()) // the export would not fit in the memory the server may use
+        refuse(ramulon::ErrorKind::out_of_memory, refused);
 }
 
-Download ExportDesk::glb(const BuiltTree &tree, const exporter::WriteOptions &options)
+ramulon::Result<Download> ExportDesk::glb(const BuiltTree &tree, const exporter::WriteOptions &options)
+{
+    return caught<Download>([&] { return make_glb(tree, options); });
+}
+
+Download ExportDesk::make_glb(const BuiltTree &tree, const exporter::WriteOptions &options)
 {
     Turn turn(*this);
     price(tree, options, false);
@@ -234,64 +261,95 @@ Download ExportDesk::glb(const BuiltTree &tree, const exporter::WriteOptions &op
     // Levels, the far card and compression are written by the game-ready writer, file by file.
     TempFolder folder;
     if (folder.path().empty())
-        throw ApiError(500, "cannot make a temporary folder for the export");
+        refuse(ramulon::ErrorKind::io, "cannot make a temporary folder for the export");
     const std::string path = (folder.path() / "tree.glb").string();
     if (const ramulon::Status written = exporter::write_tree(*tree.layer, path, options); !written)
         refuse_failed_export(written.error());
-    Download download;
-    std::string error;
-    if (!Download::of_file(path, download, error)) // open: the folder may go, the file stays readable
-        throw ApiError(500, error);
+    Download download = take(Download::of_file(path)); // open: the folder may go, the file stays readable
     turn.done();
     return download;
 }
 
-std::string ExportDesk::part_path(ObjPart part) const { return (obj_set_->folder.path() / part_name(part)).string(); }
+double ExportDesk::kept_obj_bytes() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!obj_set_)
+        return 0.0;
+    double bytes = static_cast<double>(obj_set_->files.obj.size() + obj_set_->files.mtl.size());
+    for (const auto &[name, image] : obj_set_->files.images)
+        bytes += static_cast<double>(image.size());
+    return bytes;
+}
+
+std::shared_ptr<const ExportDesk::ObjSet> ExportDesk::made_set(int build) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return obj_set_ && obj_set_->build == build ? obj_set_ : nullptr;
+}
+
+std::shared_ptr<const ExportDesk::ObjSet> ExportDesk::make_obj_set(const BuiltTree &tree)
+{
+    price(tree, exporter::WriteOptions{}, true);
+    exporter::CancelCheck cancel(answer_abandoned);
+    {
+        // The earlier build's set goes first (answers still sending it keep their share).
+        std::lock_guard<std::mutex> lock(mutex_);
+        obj_set_.reset();
+    }
+    auto set = std::make_shared<ObjSet>();
+    set->build = tree.build;
+    ramulon::Result<exporter::ObjFiles> files = exporter::obj_files(*tree.layer, part_name(ObjPart::obj), {});
+    if (!files)
+        refuse_failed_export(files.error());
+    set->files = std::move(files).value();
+    std::lock_guard<std::mutex> lock(mutex_);
+    obj_set_ = set;
+    return set;
+}
+
+namespace {
+
+// The bytes of one part of a set, shared with the set; null when the set has no such file.
+std::shared_ptr<const std::string> part_bytes(const std::shared_ptr<const exporter::ObjFiles> &files, ObjPart part)
+{
+    if (part == ObjPart::obj)
+        return {files, &files->obj};
+    if (part == ObjPart::mtl)
+        return {files, &files->mtl};
+    for (const auto &[name, bytes] : files->images)
+        if (name == part_name(part))
+            return {files, &bytes};
+    return nullptr;
+}
+
+} // namespace
 
 std::optional<std::size_t> ExportDesk::made_size(int build, ObjPart part)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::error_code ec;
-    if (!obj_set_ || obj_set_->build != build)
+    const std::shared_ptr<const ObjSet> set = made_set(build);
+    if (!set)
         return std::nullopt;
-    const std::uintmax_t size = fs::file_size(part_path(part), ec);
-    return ec ? std::nullopt : std::optional<std::size_t>(size);
+    const std::shared_ptr<const std::string> bytes = part_bytes({set, &set->files}, part);
+    return bytes ? std::optional<std::size_t>(bytes->size()) : std::nullopt;
 }
 
-Download ExportDesk::obj(const BuiltTree &tree, ObjPart part)
+ramulon::Result<Download> ExportDesk::obj(const BuiltTree &tree, ObjPart part)
 {
-    const auto made_part = [&](Download &download) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!obj_set_ || obj_set_->build != tree.build)
-            return false;
-        std::string error;
-        if (!Download::of_file(part_path(part), download, error))
-            throw ApiError(404, std::string("This tree has no ") + part_name(part) + ".");
-        return true;
-    };
-    Download download;
-    if (made_part(download))
-        return download;
-    Turn turn(*this);
-    if (made_part(download)) // made while this request waited its turn
-        return download;
-    price(tree, exporter::WriteOptions{}, true);
-    exporter::CancelCheck cancel(answer_abandoned);
-    auto set = std::make_unique<ObjSet>();
-    set->build = tree.build;
-    if (set->folder.path().empty())
-        throw ApiError(500, "cannot make a temporary folder for the export");
-    if (const ramulon::Status written = exporter::write_tree(*tree.layer, (set->folder.path() / "tree.obj").string());
-        !written)
-        refuse_failed_export(written.error());
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        obj_set_ = std::move(set); // the earlier build's set goes
-    }
-    turn.done();
-    if (!made_part(download))
-        throw ApiError(500, "the OBJ set was made and is gone");
-    return download;
+    return caught<Download>([&] {
+        std::shared_ptr<const ObjSet> set = made_set(tree.build);
+        if (!set) {
+            Turn turn(*this);
+            set = made_set(tree.build); // made while this request waited its turn
+            if (!set) {
+                set = make_obj_set(tree);
+                turn.done();
+            }
+        }
+        std::shared_ptr<const std::string> bytes = part_bytes({set, &set->files}, part);
+        if (!bytes)
+            refuse(ramulon::ErrorKind::not_found, std::string("This tree has no ") + part_name(part) + ".");
+        return Download::of_shared(std::move(bytes));
+    });
 }
 
 void sweep_export_folders()

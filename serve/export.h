@@ -1,11 +1,18 @@
 // The tree as downloadable files. Exports are the server's largest work, so they go through one
-// desk: one export at a time (another waits a few seconds for its turn, then is answered 503
-// with Retry-After), each priced before it starts against the memory the server may use and
-// refused at once when it does not fit, each given up when its client has gone or the server
-// stops, and the OBJ with its material library and textures made once per build and handed out
-// file by file. The plain GLB of the view is made in memory; every other export is written by
-// the exporters into a folder of its own under the system's temporary folder and streamed from
-// there (a folder a killed server left behind is removed by the next server).
+// desk: one export at a time (another waits a few seconds for its turn, then is refused busy),
+// each priced before it starts against the memory the server may use and refused at once when
+// it does not fit, each given up when its client has gone or the server stops. The OBJ with its
+// material library and textures is made in memory once per build, from the build's shared
+// snapshot of the tree, and handed out file by file to every request of that build at once.
+// The plain GLB of the view is made in memory; the game-ready GLB is written by its writer into
+// a folder of its own under the system's temporary folder and streamed from there (a folder a
+// killed server left behind is removed by the next server).
+//
+// The only error conditions of an export are: another export holds the desk longer than a
+// request waits (busy, retry after a few seconds); the export would not fit in the memory the
+// server may use, or memory ran out while it was made (out_of_memory); its client has gone or
+// the server is stopping (cancelled); the tree has no such file (not_found); a writer failed
+// (internal).
 #pragma once
 
 #include <condition_variable>
@@ -21,28 +28,32 @@
 
 namespace serve {
 
-// The tree of one build, as exports read it.
+// The tree of one build, as exports read it: one read-only snapshot shared by every export of
+// the build, while the session goes on to the next.
 struct BuiltTree {
     std::shared_ptr<const host::Layer> layer;
     int build = 0; // the build's number (BuildInfo::count)
 };
 
-// A file to hand out: bytes in memory, or a file on the disk read as it is sent.
+// A file to hand out: bytes of its own (taken over by the answer), bytes shared with other
+// answers, or a file on the disk; the last two are read as they are sent.
 class Download {
 public:
     static Download of_bytes(std::string bytes);
-    // False with the error when the file cannot be opened.
-    static bool of_file(const std::string &path, Download &out, std::string &error);
+    static Download of_shared(std::shared_ptr<const std::string> bytes);
+    // The only error condition is a file that cannot be opened (io).
+    static ramulon::Result<Download> of_file(const std::string &path);
 
     std::size_t size() const { return size_; }
-    bool in_memory() const { return bytes_ != nullptr; }
-    std::string take_bytes() { return std::move(*bytes_); }
+    bool owned() const { return owned_ != nullptr; }
+    std::string take_bytes() { return std::move(*owned_); } // only when owned()
     // Up to length bytes from offset; false when the file cannot be read.
     bool read(std::size_t offset, std::size_t length, std::string &out) const;
 
 private:
     struct File;
-    std::shared_ptr<std::string> bytes_;
+    std::shared_ptr<std::string> owned_;
+    std::shared_ptr<const std::string> shared_;
     std::shared_ptr<File> file_;
     std::size_t size_ = 0;
 };
@@ -58,11 +69,10 @@ public:
     ExportDesk(const ExportDesk &) = delete;
     ExportDesk &operator=(const ExportDesk &) = delete;
 
-    // Each throws ApiError: 503 busy (with Retry-After), too large, out of memory or given up.
-    Download glb(const BuiltTree &tree, const exporter::WriteOptions &options);
+    ramulon::Result<Download> glb(const BuiltTree &tree, const exporter::WriteOptions &options);
     // One file of the build's OBJ set; a part the tree has no use for (a bark texture without
-    // tubes) answers 404.
-    Download obj(const BuiltTree &tree, ObjPart part);
+    // tubes) is not_found.
+    ramulon::Result<Download> obj(const BuiltTree &tree, ObjPart part);
     // The size of a part when that build's set is made already.
     std::optional<std::size_t> made_size(int build, ObjPart part);
 
@@ -71,7 +81,8 @@ public:
     unsigned long given_up() const; // exports whose client went or whose server stopped
 
     // The desk's one export at a time: a turn waits while another export holds one, a few
-    // seconds at most (then ApiError 503 with Retry-After), or until its client has gone.
+    // seconds at most, or until its client has gone; then it throws Refused (busy, cancelled),
+    // which the desk's calls return as their error.
     class Turn {
     public:
         explicit Turn(ExportDesk &desk);
@@ -88,14 +99,17 @@ private:
     struct ObjSet;
     [[noreturn]] void refuse_failed_export(const ramulon::Error &error);
     void price(const BuiltTree &tree, const exporter::WriteOptions &options, bool obj) const;
-    std::string part_path(ObjPart part) const;
+    Download make_glb(const BuiltTree &tree, const exporter::WriteOptions &options);
+    std::shared_ptr<const ObjSet> made_set(int build) const;
+    double kept_obj_bytes() const;
+    std::shared_ptr<const ObjSet> make_obj_set(const BuiltTree &tree);
 
     std::size_t memory_limit_;
     mutable std::mutex mutex_;
     std::condition_variable turn_over_;
     bool busy_ = false;
     unsigned long made_ = 0, given_up_ = 0;
-    std::unique_ptr<ObjSet> obj_set_; // the last build's, under mutex_
+    std::shared_ptr<const ObjSet> obj_set_; // the last build's, under mutex_
 };
 
 // Removes the export folders of servers that are no longer running.

@@ -1,14 +1,17 @@
 #include "serve/files.h"
 
-#include <fstream>
 #include <map>
-#include <sstream>
+
+#include "host/file_read.h"
 
 namespace serve {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The page's largest file, its script bundle with the viewer, is a few megabytes.
+constexpr std::size_t max_page_file_bytes = 64u * 1024u * 1024u;
 
 std::string content_type(const fs::path &file)
 {
@@ -48,12 +51,10 @@ StaticFile static_file(const fs::path &folder, const std::string &url_path)
     const fs::path file = folder / relative;
     if (!fs::is_regular_file(file, ec))
         return url_path == "/" ? missing_page(folder) : not_found();
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    std::string bytes, error;
+    if (!host::read_regular_file(file.string(), max_page_file_bytes, bytes, error))
         return not_found();
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return {200, content_type(file), bytes.str()};
+    return {200, content_type(file), std::move(bytes)};
 }
 
 } // namespace serve

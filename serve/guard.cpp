@@ -8,16 +8,13 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include "common/lower_case.h"
+
 namespace serve {
 
 namespace {
 
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
+using ramulon::lower_case;
 
 // An IPv6 address as it appears in a Host header: in brackets.
 std::string bracketed(const std::string &host)
@@ -29,7 +26,7 @@ void add_machine_names(std::vector<std::string> &hosts)
 {
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) == 0 && name[0])
-        hosts.push_back(lower(name));
+        hosts.push_back(lower_case(name));
     ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0)
         return;
@@ -42,7 +39,7 @@ void add_machine_names(std::vector<std::string> &hosts)
             hosts.push_back(text);
         else if (a->ifa_addr->sa_family == AF_INET6 &&
                  inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6 *>(a->ifa_addr)->sin6_addr, text, sizeof text))
-            hosts.push_back(bracketed(lower(text)));
+            hosts.push_back(bracketed(lower_case(text)));
     }
     freeifaddrs(list);
 }
@@ -61,11 +58,11 @@ std::optional<Authority> parse_authority(const std::string &text, int default_po
         const std::size_t close = text.find(']');
         if (close == std::string::npos)
             return std::nullopt;
-        a.host = lower(text.substr(0, close + 1));
+        a.host = lower_case(text.substr(0, close + 1));
         rest = text.substr(close + 1);
     } else {
         const std::size_t colon = text.find(':');
-        a.host = lower(text.substr(0, colon));
+        a.host = lower_case(text.substr(0, colon));
         rest = colon == std::string::npos ? "" : text.substr(colon);
     }
     if (a.host.empty() || a.host == "[]")
@@ -95,7 +92,7 @@ bool names_server(const std::optional<Authority> &a, const ServedNames &served)
 std::optional<Authority> origin_authority(const std::string &url, bool page_address)
 {
     const std::string scheme = "http://";
-    if (lower(url.substr(0, scheme.size())) != scheme)
+    if (lower_case(url.substr(0, scheme.size())) != scheme)
         return std::nullopt;
     std::string rest = url.substr(scheme.size());
     const std::size_t slash = rest.find_first_of("/?#");
@@ -112,7 +109,7 @@ std::optional<Authority> origin_authority(const std::string &url, bool page_addr
 // The media type without its parameters, in lower case.
 std::string media_type(const std::string &content_type)
 {
-    std::string type = lower(content_type.substr(0, content_type.find(';')));
+    std::string type = lower_case(content_type.substr(0, content_type.find(';')));
     const auto space = [](unsigned char c) { return std::isspace(c) != 0; };
     type.erase(type.begin(), std::find_if_not(type.begin(), type.end(), space));
     type.erase(std::find_if_not(type.rbegin(), type.rend(), space).base(), type.end());
@@ -146,7 +143,7 @@ Route route_of(const std::string &path)
 
 bool is_loopback(const std::string &host)
 {
-    const std::string h = lower(host);
+    const std::string h = lower_case(host);
     if (h == "localhost" || h == "::1" || h == "[::1]")
         return true;
     in_addr v4{};
@@ -157,7 +154,7 @@ ServedNames served_names(const std::string &listen_host, int port)
 {
     ServedNames served;
     served.port = port;
-    const std::string host = lower(listen_host);
+    const std::string host = lower_case(listen_host);
     served.hosts.push_back(bracketed(host));
     if (is_loopback(host)) {
         for (const char *name : {"localhost", "127.0.0.1", "[::1]"})
@@ -204,7 +201,7 @@ std::optional<Refusal> refusal(const RequestFacts &request, const ServedNames &s
 
     // A browser names the page that sent a request: how it relates to the server (a page of
     // another port is another site's too), its origin, or without one the page itself.
-    const std::string site = lower(request.fetch_site);
+    const std::string site = lower_case(request.fetch_site);
     const Refusal foreign{403, "Refused: the request comes from another site's page.", ""};
     if (site == "cross-site" || site == "same-site")
         return foreign;

@@ -37,7 +37,10 @@ struct Refusal {
     std::string allow;   // the methods the address takes, for a 405
 };
 
-// The refusal of a request the server must not act on, or nothing.
+// The refusal of a request the server must not act on, or nothing: 400 without a Host, 403 for
+// another host or another site's page, 405 (with the methods it takes) for a method the address
+// does not take, 415 for a changing request whose body a plain HTML form could have sent. It
+// looks at the facts alone, so it cannot fail.
 std::optional<Refusal> refusal(const RequestFacts &request, const ServedNames &served);
 
 } // namespace serve

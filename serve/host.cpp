@@ -59,7 +59,7 @@ TreeHost::Lock TreeHost::acquire()
     Lock lock(mutex_, std::defer_lock);
     while (!lock.try_lock_for(std::chrono::milliseconds(20)))
         if (building_)
-            throw ApiError(409, "A build is running: try again when it has finished.");
+            refuse(ramulon::ErrorKind::conflict, "A build is running: try again when it has finished.");
     return lock;
 }
 
@@ -74,7 +74,12 @@ void TreeHost::exit_if_asked() const
     }
 }
 
-std::string TreeHost::open(const ServeOptions &options)
+ramulon::Status TreeHost::open(const ServeOptions &options)
+{
+    return caught_status([&] { open_session(options); });
+}
+
+void TreeHost::open_session(const ServeOptions &options)
 {
     Lock lock(mutex_);
     samples_dir_ = options.samples.empty() ? default_samples_dir() : fs::path(options.samples);
@@ -107,24 +112,23 @@ std::string TreeHost::open(const ServeOptions &options)
     if (error.empty())
         error = driver::open_tool(session_, options.tool);
     if (!error.empty())
-        return error;
+        refuse(ramulon::ErrorKind::invalid_input, error);
     // A module that stayed resident in this process since an earlier session (the loader may
     // keep it) still holds that session's parameters: the page opens on the defaults.
     session_.event(LWT_EVENT_RESET);
     if (!session_.panel())
-        return "the tool made no panel";
+        refuse(ramulon::ErrorKind::internal, "the tool made no panel");
     background_name_ = options.tool.background.empty()
                            ? "round_crown"
                            : fs::path(options.tool.background).stem().string();
     build(); // the page opens on a tree
-    return {};
 }
 
 LWXPanelID TreeHost::panel()
 {
     LWXPanelID p = session_.panel();
     if (!p)
-        throw ApiError(500, "The tool has no panel.");
+        refuse(ramulon::ErrorKind::internal, "The tool has no panel.");
     return p;
 }
 
@@ -202,10 +206,12 @@ nlohmann::json TreeHost::changed(bool rebuilt)
     return body;
 }
 
-nlohmann::json TreeHost::state()
+ramulon::Result<nlohmann::json> TreeHost::state()
 {
-    Lock lock = acquire();
-    return state_locked();
+    return caught<nlohmann::json>([&] {
+        Lock lock = acquire();
+        return state_locked();
+    });
 }
 
 nlohmann::json TreeHost::progress() const
@@ -224,14 +230,19 @@ nlohmann::json TreeHost::progress() const
     return body;
 }
 
-BuiltTree TreeHost::built(std::optional<int> wanted)
+ramulon::Result<BuiltTree> TreeHost::built(std::optional<int> wanted)
+{
+    return caught<BuiltTree>([&] { return snapshot(wanted); });
+}
+
+BuiltTree TreeHost::snapshot(std::optional<int> wanted)
 {
     Lock lock = acquire();
     const host::Layer &fg = session_.mesh().foreground;
     if (fg.empty() || last_.error) // a failed build left nothing to export
-        throw ApiError(404, "No tree is built yet.");
+        refuse(ramulon::ErrorKind::not_found, "No tree is built yet.");
     if (wanted && *wanted != last_.count)
-        throw ApiError(409, "The tree has been rebuilt since build " + std::to_string(*wanted) + ": build " +
+        refuse(ramulon::ErrorKind::conflict, "The tree has been rebuilt since build " + std::to_string(*wanted) + ": build " +
                                 std::to_string(last_.count) + " is the current one.");
     // One copy of the tree serves every export of its build, while the session goes on.
     if (!built_ || built_number_ != last_.count) {
@@ -250,25 +261,25 @@ std::variant<int, double> stored_value(const host::panel_control &c, const nlohm
     if (c.is_boolean() && value.is_boolean())
         return value.get<bool>() ? 1 : 0;
     if (!value.is_number())
-        throw ApiError(400, "The value for " + what + " must be a number.");
+        refuse(ramulon::ErrorKind::invalid_input, "The value for " + what + " must be a number.");
     const double v = value.get<double>();
     if (!std::isfinite(v))
-        throw ApiError(400, "The value for " + what + " must be a finite number.");
+        refuse(ramulon::ErrorKind::invalid_input, "The value for " + what + " must be a finite number.");
     if (!c.holds_int()) {
         // 1e308 degrees is a finite number that is no finite angle in radians.
         const double stored = host::from_display(c, v);
         if (!std::isfinite(stored))
-            throw ApiError(400, "The value for " + what + " is too large.");
+            refuse(ramulon::ErrorKind::invalid_input, "The value for " + what + " is too large.");
         return stored;
     }
     if (v != std::floor(v) || v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
-        throw ApiError(400, "The value for " + what + " must be a whole number.");
+        refuse(ramulon::ErrorKind::invalid_input, "The value for " + what + " must be a whole number.");
     const int i = static_cast<int>(v);
     if (c.is_choice() && (i < 0 || static_cast<std::size_t>(i) >= c.choices.size()))
-        throw ApiError(400, "The value for " + what + " must be a choice index from 0 to " +
+        refuse(ramulon::ErrorKind::invalid_input, "The value for " + what + " must be a choice index from 0 to " +
                                 std::to_string(c.choices.size() - 1) + ".");
     if (c.is_boolean() && i != 0 && i != 1)
-        throw ApiError(400, "The value for " + what + " must be 0 (off) or 1 (on).");
+        refuse(ramulon::ErrorKind::invalid_input, "The value for " + what + " must be 0 (off) or 1 (on).");
     return i;
 }
 
@@ -277,49 +288,55 @@ const host::panel_control &usable_control(LWXPanelID panel, unsigned long id)
 {
     const host::panel_control *c = host::find_control(panel, id);
     if (!c)
-        throw ApiError(404, "The panel has no control with the id " + std::to_string(id) + ".");
+        refuse(ramulon::ErrorKind::not_found, "The panel has no control with the id " + std::to_string(id) + ".");
     if (!host::control_enabled(panel, id))
-        throw ApiError(409, quoted(c->label) + " is greyed out: " + host::disabled_text(panel, id));
+        refuse(ramulon::ErrorKind::conflict, quoted(c->label) + " is greyed out: " + host::disabled_text(panel, id));
     return *c;
 }
 
 } // namespace
 
-nlohmann::json TreeHost::set(unsigned long id, const nlohmann::json &value)
+ramulon::Result<nlohmann::json> TreeHost::set(unsigned long id, const nlohmann::json &value)
 {
-    Lock lock = acquire();
-    host::Binding bind(session_.services());
-    LWXPanelID p = panel();
-    const host::panel_control &c = usable_control(p, id);
-    if (c.is_button())
-        throw ApiError(400, quoted(c.label) + " is a button: press it instead.");
-    if (c.is_info() || c.hidden)
-        throw ApiError(400, "The control with the id " + std::to_string(id) + " takes no value.");
-    const std::variant<int, double> v = stored_value(c, value);
-    const int answer = std::visit([&](auto x) { return host::set_value(p, id, x); }, v);
-    if (answer <= 0)
-        throw ApiError(400, "The tool did not take the value for " + quoted(c.label) + ".");
-    return changed(rebuild_if_asked());
+    return caught<nlohmann::json>([&] {
+        Lock lock = acquire();
+        host::Binding bind(session_.services());
+        LWXPanelID p = panel();
+        const host::panel_control &c = usable_control(p, id);
+        if (c.is_button())
+            refuse(ramulon::ErrorKind::invalid_input, quoted(c.label) + " is a button: press it instead.");
+        if (c.is_info() || c.hidden)
+            refuse(ramulon::ErrorKind::invalid_input, "The control with the id " + std::to_string(id) + " takes no value.");
+        const std::variant<int, double> v = stored_value(c, value);
+        const int answer = std::visit([&](auto x) { return host::set_value(p, id, x); }, v);
+        if (answer <= 0)
+            refuse(ramulon::ErrorKind::invalid_input, "The tool did not take the value for " + quoted(c.label) + ".");
+        return changed(rebuild_if_asked());
+    });
 }
 
-nlohmann::json TreeHost::press(unsigned long id)
+ramulon::Result<nlohmann::json> TreeHost::press(unsigned long id)
 {
-    Lock lock = acquire();
-    host::Binding bind(session_.services());
-    LWXPanelID p = panel();
-    const host::panel_control &c = usable_control(p, id);
-    if (!c.is_button())
-        throw ApiError(400, quoted(c.label) + " is no button.");
-    if (!host::click(p, id))
-        throw ApiError(400, quoted(c.label) + " does nothing.");
-    return changed(rebuild_if_asked());
+    return caught<nlohmann::json>([&] {
+        Lock lock = acquire();
+        host::Binding bind(session_.services());
+        LWXPanelID p = panel();
+        const host::panel_control &c = usable_control(p, id);
+        if (!c.is_button())
+            refuse(ramulon::ErrorKind::invalid_input, quoted(c.label) + " is no button.");
+        if (!host::click(p, id))
+            refuse(ramulon::ErrorKind::invalid_input, quoted(c.label) + " does nothing.");
+        return changed(rebuild_if_asked());
+    });
 }
 
-nlohmann::json TreeHost::build_now()
+ramulon::Result<nlohmann::json> TreeHost::build_now()
 {
-    Lock lock = acquire();
-    build();
-    return changed(true);
+    return caught<nlohmann::json>([&] {
+        Lock lock = acquire();
+        build();
+        return changed(true);
+    });
 }
 
 } // namespace serve

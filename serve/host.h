@@ -1,15 +1,18 @@
 // The modeller behind `ramulon serve`: one session with the tool picked, its panel, the crown
 // in the background and the last build, edited by the page one request at a time. Every call
 // takes the session's lock; progress() alone does not, so the page can watch a running build.
-// A request that finds a build running does not wait for it: it is refused with 409, so that no
-// connection sits on the lock for the minutes a large tree takes.
+// A request that finds a build running does not wait for it: it is refused (conflict), so that
+// no connection sits on the lock for the minutes a large tree takes.
+//
+// Every call that can fail returns its error (serve/failure.h), worded as the sentence the page
+// shows. The error conditions common to them all are: a build is running (conflict) and memory
+// ran out (out_of_memory); each call names its own below.
 #pragma once
 
 #include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,7 @@
 #include "host/session.h"
 #include "driver/tool_setup.h"
 #include "serve/export.h"
+#include "serve/failure.h"
 
 namespace serve {
 
@@ -35,21 +39,6 @@ struct ServeOptions {
 // puts them (<prefix>/share/ramulon/web and .../samples).
 std::filesystem::path default_web_dir();
 std::filesystem::path default_samples_dir();
-
-// A request the host refuses: the HTTP status and one sentence for the page; for a refusal
-// that passes, the seconds after which to try again (Retry-After).
-struct ApiError : std::runtime_error {
-    int status;
-    int retry_after;
-    ApiError(int status, const std::string &message, int retry_after = 0)
-        : std::runtime_error(message), status(status), retry_after(retry_after)
-    {
-    }
-};
-
-// What a request that ran out of memory is answered (503), whatever ran out.
-inline constexpr const char *out_of_memory_message =
-    "The server ran out of memory for this request: nothing was changed.";
 
 // The figures of the last build.
 struct BuildInfo {
@@ -68,29 +57,35 @@ public:
     TreeHost(const TreeHost &) = delete;
     TreeHost &operator=(const TreeHost &) = delete;
 
-    // Loads the crown and the plug-in, picks the tool, makes its panel and builds once.
-    // Returns an error text or empty.
-    std::string open(const ServeOptions &options);
+    // Loads the crown and the plug-in, picks the tool, makes its panel and builds once. The only
+    // error conditions are a crown, plug-in or tool that cannot be loaded (invalid_input, worded
+    // as the command line words it) and a tool that makes no panel (internal).
+    ramulon::Status open(const ServeOptions &options);
 
     // ---- reading
-    nlohmann::json state();
+    ramulon::Result<nlohmann::json> state();
     nlohmann::json progress() const;
-    nlohmann::json background_json();
+    ramulon::Result<nlohmann::json> background_json();
     std::vector<std::string> samples() const;
-    nlohmann::json shelf();
-    std::string thumbnail(const std::string &name); // PNG bytes; throws ApiError
-    // The tree of the last build, for its exports; throws ApiError 404 when no build wrote
-    // anything, 409 when a build is asked for (its number) and a later one has replaced it.
-    BuiltTree built(std::optional<int> wanted = std::nullopt);
+    ramulon::Result<nlohmann::json> shelf();
+    // PNG bytes. Also: a name no preset may have (invalid_input), no such thumbnail (not_found).
+    ramulon::Result<std::string> thumbnail(const std::string &name);
+    // The tree of the last build, shared by every export of that build. Also: no build wrote
+    // anything (not_found); a build is asked for (its number) and a later one has replaced it
+    // (conflict).
+    ramulon::Result<BuiltTree> built(std::optional<int> wanted = std::nullopt);
 
-    // ---- changing: each returns the new state with "rebuilt"; throws ApiError
-    nlohmann::json set(unsigned long id, const nlohmann::json &value);
-    nlohmann::json press(unsigned long id);
-    nlohmann::json build_now();
-    nlohmann::json use_sample(const std::string &name);
-    nlohmann::json upload_background(const std::string &file_name, const std::string &bytes);
-    nlohmann::json add_preset(const std::string &name, bool overwrite);
-    nlohmann::json apply_preset(const std::string &name);
+    // ---- changing: each returns the new state with "rebuilt". Also: a value, control, name or
+    // file that cannot be used (invalid_input), a control, sample or preset that does not exist
+    // (not_found), a control greyed out, a name taken or a preset the tool refuses (conflict), a
+    // file that cannot be read or written (io).
+    ramulon::Result<nlohmann::json> set(unsigned long id, const nlohmann::json &value);
+    ramulon::Result<nlohmann::json> press(unsigned long id);
+    ramulon::Result<nlohmann::json> build_now();
+    ramulon::Result<nlohmann::json> use_sample(const std::string &name);
+    ramulon::Result<nlohmann::json> upload_background(const std::string &file_name, const std::string &bytes);
+    ramulon::Result<nlohmann::json> add_preset(const std::string &name, bool overwrite);
+    ramulon::Result<nlohmann::json> apply_preset(const std::string &name);
 
     // From now on a running build ends the process at its next step (the command's SIGTERM).
     void exit_at_next_step() { exit_requested_ = true; }
@@ -98,10 +93,13 @@ public:
 private:
     using Lock = std::unique_lock<std::timed_mutex>;
 
-    Lock acquire(); // the session's lock; throws ApiError 409 while a build runs
+    Lock acquire(); // the session's lock; refuses (conflict) while a build runs
     void exit_if_asked() const;
+    void open_session(const ServeOptions &options);
+    BuiltTree snapshot(std::optional<int> wanted);
 
     nlohmann::json state_locked();
+    nlohmann::json shelf_locked();
     nlohmann::json changed(bool rebuilt); // the state plus "rebuilt"
     LWXPanelID panel();
     void build();                          // one build with its figures and progress

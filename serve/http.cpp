@@ -330,7 +330,7 @@ Listener::~Listener()
             ::close(fd);
 }
 
-std::string Listener::bind(const std::string &host, int port)
+ramulon::Status Listener::bind(const std::string &host, int port)
 {
     const std::string where = "cannot listen on " + host + ":" + std::to_string(port);
     addrinfo hints{};
@@ -339,7 +339,7 @@ std::string Listener::bind(const std::string &host, int port)
     hints.ai_flags = AI_PASSIVE;
     addrinfo *found = nullptr;
     if (const int r = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); r != 0)
-        return where + ": " + gai_strerror(r);
+        return ramulon::fail(ramulon::ErrorKind::invalid_input, where + ": " + gai_strerror(r));
     int error = 0;
     for (addrinfo *a = found; a && fd_ < 0; a = a->ai_next) {
         const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
@@ -360,14 +360,14 @@ std::string Listener::bind(const std::string &host, int port)
     }
     ::freeaddrinfo(found);
     if (fd_ < 0)
-        return where + ": " + std::strerror(error ? error : EADDRNOTAVAIL);
+        return ramulon::fail(ramulon::ErrorKind::io, where + ": " + std::strerror(error ? error : EADDRNOTAVAIL));
     sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     ::getsockname(fd_, reinterpret_cast<sockaddr *>(&addr), &len);
     port_ = ntohs(addr.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_port
                                              : reinterpret_cast<sockaddr_in *>(&addr)->sin_port);
     if (::pipe2(wake_, O_CLOEXEC) != 0)
-        return where + ": " + std::strerror(errno);
+        return ramulon::fail(ramulon::ErrorKind::io, where + ": " + std::strerror(errno));
     return {};
 }
 

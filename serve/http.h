@@ -20,6 +20,8 @@
 
 #include <httplib.h>
 
+#include "common/error.h"
+
 namespace serve {
 
 // The routes and handlers; answer() runs one request of a stream through them.
@@ -61,8 +63,10 @@ public:
     Listener(const Listener &) = delete;
     Listener &operator=(const Listener &) = delete;
 
-    // Binds host:port (0: any free port). Returns an error text or empty.
-    std::string bind(const std::string &host, int port);
+    // Binds host:port (0: any free port). The only error conditions are an address that does
+    // not resolve (invalid_input) and one the system will not listen on: in use, not this
+    // machine's (io). Messages read "cannot listen on HOST:PORT: why".
+    ramulon::Status bind(const std::string &host, int port);
     int port() const { return port_; }
     // Accepts connections until stop(); each request goes to routes.answer().
     void run(Routes &routes, const ConnectionLimits &limits);

@@ -15,16 +15,23 @@ namespace {
 void check_name(const std::string &name)
 {
     if (!host::valid_preset_name(name))
-        throw ApiError(400, "Preset names may use letters, digits, spaces, - and _ only.");
+        refuse(ramulon::ErrorKind::invalid_input, "Preset names may use letters, digits, spaces, - and _ only.");
 }
 
 bool on_shelf(const std::string &name) { return fs::is_regular_file(host::shelf_dir() / (name + ".preset")); }
 
 } // namespace
 
-nlohmann::json TreeHost::shelf()
+ramulon::Result<nlohmann::json> TreeHost::shelf()
 {
-    Lock lock = acquire();
+    return caught<nlohmann::json>([&] {
+        Lock lock = acquire();
+        return shelf_locked();
+    });
+}
+
+nlohmann::json TreeHost::shelf_locked()
+{
     nlohmann::json list = nlohmann::json::array();
     for (const std::string &name : host::list_presets()) {
         if (!host::valid_preset_name(name))
@@ -37,58 +44,63 @@ nlohmann::json TreeHost::shelf()
     return list;
 }
 
-std::string TreeHost::thumbnail(const std::string &name)
+ramulon::Result<std::string> TreeHost::thumbnail(const std::string &name)
 {
-    check_name(name);
-    Lock lock = acquire();
-    std::string bytes;
-    if (!host::read_shelf_file(host::shelf_dir(), name + ".png", bytes))
-        throw ApiError(404, "There is no thumbnail of a preset named \"" + name + "\".");
-    return bytes;
-}
-
-nlohmann::json TreeHost::add_preset(const std::string &name, bool overwrite)
-{
-    check_name(name);
-    {
+    return caught<std::string>([&] {
+        check_name(name);
         Lock lock = acquire();
-        if (on_shelf(name) && !overwrite)
-            throw ApiError(409, "A preset named \"" + name + "\" already exists.");
-        host::forget_last_addition();
-        host::set_preset_name(name, overwrite);
-        const std::string error = driver::press(session_, "Add Preset");
-        host::set_preset_name("");
-        if (!error.empty())
-            throw ApiError(409, error);
-        const host::shelf_addition &added = host::last_addition();
-        if (added.exists) // another server on the same shelf took the name meanwhile
-            throw ApiError(409, "A preset named \"" + name + "\" already exists.");
-        if (!added.added)
-            throw added.error.empty()
-                ? ApiError(409, "Build a tree first: a preset's thumbnail shows the last build.")
-                : ApiError(500, added.error);
-    }
-    nlohmann::json list = shelf();
-    Lock lock = acquire();
-    nlohmann::json body = changed(false);
-    body["shelf"] = list;
-    return body;
+        std::string bytes;
+        if (!host::read_shelf_file(host::shelf_dir(), name + ".png", bytes))
+            refuse(ramulon::ErrorKind::not_found, "There is no thumbnail of a preset named \"" + name + "\".");
+        return bytes;
+    });
 }
 
-nlohmann::json TreeHost::apply_preset(const std::string &name)
+ramulon::Result<nlohmann::json> TreeHost::add_preset(const std::string &name, bool overwrite)
 {
-    check_name(name);
-    Lock lock = acquire();
-    if (!on_shelf(name))
-        throw ApiError(404, "There is no preset named \"" + name + "\".");
-    host::Binding bind(session_.services());
-    const host::preset_application applied = host::apply_preset(name);
-    if (!applied.applied)
-        throw ApiError(409, applied.problem);
-    // A preset that breaks off part way has been applied up to the bad line.
-    if (!applied.problem.empty())
-        note("error", applied.problem, "The fields after it keep their values.");
-    return changed(rebuild_if_asked());
+    return caught<nlohmann::json>([&] {
+        check_name(name);
+        {
+            Lock lock = acquire();
+            if (on_shelf(name) && !overwrite)
+                refuse(ramulon::ErrorKind::conflict, "A preset named \"" + name + "\" already exists.");
+            host::forget_last_addition();
+            host::set_preset_name(name, overwrite);
+            const std::string error = driver::press(session_, "Add Preset");
+            host::set_preset_name("");
+            if (!error.empty())
+                refuse(ramulon::ErrorKind::conflict, error);
+            const host::shelf_addition &added = host::last_addition();
+            if (added.exists) // another server on the same shelf took the name meanwhile
+                refuse(ramulon::ErrorKind::conflict, "A preset named \"" + name + "\" already exists.");
+            if (!added.added)
+                refuse(added.error.empty() ? ramulon::ErrorKind::conflict : ramulon::ErrorKind::io,
+                       added.error.empty() ? "Build a tree first: a preset's thumbnail shows the last build." : added.error);
+        }
+        nlohmann::json list = take(shelf());
+        Lock lock = acquire();
+        nlohmann::json body = changed(false);
+        body["shelf"] = list;
+        return body;
+    });
+}
+
+ramulon::Result<nlohmann::json> TreeHost::apply_preset(const std::string &name)
+{
+    return caught<nlohmann::json>([&] {
+        check_name(name);
+        Lock lock = acquire();
+        if (!on_shelf(name))
+            refuse(ramulon::ErrorKind::not_found, "There is no preset named \"" + name + "\".");
+        host::Binding bind(session_.services());
+        const host::preset_application applied = host::apply_preset(name);
+        if (!applied.applied)
+            refuse(ramulon::ErrorKind::conflict, applied.problem);
+        // A preset that breaks off part way has been applied up to the bad line.
+        if (!applied.problem.empty())
+            note("error", applied.problem, "The fields after it keep their values.");
+        return changed(rebuild_if_asked());
+    });
 }
 
 } // namespace serve

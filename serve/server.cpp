@@ -2,12 +2,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <new>
 #include <sys/socket.h>
 
 #include <httplib.h>
 
 #include "serve/export.h"
+#include "serve/failure.h"
 #include "serve/files.h"
 
 namespace serve {
@@ -29,21 +29,24 @@ void send_error(Response &res, int status, const std::string &message)
     send_json(res, {{"error", message}}, status);
 }
 
+// A failed request's answer: the status of its error's kind, with the reason.
+void send_failure(Response &res, const ramulon::Error &error)
+{
+    res.body.clear(); // the memory of a half-made answer first
+    const HttpFailure failure = http_failure(error.kind);
+    if (failure.retry_after > 0)
+        res.set_header("Retry-After", std::to_string(failure.retry_after));
+    send_error(res, failure.status, error.message);
+}
+
 // Runs a request's work; a refused request answers its status with the reason and changes nothing.
 template <typename Work> auto api(Work work)
 {
     return [work](const Request &req, Response &res) {
         try {
             work(req, res);
-        } catch (const ApiError &e) {
-            if (e.retry_after > 0)
-                res.set_header("Retry-After", std::to_string(e.retry_after));
-            send_error(res, e.status, e.what());
-        } catch (const std::bad_alloc &) {
-            res.body.clear(); // the memory of a half-made answer first
-            send_error(res, 503, out_of_memory_message);
-        } catch (const std::exception &e) {
-            send_error(res, 500, std::string("The server failed: ") + e.what());
+        } catch (...) {
+            send_failure(res, error_of(std::current_exception()));
         }
     };
 }
@@ -52,7 +55,7 @@ nlohmann::json body_object(const Request &req)
 {
     nlohmann::json body = nlohmann::json::parse(req.body, nullptr, false);
     if (!body.is_object())
-        throw ApiError(400, "The request body must be a JSON object.");
+        refuse(ramulon::ErrorKind::invalid_input, "The request body must be a JSON object.");
     return body;
 }
 
@@ -60,7 +63,7 @@ unsigned long id_of(const nlohmann::json &body)
 {
     const auto it = body.find("id");
     if (it == body.end() || !it->is_number_unsigned())
-        throw ApiError(400, "The request must name a control by its \"id\".");
+        refuse(ramulon::ErrorKind::invalid_input, "The request must name a control by its \"id\".");
     return it->get<unsigned long>();
 }
 
@@ -68,17 +71,17 @@ std::string text_of(const nlohmann::json &body, const char *key)
 {
     const auto it = body.find(key);
     if (it == body.end() || !it->is_string())
-        throw ApiError(400, std::string("The request must give \"") + key + "\" as a text.");
+        refuse(ramulon::ErrorKind::invalid_input, std::string("The request must give \"") + key + "\" as a text.");
     return it->get<std::string>();
 }
 
-// A file of the tree: bytes in memory are taken over by the answer, a file on the disk is read
-// as it is sent. With a name, as a download to save.
+// A file of the tree: bytes of its own are taken over by the answer, shared bytes and a file on
+// the disk are read as they are sent. With a name, as a download to save.
 void send_file(Response &res, Download file, const std::string &type, const std::string &name = "")
 {
     if (!name.empty())
         res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
-    if (file.in_memory()) {
+    if (file.owned()) {
         res.body = file.take_bytes();
         res.set_header("Content-Type", type);
         return;
@@ -114,7 +117,7 @@ std::optional<int> wanted_build(const Request &req)
         return std::nullopt;
     const std::string n = req.get_param_value("n");
     if (n.empty() || n.size() > 9 || n.find_first_not_of("0123456789") != std::string::npos)
-        throw ApiError(400, "\"n\" must be the number of a build.");
+        refuse(ramulon::ErrorKind::invalid_input, "\"n\" must be the number of a build.");
     return std::stoi(n);
 }
 
@@ -127,7 +130,7 @@ exporter::WriteOptions game_ready(const Request &req, const host::Layer &layer)
         const std::string lod = req.get_param_value("lod");
         if (lod.empty() || lod.size() > 2 || lod.find_first_not_of("0123456789") != std::string::npos ||
             std::stoi(lod) < 1 || std::stoi(lod) > exporter::max_levels)
-            throw ApiError(400, "\"lod\" must be a whole number from 1 to " + std::to_string(exporter::max_levels) + ".");
+            refuse(ramulon::ErrorKind::invalid_input, "\"lod\" must be a whole number from 1 to " + std::to_string(exporter::max_levels) + ".");
         options.levels = std::stoi(lod);
     }
     // The page's viewer reads meshopt.
@@ -170,10 +173,10 @@ ServeServer::~ServeServer() { stop(); }
 
 std::string ServeServer::url() const { return "http://" + host_ + ":" + std::to_string(port_) + "/"; }
 
-std::string ServeServer::open(const ServeOptions &options)
+ramulon::Status ServeServer::open(const ServeOptions &options)
 {
     if (http_)
-        return "the server is already running";
+        return ramulon::fail(ramulon::ErrorKind::internal, "the server is already running");
     tree_ = std::make_unique<TreeHost>();
     web_dir_ = options.web.empty() ? default_web_dir() : std::filesystem::path(options.web);
     host_ = options.host;
@@ -185,30 +188,30 @@ std::string ServeServer::open(const ServeOptions &options)
     http_ = std::make_unique<Routes>();
     http_->set_payload_max_length(max_upload_bytes);
     add_routes();
-    std::string error = tree_->open(options);
-    if (!error.empty()) {
+    ramulon::Status opened = tree_->open(options);
+    if (!opened) {
         http_.reset();
         tree_.reset();
         exports_.reset();
     }
-    return error;
+    return opened;
 }
 
-std::string ServeServer::start(const ServeOptions &options)
+ramulon::Status ServeServer::start(const ServeOptions &options)
 {
     if (http_)
-        return "the server is already running";
+        return ramulon::fail(ramulon::ErrorKind::internal, "the server is already running");
     // The address first: a port in use fails before the plug-in is loaded.
     listener_ = std::make_unique<Listener>();
-    std::string error = listener_->bind(options.host, options.port);
-    if (error.empty()) {
+    ramulon::Status started = listener_->bind(options.host, options.port);
+    if (started) {
         port_ = listener_->port();
-        error = open(options);
+        started = open(options);
     }
-    if (!error.empty()) {
+    if (!started) {
         listener_.reset();
         port_ = 0;
-        return error;
+        return started;
     }
     listening_ = std::thread([this] { listener_->run(*http_, limits_); });
     return {};
@@ -228,12 +231,19 @@ void ServeServer::stop()
 
 void ServeServer::add_routes()
 {
-    httplib::Server &s = *http_;
-    TreeHost &tree = *tree_;
-    ExportDesk &exports = *exports_;
+    add_guard();
+    add_reading();
+    add_exports();
+    add_changing();
+    add_page();
+}
 
-    // Before any route: requests for another host, from another site's page or of a method the
-    // address does not take are refused unread.
+// Before any route: requests for another host, from another site's page or of a method the
+// address does not take are refused unread. What escapes a handler, or is thrown while its
+// answer is made, is answered as a handler's failure.
+void ServeServer::add_guard()
+{
+    httplib::Server &s = *http_;
     s.set_pre_routing_handler([this](const Request &req, Response &res) {
         const RequestFacts facts{req.method,
                                  req.path,
@@ -251,48 +261,47 @@ void ServeServer::add_routes()
         send_error(res, refused->status, refused->message);
         return httplib::Server::HandlerResponse::Handled;
     });
-    // What escapes a handler, or is thrown while its answer is made.
     s.set_exception_handler([](const Request &, Response &res, std::exception_ptr thrown) {
-        int status = 500;
-        std::string message = "The server failed.";
-        try {
-            std::rethrow_exception(thrown);
-        } catch (const std::bad_alloc &) {
-            status = 503;
-            message = out_of_memory_message;
-        } catch (const std::exception &e) {
-            message = std::string("The server failed: ") + e.what();
-        } catch (...) {
-        }
-        res.body.clear();
-        send_error(res, status, message);
+        send_failure(res, error_of(thrown));
     });
+}
 
-    // ---- reading
-    s.Get("/api/state", api([&](const Request &, Response &res) { send_json(res, tree.state()); }));
+void ServeServer::add_reading()
+{
+    httplib::Server &s = *http_;
+    TreeHost &tree = *tree_;
+    ExportDesk &exports = *exports_;
+    s.Get("/api/state", api([&](const Request &, Response &res) { send_json(res, take(tree.state())); }));
     s.Get("/api/progress", api([&](const Request &, Response &res) {
               nlohmann::json body = tree.progress();
               body["exporting"] = exports.running();
               send_json(res, body);
           }));
     s.Get("/api/background.json",
-          api([&](const Request &, Response &res) { send_json(res, tree.background_json()); }));
+          api([&](const Request &, Response &res) { send_json(res, take(tree.background_json())); }));
     s.Get("/api/samples", api([&](const Request &, Response &res) { send_json(res, tree.samples()); }));
-    s.Get("/api/shelf", api([&](const Request &, Response &res) { send_json(res, tree.shelf()); }));
+    s.Get("/api/shelf", api([&](const Request &, Response &res) { send_json(res, take(tree.shelf())); }));
     s.Get(R"(/api/shelf/(.+)\.png)", api([&](const Request &req, Response &res) {
-              res.set_content(tree.thumbnail(req.matches[1].str()), "image/png");
+              res.set_content(take(tree.thumbnail(req.matches[1].str())), "image/png");
           }));
+}
+
+void ServeServer::add_exports()
+{
+    httplib::Server &s = *http_;
+    TreeHost &tree = *tree_;
+    ExportDesk &exports = *exports_;
     // The tree's GLB: the view's (with the time of writing it, which the page adds to the
     // build's own) and the download.
     const auto glb = [&](const std::string &name) {
         return api([&, name](const Request &req, Response &res) {
             const auto begin = std::chrono::steady_clock::now();
-            const BuiltTree built = tree.built(wanted_build(req));
+            const BuiltTree built = take(tree.built(wanted_build(req)));
             const exporter::WriteOptions options = game_ready(req, *built.layer);
             res.set_header("X-Build", std::to_string(built.build));
             if (req.method == "HEAD")
                 return send_head(res, "model/gltf-binary", name, std::nullopt);
-            Download file = exports.glb(built, options);
+            Download file = take(exports.glb(built, options));
             const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - begin;
             char timing[48];
             std::snprintf(timing, sizeof timing, "glb;dur=%.1f", took.count());
@@ -305,11 +314,11 @@ void ServeServer::add_routes()
     // The OBJ, its material library and the textures it names, to be saved side by side.
     const auto obj = [&](ObjPart part, const std::string &type, const std::string &name) {
         return api([&, part, type, name](const Request &req, Response &res) {
-            const BuiltTree built = tree.built(wanted_build(req));
+            const BuiltTree built = take(tree.built(wanted_build(req)));
             res.set_header("X-Build", std::to_string(built.build));
             if (req.method == "HEAD")
                 return send_head(res, type, name, exports.made_size(built.build, part));
-            send_file(res, exports.obj(built, part), type, name);
+            send_file(res, take(exports.obj(built, part)), type, name);
         });
     };
     s.Get("/api/export.obj", obj(ObjPart::obj, "text/plain", "tree.obj"));
@@ -317,37 +326,46 @@ void ServeServer::add_routes()
     s.Get("/api/tree_bark.png", obj(ObjPart::bark, "image/png", "tree_bark.png"));
     s.Get("/api/tree_bark_normal.png", obj(ObjPart::bark_normal, "image/png", "tree_bark_normal.png"));
     s.Get("/api/tree_leaf.png", obj(ObjPart::leaf, "image/png", "tree_leaf.png"));
+}
 
-    // ---- changing
+void ServeServer::add_changing()
+{
+    httplib::Server &s = *http_;
+    TreeHost &tree = *tree_;
     s.Post("/api/set", api([&](const Request &req, Response &res) {
                const nlohmann::json body = body_object(req);
                if (!body.contains("value"))
-                   throw ApiError(400, "The request must give the \"value\".");
-               send_json(res, tree.set(id_of(body), body["value"]));
+                   refuse(ramulon::ErrorKind::invalid_input, "The request must give the \"value\".");
+               send_json(res, take(tree.set(id_of(body), body["value"])));
            }));
     s.Post("/api/press", api([&](const Request &req, Response &res) {
-               send_json(res, tree.press(id_of(body_object(req))));
+               send_json(res, take(tree.press(id_of(body_object(req)))));
            }));
-    s.Post("/api/build", api([&](const Request &, Response &res) { send_json(res, tree.build_now()); }));
+    s.Post("/api/build", api([&](const Request &, Response &res) { send_json(res, take(tree.build_now())); }));
     s.Post("/api/background", api([&](const Request &req, Response &res) {
-               send_json(res, tree.use_sample(text_of(body_object(req), "sample")));
+               send_json(res, take(tree.use_sample(text_of(body_object(req), "sample"))));
            }));
     s.Post("/api/background/upload", api([&](const Request &req, Response &res) {
-               send_json(res, tree.upload_background(req.get_header_value("X-Filename"), req.body));
+               send_json(res, take(tree.upload_background(req.get_header_value("X-Filename"), req.body)));
            }));
     s.Post("/api/shelf/add", api([&](const Request &req, Response &res) {
                const nlohmann::json body = body_object(req);
                const auto overwrite = body.find("overwrite");
                if (overwrite != body.end() && !overwrite->is_boolean())
-                   throw ApiError(400, "\"overwrite\" must be true or false.");
-               send_json(res, tree.add_preset(text_of(body, "name"),
-                                              overwrite != body.end() && overwrite->get<bool>()));
+                   refuse(ramulon::ErrorKind::invalid_input, "\"overwrite\" must be true or false.");
+               send_json(res, take(tree.add_preset(text_of(body, "name"),
+                                                   overwrite != body.end() && overwrite->get<bool>())));
            }));
     s.Post("/api/shelf/apply", api([&](const Request &req, Response &res) {
-               send_json(res, tree.apply_preset(text_of(body_object(req), "name")));
+               send_json(res, take(tree.apply_preset(text_of(body_object(req), "name"))));
            }));
+}
 
-    // ---- the page
+// The page's files, and the server's own refusals (a body over the limit, an unknown address)
+// in the API's form.
+void ServeServer::add_page()
+{
+    httplib::Server &s = *http_;
     s.Get(R"(/.*)", [this](const Request &req, Response &res) {
         if (req.path.rfind("/api/", 0) == 0) {
             send_error(res, 404, "There is no " + req.path + ".");
@@ -357,8 +375,6 @@ void ServeServer::add_routes()
         res.status = file.status;
         res.set_content(file.body, file.content_type.c_str());
     });
-
-    // Refusals of the server itself (a body over the limit, an unknown address) in the API's form.
     s.set_error_handler(httplib::Server::HandlerWithResponse([](const Request &, Response &res) {
         if (!res.body.empty())
             return httplib::Server::HandlerResponse::Unhandled;

@@ -2,7 +2,7 @@
 // binds and answers requests on threads of its own until stop(), so a test can run it in-process.
 //
 //     serve::ServeServer server;
-//     if (std::string error = server.start(options); !error.empty()) fail(error);
+//     if (ramulon::Status started = server.start(options); !started) fail(started.message());
 //     std::printf("Serving on %s\n", server.url().c_str());
 //     ...
 //     server.stop();
@@ -27,13 +27,15 @@ public:
     ServeServer(const ServeServer &) = delete;
     ServeServer &operator=(const ServeServer &) = delete;
 
-    // Opens the tool, builds once and listens. Returns an error text or empty.
-    std::string start(const ServeOptions &options);
+    // Opens the tool, builds once and listens. The only error conditions are: the server runs
+    // already (internal), the address cannot be listened on (Listener::bind), the tool cannot
+    // be opened (TreeHost::open); nothing is left running then.
+    ramulon::Status start(const ServeOptions &options);
     void stop();
 
     // Opens the tool and builds once without listening: requests then come only through
-    // answer(), as if served at options.host:options.port. Returns an error text or empty.
-    std::string open(const ServeOptions &options);
+    // answer(), as if served at options.host:options.port. Errors as start's, but for the address.
+    ramulon::Status open(const ServeOptions &options);
     // The answer to one request's bytes (the fuzzer's way in).
     std::string answer(std::string_view request) { return answer_bytes(*http_, request); }
 
@@ -47,6 +49,11 @@ public:
 
 private:
     void add_routes();
+    void add_guard();
+    void add_reading();
+    void add_exports();
+    void add_changing();
+    void add_page();
 
     std::unique_ptr<TreeHost> tree_;
     std::unique_ptr<ExportDesk> exports_;

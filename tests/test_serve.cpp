@@ -55,7 +55,7 @@ protected:
     void start(const serve::ServeOptions &options)
     {
         server = std::make_unique<serve::ServeServer>();
-        ASSERT_EQ(server->start(options), "");
+        ASSERT_EQ(server->start(options).message(), "");
         client = connect(server->port());
     }
     // Builds under the sanitizers on a busy machine take a while: no answer is given up on.
@@ -416,7 +416,7 @@ TEST_F(Served, APortInUseIsRefused)
     serve::ServeOptions options = options_for(shelf.path);
     options.port = server->port();
     serve::ServeServer second;
-    EXPECT_EQ(second.start(options),
+    EXPECT_EQ(second.start(options).message(),
               "cannot listen on 127.0.0.1:" + std::to_string(server->port()) + ": Address already in use");
     EXPECT_EQ(get("/api/state").status, 200);
 }

@@ -19,9 +19,11 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include "export/obj_writer.h"
 #include "serve/guard.h"
 #include "serve/server.h"
 #include "support/child_process.h"
+#include "support/export_files.h"
 #include "support/panel_session.h"
 
 namespace ramulon {
@@ -173,7 +175,7 @@ public:
     {
         server = std::make_unique<serve::ServeServer>();
         server->set_limits(limits);
-        ASSERT_EQ(server->start(options), "");
+        ASSERT_EQ(server->start(options).message(), "");
         host = "127.0.0.1:" + std::to_string(server->port());
     }
     httplib::Client client() const
@@ -424,7 +426,7 @@ public:
             if (test.server && test.leafy_in_manual(branch_count) &&
                 (tree == to_build || test.client().Post("/api/build", "{}", "application/json")->status == 200)) {
                 if (tree == built)
-                    test.server->tree().built(); // the exports' copy of the tree, made while there is room
+                    (void)test.server->tree().built(); // the exports' copy of the tree, made while there is room
                 occupy_free_heap();
                 if (limit_memory_growth(room))
                     port = test.server->port();
@@ -575,6 +577,57 @@ TEST_F(Hostile, ExportsStopWhenTheirClientHasGone)
     EXPECT_EQ(server->exports().given_up(), 2u);
     EXPECT_EQ(server->exports().made(), 0u);
     EXPECT_EQ(client().Get("/api/progress")->status, 200);
+}
+
+// Requests of one build's OBJ set at once share one making of it, and each file is the very
+// bytes the OBJ writer writes for that build's tree, the bark's normal map included; a file the
+// writer does not write is not there.
+TEST_F(Hostile, ObjDownloadsAtOnceShareOneSetOfTheWritersBytes)
+{
+    start();
+    ASSERT_EQ(client().Post("/api/set", json{{"id", 32792}, {"value", 1}}.dump(), "application/json")->status, 200);
+    const ramulon::Result<serve::BuiltTree> built = server->tree().built();
+    ASSERT_TRUE(built.ok()) << built.error().message;
+    ScratchDir dir;
+    ASSERT_EQ(exporter::write_obj(*built->layer, dir.file("tree.obj")).message(), "");
+    const std::pair<const char *, const char *> files[] = {{"/api/export.obj", "tree.obj"},
+                                                           {"/api/export.mtl", "tree.mtl"},
+                                                           {"/api/tree_bark.png", "tree_bark.png"},
+                                                           {"/api/tree_bark_normal.png", "tree_bark_normal.png"},
+                                                           {"/api/tree_leaf.png", "tree_leaf.png"}};
+    constexpr std::size_t rounds = 2;
+    std::vector<int> statuses(rounds * std::size(files), 0);
+    std::vector<std::string> bodies(statuses.size());
+    std::vector<std::thread> requests;
+    for (std::size_t k = 0; k < statuses.size(); ++k)
+        requests.emplace_back([&, k] {
+            httplib::Client c = client();
+            // Refused while another request held the desk longer than it waits: again, as the
+            // page would after the Retry-After.
+            for (;;) {
+                auto r = c.Get(files[k % std::size(files)].first);
+                if (r && r->status == 503 && r->has_header("Retry-After"))
+                    continue;
+                statuses[k] = r ? r->status : -1;
+                bodies[k] = r ? r->body : "";
+                return;
+            }
+        });
+    for (std::thread &t : requests)
+        t.join();
+    for (std::size_t k = 0; k < statuses.size(); ++k) {
+        const auto &[path, name] = files[k % std::size(files)];
+        if (!std::filesystem::exists(dir.file(name))) {
+            EXPECT_EQ(statuses[k], 404) << path;
+            continue;
+        }
+        EXPECT_EQ(statuses[k], 200) << path;
+        std::ifstream written(dir.file(name), std::ios::binary);
+        const std::string expected((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(bodies[k] == expected) << path << ": " << bodies[k].size() << " bytes, written " << expected.size();
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir.file("tree_bark_normal.png")));
+    EXPECT_EQ(server->exports().made(), 1u);
 }
 
 // HEAD makes nothing; the OBJ, its materials and its textures are made once per build and
