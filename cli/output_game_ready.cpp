@@ -10,6 +10,7 @@
 namespace cli {
 namespace {
 
+// Whether the writer takes levels for this path (a .gltf or a .glb, in any case).
 bool gltf_path(const std::string &path)
 {
     exporter::WriteOptions levels;
