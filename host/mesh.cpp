@@ -1,10 +1,61 @@
 #include "mesh.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <utility>
+
+#include <link.h>
 
 namespace host {
+
+namespace {
+
+std::atomic<unsigned> unloaded_modules{0};
+
+// The segment of a loaded object that no one can write holding address, or {0, 0}: a name
+// the code holds as a literal keeps its bytes while the object stays loaded.
+std::pair<std::uintptr_t, std::uintptr_t> read_only_segment(std::uintptr_t address)
+{
+    struct Search {
+        std::uintptr_t address, start = 0, size = 0;
+    } search{address};
+    dl_iterate_phdr(
+        [](dl_phdr_info *info, std::size_t, void *data) {
+            auto &s = *static_cast<Search *>(data);
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr) &segment = info->dlpi_phdr[i];
+                if (segment.p_type != PT_LOAD || (segment.p_flags & PF_W) != 0)
+                    continue;
+                const std::uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+                if (s.address >= start && s.address - start < segment.p_memsz) {
+                    s.start = start;
+                    s.size = segment.p_memsz;
+                    return 1;
+                }
+            }
+            return 0;
+        },
+        &search);
+    return {search.start, search.size};
+}
+
+} // namespace
+
+void module_unloaded() { unloaded_modules.fetch_add(1, std::memory_order_acq_rel); }
+
+bool NameTable::fixed_text(const char *name, unsigned unloads)
+{
+    const auto address = reinterpret_cast<std::uintptr_t>(name);
+    if (segment_.size > 0 && segment_.unloads == unloads && address - segment_.start < segment_.size)
+        return true;
+    const auto [start, size] = read_only_segment(address);
+    if (size == 0)
+        return false;
+    segment_ = Segment{start, size, unloads};
+    return true;
+}
 
 int NameTable::intern(std::string_view name)
 {
@@ -19,11 +70,20 @@ int NameTable::intern(std::string_view name)
 int NameTable::intern(const char *name)
 {
     Seen &seen = seen_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % seen_slots];
-    // One pass over the text (the plug-in may have written another name into the same buffer).
-    if (seen.text == name && std::strcmp(names_[static_cast<std::size_t>(seen.index)].c_str(), name) == 0)
-        return seen.index;
+    const unsigned unloads = unloaded_modules.load(std::memory_order_acquire);
+    if (seen.text == name) {
+        if (seen.fixed && seen.unloads == unloads)
+            return seen.index;
+        // One pass over the text (the plug-in may have written another name into the same
+        // buffer, or the module that held it is gone).
+        if (std::strcmp(names_[static_cast<std::size_t>(seen.index)].c_str(), name) == 0) {
+            if (seen.unloads != unloads)
+                seen = Seen{name, seen.index, fixed_text(name, unloads), unloads};
+            return seen.index;
+        }
+    }
     const int index = intern(std::string_view(name));
-    seen = Seen{name, index};
+    seen = Seen{name, index, fixed_text(name, unloads), unloads};
     return index;
 }
 
@@ -38,6 +98,7 @@ void NameTable::clear()
     names_.clear();
     index_.clear();
     std::fill(std::begin(seen_), std::end(seen_), Seen{});
+    segment_ = Segment{};
 }
 
 int Layer::add_point(Vec3 p)
@@ -138,7 +199,10 @@ bool Layer::set_vmap(HostID type, int n, int point, int dim, const float *value)
         map->stored.resize(size, 0);
         map->values.resize(size * stride, 0.0f);
     }
-    std::copy_n(value, dim, map->values.begin() + p * stride);
+    // A value is a few floats: a plain loop beats a call to copy them.
+    float *slot = map->values.data() + p * stride;
+    for (int i = 0; i < dim; ++i)
+        slot[i] = value[i];
     if (map->stored[p] == 0)
         map->count += 1;
     map->stored[p] = static_cast<std::uint8_t>(dim + 1);
@@ -196,10 +260,8 @@ int Layer::find_vpmap(HostID type, std::string_view name) const
     return -1;
 }
 
-std::optional<std::span<const float>> Layer::vpmap_at(int map, int point, int polygon) const
+std::optional<std::span<const float>> Layer::corner_value(int map, int point, int polygon) const
 {
-    if (static_cast<std::size_t>(polygon) >= first_corner_value.size())
-        return std::nullopt;
     for (int e = first_corner_value[static_cast<std::size_t>(polygon)]; e >= 0;
          e = corner_values[static_cast<std::size_t>(e)].next) {
         const CornerValue &entry = corner_values[static_cast<std::size_t>(e)];

@@ -35,7 +35,9 @@ class NameTable {
 public:
     int intern(std::string_view name);
     // The same for a plug-in's text: its few names come back as the same pointers call after
-    // call, so a pointer seen before is checked against its name instead of hashed.
+    // call. A pointer seen before into a module's read-only text (a name written in its code)
+    // is taken at its word until a module is unloaded; any other is checked against its name
+    // instead of hashed.
     int intern(const char *name);
     int find(std::string_view name) const; // -1 when the table does not hold it
     const std::string &operator[](int index) const { return names_[static_cast<std::size_t>(index)]; }
@@ -50,13 +52,26 @@ private:
     struct Seen {
         const char *text = nullptr;
         int index = 0;
+        bool fixed = false;      // text lies in read-only memory of a loaded object
+        unsigned unloads = 0;    // modules unloaded when fixed was found
     };
     static constexpr std::size_t seen_slots = 16;
+    // The last read-only segment a name was found in: a module's names lie side by side.
+    struct Segment {
+        std::uintptr_t start = 0, size = 0;
+        unsigned unloads = 0;
+    };
+    bool fixed_text(const char *name, unsigned unloads);
 
     std::deque<std::string> names_; // a deque: a name's text stays put while names are added
     std::unordered_map<std::string, int, Hash, std::equal_to<>> index_;
     Seen seen_[seen_slots]{};
+    Segment segment_{};
 };
+
+// Called once a module is unloaded: names a layer knows by a pointer into its text are
+// checked by their text again.
+void module_unloaded();
 
 // One polygon as the layer holds it.
 struct PolygonRef {
@@ -179,11 +194,25 @@ struct Layer {
     // The map of that type and name, or null.
     const VertexMap *find_vmap(HostID type, std::string_view name) const;
     int find_vpmap(HostID type, std::string_view name) const; // index into vpmaps, or -1
+    // Whether the polygon holds any polygon-specific value.
+    bool has_corner_values(std::size_t polygon) const
+    {
+        return polygon < first_corner_value.size() && first_corner_value[polygon] >= 0;
+    }
     // The polygon-specific value of map index `map` at (point, polygon); nullopt when none.
-    std::optional<std::span<const float>> vpmap_at(int map, int point, int polygon) const;
+    std::optional<std::span<const float>> vpmap_at(int map, int point, int polygon) const
+    {
+        if (polygon < 0 || !has_corner_values(static_cast<std::size_t>(polygon)))
+            return std::nullopt;
+        return corner_value(map, point, polygon);
+    }
 
     void clear();
     bool empty() const { return points.empty() && polygon_type.empty(); }
+
+private:
+    // vpmap_at along the chain of a polygon that holds values.
+    std::optional<std::span<const float>> corner_value(int map, int point, int polygon) const;
 };
 
 struct Mesh {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "file_read.h"
+#include "mesh.h"
 
 namespace host {
 
@@ -177,8 +178,10 @@ Module::~Module()
 {
     if (descriptor_ && descriptor_->shutdown)
         descriptor_->shutdown(server_data_);
-    if (handle_)
+    if (handle_) {
         dlclose(handle_);
+        module_unloaded(); // names held by pointers into its text
+    }
     if (copy_) {
         std::lock_guard lock(copies_mutex);
         copies.erase(handle_);

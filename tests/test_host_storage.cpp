@@ -222,6 +222,11 @@ TEST(LayerStorage, PolygonSpecificValuesAndTagsPerPolygon)
     EXPECT_EQ(floats(layer.vpmap_at(seams, 0, b)), (std::vector<float>{1.0f, 0.5f}));
     EXPECT_FALSE(layer.vpmap_at(seams, 2, b));
     EXPECT_FALSE(layer.vpmap_at(seams, 0, 5));
+    EXPECT_FALSE(layer.vpmap_at(seams, 0, -1)); // a point's own value is asked for
+    const int plain = layer.add_polygon(ID_FACE, {1, 2, 3}, "RM_trunk");
+    EXPECT_FALSE(layer.has_corner_values(static_cast<std::size_t>(plain)));
+    EXPECT_TRUE(layer.has_corner_values(static_cast<std::size_t>(b)));
+    EXPECT_FALSE(layer.vpmap_at(seams, 1, plain));
     // Replaced, longer than before: the new value whole.
     layer.set_vpmap(ID_TXUV, "RM_branch", 0, b, 3, longer);
     EXPECT_EQ(floats(layer.vpmap_at(seams, 0, b)), (std::vector<float>{1, 2, 3}));
@@ -244,6 +249,37 @@ TEST(LayerStorage, PolygonSpecificValuesAndTagsPerPolygon)
     EXPECT_TRUE(layer.empty());
     EXPECT_EQ(layer.names.size(), 0u);
     EXPECT_EQ(points_of(copy, 1), (std::vector<int>{0, 2, 3}));
+}
+
+// The plug-in hands its map names as the same pointers call after call. A name written in its
+// code is known by its pointer; text in a buffer the caller may write again is read each time.
+TEST(LayerStorage, NamesByPointerFollowTheirText)
+{
+    host::NameTable names;
+    static const char *const literal = "RM_range";
+    const int range = names.intern(literal);
+    EXPECT_EQ(names.intern(literal), range);
+    EXPECT_EQ(names.intern(std::string_view("RM_range")), range);
+
+    char buffer[16];
+    std::strcpy(buffer, "RM_thick");
+    const int thick = names.intern(static_cast<const char *>(buffer));
+    EXPECT_NE(thick, range);
+    EXPECT_EQ(names.intern(static_cast<const char *>(buffer)), thick);
+    std::strcpy(buffer, "RM_vectors"); // the same pointer, another name
+    const int vectors = names.intern(static_cast<const char *>(buffer));
+    EXPECT_NE(vectors, thick);
+    EXPECT_EQ(names[vectors], "RM_vectors");
+    std::strcpy(buffer, "RM_range");
+    EXPECT_EQ(names.intern(static_cast<const char *>(buffer)), range);
+
+    // Once a module is unloaded, a pointer known before is read again, and still answers.
+    host::module_unloaded();
+    EXPECT_EQ(names.intern(literal), range);
+    EXPECT_EQ(names.intern(literal), range);
+    names.clear();
+    EXPECT_EQ(names.intern(literal), 0);
+    EXPECT_EQ(names[0], "RM_range");
 }
 
 // Polygons a scan's callback adds are not visited, and the scan keeps reading the right corners

@@ -26,11 +26,8 @@ bool holds(const VertexStream &stream, std::size_t v, const float *values)
     return true;
 }
 
-void append(VertexStream &stream, const float *values)
-{
-    for (int i = 0; i < stream.dim; ++i)
-        stream.values.push_back(values[i]);
-}
+// Vertices the streams grow by at a time while a primitive is collected.
+constexpr std::size_t vertex_block = 4096;
 
 
 // Per vertex, the direction bark u grows in and which way t grows, for a normal map over the
@@ -69,7 +66,7 @@ void add_tangents(PrimitiveArrays &prim, std::size_t uv_stream)
         }
     }
     VertexStream tangent{"TANGENT", 4, {}};
-    tangent.values.reserve(count * 4);
+    tangent.values.resize(count * 4);
     for (std::size_t v = 0; v < count; ++v) {
         const double n[3] = {normal[v * 3], normal[v * 3 + 1], normal[v * 3 + 2]};
         const double *u = &along_u[v * 3], *t = &along_t[v * 3];
@@ -91,7 +88,7 @@ void add_tangents(PrimitiveArrays &prim, std::size_t uv_stream)
         const float w = across[0] * t[0] + across[1] * t[1] + across[2] * t[2] < 0.0 ? -1.0f : 1.0f;
         const float value[4] = {static_cast<float>(x[0] / length), static_cast<float>(x[1] / length),
                                 static_cast<float>(x[2] / length), w};
-        append(tangent, value);
+        std::copy_n(value, 4, tangent.values.data() + v * 4);
     }
     prim.streams.push_back(std::move(tangent));
 }
@@ -198,12 +195,16 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     out.indices.reserve(plan.triangle_corners);
     next_of_point_.clear();
     next_of_point_.reserve(plan.corners);
+    room_ = 0;
     if (first_of_point_.size() != layer_.points.size())
         first_of_point_.assign(layer_.points.size(), -1);
 
-    // The map values of each polygon corner, read once however many triangles share it.
+    // The map values of each polygon corner, read once however many triangles share it, and
+    // the vertex of each corner with its own corner normal, found once however many triangles
+    // share it (a triangle that turns a corner's normal to its own face looks again).
     const std::size_t source_floats = plan.source_floats;
     std::vector<float> corner_values;
+    std::vector<std::int64_t> corner_vertex;
     std::vector<Triangle> triangles;
     for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
         if (primitive_of_[p] != static_cast<int>(k))
@@ -211,18 +212,36 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
         const std::span<const int> poly = layer_.polygon_points(p);
         corner_values.resize(poly.size() * source_floats);
         const auto values_of = [&](std::size_t corner) { return corner_values.data() + corner * source_floats; };
+        // Most polygons hold no polygon-specific value: their corners read the points' own.
+        const int own = layer_.has_corner_values(p) ? static_cast<int>(p) : -1;
         for (std::size_t c = 0; c < poly.size(); ++c)
-            read_sources(plan, p, c, values_of(c));
+            read_sources(plan, p, own, c, values_of(c));
         if (out.triangles()) {
             triangulate(layer_, p, normals_, triangles);
+            corner_vertex.assign(poly.size(), -1);
             for (const Triangle &triangle : triangles)
-                for (const TriangleCorner &c : triangle)
-                    out.indices.push_back(vertex(plan, out, poly[c.corner], c.normal.data(), values_of(c.corner)));
+                for (const TriangleCorner &c : triangle) {
+                    const std::array<float, 3> &own_normal = normals_.at(p, c.corner);
+                    const bool plain = std::memcmp(own_normal.data(), c.normal.data(), sizeof own_normal) == 0;
+                    std::int64_t &known = corner_vertex[c.corner];
+                    if (!plain || known < 0) {
+                        const std::uint32_t v = vertex(plan, out, poly[c.corner], c.normal.data(), values_of(c.corner));
+                        if (!plain) {
+                            out.indices.push_back(v);
+                            continue;
+                        }
+                        known = v;
+                    }
+                    out.indices.push_back(static_cast<std::uint32_t>(known));
+                }
         } else {
             for (std::size_t c = 0; c < poly.size(); ++c)
                 out.indices.push_back(vertex(plan, out, poly[c], nullptr, values_of(c)));
         }
     }
+    // The streams hold exactly the vertices made.
+    for (VertexStream &stream : out.streams)
+        stream.values.resize(out.vertex_count() * static_cast<std::size_t>(stream.dim));
     if (plan.tangents)
         for (std::size_t s = 0; s < out.streams.size(); ++s)
             if (out.streams[s].attribute == "TEXCOORD_1") {
@@ -237,16 +256,21 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
 }
 
 // One polygon corner's values of the primitive's sources, one after another; a map with no
-// value there gives zeros ((0, 0) before the flip for texture coordinates).
-void PrimitiveCollector::read_sources(const Plan &plan, std::size_t polygon, std::size_t corner, float *out) const
+// value there gives zeros ((0, 0) before the flip for texture coordinates). own: the polygon,
+// or -1 when it holds no polygon-specific value.
+void PrimitiveCollector::read_sources(const Plan &plan, std::size_t polygon, int own, std::size_t corner,
+                                      float *out) const
 {
     static const float zero[3] = {0.0f, 0.0f, 0.0f};
     const int point = layer_.polygon_points(polygon)[corner];
     for (const Source &source : plan.sources) {
-        if (source.bark)
-            std::copy_n(bark_.at(polygon, corner).data(), 2, out);
-        else
-            copy_value(source.map.at(point, static_cast<int>(polygon)), zero, source.dim, out);
+        if (source.bark) {
+            const std::array<float, 2> &uv = bark_.at(polygon, corner);
+            out[0] = uv[0];
+            out[1] = uv[1];
+        } else {
+            copy_value(source.map.at(point, own), zero, source.dim, out);
+        }
         if (source.flip_v)
             out[1] = 1.0f - out[1];
         out += source.dim;
@@ -277,26 +301,40 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
             return static_cast<std::uint32_t>(v);
     }
     const int v = static_cast<int>(out.vertex_point.size());
+    const auto at = static_cast<std::size_t>(v);
+    if (at == room_) {
+        // The streams grow a block of vertices at a time and are written in place: far cheaper
+        // than appending each value, and still within the room reserved for every corner.
+        room_ = std::min(plan.corners, room_ + vertex_block);
+        for (VertexStream &stream : streams)
+            stream.values.resize(room_ * static_cast<std::size_t>(stream.dim));
+    }
     out.vertex_point.push_back(point);
     next_of_point_.push_back(first);
     first = v;
+    const auto put = [&](std::size_t s, const float *values) {
+        const auto dim = static_cast<std::size_t>(streams[s].dim);
+        float *slot = streams[s].values.data() + at * dim;
+        for (std::size_t i = 0; i < dim; ++i)
+            slot[i] = values[i];
+    };
     const host::Vec3 &p = layer_.points[static_cast<std::size_t>(point)];
     const float position[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
-    append(streams[0], position);
+    put(0, position);
     if (plan.normals)
-        append(streams[1], normal);
+        put(1, normal);
     if (plan.wind) {
         const float range = plan.range_at < 0 ? 0.0f : sources[plan.range_at];
         const float thick = plan.thick_at < 0 ? 0.0f : sources[plan.thick_at];
         const std::array<float, 2> weights = wind_weights(range, thick);
         if (plan.colours) {
             const float colour[3] = {weights[0], weights[1], 0.0f};
-            append(streams[colour_stream], colour);
+            put(colour_stream, colour);
         }
-        append(streams[wind_stream], weights.data());
+        put(wind_stream, weights.data());
     }
     for (std::size_t s = sources_stream; s < streams.size(); ++s) {
-        append(streams[s], sources);
+        put(s, sources);
         sources += streams[s].dim;
     }
     return static_cast<std::uint32_t>(v);

@@ -75,7 +75,7 @@ private:
     };
 
     Plan plan(int material, int mode) const;
-    void read_sources(const Plan &plan, std::size_t polygon, std::size_t corner, float *out) const;
+    void read_sources(const Plan &plan, std::size_t polygon, int own, std::size_t corner, float *out) const;
     std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, int point, const float *normal,
                          const float *sources);
 
@@ -89,6 +89,7 @@ private:
     std::vector<int> primitive_of_;  // per polygon, -1 for an empty one
     std::vector<int> first_of_point_; // per point, its first vertex in the primitive collected
     std::vector<int> next_of_point_;  // per vertex, the next vertex of its point, -1 at the end
+    std::size_t room_ = 0;            // vertices the streams of the primitive collected hold room for
 };
 
 } // namespace exporter

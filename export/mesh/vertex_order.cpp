@@ -17,9 +17,13 @@ void remap_vertices(PrimitiveArrays &prim, const std::vector<unsigned> &remap, s
     for (VertexStream &stream : prim.streams) {
         const std::size_t dim = static_cast<std::size_t>(stream.dim);
         spare.resize(kept * dim);
+        const float *from = stream.values.data();
+        float *to = spare.data();
+        // A vertex's value is a few floats: copied by hand, not by a call per vertex.
         for (std::size_t v = 0; v < count; ++v)
             if (remap[v] != ~0u)
-                std::copy_n(&stream.values[v * dim], dim, &spare[remap[v] * dim]);
+                for (std::size_t i = 0; i < dim; ++i)
+                    to[remap[v] * dim + i] = from[v * dim + i];
         stream.values.swap(spare);
     }
     std::vector<int> points(kept);
