@@ -49,7 +49,7 @@ double layer_bytes(const host::Layer &layer)
     return bytes;
 }
 
-ExportCost export_cost(const host::Layer &layer, const GltfOptions &options, Format format)
+ExportCost export_cost(const host::Layer &layer, const WriteOptions &options, Format format)
 {
     ExportCost cost;
     cost.subdivision = subdivision_levels(layer, options.look, format);

@@ -306,18 +306,6 @@ ramulon::Status make_obj(const host::Layer &layer, const std::string &name, cons
     return {};
 }
 
-// The writer's own failures as errors: memory that ran out part way, an export given up.
-template <typename Make> ramulon::Status guarded(const std::string &shown, Make make)
-{
-    try {
-        return make();
-    } catch (const std::bad_alloc &) {
-        return ramulon::fail(ramulon::ErrorKind::out_of_memory, "cannot write " + shown + ": " + out_of_memory_reason);
-    } catch (const Cancelled &cancelled) {
-        return ramulon::fail(ramulon::ErrorKind::cancelled, "cannot write " + shown + ": " + cancelled.what());
-    }
-}
-
 ramulon::Status write_obj_unguarded(const host::Layer &layer, const std::string &path, const ExportOptions &options)
 {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -349,13 +337,13 @@ ramulon::Status write_obj_unguarded(const host::Layer &layer, const std::string 
 
 ramulon::Status write_obj(const host::Layer &layer, const std::string &path, const ExportOptions &options)
 {
-    return guarded(path, [&] { return write_obj_unguarded(layer, path, options); });
+    return unless_out_of_memory(path, [&] { return write_obj_unguarded(layer, path, options); });
 }
 
 ramulon::Result<ObjFiles> obj_files(const host::Layer &layer, const std::string &name, const ExportOptions &options)
 {
     ObjFiles files;
-    const ramulon::Status made = guarded(name, [&] {
+    const ramulon::Status made = unless_out_of_memory(name, [&] {
         const auto put_file = [&](const std::string &file, const std::string &bytes, bool image) {
             if (image)
                 files.images.emplace_back(file, bytes);
