@@ -220,22 +220,22 @@ std::optional<Job> parse_job(const std::string &line, int line_number, const std
     read.text("textures", textures);
     read.text("memory-limit", memory);
     bool no_wind = false; // what earlier job files asked for; now the default
-    read.flag("lod-files", job.write.gltf.level_files);
-    read.flag("impostor", job.write.gltf.impostor);
+    read.flag("lod-files", job.write.level_files);
+    read.flag("impostor", job.write.impostor);
     // "compress": true (meshopt), false, or the mode as --compress names it.
     if (auto it = object.find("compress"); it != object.end()) {
         if (it->is_boolean())
-            job.write.gltf.compress = it->get<bool>() ? exporter::Compression::meshopt : exporter::Compression::none;
+            job.write.compress = it->get<bool>() ? exporter::Compression::meshopt : exporter::Compression::none;
         else if (it->is_string() && it->get<std::string>() == "meshopt")
-            job.write.gltf.compress = exporter::Compression::meshopt;
+            job.write.compress = exporter::Compression::meshopt;
         else if (it->is_string() && it->get<std::string>() == "quantize")
-            job.write.gltf.compress = exporter::Compression::quantize;
+            job.write.compress = exporter::Compression::quantize;
         else
             read.fail("\"compress\" must be true, false, \"meshopt\" or \"quantize\"");
     }
     read.flag("wind-colours", job.write.look.wind_colours);
     read.flag("no-wind-colours", no_wind);
-    read.integer("lod", job.write.gltf.levels, 1, exporter::max_levels);
+    read.integer("lod", job.write.levels, 1, exporter::max_levels);
     read.integer("subdivide", job.write.look.subdivide, 0, exporter::max_subdivision);
     read.integer("generation", job.generation, 9, 11);
     if (auto it = object.find("crease-angle"); it != object.end()) {
@@ -278,7 +278,7 @@ std::optional<Job> parse_job(const std::string &line, int line_number, const std
     }
     if (!read_seeds(object, job, error) || !read_outputs(object, job, error))
         return std::nullopt;
-    if (!job.write.gltf.plain() && !job.wants("glb") && !job.wants("gltf")) {
+    if (!job.write.plain() && !job.wants("glb") && !job.wants("gltf")) {
         error = "\"lod\", \"lod-files\", \"impostor\" and \"compress\" need a glb or gltf output";
         return std::nullopt;
     }

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "export/write_file.h"
+#include "export/export.h"
 
 namespace batch {
 
@@ -29,7 +29,7 @@ struct Job {
     std::vector<std::string> settings; // NAME=VALUE, in the order of the job's "set"
     std::int64_t first_seed = 0, last_seed = 0;
     std::vector<std::string> outputs; // "glb", "gltf", "obj", "png", "journal"
-    exporter::FileOptions write;
+    exporter::WriteOptions write;
     int generation = 11;
     std::size_t memory_limit = 0; // 0: the available memory less a margin
 

@@ -16,11 +16,12 @@ namespace fs = std::filesystem;
 
 // The options of one output: the glTF-only ones (levels, card, compression) leave an OBJ as
 // `ramulon build` writes it without them.
-exporter::FileOptions options_for(const batch::Job &job, const std::string &output)
+exporter::WriteOptions options_for(const batch::Job &job, const std::string &output)
 {
-    exporter::FileOptions options = job.write;
-    if (output == "obj")
-        options.gltf = exporter::GltfOptions{};
+    if (output != "obj")
+        return job.write;
+    exporter::WriteOptions options;
+    options.look = job.write.look;
     return options;
 }
 
@@ -65,9 +66,9 @@ std::string grow_variant(host::Session &session, const Job &job, std::int64_t se
     // Every output's options are checked before the tree grows.
     for (const std::string &output : job.outputs)
         if (is_mesh(output))
-            if (std::string bad = exporter::check_file_options((dir / ("x." + output)).string(), options_for(job, output));
-                !bad.empty())
-                return bad;
+            if (ramulon::Status bad = exporter::check_write((dir / ("x." + output)).string(), options_for(job, output));
+                !bad)
+                return bad.message();
     session.set_journal(job.wants("journal"));
     {
         HostLock lock(host_lock);
@@ -96,9 +97,10 @@ std::string grow_variant(host::Session &session, const Job &job, std::int64_t se
             return written.message();
     for (const std::string &output : job.outputs)
         if (is_mesh(output))
-            if (error = exporter::write_file(session.mesh().foreground, stem + "." + output, options_for(job, output));
-                !error.empty())
-                return error;
+            if (ramulon::Status written =
+                    exporter::write_tree(session.mesh().foreground, stem + "." + output, options_for(job, output));
+                !written)
+                return written.message();
     return {};
 }
 

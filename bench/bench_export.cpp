@@ -98,19 +98,22 @@ void run_export(benchmark::State &state, Writer write, const char *extension, bo
         benchmark::Counter(polygons * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-void BM_ExportObj(benchmark::State &state) { run_export(
-        state, [](const host::Layer &layer, const std::string &path) { return exporter::write_obj(layer, path).message(); },
-        ".obj", false); }
-void BM_ExportGltf(benchmark::State &state) { run_export(state, exporter::write_gltf, ".gltf", false); }
-void BM_ExportGlb(benchmark::State &state) { run_export(state, exporter::write_glb, ".glb", false); }
+std::string write_file(const host::Layer &layer, const std::string &path)
+{
+    return exporter::write_tree(layer, path).message();
+}
+
+void BM_ExportObj(benchmark::State &state) { run_export(state, write_file, ".obj", false); }
+void BM_ExportGltf(benchmark::State &state) { run_export(state, write_file, ".gltf", false); }
+void BM_ExportGlb(benchmark::State &state) { run_export(state, write_file, ".glb", false); }
 void BM_BuildPolygonal(benchmark::State &state) { run_export(state, nullptr, ".glb", true); }
-void BM_BuildAndExportGlb(benchmark::State &state) { run_export(state, exporter::write_glb, ".glb", true); }
+void BM_BuildAndExportGlb(benchmark::State &state) { run_export(state, write_file, ".glb", true); }
 
 // The page's GLB after an edit: written to memory, no file.
 std::string page_glb(const host::Layer &layer, const std::string &)
 {
-    std::string bytes;
-    return exporter::glb_bytes(layer, bytes);
+    const ramulon::Result<std::string> bytes = exporter::write_tree_to_memory(layer);
+    return bytes ? std::string() : bytes.error().message;
 }
 void BM_PageGlb(benchmark::State &state) { run_export(state, page_glb, ".glb", false); }
 

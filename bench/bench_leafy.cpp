@@ -35,13 +35,13 @@ void BM_LeafyDemoToGlb(benchmark::State &state)
     }
     const std::string path =
         (fs::temp_directory_path() / ("ramulon-bench-leafy-" + std::to_string(::getpid()) + ".glb")).string();
-    const exporter::ExportOptions look; // what `ramulon build --output tree.glb` writes
+    const exporter::WriteOptions options; // what `ramulon build --output tree.glb` writes
     for (auto _ : state) {
         if (const auto built = session->build(); !built) {
             state.SkipWithError(built.message().c_str());
             break;
         }
-        if (!(error = exporter::write_glb(session->mesh().foreground, path, look)).empty()) {
+        if (!(error = exporter::write_tree(session->mesh().foreground, path, options).message()).empty()) {
             state.SkipWithError(error.c_str());
             break;
         }

@@ -32,7 +32,7 @@ std::string scratch_file(const char *extension)
     return (fs::temp_directory_path() / ("ramulon-bench-lod-" + std::to_string(::getpid()) + extension)).string();
 }
 
-void write_levels(benchmark::State &state, exporter::GltfOptions options)
+void write_levels(benchmark::State &state, exporter::WriteOptions options)
 {
     std::string error;
     const host::Layer *tree = leafy_demo(error);
@@ -41,9 +41,9 @@ void write_levels(benchmark::State &state, exporter::GltfOptions options)
         return;
     }
     const std::string path = scratch_file(".glb");
-    exporter::GltfReport report;
+    exporter::WriteReport report;
     for (auto _ : state)
-        if (!(error = exporter::write_glb(*tree, path, options, &report)).empty()) {
+        if (!(error = exporter::write_tree(*tree, path, options, &report).message()).empty()) {
             state.SkipWithError(error.c_str());
             break;
         }

@@ -36,7 +36,6 @@ void BM_PageEditLeafy(benchmark::State &state)
     LWXPanelID panel = session->panel();
     double set_ms = 0.0, build_ms = 0.0, copy_ms = 0.0, glb_ms = 0.0;
     bool bent = false;
-    std::string bytes;
     for (auto _ : state) {
         Clock::time_point at = Clock::now();
         // The slider moves back and forth, so every edit grows a tree that differs.
@@ -53,12 +52,13 @@ void BM_PageEditLeafy(benchmark::State &state)
         build_ms += ms_since(at);
         const auto snapshot = std::make_shared<const host::Layer>(session->mesh().foreground);
         copy_ms += ms_since(at);
-        if (!(error = exporter::glb_bytes(*snapshot, bytes)).empty()) {
-            state.SkipWithError(error.c_str());
+        const ramulon::Result<std::string> bytes = exporter::write_tree_to_memory(*snapshot);
+        if (!bytes) {
+            state.SkipWithError(bytes.error().message.c_str());
             break;
         }
         glb_ms += ms_since(at);
-        benchmark::DoNotOptimize(bytes.data());
+        benchmark::DoNotOptimize(bytes->data());
     }
     const auto per_edit = benchmark::Counter::kAvgIterations;
     state.counters["set_ms"] = benchmark::Counter(set_ms, per_edit);

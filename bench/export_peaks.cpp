@@ -38,7 +38,7 @@ struct Case {
     std::string preset = "leafy";
     int branches = 0; // 0: the preset's own
     std::string format = "glb";
-    exporter::GltfOptions options;
+    exporter::WriteOptions options;
 };
 
 long status_kib(const char *key)
@@ -114,9 +114,10 @@ int run_case(const Case &c)
     const exporter::Format format = c.format == "obj" ? exporter::Format::obj : exporter::Format::gltf;
     const exporter::ExportCost cost = exporter::export_cost(layer, c.options, format);
     reset_peak();
-    error = c.format == "obj"    ? exporter::write_obj(layer, path, c.options.look).message()
-            : c.format == "gltf" ? exporter::write_gltf(layer, path, c.options)
-                                 : exporter::write_glb(layer, path, c.options);
+    exporter::WriteOptions options = c.options;
+    if (c.format == "obj")
+        options = exporter::WriteOptions{.look = c.options.look};
+    error = exporter::write_tree(layer, path, options).message();
     const long export_peak = status_kib("VmHWM:");
     std::filesystem::remove_all(folder);
     if (!error.empty()) {

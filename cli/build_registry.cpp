@@ -1,11 +1,13 @@
 #include "build.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cctype>
 #include <filesystem>
 #include <limits>
 #include <map>
 
+#include "common/lower_case.h"
 #include "host/number_text.h"
 #include "host/quoted_text.h"
 #include "driver/tree_budget.h"
@@ -21,22 +23,10 @@ std::vector<BuildExtension> &extensions()
     return list;
 }
 
-struct Format {
-    MeshWriter writer;
-    int priority;
-};
-
-std::map<std::string, Format> &formats()
+std::map<std::string, MeshWriter> &formats()
 {
-    static std::map<std::string, Format> map;
+    static std::map<std::string, MeshWriter> map;
     return map;
-}
-
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
 }
 
 } // namespace
@@ -49,21 +39,19 @@ bool register_build_extension(BuildExtension extension)
 
 const std::vector<BuildExtension> &build_extensions() { return extensions(); }
 
-bool register_output_format(const std::string &extension, MeshWriter writer, int priority)
+bool register_output_format(const std::string &extension, MeshWriter writer)
 {
-    auto &map = formats();
-    const std::string key = lower(extension);
-    auto it = map.find(key);
-    if (it == map.end() || it->second.priority < priority)
-        map[key] = Format{std::move(writer), priority};
+    const bool added = formats().emplace(ramulon::lower_case(extension), std::move(writer)).second;
+    assert(added && "one writer per extension");
+    static_cast<void>(added);
     return true;
 }
 
 const MeshWriter *find_output_format(const std::string &path)
 {
-    const std::string ext = lower(std::filesystem::path(path).extension().string());
+    const std::string ext = ramulon::lower_case(std::filesystem::path(path).extension().string());
     auto it = formats().find(ext);
-    return it == formats().end() ? nullptr : &it->second.writer;
+    return it == formats().end() ? nullptr : &it->second;
 }
 
 std::string output_format_list()
@@ -157,7 +145,7 @@ CLI::Option *add_number_option(CLI::App &app, const std::string &name, int &valu
 std::size_t build_memory_limit() { return memory_limit; }
 void set_build_memory_limit(std::size_t bytes) { memory_limit = bytes; }
 
-std::string check_export_memory(const host::Layer &layer, const exporter::GltfOptions &options, bool obj)
+std::string check_export_memory(const host::Layer &layer, const exporter::WriteOptions &options, bool obj)
 {
     const exporter::ExportCost cost =
         exporter::export_cost(layer, options, obj ? exporter::Format::obj : exporter::Format::gltf);

@@ -18,14 +18,14 @@ constexpr bool tear_down_before_exit = under_address_sanitizer;
 struct BuildOptions {
     ToolOptions tool;
     std::string journal;
-    std::string output;
+    Output output;
 };
 
-int run_build(const BuildOptions &options)
+int run_build(BuildOptions &options)
 {
-    if (!options.output.empty() && !find_output_format(options.output))
-        return fail("cannot write " + options.output + ": unknown format (known: " +
-                    output_format_list() + ")");
+    const std::string &output = options.output.path;
+    if (!output.empty() && !find_output_format(output))
+        return fail("cannot write " + output + ": unknown format (known: " + output_format_list() + ")");
 
     keep_one_build_on_large_pages();
     auto owned = std::make_unique<host::Session>();
@@ -39,7 +39,7 @@ int run_build(const BuildOptions &options)
     if (!error.empty())
         return fail(error);
 
-    BuildRun run{session, options.tool, {}};
+    BuildRun run{session, options.tool, options.output, {}};
     for (const BuildExtension &extension : build_extensions())
         if (extension.before_edits && !(error = extension.before_edits(run)).empty())
             return fail(error);
@@ -65,11 +65,11 @@ int run_build(const BuildOptions &options)
             return fail(written.message());
         run.written.push_back("journal " + options.journal);
     }
-    if (!options.output.empty()) {
-        error = (*find_output_format(options.output))(session.mesh().foreground, options.output);
+    if (!output.empty()) {
+        error = (*find_output_format(output))(session.mesh().foreground, output, options.output.options);
         if (!error.empty())
             return fail(error);
-        run.written.push_back("mesh " + options.output);
+        run.written.push_back("mesh " + output);
     }
 
     const host::Layer &fg = session.mesh().foreground;
@@ -89,17 +89,15 @@ Command setup(CLI::App &app)
 {
     CLI::App *sub = app.add_subcommand("build", "Grow a tree and write it out");
     auto options = std::make_shared<BuildOptions>();
-    add_background_option(*sub, options->tool);
+    add_tool_options(*sub, options->tool);
+    add_memory_option(*sub, options->tool);
     sub->add_option("--journal", options->journal,
                     "Write the mesh-edit calls of the build to this file, one per line");
-    add_settings_option(*sub, options->tool);
-    add_plugin_options(*sub, options->tool);
-    add_memory_option(*sub, options->tool);
-    sub->add_option("--output", options->output,
+    sub->add_option("--output", options->output.path,
                     "Write the tree's mesh to this file (" + output_format_list() + ")");
     for (const BuildExtension &extension : build_extensions())
         if (extension.add_options)
-            extension.add_options(*sub);
+            extension.add_options(*sub, options->output);
     return {sub, [options] { return run_build(*options); }};
 }
 

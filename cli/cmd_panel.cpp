@@ -59,11 +59,9 @@ Command setup(CLI::App &app)
 {
     CLI::App *sub = app.add_subcommand("panel", "Show the tool's panel with its current values");
     auto options = std::make_shared<PanelOptions>();
-    add_settings_option(*sub, options->tool);
+    add_tool_options(*sub, options->tool);
     sub->add_flag("--inactive", options->inactive,
                   "Show the panel as it looks after the tool was dropped (greyed out)");
-    add_background_option(*sub, options->tool);
-    add_plugin_options(*sub, options->tool);
     return {sub, [options] { return run_panel(*options); }};
 }
 

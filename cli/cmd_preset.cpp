@@ -140,7 +140,7 @@ std::string write_build_thumbnail(BuildRun &run)
 }
 
 const bool extended = register_build_extension(BuildExtension{
-    [](CLI::App &build) {
+    [](CLI::App &build, Output &) {
         build.add_option("--preset", build_options->preset,
                          "Apply this preset (a name on the shelf or a .preset file) before the edits");
         build.add_option("--thumbnail", build_options->thumbnail,

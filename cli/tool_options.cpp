@@ -49,4 +49,11 @@ void add_shelf_option(CLI::App &sub, std::string &dir)
     sub.add_option("--shelf", dir, "Folder of the preset shelf (default: ~/.ramulon/shelf)");
 }
 
+void add_tool_options(CLI::App &sub, ToolOptions &options)
+{
+    add_background_option(sub, options);
+    add_settings_option(sub, options);
+    add_plugin_options(sub, options);
+}
+
 } // namespace cli

@@ -14,6 +14,8 @@ void add_plugin_options(CLI::App &sub, ToolOptions &options);     // --plugin, -
 void add_background_option(CLI::App &sub, ToolOptions &options);  // --background
 void add_settings_option(CLI::App &sub, ToolOptions &options);    // --set
 void add_memory_option(CLI::App &sub, ToolOptions &options);      // --memory-limit
+// The tool's own: --background, --set, --plugin and --generation, in that order.
+void add_tool_options(CLI::App &sub, ToolOptions &options);
 // --shelf DIR; an empty value keeps the host's default folder.
 void add_shelf_option(CLI::App &sub, std::string &dir);
 

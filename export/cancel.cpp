@@ -21,10 +21,4 @@ void stop_if_cancelled()
         throw Cancelled();
 }
 
-bool was_cancelled(const std::string &error)
-{
-    const std::string tail = Cancelled().what();
-    return error.size() >= tail.size() && error.compare(error.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 } // namespace exporter

@@ -1,8 +1,8 @@
 // An export that is no longer wanted stops part way: the server's client has gone, or the
 // server is stopping. Whoever asks for an export on a thread may give that thread a check; the
 // writers ask it between their steps (each subdivision level, each level of detail, each view of
-// the far card, each megabyte of OBJ text) and give up with "the export was cancelled", their
-// temporaries removed as they unwind.
+// the far card, each megabyte of OBJ text) and give up with "the export was cancelled" (an error
+// of kind cancelled), their temporaries removed as they unwind.
 #pragma once
 
 #include <exception>
@@ -30,8 +30,5 @@ private:
 
 // Throws Cancelled when the calling thread's export is to stop.
 void stop_if_cancelled();
-
-// The ending of a writer's error when it was cancelled.
-bool was_cancelled(const std::string &error);
 
 } // namespace exporter

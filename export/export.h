@@ -19,41 +19,62 @@
 //   polygons `p` points.
 // - glTF: one primitive per surface and kind (triangles, lines, points), polygons triangulated
 //   (normals.h: triangulate). A vertex is one point with one set of corner values, so a point
-//   is split where its polygon-specific values or normals differ. See gltf_writer.cpp for the
+//   is split where its polygon-specific values or normals differ. See gltf/gltf_collect.h for the
 //   attributes. Triangles and vertices are then put in the order a GPU's vertex cache and fetch
 //   like (vertex_order.h), so the buffers are not in the layer's order.
 //
-// Each writer returns an empty string on success, else a one-line error; a failed write leaves
-// no file behind (and any earlier file at the path untouched).
+// Sizes: a GLB is at most 4 GiB (its length is a 32-bit field); indices are 16-bit while a
+// primitive has at most 65535 vertices, else 32-bit.
 #pragma once
 
 #include <string>
 
-#include "export/gltf/gltf_options.h"
+#include "common/error.h"
 #include "export/mesh/export_options.h"
-#include "export/obj_writer.h" // write_obj and obj_files
+#include "export/write_options.h"
 #include "host/mesh.h"
 
 namespace exporter {
 
-// path.gltf plus its binary buffer beside it (same name, ".bin").
-std::string write_gltf(const host::Layer &layer, const std::string &path);
-// One self-contained binary file.
-std::string write_glb(const host::Layer &layer, const std::string &path);
-// The bytes write_glb would write, kept in memory (for the page's view of the tree).
-std::string glb_bytes(const host::Layer &layer, std::string &bytes);
+// Writes the layer to path in the format of its extension (case-insensitive):
+// - ".obj": path, its material library beside it ("NAME.mtl") and its images ("NAME_bark.png",
+//   "NAME_bark_normal.png", "NAME_leaf.png", as the materials use them); reads options.look only.
+// - ".gltf": path, its buffer beside it ("NAME.bin"; none for a tree without polygons) and its
+//   images beside it as for OBJ ("NAME_leaves.png" for the leaf atlas).
+// - ".glb": one self-contained file, images inside.
+// With levels, a far card or compression (options.plain() false; glTF only), the levels hang
+// under a node NAME as "NAME_LOD0" ... and the card as "NAME_LOD_FAR"; with level_files each is a
+// file of its own beside path ("NAME_LOD1.glb", "NAME_LOD_FAR.glb"), path holding LOD0.
+// report, when given, receives a glTF write's files (the main one first) with their sizes and the
+// triangles per level and of the card.
+//
+// The same layer and options give the same bytes. A failed write leaves no file behind and any
+// earlier files at the paths untouched.
+//
+// The only error conditions are: an unknown extension, options out of range or asked of the
+// wrong format, a texture folder whose images do not load, a corrupt layer, a far card asked of a
+// tree without surfaces, a tree larger than a GLB can hold (invalid_input); a file that cannot be
+// written (io); memory running out (out_of_memory); the calling thread's export cancelled
+// (cancelled, cancel.h); the glTF serialiser or the PNG encoder failing (internal). Every message
+// reads "cannot write PATH: why", but for the options' own ("--lod must be between ...",
+// "subdivision levels must be 0 to ...").
+ramulon::Status write_tree(const host::Layer &layer, const std::string &path, const WriteOptions &options = {},
+                           WriteReport *report = nullptr);
 
-// The same with textures, levels of detail, the far-view card and compression as asked
-// (gltf_options.h; its `look` holds the ExportOptions); report, when given, receives the files
-// and their sizes.
-std::string write_gltf(const host::Layer &layer, const std::string &path, const GltfOptions &options,
-                       GltfReport *report = nullptr);
-std::string write_glb(const host::Layer &layer, const std::string &path, const GltfOptions &options,
-                      GltfReport *report = nullptr);
-// The same with textures, subdivision and normals as options ask (the forms above use the
-// defaults of ExportOptions). Textures go beside a .gltf or .obj as NAME_bark.png,
-// NAME_leaves.png, NAME_leaf.png and inside a .glb.
-std::string write_gltf(const host::Layer &layer, const std::string &path, const ExportOptions &options);
-std::string write_glb(const host::Layer &layer, const std::string &path, const ExportOptions &options);
+// The bytes write_tree would write to a .glb whose file name is name (the group node's name comes
+// from it), kept in memory: for the page's view of the tree and the server's downloads. The same
+// error conditions but io; level files (invalid_input) need a path.
+ramulon::Result<std::string> write_tree_to_memory(const host::Layer &layer, const WriteOptions &options = {},
+                                                  const std::string &name = "tree.glb", WriteReport *report = nullptr);
+
+// Whether write_tree could write path with these options, asked before the tree is built:
+// nothing is written. The errors are write_tree's invalid_input ones that do not need the tree.
+ramulon::Status check_write(const std::string &path, const WriteOptions &options);
+
+// "builtin", "none", or a folder holding bark.png, leaves.png and leaf.png.
+void choose_textures(ExportOptions &look, const std::string &textures);
+
+// The known extensions (".glb, .gltf, .obj"), for messages.
+std::string file_format_list();
 
 } // namespace exporter

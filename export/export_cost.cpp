@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "common/index_cast.h"
 #include "export/materials/materials.h"
 
 namespace exporter {
@@ -49,7 +50,7 @@ double layer_bytes(const host::Layer &layer)
     return bytes;
 }
 
-ExportCost export_cost(const host::Layer &layer, const GltfOptions &options, Format format)
+ExportCost export_cost(const host::Layer &layer, const WriteOptions &options, Format format)
 {
     ExportCost cost;
     cost.subdivision = subdivision_levels(layer, options.look, format);
@@ -57,7 +58,7 @@ ExportCost export_cost(const host::Layer &layer, const GltfOptions &options, For
     double wood_corners = 0.0, wood_faces = 0.0, flat = 0.0;
     for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
         const double n = static_cast<double>(layer.polygon_points(p).size());
-        if (n >= 3 && woody(materials.list[static_cast<std::size_t>(materials.of_polygon[p])])) {
+        if (n >= 3 && woody(materials.list[ramulon::index_cast<std::size_t>(materials.of_polygon[p])])) {
             wood_corners += n;
             wood_faces += 1.0;
         } else {

@@ -5,9 +5,11 @@
 // level of detail for the game-ready files), measured as the peak resident size of exports less
 // the size before them over the shipped presets (bench/export_peaks.cpp) and rounded up so that
 // none of them is under-estimated.
+//
+// An estimate: it cannot fail, and reads the layer only (no subdivision, no textures loaded).
 #pragma once
 
-#include "export/gltf/gltf_options.h"
+#include "export/write_options.h"
 #include "export/mesh/prepared_mesh.h"
 #include "host/mesh.h"
 
@@ -21,7 +23,7 @@ struct ExportCost {
 
 // The cost of writing the layer in the format with these options (an OBJ reads options.look
 // only).
-ExportCost export_cost(const host::Layer &layer, const GltfOptions &options, Format format);
+ExportCost export_cost(const host::Layer &layer, const WriteOptions &options, Format format);
 
 // What the layer itself holds in memory (a copy of it costs as much).
 double layer_bytes(const host::Layer &layer);

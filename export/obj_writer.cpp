@@ -13,6 +13,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "common/index_cast.h"
 #include "export/cancel.h"
 #include "export/obj_writer.h"
 #include "export/export.h"
@@ -60,14 +61,14 @@ TextureCorners texture_corners(const host::Layer &layer, const Materials &materi
     std::vector<std::optional<std::span<const float>>> values;
     for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
         const std::span<const int> poly = layer.polygon_points(p);
-        const Material &material = materials.list[static_cast<std::size_t>(materials.of_polygon[p])];
+        const Material &material = materials.list[ramulon::index_cast<std::size_t>(materials.of_polygon[p])];
         const MapView &map = material.leaf ? leaf : branch;
         const bool barked = !bark.empty() && bark.on_bark[p];
         out.first.push_back(out.index.size());
         values.clear();
         bool any = false;
         for (std::size_t c = 0; c < poly.size(); ++c) {
-            values.push_back(barked ? std::span<const float>(bark.at(p, c)) : map.at(poly[c], static_cast<int>(p)));
+            values.push_back(barked ? std::span<const float>(bark.at(p, c)) : map.at(poly[c], ramulon::index_cast<int>(p)));
             any = any || values.back().has_value();
         }
         // A face either names a texture coordinate at every corner or at none; corners the map
@@ -81,7 +82,7 @@ TextureCorners texture_corners(const host::Layer &layer, const Materials &materi
             float uv[2];
             copy_value(value, origin, 2, uv);
             const auto [it, added] =
-                known.try_emplace(pair_key(uv[0], uv[1]), static_cast<int>(out.coordinates.size()));
+                known.try_emplace(pair_key(uv[0], uv[1]), ramulon::index_cast<int>(out.coordinates.size()));
             if (added)
                 out.coordinates.push_back({uv[0], uv[1]});
             out.index.push_back(it->second);
@@ -111,7 +112,7 @@ NormalCorners normal_corners(const host::Layer &layer, const CornerNormals &norm
             const std::array<float, 3> &v = normals.at(p, c);
             std::array<std::uint32_t, 3> key;
             std::memcpy(key.data(), v.data(), sizeof key);
-            const auto [it, added] = known.try_emplace(key, static_cast<int>(out.normals.size()));
+            const auto [it, added] = known.try_emplace(key, ramulon::index_cast<int>(out.normals.size()));
             if (added)
                 out.normals.push_back(v);
             out.index.push_back(it->second);
@@ -183,7 +184,7 @@ bool obj_text(const PreparedMesh &mesh, const std::string &mtl_name,
         const int material = materials.of_polygon[p];
         if (material != current) {
             out += "usemtl ";
-            out += materials.list[static_cast<std::size_t>(material)].name;
+            out += materials.list[ramulon::index_cast<std::size_t>(material)].name;
             out += '\n';
             current = material;
         }
@@ -306,18 +307,6 @@ ramulon::Status make_obj(const host::Layer &layer, const std::string &name, cons
     return {};
 }
 
-// The writer's own failures as errors: memory that ran out part way, an export given up.
-template <typename Make> ramulon::Status guarded(const std::string &shown, Make make)
-{
-    try {
-        return make();
-    } catch (const std::bad_alloc &) {
-        return ramulon::fail(ramulon::ErrorKind::out_of_memory, "cannot write " + shown + ": " + out_of_memory_reason);
-    } catch (const Cancelled &cancelled) {
-        return ramulon::fail(ramulon::ErrorKind::cancelled, "cannot write " + shown + ": " + cancelled.what());
-    }
-}
-
 ramulon::Status write_obj_unguarded(const host::Layer &layer, const std::string &path, const ExportOptions &options)
 {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -349,13 +338,13 @@ ramulon::Status write_obj_unguarded(const host::Layer &layer, const std::string 
 
 ramulon::Status write_obj(const host::Layer &layer, const std::string &path, const ExportOptions &options)
 {
-    return guarded(path, [&] { return write_obj_unguarded(layer, path, options); });
+    return unless_out_of_memory(path, [&] { return write_obj_unguarded(layer, path, options); });
 }
 
 ramulon::Result<ObjFiles> obj_files(const host::Layer &layer, const std::string &name, const ExportOptions &options)
 {
     ObjFiles files;
-    const ramulon::Status made = guarded(name, [&] {
+    const ramulon::Status made = unless_out_of_memory(name, [&] {
         const auto put_file = [&](const std::string &file, const std::string &bytes, bool image) {
             if (image)
                 files.images.emplace_back(file, bytes);

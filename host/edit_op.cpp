@@ -280,7 +280,7 @@ EDError EditOp::pnt_vmap(EDStateRef state, LWPntID pnt, HostID type, const char 
     if (!name || dim < 0 || (dim > 0 && !value))
         return op.refuse("pntVMap", "no map name or values");
     Layer &fg = op.mesh_.foreground;
-    if (!fg.set_vmap(type, fg.names.intern(name), index, dim, value))
+    if (!fg.set_vmap(type, name, index, dim, value))
         return op.refuse("pntVMap", "more values than a map holds");
     if (op.journal_)
         op.journal_->pnt_vmap(index - op.point_base_, type, name, dim, value);

@@ -90,6 +90,13 @@ int NameTable::intern(const char *name)
     return index;
 }
 
+bool NameTable::fixed(const char *name) const
+{
+    const Seen &seen = seen_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % seen_slots];
+    return seen.text == name && seen.fixed &&
+           seen.unloads == unloaded_modules.load(std::memory_order_acquire);
+}
+
 int NameTable::find(std::string_view name) const
 {
     const auto it = index_.find(name);
@@ -136,6 +143,31 @@ int &chain_head(FlatArray<int> &heads, int polygon)
     if (p >= heads.size())
         heads.resize(p + 1, -1);
     return heads[p];
+}
+
+// Stores one point's value in a map whose slots are wide enough for it.
+void store_value(VertexMap &map, std::size_t layer_points, int point, int dim, const float *value)
+{
+    const auto p = static_cast<std::size_t>(point);
+    const auto stride = static_cast<std::size_t>(map.stride);
+    if (p == map.stored.size() && p + 1 >= layer_points) {
+        // The point just added, the common case: one slot more, without a fill call per value.
+        map.stored.push_back(0);
+        for (std::size_t i = 0; i < stride; ++i)
+            map.values.push_back(0.0f);
+    } else if (p >= map.stored.size()) {
+        // Sized to the layer: the plug-in stores a point's values right after adding it.
+        const std::size_t size = std::max(p + 1, layer_points);
+        map.stored.resize(size, 0);
+        map.values.resize(size * stride, 0.0f);
+    }
+    // A value is a few floats: a plain loop beats a call to copy them.
+    float *slot = map.values.data() + p * stride;
+    for (int i = 0; i < dim; ++i)
+        slot[i] = value[i];
+    if (map.stored[p] == 0)
+        map.count += 1;
+    map.stored[p] = static_cast<std::uint8_t>(dim + 1);
 }
 
 } // namespace
@@ -199,21 +231,28 @@ bool Layer::set_vmap(HostID type, int n, int point, int dim, const float *value)
         map->values = std::move(widened);
         map->stride = dim;
     }
-    const auto p = static_cast<std::size_t>(point);
-    const auto stride = static_cast<std::size_t>(map->stride);
-    if (p >= map->stored.size()) {
-        // Sized to the layer: the plug-in stores a point's values right after adding it.
-        const std::size_t size = std::max(p + 1, points.size());
-        map->stored.resize(size, 0);
-        map->values.resize(size * stride, 0.0f);
+    store_value(*map, points.size(), point, dim, value);
+    return true;
+}
+
+bool Layer::set_vmap(HostID type, const char *name, int point, int dim, const float *value)
+{
+    const unsigned unloads = unloaded_modules.load(std::memory_order_acquire);
+    RecentMap &recent = recent_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % recent_slots];
+    if (recent.text == name && recent.type == type && recent.unloads == unloads) {
+        VertexMap &map = vmaps[static_cast<std::size_t>(recent.map)];
+        // Neither the map's first value nor a longer one than its slots hold: those take the
+        // general path.
+        if (map.count > 0 && dim <= map.stride) {
+            store_value(map, points.size(), point, dim, value);
+            return true;
+        }
     }
-    // A value is a few floats: a plain loop beats a call to copy them.
-    float *slot = map->values.data() + p * stride;
-    for (int i = 0; i < dim; ++i)
-        slot[i] = value[i];
-    if (map->stored[p] == 0)
-        map->count += 1;
-    map->stored[p] = static_cast<std::uint8_t>(dim + 1);
+    const int n = names.intern(name);
+    if (!set_vmap(type, n, point, dim, value))
+        return false;
+    if (names.fixed(name))
+        recent = RecentMap{name, type, vmap_of_name[static_cast<std::size_t>(n)], unloads};
     return true;
 }
 

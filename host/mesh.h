@@ -40,6 +40,9 @@ public:
     // instead of hashed.
     int intern(const char *name);
     int find(std::string_view name) const; // -1 when the table does not hold it
+    // Whether name, just interned by its pointer, lies in a loaded module's read-only text:
+    // the same pointer then names the same map until a module is unloaded.
+    bool fixed(const char *name) const;
     const std::string &operator[](int index) const { return names_[static_cast<std::size_t>(index)]; }
     std::size_t size() const { return names_.size(); }
     void clear();
@@ -186,6 +189,10 @@ struct Layer {
     // point a point of the layer.
     bool set_vmap(HostID type, int name, int point, int dim, const float *value);
     bool set_vpmap(HostID type, int name, int point, int polygon, int dim, const float *value);
+    // The same with the name as a plug-in passes it: the plug-in writes each point's few maps
+    // one after another with the same name pointers, so a map written recently is found by its
+    // pointer, without interning the name again.
+    bool set_vmap(HostID type, const char *name, int point, int dim, const float *value);
     bool set_vmap(HostID type, std::string_view name, int point, int dim, const float *value)
     {
         return set_vmap(type, names.intern(name), point, dim, value);
@@ -224,6 +231,16 @@ struct Layer {
     void check_consistent() const;
 
 private:
+    // A map recently written through a name pointer that lies in a module's read-only text.
+    struct RecentMap {
+        const char *text = nullptr;
+        HostID type = 0;
+        int map = -1;         // into vmaps
+        unsigned unloads = 0; // modules unloaded when it was found
+    };
+    static constexpr std::size_t recent_slots = 8;
+    RecentMap recent_[recent_slots]{};
+
     // vpmap_at along the chain of a polygon that holds values.
     std::optional<std::span<const float>> corner_value(int map, int point, int polygon) const;
 };

@@ -1,7 +1,7 @@
 // The C interface's trees: reading their arrays in place, and writing them out.
 #include <cstring>
 
-#include "export/write_file.h"
+#include "export/export.h"
 #include "handles.h"
 #include "host/files.h"
 #include "ramulon/ramulon.h"
@@ -188,21 +188,22 @@ int ramulon_tree_write(const ramulon_tree *handle, const char *path, const ramul
         return null_argument("path");
     const ramulon_write_options o = sized_options(given, ramulon_write_options_init);
     try {
-        exporter::FileOptions options;
+        exporter::WriteOptions options;
         exporter::choose_textures(options.look, o.textures ? o.textures : "builtin");
         options.look.subdivide = o.subdivide < 0 ? exporter::automatic_subdivision : o.subdivide;
         options.look.crease_angle = o.crease_angle;
         options.look.wind_colours = o.wind_colours != 0;
-        options.gltf.levels = o.lod;
-        options.gltf.level_files = o.lod_files != 0;
-        options.gltf.impostor = o.impostor != 0;
-        options.gltf.compress = o.compress == RAMULON_COMPRESS_QUANTIZE ? exporter::Compression::quantize
+        options.levels = o.lod;
+        options.level_files = o.lod_files != 0;
+        options.impostor = o.impostor != 0;
+        options.compress = o.compress == RAMULON_COMPRESS_QUANTIZE ? exporter::Compression::quantize
                                 : o.compress != 0                        ? exporter::Compression::meshopt
                                                                          : exporter::Compression::none;
-        if (std::string bad = exporter::check_file_options(path, options); !bad.empty())
-            return fail(RAMULON_ERROR_ARGUMENT, bad);
-        if (std::string error = exporter::write_file(tree->layer, path, options); !error.empty())
-            return fail(RAMULON_ERROR_IO, error);
+        if (ramulon::Status bad = exporter::check_write(path, options); !bad)
+            return fail(RAMULON_ERROR_ARGUMENT, bad.message());
+        if (ramulon::Status written = exporter::write_tree(tree->layer, path, options); !written)
+            return fail(written.error().kind == ramulon::ErrorKind::out_of_memory ? RAMULON_ERROR_MEMORY : RAMULON_ERROR_IO,
+                        written.message());
         return RAMULON_OK;
     } catch (const std::bad_alloc &) {
         return fail(RAMULON_ERROR_MEMORY, "out of memory");

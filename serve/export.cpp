@@ -85,16 +85,6 @@ double obj_text_bytes(const host::Layer &layer)
     return 96.0 * static_cast<double>(layer.points.size()) + 28.0 * static_cast<double>(layer.corners.size());
 }
 
-// A writer's error by what it means: the writers of the GLB still tell it by the message's end.
-ramulon::Error writer_error(const std::string &error)
-{
-    using ramulon::ErrorKind;
-    return ramulon::fail(exporter::was_cancelled(error)       ? ErrorKind::cancelled
-                         : exporter::ran_out_of_memory(error) ? ErrorKind::out_of_memory
-                                                              : ErrorKind::internal,
-                         error);
-}
-
 } // namespace
 
 // ---- Download
@@ -235,7 +225,7 @@ unsigned long ExportDesk::given_up() const
     return given_up_;
 }
 
-void ExportDesk::price(const BuiltTree &tree, const exporter::GltfOptions &options, bool obj) const
+void ExportDesk::price(const BuiltTree &tree, const exporter::WriteOptions &options, bool obj) const
 {
     exporter::ExportCost cost =
         exporter::export_cost(*tree.layer, options, obj ? exporter::Format::obj : exporter::Format::gltf);
@@ -250,31 +240,31 @@ void ExportDesk::price(const BuiltTree &tree, const exporter::GltfOptions &optio
         refuse(ramulon::ErrorKind::out_of_memory, refused);
 }
 
-ramulon::Result<Download> ExportDesk::glb(const BuiltTree &tree, const exporter::GltfOptions &options)
+ramulon::Result<Download> ExportDesk::glb(const BuiltTree &tree, const exporter::WriteOptions &options)
 {
     return caught<Download>([&] { return make_glb(tree, options); });
 }
 
-Download ExportDesk::make_glb(const BuiltTree &tree, const exporter::GltfOptions &options)
+Download ExportDesk::make_glb(const BuiltTree &tree, const exporter::WriteOptions &options)
 {
     Turn turn(*this);
     price(tree, options, false);
     exporter::CancelCheck cancel(answer_abandoned);
     if (options.plain()) {
         // Straight to memory: the page's copy need not pass through a file.
-        std::string bytes;
-        if (const std::string error = exporter::glb_bytes(*tree.layer, bytes); !error.empty())
-            refuse_failed_export(writer_error(error));
+        ramulon::Result<std::string> bytes = exporter::write_tree_to_memory(*tree.layer);
+        if (!bytes)
+            refuse_failed_export(bytes.error());
         turn.done();
-        return Download::of_bytes(std::move(bytes));
+        return Download::of_bytes(std::move(*bytes));
     }
     // Levels, the far card and compression are written by the game-ready writer, file by file.
     TempFolder folder;
     if (folder.path().empty())
         refuse(ramulon::ErrorKind::io, "cannot make a temporary folder for the export");
     const std::string path = (folder.path() / "tree.glb").string();
-    if (const std::string error = exporter::write_glb(*tree.layer, path, options); !error.empty())
-        refuse_failed_export(writer_error(error));
+    if (const ramulon::Status written = exporter::write_tree(*tree.layer, path, options); !written)
+        refuse_failed_export(written.error());
     Download download = take(Download::of_file(path)); // open: the folder may go, the file stays readable
     turn.done();
     return download;
@@ -299,7 +289,7 @@ std::shared_ptr<const ExportDesk::ObjSet> ExportDesk::made_set(int build) const
 
 std::shared_ptr<const ExportDesk::ObjSet> ExportDesk::make_obj_set(const BuiltTree &tree)
 {
-    price(tree, exporter::GltfOptions{}, true);
+    price(tree, exporter::WriteOptions{}, true);
     exporter::CancelCheck cancel(answer_abandoned);
     {
         // The earlier build's set goes first (answers still sending it keep their share).

@@ -23,7 +23,7 @@
 #include <string>
 
 #include "common/error.h"
-#include "export/gltf/gltf_options.h"
+#include "export/write_options.h"
 #include "host/mesh.h"
 
 namespace serve {
@@ -69,7 +69,7 @@ public:
     ExportDesk(const ExportDesk &) = delete;
     ExportDesk &operator=(const ExportDesk &) = delete;
 
-    ramulon::Result<Download> glb(const BuiltTree &tree, const exporter::GltfOptions &options);
+    ramulon::Result<Download> glb(const BuiltTree &tree, const exporter::WriteOptions &options);
     // One file of the build's OBJ set; a part the tree has no use for (a bark texture without
     // tubes) is not_found.
     ramulon::Result<Download> obj(const BuiltTree &tree, ObjPart part);
@@ -98,8 +98,8 @@ public:
 private:
     struct ObjSet;
     [[noreturn]] void refuse_failed_export(const ramulon::Error &error);
-    void price(const BuiltTree &tree, const exporter::GltfOptions &options, bool obj) const;
-    Download make_glb(const BuiltTree &tree, const exporter::GltfOptions &options);
+    void price(const BuiltTree &tree, const exporter::WriteOptions &options, bool obj) const;
+    Download make_glb(const BuiltTree &tree, const exporter::WriteOptions &options);
     std::shared_ptr<const ObjSet> made_set(int build) const;
     double kept_obj_bytes() const;
     std::shared_ptr<const ObjSet> make_obj_set(const BuiltTree &tree);

@@ -123,9 +123,9 @@ std::optional<int> wanted_build(const Request &req)
 
 // ?lod=N&impostor=1&compress=1: the game-ready GLB. A skeleton has no surfaces to picture, so
 // its far card is left out rather than refused: the page asks for one whatever the tree.
-exporter::GltfOptions game_ready(const Request &req, const host::Layer &layer)
+exporter::WriteOptions game_ready(const Request &req, const host::Layer &layer)
 {
-    exporter::GltfOptions options;
+    exporter::WriteOptions options;
     if (req.has_param("lod")) {
         const std::string lod = req.get_param_value("lod");
         if (lod.empty() || lod.size() > 2 || lod.find_first_not_of("0123456789") != std::string::npos ||
@@ -297,7 +297,7 @@ void ServeServer::add_exports()
         return api([&, name](const Request &req, Response &res) {
             const auto begin = std::chrono::steady_clock::now();
             const BuiltTree built = take(tree.built(wanted_build(req)));
-            const exporter::GltfOptions options = game_ready(req, *built.layer);
+            const exporter::WriteOptions options = game_ready(req, *built.layer);
             res.set_header("X-Build", std::to_string(built.build));
             if (req.method == "HEAD")
                 return send_head(res, "model/gltf-binary", name, std::nullopt);

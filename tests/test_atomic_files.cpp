@@ -158,11 +158,7 @@ TEST_F(AtomicFiles, Exports)
         check_writer(name, [&](const Folders &folders, int round) {
             const std::string path = folders.file(name);
             build(round);
-            const host::Layer &layer = p.session.mesh().foreground;
-            const std::string ext = fs::path(path).extension().string();
-            return ext == ".obj"    ? exporter::write_obj(layer, path).message()
-                   : ext == ".gltf" ? exporter::write_gltf(layer, path)
-                                    : exporter::write_glb(layer, path);
+            return exporter::write_tree(p.session.mesh().foreground, path).message();
         });
     }
 }
@@ -313,16 +309,16 @@ TEST_F(WriteTargetsOfExports, LinksAreFollowedDevicesRefused)
     const host::Layer &layer = p.session.mesh().foreground;
     fs::create_directory(folders.file("real"));
     fs::create_symlink("real/tree.gltf", folders.file("tree.gltf"));
-    ASSERT_EQ(exporter::write_gltf(layer, folders.file("tree.gltf")), "");
+    ASSERT_EQ(exporter::write_tree(layer, folders.file("tree.gltf")).message(), "");
     EXPECT_TRUE(is_link(folders.file("tree.gltf")));
     EXPECT_GT(fs::file_size(folders.file("real/tree.gltf")), 0u);
 
     fs::create_symlink("/dev/null", folders.file("null.glb"));
-    EXPECT_EQ(exporter::write_glb(layer, folders.file("null.glb")),
+    EXPECT_EQ(exporter::write_tree(layer, folders.file("null.glb")).message(),
               "cannot write " + folders.file("null.glb") + ": it is not a regular file (a written set replaces regular files only)");
     EXPECT_TRUE(is_link(folders.file("null.glb")));
     ASSERT_EQ(::mkfifo(folders.file("pipe.obj").c_str(), 0600), 0);
-    EXPECT_NE(exporter::write_obj(layer, folders.file("pipe.obj")).message(), "");
+    EXPECT_NE(exporter::write_tree(layer, folders.file("pipe.obj")).message(), "");
     EXPECT_TRUE(fs::is_fifo(folders.file("pipe.obj")));
 }
 
@@ -347,9 +343,7 @@ TEST_F(AtomicFiles, ASetKilledWhileCommittedIsFinishedByTheNextWriter)
         const auto write = [&](const Folders &folders, int round) {
             build(round);
             const std::string path = folders.file(name);
-            const host::Layer &layer = p.session.mesh().foreground;
-            return fs::path(path).extension() == ".obj" ? exporter::write_obj(layer, path).message()
-                                                          : exporter::write_gltf(layer, path);
+            return exporter::write_tree(p.session.mesh().foreground, path).message();
         };
         Folders expected;
         ASSERT_EQ(write(expected, 1), "");
@@ -387,7 +381,7 @@ TEST_F(AtomicFiles, KilledWritersLeaveNothingBehind)
     Folders folders;
     build(0);
     const host::Layer &layer = p.session.mesh().foreground;
-    ASSERT_EQ(exporter::write_obj(layer, folders.file("tree.obj")).message(), "");
+    ASSERT_EQ(exporter::write_tree(layer, folders.file("tree.obj")).message(), "");
     const auto before = regular_files(folders.out);
     const int killed = in_child([&] {
         // The writer's second look: the textures and materials staged, the OBJ text begun.
@@ -397,7 +391,7 @@ TEST_F(AtomicFiles, KilledWritersLeaveNothingBehind)
                 ::raise(SIGKILL);
             return false;
         });
-        return exporter::write_obj(layer, folders.file("tree.obj")).message().empty() ? 0 : 1;
+        return exporter::write_tree(layer, folders.file("tree.obj")).message().empty() ? 0 : 1;
     });
     ASSERT_EQ(killed, 128 + SIGKILL);
     EXPECT_EQ(snapshot(folders.out), before);

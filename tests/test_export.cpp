@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "export/cancel.h"
 #include "export/export.h"
 #include "support/child_process.h"
 #include "support/export_files.h"
@@ -148,7 +149,7 @@ TEST(ExportObj, MaterialsQuadsLinesAndSeams)
 {
     ScratchDir dir;
     const host::Layer layer = seam_tube();
-    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")).message(), "");
+    ASSERT_EQ(exporter::write_tree(layer, dir.file("tree.obj")).message(), "");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.mtl", "tree.obj", "tree_bark.png",
                                                        "tree_bark_normal.png", "tree_leaf.png"}));
 
@@ -196,7 +197,7 @@ TEST(ExportObj, MaterialsQuadsLinesAndSeams)
     // surface that is neither keeps the grey of "no sketch colour".
     exporter::ExportOptions colours;
     colours.textures = exporter::TextureChoice::none;
-    ASSERT_EQ(exporter::write_obj(layer, dir.file("plain.obj"), colours).message(), "");
+    ASSERT_EQ(exporter::write_tree(layer, dir.file("plain.obj"), {.look = colours}).message(), "");
     EXPECT_FALSE(std::filesystem::exists(dir.file("plain_bark.png")));
     ObjFile untextured(dir.file("plain.obj"));
     const auto &brown = untextured.materials[static_cast<std::size_t>(untextured.material("RM_branch"))];
@@ -259,9 +260,7 @@ TEST_P(ExportGltf, PrimitivesSeamsAttributesAndDefaults)
     ScratchDir dir;
     const host::Layer layer = seam_tube();
     const std::string path = dir.file(std::string("tree") + GetParam());
-    ASSERT_EQ(GetParam() == std::string(".glb") ? exporter::write_glb(layer, path)
-                                                : exporter::write_gltf(layer, path),
-              "");
+    ASSERT_EQ(exporter::write_tree(layer, path).message(), "");
     const std::vector<std::string> written = GetParam() == std::string(".glb")
                                                  ? std::vector<std::string>{"tree.glb"}
                                                  : std::vector<std::string>{"tree.bin", "tree.gltf", "tree_bark.png",
@@ -345,7 +344,7 @@ TEST(ExportGltfEdges, EmptyLayerAndSkeletonOnly)
 {
     ScratchDir dir;
     host::Layer empty;
-    ASSERT_EQ(exporter::write_gltf(empty, dir.file("empty.gltf")), "");
+    ASSERT_EQ(exporter::write_tree(empty, dir.file("empty.gltf")).message(), "");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"empty.gltf"}); // no buffer, no .bin
     tinygltf::Model model;
     ASSERT_TRUE(load_gltf(dir.file("empty.gltf"), model));
@@ -358,7 +357,7 @@ TEST(ExportGltfEdges, EmptyLayerAndSkeletonOnly)
     skeleton.add_polygon(ID_FACE, {0, 1});
     skeleton.add_polygon(ID_FACE, {1, 2});
     skeleton.add_polygon(ID_FACE, {1, 3});
-    ASSERT_EQ(exporter::write_glb(skeleton, dir.file("skeleton.glb")), "");
+    ASSERT_EQ(exporter::write_tree(skeleton, dir.file("skeleton.glb")).message(), "");
     tinygltf::Model lines;
     ASSERT_TRUE(load_gltf(dir.file("skeleton.glb"), lines));
     const auto prims = primitives(lines);
@@ -378,7 +377,7 @@ TEST(ExportGltfEdges, LargeMeshesSwitchToWideIndices)
         layer.add_point({static_cast<double>(i), 0, 0});
     for (int i = 0; i + 1 < 65536; i += 2)
         layer.add_polygon(ID_FACE, {i, i + 1});
-    ASSERT_EQ(exporter::write_glb(layer, dir.file("wide.glb")), "");
+    ASSERT_EQ(exporter::write_tree(layer, dir.file("wide.glb")).message(), "");
     tinygltf::Model model;
     ASSERT_TRUE(load_gltf(dir.file("wide.glb"), model));
     const auto &prim = model.meshes.at(0).primitives.at(0);
@@ -387,7 +386,7 @@ TEST(ExportGltfEdges, LargeMeshesSwitchToWideIndices)
     EXPECT_EQ(accessor_indices(model, prim.indices).back(), 65535u);
 }
 
-// The page's GLB, made in memory, is the very file write_glb writes; a tree whose buffer length
+// The page's GLB, made in memory, is the very file write_tree writes; a tree whose buffer length
 // is not a multiple of four (three 16-bit indices) gets its binary chunk padded with zeros, and
 // a layer with nothing to draw gets a GLB without one.
 TEST(ExportGltfEdges, InMemoryGlbIsTheFile)
@@ -400,22 +399,24 @@ TEST(ExportGltfEdges, InMemoryGlbIsTheFile)
     const host::Layer layers[] = {odd, seam_tube(), host::Layer()};
     for (const host::Layer &each : layers) {
         const host::Layer *layer = &each;
-        ASSERT_EQ(exporter::write_glb(*layer, dir.file("tree.glb")), "");
+        ASSERT_EQ(exporter::write_tree(*layer, dir.file("tree.glb")).message(), "");
         std::ifstream in(dir.file("tree.glb"), std::ios::binary);
         std::stringstream file;
         file << in.rdbuf();
-        std::string bytes;
-        ASSERT_EQ(exporter::glb_bytes(*layer, bytes), "");
-        EXPECT_EQ(bytes, file.str());
-        EXPECT_EQ(bytes.size() % 4, 0u);
+        const ramulon::Result<std::string> bytes = exporter::write_tree_to_memory(*layer);
+        ASSERT_TRUE(bytes.ok()) << bytes.error().message;
+        EXPECT_EQ(*bytes, file.str());
+        EXPECT_EQ(bytes->size() % 4, 0u);
         tinygltf::Model model;
         ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
         EXPECT_EQ(model.buffers.size(), layer->polygon_count() > 0 ? 1u : 0u);
     }
-    std::string bytes;
     host::Layer broken;
     broken.add_polygon(ID_FACE, {0, 1, 2});
-    EXPECT_NE(exporter::glb_bytes(broken, bytes).find("point 0"), std::string::npos);
+    const ramulon::Result<std::string> refused = exporter::write_tree_to_memory(broken);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().kind, ramulon::ErrorKind::invalid_input);
+    EXPECT_NE(refused.error().message.find("point 0"), std::string::npos);
 }
 
 // The GLB is written in place, its JSON at the front in room kept before the buffer: the
@@ -424,7 +425,7 @@ TEST(ExportGltfEdges, InMemoryGlbIsTheFile)
 TEST(ExportGltfEdges, GlbContainerHoldsTogether)
 {
     ScratchDir dir;
-    ASSERT_EQ(exporter::write_glb(seam_tube(), dir.file("tree.glb")), "");
+    ASSERT_EQ(exporter::write_tree(seam_tube(), dir.file("tree.glb")).message(), "");
     std::ifstream in(dir.file("tree.glb"), std::ios::binary);
     std::stringstream file;
     file << in.rdbuf();
@@ -459,10 +460,7 @@ TEST(ExportGltfEdges, GlbContainerHoldsTogether)
 
 std::string write_as(const host::Layer &layer, const std::string &path)
 {
-    const std::string ext = path.substr(path.rfind('.'));
-    return ext == ".obj" ? exporter::write_obj(layer, path).message()
-           : ext == ".glb" ? exporter::write_glb(layer, path)
-                           : exporter::write_gltf(layer, path);
+    return exporter::write_tree(layer, path).message();
 }
 
 TEST(ExportBadPaths, MissingFolderLeavesNothing)
@@ -510,14 +508,14 @@ TEST(ExportBadPaths, PairsAppearTogetherOrNotAtAll)
     const host::Layer layer = seam_tube();
     std::filesystem::create_directory(dir.file("tree.gltf"));
     std::ofstream(dir.file("tree.bin")) << "earlier";
-    EXPECT_FALSE(exporter::write_gltf(layer, dir.file("tree.gltf")).empty());
+    EXPECT_FALSE(exporter::write_tree(layer, dir.file("tree.gltf")).message().empty());
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.bin", "tree.gltf"}));
     std::stringstream earlier;
     earlier << std::ifstream(dir.file("tree.bin")).rdbuf();
     EXPECT_EQ(earlier.str(), "earlier");
 
     std::filesystem::create_directory(dir.file("tree.obj"));
-    EXPECT_FALSE(exporter::write_obj(layer, dir.file("tree.obj")).message().empty());
+    EXPECT_FALSE(exporter::write_tree(layer, dir.file("tree.obj")).message().empty());
     EXPECT_FALSE(std::filesystem::exists(dir.file("tree.mtl")));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.bin", "tree.gltf", "tree.obj"}));
 }
@@ -544,10 +542,13 @@ TEST(ExportBadPaths, RunningOutOfMemoryFailsWithAMessage)
         const int code = in_child([&] {
             if (!limit_memory_growth(2l << 20))
                 return 2;
-            std::string bytes;
-            const std::string error = std::string(name) == "in memory" ? exporter::glb_bytes(strip, bytes)
-                                                                        : write_as(strip, dir.file(name));
-            return error.find("not enough memory to write this tree") != std::string::npos ? 0 : 1;
+            const ramulon::Status written =
+                std::string(name) == "in memory" ? ramulon::status_of(exporter::write_tree_to_memory(strip))
+                                                 : exporter::write_tree(strip, dir.file(name));
+            return !written.ok() && written.error().kind == ramulon::ErrorKind::out_of_memory &&
+                           written.message().find("not enough memory to write this tree") != std::string::npos
+                       ? 0
+                       : 1;
         });
         EXPECT_EQ(code, 0) << name;
         EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << name;
@@ -561,8 +562,8 @@ TEST(ExportBadPaths, CorruptLayerIsRefused)
     host::Layer layer;
     layer.add_point({0, 0, 0});
     layer.add_polygon(ID_FACE, {0, 1, 2});
-    EXPECT_NE(exporter::write_glb(layer, dir.file("bad.glb")).find("point 1"), std::string::npos);
-    EXPECT_NE(exporter::write_obj(layer, dir.file("bad.obj")).message().find("point 1"), std::string::npos);
+    EXPECT_NE(exporter::write_tree(layer, dir.file("bad.glb")).message().find("point 1"), std::string::npos);
+    EXPECT_NE(exporter::write_tree(layer, dir.file("bad.obj")).message().find("point 1"), std::string::npos);
     EXPECT_TRUE(dir.entries().empty());
 }
 
@@ -570,6 +571,71 @@ TEST(ExportBadPaths, CorruptLayerIsRefused)
 
 // A real build keeps its faces per surface in OBJ; every seam corner of the tubes and root
 // joints keeps its own u, and every point of the bark one t whatever face it is a corner of.
+// What stops a write is told by its kind as well as its message, and nothing is left behind:
+// the caller's mistakes (a format, an option, a layer) apart from the system's refusals and a
+// cancelled export.
+TEST(ExportBadPaths, EveryFailureSaysItsKind)
+{
+    ScratchDir dir;
+    const host::Layer tube = seam_tube();
+    host::Layer broken;
+    broken.add_polygon(ID_FACE, {0, 1, 2});
+    struct Case {
+        const char *what;
+        ramulon::Status status;
+        ramulon::ErrorKind kind;
+        std::string message; // the whole message, or empty to check the kind only
+    };
+    const std::string stl = dir.file("tree.stl"), glb = dir.file("tree.glb"), obj = dir.file("tree.obj");
+    const Case cases[] = {
+        {"unknown format", exporter::write_tree(tube, stl), ramulon::ErrorKind::invalid_input,
+         "cannot write " + stl + ": unknown format (known: .glb, .gltf, .obj)"},
+        {"levels out of range", exporter::write_tree(tube, glb, {.levels = 9}), ramulon::ErrorKind::invalid_input,
+         "cannot write " + glb + ": --lod must be between 1 and 8 levels (got 9)"},
+        {"levels in an OBJ", exporter::write_tree(tube, obj, {.levels = 2}), ramulon::ErrorKind::invalid_input,
+         "levels of detail, the far card and compression need a .gltf or .glb file, not " + obj},
+        {"corrupt layer", exporter::write_tree(broken, glb), ramulon::ErrorKind::invalid_input, ""},
+        {"missing folder", exporter::write_tree(tube, dir.file("gone/tree.gltf")), ramulon::ErrorKind::io, ""},
+    };
+    for (const Case &c : cases) {
+        ASSERT_FALSE(c.status.ok()) << c.what;
+        EXPECT_EQ(c.status.error().kind, c.kind) << c.what;
+        if (!c.message.empty()) {
+            EXPECT_EQ(c.status.message(), c.message) << c.what;
+        }
+    }
+    // The same checks before anything is built.
+    EXPECT_EQ(exporter::check_write(stl, {}).message(), cases[0].message);
+    EXPECT_EQ(exporter::check_write(glb, {.levels = 9}).message(), "--lod must be between 1 and 8 levels (got 9)");
+    EXPECT_TRUE(exporter::check_write(obj, {}).ok());
+
+    for (const char *name : {"tree.glb", "tree.gltf", "tree.obj"}) {
+        exporter::CancelCheck cancel([] { return true; });
+        const ramulon::Status cancelled = exporter::write_tree(tube, dir.file(name));
+        ASSERT_FALSE(cancelled.ok()) << name;
+        EXPECT_EQ(cancelled.error().kind, ramulon::ErrorKind::cancelled) << name;
+        EXPECT_EQ(cancelled.message(), "cannot write " + dir.file(name) + ": the export was cancelled") << name;
+    }
+    EXPECT_TRUE(dir.entries().empty());
+}
+
+// A report names every file a plain write made, with its size on the disk, and the triangles.
+TEST(ExportGltfEdges, ThePlainReportNamesTheFilesAsWritten)
+{
+    ScratchDir dir;
+    exporter::WriteReport report;
+    ASSERT_EQ(exporter::write_tree(seam_tube(), dir.file("tree.gltf"), {}, &report).message(), "");
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.files[0].path, dir.file("tree.gltf"));
+    EXPECT_EQ(report.files[1].path, dir.file("tree.bin"));
+    for (const exporter::WriteReport::File &file : report.files)
+        EXPECT_EQ(file.bytes, std::filesystem::file_size(file.path)) << file.path;
+    // Four tube quads and a cap of four corners, two triangles each, and the leaf quad.
+    ASSERT_EQ(report.level_triangles.size(), 1u);
+    EXPECT_EQ(report.level_triangles[0], 12u);
+    EXPECT_EQ(report.far_triangles, 0u);
+}
+
 TEST(ExportRealTree, PolygonalTreeKeepsSurfacesAndSeams)
 {
     host::Layer layer;
@@ -578,7 +644,7 @@ TEST(ExportRealTree, PolygonalTreeKeepsSurfacesAndSeams)
     ASSERT_GT(layer.polygon_count(), 0u);
 
     ScratchDir dir;
-    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")).message(), "");
+    ASSERT_EQ(exporter::write_tree(layer, dir.file("tree.obj")).message(), "");
     ObjFile obj(dir.file("tree.obj"));
     EXPECT_EQ(obj.faces_per_material(), faces_per_surface(layer));
 

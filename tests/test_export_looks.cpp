@@ -378,7 +378,7 @@ TEST(ExportNormals, RealTreesCornersFaceTheirTriangles)
         options.textures = exporter::TextureChoice::none;
         for (int levels : {0, 1}) {
             options.subdivide = levels;
-            ASSERT_EQ(exporter::write_glb(layer, dir.file("tree.glb"), options), "");
+            ASSERT_EQ(exporter::write_tree(layer, dir.file("tree.glb"), {.look = options}).message(), "");
             tinygltf::Model model;
             ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
             expect_corners_face_their_triangles(model, std::string(render) + " subdivided " + std::to_string(levels));
@@ -392,7 +392,7 @@ TEST(ExportNormals, ObjCarriesTheSameNormals)
     const host::Layer square = ring_tube(4);
     exporter::ExportOptions options;
     options.textures = exporter::TextureChoice::none;
-    ASSERT_EQ(exporter::write_obj(square, dir.file("tube.obj"), options).message(), "");
+    ASSERT_EQ(exporter::write_tree(square, dir.file("tube.obj"), {.look = options}).message(), "");
     const std::string text = read_file(dir.file("tube.obj"));
     // Four sides, one normal each; every corner names its side's.
     std::istringstream lines(text);
@@ -458,7 +458,7 @@ TEST(ExportMaterials, BarkLeavesAndWindWeights)
 {
     const host::Layer layer = looks_layer();
     ScratchDir dir;
-    ASSERT_EQ(exporter::write_gltf(layer, dir.file("tree.gltf")), "");
+    ASSERT_EQ(exporter::write_tree(layer, dir.file("tree.gltf")).message(), "");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tree.bin", "tree.gltf", "tree_bark.png",
                                                        "tree_bark_normal.png", "tree_leaves.png"}));
     tinygltf::Model model;
@@ -516,7 +516,7 @@ TEST(ExportMaterials, BarkLeavesAndWindWeights)
 
     // The OBJ: the bark with its relief, the single leaf masked by its own alpha; one texture
     // coordinate a corner, the bark's on woody faces.
-    ASSERT_EQ(exporter::write_obj(layer, dir.file("tree.obj")).message(), "");
+    ASSERT_EQ(exporter::write_tree(layer, dir.file("tree.obj")).message(), "");
     const std::string mtl = read_file(dir.file("tree.mtl"));
     EXPECT_NE(mtl.find("map_Kd tree_bark.png\nnorm tree_bark_normal.png\nmap_Bump tree_bark_normal.png\n"),
               std::string::npos)
@@ -530,7 +530,7 @@ TEST(ExportMaterials, BarkLeavesAndWindWeights)
     exporter::ExportOptions plain;
     plain.textures = exporter::TextureChoice::none;
     plain.wind_colours = true;
-    ASSERT_EQ(exporter::write_glb(layer, dir.file("plain.glb"), plain), "");
+    ASSERT_EQ(exporter::write_tree(layer, dir.file("plain.glb"), {.look = plain}).message(), "");
     tinygltf::Model colours;
     ASSERT_TRUE(load_gltf(dir.file("plain.glb"), colours));
     EXPECT_TRUE(colours.images.empty());
@@ -789,7 +789,7 @@ TEST(ExportBark, RealTreesKeepSquareTexelsOnEveryWoodySurface)
             ScratchDir dir;
             exporter::ExportOptions options;
             options.subdivide = levels;
-            ASSERT_EQ(exporter::write_glb(layer, dir.file("tree.glb"), options), "");
+            ASSERT_EQ(exporter::write_tree(layer, dir.file("tree.glb"), {.look = options}).message(), "");
             tinygltf::Model model;
             ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
             const std::map<std::string, double> aspects = bark_aspects(model);

@@ -511,9 +511,9 @@ std::vector<unsigned char> material_picture(const tinygltf::Model &model, const 
 TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirOwn)
 {
     ScratchDir dir;
-    exporter::GltfReport report;
-    const exporter::GltfOptions options{.levels = 3, .impostor = true};
-    ASSERT_EQ(exporter::write_glb(leafy_tree(), dir.file("oak.glb"), options, &report), "");
+    exporter::WriteReport report;
+    const exporter::WriteOptions options{.levels = 3, .impostor = true};
+    ASSERT_EQ(exporter::write_tree(leafy_tree(), dir.file("oak.glb"), options, &report).message(), "");
     tinygltf::Model model;
     ASSERT_TRUE(load_with_images(dir.file("oak.glb"), model));
     ASSERT_EQ(model.nodes.size(), 5u);
@@ -564,7 +564,7 @@ TEST(GameReadyFile, LevelsAndCardAreSiblingNodesNamedForLodGroupsOrFilesOfTheirO
     }
 
     // One file per level and for the card, each its part alone.
-    ASSERT_EQ(exporter::write_glb(leafy_tree(), dir.file("elm.glb"), {.levels = 3, .level_files = true, .impostor = true}), "");
+    ASSERT_EQ(exporter::write_tree(leafy_tree(), dir.file("elm.glb"), {.levels = 3, .level_files = true, .impostor = true}).message(), "");
     const std::pair<const char *, const char *> files[] = {
         {"elm.glb", "elm_LOD0"}, {"elm_LOD1.glb", "elm_LOD1"}, {"elm_LOD2.glb", "elm_LOD2"}, {"elm_LOD_FAR.glb", "elm_LOD_FAR"}};
     for (const auto &[file, node] : files) {
@@ -629,9 +629,9 @@ TEST(GameReadyFile, EveryLevelWearsTheTreesTexturedMaterialsInOneFileOrInFilesOf
     host::Layer layer;
     std::string error;
     ASSERT_TRUE(build_real_tree({"render_type=1", "twig_type=5", "num_roots=5"}, layer, error)) << error;
-    ASSERT_EQ(exporter::write_glb(layer, dir.file("one.glb"), {.levels = 4, .impostor = true}), "");
-    ASSERT_EQ(exporter::write_glb(layer, dir.file("own.glb"), {.levels = 3, .level_files = true, .impostor = true}), "");
-    ASSERT_EQ(exporter::write_gltf(layer, dir.file("text.gltf"), {.levels = 3, .level_files = true}), "");
+    ASSERT_EQ(exporter::write_tree(layer, dir.file("one.glb"), {.levels = 4, .impostor = true}).message(), "");
+    ASSERT_EQ(exporter::write_tree(layer, dir.file("own.glb"), {.levels = 3, .level_files = true, .impostor = true}).message(), "");
+    ASSERT_EQ(exporter::write_tree(layer, dir.file("text.gltf"), {.levels = 3, .level_files = true}).message(), "");
     for (const char *file : {"one.glb", "own.glb", "own_LOD1.glb", "own_LOD2.glb", "text.gltf", "text_LOD1.gltf",
                              "text_LOD2.gltf"}) {
         tinygltf::Model model;
@@ -652,7 +652,7 @@ TEST(GameReadyFile, EveryLevelWearsTheTreesTexturedMaterialsInOneFileOrInFilesOf
 TEST(GameReadyFile, TheFarCardShowsLod0AsItsTexturedMaterialsPaintItWithSmoothEdges)
 {
     ScratchDir dir;
-    ASSERT_EQ(exporter::write_glb(leafy_tree(), dir.file("oak.glb"), {.impostor = true}), "");
+    ASSERT_EQ(exporter::write_tree(leafy_tree(), dir.file("oak.glb"), {.impostor = true}).message(), "");
     tinygltf::Model model;
     ASSERT_TRUE(load_with_images(dir.file("oak.glb"), model));
     // The looks of LOD0's own materials, read back from the file: bark and leaves textured, the
@@ -706,11 +706,11 @@ TEST(GameReadyFile, TheFarCardShowsLod0AsItsTexturedMaterialsPaintItWithSmoothEd
 TEST(GameReadyFile, EveryOutputIsTheSameBytesRunToRun)
 {
     ScratchDir first, second;
-    const exporter::GltfOptions all{.levels = 4, .level_files = true, .impostor = true, .compress = exporter::Compression::meshopt};
+    const exporter::WriteOptions all{.levels = 4, .level_files = true, .impostor = true, .compress = exporter::Compression::meshopt};
     for (const ScratchDir *dir : {&first, &second}) {
-        ASSERT_EQ(exporter::write_glb(leafy_tree(), dir->file("a.glb"), {.levels = 4, .impostor = true}), "");
-        ASSERT_EQ(exporter::write_gltf(leafy_tree(), dir->file("b.gltf"), all), "");
-        ASSERT_EQ(exporter::write_glb(leafy_tree(), dir->file("c.glb")), "");
+        ASSERT_EQ(exporter::write_tree(leafy_tree(), dir->file("a.glb"), {.levels = 4, .impostor = true}).message(), "");
+        ASSERT_EQ(exporter::write_tree(leafy_tree(), dir->file("b.gltf"), all).message(), "");
+        ASSERT_EQ(exporter::write_tree(leafy_tree(), dir->file("c.glb")).message(), "");
     }
     ASSERT_EQ(first.entries(), second.entries());
     // a.glb; b.gltf, its .bin and its three images (bark, its relief, leaves), and four level
@@ -790,13 +790,13 @@ class GameReadyCompression : public ::testing::TestWithParam<exporter::Compressi
 TEST_P(GameReadyCompression, CompressedFileDecodesToThePlainOneWithinItsQuantisation)
 {
     ScratchDir dir;
-    const exporter::GltfOptions plain{.levels = 2, .impostor = true};
-    exporter::GltfOptions compressed = plain;
+    const exporter::WriteOptions plain{.levels = 2, .impostor = true};
+    exporter::WriteOptions compressed = plain;
     compressed.compress = GetParam();
     const bool meshopt = GetParam() == exporter::Compression::meshopt;
-    exporter::GltfReport plain_report, compressed_report;
-    ASSERT_EQ(exporter::write_glb(leafy_tree(), dir.file("plain.glb"), plain, &plain_report), "");
-    ASSERT_EQ(exporter::write_glb(leafy_tree(), dir.file("small.glb"), compressed, &compressed_report), "");
+    exporter::WriteReport plain_report, compressed_report;
+    ASSERT_EQ(exporter::write_tree(leafy_tree(), dir.file("plain.glb"), plain, &plain_report).message(), "");
+    ASSERT_EQ(exporter::write_tree(leafy_tree(), dir.file("small.glb"), compressed, &compressed_report).message(), "");
     EXPECT_LT(compressed_report.files[0].bytes, plain_report.files[0].bytes / (meshopt ? 2 : 1));
 
     tinygltf::Model model;
@@ -913,9 +913,9 @@ TEST(GameReadyFile, AnEmptyTreeStillMakesValidFiles)
 {
     ScratchDir dir;
     const host::Layer empty;
-    const exporter::GltfOptions all{.levels = 3, .compress = exporter::Compression::meshopt};
-    ASSERT_EQ(exporter::write_glb(empty, dir.file("empty.glb"), all), "");
-    ASSERT_EQ(exporter::write_gltf(empty, dir.file("empty.gltf"), all), "");
+    const exporter::WriteOptions all{.levels = 3, .compress = exporter::Compression::meshopt};
+    ASSERT_EQ(exporter::write_tree(empty, dir.file("empty.glb"), all).message(), "");
+    ASSERT_EQ(exporter::write_tree(empty, dir.file("empty.gltf"), all).message(), "");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"empty.glb", "empty.gltf"}));
     for (const char *file : {"empty.glb", "empty.gltf"}) {
         tinygltf::Model model;
@@ -925,7 +925,33 @@ TEST(GameReadyFile, AnEmptyTreeStillMakesValidFiles)
         EXPECT_EQ(model.nodes.size(), 4u) << file;
     }
     // The far card needs surfaces to picture.
-    EXPECT_NE(exporter::write_glb(empty, dir.file("card.glb"), {.impostor = true}).find("--impostor"), std::string::npos);
+    EXPECT_NE(exporter::write_tree(empty, dir.file("card.glb"), {.impostor = true}).message().find("--impostor"), std::string::npos);
+}
+
+// The page's game-ready GLB, made in memory, is the very file the same options write, and says
+// the same of its levels; level files need a folder.
+TEST(GameReadyFile, InMemoryItIsTheFileItsReportIncluded)
+{
+    ScratchDir dir;
+    const exporter::WriteOptions options{.levels = 2, .impostor = true, .compress = exporter::Compression::meshopt};
+    exporter::WriteReport on_disk, in_memory;
+    ASSERT_EQ(exporter::write_tree(leafy_tree(), dir.file("tree.glb"), options, &on_disk).message(), "");
+    const ramulon::Result<std::string> bytes = exporter::write_tree_to_memory(leafy_tree(), options, "tree.glb", &in_memory);
+    ASSERT_TRUE(bytes.ok()) << bytes.error().message;
+    EXPECT_EQ(*bytes, read_bytes(dir.file("tree.glb")));
+    ASSERT_EQ(on_disk.files.size(), 1u);
+    ASSERT_EQ(in_memory.files.size(), 1u);
+    EXPECT_EQ(in_memory.files[0].bytes, bytes->size());
+    EXPECT_EQ(on_disk.files[0].bytes, bytes->size());
+    EXPECT_EQ(in_memory.level_triangles, on_disk.level_triangles);
+    ASSERT_EQ(on_disk.level_triangles.size(), 2u);
+    EXPECT_LT(on_disk.level_triangles[1], on_disk.level_triangles[0]);
+    EXPECT_EQ(on_disk.far_triangles, 16u);
+
+    const ramulon::Result<std::string> refused =
+        exporter::write_tree_to_memory(leafy_tree(), {.levels = 2, .level_files = true});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().kind, ramulon::ErrorKind::invalid_input);
 }
 
 std::string cli(const std::string &args, int &status)

@@ -252,6 +252,58 @@ TEST(LayerStorage, PolygonSpecificValuesAndTagsPerPolygon)
 
 // The plug-in hands its map names as the same pointers call after call. A name written in its
 // code is known by its pointer; text in a buffer the caller may write again is read each time.
+// The plug-in names its maps by pointers it passes again call after call: a map written
+// recently is found by its pointer, but never past a change of the text behind it, of the type,
+// or of the layer.
+TEST(LayerStorage, MapsFoundByTheirNamePointerFollowTheirText)
+{
+    host::Layer layer;
+    const float a[2] = {1.0f, 2.0f}, b[1] = {3.0f}, c[3] = {4.0f, 5.0f, 6.0f};
+    static const char *const literal = "RM_branch";
+    char buffer[16];
+    std::strcpy(buffer, "RM_range");
+    for (int i = 0; i < 4; ++i) {
+        layer.add_point({1.0 * i, 0, 0});
+        ASSERT_TRUE(layer.set_vmap(ID_TXUV, literal, i, 2, a));
+        ASSERT_TRUE(layer.set_vmap(ID_WGHT, literal, i, 1, b)); // same pointer, another type
+        ASSERT_TRUE(layer.set_vmap(ID_WGHT, static_cast<const char *>(buffer), i, 1, b));
+        std::strcpy(buffer, i % 2 ? "RM_range" : "RM_thick"); // same pointer, another name
+    }
+    ASSERT_EQ(layer.vmaps.size(), 4u);
+    EXPECT_EQ(layer.find_vmap(ID_TXUV, "RM_branch")->count, 4u);
+    EXPECT_EQ(layer.find_vmap(ID_WGHT, "RM_branch")->count, 4u);
+    const host::VertexMap *range = layer.find_vmap(ID_WGHT, "RM_range");
+    const host::VertexMap *thick = layer.find_vmap(ID_WGHT, "RM_thick");
+    ASSERT_TRUE(range && thick);
+    EXPECT_TRUE(range->at(0) && !range->at(1) && range->at(2) && !range->at(3));
+    EXPECT_TRUE(!thick->at(0) && thick->at(1) && !thick->at(2) && thick->at(3));
+
+    // A point stored ahead of the ones before it leaves those without a value; a longer value
+    // through the same pointer widens the map and keeps what it held.
+    for (int i = 4; i < 8; ++i)
+        layer.add_point({1.0 * i, 0, 0});
+    ASSERT_TRUE(layer.set_vmap(ID_TXUV, literal, 6, 3, c));
+    const host::VertexMap *branch = layer.find_vmap(ID_TXUV, "RM_branch");
+    EXPECT_EQ(branch->stored.size(), 8u);
+    EXPECT_FALSE(branch->at(4));
+    EXPECT_FALSE(branch->at(7));
+    EXPECT_EQ(floats(branch->at(3)), (std::vector<float>{1.0f, 2.0f}));
+    EXPECT_EQ(floats(branch->at(6)), (std::vector<float>{4.0f, 5.0f, 6.0f}));
+    EXPECT_EQ(branch->count, 5u);
+
+    // A copy of the layer finds its own maps; a cleared layer starts afresh.
+    host::Layer copy = layer;
+    ASSERT_TRUE(copy.set_vmap(ID_TXUV, literal, 7, 2, a));
+    EXPECT_EQ(copy.find_vmap(ID_TXUV, "RM_branch")->count, 6u);
+    EXPECT_EQ(layer.find_vmap(ID_TXUV, "RM_branch")->count, 5u);
+    layer.clear();
+    layer.add_point({});
+    ASSERT_TRUE(layer.set_vmap(ID_WGHT, literal, 0, 1, b));
+    ASSERT_EQ(layer.vmaps.size(), 1u);
+    EXPECT_EQ(layer.vmaps[0].type, ID_WGHT);
+    EXPECT_EQ(layer.vmaps[0].dim, 1);
+}
+
 TEST(LayerStorage, NamesByPointerFollowTheirText)
 {
     host::NameTable names;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/index_cast.h"
 #include "export/cancel.h"
 #include "export/game_ready/soft_raster.h"
 
@@ -24,8 +25,8 @@ void bleed_colour(Picture &atlas, int passes)
         Picture next = atlas;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
-                std::uint8_t *out = &next.rgba[(static_cast<std::size_t>(y) * w + x) * 4];
-                if (atlas.rgba[(static_cast<std::size_t>(y) * w + x) * 4 + 3] != 0 || out[0] | out[1] | out[2])
+                std::uint8_t *out = &next.rgba[(ramulon::index_cast<std::size_t>(y) * w + x) * 4];
+                if (atlas.rgba[(ramulon::index_cast<std::size_t>(y) * w + x) * 4 + 3] != 0 || out[0] | out[1] | out[2])
                     continue;
                 int sum[3] = {0, 0, 0}, n = 0;
                 for (int dy = -1; dy <= 1; ++dy)
@@ -33,7 +34,7 @@ void bleed_colour(Picture &atlas, int passes)
                         const int nx = x + dx, ny = y + dy;
                         if (nx < 0 || ny < 0 || nx >= w || ny >= h)
                             continue;
-                        const std::uint8_t *in = &atlas.rgba[(static_cast<std::size_t>(ny) * w + nx) * 4];
+                        const std::uint8_t *in = &atlas.rgba[(ramulon::index_cast<std::size_t>(ny) * w + nx) * 4];
                         if (!(in[0] | in[1] | in[2]))
                             continue;
                         for (int k = 0; k < 3; ++k)
@@ -79,16 +80,16 @@ void add_quad(PrimitiveArrays &quads, const Frame &frame, int view)
 
 } // namespace
 
-Impostor make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &looks)
+ramulon::Result<Impostor> make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &looks)
 {
     Impostor out;
     if (triangle_count(lod0) == 0)
-        return out;
+        return ramulon::fail(ramulon::ErrorKind::invalid_input, "the tree has no surfaces to picture");
     const Frame frame = frame_of(lod0);
     Picture atlas;
     atlas.width = impostor_tile * columns;
     atlas.height = impostor_tile * rows;
-    atlas.rgba.assign(static_cast<std::size_t>(atlas.width) * atlas.height * 4, 0);
+    atlas.rgba.assign(ramulon::index_cast<std::size_t>(atlas.width) * atlas.height * 4, 0);
     out.quads.streams = {{"POSITION", 3, {}}, {"NORMAL", 3, {}}, {"TEXCOORD_0", 2, {}}};
     for (int view = 0; view < impostor_views; ++view) {
         stop_if_cancelled();
@@ -96,15 +97,17 @@ Impostor make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &l
             render_view(lod0, looks, frame, view_angle(view), impostor_tile, impostor_tile, impostor_samples);
         const int x0 = (view % columns) * impostor_tile, y0 = (view / columns) * impostor_tile;
         for (int y = 0; y < impostor_tile; ++y)
-            std::copy_n(&tile.rgba[static_cast<std::size_t>(y) * impostor_tile * 4], impostor_tile * 4,
-                        &atlas.rgba[(static_cast<std::size_t>(y0 + y) * atlas.width + x0) * 4]);
+            std::copy_n(&tile.rgba[ramulon::index_cast<std::size_t>(y) * impostor_tile * 4], impostor_tile * 4,
+                        &atlas.rgba[(ramulon::index_cast<std::size_t>(y0 + y) * atlas.width + x0) * 4]);
         add_quad(out.quads, frame, view);
     }
     bleed_colour(atlas, 3);
     out.width = atlas.width;
     out.height = atlas.height;
-    if (auto png = host::encode_png(atlas.width, atlas.height, 4, atlas.rgba.data()))
-        out.png = std::move(png).value();
+    auto png = host::encode_png(atlas.width, atlas.height, 4, atlas.rgba.data());
+    if (!png)
+        return ramulon::fail(ramulon::ErrorKind::internal, "the far card's picture could not be encoded");
+    out.png = std::move(png).value();
     return out;
 }
 

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/error.h"
 #include "export/game_ready/soft_raster.h"
 #include "export/mesh/mesh_arrays.h"
 
@@ -24,7 +25,9 @@ struct Impostor {
 };
 
 // Each view is drawn from LOD0 with its materials' looks (textured where they are), its edges
-// smoothed. Empty png when the mesh has no triangles to picture.
-Impostor make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &looks);
+// smoothed. The atlas is impostor_tile * 4 by impostor_tile * 2 pixels; the quads are 8 quads of 4
+// vertices, 16 triangles. The only error conditions are: a mesh without triangles to picture
+// (invalid_input), the PNG encoder failing (internal); a cancelled export throws Cancelled.
+ramulon::Result<Impostor> make_impostor(const MeshArrays &lod0, const std::vector<SurfaceLook> &looks);
 
 } // namespace exporter

@@ -9,6 +9,7 @@
 
 #include <meshoptimizer.h>
 
+#include "common/index_cast.h"
 #include "export/mesh/vertex_order.h"
 
 namespace exporter {
@@ -23,9 +24,9 @@ struct Pieces {
 
 int find(std::vector<int> &parent, int v)
 {
-    while (parent[static_cast<std::size_t>(v)] != v) {
-        int &p = parent[static_cast<std::size_t>(v)];
-        p = parent[static_cast<std::size_t>(p)];
+    while (parent[ramulon::index_cast<std::size_t>(v)] != v) {
+        int &p = parent[ramulon::index_cast<std::size_t>(v)];
+        p = parent[ramulon::index_cast<std::size_t>(p)];
         v = p;
     }
     return v;
@@ -40,11 +41,11 @@ Pieces find_pieces(const PrimitiveArrays &prim)
         a = find(parent, a);
         b = find(parent, b);
         if (a != b)
-            parent[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
+            parent[ramulon::index_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
     };
     std::vector<int> vertex_of_point;
     for (std::size_t v = 0; v < n; ++v) {
-        const auto point = static_cast<std::size_t>(prim.vertex_point[v]);
+        const auto point = ramulon::index_cast<std::size_t>(prim.vertex_point[v]);
         if (point >= vertex_of_point.size())
             vertex_of_point.resize(point + 1, -1);
         if (vertex_of_point[point] < 0)
@@ -61,13 +62,13 @@ Pieces find_pieces(const PrimitiveArrays &prim)
     pieces.of_vertex.assign(n, -1);
     std::vector<int> piece_of_root(n, -1);
     for (std::size_t v = 0; v < n; ++v) {
-        int &piece = piece_of_root[static_cast<std::size_t>(find(parent, static_cast<int>(v)))];
+        int &piece = piece_of_root[ramulon::index_cast<std::size_t>(find(parent, static_cast<int>(v)))];
         if (piece < 0) {
             piece = pieces.count++;
             pieces.lowest_point.push_back(prim.vertex_point[v]);
         }
         pieces.of_vertex[v] = piece;
-        int &lowest = pieces.lowest_point[static_cast<std::size_t>(piece)];
+        int &lowest = pieces.lowest_point[ramulon::index_cast<std::size_t>(piece)];
         lowest = std::min(lowest, prim.vertex_point[v]);
     }
     return pieces;
@@ -75,7 +76,7 @@ Pieces find_pieces(const PrimitiveArrays &prim)
 
 const float *position(const PrimitiveArrays &prim, std::uint32_t v)
 {
-    return &prim.streams.front().values[static_cast<std::size_t>(v) * 3];
+    return &prim.streams.front().values[ramulon::index_cast<std::size_t>(v) * 3];
 }
 
 double triangle_area(const PrimitiveArrays &prim, std::size_t first)
@@ -94,15 +95,15 @@ double triangle_area(const PrimitiveArrays &prim, std::size_t first)
 void thin_leaves(PrimitiveArrays &prim, double fraction)
 {
     const Pieces cards = find_pieces(prim);
-    std::vector<int> order(static_cast<std::size_t>(cards.count));
+    std::vector<int> order(ramulon::index_cast<std::size_t>(cards.count));
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(), [&](int a, int b) {
-        return cards.lowest_point[static_cast<std::size_t>(a)] < cards.lowest_point[static_cast<std::size_t>(b)];
+        return cards.lowest_point[ramulon::index_cast<std::size_t>(a)] < cards.lowest_point[ramulon::index_cast<std::size_t>(b)];
     });
     // Card i of the leaf order stays when the running count of kept cards steps up there.
-    std::vector<char> keep(static_cast<std::size_t>(cards.count), 0);
+    std::vector<char> keep(ramulon::index_cast<std::size_t>(cards.count), 0);
     for (std::size_t i = 0; i < order.size(); ++i)
-        keep[static_cast<std::size_t>(order[i])] =
+        keep[ramulon::index_cast<std::size_t>(order[i])] =
             std::floor((double(i) + 1.0) * fraction) > std::floor(double(i) * fraction);
 
     double all_area = 0.0, kept_area = 0.0;
@@ -110,7 +111,7 @@ void thin_leaves(PrimitiveArrays &prim, double fraction)
     for (std::size_t t = 0; t + 3 <= prim.indices.size(); t += 3) {
         const double area = triangle_area(prim, t);
         all_area += area;
-        if (keep[static_cast<std::size_t>(cards.of_vertex[prim.indices[t]])]) {
+        if (keep[ramulon::index_cast<std::size_t>(cards.of_vertex[prim.indices[t]])]) {
             kept_area += area;
             indices.insert(indices.end(), prim.indices.begin() + static_cast<std::ptrdiff_t>(t),
                            prim.indices.begin() + static_cast<std::ptrdiff_t>(t + 3));
@@ -122,17 +123,17 @@ void thin_leaves(PrimitiveArrays &prim, double fraction)
     const double scale = std::sqrt(all_area / kept_area);
 
     // Centres: the mean of each card's vertices.
-    std::vector<std::array<double, 4>> centre(static_cast<std::size_t>(cards.count), {0, 0, 0, 0});
+    std::vector<std::array<double, 4>> centre(ramulon::index_cast<std::size_t>(cards.count), {0, 0, 0, 0});
     const std::vector<float> &xyz = prim.streams.front().values;
     for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
-        auto &c = centre[static_cast<std::size_t>(cards.of_vertex[v])];
+        auto &c = centre[ramulon::index_cast<std::size_t>(cards.of_vertex[v])];
         for (std::size_t k = 0; k < 3; ++k)
             c[k] += xyz[v * 3 + k];
         c[3] += 1.0;
     }
     std::vector<float> &out = prim.streams.front().values;
     for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
-        const auto &c = centre[static_cast<std::size_t>(cards.of_vertex[v])];
+        const auto &c = centre[ramulon::index_cast<std::size_t>(cards.of_vertex[v])];
         for (std::size_t k = 0; k < 3; ++k) {
             const double middle = c[k] / c[3];
             out[v * 3 + k] = static_cast<float>(middle + (out[v * 3 + k] - middle) * scale);
@@ -231,7 +232,7 @@ private:
         const auto apart = [&](std::uint32_t a, std::uint32_t b) {
             double d = 0.0;
             for (const VertexStream *s : textures)
-                for (std::size_t k = 0; k < static_cast<std::size_t>(s->dim); ++k)
+                for (std::size_t k = 0; k < ramulon::index_cast<std::size_t>(s->dim); ++k)
                     d += std::fabs(double(s->values[a * std::size_t(s->dim) + k]) - s->values[b * std::size_t(s->dim) + k]);
             return d;
         };
@@ -278,7 +279,7 @@ private:
     {
         const auto added = static_cast<std::uint32_t>(prim_.vertex_count());
         for (VertexStream &s : prim_.streams) {
-            const std::size_t dim = static_cast<std::size_t>(s.dim);
+            const std::size_t dim = ramulon::index_cast<std::size_t>(s.dim);
             for (std::size_t k = 0; k < dim; ++k)
                 s.values.push_back(s.attribute == "NORMAL" ? static_cast<float>(face[k]) : s.values[v * dim + k]);
         }
@@ -305,7 +306,7 @@ std::vector<std::array<double, 3>> point_normals(const MeshArrays &mesh, const s
         const PrimitiveArrays &prim = mesh[p];
         const VertexStream *n = prim.stream("NORMAL");
         for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
-            const auto point = static_cast<std::size_t>(prim.vertex_point[v]);
+            const auto point = ramulon::index_cast<std::size_t>(prim.vertex_point[v]);
             if (point >= normal.size())
                 normal.resize(point + 1, {0.0, 0.0, 0.0});
             for (std::size_t k = 0; k < 3 && n; ++k)
@@ -358,7 +359,7 @@ std::size_t simplify_together(MeshArrays &level, const std::vector<std::size_t> 
                 given[w] = static_cast<std::uint32_t>(owner.size());
                 owner.emplace_back(k, w);
                 const float *xyz = position(prim, w);
-                const std::array<double, 3> &n = outward[static_cast<std::size_t>(prim.vertex_point[w])];
+                const std::array<double, 3> &n = outward[ramulon::index_cast<std::size_t>(prim.vertex_point[w])];
                 for (std::size_t c = 0; c < 3; ++c)
                     positions.push_back(static_cast<float>(xyz[c] + inflate * n[c]));
             }
@@ -396,8 +397,8 @@ std::vector<float> tube_radii(const MeshArrays &mesh, const std::vector<std::siz
         for (std::size_t t = 0; t + 3 <= prim.indices.size(); t += 3)
             for (std::size_t k = 0; k < 3; ++k) {
                 const std::uint32_t a = prim.indices[t + k], b = prim.indices[t + (k + 1) % 3];
-                const auto pa = static_cast<std::size_t>(prim.vertex_point[a]);
-                const auto pb = static_cast<std::size_t>(prim.vertex_point[b]);
+                const auto pa = ramulon::index_cast<std::size_t>(prim.vertex_point[a]);
+                const auto pb = ramulon::index_cast<std::size_t>(prim.vertex_point[b]);
                 const double cosine = normal[pa][0] * normal[pb][0] + normal[pa][1] * normal[pb][1] +
                                       normal[pa][2] * normal[pb][2];
                 const double turn = std::acos(std::clamp(cosine, -1.0, 1.0));
@@ -442,7 +443,7 @@ void prune_wood(MeshArrays &level, const std::vector<std::size_t> &held, const s
         for (std::size_t t = 0; t + 3 <= level[p].indices.size(); t += 3) {
             float r = 0.0f;
             for (std::size_t k = 0; k < 3; ++k) {
-                const auto point = static_cast<std::size_t>(level[p].vertex_point[level[p].indices[t + k]]);
+                const auto point = ramulon::index_cast<std::size_t>(level[p].vertex_point[level[p].indices[t + k]]);
                 r = std::max(r, point < radius.size() ? radius[point] : std::numeric_limits<float>::infinity());
             }
             triangles.push_back({p, t, r});
@@ -458,16 +459,16 @@ void prune_wood(MeshArrays &level, const std::vector<std::size_t> &held, const s
 
     // Which triangles a cut keeps: thicker than it and joined to the trunk and the roots by kept
     // triangles (through shared points, across surfaces); without a trunk, to the lowest point.
-    std::vector<int> parent(static_cast<std::size_t>(points));
+    std::vector<int> parent(ramulon::index_cast<std::size_t>(points));
     const auto root = [&](int p) {
-        while (parent[static_cast<std::size_t>(p)] != p)
-            p = parent[static_cast<std::size_t>(p)] = parent[static_cast<std::size_t>(parent[static_cast<std::size_t>(p)])];
+        while (parent[ramulon::index_cast<std::size_t>(p)] != p)
+            p = parent[ramulon::index_cast<std::size_t>(p)] = parent[ramulon::index_cast<std::size_t>(parent[ramulon::index_cast<std::size_t>(p)])];
         return p;
     };
     const auto join = [&](const PrimitiveArrays &prim, std::size_t t) {
         const int a = root(prim.vertex_point[prim.indices[t]]);
-        parent[static_cast<std::size_t>(root(prim.vertex_point[prim.indices[t + 1]]))] = a;
-        parent[static_cast<std::size_t>(root(prim.vertex_point[prim.indices[t + 2]]))] = root(a);
+        parent[ramulon::index_cast<std::size_t>(root(prim.vertex_point[prim.indices[t + 1]]))] = a;
+        parent[ramulon::index_cast<std::size_t>(root(prim.vertex_point[prim.indices[t + 2]]))] = root(a);
     };
     std::vector<char> keep(triangles.size());
     const auto keep_above = [&](float cut) {
@@ -489,14 +490,14 @@ void prune_wood(MeshArrays &level, const std::vector<std::size_t> &held, const s
         std::vector<char> standing(parent.size(), 0);
         for (std::size_t p : holding)
             for (const std::uint32_t v : level[p].indices)
-                standing[static_cast<std::size_t>(root(level[p].vertex_point[v]))] = 1;
+                standing[ramulon::index_cast<std::size_t>(root(level[p].vertex_point[v]))] = 1;
         if (holding.empty() && lowest >= 0)
-            standing[static_cast<std::size_t>(root(lowest))] = 1;
+            standing[ramulon::index_cast<std::size_t>(root(lowest))] = 1;
         std::size_t count = 0;
         for (std::size_t i = 0; i < triangles.size(); ++i) {
             const Triangle &t = triangles[i];
             keep[i] = t.thickness > cut &&
-                      standing[static_cast<std::size_t>(root(level[t.prim].vertex_point[level[t.prim].indices[t.first]]))];
+                      standing[ramulon::index_cast<std::size_t>(root(level[t.prim].vertex_point[level[t.prim].indices[t.first]]))];
             count += keep[i];
         }
         return count;
@@ -550,12 +551,12 @@ MeshArrays make_level(const MeshArrays &lod0, const std::vector<MaterialLook> &l
         PrimitiveArrays &prim = level[p];
         if (!prim.triangles() || prim.indices.empty())
             continue;
-        const auto material = static_cast<std::size_t>(prim.material);
+        const auto material = ramulon::index_cast<std::size_t>(prim.material);
         (material < looks.size() && looks[material].leaf ? leaves : wood).push_back(p);
     }
     const std::size_t wood_triangles = triangles_of(level, wood), leaf_triangles = triangles_of(level, leaves);
     const auto share = [&](std::size_t triangles) {
-        return static_cast<std::size_t>(std::llround(double(triangles) * fraction));
+        return ramulon::index_cast<std::size_t>(std::llround(double(triangles) * fraction));
     };
     // The wood goes first, as far as it can without straying from its shape; what it keeps
     // beyond its share the leaves give up, down to half of theirs, and only then does the wood
@@ -564,7 +565,7 @@ MeshArrays make_level(const MeshArrays &lod0, const std::vector<MaterialLook> &l
     // where it stood at every level; the rest is simplified against them held in place.
     std::vector<std::size_t> holding, held;
     for (std::size_t p : wood)
-        (looks[static_cast<std::size_t>(level[p].material)].holds_tree ? holding : held).push_back(p);
+        (looks[ramulon::index_cast<std::size_t>(level[p].material)].holds_tree ? holding : held).push_back(p);
     const std::vector<float> radius = tube_radii(lod0, held);
     const float error = simplify_error(fraction);
     const std::size_t holding_left =

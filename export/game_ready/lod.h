@@ -4,6 +4,10 @@
 // thinnest wood goes, twigs first, never the trunk or the roots and never what holds up wood that
 // is kept. The leaves are thinned: a spread of the leaf cards, picked by the leaf's own order, is
 // kept and each kept card grown so that the crown covers about as much as before.
+//
+// Nothing here fails by its own errors: a cancelled export throws Cancelled and memory running
+// out std::bad_alloc, which the writers' entry point turns into
+// errors of kind cancelled and out_of_memory.
 #pragma once
 
 #include "export/mesh/mesh_arrays.h"

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "common/index_cast.h"
 #include "export/materials/textures.h"
 
 namespace exporter {
@@ -17,7 +18,7 @@ std::array<double, 2> transform_scale(const tinygltf::TextureInfo &info)
     const tinygltf::Value &value = found->second.Get("scale");
     for (int k = 0; k < 2 && k < static_cast<int>(value.ArrayLen()); ++k)
         if (value.Get(k).IsNumber())
-            scale[static_cast<std::size_t>(k)] = value.Get(k).GetNumberAsDouble();
+            scale[ramulon::index_cast<std::size_t>(k)] = value.Get(k).GetNumberAsDouble();
     return scale;
 }
 
@@ -39,12 +40,12 @@ std::vector<SurfaceLook> surface_looks(const tinygltf::Model &model, const std::
         for (std::size_t k = 0; k < 3 && k < factor.size(); ++k)
             look.colour[k] = factor[k];
         const tinygltf::TextureInfo &info = material.pbrMetallicRoughness.baseColorTexture;
-        if (info.index >= 0 && static_cast<std::size_t>(info.index) < model.textures.size()) {
-            const tinygltf::Texture &texture = model.textures[static_cast<std::size_t>(info.index)];
-            if (texture.source >= 0 && static_cast<std::size_t>(texture.source) < images.size())
-                look.image = images[static_cast<std::size_t>(texture.source)];
-            if (texture.sampler >= 0 && static_cast<std::size_t>(texture.sampler) < model.samplers.size())
-                look.repeat = model.samplers[static_cast<std::size_t>(texture.sampler)].wrapS ==
+        if (info.index >= 0 && ramulon::index_cast<std::size_t>(info.index) < model.textures.size()) {
+            const tinygltf::Texture &texture = model.textures[ramulon::index_cast<std::size_t>(info.index)];
+            if (texture.source >= 0 && ramulon::index_cast<std::size_t>(texture.source) < images.size())
+                look.image = images[ramulon::index_cast<std::size_t>(texture.source)];
+            if (texture.sampler >= 0 && ramulon::index_cast<std::size_t>(texture.sampler) < model.samplers.size())
+                look.repeat = model.samplers[ramulon::index_cast<std::size_t>(texture.sampler)].wrapS ==
                               TINYGLTF_TEXTURE_WRAP_REPEAT;
             look.texcoord = "TEXCOORD_" + std::to_string(info.texCoord);
             look.scale = transform_scale(info);

@@ -1,5 +1,7 @@
 // The far card paints the tree with the materials its levels are written with: each glTF
 // material as the rasteriser samples it, so that the card shows what a viewer shows of LOD0.
+//
+// Nothing here fails: an image that does not decode leaves its materials their colour alone.
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
 #include "export/game_ready/soft_raster.h"
+#include "common/index_cast.h"
 
 #include <algorithm>
 #include <cmath>
@@ -44,7 +45,7 @@ SampledImage::SampledImage(int width, int height, const std::vector<std::uint8_t
     Level base;
     base.width = std::max(width, 1);
     base.height = std::max(height, 1);
-    base.texels.assign(static_cast<std::size_t>(base.width) * static_cast<std::size_t>(base.height), {1, 1, 1, 1});
+    base.texels.assign(ramulon::index_cast<std::size_t>(base.width) * ramulon::index_cast<std::size_t>(base.height), {1, 1, 1, 1});
     if (rgba.size() >= base.texels.size() * 4)
         for (std::size_t i = 0; i < base.texels.size(); ++i)
             base.texels[i] = {to_linear(rgba[i * 4]), to_linear(rgba[i * 4 + 1]), to_linear(rgba[i * 4 + 2]),
@@ -56,7 +57,7 @@ SampledImage::SampledImage(int width, int height, const std::vector<std::uint8_t
         Level next;
         next.width = std::max(1, above.width / 2);
         next.height = std::max(1, above.height / 2);
-        next.texels.resize(static_cast<std::size_t>(next.width) * static_cast<std::size_t>(next.height));
+        next.texels.resize(ramulon::index_cast<std::size_t>(next.width) * ramulon::index_cast<std::size_t>(next.height));
         for (int y = 0; y < next.height; ++y)
             for (int x = 0; x < next.width; ++x) {
                 std::array<float, 4> sum{0, 0, 0, 0};
@@ -64,15 +65,15 @@ SampledImage::SampledImage(int width, int height, const std::vector<std::uint8_t
                     for (int dx = 0; dx < 2; ++dx) {
                         const int sx = std::min(above.width - 1, x * 2 + dx);
                         const int sy = std::min(above.height - 1, y * 2 + dy);
-                        const auto &t = above.texels[static_cast<std::size_t>(sy) * static_cast<std::size_t>(above.width) +
-                                                     static_cast<std::size_t>(sx)];
+                        const auto &t = above.texels[ramulon::index_cast<std::size_t>(sy) * ramulon::index_cast<std::size_t>(above.width) +
+                                                     ramulon::index_cast<std::size_t>(sx)];
                         for (std::size_t k = 0; k < 4; ++k)
                             sum[k] += t[k];
                     }
                 for (float &c : sum)
                     c *= 0.25f;
-                next.texels[static_cast<std::size_t>(y) * static_cast<std::size_t>(next.width) +
-                            static_cast<std::size_t>(x)] = sum;
+                next.texels[ramulon::index_cast<std::size_t>(y) * ramulon::index_cast<std::size_t>(next.width) +
+                            ramulon::index_cast<std::size_t>(x)] = sum;
             }
         levels_.push_back(std::move(next));
     }
@@ -94,8 +95,8 @@ std::array<float, 4> SampledImage::bilinear(const Level &level, double u, double
             ix = std::clamp(ix, 0L, static_cast<long>(level.width) - 1);
             iy = std::clamp(iy, 0L, static_cast<long>(level.height) - 1);
         }
-        return level.texels[static_cast<std::size_t>(iy) * static_cast<std::size_t>(level.width) +
-                            static_cast<std::size_t>(ix)];
+        return level.texels[ramulon::index_cast<std::size_t>(iy) * ramulon::index_cast<std::size_t>(level.width) +
+                            ramulon::index_cast<std::size_t>(ix)];
     };
     if (!std::isfinite(fx) || !std::isfinite(fy) || std::fabs(fx) > 1e9 || std::fabs(fy) > 1e9)
         return {0, 0, 0, 0};
@@ -169,7 +170,7 @@ Picture render_view(const MeshArrays &mesh, const std::vector<SurfaceLook> &look
 {
     samples = std::max(samples, 1);
     const int w = width * samples, h = height * samples;
-    const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    const std::size_t count = ramulon::index_cast<std::size_t>(w) * ramulon::index_cast<std::size_t>(h);
     std::vector<double> depth(count, -1e300);
     std::vector<std::array<float, 3>> colour(count, {0, 0, 0});
     std::vector<char> covered(count, 0);
@@ -191,7 +192,7 @@ Picture render_view(const MeshArrays &mesh, const std::vector<SurfaceLook> &look
     for (const PrimitiveArrays &prim : mesh) {
         if (!prim.triangles())
             continue;
-        const auto material = static_cast<std::size_t>(prim.material);
+        const auto material = ramulon::index_cast<std::size_t>(prim.material);
         const SurfaceLook &look = material < looks.size() ? looks[material] : fallback;
         const std::vector<float> &xyz = prim.streams.front().values;
         const VertexStream *normals = prim.stream("NORMAL");
@@ -202,7 +203,7 @@ Picture render_view(const MeshArrays &mesh, const std::vector<SurfaceLook> &look
             Screen s[3];
             for (std::size_t k = 0; k < 3; ++k) {
                 v[k] = prim.indices[t + k];
-                s[k] = project(&xyz[static_cast<std::size_t>(v[k]) * 3]);
+                s[k] = project(&xyz[ramulon::index_cast<std::size_t>(v[k]) * 3]);
             }
             const double area = (s[1].x - s[0].x) * (s[2].y - s[0].y) - (s[2].x - s[0].x) * (s[1].y - s[0].y);
             if (area == 0.0 || !std::isfinite(area))
@@ -211,22 +212,22 @@ Picture render_view(const MeshArrays &mesh, const std::vector<SurfaceLook> &look
             // The face's normal stands in where the mesh has no corner normals.
             double n[3][3];
             {
-                const float *p0 = &xyz[static_cast<std::size_t>(v[0]) * 3], *p1 = &xyz[static_cast<std::size_t>(v[1]) * 3],
-                            *p2 = &xyz[static_cast<std::size_t>(v[2]) * 3];
+                const float *p0 = &xyz[ramulon::index_cast<std::size_t>(v[0]) * 3], *p1 = &xyz[ramulon::index_cast<std::size_t>(v[1]) * 3],
+                            *p2 = &xyz[ramulon::index_cast<std::size_t>(v[2]) * 3];
                 const double a[3] = {double(p1[0]) - p0[0], double(p1[1]) - p0[1], double(p1[2]) - p0[2]};
                 const double b[3] = {double(p2[0]) - p0[0], double(p2[1]) - p0[1], double(p2[2]) - p0[2]};
                 double face[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
                 normalise(face);
                 for (std::size_t k = 0; k < 3; ++k)
                     for (std::size_t c = 0; c < 3; ++c)
-                        n[k][c] = normals ? normals->values[static_cast<std::size_t>(v[k]) * 3 + c] : face[c];
+                        n[k][c] = normals ? normals->values[ramulon::index_cast<std::size_t>(v[k]) * 3 + c] : face[c];
             }
             double uv[3][2] = {};
             double lod = 0.0;
             if (image) {
                 for (std::size_t k = 0; k < 3; ++k)
                     for (std::size_t c = 0; c < 2; ++c)
-                        uv[k][c] = uvs->values[static_cast<std::size_t>(v[k]) * 2 + c] * look.scale[c];
+                        uv[k][c] = uvs->values[ramulon::index_cast<std::size_t>(v[k]) * 2 + c] * look.scale[c];
                 // The mipmap whose texels are about the size of a picture's pixel here.
                 const double texels = std::fabs((uv[1][0] - uv[0][0]) * (uv[2][1] - uv[0][1]) -
                                                 (uv[2][0] - uv[0][0]) * (uv[1][1] - uv[0][1])) *
@@ -249,8 +250,8 @@ Picture render_view(const MeshArrays &mesh, const std::vector<SurfaceLook> &look
                     if (w0 < 0.0 || w1 < 0.0 || w2 < 0.0)
                         continue;
                     const double z = w0 * s[0].z + w1 * s[1].z + w2 * s[2].z;
-                    const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
-                                           static_cast<std::size_t>(x);
+                    const std::size_t at = ramulon::index_cast<std::size_t>(y) * ramulon::index_cast<std::size_t>(w) +
+                                           ramulon::index_cast<std::size_t>(x);
                     if (z <= depth[at])
                         continue;
                     std::array<float, 4> texel{1, 1, 1, 1};
@@ -287,15 +288,15 @@ Picture render_view(const MeshArrays &mesh, const std::vector<SurfaceLook> &look
     Picture out;
     out.width = width;
     out.height = height;
-    out.rgba.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4, 0);
+    out.rgba.assign(ramulon::index_cast<std::size_t>(width) * ramulon::index_cast<std::size_t>(height) * 4, 0);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             double sum[3] = {0, 0, 0};
             int n = 0;
             for (int sy = 0; sy < samples; ++sy)
                 for (int sx = 0; sx < samples; ++sx) {
-                    const std::size_t at = static_cast<std::size_t>(y * samples + sy) * static_cast<std::size_t>(w) +
-                                           static_cast<std::size_t>(x * samples + sx);
+                    const std::size_t at = ramulon::index_cast<std::size_t>(y * samples + sy) * ramulon::index_cast<std::size_t>(w) +
+                                           ramulon::index_cast<std::size_t>(x * samples + sx);
                     if (!covered[at])
                         continue;
                     for (std::size_t c = 0; c < 3; ++c)
@@ -304,8 +305,8 @@ Picture render_view(const MeshArrays &mesh, const std::vector<SurfaceLook> &look
                 }
             if (n == 0)
                 continue;
-            std::uint8_t *pixel = &out.rgba[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                                             static_cast<std::size_t>(x)) * 4];
+            std::uint8_t *pixel = &out.rgba[(ramulon::index_cast<std::size_t>(y) * ramulon::index_cast<std::size_t>(width) +
+                                             ramulon::index_cast<std::size_t>(x)) * 4];
             for (std::size_t c = 0; c < 3; ++c)
                 pixel[c] = to_srgb_byte(sum[c] / n);
             pixel[3] = static_cast<std::uint8_t>(std::lround(255.0 * n / (samples * samples)));

@@ -3,6 +3,8 @@
 // out where a leaf's texture is clear), shaded by the corner normals under a light from above
 // the viewer's shoulder, with coverage in the alpha channel. It paints the far-view card's atlas
 // and lets the levels of detail be compared by their silhouettes.
+//
+// Nothing here fails: what no triangle covers stays transparent.
 #pragma once
 
 #include <array>

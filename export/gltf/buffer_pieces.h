@@ -1,7 +1,7 @@
 // A glTF buffer as the pieces it is made of, named where they already are: the collected vertex
 // arrays, the images, and the few bytes made only for the file (narrowed indices, padding). The
-// plain writer's arrays outlive the writing of the file, so a large tree's buffer is never
-// gathered into one more copy; only a caller that wants the whole file in memory joins it.
+// arrays a file names outlive the writing of their bytes, so a large tree's buffer is never
+// gathered into one more copy.
 #pragma once
 
 #include <cstddef>
@@ -43,13 +43,11 @@ public:
     std::size_t size() const { return size_; }
     const std::vector<std::string_view> &pieces() const { return pieces_; }
 
-    std::string joined() const
+    // Forgets the pieces (their bytes are through to the file); the buffer goes on from size().
+    void drop_written()
     {
-        std::string out;
-        out.reserve(size_);
-        for (const std::string_view piece : pieces_)
-            out += piece;
-        return out;
+        pieces_.clear();
+        made_.clear();
     }
 
 private:

@@ -6,6 +6,8 @@
 
 #include <meshoptimizer.h>
 
+#include "export/gltf/accessor_values.h"
+
 namespace exporter {
 namespace {
 
@@ -16,11 +18,9 @@ constexpr const char *quantization_extension = "KHR_mesh_quantization";
 // growth vectors of wind shaders far fewer; 16 leaves room for both.
 constexpr int float_bits = 16;
 
-void align4(std::vector<unsigned char> &bytes) { bytes.resize((bytes.size() + 3) / 4 * 4, 0); }
-
-int accessor_type(int dim)
+std::string bytes_of(const void *data, std::size_t length)
 {
-    return dim == 1 ? TINYGLTF_TYPE_SCALAR : dim == 2 ? TINYGLTF_TYPE_VEC2 : dim == 3 ? TINYGLTF_TYPE_VEC3 : TINYGLTF_TYPE_VEC4;
+    return std::string(static_cast<const char *>(data), length);
 }
 
 } // namespace
@@ -47,7 +47,6 @@ PositionGrid position_grid(const std::vector<const MeshArrays *> &meshes)
 int CompressedBuffers::add_view(const unsigned char *data, std::size_t count, std::size_t stride,
                                 Layout layout, int target)
 {
-    std::vector<unsigned char> &bytes = model_.buffers[0].data;
     tinygltf::BufferView view;
     view.byteLength = count * stride;
     if (target == TINYGLTF_TARGET_ARRAY_BUFFER)
@@ -55,11 +54,8 @@ int CompressedBuffers::add_view(const unsigned char *data, std::size_t count, st
     view.target = target;
     if (mode_ == Compression::quantize) {
         view.buffer = 0;
-        view.byteOffset = bytes.size();
-        bytes.insert(bytes.end(), data, data + count * stride);
-        align4(bytes);
-        model_.bufferViews.push_back(view);
-        return static_cast<int>(model_.bufferViews.size()) - 1;
+        view.byteOffset = pieces_.add_made(bytes_of(data, count * stride));
+        return append(model_.bufferViews, view);
     }
 
     std::vector<unsigned char> encoded;
@@ -105,21 +101,19 @@ int CompressedBuffers::add_view(const unsigned char *data, std::size_t count, st
     }
     }
     nlohmann::json record = {{"buffer", 0},
-                             {"byteOffset", bytes.size()},
+                             {"byteOffset", pieces_.size()},
                              {"byteLength", encoded.size()},
                              {"byteStride", stride},
                              {"count", count},
                              {"mode", mode}};
     if (filter)
         record["filter"] = filter;
-    bytes.insert(bytes.end(), encoded.begin(), encoded.end());
-    align4(bytes);
+    pieces_.add_made(bytes_of(encoded.data(), encoded.size()));
 
     view.buffer = 1;
     view.byteOffset = fallback_size_;
     fallback_size_ += (view.byteLength + 3) / 4 * 4;
-    model_.bufferViews.push_back(view);
-    const int index = static_cast<int>(model_.bufferViews.size()) - 1;
+    const int index = append(model_.bufferViews, view);
     records_.emplace_back(index, std::move(record));
     return index;
 }
@@ -168,7 +162,7 @@ bool keep_corners_facing(const PrimitiveArrays &prim, const PositionGrid &grid, 
             changed = true;
             const auto fresh = static_cast<std::uint32_t>(copy.vertex_count());
             for (VertexStream &stream : copy.streams) {
-                const auto dim = static_cast<std::size_t>(stream.dim);
+                const auto dim = ramulon::index_cast<std::size_t>(stream.dim);
                 for (std::size_t k = 0; k < dim; ++k) {
                     const float value = stream.values[v * dim + k];
                     stream.values.push_back(value);
@@ -202,28 +196,22 @@ tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &given, const P
         accessor.count = count;
         accessor.type = type;
         accessor.normalized = normalized;
-        model_.accessors.push_back(accessor);
-        return static_cast<int>(model_.accessors.size()) - 1;
+        return append(model_.accessors, accessor);
     };
 
     for (const VertexStream &stream : prim.streams) {
-        const auto dim = static_cast<std::size_t>(stream.dim);
+        const auto dim = ramulon::index_cast<std::size_t>(stream.dim);
         if (stream.attribute == "POSITION") {
             // x, y, z and a pad: the codec wants strides of whole 4-byte words.
             std::vector<std::uint16_t> q(count * 4, 0);
-            std::vector<double> low(3, 65535.0), high(3, 0.0);
             for (std::size_t v = 0; v < count; ++v)
-                for (std::size_t k = 0; k < 3; ++k) {
-                    const std::uint16_t value = grid_step(stream.values[v * 3 + k], grid.origin[k], grid.step);
-                    q[v * 4 + k] = value;
-                    low[k] = std::min(low[k], double(value));
-                    high[k] = std::max(high[k], double(value));
-                }
+                for (std::size_t k = 0; k < 3; ++k)
+                    q[v * 4 + k] = grid_step(stream.values[v * 3 + k], grid.origin[k], grid.step);
             const int view = add_view(reinterpret_cast<const unsigned char *>(q.data()), count, 8,
                                       Layout::attributes, TINYGLTF_TARGET_ARRAY_BUFFER);
             const int accessor = add_accessor(view, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TYPE_VEC3, false);
-            model_.accessors.back().minValues = low;
-            model_.accessors.back().maxValues = high;
+            position_bounds(count, [&](std::size_t v, std::size_t k) { return q[v * 4 + k]; },
+                            model_.accessors.back().minValues, model_.accessors.back().maxValues);
             out.attributes["POSITION"] = accessor;
         } else if (stream.attribute == "NORMAL") {
             std::vector<std::int8_t> q(count * 4, 0);
@@ -241,17 +229,10 @@ tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &given, const P
         }
     }
 
-    const bool shorts = count <= 65535;
-    std::vector<unsigned char> narrow;
-    const unsigned char *index_data = reinterpret_cast<const unsigned char *>(prim.indices.data());
-    if (shorts) {
-        narrow.resize(prim.indices.size() * 2);
-        for (std::size_t i = 0; i < prim.indices.size(); ++i) {
-            const auto index = static_cast<std::uint16_t>(prim.indices[i]);
-            std::memcpy(narrow.data() + i * 2, &index, 2);
-        }
-        index_data = narrow.data();
-    }
+    const bool shorts = short_indices(count);
+    const std::string narrow = shorts ? narrowed_indices(prim.indices) : std::string();
+    const unsigned char *index_data = shorts ? reinterpret_cast<const unsigned char *>(narrow.data())
+                                             : reinterpret_cast<const unsigned char *>(prim.indices.data());
     const int view = add_view(index_data, prim.indices.size(), shorts ? 2 : 4,
                               prim.triangles() ? Layout::triangles : Layout::indices,
                               TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
@@ -260,8 +241,7 @@ tinygltf::Primitive CompressedBuffers::add(const PrimitiveArrays &given, const P
     indices.componentType = shorts ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT : TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
     indices.count = prim.indices.size();
     indices.type = TINYGLTF_TYPE_SCALAR;
-    model_.accessors.push_back(indices);
-    out.indices = static_cast<int>(model_.accessors.size()) - 1;
+    out.indices = append(model_.accessors, indices);
     return out;
 }
 
@@ -272,7 +252,7 @@ void CompressedBuffers::finish(nlohmann::json &json) const
     std::vector<const char *> extensions{quantization_extension};
     if (!records_.empty()) {
         for (const auto &[view, record] : records_)
-            json["bufferViews"][static_cast<std::size_t>(view)]["extensions"][meshopt_extension] = record;
+            json["bufferViews"][ramulon::index_cast<std::size_t>(view)]["extensions"][meshopt_extension] = record;
         json["buffers"][1] = {{"byteLength", fallback_size_},
                               {"extensions", {{meshopt_extension, {{"fallback", true}}}}}};
         extensions.insert(extensions.begin(), meshopt_extension);

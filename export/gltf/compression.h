@@ -4,12 +4,16 @@
 // meshopt the views' own buffer is the uncompressed fallback the extension describes, which holds
 // no bytes because the extension is required; with Compression::quantize the views are plain
 // views of buffer 0.
+//
+// Nothing here fails; the views' sizes are count * stride before compression, and a meshopt view's
+// bytes are at most the codecs' bounds for its count.
 #pragma once
 
 #include <array>
 #include <vector>
 
-#include "export/gltf/gltf_options.h"
+#include "export/gltf/buffer_pieces.h"
+#include "export/write_options.h"
 #include "export/mesh/mesh_arrays.h"
 #include "export/gltf/tiny_gltf_setup.h"
 
@@ -26,8 +30,11 @@ PositionGrid position_grid(const std::vector<const MeshArrays *> &meshes);
 
 class CompressedBuffers {
 public:
-    // The model's buffer 0 receives the bytes; mode is meshopt or quantize.
-    CompressedBuffers(tinygltf::Model &model, Compression mode) : model_(model), mode_(mode) {}
+    // The model's buffer 0 receives the bytes, appended to pieces; mode is meshopt or quantize.
+    CompressedBuffers(tinygltf::Model &model, BufferPieces &pieces, Compression mode)
+        : model_(model), pieces_(pieces), mode_(mode)
+    {
+    }
 
     // The primitive's attributes and indices, compacted; a corner whose normal would face away
     // from its triangle once compacted gets a vertex of its own with the triangle's normal.
@@ -46,6 +53,7 @@ private:
     int add_view(const unsigned char *data, std::size_t count, std::size_t stride, Layout layout, int target);
 
     tinygltf::Model &model_;
+    BufferPieces &pieces_;
     Compression mode_;
     bool used_ = false; // a primitive was added
     std::size_t fallback_size_ = 0;

@@ -1,6 +1,8 @@
 // The GLB container: a 12-byte header, the JSON chunk padded with spaces, then the binary chunk
 // padded with zeros. Put together here rather than by the serialiser, which would copy a large
 // tree's buffer twice more on the way: the writers hand the file over in pieces.
+//
+// Nothing here fails: the caller checks glb_fits before it writes a head.
 #pragma once
 
 #include <cstddef>

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <span>
 
+#include "common/index_cast.h"
 #include "export/gltf/tiny_gltf_setup.h"
 #include "export/materials/materials.h"
 
@@ -18,7 +19,7 @@ namespace {
 // NaNs) stay apart exactly as the maps hold them.
 bool holds(const VertexStream &stream, std::size_t v, const float *values)
 {
-    const auto dim = static_cast<std::size_t>(stream.dim);
+    const auto dim = ramulon::index_cast<std::size_t>(stream.dim);
     const float *held = stream.values.data() + v * dim;
     for (std::size_t i = 0; i < dim; ++i)
         if (std::bit_cast<std::uint32_t>(held[i]) != std::bit_cast<std::uint32_t>(values[i]))
@@ -108,14 +109,14 @@ PrimitiveCollector::PrimitiveCollector(const PreparedMesh &mesh)
             continue;
         const int kind = n == 1 ? 0 : n == 2 ? 1 : 2;
         const int material = materials_.of_polygon[p];
-        int &slot = index_of[static_cast<std::size_t>(material) * 3 + static_cast<std::size_t>(kind)];
+        int &slot = index_of[ramulon::index_cast<std::size_t>(material) * 3 + ramulon::index_cast<std::size_t>(kind)];
         if (slot < 0) {
-            slot = static_cast<int>(plans_.size());
+            slot = ramulon::index_cast<int>(plans_.size());
             const int mode = kind == 0 ? TINYGLTF_MODE_POINTS : kind == 1 ? TINYGLTF_MODE_LINE : TINYGLTF_MODE_TRIANGLES;
             plans_.push_back(plan(material, mode));
         }
         primitive_of_[p] = slot;
-        Plan &plan = plans_[static_cast<std::size_t>(slot)];
+        Plan &plan = plans_[ramulon::index_cast<std::size_t>(slot)];
         plan.corners += n;
         plan.triangle_corners += kind == 2 ? (n - 2) * 3 : n;
     }
@@ -123,7 +124,7 @@ PrimitiveCollector::PrimitiveCollector(const PreparedMesh &mesh)
 
 PrimitiveCollector::Plan PrimitiveCollector::plan(int material, int mode) const
 {
-    const Material &m = materials_.list[static_cast<std::size_t>(material)];
+    const Material &m = materials_.list[ramulon::index_cast<std::size_t>(material)];
     Plan plan;
     plan.material = material;
     plan.mode = mode;
@@ -134,8 +135,8 @@ PrimitiveCollector::Plan PrimitiveCollector::plan(int material, int mode) const
         if (!map.present())
             return -1;
         plan.sources.push_back(Source{attribute, map, dim, flip_v});
-        const auto at = static_cast<int>(plan.source_floats);
-        plan.source_floats += static_cast<std::size_t>(dim);
+        const auto at = ramulon::index_cast<int>(plan.source_floats);
+        plan.source_floats += ramulon::index_cast<std::size_t>(dim);
         return at;
     };
     add("TEXCOORD_0", ID_TXUV, texture_map(m), 2, true);
@@ -168,7 +169,7 @@ std::size_t PrimitiveCollector::most_bytes(std::size_t k) const
     std::size_t floats = 3 + (plan.normals ? 3 : 0) + (plan.colours ? 3 : 0) + (plan.wind ? 2 : 0) +
                          (plan.tangents ? 4 : 0);
     for (const Source &source : plan.sources)
-        floats += static_cast<std::size_t>(source.dim);
+        floats += ramulon::index_cast<std::size_t>(source.dim);
     return (plan.corners * floats + plan.triangle_corners) * 4 + 4 * (streams(k) + 1);
 }
 
@@ -190,7 +191,7 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     // Room for the most vertices the corners can make. Pages of it that no vertex reaches are
     // never touched, so a tube's shared corners cost address space, not memory.
     for (VertexStream &stream : out.streams)
-        stream.values.reserve(plan.corners * static_cast<std::size_t>(stream.dim));
+        stream.values.reserve(plan.corners * ramulon::index_cast<std::size_t>(stream.dim));
     out.vertex_point.reserve(plan.corners);
     out.indices.reserve(plan.triangle_corners);
     next_of_point_.clear();
@@ -207,13 +208,13 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     std::vector<std::int64_t> corner_vertex;
     std::vector<Triangle> triangles;
     for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
-        if (primitive_of_[p] != static_cast<int>(k))
+        if (primitive_of_[p] != ramulon::index_cast<int>(k))
             continue;
         const std::span<const int> poly = layer_.polygon_points(p);
         corner_values.resize(poly.size() * source_floats);
         const auto values_of = [&](std::size_t corner) { return corner_values.data() + corner * source_floats; };
         // Most polygons hold no polygon-specific value: their corners read the points' own.
-        const int own = layer_.has_corner_values(p) ? static_cast<int>(p) : -1;
+        const int own = layer_.has_corner_values(p) ? ramulon::index_cast<int>(p) : -1;
         for (std::size_t c = 0; c < poly.size(); ++c)
             read_sources(plan, p, own, c, values_of(c));
         if (out.triangles()) {
@@ -232,7 +233,7 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
                         }
                         known = v;
                     }
-                    out.indices.push_back(static_cast<std::uint32_t>(known));
+                    out.indices.push_back(ramulon::index_cast<std::uint32_t>(known));
                 }
         } else {
             for (std::size_t c = 0; c < poly.size(); ++c)
@@ -241,7 +242,7 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     }
     // The streams hold exactly the vertices made.
     for (VertexStream &stream : out.streams)
-        stream.values.resize(out.vertex_count() * static_cast<std::size_t>(stream.dim));
+        stream.values.resize(out.vertex_count() * ramulon::index_cast<std::size_t>(stream.dim));
     if (plan.tangents)
         for (std::size_t s = 0; s < out.streams.size(); ++s)
             if (out.streams[s].attribute == "TEXCOORD_1") {
@@ -250,7 +251,7 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
             }
     // Ready for the next primitive; the chains served only to share vertices.
     for (int point : out.vertex_point)
-        first_of_point_[static_cast<std::size_t>(point)] = -1;
+        first_of_point_[ramulon::index_cast<std::size_t>(point)] = -1;
     std::vector<int>().swap(next_of_point_);
     return out;
 }
@@ -288,9 +289,9 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     const std::size_t colour_stream = plan.normals ? 2 : 1; // after POSITION and NORMAL
     const std::size_t wind_stream = colour_stream + (plan.colours ? 1 : 0);
     const std::size_t sources_stream = wind_stream + (plan.wind ? 1 : 0);
-    int &first = first_of_point_[static_cast<std::size_t>(point)];
-    for (int v = first; v >= 0; v = next_of_point_[static_cast<std::size_t>(v)]) {
-        const auto held = static_cast<std::size_t>(v);
+    int &first = first_of_point_[ramulon::index_cast<std::size_t>(point)];
+    for (int v = first; v >= 0; v = next_of_point_[ramulon::index_cast<std::size_t>(v)]) {
+        const auto held = ramulon::index_cast<std::size_t>(v);
         bool same = !plan.normals || holds(streams[1], held, normal);
         const float *value = sources;
         for (std::size_t s = sources_stream; same && s < streams.size(); ++s) {
@@ -298,27 +299,27 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
             value += streams[s].dim;
         }
         if (same)
-            return static_cast<std::uint32_t>(v);
+            return ramulon::index_cast<std::uint32_t>(v);
     }
-    const int v = static_cast<int>(out.vertex_point.size());
-    const auto at = static_cast<std::size_t>(v);
+    const int v = ramulon::index_cast<int>(out.vertex_point.size());
+    const auto at = ramulon::index_cast<std::size_t>(v);
     if (at == room_) {
         // The streams grow a block of vertices at a time and are written in place: far cheaper
         // than appending each value, and still within the room reserved for every corner.
         room_ = std::min(plan.corners, room_ + vertex_block);
         for (VertexStream &stream : streams)
-            stream.values.resize(room_ * static_cast<std::size_t>(stream.dim));
+            stream.values.resize(room_ * ramulon::index_cast<std::size_t>(stream.dim));
     }
     out.vertex_point.push_back(point);
     next_of_point_.push_back(first);
     first = v;
     const auto put = [&](std::size_t s, const float *values) {
-        const auto dim = static_cast<std::size_t>(streams[s].dim);
+        const auto dim = ramulon::index_cast<std::size_t>(streams[s].dim);
         float *slot = streams[s].values.data() + at * dim;
         for (std::size_t i = 0; i < dim; ++i)
             slot[i] = values[i];
     };
-    const host::Vec3 &p = layer_.points[static_cast<std::size_t>(point)];
+    const host::Vec3 &p = layer_.points[ramulon::index_cast<std::size_t>(point)];
     const float position[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
     put(0, position);
     if (plan.normals)
@@ -337,7 +338,7 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
         put(s, sources);
         sources += streams[s].dim;
     }
-    return static_cast<std::uint32_t>(v);
+    return ramulon::index_cast<std::uint32_t>(v);
 }
 
 } // namespace exporter

@@ -2,6 +2,8 @@
 
 #include "export/materials/materials.h"
 
+#include "common/index_cast.h"
+
 namespace exporter {
 namespace {
 
@@ -19,7 +21,7 @@ int image_index(const GltfImages &images, const std::string &name)
 {
     for (std::size_t i = 0; i < images.size(); ++i)
         if (images[i].name == name)
-            return static_cast<int>(i);
+            return ramulon::index_cast<int>(i);
     return -1;
 }
 
@@ -67,10 +69,10 @@ void add_gltf_materials(tinygltf::Model &model, const host::Layer &layer, const 
         model.samplers.push_back(sampler);
 
         tinygltf::Texture texture;
-        texture.source = static_cast<int>(i);
-        texture.sampler = static_cast<int>(i);
+        texture.source = ramulon::index_cast<int>(i);
+        texture.sampler = ramulon::index_cast<int>(i);
         model.textures.push_back(texture);
-        texture_of[i] = static_cast<int>(i);
+        texture_of[i] = ramulon::index_cast<int>(i);
     }
     const int bark = image_index(images, bark_image);
     const int relief = image_index(images, bark_normal_image);
@@ -85,13 +87,13 @@ void add_gltf_materials(tinygltf::Model &model, const host::Layer &layer, const 
         int texture = -1, texcoord = 0;
         const bool barked = (finish == Finish::bark || finish == Finish::twig) && bark >= 0;
         if (barked) {
-            texture = texture_of[static_cast<std::size_t>(bark)];
+            texture = texture_of[ramulon::index_cast<std::size_t>(bark)];
             texcoord = bark_texcoord;
         } else if (finish == Finish::leaf && atlas >= 0) {
-            texture = texture_of[static_cast<std::size_t>(atlas)];
+            texture = texture_of[ramulon::index_cast<std::size_t>(atlas)];
             texcoord = 1; // "RM_all_leaves": each leaf in the cell its spin and age chose
         } else if (finish == Finish::leaf && leaf >= 0) {
-            texture = texture_of[static_cast<std::size_t>(leaf)];
+            texture = texture_of[ramulon::index_cast<std::size_t>(leaf)];
         }
         const Colour c = base_colour(m, texture >= 0);
         out.pbrMetallicRoughness.baseColorFactor = {c[0], c[1], c[2], 1.0};
@@ -103,7 +105,7 @@ void add_gltf_materials(tinygltf::Model &model, const host::Layer &layer, const 
             out.pbrMetallicRoughness.baseColorTexture.index = texture;
             out.pbrMetallicRoughness.baseColorTexture.texCoord = texcoord;
             if (barked && relief >= 0) {
-                out.normalTexture.index = texture_of[static_cast<std::size_t>(relief)];
+                out.normalTexture.index = texture_of[ramulon::index_cast<std::size_t>(relief)];
                 out.normalTexture.texCoord = bark_texcoord;
             }
             if (finish == Finish::leaf) {

@@ -1,5 +1,7 @@
 // The glTF side of the materials (materials.h): images, samplers, textures and the PBR material
 // of every surface.
+//
+// Nothing here fails: a material without its image is left its colour.
 #pragma once
 
 #include <string>

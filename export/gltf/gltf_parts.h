@@ -1,15 +1,17 @@
-// The glTF writer's pieces that the game-ready output (levels, far card, compression) shares with
-// the plain one. Internal to the exporter.
+// What a glTF write puts in its files, planned before any is assembled: the plain tree made as
+// it goes, or the game-ready levels and far card made whole first. Internal to the writers.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "export/gltf/gltf_options.h"
+#include "common/error.h"
+#include "export/gltf/gltf_file.h"
 #include "export/mesh/layer_view.h"
 #include "export/mesh/mesh_arrays.h"
 #include "export/mesh/prepared_mesh.h"
-#include "export/gltf/tiny_gltf_setup.h"
+#include "export/write_options.h"
 
 namespace exporter {
 
@@ -26,18 +28,41 @@ CollectedTree collect_tree(const PreparedMesh &prepared);
 // The same with the default look; empty when the layer cannot be prepared.
 CollectedTree collect_tree(const host::Layer &layer);
 
-// Appends the primitive's float attributes and indices to the model's buffer 0.
-tinygltf::Primitive plain_primitive(tinygltf::Model &model, const PrimitiveArrays &prim);
+// One file of a write: its path and its nodes. The tree's parts wear the tree's materials; the
+// far card, its own.
+struct PlannedFile {
+    std::string path;
+    std::vector<FilePart> parts;
+    bool tree_parts = false;
+    bool card = false; // the last part is the far card
+};
 
-// A file name as a URI reference: everything but the unreserved characters percent-encoded.
-std::string uri_of(const std::string &name);
+// Every file of a write and the arrays their parts name (they live as long as the plan, which
+// stays where it was made).
+struct GltfPlan {
+    GltfPlan() = default;
+    GltfPlan(const GltfPlan &) = delete;
+    GltfPlan &operator=(const GltfPlan &) = delete;
 
-// The model as glTF JSON text or a GLB; false with error filled when tinygltf fails.
-bool serialise(tinygltf::Model &model, bool binary, const std::string &path, std::string &out,
-               std::string &error);
+    std::string name; // the main file's name without its extension: the group node's name
+    std::unique_ptr<PrimitiveCollector> collector; // the plain tree
+    std::vector<MeshArrays> levels;                // the game-ready tree: LOD0 first
+    MeshArrays far;                                // the card, when asked
+    std::string far_png;
+    std::vector<PlannedFile> files; // the main one first
+};
 
-// Levels of detail, the far card, compression (game_ready.cpp).
-std::string write_game_ready(const PreparedMesh &prepared, const std::string &path, bool binary,
-                             const GltfOptions &options, GltfReport *report);
+// The plain tree in one file at path: one node "Ramulon tree", its primitives collected one at a
+// time as the file is written.
+void plain_plan(const PreparedMesh &prepared, const std::string &path, bool vertex_order, GltfPlan &plan);
+
+// The levels and the far card as options ask, in one file at path or each in its own beside it.
+// The only error conditions: a card asked of a tree without surfaces (invalid_input), a card's
+// picture that cannot be encoded (internal), a cancelled export (thrown as Cancelled).
+ramulon::Status game_ready_plan(const PreparedMesh &prepared, const std::string &path, const WriteOptions &options,
+                                GltfPlan &plan);
+
+// The far card's material with its picture in file's buffer; the material's index.
+int add_card_material(GltfFile &file, const std::string &name, const std::string &png);
 
 } // namespace exporter

@@ -92,6 +92,17 @@ public:
         for (std::size_t point = 0; point < points_; ++point)
             if (auto value = map_.at(static_cast<int>(point), -1); value && value->size() >= 2)
                 v_of_[point] = (*value)[1];
+        // Each woody corner's value read once: the walks below visit every corner several times.
+        corner_uv_.assign(layer.corners.size(), {0.0f, 0.0f});
+        static const float origin[2] = {0.0f, 0.0f};
+        for (std::size_t p = 0; p < polygons_; ++p) {
+            if (!on_bark_[p])
+                continue;
+            const std::span<const int> poly = layer.polygon_points(p);
+            const std::size_t first = layer.corner_offset[p];
+            for (std::size_t c = 0; c < poly.size(); ++c)
+                copy_value(map_.at(poly[c], static_cast<int>(p)), origin, 2, corner_uv_[first + c].data());
+        }
         on_root_.assign(points_, 0);
         t_per_v_.assign(polygons_, nothing);
         circumference_.assign(polygons_, 0.0);
@@ -112,17 +123,23 @@ public:
     std::span<const int> polygon(std::size_t p) const { return layer_.polygon_points(p); }
     const host::Vec3 &position(int point) const { return layer_.points[static_cast<std::size_t>(point)]; }
     std::vector<char> take_on_bark() { return std::move(on_bark_); }
+    // The corners' values, for the bark coordinates to be written over in place.
+    std::vector<std::array<float, 2>> take_corner_uv() { return std::move(corner_uv_); }
 
-    // The "RM_branch" value at one corner, the polygon's own first.
-    std::array<double, 2> uv(std::size_t p, int point) const
+    // The "RM_branch" value at corner c of woody polygon p, the polygon's own first.
+    std::array<double, 2> uv(std::size_t p, std::size_t c) const
     {
-        static const float origin[2] = {0.0f, 0.0f};
-        float value[2];
-        copy_value(map_.at(point, static_cast<int>(p)), origin, 2, value);
+        const std::array<float, 2> &value = corner_uv_[layer_.corner_offset[p] + c];
         return {value[0], value[1]};
     }
     // The point's own u (a seam's first corner has 0 there).
-    double own_u(int point) const { return uv(static_cast<std::size_t>(-1), point)[0]; }
+    double own_u(int point) const
+    {
+        static const float origin[2] = {0.0f, 0.0f};
+        float value[2];
+        copy_value(map_.at(point, -1), origin, 2, value);
+        return value[0];
+    }
 
 private:
     // How much t grows per unit of v on polygon p: its length per unit of v over its width per
@@ -136,11 +153,11 @@ private:
         for (int point : poly)
             on_root_[static_cast<std::size_t>(point)] |= root ? 1 : 0;
         double per_u = 0.0, per_v = 0.0, area = 0.0, triangles = 0.0;
-        const std::array<double, 2> t0 = uv(p, poly[0]);
+        const std::array<double, 2> t0 = uv(p, 0);
         for (std::size_t i = 1; i + 1 < poly.size(); ++i) {
             TextureStretch s;
-            if (texture_stretch(position(poly[0]), position(poly[i]), position(poly[i + 1]), t0, uv(p, poly[i]),
-                                uv(p, poly[i + 1]), s)) {
+            if (texture_stretch(position(poly[0]), position(poly[i]), position(poly[i + 1]), t0, uv(p, i),
+                                uv(p, i + 1), s)) {
                 per_u += s.per_u;
                 per_v += s.per_v * s.area;
                 triangles += 1.0;
@@ -159,6 +176,7 @@ private:
     bool any_ = false;
     std::vector<char> on_bark_, on_root_;
     std::vector<float> v_of_;
+    std::vector<std::array<float, 2>> corner_uv_; // per corner of a woody polygon, else (0, 0)
     std::vector<double> t_per_v_, circumference_;
 };
 
@@ -181,10 +199,11 @@ struct Links {
                     continue;
                 const std::span<const int> poly = bark.polygon(p);
                 for (std::size_t c = 0; c < poly.size(); ++c) {
-                    const int a = poly[c], b = poly[(c + 1) % poly.size()];
+                    const std::size_t next = (c + 1) % poly.size();
+                    const int a = poly[c], b = poly[next];
                     if (a == b)
                         continue;
-                    const double va = bark.uv(p, a)[1], vb = bark.uv(p, b)[1];
+                    const double va = bark.uv(p, c)[1], vb = bark.uv(p, next)[1];
                     const auto step = static_cast<float>(bark.t_per_v(p) * (vb - va));
                     // A point without a v of its own has only its polygons' to go by.
                     const auto own = [&](int point, double v) {
@@ -372,7 +391,8 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     }
 
     out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
-    out.uv.assign(layer.corners.size(), {0.0f, 0.0f});
+    // Written over the corners' own values, polygon by polygon; (0, 0) stays off the bark.
+    out.uv = bark.take_corner_uv();
     std::vector<double> u;
     for (std::size_t p = 0; p < polygons; ++p) {
         if (!bark.on_bark(p))
@@ -389,9 +409,10 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         }
         skirt = skirt && base && collar;
         u.clear();
-        for (int point : poly) {
+        for (std::size_t corner = 0; corner < poly.size(); ++corner) {
+            const int point = poly[corner];
             if (!skirt) {
-                u.push_back(bark.uv(p, point)[0]);
+                u.push_back(out.uv[out.first[p] + corner][0]);
                 continue;
             }
             const Collar &c = collars[groups.find(point)];

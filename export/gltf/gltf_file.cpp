@@ -1,0 +1,377 @@
+#include "export/gltf/gltf_file.h"
+
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include "export/cancel.h"
+#include "export/gltf/accessor_values.h"
+#include "export/gltf/glb_container.h"
+#include "export/mesh/vertex_order.h"
+
+namespace exporter {
+namespace {
+
+std::string file_name_of(const std::string &path) { return std::filesystem::path(path).filename().string(); }
+
+// Appends a plain primitive's accessors and their buffer views to the model, the bytes named in
+// place in the pieces of the buffer to come.
+class PlainViews {
+public:
+    PlainViews(tinygltf::Model &model, BufferPieces &pieces) : model_(model), pieces_(pieces) {}
+
+    // A view of the whole array, whose storage outlives the writing of its bytes.
+    template <typename T> int add(const std::vector<T> &data, std::size_t count, int type, int component, int target)
+    {
+        const std::string_view bytes(reinterpret_cast<const char *>(data.data()), data.size() * sizeof(T));
+        return add_accessor(view_at(pieces_.add(bytes), bytes.size(), target), count, type, component);
+    }
+
+    // A view of the uint32 indices narrowed to 16 bits, made for the file.
+    int add_narrowed(const std::vector<std::uint32_t> &indices, int target)
+    {
+        const std::size_t length = indices.size() * sizeof(std::uint16_t);
+        const int view = view_at(pieces_.add_made(narrowed_indices(indices)), length, target);
+        return add_accessor(view, indices.size(), TINYGLTF_TYPE_SCALAR, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT);
+    }
+
+    tinygltf::Accessor &accessor(int index) { return model_.accessors[ramulon::index_cast<std::size_t>(index)]; }
+
+private:
+    int view_at(std::size_t offset, std::size_t length, int target)
+    {
+        tinygltf::BufferView view;
+        view.buffer = 0;
+        view.byteOffset = offset;
+        view.byteLength = length;
+        view.target = target;
+        return append(model_.bufferViews, view);
+    }
+
+    int add_accessor(int view, std::size_t count, int type, int component)
+    {
+        tinygltf::Accessor accessor;
+        accessor.bufferView = view;
+        accessor.byteOffset = 0;
+        accessor.componentType = component;
+        accessor.count = count;
+        accessor.type = type;
+        return append(model_.accessors, accessor);
+    }
+
+    tinygltf::Model &model_;
+    BufferPieces &pieces_;
+};
+
+// The primitive's float attributes and its indices as they are.
+tinygltf::Primitive plain_primitive(const PrimitiveArrays &prim, PlainViews &views)
+{
+    tinygltf::Primitive out;
+    out.material = prim.material;
+    out.mode = prim.mode;
+    const std::size_t count = prim.vertex_count();
+    for (const VertexStream &stream : prim.streams) {
+        const int accessor = views.add(stream.values, count, accessor_type(stream.dim), TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                       TINYGLTF_TARGET_ARRAY_BUFFER);
+        if (stream.attribute == "POSITION")
+            position_bounds(count, [&](std::size_t v, std::size_t k) { return stream.values[v * 3 + k]; },
+                            views.accessor(accessor).minValues, views.accessor(accessor).maxValues);
+        out.attributes[stream.attribute] = accessor;
+    }
+    if (short_indices(count))
+        out.indices = views.add_narrowed(prim.indices, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+    else
+        out.indices = views.add(prim.indices, prim.indices.size(), TINYGLTF_TYPE_SCALAR,
+                                TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+    return out;
+}
+
+// The model's structure as tinygltf writes it, pretty-printed.
+ramulon::Result<std::string> structure_text(tinygltf::Model &model, const std::string &path)
+{
+    tinygltf::TinyGLTF gltf;
+    std::ostringstream stream;
+    if (!gltf.WriteGltfSceneToStream(&model, stream, true, false) || !stream)
+        return ramulon::fail(ramulon::ErrorKind::internal, "cannot write " + path + ": the glTF serialiser failed");
+    return std::move(stream).str();
+}
+
+ramulon::Error too_large(const std::string &path)
+{
+    return ramulon::fail(ramulon::ErrorKind::invalid_input,
+                         "cannot write " + path + ": the tree is larger than a GLB file can hold");
+}
+
+} // namespace
+
+ramulon::Status StringSink::write_at(std::uint64_t offset, std::span<const std::string_view> pieces)
+{
+    std::size_t at = static_cast<std::size_t>(offset);
+    for (const std::string_view piece : pieces) {
+        if (piece.empty())
+            continue; // nothing to place: the string does not grow to where it would go
+        if (out_.size() < at + piece.size())
+            out_.resize(at + piece.size());
+        std::memcpy(out_.data() + at, piece.data(), piece.size());
+        at += piece.size();
+    }
+    return {};
+}
+
+std::string uri_of(const std::string &name)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : name) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string bin_path_of(const std::string &path)
+{
+    const std::string bin = std::filesystem::path(path).replace_extension(".bin").string();
+    return bin == path ? bin + ".bin" : bin;
+}
+
+GltfFile::GltfFile(std::string path, bool binary, Compression compression)
+    : path_(std::move(path)), binary_(binary)
+{
+    model.asset.version = "2.0";
+    model.asset.generator = "Ramulon";
+    model.buffers.emplace_back();
+    if (compression != Compression::none)
+        compressed_ = std::make_unique<CompressedBuffers>(model, pieces_, compression);
+}
+
+void GltfFile::add_tree_materials(const PreparedMesh &prepared, const std::string &main_path)
+{
+    GltfImages images;
+    for (const auto &[name, bytes] : used_images(*prepared.layer, prepared.materials, prepared.textures)) {
+        if (binary_)
+            images.push_back({name, add_picture(*bytes), {}});
+        else
+            images.push_back({name, -1, uri_of(file_name_of(texture_path(main_path, name)))});
+    }
+    add_gltf_materials(model, *prepared.layer, prepared.materials, images);
+}
+
+// Pictures go into the buffer as they are: PNG bytes gain nothing from the mesh codecs.
+int GltfFile::add_picture(const std::string &png)
+{
+    tinygltf::BufferView view;
+    view.buffer = 0;
+    view.byteOffset = pieces_.add(png);
+    view.byteLength = png.size();
+    return append(model.bufferViews, view);
+}
+
+void GltfFile::set_parts(const std::string &group, std::vector<FilePart> parts)
+{
+    parts_ = std::move(parts);
+    triangles_.assign(parts_.size(), 0);
+    if (compressed_) {
+        std::vector<const MeshArrays *> held;
+        for (const FilePart &part : parts_)
+            if (part.mesh.held)
+                held.push_back(part.mesh.held);
+        grid_ = position_grid(held);
+    }
+    const bool grouped = parts_.size() > 1;
+    if (grouped) {
+        tinygltf::Node parent;
+        parent.name = group;
+        model.nodes.push_back(parent);
+    }
+    for (const FilePart &part : parts_) {
+        tinygltf::Node node;
+        node.name = part.node;
+        meshes_.push_back(-1);
+        if (part.mesh.size() > 0) {
+            tinygltf::Mesh mesh;
+            mesh.name = part.node;
+            node.mesh = append(model.meshes, std::move(mesh));
+            meshes_.back() = node.mesh;
+            if (compressed_) {
+                node.translation = {grid_.origin[0], grid_.origin[1], grid_.origin[2]};
+                node.scale = {grid_.step, grid_.step, grid_.step};
+            }
+        }
+        const int index = append(model.nodes, std::move(node));
+        if (grouped)
+            model.nodes[0].children.push_back(index);
+    }
+    tinygltf::Scene scene;
+    scene.nodes.push_back(0);
+    model.scenes.push_back(scene);
+    model.defaultScene = 0;
+}
+
+bool GltfFile::streamed() const
+{
+    for (const FilePart &part : parts_)
+        if (part.mesh.collector && part.mesh.size() > 0)
+            return true;
+    return false;
+}
+
+bool GltfFile::empty_buffer() const
+{
+    if (pieces_.size() > 0)
+        return false;
+    for (const FilePart &part : parts_)
+        if (part.mesh.size() > 0)
+            return false;
+    return true;
+}
+
+void GltfFile::add_primitive(std::size_t part, const PrimitiveArrays &prim)
+{
+    tinygltf::Primitive out;
+    if (compressed_) {
+        out = compressed_->add(prim, grid_);
+    } else {
+        PlainViews views(model, pieces_);
+        out = plain_primitive(prim, views);
+    }
+    if (parts_[part].material >= 0)
+        out.material = parts_[part].material;
+    model.meshes[ramulon::index_cast<std::size_t>(meshes_[part])].primitives.push_back(std::move(out));
+    triangles_[part] += prim.triangle_count();
+}
+
+void GltfFile::add_held()
+{
+    for (std::size_t p = 0; p < parts_.size(); ++p)
+        if (parts_[p].mesh.held)
+            for (const PrimitiveArrays &prim : *parts_[p].mesh.held)
+                add_primitive(p, prim);
+}
+
+ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
+{
+    const auto flush = [&]() -> ramulon::Status {
+        if (ramulon::Status written = sink.write_at(base + written_, pieces_.pieces()); !written)
+            return written;
+        written_ = pieces_.size();
+        pieces_.drop_written();
+        return {};
+    };
+    if (ramulon::Status flushed = flush(); !flushed)
+        return flushed;
+    for (std::size_t p = 0; p < parts_.size(); ++p) {
+        PrimitiveCollector *collector = parts_[p].mesh.collector;
+        if (!collector)
+            continue;
+        for (std::size_t k = 0; k < collector->size(); ++k) {
+            stop_if_cancelled();
+            PrimitiveArrays prim = collector->collect(k);
+            if (parts_[p].mesh.vertex_order)
+                optimise_vertex_order(prim);
+            add_primitive(p, prim);
+            // Written while its arrays live; the next primitive is made after this one is gone.
+            if (ramulon::Status flushed = flush(); !flushed)
+                return flushed;
+        }
+    }
+    return {};
+}
+
+// The JSON as it stands, and for each primitive still to be made and each of its accessors and
+// views more than its entry can take (the longest numbers a count, an offset or a float bound
+// can be written with).
+ramulon::Result<std::size_t> GltfFile::json_bound()
+{
+    ramulon::Result<std::string> structure = structure_text(model, path_);
+    if (!structure)
+        return structure.error();
+    std::size_t bound = structure->size() + 256; // and the buffer's own entry
+    for (const FilePart &part : parts_)
+        if (part.mesh.collector)
+            for (std::size_t k = 0; k < part.mesh.collector->size(); ++k) {
+                const std::size_t streams = part.mesh.collector->streams(k);
+                bound += 64 + 48 * streams + (streams + 1) * (512 + 192);
+            }
+    return bound;
+}
+
+ramulon::Result<std::string> GltfFile::json_text(const std::string &bin_uri, bool pretty)
+{
+    ramulon::Result<std::string> structure = structure_text(model, path_);
+    if (!structure)
+        return structure.error();
+    nlohmann::json json = nlohmann::json::parse(*structure);
+    json["buffers"][0] = {{"byteLength", pieces_.size()}};
+    if (!bin_uri.empty())
+        json["buffers"][0]["uri"] = bin_uri;
+    if (pieces_.size() == 0)
+        json.erase("buffers"); // a tree without polygons: glTF has no empty buffers
+    if (compressed_)
+        compressed_->finish(json);
+    return pretty ? json.dump(2) + "\n" : json.dump();
+}
+
+ramulon::Result<std::size_t> GltfFile::write_glb(ByteSink &sink)
+{
+    std::size_t json_chunk = 0;
+    std::string json;
+    const bool as_they_go = streamed();
+    add_held();
+    if (as_they_go) {
+        ramulon::Result<std::size_t> bound = json_bound();
+        if (!bound)
+            return bound.error();
+        json_chunk = glb_json_chunk(*bound);
+        std::size_t most = pieces_.size() + 4;
+        for (const FilePart &part : parts_)
+            if (part.mesh.collector)
+                for (std::size_t k = 0; k < part.mesh.collector->size(); ++k)
+                    most += part.mesh.collector->most_bytes(k);
+        sink.expect(glb_data_offset(json_chunk) + most);
+    } else {
+        ramulon::Result<std::string> text = json_text({}, false);
+        if (!text)
+            return text.error();
+        json = std::move(*text);
+        json_chunk = glb_json_chunk(json.size());
+    }
+    const std::uint64_t base = glb_data_offset(json_chunk);
+    if (ramulon::Status written = write_buffer(sink, base); !written)
+        return written.error();
+    if (as_they_go) {
+        ramulon::Result<std::string> text = json_text({}, false);
+        if (!text)
+            return text.error();
+        json = std::move(*text);
+    }
+    const std::size_t buffer = pieces_.size();
+    if (json.size() > json_chunk || !glb_fits(json_chunk, buffer))
+        return too_large(path_);
+    const std::string head = glb_head(json, buffer, json_chunk);
+    const std::string_view padding = glb_padding(buffer);
+    const std::string_view front[] = {head};
+    const std::string_view back[] = {padding};
+    if (ramulon::Status written = sink.write_at(0, front); !written)
+        return written.error();
+    if (ramulon::Status written = sink.write_at(base + buffer, back); !written)
+        return written.error();
+    return head.size() + buffer + padding.size();
+}
+
+ramulon::Result<std::string> GltfFile::write_gltf(ByteSink &bin, const std::string &bin_path)
+{
+    add_held();
+    if (!empty_buffer())
+        if (ramulon::Status written = write_buffer(bin, 0); !written)
+            return written.error();
+    return json_text(uri_of(file_name_of(bin_path)), true);
+}
+
+} // namespace exporter
