@@ -184,7 +184,9 @@ bool Job::wants(const std::string &output) const
     return std::find(outputs.begin(), outputs.end(), output) != outputs.end();
 }
 
-std::optional<Job> parse_job(const std::string &line, int line_number, const std::string &base, std::string &error)
+namespace {
+
+std::optional<Job> read_job(const std::string &line, int line_number, const std::string &base, std::string &error)
 {
     json parsed = json::parse(line, nullptr, false);
     if (parsed.is_discarded() || !parsed.is_object()) {
@@ -285,6 +287,16 @@ std::optional<Job> parse_job(const std::string &line, int line_number, const std
     return job;
 }
 
+} // namespace
+
+ramulon::Result<Job> parse_job(const std::string &line, int line_number, const std::string &base)
+{
+    std::string error;
+    if (std::optional<Job> job = read_job(line, line_number, base, error))
+        return std::move(*job);
+    return ramulon::fail(ramulon::ErrorKind::invalid_input, error);
+}
+
 JobFile parse_jobs(const std::string &text, const std::string &base)
 {
     JobFile file;
@@ -296,11 +308,10 @@ JobFile parse_jobs(const std::string &text, const std::string &base)
         const auto first = line.find_first_not_of(" \t");
         if (first == std::string::npos || line[first] == '#')
             continue;
-        std::string error;
-        if (std::optional<Job> job = parse_job(line, number, base, error))
-            file.jobs.push_back(std::move(*job));
+        if (ramulon::Result<Job> job = parse_job(line, number, base))
+            file.jobs.push_back(std::move(job).value());
         else
-            file.errors.emplace_back(number, error);
+            file.errors.emplace_back(number, job.error().message);
     }
     return file;
 }

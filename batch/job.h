@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "export/export.h"
 
 namespace batch {
@@ -40,10 +41,9 @@ struct Job {
 // The outputs a job may ask for.
 inline const std::vector<std::string> output_kinds = {"glb", "gltf", "obj", "png", "journal"};
 
-// Reads one line (its number for messages; base: the folder relative paths start from). A broken
-// line gives nothing and a one-line error.
-std::optional<Job> parse_job(const std::string &line, int line_number, const std::string &base,
-                             std::string &error);
+// Reads one line (its number for messages; base: the folder relative paths start from). The only
+// error condition is a broken line (invalid_input, one line saying what is wrong with it).
+ramulon::Result<Job> parse_job(const std::string &line, int line_number, const std::string &base);
 
 struct JobFile {
     std::vector<Job> jobs;

@@ -18,10 +18,8 @@ std::string check_export_options(BuildRun &run)
     // Only a user's folder can fail; the built-in images need no look before the build.
     if (look.textures != exporter::TextureChoice::folder)
         return {};
-    exporter::TextureSet textures;
-    std::string error;
-    if (!exporter::load_textures(look.textures, look.texture_folder, textures, error))
-        return error;
+    if (auto textures = exporter::load_textures(look.textures, look.texture_folder); !textures)
+        return textures.error().message;
     return {};
 }
 

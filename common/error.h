@@ -39,6 +39,9 @@ struct Error {
 
 inline Error fail(ErrorKind kind, std::string message) { return Error{kind, std::move(message)}; }
 
+// The same failure told from further out: "cannot write tree.glb: " + what went wrong inside.
+inline Error prefixed(const std::string &prefix, const Error &inner) { return Error{inner.kind, prefix + inner.message}; }
+
 // A value, or the error that kept it from being made. Like C++23's std::expected, which the
 // project's oldest compilers (clang 14 with libstdc++ 12) cannot use.
 template <typename T> class [[nodiscard]] Result {

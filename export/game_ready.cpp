@@ -131,7 +131,7 @@ ramulon::Status game_ready_plan(const PreparedMesh &prepared, const std::string 
     if (options.impostor) {
         ramulon::Result<Impostor> card = make_impostor(tree.mesh, card_looks(prepared));
         if (!card)
-            return ramulon::fail(card.error().kind, "cannot write " + path + ": " + card.error().message);
+            return ramulon::prefixed("cannot write " + path + ": ", card.error());
         plan.far.push_back(std::move(card->quads));
         plan.far_png = std::move(card->png);
     }

@@ -30,8 +30,7 @@ CollectedTree collect_tree(const PreparedMesh &prepared)
 CollectedTree collect_tree(const host::Layer &layer)
 {
     PreparedMesh prepared;
-    std::string error;
-    if (!prepare_mesh(layer, ExportOptions{}, Format::gltf, prepared, error))
+    if (!prepare_mesh(layer, ExportOptions{}, Format::gltf, prepared))
         return {};
     return collect_tree(prepared);
 }
@@ -45,7 +44,6 @@ void plain_plan(const PreparedMesh &prepared, const std::string &path, bool vert
 
 namespace {
 
-ramulon::Error io_error(std::string message) { return ramulon::fail(ramulon::ErrorKind::io, std::move(message)); }
 
 // Bytes into a staged file, in place.
 class FileSink : public ByteSink {
@@ -53,10 +51,7 @@ public:
     FileSink(StagedFiles &files, int file) : files_(files), file_(file) {}
     ramulon::Status write_at(std::uint64_t offset, std::span<const std::string_view> pieces) override
     {
-        std::string error;
-        if (!files_.write_at(file_, offset, pieces, error))
-            return io_error(std::move(error));
-        return {};
+        return files_.write_at(file_, offset, pieces);
     }
 
 private:
@@ -74,10 +69,9 @@ ramulon::Status plan_write(const host::Layer &layer, const std::string &path, co
                            PlannedWrite &out)
 {
     if (ramulon::Status bad = check_options(options); !bad)
-        return ramulon::fail(bad.error().kind, "cannot write " + path + ": " + bad.message());
-    std::string error;
-    if (!prepare_mesh(layer, options.look, Format::gltf, out.prepared, error))
-        return ramulon::fail(ramulon::ErrorKind::invalid_input, "cannot write " + path + ": " + error);
+        return ramulon::prefixed("cannot write " + path + ": ", bad.error());
+    if (ramulon::Status refused = prepare_mesh(layer, options.look, Format::gltf, out.prepared); !refused)
+        return ramulon::prefixed("cannot write " + path + ": ", refused.error());
     if (!options.plain())
         return game_ready_plan(out.prepared, path, options, out.plan);
     plain_plan(out.prepared, path, options.vertex_order, out.plan);
@@ -114,30 +108,36 @@ ramulon::Status write_one(StagedFiles &staged, const PlannedWrite &write, const 
     stop_if_cancelled();
     GltfFile file(planned.path, binary, compression);
     assemble(file, write, planned, main_path);
-    std::string error;
     if (binary) {
-        const int glb = staged.open(planned.path, error);
-        if (glb < 0)
-            return io_error(std::move(error));
-        FileSink sink(staged, glb);
+        const ramulon::Result<int> glb = staged.open(planned.path);
+        if (!glb)
+            return glb.error();
+        FileSink sink(staged, *glb);
         ramulon::Result<std::size_t> bytes = file.write_glb(sink);
         if (!bytes)
             return bytes.error();
-        if (!staged.finish(glb, error))
-            return io_error(std::move(error));
+        if (ramulon::Status finished = staged.finish(*glb); !finished)
+            return finished;
         report.files.push_back({planned.path, *bytes});
     } else {
         const std::string bin_path = bin_path_of(planned.path);
         const bool has_bin = !file.empty_buffer();
         int bin = -1;
-        if (has_bin && (bin = staged.open(bin_path, error)) < 0)
-            return io_error(std::move(error));
+        if (has_bin) {
+            const ramulon::Result<int> opened = staged.open(bin_path);
+            if (!opened)
+                return opened.error();
+            bin = *opened;
+        }
         FileSink sink(staged, bin);
         ramulon::Result<std::string> json = file.write_gltf(sink, bin_path);
         if (!json)
             return json.error();
-        if ((has_bin && !staged.finish(bin, error)) || !staged.stage(planned.path, *json, error))
-            return io_error(std::move(error));
+        if (has_bin)
+            if (ramulon::Status finished = staged.finish(bin); !finished)
+                return finished;
+        if (ramulon::Status staged_json = staged.stage(planned.path, *json); !staged_json)
+            return staged_json;
         report.files.push_back({planned.path, json->size()});
         if (has_bin)
             report.files.push_back({bin_path, static_cast<std::size_t>(file.buffer_size())});
@@ -153,19 +153,18 @@ ramulon::Status write_files(const host::Layer &layer, const std::string &path, b
     if (ramulon::Status planned = plan_write(layer, path, options, write); !planned)
         return planned;
     StagedFiles staged;
-    std::string error;
     // Beside a .gltf, the images its files name.
     if (!binary)
         for (const auto &[name, bytes] :
              used_images(*write.prepared.layer, write.prepared.materials, write.prepared.textures))
-            if (!staged.stage(texture_path(path, name), *bytes, error))
-                return io_error(std::move(error));
+            if (ramulon::Status image = staged.stage(texture_path(path, name), *bytes); !image)
+                return image;
     WriteReport made;
     for (const PlannedFile &planned : write.plan.files)
         if (ramulon::Status written = write_one(staged, write, planned, path, binary, options.compress, made); !written)
             return written;
-    if (!staged.commit(error))
-        return io_error(std::move(error));
+    if (ramulon::Status committed = staged.commit(); !committed)
+        return committed;
     if (report)
         *report = std::move(made);
     return {};

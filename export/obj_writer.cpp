@@ -280,9 +280,8 @@ ramulon::Status make_obj(const host::Layer &layer, const std::string &name, cons
                          const ExportOptions &options, const PutFile &put_file, const PutText &put_text)
 {
     PreparedMesh prepared;
-    std::string error;
-    if (!prepare_mesh(layer, options, Format::obj, prepared, error))
-        return ramulon::fail(ramulon::ErrorKind::invalid_input, "cannot write " + shown + ": " + error);
+    if (ramulon::Status refused = prepare_mesh(layer, options, Format::obj, prepared); !refused)
+        return ramulon::prefixed("cannot write " + shown + ": ", refused.error());
     const host::Layer &written = *prepared.layer;
     std::string mtl_name = sibling_path(name, ".mtl");
     if (mtl_name == name)
@@ -311,27 +310,29 @@ ramulon::Status write_obj_unguarded(const host::Layer &layer, const std::string 
 {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     StagedFiles files;
-    std::string error;
-    const auto io_error = [&] { return ramulon::fail(ramulon::ErrorKind::io, error); };
     const auto put_file = [&](const std::string &name, const std::string &bytes, bool) {
-        return files.stage((folder / name).string(), bytes, error) ? ramulon::Status{} : io_error();
+        return files.stage((folder / name).string(), bytes);
     };
     int obj = -1;
     std::uint64_t at = 0;
     const auto put_text = [&](std::string_view text) -> ramulon::Status {
         // Opened after the images and the material library, as they are staged first.
-        if (obj < 0 && (obj = files.open(path, error)) < 0)
-            return io_error();
+        if (obj < 0) {
+            const ramulon::Result<int> opened = files.open(path);
+            if (!opened)
+                return opened.error();
+            obj = *opened;
+        }
         const std::string_view pieces[] = {text};
-        const bool written = files.write_at(obj, at, pieces, error);
+        const ramulon::Status written = files.write_at(obj, at, pieces);
         at += text.size();
-        return written ? ramulon::Status{} : io_error();
+        return written;
     };
     if (ramulon::Status made = make_obj(layer, file_name(path), path, options, put_file, put_text); !made)
         return made;
-    if (!files.finish(obj, error) || !files.commit(error))
-        return io_error();
-    return {};
+    if (ramulon::Status finished = files.finish(obj); !finished)
+        return finished;
+    return files.commit();
 }
 
 } // namespace

@@ -56,10 +56,8 @@ ramulon::Status check_write(const std::string &path, const WriteOptions &options
         return refused("levels of detail, the far card and compression need a .gltf or .glb file, not " + path);
     // Only a user's folder can fail; the built-in images need no look before the build.
     if (look.textures == TextureChoice::folder) {
-        TextureSet textures;
-        std::string error;
-        if (!load_textures(look.textures, look.texture_folder, textures, error))
-            return refused(error);
+        if (auto textures = load_textures(look.textures, look.texture_folder); !textures)
+            return refused(textures.error().message);
     }
     return {};
 }

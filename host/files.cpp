@@ -458,18 +458,22 @@ Status write_file_atomically(const std::string &path, const std::function<bool(s
     const auto target = resolve_write_target(path);
     if (!target)
         return target.error();
-    std::string error;
-    bool written = false;
     if (target->kind == WriteTarget::straight) {
-        written = write_straight(path, fill, error);
-    } else {
-        StagedFiles files;
-        const int file = files.open(path, error);
-        written = file >= 0 && files.fill(file, fill, error) && files.finish(file, error) && files.commit(error);
+        std::string error;
+        if (!write_straight(path, fill, error))
+            return ramulon::fail(ErrorKind::io, error);
+        return {};
     }
-    if (!written)
-        return ramulon::fail(ErrorKind::io, error);
-    return {};
+    StagedFiles files;
+    const ramulon::Result<int> file = files.open(path);
+    if (!file)
+        return file.error();
+    Status done = files.fill(*file, fill);
+    if (done)
+        done = files.finish(*file);
+    if (done)
+        done = files.commit();
+    return done;
 }
 
 Status write_text_file(const std::string &path, const std::string &text)
@@ -527,38 +531,44 @@ StagedFiles::~StagedFiles()
     }
 }
 
-bool StagedFiles::stage(const std::string &path, const std::string &bytes, std::string &error)
+namespace {
+
+ramulon::Error refused_write(std::string message) { return ramulon::fail(ramulon::ErrorKind::io, std::move(message)); }
+
+} // namespace
+
+ramulon::Status StagedFiles::stage(const std::string &path, const std::string &bytes)
 {
-    return stage(path, {std::string_view(bytes)}, error);
+    return stage(path, {std::string_view(bytes)});
 }
 
-bool StagedFiles::stage(const std::string &path, std::initializer_list<std::string_view> pieces,
-                        std::string &error)
+ramulon::Status StagedFiles::stage(const std::string &path, std::initializer_list<std::string_view> pieces)
 {
-    return stage(path, std::span<const std::string_view>(pieces.begin(), pieces.size()), error);
+    return stage(path, std::span<const std::string_view>(pieces.begin(), pieces.size()));
 }
 
-bool StagedFiles::stage(const std::string &path, std::span<const std::string_view> pieces, std::string &error)
+ramulon::Status StagedFiles::stage(const std::string &path, std::span<const std::string_view> pieces)
 {
-    const int file = open(path, error);
-    return file >= 0 && write_at(file, 0, pieces, error) && finish(file, error);
+    const ramulon::Result<int> file = open(path);
+    if (!file)
+        return file.error();
+    if (ramulon::Status written = write_at(*file, 0, pieces); !written)
+        return written;
+    return finish(*file);
 }
 
-int StagedFiles::open(const std::string &path, std::string &error)
+ramulon::Result<int> StagedFiles::open(const std::string &path)
 {
     const auto target = resolve_write_target(path);
-    if (!target) {
-        error = target.error().message;
-        return -1;
-    }
-    if (target->kind != WriteTarget::replace) {
-        error = "cannot write " + path + ": it is not a regular file (a written set replaces regular files only)";
-        return -1;
-    }
-    std::string named;
+    if (!target)
+        return target.error();
+    if (target->kind != WriteTarget::replace)
+        return ramulon::fail(ramulon::ErrorKind::invalid_input,
+                             "cannot write " + path + ": it is not a regular file (a written set replaces regular files only)");
+    std::string named, error;
     const int fd = open_temporary(target->path, named, error);
     if (fd < 0)
-        return -1;
+        return refused_write(error);
     Entry entry;
     entry.target = absolute(target->path);
     entry.temporary = named.empty() ? std::string() : absolute(named);
@@ -567,52 +577,44 @@ int StagedFiles::open(const std::string &path, std::string &error)
     return ramulon::index_cast<int>(entries_.size()) - 1;
 }
 
-bool StagedFiles::write_at(int file, std::uint64_t offset, std::span<const std::string_view> pieces,
-                           std::string &error)
+ramulon::Status StagedFiles::write_at(int file, std::uint64_t offset, std::span<const std::string_view> pieces)
 {
     Entry &entry = entries_.at(ramulon::index_cast<std::size_t>(file));
-    if (entry.fd < 0 || entry.finished) {
-        error = failure(entry.target, EBADF);
-        return false;
-    }
-    if (::lseek(entry.fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
-        error = failure(entry.target, errno);
-        return false;
-    }
+    if (entry.fd < 0 || entry.finished)
+        return refused_write(failure(entry.target, EBADF));
+    if (::lseek(entry.fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+        return refused_write(failure(entry.target, errno));
     for (const std::string_view piece : pieces)
-        if (!write_all(entry.fd, piece)) {
-            error = failure(entry.target, errno);
-            return false;
-        }
-    return true;
+        if (!write_all(entry.fd, piece))
+            return refused_write(failure(entry.target, errno));
+    return {};
 }
 
-bool StagedFiles::fill(int file, const std::function<bool(std::FILE *)> &fill, std::string &error)
+ramulon::Status StagedFiles::fill(int file, const std::function<bool(std::FILE *)> &fill)
 {
     Entry &entry = entries_.at(ramulon::index_cast<std::size_t>(file));
     // The stream has a handle of its own, so that closing it leaves the file held.
     const int fd = entry.fd < 0 || entry.finished ? -1 : ::dup(entry.fd);
     std::FILE *f = fd < 0 ? nullptr : ::fdopen(fd, "w");
     if (!f) {
-        error = failure(entry.target, entry.fd < 0 ? EBADF : errno);
+        const int why = entry.fd < 0 ? EBADF : errno;
         if (fd >= 0)
             ::close(fd);
-        return false;
+        return refused_write(failure(entry.target, why));
     }
-    return fill_and_close(f, fill, entry.target, error);
+    std::string error;
+    if (!fill_and_close(f, fill, entry.target, error))
+        return refused_write(error);
+    return {};
 }
 
-bool StagedFiles::finish(int file, std::string &error)
+ramulon::Status StagedFiles::finish(int file)
 {
     Entry &entry = entries_.at(ramulon::index_cast<std::size_t>(file));
-    if (entry.fd < 0 || entry.finished) {
-        error = failure(entry.target, EBADF);
-        return false;
-    }
-    if (::fsync(entry.fd) != 0) {
-        error = failure(entry.target, errno);
-        return false;
-    }
+    if (entry.fd < 0 || entry.finished)
+        return refused_write(failure(entry.target, EBADF));
+    if (::fsync(entry.fd) != 0)
+        return refused_write(failure(entry.target, errno));
     if (!entry.temporary.empty()) {
         // A named temporary was made private to this user's umask only by its mode; the finished
         // file gets the usual permissions of a new file.
@@ -621,7 +623,7 @@ bool StagedFiles::finish(int file, std::string &error)
         ::fchmod(entry.fd, 0666 & ~mask);
     }
     entry.finished = true;
-    return true;
+    return {};
 }
 
 bool StagedFiles::name_temporaries(std::string &error)
@@ -647,7 +649,15 @@ void StagedFiles::roll_back()
     }
 }
 
-bool StagedFiles::commit(std::string &error)
+ramulon::Status StagedFiles::commit()
+{
+    std::string error;
+    if (!commit_set(error))
+        return refused_write(error);
+    return {};
+}
+
+bool StagedFiles::commit_set(std::string &error)
 {
     for (const Entry &entry : entries_)
         if (!entry.finished) {

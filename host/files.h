@@ -96,27 +96,29 @@ public:
     StagedFiles(const StagedFiles &) = delete;
     StagedFiles &operator=(const StagedFiles &) = delete;
 
-    // Writes the bytes to a temporary file in path's folder. False with a one-line error.
-    bool stage(const std::string &path, const std::string &bytes, std::string &error);
+    // Every call below fails with a one-line message naming the file. The only error conditions
+    // are: a target that exists and is no regular file (invalid_input), a path whose folder is
+    // missing (not_found), and the system refusing a write, a sync or a rename (io); a stream
+    // filler returning false fails as io too.
+
+    // Writes the bytes to a temporary file in path's folder.
+    ramulon::Status stage(const std::string &path, const std::string &bytes);
     // The same for a file written in pieces, one after another (a large file need not be
     // gathered into one string first).
-    bool stage(const std::string &path, std::initializer_list<std::string_view> pieces,
-               std::string &error);
-    bool stage(const std::string &path, std::span<const std::string_view> pieces, std::string &error);
+    ramulon::Status stage(const std::string &path, std::initializer_list<std::string_view> pieces);
+    ramulon::Status stage(const std::string &path, std::span<const std::string_view> pieces);
     // A file written in place while its bytes are made, so that a large one need not be held
-    // in memory at all: open() stages a temporary and returns its handle (-1 with an error),
-    // write_at() puts pieces one after another from a byte offset, fill() hands a stream that
-    // writes from the start, finish() puts the file on the disk. Every opened file is finished
-    // before commit.
-    int open(const std::string &path, std::string &error);
-    bool write_at(int file, std::uint64_t offset, std::span<const std::string_view> pieces,
-                  std::string &error);
-    bool fill(int file, const std::function<bool(std::FILE *)> &fill, std::string &error);
-    bool finish(int file, std::string &error);
+    // in memory at all: open() stages a temporary and returns its handle, write_at() puts
+    // pieces one after another from a byte offset, fill() hands a stream that writes from the
+    // start, finish() puts the file on the disk. Every opened file is finished before commit.
+    ramulon::Result<int> open(const std::string &path);
+    ramulon::Status write_at(int file, std::uint64_t offset, std::span<const std::string_view> pieces);
+    ramulon::Status fill(int file, const std::function<bool(std::FILE *)> &fill);
+    ramulon::Status finish(int file);
     // Renames the temporaries onto their targets, in staging order, as one unit (see above). If
     // one rename fails, the targets already replaced get their earlier file back (or are removed
     // when there was none), so that no half of a set is left.
-    bool commit(std::string &error);
+    ramulon::Status commit();
     // Called after each step of this set's commit, as set_commit_step_hook's hook is.
     void on_commit_step(std::function<void(int step)> hook) { steps_.set(std::move(hook)); }
 
@@ -131,6 +133,7 @@ private:
         bool renamed = false;
     };
     bool name_temporaries(std::string &error);
+    bool commit_set(std::string &error);
     void roll_back();
     std::vector<Entry> entries_;
     std::string note_; // the set's note while it is committed

@@ -99,7 +99,7 @@ ModuleResult Module::open_copy(const std::string &path)
 {
     const auto bytes = read_regular_file(path, max_module_bytes);
     if (!bytes)
-        return ramulon::fail(bytes.error().kind, "cannot load module " + path + ": " + bytes.error().message);
+        return ramulon::prefixed("cannot load module " + path + ": ", bytes.error());
     return open_copy(*bytes, path);
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/lower_case.h"
 #include "common/index_cast.h"
 #include "number_text.h"
 #include "quoted_text.h"
@@ -101,14 +102,9 @@ std::string trim(const std::string &s)
     return s.substr(a, b - a);
 }
 
-std::string lower(std::string s)
-{
-    for (char &c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using ramulon::lower_case;
 
-bool same(const std::string &a, const std::string &b) { return lower(a) == lower(b); }
+bool same(const std::string &a, const std::string &b) { return lower_case(a) == lower_case(b); }
 
 std::string quoted(const std::string &s) { return quoted_text(s); }
 
@@ -194,14 +190,14 @@ Result<target> resolve(LWXPanelID panel, const std::string &name)
 std::string without_suffix(std::string s, const std::vector<std::string> &suffixes)
 {
     for (const std::string &suffix : suffixes)
-        if (s.size() > suffix.size() && lower(s.substr(s.size() - suffix.size())) == suffix)
+        if (s.size() > suffix.size() && lower_case(s.substr(s.size() - suffix.size())) == suffix)
             return trim(s.substr(0, s.size() - suffix.size()));
     return s;
 }
 
 std::optional<int> parse_boolean(const std::string &s)
 {
-    const std::string v = lower(s);
+    const std::string v = lower_case(s);
     if (v == "on" || v == "1" || v == "true")
         return 1;
     if (v == "off" || v == "0" || v == "false")

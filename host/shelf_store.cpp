@@ -119,15 +119,14 @@ Result<PairWrite> write_preset_pair(const fs::path &dir, const std::string &name
     // (5) are renamed into place, and gone once both are (6).
     StagedFiles files;
     files.on_commit_step([](int at) { step(at + 2); });
-    std::string error;
-    if (!files.stage((dir / (result.name + ".preset")).string(), record, error))
-        return ramulon::fail(ErrorKind::io, error);
+    if (Status staged = files.stage((dir / (result.name + ".preset")).string(), record); !staged)
+        return staged.error();
     step(1);
-    if (!files.stage((dir / (result.name + ".png")).string(), png, error))
-        return ramulon::fail(ErrorKind::io, error);
+    if (Status staged = files.stage((dir / (result.name + ".png")).string(), png); !staged)
+        return staged.error();
     step(2);
-    if (!files.commit(error))
-        return ramulon::fail(ErrorKind::io, error);
+    if (Status committed = files.commit(); !committed)
+        return committed.error();
     step(6);
     result.outcome = PairWrite::written;
     return result;

@@ -24,11 +24,12 @@ std::optional<batch::Job> job_of(const char *line, const char *base_dir, int &st
         status = fail(RAMULON_ERROR_ARGUMENT, "job is NULL");
         return std::nullopt;
     }
-    std::string error;
-    std::optional<batch::Job> job = batch::parse_job(line, 1, base_of(base_dir), error);
-    if (!job)
-        status = fail(RAMULON_ERROR_ARGUMENT, "bad job: " + error);
-    return job;
+    ramulon::Result<batch::Job> job = batch::parse_job(line, 1, base_of(base_dir));
+    if (!job) {
+        status = fail(RAMULON_ERROR_ARGUMENT, "bad job: " + job.error().message);
+        return std::nullopt;
+    }
+    return std::move(job).value();
 }
 
 bool seed_of(const batch::Job &job, int64_t seed, int &status)

@@ -168,26 +168,26 @@ TEST_F(AtomicFiles, Exports)
 TEST(StagedFilesInPlace, OffsetsUnfinishedFilesAndCleanUp)
 {
     Folders folders;
-    std::string error;
     {
         host::StagedFiles files;
-        const int file = files.open(folders.file("a.bin"), error);
-        ASSERT_GE(file, 0) << error;
+        const ramulon::Result<int> file = files.open(folders.file("a.bin"));
+        ASSERT_TRUE(file) << file.error().message;
         const std::string_view tail[] = {"world", "!"};
         const std::string_view head[] = {"hello "};
-        ASSERT_TRUE(files.write_at(file, 6, tail, error)) << error;
-        ASSERT_TRUE(files.write_at(file, 0, head, error)) << error;
-        ASSERT_TRUE(files.finish(file, error)) << error;
-        ASSERT_TRUE(files.commit(error)) << error;
+        EXPECT_EQ(files.write_at(*file, 6, tail).message(), "");
+        EXPECT_EQ(files.write_at(*file, 0, head).message(), "");
+        EXPECT_EQ(files.finish(*file).message(), "");
+        EXPECT_EQ(files.commit().message(), "");
     }
     EXPECT_EQ(snapshot(folders.out), (std::map<std::string, std::string>{{"a.bin", "hello world!"}}));
     {
         host::StagedFiles files;
-        ASSERT_TRUE(files.stage(folders.file("b.txt"), std::string("b"), error)) << error;
-        const int open = files.open(folders.file("a.bin"), error);
-        ASSERT_GE(open, 0) << error;
-        EXPECT_FALSE(files.commit(error));
-        EXPECT_NE(error.find("a.bin"), std::string::npos) << error;
+        EXPECT_EQ(files.stage(folders.file("b.txt"), std::string("b")).message(), "");
+        ASSERT_TRUE(files.open(folders.file("a.bin")));
+        const ramulon::Status unfinished = files.commit();
+        ASSERT_FALSE(unfinished);
+        EXPECT_EQ(unfinished.error().kind, ramulon::ErrorKind::io);
+        EXPECT_NE(unfinished.message().find("a.bin"), std::string::npos) << unfinished.message();
     }
     EXPECT_EQ(snapshot(folders.out), (std::map<std::string, std::string>{{"a.bin", "hello world!"}}))
         << "the earlier file stays and no temporary is left";

@@ -95,9 +95,8 @@ TEST(ExportBudget, AnExportBeyondTheMemoryIsRefusedAtOnceWithTheEstimate)
 
 std::string load(const std::string &folder)
 {
-    exporter::TextureSet set;
-    std::string error;
-    return exporter::load_textures(exporter::TextureChoice::folder, folder, set, error) ? std::string() : error;
+    auto set = exporter::load_textures(exporter::TextureChoice::folder, folder);
+    return set ? std::string() : set.error().message;
 }
 
 // A folder with the built-in leaves.png and leaf.png, and bark.png as the test makes it.

@@ -834,7 +834,8 @@ TEST(ExportSubdivision, SubdTreeIsSmoothJoinedAndKeepsItsSeam)
     EXPECT_EQ(exporter::subdivision_levels(cage, exporter::ExportOptions{}, exporter::Format::obj), 0);
 
     host::Layer smooth;
-    ASSERT_TRUE(exporter::subdivide(cage, materials, 2, smooth, error)) << error;
+    const ramulon::Status subdivided = exporter::subdivide(cage, materials, 2, smooth);
+    ASSERT_TRUE(subdivided) << subdivided.message();
     // Every woody n-gon becomes n quads per level after the first's: 16 for a quad, 12 for a
     // triangle; everything else stays as it was.
     std::size_t expected = 0, others = 0, refined = 0, kept = 0;

@@ -81,25 +81,21 @@ bool decode_png(const std::string &bytes, int &width, int &height, std::vector<u
     return true;
 }
 
-bool load_textures(TextureChoice choice, const std::string &texture_folder, TextureSet &out, std::string &error)
+ramulon::Result<TextureSet> load_textures(TextureChoice choice, const std::string &texture_folder)
 {
-    out = TextureSet{};
+    using ramulon::ErrorKind;
     if (choice == TextureChoice::none)
-        return true;
+        return TextureSet{};
     if (choice == TextureChoice::builtin) {
-        out = builtin_textures();
-        if (out.bark.empty() || out.bark_normal.empty() || out.leaves.empty() || out.leaf.empty()) {
-            error = "cannot encode the built-in textures";
-            return false;
-        }
-        return true;
+        TextureSet out = builtin_textures();
+        if (out.bark.empty() || out.bark_normal.empty() || out.leaves.empty() || out.leaf.empty())
+            return ramulon::fail(ErrorKind::internal, "cannot encode the built-in textures");
+        return out;
     }
     const std::filesystem::path folder(texture_folder);
     std::error_code ec;
-    if (!std::filesystem::is_directory(folder, ec)) {
-        error = "texture folder " + texture_folder + " is not a folder";
-        return false;
-    }
+    if (!std::filesystem::is_directory(folder, ec))
+        return ramulon::fail(ErrorKind::not_found, "texture folder " + texture_folder + " is not a folder");
     TextureSet set;
     for (auto [name, bytes] : {std::pair{&bark_image, &set.bark}, std::pair{&bark_normal_image, &set.bark_normal},
                                std::pair{&atlas_image, &set.leaves}, std::pair{&leaf_image, &set.leaf}}) {
@@ -111,23 +107,16 @@ bool load_textures(TextureChoice choice, const std::string &texture_folder, Text
         const bool missing = ::lstat(path.c_str(), &info) != 0 && errno == ENOENT;
         if (missing && name == &bark_normal_image)
             continue;
-        if (missing) {
-            error = "texture folder " + texture_folder + " has no " + *name;
-            return false;
-        }
+        if (missing)
+            return ramulon::fail(ErrorKind::not_found, "texture folder " + texture_folder + " has no " + *name);
         auto read = host::read_regular_file(path.string(), max_texture_bytes);
-        if (!read) {
-            error = read.error().message;
-            return false;
-        }
+        if (!read)
+            return read.error();
         *bytes = std::move(read).value();
-        if (std::string bad = check_png(*bytes, path.string()); !bad.empty()) {
-            error = bad;
-            return false;
-        }
+        if (std::string bad = check_png(*bytes, path.string()); !bad.empty())
+            return ramulon::fail(ErrorKind::invalid_input, bad);
     }
-    out = std::move(set);
-    return true;
+    return set;
 }
 
 } // namespace exporter

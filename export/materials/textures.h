@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
+
 namespace exporter {
 
 enum class TextureChoice {
@@ -49,9 +51,10 @@ std::string check_png(const std::string &bytes, const std::string &path);
 bool decode_png(const std::string &bytes, int &width, int &height, std::vector<unsigned char> &rgba);
 
 // The images a writer is asked for (an empty set for TextureChoice::none; `folder` names the
-// user's folder for TextureChoice::folder); false with a one-line error when that folder lacks a
-// file or holds one that is no usable PNG. A folder without bark_normal.png gives bark without
-// relief.
-bool load_textures(TextureChoice choice, const std::string &folder, TextureSet &out, std::string &error);
+// user's folder for TextureChoice::folder). A folder without bark_normal.png gives bark without
+// relief. The only error conditions are: the folder is no folder or lacks a file (not_found), a
+// file is no usable PNG or not a file a texture can be (invalid_input), a file cannot be read
+// (io), the built-in images cannot be encoded (internal).
+ramulon::Result<TextureSet> load_textures(TextureChoice choice, const std::string &folder);
 
 } // namespace exporter

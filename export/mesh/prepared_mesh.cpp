@@ -20,15 +20,15 @@ int subdivision_levels(const host::Layer &layer, const ExportOptions &options, F
     return cage ? 2 : 0;
 }
 
-bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format format,
-                  PreparedMesh &out, std::string &error)
+ramulon::Status prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format format,
+                             PreparedMesh &out)
 {
-    if (std::string bad = check_layer(layer); !bad.empty()) {
-        error = bad;
-        return false;
-    }
-    if (!load_textures(options.textures, options.texture_folder, out.textures, error))
-        return false;
+    if (std::string bad = check_layer(layer); !bad.empty())
+        return ramulon::fail(ramulon::ErrorKind::invalid_input, bad);
+    auto textures = load_textures(options.textures, options.texture_folder);
+    if (!textures)
+        return textures.error();
+    out.textures = std::move(textures).value();
     out.materials = collect_materials(layer);
     out.layer = &layer;
     // The bark is laid out on the cage, whose rings are plain to see, and carried onto the
@@ -37,8 +37,8 @@ bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format
     const int levels = subdivision_levels(layer, options, format);
     if (levels > 0) {
         BarkCoordinates smooth;
-        if (!subdivide(layer, out.materials, levels, out.refined, error, &out.bark, &smooth))
-            return false;
+        if (ramulon::Status refused = subdivide(layer, out.materials, levels, out.refined, &out.bark, &smooth); !refused)
+            return refused;
         out.layer = &out.refined;
         out.materials = collect_materials(out.refined);
         out.bark = std::move(smooth);
@@ -47,7 +47,7 @@ bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format
     stop_if_cancelled();
     out.normals = corner_normals(*out.layer, out.materials, options.crease_angle);
     out.wind_colours = options.wind_colours;
-    return true;
+    return {};
 }
 
 std::string texture_path(const std::string &path, const std::string &image)

@@ -30,10 +30,11 @@ struct PreparedMesh {
 // SubD cage (patch polygons) written to glTF, none otherwise.
 int subdivision_levels(const host::Layer &layer, const ExportOptions &options, Format format);
 
-// False with a one-line error (the caller adds nothing to it but the path) when the layer is
-// corrupt, a texture is refused or the cage cannot be subdivided.
-bool prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format format,
-                  PreparedMesh &out, std::string &error);
+// Fills out for writing layer in format. The only error conditions are: the layer is corrupt
+// (invalid_input), a texture is refused (load_textures' kinds), the cage cannot be subdivided
+// (invalid_input); the message is one line to which the caller adds nothing but the path.
+ramulon::Status prepare_mesh(const host::Layer &layer, const ExportOptions &options, Format format,
+                             PreparedMesh &out);
 
 // The file a texture is written to beside an exported file: "out/tree.gltf", "bark.png" ->
 // "out/tree_bark.png".

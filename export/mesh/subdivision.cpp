@@ -425,12 +425,12 @@ private:
 
 } // namespace
 
-bool subdivide(const host::Layer &layer, const Materials &materials, int levels, host::Layer &out,
-               std::string &error, const BarkCoordinates *bark, BarkCoordinates *refined_bark)
+ramulon::Status subdivide(const host::Layer &layer, const Materials &materials, int levels, host::Layer &out,
+                          const BarkCoordinates *bark, BarkCoordinates *refined_bark)
 {
     const bool with_bark = bark && refined_bark && !bark->empty();
     if (levels <= 0)
-        return true;
+        return {};
     bool any = false;
     const std::vector<char> refine = polygons_to_refine(layer, materials, any);
     if (!any) {
@@ -439,14 +439,15 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
             *refined_bark = *bark;
             refined_bark->first = std::span<const std::size_t>(out.corner_offset.data(), out.polygon_count());
         }
-        return true;
+        return {};
     }
 
     // Topology first, as OpenSubdiv's refiner lays it out; then the values carried through it.
     Cage cage = make_cage(layer, refine, with_bark ? bark : nullptr);
+    std::string error;
     const std::unique_ptr<Far::TopologyRefiner> refiner = refine_topology(cage, levels, with_bark, error);
     if (!refiner)
-        return false;
+        return ramulon::fail(ramulon::ErrorKind::invalid_input, error);
     std::vector<MapView> maps;
     for (const Carried &c : carried)
         maps.emplace_back(layer, c.type, c.name);
@@ -474,7 +475,7 @@ bool subdivide(const host::Layer &layer, const Materials &materials, int levels,
         refined_bark->on_bark = std::move(polygons.on_bark_);
         refined_bark->first = std::span<const std::size_t>(out.corner_offset.data(), out.polygon_count());
     }
-    return true;
+    return {};
 }
 
 } // namespace exporter

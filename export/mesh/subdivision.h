@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "common/error.h"
 #include "export/mesh/bark_coordinates.h"
 #include "host/mesh.h"
 #include "export/mesh/layer_view.h"
@@ -19,9 +20,9 @@ namespace exporter {
 // Otherwise out becomes the refined layer: the points the untouched polygons use, then the
 // refined surface's vertices; polygons in the order of the layer, each woody polygon replaced
 // by its refined quads with its surface and tags. With bark (the cage's bark coordinates),
-// refined_bark becomes those of out. False with a one-line error when OpenSubdiv refuses the
-// cage.
-bool subdivide(const host::Layer &layer, const Materials &materials, int levels, host::Layer &out,
-               std::string &error, const BarkCoordinates *bark = nullptr, BarkCoordinates *refined_bark = nullptr);
+// refined_bark becomes those of out. The only error condition is a cage OpenSubdiv refuses
+// (invalid_input, one line).
+ramulon::Status subdivide(const host::Layer &layer, const Materials &materials, int levels, host::Layer &out,
+                          const BarkCoordinates *bark = nullptr, BarkCoordinates *refined_bark = nullptr);
 
 } // namespace exporter
