@@ -411,8 +411,7 @@ TEST(ExportGltfEdges, InMemoryGlbIsTheFile)
         ASSERT_TRUE(load_gltf(dir.file("tree.glb"), model));
         EXPECT_EQ(model.buffers.size(), layer->polygon_count() > 0 ? 1u : 0u);
     }
-    host::Layer broken;
-    broken.add_polygon(ID_FACE, {0, 1, 2});
+    const host::Layer broken = layer_with_missing_points(0);
     const ramulon::Result<std::string> refused = exporter::write_tree_to_memory(broken);
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().kind, ramulon::ErrorKind::invalid_input);
@@ -559,9 +558,7 @@ TEST(ExportBadPaths, RunningOutOfMemoryFailsWithAMessage)
 TEST(ExportBadPaths, CorruptLayerIsRefused)
 {
     ScratchDir dir;
-    host::Layer layer;
-    layer.add_point({0, 0, 0});
-    layer.add_polygon(ID_FACE, {0, 1, 2});
+    const host::Layer layer = layer_with_missing_points(1);
     EXPECT_NE(exporter::write_tree(layer, dir.file("bad.glb")).message().find("point 1"), std::string::npos);
     EXPECT_NE(exporter::write_tree(layer, dir.file("bad.obj")).message().find("point 1"), std::string::npos);
     EXPECT_TRUE(dir.entries().empty());
@@ -578,8 +575,7 @@ TEST(ExportBadPaths, EveryFailureSaysItsKind)
 {
     ScratchDir dir;
     const host::Layer tube = seam_tube();
-    host::Layer broken;
-    broken.add_polygon(ID_FACE, {0, 1, 2});
+    const host::Layer broken = layer_with_missing_points(0);
     struct Case {
         const char *what;
         ramulon::Status status;

@@ -50,9 +50,7 @@ TEST(ObjFiles, TheSetInMemoryIsTheSetOnTheDisk)
 
 TEST(ObjFiles, FailuresCarryTheirKind)
 {
-    host::Layer corrupt;
-    corrupt.add_point({0, 0, 0});
-    corrupt.add_polygon(ID_FACE, {0, 1, 2});
+    const host::Layer corrupt = layer_with_missing_points(1);
     const Result<exporter::ObjFiles> refused = exporter::obj_files(corrupt, "bad.obj", {});
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().kind, ErrorKind::invalid_input);

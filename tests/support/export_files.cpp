@@ -135,4 +135,17 @@ bool build_real_tree(const std::vector<std::string> &settings, host::Layer &out,
     return true;
 }
 
+host::Layer layer_with_missing_points(int points_held)
+{
+    host::Layer layer;
+    for (int i = 0; i < points_held; ++i)
+        layer.add_point({0, 0, 0});
+    const int triangle[] = {0, 1, 2};
+    layer.corners.append(triangle, 3);
+    layer.corner_offset.push_back(layer.corners.size());
+    layer.polygon_type.push_back(ID_FACE);
+    layer.polygon_surface.push_back(-1);
+    return layer;
+}
+
 } // namespace ramulon

@@ -39,4 +39,9 @@ std::vector<unsigned> accessor_indices(const tinygltf::Model &model, int accesso
 // edits ("render_type=1"); returns false (error filled) when that cannot be done.
 bool build_real_tree(const std::vector<std::string> &settings, host::Layer &out, std::string &error);
 
+// A layer no build makes: `points_held` points and one triangle on points 0, 1 and 2, put in
+// behind add_polygon's back (which stops a debug build at such a corner), so that the writers'
+// own refusal of a corrupt layer can be tried in every build.
+host::Layer layer_with_missing_points(int points_held);
+
 } // namespace ramulon
