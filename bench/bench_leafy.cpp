@@ -27,12 +27,10 @@ double triangles_of(const host::Layer &layer)
 
 void BM_LeafyDemoToGlb(benchmark::State &state)
 {
-    std::string error;
-    host::Session *session = leafy_demo_session(error);
-    if (!session) {
-        state.SkipWithError(("no tree: " + error).c_str());
+    host::Session *session = leafy_demo_or_skip(state);
+    if (!session)
         return;
-    }
+    std::string error;
     const std::string path =
         (fs::temp_directory_path() / ("ramulon-bench-leafy-" + std::to_string(::getpid()) + ".glb")).string();
     const exporter::WriteOptions options; // what `ramulon build --output tree.glb` writes

@@ -26,12 +26,10 @@ double ms_since(Clock::time_point &from)
 
 void BM_PageEditLeafy(benchmark::State &state)
 {
-    std::string error;
-    host::Session *session = leafy_demo_session(error);
-    if (!session) {
-        state.SkipWithError(("no tree: " + error).c_str());
+    host::Session *session = leafy_demo_or_skip(state);
+    if (!session)
         return;
-    }
+    std::string error;
     host::Binding bind(session->services());
     LWXPanelID panel = session->panel();
     double set_ms = 0.0, build_ms = 0.0, copy_ms = 0.0, glb_ms = 0.0;

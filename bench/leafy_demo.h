@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <benchmark/benchmark.h>
+
 #include "bench_module.h"
 #include "host/obj_loader.h"
 #include "host/services.h"
@@ -41,4 +43,15 @@ inline host::Session *leafy_demo_session(std::string &error)
     }
     error = failure;
     return built ? &session : nullptr;
+}
+
+// The same for a benchmark that cannot run without the tree: null, and the benchmark skipped with
+// the reason, when it cannot be grown.
+inline host::Session *leafy_demo_or_skip(benchmark::State &state)
+{
+    std::string error;
+    host::Session *session = leafy_demo_session(error);
+    if (!session)
+        state.SkipWithError(("no tree: " + error).c_str());
+    return session;
 }
