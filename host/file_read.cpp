@@ -1,5 +1,6 @@
 #include "file_read.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -55,12 +56,19 @@ ramulon::Result<std::string> read_regular_file(const std::string &path, std::siz
     if (!S_ISREG(info.st_mode))
         return ramulon::fail(ErrorKind::invalid_input,
                              what + (S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file"));
-    const auto too_large = [&] { return ramulon::fail(ErrorKind::invalid_input, what + "it is larger than " + size_text(limit)); };
     if (static_cast<unsigned long long>(info.st_size) > limit)
-        return too_large();
+        return ramulon::fail(ErrorKind::invalid_input, what + "it is larger than " + size_text(limit));
+    return read_to_end(fd, limit, what, ramulon::index_cast<std::size_t>(info.st_size));
+}
+
+ramulon::Result<std::string> read_to_end(int fd, std::size_t limit, const std::string &what, std::size_t expected)
+{
+    using ramulon::ErrorKind;
+    const auto system_error = [&](int error) { return ramulon::fail(errno_kind(error), what + std::strerror(error)); };
+    const auto too_large = [&] { return ramulon::fail(ErrorKind::invalid_input, what + "it is larger than " + size_text(limit)); };
     try {
         std::string out;
-        out.reserve(ramulon::index_cast<std::size_t>(info.st_size));
+        out.reserve(std::min(expected, limit));
         char chunk[65536];
         for (;;) {
             const ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -70,7 +78,6 @@ ramulon::Result<std::string> read_regular_file(const std::string &path, std::siz
                 return system_error(errno);
             if (n == 0)
                 break;
-            // A file of /proc reports no size and may grow while read.
             if (out.size() + ramulon::index_cast<std::size_t>(n) > limit)
                 return too_large();
             out.append(chunk, ramulon::index_cast<std::size_t>(n));

@@ -22,6 +22,13 @@ inline constexpr std::size_t max_preset_bytes = 1024u * 1024u;
 // (out_of_memory); the message is "cannot read PATH: why".
 ramulon::Result<std::string> read_regular_file(const std::string &path, std::size_t limit);
 
+// The bytes of an open file from where it stands to its end, at most `limit` of them (a file of
+// /proc reports no size and may grow while read). The only error conditions are a failed read
+// (io), more than `limit` bytes (invalid_input) and too little memory (out_of_memory); the
+// message is `what` followed by why.
+ramulon::Result<std::string> read_to_end(int fd, std::size_t limit, const std::string &what,
+                                         std::size_t expected = 0);
+
 // The kind of a failed system call's errno: not_found for a missing file or folder,
 // out_of_memory for ENOMEM, io for everything else.
 ramulon::ErrorKind errno_kind(int error);

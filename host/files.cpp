@@ -269,23 +269,6 @@ std::vector<std::pair<std::string, std::string>> note_renames(const std::string 
     return renames;
 }
 
-bool read_small_file(int fd, std::string &out)
-{
-    char chunk[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        out.append(chunk, ramulon::index_cast<std::size_t>(n));
-        if (out.size() > (1u << 20))
-            return false;
-    }
-}
-
 // A note whose writer is gone: its renames are finished (every temporary it lists was complete
 // and on the disk before the note was put down), then it goes.
 void finish_note(const std::string &note)
@@ -297,9 +280,9 @@ void finish_note(const std::string &note)
         ::close(fd);
         return;
     }
-    std::string text;
-    if (read_small_file(fd, text))
-        for (const auto &[temporary, target] : note_renames(text)) {
+    // A note lists a few file names; anything larger is no note of ours.
+    if (const auto text = read_to_end(fd, 1u << 20, note + ": "))
+        for (const auto &[temporary, target] : note_renames(*text)) {
             struct stat info;
             std::string refused;
             if (::lstat(temporary.c_str(), &info) == 0 && S_ISREG(info.st_mode) && replaceable(target, refused))
