@@ -1,6 +1,7 @@
-// A growable array of plain values for the mesh's large arrays. It grows with realloc, which
-// moves a large block by remapping its pages instead of copying them, so a layer of millions of
-// points never holds its old and new arrays side by side. Allocation failure throws
+// A growable array of plain values for the mesh's large arrays. A small array lives on the heap;
+// once it outgrows a few pages it has pages of its own, which grow by remapping them instead of
+// copying, so a layer of millions of points never holds its old and new arrays side by side and
+// the room grown ahead takes no memory until a value is written there. Allocation failure throws
 // std::bad_alloc, which a build reports as "Memory allocation error"; after a failed growth the
 // array holds what it held before. That is its only error condition.
 #pragma once
@@ -10,11 +11,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 #include <new>
 #include <type_traits>
 #include <utility>
 
 namespace host {
+
+// The blocks under FlatArray: the heap for small ones, pages of their own for large ones.
+namespace flat_block {
+// Bytes from which a block has pages of its own.
+constexpr std::size_t own_pages_from = std::size_t{256} << 10;
+// A block of bytes holding the first keep bytes of block (of old_bytes), which it replaces;
+// null when there is no memory (block is then untouched). bytes 0 frees block.
+void *resize(void *block, std::size_t old_bytes, std::size_t bytes, std::size_t keep);
+} // namespace flat_block
 
 template <typename T> class FlatArray {
     static_assert(std::is_trivially_copyable_v<T>, "a flat array holds plain values");
@@ -43,9 +54,12 @@ public:
         std::swap(capacity_, other.capacity_);
         return *this;
     }
-    ~FlatArray() { std::free(data_); }
+    ~FlatArray() { flat_block::resize(data_, capacity_ * sizeof(T), 0, 0); }
 
     std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
+    // The bytes the array's block holds, grown room included.
+    std::size_t bytes() const { return capacity_ * sizeof(T); }
     bool empty() const { return size_ == 0; }
     T *data() { return data_; }
     const T *data() const { return data_; }
@@ -63,6 +77,15 @@ public:
         if (size_ == capacity_)
             grow(size_ + 1);
         data_[size_++] = value;
+    }
+    // count more elements, their values left to the caller to write; the first of them.
+    T *extend(std::size_t count)
+    {
+        if (count > capacity_ - size_)
+            grow(size_ + count);
+        T *first = data_ + size_;
+        size_ += count;
+        return first;
     }
     void append(const T *values, std::size_t count)
     {
@@ -88,17 +111,11 @@ public:
             resize_block(count);
     }
     void clear() { size_ = 0; }
-    // Gives back the room grown beyond the values held; realloc shrinks a block where it lies.
+    // Gives back the room grown beyond the values held; a block is shrunk where it lies.
     void shrink_to_fit()
     {
         if (size_ == capacity_)
             return;
-        if (size_ == 0) {
-            std::free(data_);
-            data_ = nullptr;
-            capacity_ = 0;
-            return;
-        }
         resize_block(size_);
     }
 
@@ -115,10 +132,11 @@ private:
     }
     void resize_block(std::size_t count)
     {
-        if (count > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(T))
+        if (count > static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()) / sizeof(T))
             throw std::bad_alloc();
-        void *block = std::realloc(static_cast<void *>(data_), count * sizeof(T));
-        if (!block)
+        void *block = flat_block::resize(static_cast<void *>(data_), capacity_ * sizeof(T), count * sizeof(T),
+                                         size_ * sizeof(T));
+        if (!block && count > 0)
             throw std::bad_alloc();
         data_ = static_cast<T *>(block);
         capacity_ = count;

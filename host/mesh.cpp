@@ -1,7 +1,6 @@
 #include "mesh.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cassert>
 #include <cmath>
 #include <cstring>
@@ -14,8 +13,6 @@
 namespace host {
 
 namespace {
-
-std::atomic<unsigned> unloaded_modules{0};
 
 // The segment of a loaded object that no one can write holding address, or {0, 0}: a name
 // the code holds as a literal keeps its bytes while the object stays loaded.
@@ -145,32 +142,22 @@ int &chain_head(FlatArray<int> &heads, int polygon)
     return heads[p];
 }
 
-// Stores one point's value in a map whose slots are wide enough for it.
-void store_value(VertexMap &map, std::size_t layer_points, int point, int dim, const float *value)
+} // namespace
+
+void VertexMap::store_elsewhere(std::size_t layer_points, std::size_t p, int dim, const float *value)
 {
-    const auto p = static_cast<std::size_t>(point);
-    const auto stride = static_cast<std::size_t>(map.stride);
-    if (p == map.stored.size() && p + 1 >= layer_points) {
-        // The point just added, the common case: one slot more, without a fill call per value.
-        map.stored.push_back(0);
-        for (std::size_t i = 0; i < stride; ++i)
-            map.values.push_back(0.0f);
-    } else if (p >= map.stored.size()) {
+    const auto width = static_cast<std::size_t>(stride);
+    if (p >= stored.size()) {
         // Sized to the layer: the plug-in stores a point's values right after adding it.
         const std::size_t size = std::max(p + 1, layer_points);
-        map.stored.resize(size, 0);
-        map.values.resize(size * stride, 0.0f);
+        stored.resize(size, 0);
+        values.resize(size * width, 0.0f);
     }
-    // A value is a few floats: a plain loop beats a call to copy them.
-    float *slot = map.values.data() + p * stride;
-    for (int i = 0; i < dim; ++i)
-        slot[i] = value[i];
-    if (map.stored[p] == 0)
-        map.count += 1;
-    map.stored[p] = static_cast<std::uint8_t>(dim + 1);
+    std::copy_n(value, dim, values.data() + p * width);
+    if (stored[p] == 0)
+        count += 1;
+    stored[p] = static_cast<std::uint8_t>(dim + 1);
 }
-
-} // namespace
 
 void Layer::set_tag(int polygon, HostID type, int v)
 {
@@ -231,23 +218,14 @@ bool Layer::set_vmap(HostID type, int n, int point, int dim, const float *value)
         map->values = std::move(widened);
         map->stride = dim;
     }
-    store_value(*map, points.size(), point, dim, value);
+    map->store(points.size(), point, dim, value);
     return true;
 }
 
-bool Layer::set_vmap(HostID type, const char *name, int point, int dim, const float *value)
+bool Layer::set_vmap_by_text(HostID type, const char *name, int point, int dim, const float *value)
 {
     const unsigned unloads = unloaded_modules.load(std::memory_order_acquire);
-    RecentMap &recent = recent_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % recent_slots];
-    if (recent.text == name && recent.type == type && recent.unloads == unloads) {
-        VertexMap &map = vmaps[static_cast<std::size_t>(recent.map)];
-        // Neither the map's first value nor a longer one than its slots hold: those take the
-        // general path.
-        if (map.count > 0 && dim <= map.stride) {
-            store_value(map, points.size(), point, dim, value);
-            return true;
-        }
-    }
+    RecentMap &recent = recent_[recent_slot(name)];
     const int n = names.intern(name);
     if (!set_vmap(type, n, point, dim, value))
         return false;
@@ -373,6 +351,18 @@ void Layer::check_consistent() const
         assert(value.offset + index_cast<std::size_t>(value.dim) <= corner_floats.size() && "floats within the table");
     }
 #endif
+}
+
+Layer::Bytes Layer::bytes() const
+{
+    Bytes b;
+    b.points = points.bytes();
+    b.polygons = polygon_type.bytes() + polygon_surface.bytes() + corner_offset.bytes() + corners.bytes();
+    b.tags = tags.bytes() + first_tag.bytes();
+    for (const VertexMap &map : vmaps)
+        b.maps += map.values.bytes() + map.stored.bytes();
+    b.corner_values = corner_values.bytes() + corner_floats.bytes() + first_corner_value.bytes();
+    return b;
 }
 
 void Layer::shrink_to_fit()

@@ -11,6 +11,7 @@
 // allocate once the arrays have grown.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -75,6 +76,9 @@ private:
 // Called once a module is unloaded: names a layer knows by a pointer into its text are
 // checked by their text again.
 void module_unloaded();
+// How many modules have been unloaded: a name pointer found while it was smaller may now point
+// at another module's text.
+inline std::atomic<unsigned> unloaded_modules{0};
 
 // One polygon as the layer holds it.
 struct PolygonRef {
@@ -105,6 +109,28 @@ struct VertexMap {
         return std::span<const float>(values.data() + p * static_cast<std::size_t>(stride),
                                       static_cast<std::size_t>(stored[p] - 1));
     }
+
+    // Stores one point's value, dim no more than the stride, in a layer of layer_points points.
+    void store(std::size_t layer_points, int point, int dim, const float *value)
+    {
+        const auto p = static_cast<std::size_t>(point);
+        if (p == stored.size() && p + 1 >= layer_points) [[likely]] {
+            // The point just added, the common case: its slot appended in one step.
+            stored.push_back(static_cast<std::uint8_t>(dim + 1));
+            count += 1;
+            float *slot = values.extend(static_cast<std::size_t>(stride));
+            // A value is a few floats: plain loops beat calls to copy and clear them.
+            int i = 0;
+            for (; i < dim; ++i)
+                slot[i] = value[i];
+            for (; i < stride; ++i)
+                slot[i] = 0.0f;
+            return;
+        }
+        store_elsewhere(layer_points, p, dim, value);
+    }
+    // store for a point that is not the one just added.
+    void store_elsewhere(std::size_t layer_points, std::size_t p, int dim, const float *value);
 };
 
 // The identity of a polygon-specific map; its values live in the layer's corner table.
@@ -192,7 +218,21 @@ struct Layer {
     // The same with the name as a plug-in passes it: the plug-in writes each point's few maps
     // one after another with the same name pointers, so a map written recently is found by its
     // pointer, without interning the name again.
-    bool set_vmap(HostID type, const char *name, int point, int dim, const float *value);
+    bool set_vmap(HostID type, const char *name, int point, int dim, const float *value)
+    {
+        const RecentMap &recent = recent_[recent_slot(name)];
+        if (recent.text == name && recent.type == type &&
+            recent.unloads == unloaded_modules.load(std::memory_order_acquire)) {
+            VertexMap &map = vmaps[static_cast<std::size_t>(recent.map)];
+            // Neither the map's first value nor a longer one than its slots hold: those take
+            // the general path.
+            if (map.count > 0 && dim <= map.stride) {
+                map.store(points.size(), point, dim, value);
+                return true;
+            }
+        }
+        return set_vmap_by_text(type, name, point, dim, value);
+    }
     bool set_vmap(HostID type, std::string_view name, int point, int dim, const float *value)
     {
         return set_vmap(type, names.intern(name), point, dim, value);
@@ -222,6 +262,14 @@ struct Layer {
     void clear();
     bool empty() const { return points.empty() && polygon_type.empty(); }
 
+    // The bytes the layer's geometry, tags and map values take, room grown ahead included; the
+    // names and the few per-map records are left out.
+    struct Bytes {
+        std::size_t points = 0, polygons = 0, tags = 0, maps = 0, corner_values = 0;
+        std::size_t total() const { return points + polygons + tags + maps + corner_values; }
+    };
+    Bytes bytes() const;
+
     // What every mutation keeps, checked in debug builds (release builds check nothing): one
     // offset per polygon and one more, from 0 to the corners held and never decreasing; every
     // corner a point; a surface per polygon, -1 or a name; tag and corner-value chains within
@@ -239,7 +287,15 @@ private:
         unsigned unloads = 0; // modules unloaded when it was found
     };
     static constexpr std::size_t recent_slots = 8;
+    static std::size_t recent_slot(const char *name)
+    {
+        return (reinterpret_cast<std::uintptr_t>(name) >> 3) % recent_slots;
+    }
     RecentMap recent_[recent_slots]{};
+
+    // set_vmap by a name pointer not written through recently: found by its text, and
+    // remembered when it lies in a module's text.
+    bool set_vmap_by_text(HostID type, const char *name, int point, int dim, const float *value);
 
     // vpmap_at along the chain of a polygon that holds values.
     std::optional<std::span<const float>> corner_value(int map, int point, int polygon) const;
