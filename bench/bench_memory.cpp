@@ -14,6 +14,7 @@
 
 #include "host/obj_loader.h"
 #include "host/session.h"
+#include "host/shelf.h"
 #include "st_tree.h"
 
 namespace ramulon {
@@ -97,6 +98,52 @@ BENCHMARK(BM_PeakMemoryOfBuild)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// What the layer holds of a leafy tree of the given number of branches, per point and per polygon:
+// the arrays' own bytes after the build (the figure the storage is tuned on; the peak adds the
+// plug-in's own and the process's).
+void BM_LayerBytesOfLeafyTree(benchmark::State &state)
+{
+    const int branches = static_cast<int>(state.range(0));
+    host::Session session;
+    session.services().echo_messages = false;
+    session.services().show_progress = false;
+    session.set_journal(false);
+    if (!session.load(linked_tool()) || session.activate() != AFUNC_OK ||
+        !host::load_obj_text(host::default_crown_obj(), "round_crown.obj", session.mesh().background)) {
+        state.SkipWithError("no tool or crown");
+        return;
+    }
+    session.start();
+    host::Binding bind(session.services());
+    if (const auto applied = host::apply_preset(std::string(RAMULON_SOURCE_DIR) + "/samples/presets/leafy.preset");
+        !applied.applied) {
+        state.SkipWithError(applied.problem.c_str());
+        return;
+    }
+    tt.num_branches = branches;
+    host::Layer::Bytes bytes;
+    for (auto _ : state) {
+        if (const auto built = session.build(); !built) {
+            state.SkipWithError(built.message().c_str());
+            return;
+        }
+        bytes = session.mesh().foreground.bytes();
+    }
+    const host::Layer &layer = session.mesh().foreground;
+    const auto points = static_cast<double>(layer.points.size());
+    const auto polygons = static_cast<double>(layer.polygon_count());
+    state.counters["points"] = points;
+    state.counters["polygons"] = polygons;
+    state.counters["layer_MiB"] = static_cast<double>(bytes.total()) / (1024.0 * 1024.0);
+    state.counters["point_B"] = static_cast<double>(bytes.points) / points;
+    state.counters["polygon_B"] = static_cast<double>(bytes.polygons + bytes.tags) / polygons;
+    state.counters["maps_B_per_point"] = static_cast<double>(bytes.maps) / points;
+    state.counters["corner_values_B_per_polygon"] = static_cast<double>(bytes.corner_values) / polygons;
+    state.counters["total_B_per_point"] = static_cast<double>(bytes.total()) / points;
+}
+
+BENCHMARK(BM_LayerBytesOfLeafyTree)->Arg(2000)->Arg(30000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace ramulon

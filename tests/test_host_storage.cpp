@@ -405,6 +405,26 @@ TEST(LayerStorage, FlatArraysGrowCopyAndRefuseImpossibleSizes)
     EXPECT_EQ(b.data(), nullptr);
     b.push_back(5);
     EXPECT_EQ(b[0], 5);
+
+    // A large array has pages of its own and a small one lives on the heap: values cross that
+    // line both ways, growing past it and shrunk back under it, and the copies stay apart.
+    host::FlatArray<double> c;
+    for (int i = 0; i < 200000; ++i)
+        c.push_back(i * 0.5);
+    host::FlatArray<double> d = c;
+    c.resize(7);
+    c.shrink_to_fit();
+    ASSERT_EQ(c.size(), 7u);
+    EXPECT_EQ(c[6], 3.0);
+    double *tail = d.extend(3);
+    tail[0] = tail[1] = tail[2] = -1.0;
+    ASSERT_EQ(d.size(), 200003u);
+    EXPECT_EQ(d[199999], 199999 * 0.5);
+    EXPECT_EQ(d.back(), -1.0);
+    c = std::move(d);
+    EXPECT_EQ(c.size(), 200003u);
+    EXPECT_EQ(d.size(), 7u);
+    EXPECT_EQ(d[3], 1.5);
 }
 
 // A finished tree's arrays are shrunk to what they hold: every value stays.
