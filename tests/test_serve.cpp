@@ -342,6 +342,38 @@ TEST_F(Served, PresetsKeepToTheShelfFolder)
     EXPECT_EQ(post("/api/shelf/apply", {{"name", "../gone"}}).status, 400);
 }
 
+// The tree of a build goes from the session to its exports: an export that holds it keeps it
+// whole while the next build grows another (a failed build's nothing: MeshAndDownloads).
+TEST(ServeTreeHost, ABuildsTreeOutlivesTheNextBuild)
+{
+    const auto coordinates = [](const host::Layer &layer) {
+        std::vector<double> xyz;
+        for (const host::Vec3 &p : layer.points)
+            xyz.insert(xyz.end(), {p.x, p.y, p.z});
+        return xyz;
+    };
+    PresetFolder shelf;
+    serve::TreeHost tree;
+    ASSERT_EQ(tree.open(options_for(shelf.path)).message(), "");
+    const ramulon::Result<serve::BuiltTree> first = tree.built();
+    ASSERT_TRUE(first) << first.error().message;
+    const std::vector<double> points = coordinates(*first->layer);
+    ASSERT_FALSE(points.empty());
+
+    const ramulon::Result<json> grown = tree.set(branches, 40);
+    ASSERT_TRUE(grown) << grown.error().message;
+    ASSERT_EQ((*grown)["rebuilt"], true);
+    const ramulon::Result<serve::BuiltTree> second = tree.built();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->build, first->build + 1);
+    EXPECT_EQ(second->layer->points.size(), (*grown)["build"]["points"].get<std::size_t>());
+    EXPECT_NE(coordinates(*second->layer), points);
+    EXPECT_EQ(coordinates(*first->layer), points) << "the earlier build's tree changed under its export";
+    // The exports of one build share its one tree; an earlier build's are refused.
+    EXPECT_EQ(tree.built()->layer, second->layer);
+    EXPECT_EQ(tree.built(first->build).error().kind, ramulon::ErrorKind::conflict);
+}
+
 // The GLB's JSON chunk.
 json glb_json(const std::string &bytes)
 {
