@@ -37,6 +37,30 @@ public:
             return vmap_->at(point);
         return std::nullopt;
     }
+    // The point's continuous value as dim floats into out, 0 for every component it lacks: the
+    // value at every corner of a polygon that holds no polygon-specific value.
+    void own_value(int point, int dim, float *out) const
+    {
+        const auto p = static_cast<std::size_t>(point);
+        if (vmap_ && p < vmap_->stored.size() && vmap_->stored[p] != 0) {
+            const int have = vmap_->stored[p] - 1;
+            const float *value = vmap_->values.data() + p * static_cast<std::size_t>(vmap_->stride);
+            if (have >= dim) {
+                // The common case, spelt out for the short values maps hold.
+                switch (dim) {
+                case 1: out[0] = value[0]; return;
+                case 2: out[0] = value[0]; out[1] = value[1]; return;
+                case 3: out[0] = value[0]; out[1] = value[1]; out[2] = value[2]; return;
+                default: break;
+                }
+            }
+            for (int i = 0; i < dim; ++i)
+                out[i] = i < have ? value[i] : 0.0f;
+            return;
+        }
+        for (int i = 0; i < dim; ++i)
+            out[i] = 0.0f;
+    }
 
 private:
     const host::Layer *layer_ = nullptr;
