@@ -337,17 +337,23 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     next_of_point_.push_back(first);
     plain_.push_back(plain ? 1 : 0);
     first = ramulon::index_cast<int>(at);
+    const host::Vec3 &p = layer_.points[ramulon::index_cast<std::size_t>(point)];
+    float *position = streams[0].values.data() + at * 3;
+    position[0] = static_cast<float>(p.x);
+    position[1] = static_cast<float>(p.y);
+    position[2] = static_cast<float>(p.z);
+    if (plan.normals) {
+        float *slot = streams[1].values.data() + at * 3;
+        slot[0] = normal[0];
+        slot[1] = normal[1];
+        slot[2] = normal[2];
+    }
     const auto put = [&](std::size_t s, const float *values) {
         const auto dim = ramulon::index_cast<std::size_t>(streams[s].dim);
         float *slot = streams[s].values.data() + at * dim;
         for (std::size_t i = 0; i < dim; ++i)
             slot[i] = values[i];
     };
-    const host::Vec3 &p = layer_.points[ramulon::index_cast<std::size_t>(point)];
-    const float position[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
-    put(0, position);
-    if (plan.normals)
-        put(1, normal);
     if (plan.wind) {
         const auto read = [&](int source) {
             return source < 0 ? 0.0f

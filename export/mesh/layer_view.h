@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -42,9 +44,9 @@ public:
     void own_value(int point, int dim, float *out) const
     {
         const auto p = static_cast<std::size_t>(point);
-        if (vmap_ && p < vmap_->stored.size() && vmap_->stored[p] != 0) {
-            const int have = vmap_->stored[p] - 1;
-            const float *value = vmap_->values.data() + p * static_cast<std::size_t>(vmap_->stride);
+        if (p < stored_count_ && stored_[p] != 0) {
+            const int have = stored_[p] - 1;
+            const float *value = values_ + p * stride_;
             if (have >= dim) {
                 // The common case, spelt out for the short values maps hold.
                 switch (dim) {
@@ -66,6 +68,11 @@ private:
     const host::Layer *layer_ = nullptr;
     const host::VertexMap *vmap_ = nullptr;
     int vpmap_ = -1; // index into the layer's polygon-specific maps
+    // The continuous map's arrays, read per corner by own_value (none: no point has a value).
+    const std::uint8_t *stored_ = nullptr;
+    std::size_t stored_count_ = 0;
+    const float *values_ = nullptr;
+    std::size_t stride_ = 0;
 };
 
 // Copies dim floats of value into out; components value lacks (or all, for none) come from
