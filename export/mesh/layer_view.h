@@ -60,8 +60,14 @@ public:
                 out[i] = i < have ? value[i] : 0.0f;
             return;
         }
-        for (int i = 0; i < dim; ++i)
-            out[i] = 0.0f;
+        switch (dim) {
+        case 3: out[2] = 0.0f; [[fallthrough]];
+        case 2: out[1] = 0.0f; [[fallthrough]];
+        case 1: out[0] = 0.0f; return;
+        default:
+            for (int i = 0; i < dim; ++i)
+                out[i] = 0.0f;
+        }
     }
 
 private:
