@@ -1,16 +1,18 @@
-// A slider edit on the leafy demo as the page makes it: the value set, the tree grown again, the
-// layer copied for the exports (the server's snapshot of a build) and the GLB written into
-// memory for the view. The server's time for the edit is the sum; each step's share of it is a
-// counter (milliseconds per edit), so that a slow edit says where its time went.
+// A slider edit on the leafy demo as the page makes it, through the server's own tree host and
+// export desk (everything but the HTTP): the value set and the tree grown again (POST /api/set),
+// then the view's GLB written into memory (GET /api/mesh.glb). The server's time for the edit is
+// the sum; each step's share of it is a counter (milliseconds per edit), so that a slow edit says
+// where its time went. set_ms is the answer's work beside the build: the panel, the state.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "export/export.h"
-#include "host/settings.h"
-#include "leafy_demo.h"
+#include "bench_module.h"
+#include "serve/export.h"
+#include "serve/host.h"
 
 namespace {
 
@@ -24,44 +26,81 @@ double ms_since(Clock::time_point &from)
     return ms;
 }
 
+// The page's server on the leafy preset, opened once for every run of the benchmark; null (and
+// error set) when it cannot be.
+serve::TreeHost *leafy_page(std::string &error)
+{
+    static serve::TreeHost tree;
+    static std::string failure;
+    static bool opened = false;
+    if (!opened && failure.empty()) {
+        serve::ServeOptions options;
+        options.tool.plugin = bench_module_path();
+        options.shelf = std::string(RAMULON_SOURCE_DIR) + "/samples/presets";
+        if (const ramulon::Status open = tree.open(options); !open)
+            failure = open.message();
+        else if (const auto applied = tree.apply_preset("leafy"); !applied)
+            failure = applied.error().message;
+        else
+            opened = true;
+    }
+    error = failure;
+    return opened ? &tree : nullptr;
+}
+
+// The id of the control the page shows with this label.
+std::optional<unsigned long> control_id(serve::TreeHost &tree, const std::string &label)
+{
+    const auto state = tree.state();
+    if (state)
+        for (const nlohmann::json &c : (*state)["controls"])
+            if (c.value("label", "") == label)
+                return c["id"].get<unsigned long>();
+    return std::nullopt;
+}
+
 void BM_PageEditLeafy(benchmark::State &state)
 {
-    host::Session *session = leafy_demo_or_skip(state);
-    if (!session)
-        return;
     std::string error;
-    host::Binding bind(session->services());
-    LWXPanelID panel = session->panel();
-    double set_ms = 0.0, build_ms = 0.0, copy_ms = 0.0, glb_ms = 0.0;
+    serve::TreeHost *tree = leafy_page(error);
+    if (!tree) {
+        state.SkipWithError(("no tree: " + error).c_str());
+        return;
+    }
+    const std::optional<unsigned long> bend = control_id(*tree, "Branch bend");
+    if (!bend) {
+        state.SkipWithError("the panel has no \"Branch bend\"");
+        return;
+    }
+    serve::ExportDesk exports(0);
+    const exporter::WriteOptions view = serve::view_options({});
+    double set_ms = 0.0, build_ms = 0.0, glb_ms = 0.0;
     bool bent = false;
     for (auto _ : state) {
         Clock::time_point at = Clock::now();
         // The slider moves back and forth, so every edit grows a tree that differs.
         bent = !bent;
-        if (!(error = host::apply_setting(panel, bent ? "Branch bend=0.2" : "Branch bend=0.1").message()).empty()) {
-            state.SkipWithError(error.c_str());
+        const auto changed = tree->set(*bend, bent ? 0.2 : 0.1);
+        if (!changed || !changed->value("rebuilt", false)) {
+            state.SkipWithError(changed ? "the edit grew no tree" : changed.error().message.c_str());
             break;
         }
-        set_ms += ms_since(at);
-        if (const auto built = session->build(); !built) {
-            state.SkipWithError(built.message().c_str());
-            break;
-        }
-        build_ms += ms_since(at);
-        const auto snapshot = std::make_shared<const host::Layer>(session->mesh().foreground);
-        copy_ms += ms_since(at);
-        const ramulon::Result<std::string> bytes = exporter::write_tree_to_memory(*snapshot);
+        const double answered_ms = ms_since(at);
+        const double grown_ms = (*changed)["build"]["seconds"].get<double>() * 1000.0;
+        build_ms += grown_ms;
+        set_ms += answered_ms - grown_ms;
+        const auto built = tree->built();
+        auto bytes = built ? exports.glb(*built, view) : ramulon::Result<serve::Download>(built.error());
         if (!bytes) {
             state.SkipWithError(bytes.error().message.c_str());
             break;
         }
         glb_ms += ms_since(at);
-        benchmark::DoNotOptimize(bytes->data());
+        benchmark::DoNotOptimize(bytes->size());
     }
     const auto per_edit = benchmark::Counter::kAvgIterations;
     state.counters["set_ms"] = benchmark::Counter(set_ms, per_edit);
     state.counters["build_ms"] = benchmark::Counter(build_ms, per_edit);
-    state.counters["copy_ms"] = benchmark::Counter(copy_ms, per_edit);
     state.counters["glb_ms"] = benchmark::Counter(glb_ms, per_edit);
 }
 

@@ -3,6 +3,11 @@
 // written through a sink: staged files that appear together or not at all, or a string.
 #include "export/gltf_writer.h"
 
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "common/index_cast.h"
 #include "export/cancel.h"
 #include "export/gltf/gltf_collect.h"
 #include "export/gltf/gltf_file.h"
@@ -65,6 +70,61 @@ struct PlannedWrite {
     GltfPlan plan;
 };
 
+// The primitives the collector will make, as (material, kind of polygon: 0 points, 1 lines, 2
+// three or more corners): one per surface and kind, in the order they first appear in the layer.
+std::vector<std::pair<int, int>> primitive_order(const PreparedMesh &prepared)
+{
+    const host::Layer &layer = *prepared.layer;
+    std::vector<char> seen(prepared.materials.list.size() * 3, 0);
+    std::vector<std::pair<int, int>> order;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        const std::size_t n = layer.polygon_points(p).size();
+        if (n == 0)
+            continue;
+        const int kind = n == 1 ? 0 : n == 2 ? 1 : 2;
+        const int material = prepared.materials.of_polygon[p];
+        char &slot = seen[ramulon::index_cast<std::size_t>(material) * 3 + ramulon::index_cast<std::size_t>(kind)];
+        if (!slot)
+            order.emplace_back(material, kind);
+        slot = 1;
+    }
+    return order;
+}
+
+// What the plain tree's primitives read besides the layer goes as soon as none still to come
+// reads it, before the primitive just collected is ordered and written: the bark coordinates
+// after the last woody surface's polygons (the leaves come after the wood), the corner normals
+// and the subdivided layer after the last primitive. A large tree's leaves are then collected
+// without its bark's tables beside them, and its file finished with only the layer.
+//
+// Only while the primitives come as foreseen: any other order keeps everything to the end.
+void let_go_when_read(PlannedWrite &write)
+{
+    PreparedMesh &prepared = write.prepared;
+    const std::vector<std::pair<int, int>> order = primitive_order(prepared);
+    std::size_t last_bark = 0; // one past the last primitive reading the bark
+    for (std::size_t k = 0; k < order.size(); ++k)
+        if (order[k].second == 2 && woody(prepared.materials.list[ramulon::index_cast<std::size_t>(order[k].first)]))
+            last_bark = k + 1;
+    auto foreseen = std::make_shared<bool>(true);
+    write.plan.files.front().parts.front().mesh.collected = [&prepared, order, last_bark, foreseen](
+                                                                 std::size_t k, const PrimitiveArrays &prim) {
+        const int kind = prim.mode == 0 ? 0 : prim.mode == 1 ? 1 : 2;
+        *foreseen = *foreseen && k < order.size() && order[k] == std::pair<int, int>(prim.material, kind);
+        if (!*foreseen)
+            return;
+        if (k + 1 >= last_bark)
+            prepared.bark = {};
+        if (k + 1 == order.size()) {
+            prepared.normals = {};
+            if (prepared.layer == &prepared.refined) {
+                prepared.refined = {};
+                prepared.layer = nullptr;
+            }
+        }
+    };
+}
+
 ramulon::Status plan_write(const host::Layer &layer, const std::string &path, const WriteOptions &options,
                            PlannedWrite &out)
 {
@@ -75,6 +135,7 @@ ramulon::Status plan_write(const host::Layer &layer, const std::string &path, co
     if (!options.plain())
         return game_ready_plan(out.prepared, path, options, out.plan);
     plain_plan(out.prepared, path, options.vertex_order, out.plan);
+    let_go_when_read(out);
     return {};
 }
 

@@ -231,8 +231,9 @@ void ExportDesk::price(const BuiltTree &tree, const exporter::WriteOptions &opti
         exporter::export_cost(*tree.layer, options, obj ? exporter::Format::obj : exporter::Format::gltf);
     if (obj) // the writer's price is of text written a block at a time; the server keeps it whole
         cost.bytes += obj_text_bytes(*tree.layer);
-    // The tree is held twice: by the session and by the exports of its build; and the OBJ set
-    // kept for its build, unless this export is the one that replaces it.
+    // The tree is held by the exports of its build, and a build the page asks for meanwhile
+    // grows another about as large; and the OBJ set kept for its build, unless this export is
+    // the one that replaces it.
     const double held = 2 * exporter::layer_bytes(*tree.layer) + (obj ? 0.0 : kept_obj_bytes());
     const std::string refused =
         driver::check_export_size(cost.bytes, cost.triangles, driver::export_budget(memory_limit_, held)).message();
@@ -252,7 +253,7 @@ Download ExportDesk::make_glb(const BuiltTree &tree, const exporter::WriteOption
     exporter::CancelCheck cancel(answer_abandoned);
     if (options.plain()) {
         // Straight to memory: the page's copy need not pass through a file.
-        ramulon::Result<std::string> bytes = exporter::write_tree_to_memory(*tree.layer);
+        ramulon::Result<std::string> bytes = exporter::write_tree_to_memory(*tree.layer, options);
         if (!bytes)
             refuse_failed_export(bytes.error());
         turn.done();

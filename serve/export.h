@@ -58,6 +58,17 @@ private:
     std::size_t size_ = 0;
 };
 
+// The options of the page's view of the tree: those of the download but the vertex order. The
+// view is drawn, never saved: its triangles and vertices stay in the order they are collected
+// from the layer, tube ring by ring and leaf by leaf, which a GPU's vertex cache takes nearly as
+// well as the optimiser's order, so that an edit is answered without the optimiser's passes.
+// Downloads keep the order engines are given.
+inline exporter::WriteOptions view_options(exporter::WriteOptions download)
+{
+    download.vertex_order = false;
+    return download;
+}
+
 // The files of the OBJ set.
 enum class ObjPart { obj, mtl, bark, bark_normal, leaf };
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <variant>
 
 #include "host/obj_loader.h"
@@ -134,7 +135,7 @@ LWXPanelID TreeHost::panel()
 
 void TreeHost::build()
 {
-    built_.reset(); // the exports' copy of the last tree, unless one is being written
+    built_.reset(); // the last tree, unless an export is writing it still
     {
         std::lock_guard<std::mutex> title_lock(title_mutex_);
         title_.clear();
@@ -175,7 +176,7 @@ void TreeHost::build()
             note("error", "The build failed: " + *error);
     }
 
-    const host::Layer &fg = session_.mesh().foreground;
+    host::Layer &fg = session_.mesh().foreground;
     last_.count += 1;
     last_.seconds = took.count();
     last_.points = fg.points.size();
@@ -185,6 +186,10 @@ void TreeHost::build()
         last_.leaves = static_cast<std::size_t>(
             std::count(fg.polygon_surface.begin(), fg.polygon_surface.end(), leaf));
     last_.error = error;
+    // The tree moves from the session to its exports: the session's next build starts from an
+    // empty layer anyway, so the tree is held once and never copied.
+    if (!error && !fg.empty())
+        built_ = std::make_shared<const host::Layer>(std::exchange(fg, host::Layer{}));
 }
 
 bool TreeHost::rebuild_if_asked()
@@ -239,18 +244,12 @@ ramulon::Result<BuiltTree> TreeHost::built(std::optional<int> wanted)
 BuiltTree TreeHost::snapshot(std::optional<int> wanted)
 {
     Lock lock = acquire();
-    const host::Layer &fg = session_.mesh().foreground;
-    if (fg.empty() || last_.error) // a failed build left nothing to export
+    if (!built_) // a failed build left nothing to export
         refuse(ramulon::ErrorKind::not_found, "No tree is built yet.");
     if (wanted && *wanted != last_.count)
         refuse(ramulon::ErrorKind::conflict, "The tree has been rebuilt since build " + std::to_string(*wanted) + ": build " +
                                 std::to_string(last_.count) + " is the current one.");
-    // One copy of the tree serves every export of its build, while the session goes on.
-    if (!built_ || built_number_ != last_.count) {
-        built_ = std::make_shared<const host::Layer>(fg);
-        built_number_ = last_.count;
-    }
-    return {built_, built_number_};
+    return {built_, last_.count};
 }
 
 namespace {

@@ -113,8 +113,9 @@ private:
     std::size_t memory_limit_ = 0;
     std::string background_name_;
     BuildInfo last_;
-    std::shared_ptr<const host::Layer> built_; // the last build's tree, once an export asks for it
-    int built_number_ = 0;
+    // The last build's tree, taken from the session's foreground: shared by every export of
+    // the build; null after a failed or refused build.
+    std::shared_ptr<const host::Layer> built_;
     std::size_t messages_shown_ = 0;
 
     // Fed by the monitor while a build holds the lock.

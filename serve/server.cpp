@@ -29,6 +29,19 @@ void send_error(Response &res, int status, const std::string &message)
     send_json(res, {{"error", message}}, status);
 }
 
+// A change's answer: the new state, and when the change grew the tree again, the build's time
+// as the Server-Timing "build" entry, beside the "glb" entry of the view's GLB that follows.
+void send_changed(Response &res, const nlohmann::json &body)
+{
+    if (body.value("rebuilt", false)) {
+        const double seconds = body.at("build").value("seconds", 0.0);
+        char timing[48];
+        std::snprintf(timing, sizeof timing, "build;dur=%.1f", seconds * 1000.0);
+        res.set_header("Server-Timing", timing);
+    }
+    send_json(res, body);
+}
+
 // A failed request's answer: the status of its error's kind, with the reason.
 void send_failure(Response &res, const ramulon::Error &error)
 {
@@ -292,12 +305,13 @@ void ServeServer::add_exports()
     TreeHost &tree = *tree_;
     ExportDesk &exports = *exports_;
     // The tree's GLB: the view's (with the time of writing it, which the page adds to the
-    // build's own) and the download.
+    // build's own; view_options) and the download.
     const auto glb = [&](const std::string &name) {
         return api([&, name](const Request &req, Response &res) {
             const auto begin = std::chrono::steady_clock::now();
             const BuiltTree built = take(tree.built(wanted_build(req)));
-            const exporter::WriteOptions options = game_ready(req, *built.layer);
+            const exporter::WriteOptions download = game_ready(req, *built.layer);
+            const exporter::WriteOptions options = name.empty() ? view_options(download) : download;
             res.set_header("X-Build", std::to_string(built.build));
             if (req.method == "HEAD")
                 return send_head(res, "model/gltf-binary", name, std::nullopt);
@@ -336,28 +350,28 @@ void ServeServer::add_changing()
                const nlohmann::json body = body_object(req);
                if (!body.contains("value"))
                    refuse(ramulon::ErrorKind::invalid_input, "The request must give the \"value\".");
-               send_json(res, take(tree.set(id_of(body), body["value"])));
+               send_changed(res, take(tree.set(id_of(body), body["value"])));
            }));
     s.Post("/api/press", api([&](const Request &req, Response &res) {
-               send_json(res, take(tree.press(id_of(body_object(req)))));
+               send_changed(res, take(tree.press(id_of(body_object(req)))));
            }));
-    s.Post("/api/build", api([&](const Request &, Response &res) { send_json(res, take(tree.build_now())); }));
+    s.Post("/api/build", api([&](const Request &, Response &res) { send_changed(res, take(tree.build_now())); }));
     s.Post("/api/background", api([&](const Request &req, Response &res) {
-               send_json(res, take(tree.use_sample(text_of(body_object(req), "sample"))));
+               send_changed(res, take(tree.use_sample(text_of(body_object(req), "sample"))));
            }));
     s.Post("/api/background/upload", api([&](const Request &req, Response &res) {
-               send_json(res, take(tree.upload_background(req.get_header_value("X-Filename"), req.body)));
+               send_changed(res, take(tree.upload_background(req.get_header_value("X-Filename"), req.body)));
            }));
     s.Post("/api/shelf/add", api([&](const Request &req, Response &res) {
                const nlohmann::json body = body_object(req);
                const auto overwrite = body.find("overwrite");
                if (overwrite != body.end() && !overwrite->is_boolean())
                    refuse(ramulon::ErrorKind::invalid_input, "\"overwrite\" must be true or false.");
-               send_json(res, take(tree.add_preset(text_of(body, "name"),
+               send_changed(res, take(tree.add_preset(text_of(body, "name"),
                                                    overwrite != body.end() && overwrite->get<bool>())));
            }));
     s.Post("/api/shelf/apply", api([&](const Request &req, Response &res) {
-               send_json(res, take(tree.apply_preset(text_of(body_object(req), "name"))));
+               send_changed(res, take(tree.apply_preset(text_of(body_object(req), "name"))));
            }));
 }
 

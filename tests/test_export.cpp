@@ -11,11 +11,14 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
 #include "export/cancel.h"
 #include "export/export.h"
+#include "export/gltf/gltf_collect.h"
+#include "export/mesh/prepared_mesh.h"
 #include "support/child_process.h"
 #include "support/export_files.h"
 #include "support/layer_reading.h"
@@ -339,6 +342,51 @@ TEST_P(ExportGltf, PrimitivesSeamsAttributesAndDefaults)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ExportGltf, testing::Values(".gltf", ".glb"));
+
+// A point becomes one vertex per distinct set of corner values, however those values are held:
+// a polygon that repeats a point's own value as its own shares the point's vertex, in whichever
+// order plain and polygon-specific corners come; one that holds another value splits it.
+TEST(ExportGltfEdges, PolygonValuesSplitAPointOnlyWhereTheyDiffer)
+{
+    host::Layer layer = seam_tube();
+    // Quad 1 (points 1, 2, 6, 5) repeats point 2's own texture value and gives point 6 a range
+    // of its own; quad 2 after it reads both points' own values.
+    set_vpmap(layer, "RM_branch", 2, 1, {0.5f, 0.0f});
+    const float range = 0.75f;
+    layer.set_vpmap(ID_WGHT, "RM_range", 6, 1, 1, &range);
+    exporter::ExportOptions options;
+    options.textures = exporter::TextureChoice::none;
+    exporter::PreparedMesh mesh;
+    ASSERT_EQ(exporter::prepare_mesh(layer, options, exporter::Format::gltf, mesh).message(), "");
+    exporter::PrimitiveCollector collector(mesh);
+    std::optional<exporter::PrimitiveArrays> tube;
+    for (std::size_t k = 0; k < collector.size(); ++k) {
+        exporter::PrimitiveArrays arrays = collector.collect(k);
+        if (mesh.materials.list[static_cast<std::size_t>(arrays.material)].name == "RM_trunk" && arrays.triangles())
+            tube = std::move(arrays);
+    }
+    ASSERT_TRUE(tube);
+    const auto of_point = [&](int point) {
+        std::vector<std::size_t> out;
+        for (std::size_t v = 0; v < tube->vertex_count(); ++v)
+            if (tube->vertex_point[v] == point)
+                out.push_back(v);
+        return out;
+    };
+    // The seam splits points 0 and 4, quad 1's range point 6; every other point is one vertex.
+    EXPECT_EQ(tube->vertex_count(), 11u);
+    for (int point : {1, 2, 3, 5, 7})
+        EXPECT_EQ(of_point(point).size(), 1u) << "point " << point;
+    const std::vector<std::size_t> six = of_point(6);
+    ASSERT_EQ(six.size(), 2u);
+    const exporter::VertexStream *ranges = tube->stream("_RM_RANGE");
+    ASSERT_NE(ranges, nullptr);
+    EXPECT_EQ(std::set<float>({ranges->values[six[0]], ranges->values[six[1]]}), (std::set<float>{0.5f, 0.75f}));
+    // Every triangle corner names a vertex of one of its quad's points; no vertex is left unused.
+    std::set<std::uint32_t> used(tube->indices.begin(), tube->indices.end());
+    EXPECT_EQ(used.size(), tube->vertex_count());
+    EXPECT_EQ(tube->indices.size(), 24u);
+}
 
 TEST(ExportGltfEdges, EmptyLayerAndSkeletonOnly)
 {

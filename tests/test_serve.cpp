@@ -342,6 +342,48 @@ TEST_F(Served, PresetsKeepToTheShelfFolder)
     EXPECT_EQ(post("/api/shelf/apply", {{"name", "../gone"}}).status, 400);
 }
 
+// The tree of a build goes from the session to its exports: an export that holds it keeps it
+// whole while the next build grows another (a failed build's nothing: MeshAndDownloads).
+TEST(ServeTreeHost, ABuildsTreeOutlivesTheNextBuild)
+{
+    const auto coordinates = [](const host::Layer &layer) {
+        std::vector<double> xyz;
+        for (const host::Vec3 &p : layer.points)
+            xyz.insert(xyz.end(), {p.x, p.y, p.z});
+        return xyz;
+    };
+    PresetFolder shelf;
+    serve::TreeHost tree;
+    ASSERT_EQ(tree.open(options_for(shelf.path)).message(), "");
+    const ramulon::Result<serve::BuiltTree> first = tree.built();
+    ASSERT_TRUE(first) << first.error().message;
+    const std::vector<double> points = coordinates(*first->layer);
+    ASSERT_FALSE(points.empty());
+
+    const ramulon::Result<json> grown = tree.set(branches, 40);
+    ASSERT_TRUE(grown) << grown.error().message;
+    ASSERT_EQ((*grown)["rebuilt"], true);
+    const ramulon::Result<serve::BuiltTree> second = tree.built();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->build, first->build + 1);
+    EXPECT_EQ(second->layer->points.size(), (*grown)["build"]["points"].get<std::size_t>());
+    EXPECT_NE(coordinates(*second->layer), points);
+    EXPECT_EQ(coordinates(*first->layer), points) << "the earlier build's tree changed under its export";
+    // The exports of one build share its one tree; an earlier build's are refused.
+    EXPECT_EQ(tree.built()->layer, second->layer);
+    EXPECT_EQ(tree.built(first->build).error().kind, ramulon::ErrorKind::conflict);
+}
+
+// The GLB's JSON chunk.
+json glb_json(const std::string &bytes)
+{
+    if (bytes.size() < 20)
+        return {};
+    std::uint32_t length = 0;
+    std::memcpy(&length, bytes.data() + 12, 4);
+    return json::parse(bytes.substr(20, length), nullptr, false);
+}
+
 TEST_F(Served, MeshAndDownloads)
 {
     const Reply glb = get("/api/mesh.glb?n=1");
@@ -350,8 +392,8 @@ TEST_F(Served, MeshAndDownloads)
     EXPECT_EQ(glb.header("Content-Type"), "model/gltf-binary");
 
     const Reply exported = get("/api/export.glb");
-    EXPECT_EQ(exported.bytes, glb.bytes);
     EXPECT_EQ(exported.header("Content-Disposition"), "attachment; filename=\"tree.glb\"");
+    EXPECT_EQ(exported.bytes.substr(0, 4), "glTF");
     const Reply obj = get("/api/export.obj");
     EXPECT_EQ(obj.header("Content-Disposition"), "attachment; filename=\"tree.obj\"");
     EXPECT_NE(obj.bytes.find("mtllib tree.mtl"), std::string::npos);
@@ -359,7 +401,18 @@ TEST_F(Served, MeshAndDownloads)
     EXPECT_EQ(mtl.header("Content-Disposition"), "attachment; filename=\"tree.mtl\"");
     EXPECT_NE(mtl.bytes.find("newmtl"), std::string::npos);
     // Tubes: the bark the MTL names comes from the server too.
-    ASSERT_EQ(set(render_type, 1).status, 200);
+    const Reply tubes = set(render_type, 1);
+    ASSERT_EQ(tubes.status, 200);
+    // The edit's answer and the view after it each tell the server's time: the build's, the GLB's.
+    EXPECT_TRUE(tubes.header("Server-Timing").starts_with("build;dur=")) << tubes.header("Server-Timing");
+    const Reply view = get("/api/mesh.glb?n=" + std::to_string(tubes.body["build"]["count"].get<int>()));
+    EXPECT_TRUE(view.header("Server-Timing").starts_with("glb;dur=")) << view.header("Server-Timing");
+    // The view is the download's tree, every primitive, count and bound; only the order of its
+    // triangles and vertices may differ (the download's is the one engines are given).
+    const Reply download = get("/api/export.glb");
+    EXPECT_EQ(glb_json(view.bytes), glb_json(download.bytes));
+    EXPECT_EQ(view.bytes.size(), download.bytes.size());
+    EXPECT_EQ(post("/api/shelf/add", {{"name", "timed"}}).header("Server-Timing"), "") << "nothing was built";
     const std::string names = get("/api/export.mtl").bytes;
     EXPECT_NE(names.find("map_Kd tree_bark.png"), std::string::npos);
     EXPECT_NE(names.find("map_Bump tree_bark_normal.png"), std::string::npos);
@@ -378,16 +431,6 @@ TEST_F(Served, MeshAndDownloads)
     EXPECT_EQ(none.status, 404);
     EXPECT_EQ(none.body["error"], "No tree is built yet.");
     EXPECT_EQ(get("/api/export.obj").status, 404);
-}
-
-// The GLB's JSON chunk.
-json glb_json(const std::string &bytes)
-{
-    if (bytes.size() < 20)
-        return {};
-    std::uint32_t length = 0;
-    std::memcpy(&length, bytes.data() + 12, 4);
-    return json::parse(bytes.substr(20, length), nullptr, false);
 }
 
 TEST_F(Served, GameReadyMeshesOnAsking)

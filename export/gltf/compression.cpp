@@ -54,7 +54,7 @@ int CompressedBuffers::add_view(const unsigned char *data, std::size_t count, st
     view.target = target;
     if (mode_ == Compression::quantize) {
         view.buffer = 0;
-        view.byteOffset = pieces_.add_made(bytes_of(data, count * stride));
+        view.byteOffset = pieces_.add_kept(bytes_of(data, count * stride));
         return append(model_.bufferViews, view);
     }
 
@@ -108,7 +108,7 @@ int CompressedBuffers::add_view(const unsigned char *data, std::size_t count, st
                              {"mode", mode}};
     if (filter)
         record["filter"] = filter;
-    pieces_.add_made(bytes_of(encoded.data(), encoded.size()));
+    pieces_.add_kept(std::move(encoded));
 
     view.buffer = 1;
     view.byteOffset = fallback_size_;

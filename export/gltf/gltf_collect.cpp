@@ -129,30 +129,31 @@ PrimitiveCollector::Plan PrimitiveCollector::plan(int material, int mode) const
     plan.material = material;
     plan.mode = mode;
     plan.normals = mode == TINYGLTF_MODE_TRIANGLES;
-    // Returns where the source's value lies in a corner's record, -1 when the layer lacks it.
+    // Returns which source the map is, -1 when the layer lacks it.
     auto add = [&](const char *attribute, HostID type, const std::string &name, int dim, bool flip_v) {
         MapView map(layer_, type, name);
         if (!map.present())
             return -1;
         plan.sources.push_back(Source{attribute, map, dim, flip_v});
-        const auto at = ramulon::index_cast<int>(plan.source_floats);
-        plan.source_floats += ramulon::index_cast<std::size_t>(dim);
-        return at;
+        return ramulon::index_cast<int>(plan.sources.size()) - 1;
     };
     add("TEXCOORD_0", ID_TXUV, texture_map(m), 2, true);
     if (m.leaf) {
         add("TEXCOORD_1", ID_TXUV, atlas_texture, 2, true);
     } else if (woody(m) && !bark_.empty() && mode == TINYGLTF_MODE_TRIANGLES) {
+        plan.bark_source = ramulon::index_cast<int>(plan.sources.size());
         plan.sources.push_back(Source{"TEXCOORD_1", {}, 2, true, true});
-        plan.source_floats += 2;
         plan.tangents = relief_;
     }
-    plan.range_at = add("_RM_RANGE", ID_WGHT, "RM_range", 1, false);
-    plan.thick_at = add("_RM_THICK", ID_WGHT, "RM_thick", 1, false);
+    plan.range_source = add("_RM_RANGE", ID_WGHT, "RM_range", 1, false);
+    plan.thick_source = add("_RM_THICK", ID_WGHT, "RM_thick", 1, false);
     add("_RM_VECTORS", ID_RMVT, "RM_vectors", 3, false);
     add("_RM_DENSITY", ID_RMLD, "RM_density", 2, false);
-    plan.wind = plan.range_at >= 0 || plan.thick_at >= 0;
+    plan.wind = plan.range_source >= 0 || plan.thick_source >= 0;
     plan.colours = wind_colours_ && plan.wind;
+    plan.colour_stream = plan.normals ? 2 : 1; // after POSITION and NORMAL
+    plan.wind_stream = plan.colour_stream + (plan.colours ? 1 : 0);
+    plan.sources_stream = plan.wind_stream + (plan.wind ? 1 : 0);
     return plan;
 }
 
@@ -196,27 +197,22 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     out.indices.reserve(plan.triangle_corners);
     next_of_point_.clear();
     next_of_point_.reserve(plan.corners);
+    plain_.clear();
+    plain_.reserve(plan.corners);
     room_ = 0;
     if (first_of_point_.size() != layer_.points.size())
         first_of_point_.assign(layer_.points.size(), -1);
 
-    // The map values of each polygon corner, read once however many triangles share it, and
-    // the vertex of each corner with its own corner normal, found once however many triangles
-    // share it (a triangle that turns a corner's normal to its own face looks again).
-    const std::size_t source_floats = plan.source_floats;
-    std::vector<float> corner_values;
+    // The vertex of each polygon corner with its own corner normal, found once however many
+    // triangles share it (a triangle that turns a corner's normal to its own face looks again).
     std::vector<std::int64_t> corner_vertex;
     std::vector<Triangle> triangles;
     for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
         if (primitive_of_[p] != ramulon::index_cast<int>(k))
             continue;
         const std::span<const int> poly = layer_.polygon_points(p);
-        corner_values.resize(poly.size() * source_floats);
-        const auto values_of = [&](std::size_t corner) { return corner_values.data() + corner * source_floats; };
         // Most polygons hold no polygon-specific value: their corners read the points' own.
         const int own = layer_.has_corner_values(p) ? ramulon::index_cast<int>(p) : -1;
-        for (std::size_t c = 0; c < poly.size(); ++c)
-            read_sources(plan, p, own, c, values_of(c));
         if (out.triangles()) {
             triangulate(layer_, p, normals_, triangles);
             corner_vertex.assign(poly.size(), -1);
@@ -226,7 +222,7 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
                     const bool plain = std::memcmp(own_normal.data(), c.normal.data(), sizeof own_normal) == 0;
                     std::int64_t &known = corner_vertex[c.corner];
                     if (!plain || known < 0) {
-                        const std::uint32_t v = vertex(plan, out, poly[c.corner], c.normal.data(), values_of(c.corner));
+                        const std::uint32_t v = vertex(plan, out, p, own, c.corner, poly[c.corner], c.normal.data());
                         if (!plain) {
                             out.indices.push_back(v);
                             continue;
@@ -237,7 +233,7 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
                 }
         } else {
             for (std::size_t c = 0; c < poly.size(); ++c)
-                out.indices.push_back(vertex(plan, out, poly[c], nullptr, values_of(c)));
+                out.indices.push_back(vertex(plan, out, p, own, c, poly[c], nullptr));
         }
     }
     // The streams hold exactly the vertices made.
@@ -253,92 +249,124 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     for (int point : out.vertex_point)
         first_of_point_[ramulon::index_cast<std::size_t>(point)] = -1;
     std::vector<int>().swap(next_of_point_);
+    std::vector<char>().swap(plain_);
     return out;
 }
 
-// One polygon corner's values of the primitive's sources, one after another; a map with no
-// value there gives zeros ((0, 0) before the flip for texture coordinates). own: the polygon,
-// or -1 when it holds no polygon-specific value.
-void PrimitiveCollector::read_sources(const Plan &plan, std::size_t polygon, int own, std::size_t corner,
-                                      float *out) const
+// One polygon corner's values of the primitive's sources, written into vertex slot at of their
+// streams; a map with no value there gives zeros ((0, 0) before the flip for texture
+// coordinates). own: the polygon, or -1 when it holds no polygon-specific value.
+void PrimitiveCollector::read_sources(const Plan &plan, PrimitiveArrays &out, std::size_t at, std::size_t polygon,
+                                      int own, std::size_t corner, int point) const
 {
     static const float zero[3] = {0.0f, 0.0f, 0.0f};
-    const int point = layer_.polygon_points(polygon)[corner];
+    VertexStream *stream = out.streams.data() + plan.sources_stream;
     for (const Source &source : plan.sources) {
+        float *slot = stream->values.data() + at * ramulon::index_cast<std::size_t>(source.dim);
+        ++stream;
         if (source.bark) {
             const std::array<float, 2> &uv = bark_.at(polygon, corner);
-            out[0] = uv[0];
-            out[1] = uv[1];
+            slot[0] = uv[0];
+            slot[1] = uv[1];
+        } else if (own < 0) {
+            source.map.own_value(point, source.dim, slot);
         } else {
-            copy_value(source.map.at(point, own), zero, source.dim, out);
+            copy_value(source.map.at(point, own), zero, source.dim, slot);
         }
         if (source.flip_v)
-            out[1] = 1.0f - out[1];
-        out += source.dim;
+            slot[1] = 1.0f - slot[1];
     }
 }
 
 // The vertex of one polygon corner: an earlier vertex of the same point with the same values,
-// or a new one. normal: the corner's normal, on triangles only; sources: its read_sources. The
-// wind weights (and colour) are made of the range and thickness the record holds (0 where the
-// layer lacks a map), so they are left out of the comparison and made only for a new vertex.
-std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, int point,
-                                         const float *normal, const float *sources)
+// or a new one. The corner's values are written in place as the next vertex and kept only when
+// no earlier vertex holds them. normal: the corner's normal, on triangles only. The wind weights
+// (and colour) are made of the range and thickness read (0 where the layer lacks a map), so
+// they are left out of the comparison and made only for a new vertex.
+std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own,
+                                         std::size_t corner, int point, const float *normal)
 {
     std::vector<VertexStream> &streams = out.streams;
-    const std::size_t colour_stream = plan.normals ? 2 : 1; // after POSITION and NORMAL
-    const std::size_t wind_stream = colour_stream + (plan.colours ? 1 : 0);
-    const std::size_t sources_stream = wind_stream + (plan.wind ? 1 : 0);
+    const std::size_t at = out.vertex_point.size();
+    if (at == room_) {
+        // The streams grow a block of vertices at a time and are written in place: far cheaper
+        // than appending each value, and still within the room reserved for every corner (a
+        // corner turned to two triangles' own normals may make one vertex more).
+        room_ = std::max(at + 1, std::min(plan.corners, room_ + vertex_block));
+        for (VertexStream &stream : streams)
+            stream.values.resize(room_ * ramulon::index_cast<std::size_t>(stream.dim));
+    }
+    // A corner of a plain polygon is compared with the point's other plain vertices by its
+    // normal and bark alone: the map values are read only for a new vertex or where an earlier
+    // vertex carries polygon-specific values.
+    const bool plain = own < 0;
+    bool read = false;
+    const auto read_once = [&] {
+        if (!read)
+            read_sources(plan, out, at, polygon, own, corner, point);
+        read = true;
+    };
+    if (!plain)
+        read_once();
+    float bark[2] = {0.0f, 0.0f};
+    if (plan.bark_source >= 0) {
+        const std::array<float, 2> &uv = bark_.at(polygon, corner);
+        bark[0] = uv[0];
+        bark[1] = 1.0f - uv[1];
+    }
     int &first = first_of_point_[ramulon::index_cast<std::size_t>(point)];
     for (int v = first; v >= 0; v = next_of_point_[ramulon::index_cast<std::size_t>(v)]) {
         const auto held = ramulon::index_cast<std::size_t>(v);
-        bool same = !plan.normals || holds(streams[1], held, normal);
-        const float *value = sources;
-        for (std::size_t s = sources_stream; same && s < streams.size(); ++s) {
-            same = holds(streams[s], held, value);
-            value += streams[s].dim;
+        if (plan.normals && !holds(streams[1], held, normal))
+            continue;
+        bool same = true;
+        if (plain && plain_[held]) {
+            // Both hold the point's own map values: only the bark, read per corner, can differ.
+            if (plan.bark_source >= 0)
+                same = holds(streams[plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source)], held, bark);
+        } else {
+            read_once();
+            for (std::size_t s = plan.sources_stream; same && s < streams.size(); ++s)
+                same = holds(streams[s], held, streams[s].values.data() + at * ramulon::index_cast<std::size_t>(streams[s].dim));
         }
         if (same)
             return ramulon::index_cast<std::uint32_t>(v);
     }
-    const int v = ramulon::index_cast<int>(out.vertex_point.size());
-    const auto at = ramulon::index_cast<std::size_t>(v);
-    if (at == room_) {
-        // The streams grow a block of vertices at a time and are written in place: far cheaper
-        // than appending each value, and still within the room reserved for every corner.
-        room_ = std::min(plan.corners, room_ + vertex_block);
-        for (VertexStream &stream : streams)
-            stream.values.resize(room_ * ramulon::index_cast<std::size_t>(stream.dim));
-    }
+    read_once();
     out.vertex_point.push_back(point);
     next_of_point_.push_back(first);
-    first = v;
+    plain_.push_back(plain ? 1 : 0);
+    first = ramulon::index_cast<int>(at);
+    const host::Vec3 &p = layer_.points[ramulon::index_cast<std::size_t>(point)];
+    float *position = streams[0].values.data() + at * 3;
+    position[0] = static_cast<float>(p.x);
+    position[1] = static_cast<float>(p.y);
+    position[2] = static_cast<float>(p.z);
+    if (plan.normals) {
+        float *slot = streams[1].values.data() + at * 3;
+        slot[0] = normal[0];
+        slot[1] = normal[1];
+        slot[2] = normal[2];
+    }
     const auto put = [&](std::size_t s, const float *values) {
         const auto dim = ramulon::index_cast<std::size_t>(streams[s].dim);
         float *slot = streams[s].values.data() + at * dim;
         for (std::size_t i = 0; i < dim; ++i)
             slot[i] = values[i];
     };
-    const host::Vec3 &p = layer_.points[ramulon::index_cast<std::size_t>(point)];
-    const float position[3] = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
-    put(0, position);
-    if (plan.normals)
-        put(1, normal);
     if (plan.wind) {
-        const float range = plan.range_at < 0 ? 0.0f : sources[plan.range_at];
-        const float thick = plan.thick_at < 0 ? 0.0f : sources[plan.thick_at];
-        const std::array<float, 2> weights = wind_weights(range, thick);
+        const auto read = [&](int source) {
+            return source < 0 ? 0.0f
+                              : streams[plan.sources_stream + ramulon::index_cast<std::size_t>(source)].values[at];
+        };
+        const std::array<float, 2> weights = wind_weights(read(plan.range_source), read(plan.thick_source));
         if (plan.colours) {
             const float colour[3] = {weights[0], weights[1], 0.0f};
-            put(colour_stream, colour);
+            put(plan.colour_stream, colour);
         }
-        put(wind_stream, weights.data());
+        put(plan.wind_stream, weights.data());
     }
-    for (std::size_t s = sources_stream; s < streams.size(); ++s) {
-        put(s, sources);
-        sources += streams[s].dim;
-    }
-    return ramulon::index_cast<std::uint32_t>(v);
+    return ramulon::index_cast<std::uint32_t>(at);
 }
 
 } // namespace exporter

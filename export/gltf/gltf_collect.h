@@ -66,18 +66,22 @@ private:
         bool colours = false; // and COLOR_0 of the same
         bool tangents = false; // TANGENT for the bark's normal map, made once the triangles are in
         std::vector<Source> sources;
-        std::size_t source_floats = 0; // a corner's record: every source's value in turn
-        // Where the wind weights' range and thickness lie in the record; -1 where the layer
+        // The streams of the wind weights' colour, the weights and the first source.
+        std::size_t colour_stream = 0, wind_stream = 0, sources_stream = 0;
+        // The sources the wind weights' range and thickness are read from; -1 where the layer
         // lacks the map (the weight takes 0 there).
-        int range_at = -1, thick_at = -1;
+        int range_source = -1, thick_source = -1;
+        int bark_source = -1; // the bark coordinates, on woody triangles
+
         std::size_t corners = 0; // polygon corners, the most vertices it can have
         std::size_t triangle_corners = 0;
     };
 
     Plan plan(int material, int mode) const;
-    void read_sources(const Plan &plan, std::size_t polygon, int own, std::size_t corner, float *out) const;
-    std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, int point, const float *normal,
-                         const float *sources);
+    void read_sources(const Plan &plan, PrimitiveArrays &out, std::size_t at, std::size_t polygon, int own,
+                      std::size_t corner, int point) const;
+    std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own, std::size_t corner,
+                         int point, const float *normal);
 
     const host::Layer &layer_;
     const Materials &materials_;
@@ -89,6 +93,10 @@ private:
     std::vector<int> primitive_of_;  // per polygon, -1 for an empty one
     std::vector<int> first_of_point_; // per point, its first vertex in the primitive collected
     std::vector<int> next_of_point_;  // per vertex, the next vertex of its point, -1 at the end
+    // Per vertex: its map values are its point's own (read off a polygon without
+    // polygon-specific values), so two such vertices of one point differ at most in their normal
+    // and bark.
+    std::vector<char> plain_;
     std::size_t room_ = 0;            // vertices the streams of the primitive collected hold room for
 };
 

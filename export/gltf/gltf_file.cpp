@@ -2,7 +2,11 @@
 
 #include <cstring>
 #include <filesystem>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sstream>
+#include <type_traits>
 
 #include "export/cancel.h"
 #include "export/gltf/accessor_values.h"
@@ -15,23 +19,29 @@ namespace {
 std::string file_name_of(const std::string &path) { return std::filesystem::path(path).filename().string(); }
 
 // Appends a plain primitive's accessors and their buffer views to the model, the bytes named in
-// place in the pieces of the buffer to come.
+// place in the pieces of the buffer to come: arrays that outlive the writing of their bytes
+// (const), or arrays handed over to the pieces, let go as soon as they are written.
 class PlainViews {
 public:
     PlainViews(tinygltf::Model &model, BufferPieces &pieces) : model_(model), pieces_(pieces) {}
 
-    // A view of the whole array, whose storage outlives the writing of its bytes.
-    template <typename T> int add(const std::vector<T> &data, std::size_t count, int type, int component, int target)
+    // A view of the whole array.
+    template <typename Array> int add(Array &data, std::size_t count, int type, int component, int target)
     {
-        const std::string_view bytes(reinterpret_cast<const char *>(data.data()), data.size() * sizeof(T));
-        return add_accessor(view_at(pieces_.add(bytes), bytes.size(), target), count, type, component);
+        const std::size_t length = data.size() * sizeof(*data.data());
+        std::size_t at = 0;
+        if constexpr (std::is_const_v<Array>)
+            at = pieces_.add(std::string_view(reinterpret_cast<const char *>(data.data()), length));
+        else
+            at = pieces_.add_kept(std::move(data));
+        return add_accessor(view_at(at, length, target), count, type, component);
     }
 
     // A view of the uint32 indices narrowed to 16 bits, made for the file.
     int add_narrowed(const std::vector<std::uint32_t> &indices, int target)
     {
         const std::size_t length = indices.size() * sizeof(std::uint16_t);
-        const int view = view_at(pieces_.add_made(narrowed_indices(indices)), length, target);
+        const int view = view_at(pieces_.add_kept(narrowed_indices(indices)), length, target);
         return add_accessor(view, indices.size(), TINYGLTF_TYPE_SCALAR, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT);
     }
 
@@ -63,19 +73,24 @@ private:
     BufferPieces &pieces_;
 };
 
-// The primitive's float attributes and its indices as they are.
-tinygltf::Primitive plain_primitive(const PrimitiveArrays &prim, PlainViews &views)
+// The primitive's float attributes and its indices as they are. A primitive not const is
+// handed over: it is left without its streams' values and indices.
+template <typename Prim> tinygltf::Primitive plain_primitive(Prim &prim, PlainViews &views)
 {
     tinygltf::Primitive out;
     out.material = prim.material;
     out.mode = prim.mode;
     const std::size_t count = prim.vertex_count();
-    for (const VertexStream &stream : prim.streams) {
+    for (auto &stream : prim.streams) {
+        std::vector<double> low, high;
+        if (stream.attribute == "POSITION")
+            position_bounds(count, [&](std::size_t v, std::size_t k) { return stream.values[v * 3 + k]; }, low, high);
         const int accessor = views.add(stream.values, count, accessor_type(stream.dim), TINYGLTF_COMPONENT_TYPE_FLOAT,
                                        TINYGLTF_TARGET_ARRAY_BUFFER);
-        if (stream.attribute == "POSITION")
-            position_bounds(count, [&](std::size_t v, std::size_t k) { return stream.values[v * 3 + k]; },
-                            views.accessor(accessor).minValues, views.accessor(accessor).maxValues);
+        if (stream.attribute == "POSITION") {
+            views.accessor(accessor).minValues = std::move(low);
+            views.accessor(accessor).maxValues = std::move(high);
+        }
         out.attributes[stream.attribute] = accessor;
     }
     if (short_indices(count))
@@ -94,6 +109,17 @@ ramulon::Result<std::string> structure_text(tinygltf::Model &model, const std::s
     if (!gltf.WriteGltfSceneToStream(&model, stream, true, false) || !stream)
         return ramulon::fail(ramulon::ErrorKind::internal, "cannot write " + path + ": the glTF serialiser failed");
     return std::move(stream).str();
+}
+
+// The heap's free pages back to the system before a primitive is collected. What the tree's
+// preparation and the previous primitive left free lies between blocks still in use, where a
+// large primitive's arrays (mapped blocks of their own) cannot reuse it: left resident, it
+// would add to the largest primitive's peak.
+void hand_back_free_memory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 ramulon::Error too_large(const std::string &path)
@@ -232,8 +258,9 @@ bool GltfFile::empty_buffer() const
     return true;
 }
 
-void GltfFile::add_primitive(std::size_t part, const PrimitiveArrays &prim)
+template <typename Prim> void GltfFile::add_primitive(std::size_t part, Prim &prim)
 {
+    triangles_[part] += prim.triangle_count();
     tinygltf::Primitive out;
     if (compressed_) {
         out = compressed_->add(prim, grid_);
@@ -244,7 +271,6 @@ void GltfFile::add_primitive(std::size_t part, const PrimitiveArrays &prim)
     if (parts_[part].material >= 0)
         out.material = parts_[part].material;
     model.meshes[ramulon::index_cast<std::size_t>(meshes_[part])].primitives.push_back(std::move(out));
-    triangles_[part] += prim.triangle_count();
 }
 
 void GltfFile::add_held()
@@ -257,12 +283,10 @@ void GltfFile::add_held()
 
 ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
 {
-    const auto flush = [&]() -> ramulon::Status {
-        if (ramulon::Status written = sink.write_at(base + written_, pieces_.pieces()); !written)
-            return written;
-        written_ = pieces_.size();
-        pieces_.drop_written();
-        return {};
+    const auto flush = [&] {
+        return pieces_.write_out([&](std::uint64_t offset, std::span<const std::string_view> run) {
+            return sink.write_at(base + offset, run);
+        });
     };
     if (ramulon::Status flushed = flush(); !flushed)
         return flushed;
@@ -272,11 +296,15 @@ ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
             continue;
         for (std::size_t k = 0; k < collector->size(); ++k) {
             stop_if_cancelled();
+            hand_back_free_memory();
             PrimitiveArrays prim = collector->collect(k);
+            if (parts_[p].mesh.collected)
+                parts_[p].mesh.collected(k, prim);
             if (parts_[p].mesh.vertex_order)
                 optimise_vertex_order(prim);
+            // Its arrays go to the pieces, each let go once written; the next primitive is made
+            // after this one is gone.
             add_primitive(p, prim);
-            // Written while its arrays live; the next primitive is made after this one is gone.
             if (ramulon::Status flushed = flush(); !flushed)
                 return flushed;
         }

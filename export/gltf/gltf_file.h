@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -71,6 +72,9 @@ struct MeshSource {
     const MeshArrays *held = nullptr;
     PrimitiveCollector *collector = nullptr;
     bool vertex_order = false; // for the collected ones
+    // Called after each collected primitive (its index and arrays), before it is ordered and
+    // written: what no later primitive reads can go then.
+    std::function<void(std::size_t, const PrimitiveArrays &)> collected = {};
 
     std::size_t size() const { return held ? held->size() : collector ? collector->size() : 0; }
 };
@@ -124,7 +128,8 @@ private:
     void add_held();
     // The pieces so far, then the primitives made as they go, through sink from base on.
     ramulon::Status write_buffer(ByteSink &sink, std::uint64_t base);
-    void add_primitive(std::size_t part, const PrimitiveArrays &prim);
+    // A held primitive (const) is read; a collected one is handed over to the pieces.
+    template <typename Prim> void add_primitive(std::size_t part, Prim &prim);
     bool streamed() const;
     // A length the JSON cannot exceed once the primitives made as they go are in.
     ramulon::Result<std::size_t> json_bound();
@@ -133,7 +138,6 @@ private:
     std::string path_;
     bool binary_;
     BufferPieces pieces_;
-    std::uint64_t written_ = 0; // buffer bytes already through the sink
     std::unique_ptr<CompressedBuffers> compressed_;
     PositionGrid grid_;
     std::vector<FilePart> parts_;

@@ -100,6 +100,11 @@ public:
                 continue;
             const std::span<const int> poly = layer.polygon_points(p);
             const std::size_t first = layer.corner_offset[p];
+            if (!layer.has_corner_values(p)) {
+                for (std::size_t c = 0; c < poly.size(); ++c)
+                    map_.own_value(poly[c], 2, corner_uv_[first + c].data());
+                continue;
+            }
             for (std::size_t c = 0; c < poly.size(); ++c)
                 copy_value(map_.at(poly[c], static_cast<int>(p)), origin, 2, corner_uv_[first + c].data());
         }
@@ -135,9 +140,8 @@ public:
     // The point's own u (a seam's first corner has 0 there).
     double own_u(int point) const
     {
-        static const float origin[2] = {0.0f, 0.0f};
         float value[2];
-        copy_value(map_.at(point, -1), origin, 2, value);
+        map_.own_value(point, 2, value);
         return value[0];
     }
 

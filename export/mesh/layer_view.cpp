@@ -17,8 +17,13 @@ std::string check_layer(const host::Layer &layer)
 
 MapView::MapView(const host::Layer &layer, HostID type, const std::string &name) : layer_(&layer)
 {
-    if (const host::VertexMap *map = layer.find_vmap(type, name); map && map->count > 0)
+    if (const host::VertexMap *map = layer.find_vmap(type, name); map && map->count > 0) {
         vmap_ = map;
+        stored_ = map->stored.data();
+        stored_count_ = map->stored.size();
+        values_ = map->values.data();
+        stride_ = static_cast<std::size_t>(map->stride);
+    }
     if (const int map = layer.find_vpmap(type, name);
         map >= 0 && layer.vpmaps[static_cast<std::size_t>(map)].count > 0)
         vpmap_ = map;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -37,11 +39,46 @@ public:
             return vmap_->at(point);
         return std::nullopt;
     }
+    // The point's continuous value as dim floats into out, 0 for every component it lacks: the
+    // value at every corner of a polygon that holds no polygon-specific value.
+    void own_value(int point, int dim, float *out) const
+    {
+        const auto p = static_cast<std::size_t>(point);
+        if (p < stored_count_ && stored_[p] != 0) {
+            const int have = stored_[p] - 1;
+            const float *value = values_ + p * stride_;
+            if (have >= dim) {
+                // The common case, spelt out for the short values maps hold.
+                switch (dim) {
+                case 1: out[0] = value[0]; return;
+                case 2: out[0] = value[0]; out[1] = value[1]; return;
+                case 3: out[0] = value[0]; out[1] = value[1]; out[2] = value[2]; return;
+                default: break;
+                }
+            }
+            for (int i = 0; i < dim; ++i)
+                out[i] = i < have ? value[i] : 0.0f;
+            return;
+        }
+        switch (dim) {
+        case 3: out[2] = 0.0f; [[fallthrough]];
+        case 2: out[1] = 0.0f; [[fallthrough]];
+        case 1: out[0] = 0.0f; return;
+        default:
+            for (int i = 0; i < dim; ++i)
+                out[i] = 0.0f;
+        }
+    }
 
 private:
     const host::Layer *layer_ = nullptr;
     const host::VertexMap *vmap_ = nullptr;
     int vpmap_ = -1; // index into the layer's polygon-specific maps
+    // The continuous map's arrays, read per corner by own_value (none: no point has a value).
+    const std::uint8_t *stored_ = nullptr;
+    std::size_t stored_count_ = 0;
+    const float *values_ = nullptr;
+    std::size_t stride_ = 0;
 };
 
 // Copies dim floats of value into out; components value lacks (or all, for none) come from

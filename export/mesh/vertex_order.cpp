@@ -1,33 +1,56 @@
 #include "export/mesh/vertex_order.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include <meshoptimizer.h>
 
 namespace exporter {
 namespace {
 
+// Moves each kept vertex's dim floats to its new place. The common widths get a loop of their
+// own with the width known, so that a vertex's value is a few moves rather than a loop.
+template <std::size_t Dim>
+void scatter_fixed(const float *from, float *to, const std::vector<unsigned> &remap)
+{
+    const std::size_t count = remap.size();
+    for (std::size_t v = 0; v < count; ++v)
+        if (const unsigned r = remap[v]; r != ~0u)
+            std::copy_n(from + v * Dim, Dim, to + std::size_t{r} * Dim);
+}
+
+void scatter(const float *from, float *to, const std::vector<unsigned> &remap, std::size_t dim)
+{
+    switch (dim) {
+    case 1:
+        return scatter_fixed<1>(from, to, remap);
+    case 2:
+        return scatter_fixed<2>(from, to, remap);
+    case 3:
+        return scatter_fixed<3>(from, to, remap);
+    case 4:
+        return scatter_fixed<4>(from, to, remap);
+    default:
+        for (std::size_t v = 0; v < remap.size(); ++v)
+            if (const unsigned r = remap[v]; r != ~0u)
+                std::copy_n(from + v * dim, dim, to + std::size_t{r} * dim);
+    }
+}
+
 // Applies a vertex remap (old index -> new index, ~0u for dropped) to every per-vertex array.
 void remap_vertices(PrimitiveArrays &prim, const std::vector<unsigned> &remap, std::size_t kept)
 {
-    const std::size_t count = prim.vertex_count();
     // One spare array takes each stream's new order and then trades places with it, so that a
     // large tree's streams are reordered with one stream's worth of memory to spare.
     std::vector<float> spare;
     for (VertexStream &stream : prim.streams) {
         const std::size_t dim = static_cast<std::size_t>(stream.dim);
         spare.resize(kept * dim);
-        const float *from = stream.values.data();
-        float *to = spare.data();
-        // A vertex's value is a few floats: copied by hand, not by a call per vertex.
-        for (std::size_t v = 0; v < count; ++v)
-            if (remap[v] != ~0u)
-                for (std::size_t i = 0; i < dim; ++i)
-                    to[remap[v] * dim + i] = from[v * dim + i];
+        scatter(stream.values.data(), spare.data(), remap, dim);
         stream.values.swap(spare);
     }
     std::vector<int> points(kept);
-    for (std::size_t v = 0; v < count; ++v)
+    for (std::size_t v = 0; v < remap.size(); ++v)
         if (remap[v] != ~0u)
             points[remap[v]] = prim.vertex_point[v];
     prim.vertex_point = std::move(points);
@@ -38,14 +61,10 @@ void remap_vertices(PrimitiveArrays &prim, const std::vector<unsigned> &remap, s
 // How many vertices the indices use.
 std::size_t used_vertices(const PrimitiveArrays &prim)
 {
-    std::vector<bool> used(prim.vertex_count(), false);
-    std::size_t count = 0;
+    std::vector<std::uint8_t> used(prim.vertex_count(), 0);
     for (const std::uint32_t index : prim.indices)
-        if (!used[index]) {
-            used[index] = true;
-            ++count;
-        }
-    return count;
+        used[index] = 1;
+    return static_cast<std::size_t>(std::count(used.begin(), used.end(), std::uint8_t{1}));
 }
 
 } // namespace

@@ -3,8 +3,10 @@
 # What needs Blender's event loop: an edit regrows the tree on its own (timers, the worker thread,
 # the watcher), undo and redo bring back the matching tree, and Esc stops a build in flight and
 # leaves the previous tree. Each step waits for a state, with a generous deadline.
+import faulthandler
 import os
 import sys
+import threading
 import time
 
 import bpy
@@ -81,34 +83,60 @@ def steps():
     _, dragged = library_tree(ramulon, blender_to_tool(crown_points), faces, dict(base, num_branches=190))
     compare(tree(), dragged, "after a drag to 190")
 
-    # Esc during a long build: the build stops, the previous tree stays, the settings too.
+    # Esc during a long build: the build stops, the previous tree stays, the settings too. The
+    # build is held at its first progress step until Esc has been taken: on a loaded machine a
+    # whole build can otherwise end within one slow redraw, before anyone could press Esc.
     before = tree().data.get(growth.RECORD_KEY)
     vertices = len(tree().data.vertices)
+    esc_taken = threading.Event()
+    on_progress = growth.Job.on_progress
+
+    def held(job, title, done, total):
+        esc_taken.wait(DEADLINE)
+        return on_progress(job, title, done, total)
+
+    growth.Job.on_progress = held
     tree().ramulon.leaf_density = 40
     tree().ramulon.num_branches = 2000
     yield growth.busy
     window = bpy.context.window_manager.windows[0]
     window.event_simulate(type="ESC", value="PRESS")
     window.event_simulate(type="ESC", value="RELEASE")
+    yield lambda: all(job.cancelled for job in growth._running.values())
+    esc_taken.set()
+    growth.Job.on_progress = on_progress
     yield lambda: not growth.busy()
     check(tree().data.get(growth.RECORD_KEY) == before and len(tree().data.vertices) == vertices,
           "Esc did not leave the previous tree")
 
 
+def where():
+    """What the add-on is doing, for a step that did not finish."""
+    from ramulon_blender import growth, operators
+    return (f"busy {growth.busy()}, wanted {sorted(growth._wanted)}, progress {growth.progress_text()!r}, "
+            f"watcher {operators.RAMULON_OT_watch.running}, reports {growth._reports}")
+
+
 def run():
     sequence = steps()
     state = {"wait": None, "since": time.monotonic()}
+    started = time.monotonic()
 
     def tick():
         try:
             if state["wait"] is not None:
                 if not state["wait"]():
                     if time.monotonic() - state["since"] > DEADLINE:
-                        check(False, "a step did not finish in time")
+                        check(False, f"a step did not finish in time ({where()})")
                         raise StopIteration
                     return 0.1
             state["wait"] = next(sequence)
             state["since"] = time.monotonic()
+            frame = sequence.gi_frame
+            print(f"step at line {frame.f_lineno if frame else '?'}, {state['since'] - started:.1f} s in")
+            sys.stdout.flush()
+            # A main thread held up where no timer runs: every thread's stack, then the end.
+            faulthandler.dump_traceback_later(DEADLINE + 60, exit=True)
             return 0.1
         except StopIteration:
             pass

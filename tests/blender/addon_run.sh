@@ -20,8 +20,14 @@ status=0
 run() { # name, then the command
   local name=$1
   shift
-  "$@" > "$work/$name.log" 2>&1 || status=1
+  local failed=0
+  "$@" > "$work/$name.log" 2>&1 || failed=1
   grep -E 'PROBLEM|problem\(s\)|all checks passed|Traceback|Error' "$work/$name.log" || true
+  if [ $failed = 1 ]; then
+    echo "$name failed; the end of its log:"
+    tail -n 40 "$work/$name.log"
+    status=1
+  fi
   if grep -q Traceback "$work/$name.log"; then
     echo "$name: a Python traceback (full log follows)"
     cat "$work/$name.log"
