@@ -111,14 +111,21 @@ ramulon::Result<std::string> structure_text(tinygltf::Model &model, const std::s
     return std::move(stream).str();
 }
 
-// The heap's free pages back to the system before a primitive is collected. What the tree's
-// preparation and the previous primitive left free lies between blocks still in use, where a
-// large primitive's arrays (mapped blocks of their own) cannot reuse it: left resident, it
-// would add to the largest primitive's peak.
-void hand_back_free_memory()
+// The heap's free pages back to the system before a large primitive is collected. What the
+// tree's preparation and the previous primitive left free lies between blocks still in use, where
+// a large primitive's arrays (mapped blocks of their own) cannot reuse it: left resident, it
+// would add to the largest primitive's peak. A small primitive fits in that free memory, and
+// handing it back would only make the next arrays fault the same pages in again (on the leafy
+// demo that cost more system time than the whole of a primitive's collecting).
+constexpr std::size_t hand_back_from = std::size_t{64} << 20;
+
+void hand_back_free_memory_before(std::size_t most_bytes)
 {
 #if defined(__GLIBC__)
-    malloc_trim(0);
+    if (most_bytes >= hand_back_from)
+        malloc_trim(0);
+#else
+    (void)most_bytes;
 #endif
 }
 
@@ -296,7 +303,7 @@ ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
             continue;
         for (std::size_t k = 0; k < collector->size(); ++k) {
             stop_if_cancelled();
-            hand_back_free_memory();
+            hand_back_free_memory_before(collector->most_bytes(k));
             PrimitiveArrays prim = collector->collect(k);
             if (parts_[p].mesh.collected)
                 parts_[p].mesh.collected(k, prim);
