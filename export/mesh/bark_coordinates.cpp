@@ -251,16 +251,20 @@ struct Links {
             const std::span<const int> poly = bark.polygon(p);
             const std::array<float, 2> *uv = bark.uv(p);
             const double t_per_v = bark.t_per_v(p);
+            // Each corner ends two edges: whether it sees its point's own v is asked once.
+            const bool first_own = own(poly[0], uv[0][1]);
+            bool a_own = first_own;
             for (std::size_t c = 0; c < poly.size(); ++c) {
                 const std::size_t next = c + 1 < poly.size() ? c + 1 : 0;
                 const int a = poly[c], b = poly[next];
-                if (a == b)
-                    continue;
                 const double va = uv[c][1], vb = uv[next][1];
-                const auto step = static_cast<float>(t_per_v * (vb - va));
-                const bool a_own = own(a, va), b_own = own(b, vb);
-                list[fill[static_cast<std::size_t>(a)]++] = Link{b, step, a_own, b_own};
-                list[fill[static_cast<std::size_t>(b)]++] = Link{a, -step, b_own, a_own};
+                const bool b_own = next == 0 ? first_own : own(b, vb);
+                if (a != b) {
+                    const auto step = static_cast<float>(t_per_v * (vb - va));
+                    list[fill[static_cast<std::size_t>(a)]++] = Link{b, step, a_own, b_own};
+                    list[fill[static_cast<std::size_t>(b)]++] = Link{a, -step, b_own, a_own};
+                }
+                a_own = b_own;
             }
         }
     }
@@ -356,8 +360,12 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             low = std::min(low, bark.v(point));
         }
     std::vector<char> start(points, 0);
+    std::vector<int> starts; // the same, in rising order: a few rings among all the points
     for (std::size_t point = 0; point < points; ++point)
-        start[point] = links.any(point) && bark.v(point) == lowest[static_cast<std::size_t>(piece[point])];
+        if (links.any(point) && bark.v(point) == lowest[static_cast<std::size_t>(piece[point])]) {
+            start[point] = 1;
+            starts.push_back(static_cast<int>(point));
+        }
     std::vector<float>().swap(lowest);
     std::vector<int>().swap(pieces.parent);
 
@@ -373,12 +381,10 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         }
     }
     std::map<int, Collar> collars;
-    for (std::size_t point = 0; point < points; ++point) {
-        if (!start[point])
-            continue;
-        Collar &c = collars[groups.find(static_cast<int>(point))];
-        const host::Vec3 &at = bark.position(static_cast<int>(point));
-        if (bark.on_root(point)) {
+    for (const int point : starts) {
+        Collar &c = collars[groups.find(point)];
+        const host::Vec3 &at = bark.position(point);
+        if (bark.on_root(static_cast<std::size_t>(point))) {
             c.collar_y += at.y;
             c.collar_count += 1.0;
         } else {
@@ -398,22 +404,22 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
                 c.around_weight += 1.0;
             }
     }
-    for (std::size_t point = 0; point < points; ++point)
-        if (start[point] && !bark.on_root(point)) {
-            Collar &c = collars[groups.find(static_cast<int>(point))];
-            c.corners.emplace_back(c.angle(bark.position(static_cast<int>(point))), bark.own_u(static_cast<int>(point)));
+    for (const int point : starts)
+        if (!bark.on_root(static_cast<std::size_t>(point))) {
+            Collar &c = collars[groups.find(point)];
+            c.corners.emplace_back(c.angle(bark.position(point)), bark.own_u(point));
         }
     for (auto &[group, c] : collars)
         std::sort(c.corners.begin(), c.corners.end());
 
     std::vector<double> t(points, 0.0);
-    for (std::size_t point = 0; point < points; ++point) {
-        if (!start[point] || !bark.on_root(point))
+    for (const int point : starts) {
+        if (!bark.on_root(static_cast<std::size_t>(point)))
             continue;
-        const Collar &c = collars[groups.find(static_cast<int>(point))];
+        const Collar &c = collars[groups.find(point)];
         if (c.base_count > 0.0 && c.collar_count > 0.0 && c.around > 0.0) {
             const double drop = c.base_y / c.base_count - c.collar_y / c.collar_count;
-            t[point] = -std::max(drop, 0.0) / (c.around / c.around_weight);
+            t[static_cast<std::size_t>(point)] = -std::max(drop, 0.0) / (c.around / c.around_weight);
         }
     }
 
@@ -423,11 +429,10 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         std::vector<char> done(points, 0);
         std::vector<float> distance(points, std::numeric_limits<float>::infinity());
         Nearest queue; // by distance over the bark from the starts, then point
-        for (std::size_t point = 0; point < points; ++point)
-            if (start[point]) {
-                distance[point] = 0.0f;
-                queue.push(0.0f, static_cast<int>(point));
-            }
+        for (const int point : starts) {
+            distance[static_cast<std::size_t>(point)] = 0.0f;
+            queue.push(0.0f, point);
+        }
         const Link *list = links.list.data();
         const std::size_t *first = links.start.data();
         while (!queue.empty()) {
@@ -474,13 +479,13 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         // The skirt from a trunk's base down to its roots' collar joins starts only; the tool's
         // u there fans the collar's values out to the base ring's, so its bark follows the base
         // ring's u round the trunk instead.
-        bool skirt = true, base = false, collar = false;
-        for (int point : poly) {
-            const auto at = static_cast<std::size_t>(point);
-            skirt = skirt && start[at];
-            (bark.on_root(at) ? collar : base) = true;
+        bool skirt = std::all_of(poly.begin(), poly.end(), [&](int point) { return start[static_cast<std::size_t>(point)]; });
+        if (skirt) {
+            bool base = false, collar = false;
+            for (int point : poly)
+                (bark.on_root(static_cast<std::size_t>(point)) ? collar : base) = true;
+            skirt = base && collar;
         }
-        skirt = skirt && base && collar;
         if (!skirt) {
             // Off the skirt a corner keeps its own u.
             for (std::size_t c = 0; c < poly.size(); ++c)
