@@ -66,12 +66,15 @@ struct Groups {
             i = parent[static_cast<std::size_t>(i)] = parent[static_cast<std::size_t>(parent[static_cast<std::size_t>(i)])];
         return i;
     }
-    void join(int a, int b)
+    void join(int a, int b) { joined(find(a), b); }
+    // Joins b's group to the group whose smallest point is root; the smallest point of both.
+    int joined(int root, int b)
     {
-        a = find(a);
         b = find(b);
-        if (a != b)
-            parent[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
+        if (root == b)
+            return root;
+        parent[static_cast<std::size_t>(std::max(root, b))] = std::min(root, b);
+        return std::min(root, b);
     }
     // Points every point straight at its group's smallest point: a point's parent is never
     // larger than the point, so in rising order each parent is already settled. After this,
@@ -217,12 +220,14 @@ private:
 // point's own (a fork's stub sees the far end of its parent's box at the v the side branch
 // starts from) passes its t on but takes none over that polygon's edges: the stub starts from
 // its parent, not the parent from its stub. Per point, its links in start[point] ..
-// start[point + 1], in the order the polygons and their corners come.
+// start[point + 1], in the order the polygons and their corners come. Each point's count goes
+// two places on and its running start one place on, so that the fill itself leaves every point's
+// start in place, without a copy of them all.
 struct Links {
     std::vector<std::size_t> start;
     std::vector<Link> list;
 
-    explicit Links(const BarkLayer &bark) : start(bark.points() + 1, 0)
+    explicit Links(const BarkLayer &bark) : start(bark.points() + 2, 0)
     {
         for (std::size_t p = 0; p < bark.polygons(); ++p) {
             if (!bark.measured(p))
@@ -231,15 +236,15 @@ struct Links {
             for (std::size_t c = 0; c < poly.size(); ++c) {
                 const int a = poly[c], b = poly[c + 1 < poly.size() ? c + 1 : 0];
                 if (a != b) {
-                    start[static_cast<std::size_t>(a) + 1] += 1;
-                    start[static_cast<std::size_t>(b) + 1] += 1;
+                    start[static_cast<std::size_t>(a) + 2] += 1;
+                    start[static_cast<std::size_t>(b) + 2] += 1;
                 }
             }
         }
         for (std::size_t i = 1; i < start.size(); ++i)
             start[i] += start[i - 1];
         list.resize(start.back());
-        std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+        std::size_t *fill = start.data() + 1;
         // A point without a v of its own has only its polygons' to go by.
         const auto own = [&](int point, double v) {
             const float held = bark.v(static_cast<std::size_t>(point));
@@ -267,6 +272,7 @@ struct Links {
                 a_own = b_own;
             }
         }
+        start.pop_back();
     }
 
     bool any(std::size_t point) const { return start[point] < start[point + 1]; }
@@ -348,8 +354,9 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         if (!bark.measured(p))
             continue;
         const std::span<const int> poly = bark.polygon(p);
+        int root = pieces.find(poly[0]);
         for (std::size_t c = 1; c < poly.size(); ++c)
-            pieces.join(poly[0], poly[c]);
+            root = pieces.joined(root, poly[c]);
     }
     pieces.settle();
     const std::vector<int> &piece = pieces.parent;
@@ -441,21 +448,22 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             if (done[at] || d > distance[at])
                 continue;
             done[at] = 1;
-            if (!start[at]) {
-                double sum = 0.0, count = 0.0;
-                for (std::size_t l = first[at]; l < first[at + 1]; ++l)
-                    if (list[l].takes && done[static_cast<std::size_t>(list[l].to)]) {
-                        // The link from the other end says t here is its t less the step to it.
-                        sum += t[static_cast<std::size_t>(list[l].to)] - list[l].step;
-                        count += 1.0;
-                    }
-                t[at] = sum / count;
-            }
+            // One pass over the point's links: those from points already done say what t is
+            // here, those to points still to come may bring them nearer.
+            double sum = 0.0, count = 0.0;
             const host::Vec3 &here = bark.position(point);
             for (std::size_t l = first[at]; l < first[at + 1]; ++l) {
                 const Link &link = list[l];
                 const auto to = static_cast<std::size_t>(link.to);
-                if (!link.gives || done[to])
+                if (done[to]) {
+                    if (link.takes) {
+                        // The link from the other end says t here is its t less the step to it.
+                        sum += t[to] - link.step;
+                        count += 1.0;
+                    }
+                    continue;
+                }
+                if (!link.gives)
                     continue;
                 const host::Vec3 &there = bark.position(link.to);
                 const auto further = static_cast<float>(d + std::hypot(there.x - here.x, there.y - here.y, there.z - here.z));
@@ -464,6 +472,8 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
                     queue.push(further, link.to);
                 }
             }
+            if (!start[at])
+                t[at] = sum / count;
         }
     }
 
