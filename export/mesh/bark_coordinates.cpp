@@ -523,19 +523,23 @@ void fit_bark_to_surface(BarkCoordinates &bark, const host::Layer &layer)
 {
     if (bark.empty())
         return;
+    // A subdivided surface has some millions of triangles: the corners are read straight from
+    // their arrays.
+    const std::size_t polygons = layer.polygon_count();
+    const host::Vec3 *points = layer.points.data();
     double along = 0.0, around = 0.0;
-    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+    for (std::size_t p = 0; p < polygons; ++p) {
         if (!bark.on_bark[p])
             continue;
         const std::span<const int> poly = layer.polygon_points(p);
-        const auto uv = [&](std::size_t c) {
-            return std::array<double, 2>{bark.at(p, c)[0], bark.at(p, c)[1]};
-        };
+        const std::array<float, 2> *uv = bark.uv.data() + bark.first[p];
+        const auto value = [&](std::size_t c) { return std::array<double, 2>{uv[c][0], uv[c][1]}; };
+        const host::Vec3 &p0 = points[static_cast<std::size_t>(poly[0])];
+        const std::array<double, 2> t0 = value(0);
         for (std::size_t i = 1; i + 1 < poly.size(); ++i) {
             TextureStretch s;
-            if (texture_stretch(layer.points[static_cast<std::size_t>(poly[0])],
-                                layer.points[static_cast<std::size_t>(poly[i])],
-                                layer.points[static_cast<std::size_t>(poly[i + 1])], uv(0), uv(i), uv(i + 1), s)) {
+            if (stretch_of(p0, points[static_cast<std::size_t>(poly[i])], points[static_cast<std::size_t>(poly[i + 1])],
+                           t0, value(i), value(i + 1), s)) {
                 along += s.per_v * s.area;
                 around += s.per_u * s.area;
             }
@@ -544,12 +548,12 @@ void fit_bark_to_surface(BarkCoordinates &bark, const host::Layer &layer)
     if (!(along > 0.0) || !(around > 0.0) || !std::isfinite(along / around))
         return;
     const double stretch = along / around;
-    for (std::size_t p = 0; p < layer.polygon_count(); ++p)
-        if (bark.on_bark[p])
-            for (std::size_t c = 0; c < layer.polygon_points(p).size(); ++c) {
-                float &t = bark.uv[bark.first[p] + c][1];
-                t = static_cast<float>(t * stretch);
-            }
+    for (std::size_t p = 0; p < polygons; ++p)
+        if (bark.on_bark[p]) {
+            std::array<float, 2> *uv = bark.uv.data() + bark.first[p];
+            for (std::size_t c = 0, n = layer.polygon_points(p).size(); c < n; ++c)
+                uv[c][1] = static_cast<float>(uv[c][1] * stretch);
+        }
 }
 
 } // namespace exporter
