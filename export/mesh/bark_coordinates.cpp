@@ -227,18 +227,23 @@ struct Links {
     std::vector<std::size_t> start;
     std::vector<Link> list;
 
-    explicit Links(const BarkLayer &bark) : start(bark.points() + 2, 0)
+    // A measured polygon's links join its points into one piece of bark: pieces joins each
+    // point to the polygon's first, which joins the same.
+    Links(const BarkLayer &bark, Groups &pieces) : start(bark.points() + 2, 0)
     {
         for (std::size_t p = 0; p < bark.polygons(); ++p) {
             if (!bark.measured(p))
                 continue;
             const std::span<const int> poly = bark.polygon(p);
+            int root = pieces.find(poly[0]);
             for (std::size_t c = 0; c < poly.size(); ++c) {
                 const int a = poly[c], b = poly[c + 1 < poly.size() ? c + 1 : 0];
                 if (a != b) {
                     start[static_cast<std::size_t>(a) + 2] += 1;
                     start[static_cast<std::size_t>(b) + 2] += 1;
                 }
+                if (c > 0)
+                    root = pieces.joined(root, a);
             }
         }
         for (std::size_t i = 1; i < start.size(); ++i)
@@ -345,19 +350,10 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     if (!bark.any())
         return out;
     const std::size_t points = bark.points(), polygons = bark.polygons();
-    const Links links(bark);
-
-    // The starts of each linked piece of bark: its points of the smallest v. A measured
-    // polygon's links join its points, so joining each to the polygon's first joins the same.
     Groups pieces(points);
-    for (std::size_t p = 0; p < polygons; ++p) {
-        if (!bark.measured(p))
-            continue;
-        const std::span<const int> poly = bark.polygon(p);
-        int root = pieces.find(poly[0]);
-        for (std::size_t c = 1; c < poly.size(); ++c)
-            root = pieces.joined(root, poly[c]);
-    }
+    const Links links(bark, pieces);
+
+    // The starts of each linked piece of bark: its points of the smallest v.
     pieces.settle();
     const std::vector<int> &piece = pieces.parent;
     std::vector<float> lowest(points, std::numeric_limits<float>::infinity());
