@@ -113,12 +113,19 @@ public:
         }
         const std::size_t *offset = layer.corner_offset.data();
         const int *of_polygon = materials.of_polygon.data();
+        // A tree's layer holds its woody points first and its leaves' after: what follows needs
+        // room for the points up to the last woody one only.
+        int last = -1;
         for (std::size_t p = 0; p < polygons_; ++p) {
             on_bark_[p] = woody_material[static_cast<std::size_t>(of_polygon[p])] && offset[p + 1] - offset[p] >= 3;
-            any_ = any_ || on_bark_[p];
+            if (on_bark_[p])
+                for (const int point : layer.polygon_points(p))
+                    last = std::max(last, point);
         }
+        any_ = last >= 0;
         if (!any_)
             return;
+        points_ = static_cast<std::size_t>(last) + 1;
         // A point's own v: its continuous value (seams differ in u alone).
         v_of_.assign(points_, nothing);
         if (const host::VertexMap *map = layer.find_vmap(ID_TXUV, branch_texture); map && map->count > 0) {
@@ -151,7 +158,7 @@ public:
     }
 
     bool any() const { return any_; }
-    std::size_t points() const { return points_; }
+    std::size_t points() const { return points_; } // the layer's points up to the last woody one
     std::size_t polygons() const { return polygons_; }
     bool on_bark(std::size_t p) const { return on_bark_[p]; }
     bool on_root(std::size_t point) const { return on_root_[point]; }
