@@ -113,18 +113,38 @@ public:
         }
         const std::size_t *offset = layer.corner_offset.data();
         const int *of_polygon = materials.of_polygon.data();
+        for (std::size_t p = 0; p < polygons_; ++p) {
+            on_bark_[p] = woody_material[static_cast<std::size_t>(of_polygon[p])] && offset[p + 1] - offset[p] >= 3;
+            any_ = any_ || on_bark_[p];
+        }
+        if (!any_)
+            return;
+        // Each woody corner's value read once: the walks below visit every corner several times.
+        corner_uv_.assign(layer.corners.size(), {0.0f, 0.0f});
+        t_per_v_.assign(polygons_, nothing);
+        circumference_.assign(polygons_, 0.0);
         // A tree's layer holds its woody points first and its leaves' after: what follows needs
         // room for the points up to the last woody one only.
         int last = -1;
+        static const float origin[2] = {0.0f, 0.0f};
         for (std::size_t p = 0; p < polygons_; ++p) {
-            on_bark_[p] = woody_material[static_cast<std::size_t>(of_polygon[p])] && offset[p + 1] - offset[p] >= 3;
-            if (on_bark_[p])
-                for (const int point : layer.polygon_points(p))
-                    last = std::max(last, point);
+            if (!on_bark_[p])
+                continue;
+            const std::span<const int> poly = layer.polygon_points(p);
+            std::array<float, 2> *uv = corner_uv_.data() + offset[p];
+            if (!layer.has_corner_values(p)) {
+                for (std::size_t c = 0; c < poly.size(); ++c) {
+                    last = std::max(last, poly[c]);
+                    map_.own_value(poly[c], 2, uv[c].data());
+                }
+            } else {
+                for (std::size_t c = 0; c < poly.size(); ++c) {
+                    last = std::max(last, poly[c]);
+                    copy_value(map_.at(poly[c], static_cast<int>(p)), origin, 2, uv[c].data());
+                }
+            }
+            measure(p, poly, uv, root_material[static_cast<std::size_t>(of_polygon[p])]);
         }
-        any_ = last >= 0;
-        if (!any_)
-            return;
         points_ = static_cast<std::size_t>(last) + 1;
         // A point's own v: its continuous value (seams differ in u alone).
         v_of_.assign(points_, nothing);
@@ -135,26 +155,12 @@ public:
                 if (map->stored[point] >= 3) // a value of two components or more
                     v_of_[point] = map->values[point * stride + 1];
         }
-        // Each woody corner's value read once: the walks below visit every corner several times.
-        corner_uv_.assign(layer.corners.size(), {0.0f, 0.0f});
+        // The roots' points: their bark runs against their v.
         on_root_.assign(points_, 0);
-        t_per_v_.assign(polygons_, nothing);
-        circumference_.assign(polygons_, 0.0);
-        static const float origin[2] = {0.0f, 0.0f};
-        for (std::size_t p = 0; p < polygons_; ++p) {
-            if (!on_bark_[p])
-                continue;
-            const std::span<const int> poly = layer.polygon_points(p);
-            std::array<float, 2> *uv = corner_uv_.data() + offset[p];
-            if (!layer.has_corner_values(p)) {
-                for (std::size_t c = 0; c < poly.size(); ++c)
-                    map_.own_value(poly[c], 2, uv[c].data());
-            } else {
-                for (std::size_t c = 0; c < poly.size(); ++c)
-                    copy_value(map_.at(poly[c], static_cast<int>(p)), origin, 2, uv[c].data());
-            }
-            measure(p, poly, uv, root_material[static_cast<std::size_t>(of_polygon[p])]);
-        }
+        for (std::size_t p = 0; p < polygons_; ++p)
+            if (on_bark_[p] && root_material[static_cast<std::size_t>(of_polygon[p])])
+                for (const int point : layer.polygon_points(p))
+                    on_root_[static_cast<std::size_t>(point)] = 1;
     }
 
     bool any() const { return any_; }
@@ -190,8 +196,6 @@ private:
     // mean by area would lean to the wider one.
     void measure(std::size_t p, std::span<const int> poly, const std::array<float, 2> *uv, bool root)
     {
-        for (int point : poly)
-            on_root_[static_cast<std::size_t>(point)] |= root ? 1 : 0;
         const auto value = [&](std::size_t c) { return std::array<double, 2>{uv[c][0], uv[c][1]}; };
         double per_u = 0.0, per_v = 0.0, area = 0.0, triangles = 0.0;
         const std::array<double, 2> t0 = value(0);
@@ -380,14 +384,22 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     std::vector<int>().swap(pieces.parent);
 
     Groups groups(points);
+    // In the same pass, the girth of every measured polygon at each of its corners on a start
+    // off the roots, in turn, for the collar groups below once they are joined.
+    std::vector<std::pair<int, double>> girths;
     for (std::size_t p = 0; p < polygons; ++p) {
         if (!bark.on_bark(p))
             continue;
         const std::span<const int> poly = bark.polygon(p);
+        const bool girth = bark.measured(p) && !(bark.circumference(p) <= 0.0);
         for (std::size_t c = 0; c < poly.size(); ++c) {
             const int a = poly[c], b = poly[c + 1 < poly.size() ? c + 1 : 0];
-            if (start[static_cast<std::size_t>(a)] && start[static_cast<std::size_t>(b)])
+            if (!start[static_cast<std::size_t>(a)])
+                continue;
+            if (start[static_cast<std::size_t>(b)])
                 groups.join(a, b);
+            if (girth && !bark.on_root(static_cast<std::size_t>(a)))
+                girths.emplace_back(a, bark.circumference(p));
         }
     }
     std::map<int, Collar> collars;
@@ -404,15 +416,10 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             c.base_count += 1.0;
         }
     }
-    for (std::size_t p = 0; p < polygons; ++p) {
-        if (!bark.measured(p) || bark.circumference(p) <= 0.0)
-            continue;
-        for (int point : bark.polygon(p))
-            if (start[static_cast<std::size_t>(point)] && !bark.on_root(static_cast<std::size_t>(point))) {
-                Collar &c = collars[groups.find(point)];
-                c.around += bark.circumference(p);
-                c.around_weight += 1.0;
-            }
+    for (const auto &[point, girth] : girths) {
+        Collar &c = collars[groups.find(point)];
+        c.around += girth;
+        c.around_weight += 1.0;
     }
     for (const int point : starts)
         if (!bark.on_root(static_cast<std::size_t>(point))) {
