@@ -1,14 +1,14 @@
 #include "export/mesh/bark_coordinates.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <functional>
 #include <limits>
 #include <map>
 #include <numbers>
 #include <numeric>
-#include <bit>
-#include <cstdint>
-#include <functional>
 
 #include "export/materials/materials.h"
 
