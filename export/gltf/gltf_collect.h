@@ -50,6 +50,8 @@ public:
     PrimitiveArrays collect(std::size_t k);
 
 private:
+    // The widest value a source reads (RM_vectors).
+    static constexpr std::size_t max_source_dim = 3;
     // A corner attribute read from one vertex map, or from the bark coordinates.
     struct Source {
         std::string attribute; // the glTF name
@@ -75,13 +77,20 @@ private:
 
         std::size_t corners = 0; // polygon corners, the most vertices it can have
         std::size_t triangle_corners = 0;
+        std::size_t first_polygon = 0, end_polygon = 0; // its polygons lie in [first, end)
     };
 
     Plan plan(int material, int mode) const;
-    void read_sources(const Plan &plan, PrimitiveArrays &out, std::size_t at, std::size_t polygon, int own,
-                      std::size_t corner, int point) const;
+    // Makes room for vertices up to room_ in every stream of out and points columns_ at them.
+    void make_room(PrimitiveArrays &out, std::size_t vertices);
+    void read_sources(const Plan &plan, std::size_t at, std::size_t polygon, int own, std::size_t corner,
+                      int point) const;
     std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own, std::size_t corner,
                          int point, const float *normal);
+    bool same_sources(const Plan &plan, std::size_t held, std::size_t at, int point) const;
+    // The values of the vertices of plain polygons that the search for shared vertices left
+    // unread: positions, the points' own map values, and the wind weights made of them.
+    void fill_columns(const Plan &plan, PrimitiveArrays &out) const;
 
     const host::Layer &layer_;
     const Materials &materials_;
@@ -98,6 +107,7 @@ private:
     // and bark.
     std::vector<char> plain_;
     std::size_t room_ = 0;            // vertices the streams of the primitive collected hold room for
+    std::vector<float *> columns_;    // the first value of each stream of the primitive collected
 };
 
 } // namespace exporter

@@ -42,7 +42,7 @@ void remap_vertices(PrimitiveArrays &prim, const std::vector<unsigned> &remap, s
 {
     // One spare array takes each stream's new order and then trades places with it, so that a
     // large tree's streams are reordered with one stream's worth of memory to spare.
-    std::vector<float> spare;
+    StreamValues spare;
     for (VertexStream &stream : prim.streams) {
         const std::size_t dim = static_cast<std::size_t>(stream.dim);
         spare.resize(kept * dim);
