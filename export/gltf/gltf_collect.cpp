@@ -33,7 +33,7 @@ constexpr std::size_t vertex_block = 4096;
 
 // The point's own value of a continuous map as a source's stream holds it: Dim floats into slot,
 // 0 for what it lacks (as MapView::own_value), the texture's v flipped.
-template <std::size_t Dim> void own_into(const MapView::Own &map, std::size_t p, bool flip_v, float *slot)
+template <std::size_t Dim> [[gnu::always_inline]] inline void own_into(const MapView::Own &map, std::size_t p, bool flip_v, float *slot)
 {
     if (p < map.stored_count && map.stored[p] != 0) {
         const std::size_t have = map.stored[p] - 1u;
@@ -62,15 +62,15 @@ template <std::size_t Dim> void own_into(const MapView::Own &map, std::size_t p,
     own_into<Dim>(map, p, flip_v, slot);
 }
 
-// own_into for every vertex of a plain polygon: one map at a time, its width known.
+// own_into for every vertex (of a plain polygon, when plain is given): one map at a time, its
+// width known.
 template <std::size_t Dim>
-void fill_own(const MapView::Own &map, bool flip_v, const PrimitiveArrays &prim, const std::vector<char> &plain,
-              float *column)
+void fill_own(const MapView::Own &map, bool flip_v, const PrimitiveArrays &prim, const char *plain, float *column)
 {
     const std::size_t count = prim.vertex_count();
     const int *points = prim.vertex_point.data();
     for (std::size_t v = 0; v < count; ++v)
-        if (plain[v])
+        if (!plain || plain[v])
             own_into<Dim>(map, static_cast<std::size_t>(points[v]), flip_v, column + v * Dim);
 }
 
@@ -193,7 +193,7 @@ PrimitiveCollector::Plan PrimitiveCollector::plan(int material, int mode) const
         MapView map(layer_, type, name);
         if (!map.present())
             return -1;
-        plan.sources.push_back(Source{attribute, map, dim, flip_v});
+        plan.sources.push_back(Source{attribute, map, dim, flip_v, false, map.split()});
         return ramulon::index_cast<int>(plan.sources.size()) - 1;
     };
     add("TEXCOORD_0", ID_TXUV, texture_map(m), 2, true);
@@ -319,23 +319,20 @@ void PrimitiveCollector::make_room(PrimitiveArrays &out, std::size_t vertices)
     }
 }
 
-// One polygon corner's values of the primitive's sources, written into vertex slot at of their
-// streams; a map with no value there gives zeros ((0, 0) before the flip for texture
-// coordinates). own: the polygon, or -1 when it holds no polygon-specific value.
-void PrimitiveCollector::read_sources(const Plan &plan, std::size_t at, std::size_t polygon, int own,
-                                      std::size_t corner, int point) const
+// One polygon corner's values of the split maps, written into vertex slot at of their streams: the
+// polygon-specific value, else the point's own; zeros for what the value lacks ((0, 0) before the
+// flip for texture coordinates). own: the polygon, or -1 when it holds no polygon-specific value.
+void PrimitiveCollector::read_split(const Plan &plan, std::size_t at, int own, int point) const
 {
-    float *const *column = columns_.data() + plan.sources_stream;
-    for (const Source &source : plan.sources) {
+    for (std::size_t i = 0; i < plan.sources.size(); ++i) {
+        const Source &source = plan.sources[i];
+        if (!source.split)
+            continue;
         const auto dim = ramulon::index_cast<std::size_t>(source.dim);
-        float *slot = *column++ + at * dim;
-        if (source.bark) {
-            const std::array<float, 2> &uv = bark_.at(polygon, corner);
-            slot[0] = uv[0];
-            slot[1] = 1.0f - uv[1];
-        } else if (const auto value = own < 0 ? std::nullopt : source.map.polygon_value(point, own)) {
-            for (std::size_t i = 0; i < dim; ++i)
-                slot[i] = i < value->size() ? (*value)[i] : 0.0f;
+        float *slot = columns_[plan.sources_stream + i] + at * dim;
+        if (const auto value = own < 0 ? std::nullopt : source.map.polygon_value(point, own)) {
+            for (std::size_t k = 0; k < dim; ++k)
+                slot[k] = k < value->size() ? (*value)[k] : 0.0f;
             if (source.flip_v)
                 slot[1] = 1.0f - slot[1];
         } else {
@@ -345,13 +342,13 @@ void PrimitiveCollector::read_sources(const Plan &plan, std::size_t at, std::siz
 }
 
 // The vertex of one polygon corner: an earlier vertex of the same point with the same values,
-// or a new one. normal: the corner's normal, on triangles only. A corner of a plain polygon is
-// compared with the point's other plain vertices by its normal and bark alone, and a new plain
-// vertex gets only those here: its position and map values are the point's own, filled in after
-// the search (fill_columns). A corner with polygon-specific values, or one compared with a vertex
-// that holds some, has all its map values read into the next vertex's slot first. The wind
-// weights (and colour) are made of the range and thickness, so they are left out of the
-// comparison and made once every vertex is in.
+// or a new one. normal: the corner's normal, on triangles only. Two corners of a point hold the
+// same values of every map without polygon-specific values (the point's own), so they are
+// compared by their normal, bark and the split maps alone; two corners of plain polygons by their
+// normal and bark. A new vertex gets only those here (the split maps' values only when read off a
+// polygon that holds some): the rest are filled in once every vertex is found (fill_columns). The
+// wind weights (and colour) are made of the range and thickness, so they are left out of the
+// comparison too.
 std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own,
                                          std::size_t corner, int point, const float *normal)
 {
@@ -364,7 +361,7 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     const bool plain = own < 0;
     bool read = !plain;
     if (read)
-        read_sources(plan, at, polygon, own, corner, point);
+        read_split(plan, at, own, point);
     float *const bark_column =
         plan.bark_source >= 0 ? columns_[plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source)] : nullptr;
     float bark[2] = {0.0f, 0.0f};
@@ -378,16 +375,14 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
         const auto held = ramulon::index_cast<std::size_t>(v);
         if (plan.normals && !same<3>(columns_[1] + held * 3, normal))
             continue;
-        if (plain && plain_[held]) {
-            // Both hold the point's own map values: only the bark, read per corner, can differ.
-            if (!bark_column || same<2>(bark_column + held * 2, bark))
-                return ramulon::index_cast<std::uint32_t>(v);
+        if (bark_column && !same<2>(bark_column + held * 2, bark))
             continue;
-        }
+        if (plain && plain_[held])
+            return ramulon::index_cast<std::uint32_t>(v);
         if (!read)
-            read_sources(plan, at, polygon, own, corner, point);
+            read_split(plan, at, own, point);
         read = true;
-        if (same_sources(plan, held, at, point))
+        if (same_split(plan, held, at, point))
             return ramulon::index_cast<std::uint32_t>(v);
     }
     out.vertex_point.push_back(point);
@@ -407,21 +402,23 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     return ramulon::index_cast<std::uint32_t>(at);
 }
 
-// Vertex held holds the values read into slot at. A plain vertex's map values are not in its
-// slots yet: they are its point's own.
-bool PrimitiveCollector::same_sources(const Plan &plan, std::size_t held, std::size_t at, int point) const
+// Vertex held holds the split maps' values read into slot at. A plain vertex's values are not in
+// its slots yet: they are its point's own.
+bool PrimitiveCollector::same_split(const Plan &plan, std::size_t held, std::size_t at, int point) const
 {
-    float *const *column = columns_.data() + plan.sources_stream;
-    for (const Source &source : plan.sources) {
+    for (std::size_t i = 0; i < plan.sources.size(); ++i) {
+        const Source &source = plan.sources[i];
+        if (!source.split)
+            continue;
         const auto dim = ramulon::index_cast<std::size_t>(source.dim);
-        const float *theirs = *column + held * dim, *mine = *column + at * dim;
-        ++column;
+        const float *column = columns_[plan.sources_stream + i];
+        const float *theirs = column + held * dim;
         float own[max_source_dim];
-        if (!source.bark && plain_[held]) {
+        if (plain_[held]) {
             own_into<max_source_dim>(source.map.own(), ramulon::index_cast<std::size_t>(point), source.flip_v, own, dim);
             theirs = own;
         }
-        if (!same(theirs, mine, dim))
+        if (!same(theirs, column + at * dim, dim))
             return false;
     }
     return true;
@@ -443,10 +440,12 @@ void PrimitiveCollector::fill_columns(const Plan &plan, PrimitiveArrays &out) co
             continue;
         float *column = out.streams[plan.sources_stream + i].values.data();
         const MapView::Own &map = source.map.own();
+        // A map without polygon-specific values holds the point's own value at every corner.
+        const char *plain = source.split ? plain_.data() : nullptr;
         switch (source.dim) {
-        case 1: fill_own<1>(map, source.flip_v, out, plain_, column); break;
-        case 2: fill_own<2>(map, source.flip_v, out, plain_, column); break;
-        default: fill_own<max_source_dim>(map, source.flip_v, out, plain_, column); break;
+        case 1: fill_own<1>(map, source.flip_v, out, plain, column); break;
+        case 2: fill_own<2>(map, source.flip_v, out, plain, column); break;
+        default: fill_own<max_source_dim>(map, source.flip_v, out, plain, column); break;
         }
     }
     if (!plan.wind)

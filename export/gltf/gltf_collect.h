@@ -59,6 +59,9 @@ private:
         int dim = 0;
         bool flip_v = false;
         bool bark = false;
+        // The map holds polygon-specific values: the only maps whose value at a corner can
+        // differ from the point's own, and so the only ones two corners of a point are compared by.
+        bool split = false;
     };
     struct Plan {
         int material = 0;
@@ -83,11 +86,10 @@ private:
     Plan plan(int material, int mode) const;
     // Makes room for vertices up to room_ in every stream of out and points columns_ at them.
     void make_room(PrimitiveArrays &out, std::size_t vertices);
-    void read_sources(const Plan &plan, std::size_t at, std::size_t polygon, int own, std::size_t corner,
-                      int point) const;
+    void read_split(const Plan &plan, std::size_t at, int own, int point) const;
     std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own, std::size_t corner,
                          int point, const float *normal);
-    bool same_sources(const Plan &plan, std::size_t held, std::size_t at, int point) const;
+    bool same_split(const Plan &plan, std::size_t held, std::size_t at, int point) const;
     // The values of the vertices of plain polygons that the search for shared vertices left
     // unread: positions, the points' own map values, and the wind weights made of them.
     void fill_columns(const Plan &plan, PrimitiveArrays &out) const;
@@ -104,7 +106,7 @@ private:
     std::vector<int> next_of_point_;  // per vertex, the next vertex of its point, -1 at the end
     // Per vertex: its map values are its point's own (read off a polygon without
     // polygon-specific values), so two such vertices of one point differ at most in their normal
-    // and bark.
+    // and bark, and its values of the split maps are filled in only once every vertex is found.
     std::vector<char> plain_;
     std::size_t room_ = 0;            // vertices the streams of the primitive collected hold room for
     std::vector<float *> columns_;    // the first value of each stream of the primitive collected

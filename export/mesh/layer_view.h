@@ -48,6 +48,8 @@ public:
         std::size_t stride = 0;
     };
     const Own &own() const { return own_; }
+    // The map holds polygon-specific values.
+    bool split() const { return vpmap_ >= 0; }
     // The polygon-specific value of (point, polygon) alone; nothing when there is none.
     std::optional<std::span<const float>> polygon_value(int point, int polygon) const
     {
