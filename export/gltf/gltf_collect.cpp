@@ -251,6 +251,7 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     // Room for the most vertices the corners can make, left unset. Pages of it that no vertex
     // reaches are never touched, so a tube's shared corners cost address space, not memory.
     room_ = 0;
+    collected_ = k;
     make_room(out, plan.corners);
     out.vertex_point.reserve(plan.corners);
     out.indices.reserve(plan.triangle_corners);
@@ -317,6 +318,11 @@ void PrimitiveCollector::make_room(PrimitiveArrays &out, std::size_t vertices)
         stream.values.resize(room_ * ramulon::index_cast<std::size_t>(stream.dim));
         columns_.push_back(stream.values.data());
     }
+    const Plan &plan = plans_[collected_];
+    normal_column_ = plan.normals ? columns_[1] : nullptr;
+    bark_column_ = plan.bark_source >= 0
+                       ? columns_[plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source)]
+                       : nullptr;
 }
 
 // One polygon corner's values of the split maps, written into vertex slot at of their streams: the
@@ -349,7 +355,7 @@ void PrimitiveCollector::read_split(const Plan &plan, std::size_t at, int own, i
 // polygon that holds some): the rest are filled in once every vertex is found (fill_columns). The
 // wind weights (and colour) are made of the range and thickness, so they are left out of the
 // comparison too.
-std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own,
+inline std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own,
                                          std::size_t corner, int point, const float *normal)
 {
     const std::size_t at = out.vertex_point.size();
@@ -362,8 +368,7 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     bool read = !plain;
     if (read)
         read_split(plan, at, own, point);
-    float *const bark_column =
-        plan.bark_source >= 0 ? columns_[plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source)] : nullptr;
+    float *const bark_column = bark_column_;
     float bark[2] = {0.0f, 0.0f};
     if (bark_column) {
         const std::array<float, 2> &uv = bark_.at(polygon, corner);
@@ -373,7 +378,7 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     int &first = first_of_point_[ramulon::index_cast<std::size_t>(point)];
     for (int v = first; v >= 0; v = next_of_point_[ramulon::index_cast<std::size_t>(v)]) {
         const auto held = ramulon::index_cast<std::size_t>(v);
-        if (plan.normals && !same<3>(columns_[1] + held * 3, normal))
+        if (normal_column_ && !same<3>(normal_column_ + held * 3, normal))
             continue;
         if (bark_column && !same<2>(bark_column + held * 2, bark))
             continue;
@@ -389,8 +394,8 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     next_of_point_.push_back(first);
     plain_.push_back(plain ? 1 : 0);
     first = ramulon::index_cast<int>(at);
-    if (plan.normals) {
-        float *slot = columns_[1] + at * 3;
+    if (normal_column_) {
+        float *slot = normal_column_ + at * 3;
         slot[0] = normal[0];
         slot[1] = normal[1];
         slot[2] = normal[2];

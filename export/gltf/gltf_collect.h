@@ -109,7 +109,10 @@ private:
     // and bark, and its values of the split maps are filled in only once every vertex is found.
     std::vector<char> plain_;
     std::size_t room_ = 0;            // vertices the streams of the primitive collected hold room for
+    std::size_t collected_ = 0;       // the primitive collected
     std::vector<float *> columns_;    // the first value of each stream of the primitive collected
+    float *normal_column_ = nullptr;  // its NORMAL stream, on triangles
+    float *bark_column_ = nullptr;    // its bark coordinates' stream, on woody triangles
 };
 
 } // namespace exporter
