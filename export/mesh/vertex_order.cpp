@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 
 #include <meshoptimizer.h>
 
@@ -11,7 +12,7 @@ namespace {
 // Moves each kept vertex's dim floats to its new place. The common widths get a loop of their
 // own with the width known, so that a vertex's value is a few moves rather than a loop.
 template <std::size_t Dim>
-void scatter_fixed(const float *from, float *to, const std::vector<unsigned> &remap)
+void scatter_fixed(const float *from, float *to, std::span<const unsigned> remap)
 {
     const std::size_t count = remap.size();
     for (std::size_t v = 0; v < count; ++v)
@@ -19,7 +20,7 @@ void scatter_fixed(const float *from, float *to, const std::vector<unsigned> &re
             std::copy_n(from + v * Dim, Dim, to + std::size_t{r} * Dim);
 }
 
-void scatter(const float *from, float *to, const std::vector<unsigned> &remap, std::size_t dim)
+void scatter(const float *from, float *to, std::span<const unsigned> remap, std::size_t dim)
 {
     switch (dim) {
     case 1:
@@ -38,7 +39,7 @@ void scatter(const float *from, float *to, const std::vector<unsigned> &remap, s
 }
 
 // Applies a vertex remap (old index -> new index, ~0u for dropped) to every per-vertex array.
-void remap_vertices(PrimitiveArrays &prim, const std::vector<unsigned> &remap, std::size_t kept)
+void remap_vertices(PrimitiveArrays &prim, std::span<const unsigned> remap, std::size_t kept)
 {
     // One spare array takes each stream's new order and then trades places with it, so that a
     // large tree's streams are reordered with one stream's worth of memory to spare.
@@ -114,7 +115,8 @@ void optimise_vertex_order(PrimitiveArrays &prim)
         remap_vertices(prim, remap, next);
         return;
     }
-    std::vector<unsigned> remap(prim.vertex_count());
+    // Every entry is written by the optimiser.
+    std::vector<unsigned, UnsetAllocator<unsigned>> remap(prim.vertex_count());
     const std::size_t kept = meshopt_optimizeVertexFetchRemap(remap.data(), prim.indices.data(),
                                                               prim.indices.size(), prim.vertex_count());
     // Vertices collected in the order the triangles first use them, where the triangles kept
