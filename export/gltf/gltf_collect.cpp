@@ -264,7 +264,10 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
 
     // The vertex of each polygon corner with its own corner normal, found once however many
     // triangles share it (a triangle that turns a corner's normal to its own face looks again).
-    std::vector<std::int64_t> corner_vertex;
+    // Tubes and leaves are quads, so a polygon's corners mostly fit a few slots on the stack.
+    constexpr std::size_t few = 8;
+    std::array<std::int64_t, few> few_corners;
+    std::vector<std::int64_t> many_corners;
     std::vector<Triangle> triangles;
     for (std::size_t p = plan.first_polygon; p < plan.end_polygon; ++p) {
         if (primitive_of_[p] != ramulon::index_cast<int>(k))
@@ -274,7 +277,13 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
         const int own = layer_.has_corner_values(p) ? ramulon::index_cast<int>(p) : -1;
         if (out.triangles()) {
             triangulate(layer_, p, normals_, triangles);
-            corner_vertex.assign(poly.size(), -1);
+            std::int64_t *corner_vertex = few_corners.data();
+            if (poly.size() <= few) {
+                few_corners.fill(-1);
+            } else {
+                many_corners.assign(poly.size(), -1);
+                corner_vertex = many_corners.data();
+            }
             for (const Triangle &triangle : triangles)
                 for (const TriangleCorner &c : triangle) {
                     const std::array<float, 3> &own_normal = normals_.at(p, c.corner);

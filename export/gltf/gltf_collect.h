@@ -84,7 +84,7 @@ private:
     };
 
     Plan plan(int material, int mode) const;
-    // Makes room for vertices up to room_ in every stream of out and points columns_ at them.
+    // Makes room for that many vertices in every stream of out and points columns_ at them.
     void make_room(PrimitiveArrays &out, std::size_t vertices);
     void read_split(const Plan &plan, std::size_t at, int own, int point) const;
     std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own, std::size_t corner,
