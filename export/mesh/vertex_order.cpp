@@ -11,26 +11,40 @@ namespace {
 
 // Moves each kept vertex's dim floats to its new place. The common widths get a loop of their
 // own with the width known, so that a vertex's value is a few moves rather than a loop.
-template <std::size_t Dim>
+// Where every vertex is kept (a reordering), no entry needs looking at twice.
+template <std::size_t Dim, bool Every>
 void scatter_fixed(const float *from, float *to, std::span<const unsigned> remap)
 {
     const std::size_t count = remap.size();
-    for (std::size_t v = 0; v < count; ++v)
-        if (const unsigned r = remap[v]; r != ~0u)
-            std::copy_n(from + v * Dim, Dim, to + std::size_t{r} * Dim);
+    for (std::size_t v = 0; v < count; ++v) {
+        const unsigned r = remap[v];
+        if (!Every && r == ~0u)
+            continue;
+        for (std::size_t i = 0; i < Dim; ++i)
+            to[std::size_t{r} * Dim + i] = from[v * Dim + i];
+    }
 }
 
-void scatter(const float *from, float *to, std::span<const unsigned> remap, std::size_t dim)
+template <std::size_t Dim>
+void scatter_fixed(const float *from, float *to, std::span<const unsigned> remap, bool every)
+{
+    if (every)
+        scatter_fixed<Dim, true>(from, to, remap);
+    else
+        scatter_fixed<Dim, false>(from, to, remap);
+}
+
+void scatter(const float *from, float *to, std::span<const unsigned> remap, std::size_t dim, bool every)
 {
     switch (dim) {
     case 1:
-        return scatter_fixed<1>(from, to, remap);
+        return scatter_fixed<1>(from, to, remap, every);
     case 2:
-        return scatter_fixed<2>(from, to, remap);
+        return scatter_fixed<2>(from, to, remap, every);
     case 3:
-        return scatter_fixed<3>(from, to, remap);
+        return scatter_fixed<3>(from, to, remap, every);
     case 4:
-        return scatter_fixed<4>(from, to, remap);
+        return scatter_fixed<4>(from, to, remap, every);
     default:
         for (std::size_t v = 0; v < remap.size(); ++v)
             if (const unsigned r = remap[v]; r != ~0u)
@@ -47,7 +61,7 @@ void remap_vertices(PrimitiveArrays &prim, std::span<const unsigned> remap, std:
     for (VertexStream &stream : prim.streams) {
         const std::size_t dim = static_cast<std::size_t>(stream.dim);
         spare.resize(kept * dim);
-        scatter(stream.values.data(), spare.data(), remap, dim);
+        scatter(stream.values.data(), spare.data(), remap, dim, kept == remap.size());
         stream.values.swap(spare);
     }
     std::vector<int> points(kept);
