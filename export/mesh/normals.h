@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -22,6 +23,11 @@ struct CornerNormals {
     // follow the layer's corners one for one.
     std::span<const std::size_t> first;
     std::vector<std::array<float, 3>> normal; // per corner, unit length
+    // Per polygon, how triangulate cuts it, found beside the corner normals from the same face
+    // normal: the bits below. Empty (normals made elsewhere): triangulate finds the cut itself.
+    std::vector<std::uint8_t> cut;
+    static constexpr std::uint8_t from_second = 1; // a quad cut along the diagonal from corner 1
+    static constexpr std::uint8_t leans = 2;       // a corner normal leans away from its triangle
 
     const std::array<float, 3> &at(std::size_t polygon, std::size_t corner) const
     {
