@@ -114,6 +114,24 @@ bool one_run(const host::Layer &layer, const std::vector<TubeSide> &sides, int f
     return false;
 }
 
+// one_run's edge test for two faces that each name the point once, at corners i and j.
+bool share_edge(const host::Layer &layer, int f, int i, int g, int j, int point)
+{
+    const std::span<const int> pf = layer.polygon_points(static_cast<std::size_t>(f));
+    const std::span<const int> pg = layer.polygon_points(static_cast<std::size_t>(g));
+    const std::size_t nf = pf.size(), ng = pg.size(), a = static_cast<std::size_t>(i), b = static_cast<std::size_t>(j);
+    const int next = pf[a + 1 == nf ? 0 : a + 1], previous = pf[a == 0 ? nf - 1 : a - 1];
+    const int g_next = pg[b + 1 == ng ? 0 : b + 1], g_previous = pg[b == 0 ? ng - 1 : b - 1];
+    return (next != point && (g_next == next || g_previous == next)) ||
+           (previous != point && (g_next == previous || g_previous == previous));
+}
+
+// A smooth polygon's corner at a point: the polygon and the corner's place in it.
+struct Incidence {
+    int polygon = 0;
+    int corner = 0;
+};
+
 std::array<float, 3> unit_or_up(const host::Vec3 &v)
 {
     const double l = length(v);
@@ -238,12 +256,14 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     std::vector<int> start(count.size(), 0);
     for (std::size_t i = 1; i < count.size(); ++i)
         start[i] = start[i - 1] + count[i];
-    std::vector<int> around(static_cast<std::size_t>(start.back()));
+    std::vector<Incidence> around(static_cast<std::size_t>(start.back()));
     std::vector<int> fill(start.begin(), start.end() - 1);
     for (std::size_t p = 0; p < polygons; ++p)
-        if (smooth[p])
-            for (int point : layer.polygon_points(p))
-                around[static_cast<std::size_t>(fill[static_cast<std::size_t>(point)]++)] = static_cast<int>(p);
+        if (smooth[p]) {
+            const std::span<const int> poly = layer.polygon_points(p);
+            for (std::size_t c = 0; c < poly.size(); ++c)
+                around[static_cast<std::size_t>(fill[static_cast<std::size_t>(poly[c])]++)] = {static_cast<int>(p), static_cast<int>(c)};
+        }
 
     // The sides of a tube between two rings: quads whose two ends each lie on one ring of
     // "RM_branch" v. Two such sides between the same pair of rings that share an edge run along
@@ -260,18 +280,31 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     }
     // Per point: its faces (once each), joined into runs of tube sides, and each run's summed
     // area-weighted normal.
-    std::vector<int> faces, run;
-    std::vector<host::Vec3> run_sum, run_unit;
-    std::vector<Smoothed> smoothed;
+    // Scratch per point, sized once for the most faces any point has.
+    std::size_t most = 0;
+    for (std::size_t point = 0; point + 1 < start.size(); ++point)
+        most = std::max(most, static_cast<std::size_t>(start[point + 1] - start[point]));
+    std::vector<int> faces(most), run(most);
+    std::vector<int> at(most);     // per face, its corner at the point
+    std::vector<char> twice(most); // per face, whether it names the point more than once
+    std::vector<host::Vec3> run_sum(most), run_unit(most);
+    std::vector<Smoothed> smoothed(most);
+    std::vector<std::array<float, 3>> face_normal(most);
     for (std::size_t point = 0; point + 1 < start.size(); ++point) {
-        faces.clear();
-        for (int k = start[point]; k < start[point + 1]; ++k)
-            if (faces.empty() || faces.back() != around[static_cast<std::size_t>(k)]) // a face that names the point twice counts once
-                faces.push_back(around[static_cast<std::size_t>(k)]);
-        if (faces.empty())
+        const auto first = static_cast<std::size_t>(start[point]), end = static_cast<std::size_t>(start[point + 1]);
+        if (first == end)
             continue;
-        const std::size_t k = faces.size();
-        run.resize(k);
+        std::size_t k = 0;
+        for (std::size_t e = first; e < end; ++e) {
+            if (k > 0 && faces[k - 1] == around[e].polygon) { // a face that names the point twice counts once
+                twice[k - 1] = 1;
+                continue;
+            }
+            faces[k] = around[e].polygon;
+            at[k] = around[e].corner;
+            twice[k] = 0;
+            ++k;
+        }
         for (std::size_t i = 0; i < k; ++i)
             run[i] = static_cast<int>(i);
         const auto find = [&](int i) {
@@ -279,13 +312,24 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                 i = run[static_cast<std::size_t>(i)];
             return i;
         };
-        for (std::size_t i = 0; i < k; ++i)
-            for (std::size_t j = i + 1; j < k; ++j)
-                if (one_run(layer, sides, faces[i], faces[j], static_cast<int>(point))) {
-                    const int a = find(static_cast<int>(i)), b = find(static_cast<int>(j));
-                    run[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
+        for (std::size_t i = 0; i < k; ++i) {
+            const TubeSide &a = sides[static_cast<std::size_t>(faces[i])];
+            if (!a.tube)
+                continue;
+            for (std::size_t j = i + 1; j < k; ++j) {
+                const TubeSide &b = sides[static_cast<std::size_t>(faces[j])];
+                if (!b.tube || a.low != b.low || a.high != b.high)
+                    continue;
+                const bool joined = twice[i] || twice[j]
+                                        ? one_run(layer, sides, faces[i], faces[j], static_cast<int>(point))
+                                        : share_edge(layer, faces[i], at[i], faces[j], at[j], static_cast<int>(point));
+                if (joined) {
+                    const int x = find(static_cast<int>(i)), y = find(static_cast<int>(j));
+                    run[static_cast<std::size_t>(std::max(x, y))] = std::min(x, y);
                 }
-        run_sum.assign(k, host::Vec3{});
+            }
+        }
+        std::fill_n(run_sum.begin(), k, host::Vec3{});
         for (std::size_t i = 0; i < k; ++i) {
             run[i] = find(static_cast<int>(i));
             const host::Vec3 &w = area[static_cast<std::size_t>(faces[i])];
@@ -294,7 +338,6 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             sum.y += w.y;
             sum.z += w.z;
         }
-        run_unit.resize(k);
         for (std::size_t i = 0; i < k; ++i) {
             if (run[i] != static_cast<int>(i))
                 continue; // not a run's first face: no sum of its own
@@ -305,7 +348,6 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
         // Every run at this point within the crease angle of a run (its own included): each
         // leans less than the angle away, so their sum leans less than a right angle away for
         // any angle below 90 degrees. The faces of one run share it.
-        smoothed.resize(k);
         for (std::size_t r = 0; r < k; ++r) {
             if (run[r] != static_cast<int>(r))
                 continue; // not a run's first face
@@ -324,20 +366,22 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             smoothed[r] = {sum, length(sum), unit_or_up(sum)};
         }
         for (std::size_t i = 0; i < k; ++i) {
-            const auto f = static_cast<std::size_t>(faces[i]);
-            const host::Vec3 &own = unit[f];
+            const host::Vec3 &own = unit[static_cast<std::size_t>(faces[i])];
             const Smoothed &mine = smoothed[static_cast<std::size_t>(run[i])];
             const host::Vec3 &sum = mine.sum;
             // Near or past a right angle the sum may turn away from the face (a run can bend
             // round further than the crease angle): keep the face's own.
-            const std::array<float, 3> normal = sum.x * own.x + sum.y * own.y + sum.z * own.z <= lean_margin * mine.length
-                                                    ? unit_or_up(own)
-                                                    : mine.normal;
-            const std::span<const int> poly = layer.polygon_points(f);
-            std::array<float, 3> *corner = out.normal.data() + out.first[f];
-            for (std::size_t c = 0; c < poly.size(); ++c)
-                if (poly[c] == static_cast<int>(point))
-                    corner[c] = normal;
+            face_normal[i] = sum.x * own.x + sum.y * own.y + sum.z * own.z <= lean_margin * mine.length
+                                 ? unit_or_up(own)
+                                 : mine.normal;
+        }
+        // Every corner of the faces at the point, a face that names it twice at both.
+        std::size_t i = 0;
+        for (std::size_t e = first; e < end; ++e) {
+            if (around[e].polygon != faces[i])
+                ++i;
+            const auto f = static_cast<std::size_t>(around[e].polygon);
+            out.normal[out.first[f] + static_cast<std::size_t>(around[e].corner)] = face_normal[i];
         }
     }
     // How each polygon is cut into triangles, while its face normal is at hand.
