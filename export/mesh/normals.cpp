@@ -385,10 +385,10 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
         }
     }
     // How each polygon is cut into triangles, while its face normal is at hand.
-    out.cut.resize(polygons);
+    out.cut.assign((polygons + 3) / 4, 0);
     for (std::size_t p = 0; p < polygons; ++p)
         if (layer.polygon_points(p).size() >= 3)
-            out.cut[p] = cut_polygon(layer, p, area[p], out);
+            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, area[p], out) << (p % 4 * 2));
     return out;
 }
 
@@ -401,8 +401,8 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
     if (n < 3)
         return;
     // Normals made by corner_normals know their cut; others are cut here.
-    const std::uint8_t cut = polygon < normals.cut.size()
-                                 ? normals.cut[polygon]
+    const std::uint8_t cut = normals.knows_cut(polygon)
+                                 ? normals.cut_of(polygon)
                                  : cut_polygon(layer, polygon, newell(layer, poly), normals);
     const std::size_t start = cut & CornerNormals::from_second;
     const bool leans = (cut & CornerNormals::leans) != 0;
