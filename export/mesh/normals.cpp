@@ -88,8 +88,22 @@ std::vector<TubeSide> tube_sides(const host::Layer &layer, const std::vector<cha
     return sides;
 }
 
+// Whether faces f and g, which name point at their corners i and j, share the edge from it to
+// a neighbouring point.
+bool share_edge(const host::Layer &layer, int f, std::size_t i, int g, std::size_t j, int point)
+{
+    const std::span<const int> pf = layer.polygon_points(static_cast<std::size_t>(f));
+    const std::span<const int> pg = layer.polygon_points(static_cast<std::size_t>(g));
+    const std::size_t nf = pf.size(), ng = pg.size();
+    const int next = pf[i + 1 == nf ? 0 : i + 1], previous = pf[i == 0 ? nf - 1 : i - 1];
+    const int g_next = pg[j + 1 == ng ? 0 : j + 1], g_previous = pg[j == 0 ? ng - 1 : j - 1];
+    return (next != point && (g_next == next || g_previous == next)) ||
+           (previous != point && (g_next == previous || g_previous == previous));
+}
+
 // Whether faces f and g at point run along one tube: both sides between the same two rings,
-// sharing an edge from the point.
+// sharing an edge from the point (at any of their corners there, for a face that names the
+// point twice).
 bool one_run(const host::Layer &layer, const std::vector<TubeSide> &sides, int f, int g, int point)
 {
     const TubeSide &a = sides[static_cast<std::size_t>(f)], &b = sides[static_cast<std::size_t>(g)];
@@ -97,33 +111,11 @@ bool one_run(const host::Layer &layer, const std::vector<TubeSide> &sides, int f
         return false;
     const std::span<const int> pf = layer.polygon_points(static_cast<std::size_t>(f));
     const std::span<const int> pg = layer.polygon_points(static_cast<std::size_t>(g));
-    const std::size_t nf = pf.size(), ng = pg.size();
-    for (std::size_t i = 0; i < nf; ++i) {
-        if (pf[i] != point)
-            continue;
-        const int next = pf[i + 1 == nf ? 0 : i + 1], previous = pf[i == 0 ? nf - 1 : i - 1];
-        for (std::size_t j = 0; j < ng; ++j) {
-            if (pg[j] != point)
-                continue;
-            const int g_next = pg[j + 1 == ng ? 0 : j + 1], g_previous = pg[j == 0 ? ng - 1 : j - 1];
-            if ((next != point && (g_next == next || g_previous == next)) ||
-                (previous != point && (g_next == previous || g_previous == previous)))
+    for (std::size_t i = 0; i < pf.size(); ++i)
+        for (std::size_t j = 0; j < pg.size(); ++j)
+            if (pf[i] == point && pg[j] == point && share_edge(layer, f, i, g, j, point))
                 return true;
-        }
-    }
     return false;
-}
-
-// one_run's edge test for two faces that each name the point once, at corners i and j.
-bool share_edge(const host::Layer &layer, int f, int i, int g, int j, int point)
-{
-    const std::span<const int> pf = layer.polygon_points(static_cast<std::size_t>(f));
-    const std::span<const int> pg = layer.polygon_points(static_cast<std::size_t>(g));
-    const std::size_t nf = pf.size(), ng = pg.size(), a = static_cast<std::size_t>(i), b = static_cast<std::size_t>(j);
-    const int next = pf[a + 1 == nf ? 0 : a + 1], previous = pf[a == 0 ? nf - 1 : a - 1];
-    const int g_next = pg[b + 1 == ng ? 0 : b + 1], g_previous = pg[b == 0 ? ng - 1 : b - 1];
-    return (next != point && (g_next == next || g_previous == next)) ||
-           (previous != point && (g_next == previous || g_previous == previous));
 }
 
 // A smooth polygon's corner at a point: the polygon and the corner's place in it.
@@ -322,7 +314,8 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                     continue;
                 const bool joined = twice[i] || twice[j]
                                         ? one_run(layer, sides, faces[i], faces[j], static_cast<int>(point))
-                                        : share_edge(layer, faces[i], at[i], faces[j], at[j], static_cast<int>(point));
+                                        : share_edge(layer, faces[i], static_cast<std::size_t>(at[i]), faces[j],
+                                                     static_cast<std::size_t>(at[j]), static_cast<int>(point));
                 if (joined) {
                     const int x = find(static_cast<int>(i)), y = find(static_cast<int>(j));
                     run[static_cast<std::size_t>(std::max(x, y))] = std::min(x, y);

@@ -59,7 +59,8 @@ using Triangle = std::array<TriangleCorner, 3>;
 // nearly the polygon's way (a bent or dented quad otherwise gives a half that faces back).
 // Each corner takes its corner normal, or the triangle's own normal where the corner normal
 // would lean a right angle or more away from the triangle: what a tool that only sees the
-// triangles checks.
+// triangles checks. Normals from corner_normals carry each polygon's cut, found once beside
+// them; normals made otherwise (no cuts) are cut here.
 void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNormals &normals,
                  std::vector<Triangle> &out);
 
