@@ -167,11 +167,17 @@ bool leans_away(const std::array<float, 3> &normal, const host::Vec3 &own)
     return flat && dot(given, own) <= lean_margin;
 }
 
-// Whether a corner of a triangle with unit normal own leans away from it.
+// Whether a corner of a triangle with normal own (as triangle_normal gives it) leans away from
+// it: leans_away for its three corners at once.
 bool any_leans(const host::Vec3 &own, const std::array<float, 3> &a, const std::array<float, 3> &b,
                const std::array<float, 3> &c)
 {
-    return leans_away(a, own) || leans_away(b, own) || leans_away(c, own);
+    if (own.x == 0.0 && own.y == 0.0 && own.z == 0.0)
+        return false;
+    const auto leans = [&own](const std::array<float, 3> &normal) {
+        return dot(host::Vec3{normal[0], normal[1], normal[2]}, own) <= lean_margin;
+    };
+    return leans(a) || leans(b) || leans(c);
 }
 
 // The cut of a polygon of three or more corners (face: its Newell vector) as triangulate
