@@ -394,11 +394,12 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
 void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNormals &normals,
                  std::vector<Triangle> &out)
 {
-    out.clear();
     const std::span<const int> poly = layer.polygon_points(polygon);
     const std::size_t n = poly.size();
-    if (n < 3)
+    if (n < 3) {
+        out.clear();
         return;
+    }
     // Normals made by corner_normals know their cut; others are cut here.
     const std::uint8_t cut = normals.knows_cut(polygon)
                                  ? normals.cut_of(polygon)
@@ -406,10 +407,13 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
     const std::size_t start = cut & CornerNormals::from_second;
     const bool leans = (cut & CornerNormals::leans) != 0;
     const std::array<float, 3> *corner_normal = normals.normal.data() + normals.first[polygon];
+    // Every field of every triangle is written below: the caller's triangles of the polygon
+    // before (as many, for a tree's quads) are overwritten in place.
+    out.resize(n - 2);
     for (std::size_t i = 1; i + 1 < n; ++i) {
         // start is 0 or 1: only the last corner of the last triangle comes round to 0.
         const std::size_t corners[3] = {start, start + i, start + i + 1 == n ? 0 : start + i + 1};
-        Triangle triangle;
+        Triangle &triangle = out[i - 1];
         for (std::size_t k = 0; k < 3; ++k)
             triangle[k] = {corners[k], corner_normal[corners[k]]};
         if (leans) {
@@ -424,7 +428,6 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
                     corner.normal = own_unit;
                 }
         }
-        out.push_back(triangle);
     }
 }
 
