@@ -283,6 +283,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     for (std::size_t point = 0; point + 1 < start.size(); ++point)
         most = std::max(most, static_cast<std::size_t>(start[point + 1] - start[point]));
     std::vector<int> faces(most), run(most);
+    std::vector<std::size_t> heads(most); // the first face of each run, in order
     std::vector<int> at(most);     // per face, its corner at the point
     std::vector<char> twice(most); // per face, whether it names the point more than once
     std::vector<host::Vec3> run_sum(most), run_unit(most);
@@ -328,33 +329,35 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                 }
             }
         }
-        std::fill_n(run_sum.begin(), k, host::Vec3{});
+        // Each run's first face (the run's own index: runs join under their lower one) heads
+        // it, ahead of the faces that add to its sum.
+        std::size_t runs = 0;
         for (std::size_t i = 0; i < k; ++i) {
             run[i] = find(static_cast<int>(i));
+            if (run[i] == static_cast<int>(i)) {
+                heads[runs++] = i;
+                run_sum[i] = host::Vec3{};
+            }
             const host::Vec3 &w = area[static_cast<std::size_t>(faces[i])];
             host::Vec3 &sum = run_sum[static_cast<std::size_t>(run[i])];
             sum.x += w.x;
             sum.y += w.y;
             sum.z += w.z;
         }
-        for (std::size_t i = 0; i < k; ++i) {
-            if (run[i] != static_cast<int>(i))
-                continue; // not a run's first face: no sum of its own
-            const host::Vec3 &sum = run_sum[i];
+        for (std::size_t h = 0; h < runs; ++h) {
+            const host::Vec3 &sum = run_sum[heads[h]];
             const double l = length(sum);
-            run_unit[i] = l > 1e-30 && std::isfinite(l) ? host::Vec3{sum.x / l, sum.y / l, sum.z / l} : host::Vec3{};
+            run_unit[heads[h]] = l > 1e-30 && std::isfinite(l) ? host::Vec3{sum.x / l, sum.y / l, sum.z / l} : host::Vec3{};
         }
         // Every run at this point within the crease angle of a run (its own included): each
         // leans less than the angle away, so their sum leans less than a right angle away for
         // any angle below 90 degrees. The faces of one run share it.
-        for (std::size_t r = 0; r < k; ++r) {
-            if (run[r] != static_cast<int>(r))
-                continue; // not a run's first face
+        for (std::size_t h = 0; h < runs; ++h) {
+            const std::size_t r = heads[h];
             const host::Vec3 &mine = run_unit[r];
             host::Vec3 sum;
-            for (std::size_t g = 0; g < k; ++g) {
-                if (run[g] != static_cast<int>(g))
-                    continue;
+            for (std::size_t o = 0; o < runs; ++o) {
+                const std::size_t g = heads[o];
                 const host::Vec3 &other = run_unit[g];
                 if (g != r && mine.x * other.x + mine.y * other.y + mine.z * other.z < min_cos)
                     continue;
