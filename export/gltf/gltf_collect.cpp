@@ -233,7 +233,26 @@ std::size_t PrimitiveCollector::most_bytes(std::size_t k) const
     return (plan.corners * floats + plan.triangle_corners) * 4 + 4 * (streams(k) + 1);
 }
 
+bool PrimitiveCollector::found_with_vertices(const Plan &plan, std::size_t i)
+{
+    if (i == 0)
+        return plan.tangents; // the tangents are made of the positions
+    if (plan.normals && i == 1)
+        return true;
+    if (i < plan.sources_stream)
+        return false; // the wind weights and their colour
+    const Source &source = plan.sources[i - plan.sources_stream];
+    return source.bark || source.split;
+}
+
 PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
+{
+    PrimitiveArrays out = find_vertices(k);
+    fill(k, out);
+    return out;
+}
+
+PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
 {
     const Plan &plan = plans_[k];
     PrimitiveArrays out;
@@ -304,12 +323,26 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
                 out.indices.push_back(vertex(plan, out, p, own, c, poly[c], nullptr));
         }
     }
-    // The streams hold exactly the vertices made.
-    for (VertexStream &stream : out.streams)
-        stream.values.resize(out.vertex_count() * ramulon::index_cast<std::size_t>(stream.dim));
-    fill_columns(plan, out);
-    if (plan.tangents)
+    // The streams written so far hold exactly the vertices made.
+    for (std::size_t i = 0; i < out.streams.size(); ++i)
+        if (columns_[i])
+            out.streams[i].values.resize(out.vertex_count() * ramulon::index_cast<std::size_t>(out.streams[i].dim));
+    // A vertex of a plain polygon holds its point's own values of the split maps.
+    for (std::size_t i = 0; i < plan.sources.size(); ++i) {
+        const Source &source = plan.sources[i];
+        if (!source.split)
+            continue;
+        float *column = out.streams[plan.sources_stream + i].values.data();
+        switch (source.dim) {
+        case 1: fill_own<1>(source.map.own(), source.flip_v, out, plain_.data(), column); break;
+        case 2: fill_own<2>(source.map.own(), source.flip_v, out, plain_.data(), column); break;
+        default: fill_own<max_source_dim>(source.map.own(), source.flip_v, out, plain_.data(), column); break;
+        }
+    }
+    if (plan.tangents) {
+        fill_positions(out);
         add_tangents(out, plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source));
+    }
     // Ready for the next primitive; the chains served only to share vertices.
     for (int point : out.vertex_point)
         first_of_point_[ramulon::index_cast<std::size_t>(point)] = -1;
@@ -323,11 +356,16 @@ void PrimitiveCollector::make_room(PrimitiveArrays &out, std::size_t vertices)
 {
     room_ = vertices;
     columns_.clear();
-    for (VertexStream &stream : out.streams) {
+    const Plan &plan = plans_[collected_];
+    for (std::size_t i = 0; i < out.streams.size(); ++i) {
+        if (!found_with_vertices(plan, i)) {
+            columns_.push_back(nullptr);
+            continue;
+        }
+        VertexStream &stream = out.streams[i];
         stream.values.resize(room_ * ramulon::index_cast<std::size_t>(stream.dim));
         columns_.push_back(stream.values.data());
     }
-    const Plan &plan = plans_[collected_];
     normal_column_ = plan.normals ? columns_[1] : nullptr;
     bark_column_ = plan.bark_source >= 0
                        ? columns_[plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source)]
@@ -361,7 +399,7 @@ void PrimitiveCollector::read_split(const Plan &plan, std::size_t at, int own, i
 // same values of every map without polygon-specific values (the point's own), so they are
 // compared by their normal, bark and the split maps alone; two corners of plain polygons by their
 // normal and bark. A new vertex gets only those here (the split maps' values only when read off a
-// polygon that holds some): the rest are filled in once every vertex is found (fill_columns). The
+// polygon that holds some): the rest are filled in once every vertex is found (find_vertices, fill). The
 // wind weights (and colour) are made of the range and thickness, so they are left out of the
 // comparison too.
 inline std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own,
@@ -438,9 +476,10 @@ bool PrimitiveCollector::same_split(const Plan &plan, std::size_t held, std::siz
     return true;
 }
 
-void PrimitiveCollector::fill_columns(const Plan &plan, PrimitiveArrays &out) const
+void PrimitiveCollector::fill_positions(PrimitiveArrays &out) const
 {
     const std::size_t count = out.vertex_count();
+    out.streams[0].values.resize(count * 3);
     float *position = out.streams[0].values.data();
     for (std::size_t v = 0; v < count; ++v) {
         const host::Vec3 &p = layer_.points[ramulon::index_cast<std::size_t>(out.vertex_point[v])];
@@ -448,18 +487,29 @@ void PrimitiveCollector::fill_columns(const Plan &plan, PrimitiveArrays &out) co
         position[v * 3 + 1] = static_cast<float>(p.y);
         position[v * 3 + 2] = static_cast<float>(p.z);
     }
+}
+
+// The values find_vertices left out, each read off the vertex's point alone: the positions, the
+// maps without polygon-specific values, and the wind weights made of the range and thickness.
+void PrimitiveCollector::fill(std::size_t k, PrimitiveArrays &out) const
+{
+    const Plan &plan = plans_[k];
+    const std::size_t count = out.vertex_count();
+    if (!plan.tangents)
+        fill_positions(out);
     for (std::size_t i = 0; i < plan.sources.size(); ++i) {
         const Source &source = plan.sources[i];
-        if (source.bark)
+        if (source.bark || source.split)
             continue;
-        float *column = out.streams[plan.sources_stream + i].values.data();
-        const MapView::Own &map = source.map.own();
         // A map without polygon-specific values holds the point's own value at every corner.
-        const char *plain = source.split ? plain_.data() : nullptr;
+        VertexStream &stream = out.streams[plan.sources_stream + i];
+        stream.values.resize(count * ramulon::index_cast<std::size_t>(stream.dim));
+        float *column = stream.values.data();
+        const MapView::Own &map = source.map.own();
         switch (source.dim) {
-        case 1: fill_own<1>(map, source.flip_v, out, plain, column); break;
-        case 2: fill_own<2>(map, source.flip_v, out, plain, column); break;
-        default: fill_own<max_source_dim>(map, source.flip_v, out, plain, column); break;
+        case 1: fill_own<1>(map, source.flip_v, out, nullptr, column); break;
+        case 2: fill_own<2>(map, source.flip_v, out, nullptr, column); break;
+        default: fill_own<max_source_dim>(map, source.flip_v, out, nullptr, column); break;
         }
     }
     if (!plan.wind)
@@ -468,7 +518,10 @@ void PrimitiveCollector::fill_columns(const Plan &plan, PrimitiveArrays &out) co
         return source < 0 ? nullptr : out.streams[plan.sources_stream + ramulon::index_cast<std::size_t>(source)].values.data();
     };
     const float *range = column_of(plan.range_source), *thick = column_of(plan.thick_source);
+    out.streams[plan.wind_stream].values.resize(count * 2);
     float *wind = out.streams[plan.wind_stream].values.data();
+    if (plan.colours)
+        out.streams[plan.colour_stream].values.resize(count * 3);
     float *colour = plan.colours ? out.streams[plan.colour_stream].values.data() : nullptr;
     for (std::size_t v = 0; v < count; ++v) {
         const std::array<float, 2> weights = wind_weights(range ? range[v] : 0.0f, thick ? thick[v] : 0.0f);

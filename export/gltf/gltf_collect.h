@@ -46,8 +46,15 @@ public:
     std::size_t most_bytes(std::size_t k) const;
     // The arrays of primitive k, in the order the primitives first appear in the layer: its
     // vertices in the order its polygons first use them. One at a time, so that a writer can
-    // pass each on before the next is made.
+    // pass each on before the next is made. The same as find_vertices(k) and then fill(k, ...).
     PrimitiveArrays collect(std::size_t k);
+    // Primitive k's vertices and indices with only the values that tell its vertices apart (the
+    // normals, the bark coordinates, the maps with polygon-specific values; the positions too
+    // where tangents are made of them), and its tangents. The other streams are there but empty
+    // until fill(k, ...), which reads the vertices' points alone: the vertices can be reordered
+    // in between, and each of those values is then written once, straight into its place.
+    PrimitiveArrays find_vertices(std::size_t k);
+    void fill(std::size_t k, PrimitiveArrays &prim) const;
 
 private:
     // The widest value a source reads (RM_vectors).
@@ -84,15 +91,16 @@ private:
     };
 
     Plan plan(int material, int mode) const;
+    // Stream i of the plan's primitive is written while its vertices are found, not by fill().
+    static bool found_with_vertices(const Plan &plan, std::size_t i);
     // Makes room for that many vertices in every stream of out and points columns_ at them.
     void make_room(PrimitiveArrays &out, std::size_t vertices);
     void read_split(const Plan &plan, std::size_t at, int own, int point) const;
     std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own, std::size_t corner,
                          int point, const float *normal);
     bool same_split(const Plan &plan, std::size_t held, std::size_t at, int point) const;
-    // The values of the vertices of plain polygons that the search for shared vertices left
-    // unread: positions, the points' own map values, and the wind weights made of them.
-    void fill_columns(const Plan &plan, PrimitiveArrays &out) const;
+    // The positions into stream 0, every vertex's.
+    void fill_positions(PrimitiveArrays &out) const;
 
     const host::Layer &layer_;
     const Materials &materials_;
@@ -106,11 +114,12 @@ private:
     std::vector<int> next_of_point_;  // per vertex, the next vertex of its point, -1 at the end
     // Per vertex: its map values are its point's own (read off a polygon without
     // polygon-specific values), so two such vertices of one point differ at most in their normal
-    // and bark, and its values of the split maps are filled in only once every vertex is found.
+    // and bark, and its values of the split maps are written only once every vertex is found.
     std::vector<char> plain_;
     std::size_t room_ = 0;            // vertices the streams of the primitive collected hold room for
     std::size_t collected_ = 0;       // the primitive collected
-    std::vector<float *> columns_;    // the first value of each stream of the primitive collected
+    // The first value of each stream of the primitive collected; null for those fill() writes.
+    std::vector<float *> columns_;
     float *normal_column_ = nullptr;  // its NORMAL stream, on triangles
     float *bark_column_ = nullptr;    // its bark coordinates' stream, on woody triangles
 };

@@ -304,11 +304,13 @@ ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
         for (std::size_t k = 0; k < collector->size(); ++k) {
             stop_if_cancelled();
             hand_back_free_memory_before(collector->most_bytes(k));
-            PrimitiveArrays prim = collector->collect(k);
-            if (parts_[p].mesh.collected)
-                parts_[p].mesh.collected(k, prim);
+            // The values that do not decide the order are written once it is known.
+            PrimitiveArrays prim = collector->find_vertices(k);
             if (parts_[p].mesh.vertex_order)
                 optimise_vertex_order(prim);
+            collector->fill(k, prim);
+            if (parts_[p].mesh.collected)
+                parts_[p].mesh.collected(k, prim);
             // Its arrays go to the pieces, each let go once written; the next primitive is made
             // after this one is gone.
             add_primitive(p, prim);

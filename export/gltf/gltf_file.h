@@ -72,8 +72,8 @@ struct MeshSource {
     const MeshArrays *held = nullptr;
     PrimitiveCollector *collector = nullptr;
     bool vertex_order = false; // for the collected ones
-    // Called after each collected primitive (its index and arrays), before it is ordered and
-    // written: what no later primitive reads can go then.
+    // Called after each collected primitive (its index and arrays), ordered and filled, before
+    // it is written: what no later primitive reads can go then.
     std::function<void(std::size_t, const PrimitiveArrays &)> collected = {};
 
     std::size_t size() const { return held ? held->size() : collector ? collector->size() : 0; }

@@ -59,6 +59,9 @@ void remap_vertices(PrimitiveArrays &prim, std::span<const unsigned> remap, std:
     // large tree's streams are reordered with one stream's worth of memory to spare.
     StreamValues spare;
     for (VertexStream &stream : prim.streams) {
+        // A stream still to be filled is filled in the new order.
+        if (stream.values.empty())
+            continue;
         const std::size_t dim = static_cast<std::size_t>(stream.dim);
         spare.resize(kept * dim);
         scatter(stream.values.data(), spare.data(), remap, dim, kept == remap.size());

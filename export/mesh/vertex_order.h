@@ -8,7 +8,7 @@
 namespace exporter {
 
 // Cache order for triangle primitives (where it beats the order they come in), then fetch order
-// (and compaction) for every primitive.
+// (and compaction) for every primitive. Streams without values yet are left so.
 void optimise_vertex_order(PrimitiveArrays &prim);
 void optimise_vertex_order(MeshArrays &mesh);
 
