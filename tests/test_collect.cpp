@@ -19,6 +19,7 @@
 #include "export/gltf/gltf_collect.h"
 #include "export/materials/materials.h"
 #include "export/mesh/prepared_mesh.h"
+#include "export/mesh/vertex_order.h"
 
 namespace ramulon {
 namespace {
@@ -258,6 +259,53 @@ TEST(Collector, EveryVertexIsOneDistinctCornerRecordInFirstUseOrder)
         // The layer does split points (seams, creases), so sharing is tested both ways.
         EXPECT_GT(split, 3u);
     }
+}
+
+// The writer reorders a primitive's vertices before the values that do not tell vertices apart
+// are filled in: those must land where the reordering would have moved them. The triangles are
+// turned back to front first, so that the new order is not the collected one.
+TEST(Collector, ValuesFilledAfterTheVertexOrderAreTheCollectedValuesReordered)
+{
+    const host::Layer layer = mixed_layer();
+    exporter::ExportOptions options;
+    options.textures = exporter::TextureChoice::builtin; // bark coordinates and their tangents
+    options.wind_colours = true;
+    exporter::PreparedMesh mesh;
+    ASSERT_EQ(exporter::prepare_mesh(layer, options, exporter::Format::gltf, mesh).message(), "");
+    exporter::PrimitiveCollector collector(mesh);
+    const auto back_to_front = [](exporter::PrimitiveArrays &prim) {
+        const std::size_t step = prim.triangles() ? 3 : 1;
+        std::vector<std::uint32_t> turned;
+        for (std::size_t i = prim.indices.size(); i >= step; i -= step)
+            turned.insert(turned.end(), prim.indices.begin() + static_cast<long>(i - step),
+                          prim.indices.begin() + static_cast<long>(i));
+        prim.indices = std::move(turned);
+    };
+    bool tangents = false, moved = false;
+    for (std::size_t k = 0; k < collector.size(); ++k) {
+        exporter::PrimitiveArrays whole = collector.collect(k);
+        const std::vector<int> collected_points = whole.vertex_point;
+        back_to_front(whole);
+        exporter::optimise_vertex_order(whole);
+        exporter::PrimitiveArrays found = collector.find_vertices(k);
+        back_to_front(found);
+        exporter::optimise_vertex_order(found);
+        collector.fill(k, found);
+        EXPECT_EQ(found.indices, whole.indices);
+        EXPECT_EQ(found.vertex_point, whole.vertex_point);
+        ASSERT_EQ(found.streams.size(), whole.streams.size());
+        for (std::size_t i = 0; i < whole.streams.size(); ++i) {
+            const exporter::VertexStream &a = found.streams[i], &b = whole.streams[i];
+            EXPECT_EQ(a.attribute, b.attribute);
+            EXPECT_EQ(a.dim, b.dim) << b.attribute;
+            EXPECT_EQ(bits(Values(a.values.begin(), a.values.end())), bits(Values(b.values.begin(), b.values.end())))
+                << "primitive " << k << " " << b.attribute;
+        }
+        tangents = tangents || whole.stream("TANGENT") != nullptr;
+        moved = moved || whole.vertex_point != collected_points;
+    }
+    EXPECT_TRUE(tangents);
+    EXPECT_TRUE(moved);
 }
 
 } // namespace

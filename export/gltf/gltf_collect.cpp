@@ -62,16 +62,39 @@ template <std::size_t Dim> void own_into(const MapView::Own &map, std::size_t p,
     own_into<Dim>(map, p, flip_v, slot);
 }
 
-// own_into for every vertex (of a plain polygon, when plain is given): one map at a time, its
-// width known.
-template <std::size_t Dim>
-void fill_own(const MapView::Own &map, bool flip_v, const PrimitiveArrays &prim, const char *plain, float *column)
+// own_into for every vertex (of a plain polygon, when OnlyPlain): one map at a time, its width
+// and whether it flips known, so that a value costs its reads and writes alone.
+template <std::size_t Dim, bool FlipV, bool OnlyPlain>
+void fill_own(const MapView::Own &map, const PrimitiveArrays &prim, const char *plain, float *column)
 {
     const std::size_t count = prim.vertex_count();
     const int *points = prim.vertex_point.data();
-    for (std::size_t v = 0; v < count; ++v)
-        if (!plain || plain[v])
-            own_into<Dim>(map, static_cast<std::size_t>(points[v]), flip_v, column + v * Dim);
+    for (std::size_t v = 0; v < count; ++v) {
+        if constexpr (OnlyPlain)
+            if (!plain[v])
+                continue;
+        own_into<Dim>(map, static_cast<std::size_t>(points[v]), FlipV, column + v * Dim);
+    }
+}
+
+template <std::size_t Dim>
+void fill_own(const MapView::Own &map, bool flip_v, const PrimitiveArrays &prim, const char *plain, float *column)
+{
+    if (plain)
+        (flip_v ? fill_own<Dim, true, true> : fill_own<Dim, false, true>)(map, prim, plain, column);
+    else
+        (flip_v ? fill_own<Dim, true, false> : fill_own<Dim, false, false>)(map, prim, plain, column);
+}
+
+// The map's values, dim floats a vertex, into column for every vertex (of a plain polygon, when
+// plain is given).
+void fill_own(const MapView::Own &map, int dim, bool flip_v, const PrimitiveArrays &prim, const char *plain, float *column)
+{
+    switch (dim) {
+    case 1: return fill_own<1>(map, flip_v, prim, plain, column);
+    case 2: return fill_own<2>(map, flip_v, prim, plain, column);
+    default: return fill_own<3>(map, flip_v, prim, plain, column);
+    }
 }
 
 // Per vertex, the direction bark u grows in and which way t grows, for a normal map over the
@@ -274,10 +297,6 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
     make_room(out, plan.corners);
     out.vertex_point.reserve(plan.corners);
     out.indices.reserve(plan.triangle_corners);
-    next_of_point_.clear();
-    next_of_point_.reserve(plan.corners);
-    plain_.clear();
-    plain_.reserve(plan.corners);
     if (first_of_point_.size() != layer_.points.size())
         first_of_point_.assign(layer_.points.size(), -1);
 
@@ -332,12 +351,8 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
         const Source &source = plan.sources[i];
         if (!source.split)
             continue;
-        float *column = out.streams[plan.sources_stream + i].values.data();
-        switch (source.dim) {
-        case 1: fill_own<1>(source.map.own(), source.flip_v, out, plain_.data(), column); break;
-        case 2: fill_own<2>(source.map.own(), source.flip_v, out, plain_.data(), column); break;
-        default: fill_own<max_source_dim>(source.map.own(), source.flip_v, out, plain_.data(), column); break;
-        }
+        fill_own(source.map.own(), source.dim, source.flip_v, out, plain_.data(),
+                 out.streams[plan.sources_stream + i].values.data());
     }
     if (plan.tangents) {
         fill_positions(out);
@@ -346,8 +361,8 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
     // Ready for the next primitive; the chains served only to share vertices.
     for (int point : out.vertex_point)
         first_of_point_[ramulon::index_cast<std::size_t>(point)] = -1;
-    std::vector<int>().swap(next_of_point_);
-    std::vector<char>().swap(plain_);
+    decltype(next_of_point_)().swap(next_of_point_);
+    decltype(plain_)().swap(plain_);
     columns_.clear();
     return out;
 }
@@ -355,6 +370,8 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
 void PrimitiveCollector::make_room(PrimitiveArrays &out, std::size_t vertices)
 {
     room_ = vertices;
+    next_of_point_.resize(room_);
+    plain_.resize(room_);
     columns_.clear();
     const Plan &plan = plans_[collected_];
     for (std::size_t i = 0; i < out.streams.size(); ++i) {
@@ -425,7 +442,7 @@ inline std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArray
     int &first = first_of_point_[ramulon::index_cast<std::size_t>(point)];
     for (int v = first; v >= 0; v = next_of_point_[ramulon::index_cast<std::size_t>(v)]) {
         const auto held = ramulon::index_cast<std::size_t>(v);
-        if (normal_column_ && !same<3>(normal_column_ + held * 3, normal))
+        if (normal && !same<3>(normal_column_ + held * 3, normal))
             continue;
         if (bark_column && !same<2>(bark_column + held * 2, bark))
             continue;
@@ -438,10 +455,10 @@ inline std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArray
             return ramulon::index_cast<std::uint32_t>(v);
     }
     out.vertex_point.push_back(point);
-    next_of_point_.push_back(first);
-    plain_.push_back(plain ? 1 : 0);
+    next_of_point_[at] = first;
+    plain_[at] = plain ? 1 : 0;
     first = ramulon::index_cast<int>(at);
-    if (normal_column_) {
+    if (normal) {
         float *slot = normal_column_ + at * 3;
         slot[0] = normal[0];
         slot[1] = normal[1];
@@ -504,13 +521,7 @@ void PrimitiveCollector::fill(std::size_t k, PrimitiveArrays &out) const
         // A map without polygon-specific values holds the point's own value at every corner.
         VertexStream &stream = out.streams[plan.sources_stream + i];
         stream.values.resize(count * ramulon::index_cast<std::size_t>(stream.dim));
-        float *column = stream.values.data();
-        const MapView::Own &map = source.map.own();
-        switch (source.dim) {
-        case 1: fill_own<1>(map, source.flip_v, out, nullptr, column); break;
-        case 2: fill_own<2>(map, source.flip_v, out, nullptr, column); break;
-        default: fill_own<max_source_dim>(map, source.flip_v, out, nullptr, column); break;
-        }
+        fill_own(source.map.own(), source.dim, source.flip_v, out, nullptr, stream.values.data());
     }
     if (!plan.wind)
         return;

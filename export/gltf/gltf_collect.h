@@ -111,11 +111,13 @@ private:
     std::vector<Plan> plans_;
     std::vector<int> primitive_of_;  // per polygon, -1 for an empty one
     std::vector<int> first_of_point_; // per point, its first vertex in the primitive collected
-    std::vector<int> next_of_point_;  // per vertex, the next vertex of its point, -1 at the end
+    // Per vertex, the next vertex of its point, -1 at the end. Like plain_, as long as the
+    // streams' room and written as each vertex is made.
+    std::vector<int, UnsetAllocator<int>> next_of_point_;
     // Per vertex: its map values are its point's own (read off a polygon without
     // polygon-specific values), so two such vertices of one point differ at most in their normal
     // and bark, and its values of the split maps are written only once every vertex is found.
-    std::vector<char> plain_;
+    std::vector<char, UnsetAllocator<char>> plain_;
     std::size_t room_ = 0;            // vertices the streams of the primitive collected hold room for
     std::size_t collected_ = 0;       // the primitive collected
     // The first value of each stream of the primitive collected; null for those fill() writes.
