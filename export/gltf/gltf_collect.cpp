@@ -328,7 +328,7 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
                     const bool plain = same<3>(own_normal.data(), c.normal.data());
                     std::int64_t &known = corner_vertex[c.corner];
                     if (!plain || known < 0) {
-                        const std::uint32_t v = vertex(plan, out, p, own, c.corner, poly[c.corner], c.normal.data());
+                        const std::uint32_t v = vertex(out, p, own, c.corner, poly[c.corner], c.normal.data());
                         if (!plain) {
                             out.indices.push_back(v);
                             continue;
@@ -339,7 +339,7 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
                 }
         } else {
             for (std::size_t c = 0; c < poly.size(); ++c)
-                out.indices.push_back(vertex(plan, out, p, own, c, poly[c], nullptr));
+                out.indices.push_back(vertex(out, p, own, c, poly[c], nullptr));
         }
     }
     // The streams written so far hold exactly the vertices made.
@@ -383,6 +383,11 @@ void PrimitiveCollector::make_room(PrimitiveArrays &out, std::size_t vertices)
         stream.values.resize(room_ * ramulon::index_cast<std::size_t>(stream.dim));
         columns_.push_back(stream.values.data());
     }
+    splits_.clear();
+    for (std::size_t i = 0; i < plan.sources.size(); ++i)
+        if (plan.sources[i].split)
+            splits_.push_back({&plan.sources[i], columns_[plan.sources_stream + i],
+                               ramulon::index_cast<std::size_t>(plan.sources[i].dim)});
     normal_column_ = plan.normals ? columns_[1] : nullptr;
     bark_column_ = plan.bark_source >= 0
                        ? columns_[plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source)]
@@ -392,21 +397,18 @@ void PrimitiveCollector::make_room(PrimitiveArrays &out, std::size_t vertices)
 // One polygon corner's values of the split maps, written into vertex slot at of their streams: the
 // polygon-specific value, else the point's own; zeros for what the value lacks ((0, 0) before the
 // flip for texture coordinates). own: the polygon, or -1 when it holds no polygon-specific value.
-void PrimitiveCollector::read_split(const Plan &plan, std::size_t at, int own, int point) const
+void PrimitiveCollector::read_split(std::size_t at, int own, int point) const
 {
-    for (std::size_t i = 0; i < plan.sources.size(); ++i) {
-        const Source &source = plan.sources[i];
-        if (!source.split)
-            continue;
-        const auto dim = ramulon::index_cast<std::size_t>(source.dim);
-        float *slot = columns_[plan.sources_stream + i] + at * dim;
+    for (const SplitColumn &split : splits_) {
+        const Source &source = *split.source;
+        float *slot = split.column + at * split.dim;
         if (const auto value = own < 0 ? std::nullopt : source.map.polygon_value(point, own)) {
-            for (std::size_t k = 0; k < dim; ++k)
+            for (std::size_t k = 0; k < split.dim; ++k)
                 slot[k] = k < value->size() ? (*value)[k] : 0.0f;
             if (source.flip_v)
                 slot[1] = 1.0f - slot[1];
         } else {
-            own_into<max_source_dim>(source.map.own(), ramulon::index_cast<std::size_t>(point), source.flip_v, slot, dim);
+            own_into<max_source_dim>(source.map.own(), ramulon::index_cast<std::size_t>(point), source.flip_v, slot, split.dim);
         }
     }
 }
@@ -419,7 +421,7 @@ void PrimitiveCollector::read_split(const Plan &plan, std::size_t at, int own, i
 // polygon that holds some): the rest are filled in once every vertex is found (find_vertices, fill). The
 // wind weights (and colour) are made of the range and thickness, so they are left out of the
 // comparison too.
-inline std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own,
+inline std::uint32_t PrimitiveCollector::vertex(PrimitiveArrays &out, std::size_t polygon, int own,
                                          std::size_t corner, int point, const float *normal)
 {
     const std::size_t at = out.vertex_point.size();
@@ -431,7 +433,7 @@ inline std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArray
     const bool plain = own < 0;
     bool read = !plain;
     if (read)
-        read_split(plan, at, own, point);
+        read_split(at, own, point);
     float *const bark_column = bark_column_;
     float bark[2] = {0.0f, 0.0f};
     if (bark_column) {
@@ -449,9 +451,9 @@ inline std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArray
         if (plain && plain_[held])
             return ramulon::index_cast<std::uint32_t>(v);
         if (!read)
-            read_split(plan, at, own, point);
+            read_split(at, own, point);
         read = true;
-        if (same_split(plan, held, at, point))
+        if (same_split(held, at, point))
             return ramulon::index_cast<std::uint32_t>(v);
     }
     out.vertex_point.push_back(point);
@@ -473,21 +475,17 @@ inline std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArray
 
 // Vertex held holds the split maps' values read into slot at. A plain vertex's values are not in
 // its slots yet: they are its point's own.
-bool PrimitiveCollector::same_split(const Plan &plan, std::size_t held, std::size_t at, int point) const
+bool PrimitiveCollector::same_split(std::size_t held, std::size_t at, int point) const
 {
-    for (std::size_t i = 0; i < plan.sources.size(); ++i) {
-        const Source &source = plan.sources[i];
-        if (!source.split)
-            continue;
-        const auto dim = ramulon::index_cast<std::size_t>(source.dim);
-        const float *column = columns_[plan.sources_stream + i];
-        const float *theirs = column + held * dim;
+    for (const SplitColumn &split : splits_) {
+        const float *theirs = split.column + held * split.dim;
         float own[max_source_dim];
         if (plain_[held]) {
-            own_into<max_source_dim>(source.map.own(), ramulon::index_cast<std::size_t>(point), source.flip_v, own, dim);
+            own_into<max_source_dim>(split.source->map.own(), ramulon::index_cast<std::size_t>(point),
+                                     split.source->flip_v, own, split.dim);
             theirs = own;
         }
-        if (!same(theirs, column + at * dim, dim))
+        if (!same(theirs, split.column + at * split.dim, split.dim))
             return false;
     }
     return true;

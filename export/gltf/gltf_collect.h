@@ -95,10 +95,10 @@ private:
     static bool found_with_vertices(const Plan &plan, std::size_t i);
     // Makes room for that many vertices in every stream of out and points columns_ at them.
     void make_room(PrimitiveArrays &out, std::size_t vertices);
-    void read_split(const Plan &plan, std::size_t at, int own, int point) const;
-    std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own, std::size_t corner,
+    void read_split(std::size_t at, int own, int point) const;
+    std::uint32_t vertex(PrimitiveArrays &out, std::size_t polygon, int own, std::size_t corner,
                          int point, const float *normal);
-    bool same_split(const Plan &plan, std::size_t held, std::size_t at, int point) const;
+    bool same_split(std::size_t held, std::size_t at, int point) const;
     // The positions into stream 0, every vertex's.
     void fill_positions(PrimitiveArrays &out) const;
 
@@ -122,6 +122,14 @@ private:
     std::size_t collected_ = 0;       // the primitive collected
     // The first value of each stream of the primitive collected; null for those fill() writes.
     std::vector<float *> columns_;
+    // The maps with polygon-specific values, the only ones two corners of a point are compared by,
+    // with their streams of the primitive collected.
+    struct SplitColumn {
+        const Source *source;
+        float *column;
+        std::size_t dim;
+    };
+    std::vector<SplitColumn> splits_;
     float *normal_column_ = nullptr;  // its NORMAL stream, on triangles
     float *bark_column_ = nullptr;    // its bark coordinates' stream, on woody triangles
 };
