@@ -1,6 +1,7 @@
 #include "export/export_cost.h"
 
 #include <cmath>
+#include <vector>
 
 #include "common/index_cast.h"
 #include "export/materials/materials.h"
@@ -39,6 +40,23 @@ constexpr GameReadyPrice smooth_plain{200.0, 340.0, 70.0};
 // bare subdivided twice: 51 (compressed alone), 473 (4 levels), 745 (8).
 constexpr GameReadyPrice smooth_compressed{60.0, 220.0, 70.0};
 
+// Per surface name number, and last for polygons without a surface: whether its polygons are
+// woody. A material is named after its surface, so the price needs no material per polygon.
+std::vector<char> woody_surfaces(const host::Layer &layer)
+{
+    std::vector<char> wood(layer.names.size() + 1);
+    for (std::size_t n = 0; n < layer.names.size(); ++n) {
+        Material m;
+        m.name = layer.names[n];
+        m.leaf = m.name == leaf_surface;
+        wood[n] = woody(m);
+    }
+    Material none;
+    none.name = default_material;
+    wood.back() = woody(none);
+    return wood;
+}
+
 } // namespace
 
 double layer_bytes(const host::Layer &layer)
@@ -54,11 +72,12 @@ ExportCost export_cost(const host::Layer &layer, const WriteOptions &options, Fo
 {
     ExportCost cost;
     cost.subdivision = subdivision_levels(layer, options.look, format);
-    const Materials materials = collect_materials(layer);
+    const std::vector<char> wood = woody_surfaces(layer);
     double wood_corners = 0.0, wood_faces = 0.0, flat = 0.0;
     for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
         const double n = static_cast<double>(layer.polygon_points(p).size());
-        if (n >= 3 && woody(materials.list[ramulon::index_cast<std::size_t>(materials.of_polygon[p])])) {
+        const int surface = layer.polygon_surface[p];
+        if (n >= 3 && wood[surface < 0 ? layer.names.size() : ramulon::index_cast<std::size_t>(surface)]) {
             wood_corners += n;
             wood_faces += 1.0;
         } else {

@@ -736,6 +736,51 @@ TEST(ExportBark, ASideBranchStartsFromItsParentsBark)
     EXPECT_LT(high - low, 0.05); // a ring of the branch at one t
 }
 
+TEST(ExportBark, EveryPieceStartsFromItsOwnLowestRing)
+{
+    // Two tubes that share no point: one 4 m round whose v starts at 2 (as a piece cut off the
+    // tree would), one 2 m round from v = 0, closed at its tip by quads folded onto one apex.
+    Tubes tubes;
+    host::Layer &layer = tubes.layer;
+    std::vector<std::array<int, 4>> high, low;
+    for (int r = 0; r <= 3; ++r) {
+        high.push_back(tubes.ring({0.0, static_cast<double>(r), 0.0}, 0.5, 20.0 + r));
+        low.push_back(tubes.ring({10.0, static_cast<double>(r), 0.0}, 0.25, r));
+        if (r > 0) {
+            tubes.sides(high[static_cast<std::size_t>(r) - 1], high.back(), "RM_trunk");
+            tubes.sides(low[static_cast<std::size_t>(r) - 1], low.back(), "RM_branch");
+        }
+    }
+    const int apex = layer.add_point({10.0, 3.5, 0.0});
+    const float apex_uv[2] = {0.5f, 3.5f / tubes.longest};
+    layer.set_vmap(ID_TXUV, "RM_branch", apex, 2, apex_uv);
+    const std::size_t tip = layer.polygon_count();
+    for (std::size_t i = 0; i < 4; ++i)
+        layer.add_polygon(ID_FACE, {low[3][i], low[3][(i + 1) % 4], apex, apex}, "RM_branch");
+
+    const exporter::BarkCoordinates bark = exporter::bark_coordinates(layer, exporter::collect_materials(layer));
+    ASSERT_FALSE(bark.empty());
+    std::map<int, float> t; // every corner of a point sees the same t
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        const auto poly = layer.polygon_points(p);
+        for (std::size_t c = 0; c < poly.size(); ++c) {
+            const float here = bark.at(p, c)[1];
+            ASSERT_TRUE(std::isfinite(here)) << "polygon " << p;
+            const auto [held, fresh] = t.emplace(poly[c], here);
+            EXPECT_TRUE(fresh || held->second == here) << "point " << poly[c];
+        }
+    }
+    // Each tube from 0 at its own lowest ring, in its own circumferences.
+    for (std::size_t r = 0; r <= 3; ++r)
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_NEAR(t[high[r][i]], static_cast<double>(r) / 4.0, 1e-5) << r;
+            EXPECT_NEAR(t[low[r][i]], static_cast<double>(r) / 2.0, 1e-5) << r;
+        }
+    // The folded tip goes on from the last ring, whatever its corners repeat.
+    EXPECT_GT(t[apex], t[low[3][0]]);
+    EXPECT_TRUE(bark.on_bark[tip]);
+}
+
 // Per woody surface of a glTF: metres along one unit of bark t over metres around one unit of
 // bark u, each weighted by the area of the triangles they are measured on.
 std::map<std::string, double> bark_aspects(const tinygltf::Model &model)

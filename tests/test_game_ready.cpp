@@ -113,7 +113,7 @@ double leaf_area(const exporter::CollectedTree &tree, const exporter::MeshArrays
     for (const exporter::PrimitiveArrays &prim : mesh) {
         if (!is_leaf(tree, prim))
             continue;
-        const std::vector<float> &p = prim.streams.front().values;
+        const exporter::StreamValues &p = prim.streams.front().values;
         for (std::size_t t = 0; t + 3 <= prim.indices.size(); t += 3) {
             const float *a = &p[prim.indices[t] * 3], *b = &p[prim.indices[t + 1] * 3], *c = &p[prim.indices[t + 2] * 3];
             const double u[3] = {double(b[0]) - a[0], double(b[1]) - a[1], double(b[2]) - a[2]};
@@ -149,7 +149,7 @@ Corner corner_but_normal(const exporter::PrimitiveArrays &prim, std::uint32_t v)
 // A triangle's unit normal, from its corners' positions; (0, 0, 0) for one without area.
 std::array<double, 3> face_normal(const exporter::PrimitiveArrays &prim, std::size_t first)
 {
-    const std::vector<float> &p = prim.streams.front().values;
+    const exporter::StreamValues &p = prim.streams.front().values;
     const float *a = &p[prim.indices[first] * 3], *b = &p[prim.indices[first + 1] * 3], *c = &p[prim.indices[first + 2] * 3];
     const double u[3] = {double(b[0]) - a[0], double(b[1]) - a[1], double(b[2]) - a[2]};
     const double w[3] = {double(c[0]) - a[0], double(c[1]) - a[1], double(c[2]) - a[2]};
@@ -270,7 +270,7 @@ std::array<double, 4> crown_quarters(const exporter::CollectedTree &tree, const 
     for (const exporter::PrimitiveArrays &prim : wood) {
         if (tree.looks[static_cast<std::size_t>(prim.material)].holds_tree)
             continue;
-        const std::vector<float> &p = prim.streams.front().values;
+        const exporter::StreamValues &p = prim.streams.front().values;
         for (std::size_t t = 0; t + 3 <= prim.indices.size(); t += 3) {
             double x = 0.0, z = 0.0;
             for (std::size_t k = 0; k < 3; ++k) {

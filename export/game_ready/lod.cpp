@@ -124,14 +124,14 @@ void thin_leaves(PrimitiveArrays &prim, double fraction)
 
     // Centres: the mean of each card's vertices.
     std::vector<std::array<double, 4>> centre(ramulon::index_cast<std::size_t>(cards.count), {0, 0, 0, 0});
-    const std::vector<float> &xyz = prim.streams.front().values;
+    const StreamValues &xyz = prim.streams.front().values;
     for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
         auto &c = centre[ramulon::index_cast<std::size_t>(cards.of_vertex[v])];
         for (std::size_t k = 0; k < 3; ++k)
             c[k] += xyz[v * 3 + k];
         c[3] += 1.0;
     }
-    std::vector<float> &out = prim.streams.front().values;
+    StreamValues &out = prim.streams.front().values;
     for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
         const auto &c = centre[ramulon::index_cast<std::size_t>(cards.of_vertex[v])];
         for (std::size_t k = 0; k < 3; ++k) {
@@ -338,7 +338,7 @@ std::size_t simplify_together(MeshArrays &level, const std::vector<std::size_t> 
     double low[3] = {1e300, 1e300, 1e300}, high[3] = {-1e300, -1e300, -1e300};
     for (std::size_t p : wood) {
         welded.emplace_back(level[p]);
-        const std::vector<float> &xyz = level[p].streams.front().values;
+        const StreamValues &xyz = level[p].streams.front().values;
         for (std::size_t i = 0; i + 3 <= xyz.size(); i += 3)
             for (std::size_t k = 0; k < 3; ++k) {
                 low[k] = std::min(low[k], double(xyz[i + k]));

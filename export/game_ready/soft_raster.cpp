@@ -139,7 +139,7 @@ Frame frame_of(const MeshArrays &mesh)
     for (const PrimitiveArrays &prim : mesh) {
         if (!prim.triangles())
             continue;
-        const std::vector<float> &xyz = prim.streams.front().values;
+        const StreamValues &xyz = prim.streams.front().values;
         for (std::size_t i = 0; i + 3 <= xyz.size(); i += 3)
             for (std::size_t k = 0; k < 3; ++k) {
                 low[k] = std::min(low[k], double(xyz[i + k]));
@@ -155,7 +155,7 @@ Frame frame_of(const MeshArrays &mesh)
     for (const PrimitiveArrays &prim : mesh) {
         if (!prim.triangles())
             continue;
-        const std::vector<float> &xyz = prim.streams.front().values;
+        const StreamValues &xyz = prim.streams.front().values;
         for (std::size_t i = 0; i + 3 <= xyz.size(); i += 3)
             radius = std::max(radius, std::hypot(xyz[i] - frame.cx, xyz[i + 2] - frame.cz));
     }
@@ -194,7 +194,7 @@ Picture render_view(const MeshArrays &mesh, const std::vector<SurfaceLook> &look
             continue;
         const auto material = ramulon::index_cast<std::size_t>(prim.material);
         const SurfaceLook &look = material < looks.size() ? looks[material] : fallback;
-        const std::vector<float> &xyz = prim.streams.front().values;
+        const StreamValues &xyz = prim.streams.front().values;
         const VertexStream *normals = prim.stream("NORMAL");
         const VertexStream *uvs = look.image ? prim.stream(look.texcoord) : nullptr;
         const SampledImage *image = uvs ? look.image.get() : nullptr;

@@ -134,7 +134,7 @@ bool keep_corners_facing(const PrimitiveArrays &prim, const PositionGrid &grid, 
     const VertexStream *normal = prim.stream("NORMAL");
     if (!prim.triangles() || !normal)
         return false;
-    const std::vector<float> &xyz = prim.streams.front().values;
+    const StreamValues &xyz = prim.streams.front().values;
     const auto on_grid = [&](std::uint32_t v, std::size_t k) {
         return static_cast<double>(grid_step(xyz[v * 3 + k], grid.origin[k], grid.step));
     };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -15,21 +16,63 @@
 namespace exporter {
 namespace {
 
-// Vertex v of the stream holds these dim floats. Compared as bits, so that -0 and 0 (and two
-// NaNs) stay apart exactly as the maps hold them.
-bool holds(const VertexStream &stream, std::size_t v, const float *values)
+// The dim floats at a and b are the same bits: -0 and 0 (and two NaNs) stay apart exactly as the
+// maps hold them.
+bool same(const float *a, const float *b, std::size_t dim)
 {
-    const auto dim = ramulon::index_cast<std::size_t>(stream.dim);
-    const float *held = stream.values.data() + v * dim;
+    std::uint32_t differ = 0;
     for (std::size_t i = 0; i < dim; ++i)
-        if (std::bit_cast<std::uint32_t>(held[i]) != std::bit_cast<std::uint32_t>(values[i]))
-            return false;
-    return true;
+        differ |= std::bit_cast<std::uint32_t>(a[i]) ^ std::bit_cast<std::uint32_t>(b[i]);
+    return differ == 0;
 }
 
-// Vertices the streams grow by at a time while a primitive is collected.
+template <std::size_t Dim> bool same(const float *a, const float *b) { return same(a, b, Dim); }
+
+// Vertices the streams grow by when the corners' room runs out.
 constexpr std::size_t vertex_block = 4096;
 
+// The point's own value of a continuous map as a source's stream holds it: Dim floats into slot,
+// 0 for what it lacks (as MapView::own_value), the texture's v flipped.
+template <std::size_t Dim> [[gnu::always_inline]] inline void own_into(const MapView::Own &map, std::size_t p, bool flip_v, float *slot)
+{
+    if (p < map.stored_count && map.stored[p] != 0) {
+        const std::size_t have = map.stored[p] - 1u;
+        const float *value = map.values + p * map.stride;
+        if (have >= Dim) [[likely]] {
+            for (std::size_t i = 0; i < Dim; ++i)
+                slot[i] = value[i];
+        } else {
+            for (std::size_t i = 0; i < Dim; ++i)
+                slot[i] = i < have ? value[i] : 0.0f;
+        }
+    } else {
+        for (std::size_t i = 0; i < Dim; ++i)
+            slot[i] = 0.0f;
+    }
+    if constexpr (Dim >= 2)
+        if (flip_v)
+            slot[1] = 1.0f - slot[1];
+}
+
+template <std::size_t Dim> void own_into(const MapView::Own &map, std::size_t p, bool flip_v, float *slot, std::size_t dim)
+{
+    if constexpr (Dim > 1)
+        if (dim < Dim)
+            return own_into<Dim - 1>(map, p, flip_v, slot, dim);
+    own_into<Dim>(map, p, flip_v, slot);
+}
+
+// own_into for every vertex (of a plain polygon, when plain is given): one map at a time, its
+// width known.
+template <std::size_t Dim>
+void fill_own(const MapView::Own &map, bool flip_v, const PrimitiveArrays &prim, const char *plain, float *column)
+{
+    const std::size_t count = prim.vertex_count();
+    const int *points = prim.vertex_point.data();
+    for (std::size_t v = 0; v < count; ++v)
+        if (!plain || plain[v])
+            own_into<Dim>(map, static_cast<std::size_t>(points[v]), flip_v, column + v * Dim);
+}
 
 // Per vertex, the direction bark u grows in and which way t grows, for a normal map over the
 // bark coordinates: TANGENT (x, y, z along u, square to the vertex normal; w = 1 when t grows
@@ -38,12 +81,23 @@ constexpr std::size_t vertex_block = 4096;
 // bark takes any direction square to its normal.
 void add_tangents(PrimitiveArrays &prim, std::size_t uv_stream)
 {
-    const std::vector<float> &xyz = prim.streams[0].values, &normal = prim.streams[1].values;
-    const std::vector<float> &uv = prim.streams[uv_stream].values;
+    const StreamValues &xyz = prim.streams[0].values, &normal = prim.streams[1].values;
+    const StreamValues &uv = prim.streams[uv_stream].values;
     const std::size_t count = prim.vertex_count();
-    std::vector<double> along_u(count * 3, 0.0), along_t(count * 3, 0.0);
+    // The sums are cleared as the triangles first reach each vertex (the collector numbers
+    // vertices in the order the triangles use them), not all at once ahead of the walk.
+    std::vector<double, UnsetAllocator<double>> along_u(count * 3), along_t(count * 3);
+    std::size_t cleared = 0;
+    const auto clear_to = [&](std::size_t end) {
+        for (; cleared < end; ++cleared)
+            for (std::size_t k = 0; k < 3; ++k) {
+                along_u[cleared * 3 + k] = 0.0;
+                along_t[cleared * 3 + k] = 0.0;
+            }
+    };
     for (std::size_t i = 0; i + 2 < prim.indices.size(); i += 3) {
         const std::size_t a = prim.indices[i], b = prim.indices[i + 1], c = prim.indices[i + 2];
+        clear_to(std::max({a, b, c}) + 1);
         double e1[3], e2[3];
         for (std::size_t k = 0; k < 3; ++k) {
             e1[k] = static_cast<double>(xyz[b * 3 + k]) - xyz[a * 3 + k];
@@ -66,6 +120,7 @@ void add_tangents(PrimitiveArrays &prim, std::size_t uv_stream)
             }
         }
     }
+    clear_to(count);
     VertexStream tangent{"TANGENT", 4, {}};
     tangent.values.resize(count * 4);
     for (std::size_t v = 0; v < count; ++v) {
@@ -117,6 +172,9 @@ PrimitiveCollector::PrimitiveCollector(const PreparedMesh &mesh)
         }
         primitive_of_[p] = slot;
         Plan &plan = plans_[ramulon::index_cast<std::size_t>(slot)];
+        if (plan.corners == 0)
+            plan.first_polygon = p;
+        plan.end_polygon = p + 1;
         plan.corners += n;
         plan.triangle_corners += kind == 2 ? (n - 2) * 3 : n;
     }
@@ -131,10 +189,11 @@ PrimitiveCollector::Plan PrimitiveCollector::plan(int material, int mode) const
     plan.normals = mode == TINYGLTF_MODE_TRIANGLES;
     // Returns which source the map is, -1 when the layer lacks it.
     auto add = [&](const char *attribute, HostID type, const std::string &name, int dim, bool flip_v) {
+        assert(dim >= 1 && ramulon::index_cast<std::size_t>(dim) <= max_source_dim);
         MapView map(layer_, type, name);
         if (!map.present())
             return -1;
-        plan.sources.push_back(Source{attribute, map, dim, flip_v});
+        plan.sources.push_back(Source{attribute, map, dim, flip_v, false, map.split()});
         return ramulon::index_cast<int>(plan.sources.size()) - 1;
     };
     add("TEXCOORD_0", ID_TXUV, texture_map(m), 2, true);
@@ -189,25 +248,28 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
         out.streams.push_back({"_WIND", 2, {}});
     for (const Source &source : plan.sources)
         out.streams.push_back({source.attribute, source.dim, {}});
-    // Room for the most vertices the corners can make. Pages of it that no vertex reaches are
-    // never touched, so a tube's shared corners cost address space, not memory.
-    for (VertexStream &stream : out.streams)
-        stream.values.reserve(plan.corners * ramulon::index_cast<std::size_t>(stream.dim));
+    // Room for the most vertices the corners can make, left unset. Pages of it that no vertex
+    // reaches are never touched, so a tube's shared corners cost address space, not memory.
+    room_ = 0;
+    collected_ = k;
+    make_room(out, plan.corners);
     out.vertex_point.reserve(plan.corners);
     out.indices.reserve(plan.triangle_corners);
     next_of_point_.clear();
     next_of_point_.reserve(plan.corners);
     plain_.clear();
     plain_.reserve(plan.corners);
-    room_ = 0;
     if (first_of_point_.size() != layer_.points.size())
         first_of_point_.assign(layer_.points.size(), -1);
 
     // The vertex of each polygon corner with its own corner normal, found once however many
     // triangles share it (a triangle that turns a corner's normal to its own face looks again).
-    std::vector<std::int64_t> corner_vertex;
+    // Tubes and leaves are quads, so a polygon's corners mostly fit a few slots on the stack.
+    constexpr std::size_t few = 8;
+    std::array<std::int64_t, few> few_corners;
+    std::vector<std::int64_t> many_corners;
     std::vector<Triangle> triangles;
-    for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
+    for (std::size_t p = plan.first_polygon; p < plan.end_polygon; ++p) {
         if (primitive_of_[p] != ramulon::index_cast<int>(k))
             continue;
         const std::span<const int> poly = layer_.polygon_points(p);
@@ -215,11 +277,17 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
         const int own = layer_.has_corner_values(p) ? ramulon::index_cast<int>(p) : -1;
         if (out.triangles()) {
             triangulate(layer_, p, normals_, triangles);
-            corner_vertex.assign(poly.size(), -1);
+            std::int64_t *corner_vertex = few_corners.data();
+            if (poly.size() <= few) {
+                few_corners.fill(-1);
+            } else {
+                many_corners.assign(poly.size(), -1);
+                corner_vertex = many_corners.data();
+            }
             for (const Triangle &triangle : triangles)
                 for (const TriangleCorner &c : triangle) {
                     const std::array<float, 3> &own_normal = normals_.at(p, c.corner);
-                    const bool plain = std::memcmp(own_normal.data(), c.normal.data(), sizeof own_normal) == 0;
+                    const bool plain = same<3>(own_normal.data(), c.normal.data());
                     std::int64_t &known = corner_vertex[c.corner];
                     if (!plain || known < 0) {
                         const std::uint32_t v = vertex(plan, out, p, own, c.corner, poly[c.corner], c.normal.data());
@@ -239,77 +307,79 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     // The streams hold exactly the vertices made.
     for (VertexStream &stream : out.streams)
         stream.values.resize(out.vertex_count() * ramulon::index_cast<std::size_t>(stream.dim));
+    fill_columns(plan, out);
     if (plan.tangents)
-        for (std::size_t s = 0; s < out.streams.size(); ++s)
-            if (out.streams[s].attribute == "TEXCOORD_1") {
-                add_tangents(out, s);
-                break;
-            }
+        add_tangents(out, plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source));
     // Ready for the next primitive; the chains served only to share vertices.
     for (int point : out.vertex_point)
         first_of_point_[ramulon::index_cast<std::size_t>(point)] = -1;
     std::vector<int>().swap(next_of_point_);
     std::vector<char>().swap(plain_);
+    columns_.clear();
     return out;
 }
 
-// One polygon corner's values of the primitive's sources, written into vertex slot at of their
-// streams; a map with no value there gives zeros ((0, 0) before the flip for texture
-// coordinates). own: the polygon, or -1 when it holds no polygon-specific value.
-void PrimitiveCollector::read_sources(const Plan &plan, PrimitiveArrays &out, std::size_t at, std::size_t polygon,
-                                      int own, std::size_t corner, int point) const
+void PrimitiveCollector::make_room(PrimitiveArrays &out, std::size_t vertices)
 {
-    static const float zero[3] = {0.0f, 0.0f, 0.0f};
-    VertexStream *stream = out.streams.data() + plan.sources_stream;
-    for (const Source &source : plan.sources) {
-        float *slot = stream->values.data() + at * ramulon::index_cast<std::size_t>(source.dim);
-        ++stream;
-        if (source.bark) {
-            const std::array<float, 2> &uv = bark_.at(polygon, corner);
-            slot[0] = uv[0];
-            slot[1] = uv[1];
-        } else if (own < 0) {
-            source.map.own_value(point, source.dim, slot);
+    room_ = vertices;
+    columns_.clear();
+    for (VertexStream &stream : out.streams) {
+        stream.values.resize(room_ * ramulon::index_cast<std::size_t>(stream.dim));
+        columns_.push_back(stream.values.data());
+    }
+    const Plan &plan = plans_[collected_];
+    normal_column_ = plan.normals ? columns_[1] : nullptr;
+    bark_column_ = plan.bark_source >= 0
+                       ? columns_[plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source)]
+                       : nullptr;
+}
+
+// One polygon corner's values of the split maps, written into vertex slot at of their streams: the
+// polygon-specific value, else the point's own; zeros for what the value lacks ((0, 0) before the
+// flip for texture coordinates). own: the polygon, or -1 when it holds no polygon-specific value.
+void PrimitiveCollector::read_split(const Plan &plan, std::size_t at, int own, int point) const
+{
+    for (std::size_t i = 0; i < plan.sources.size(); ++i) {
+        const Source &source = plan.sources[i];
+        if (!source.split)
+            continue;
+        const auto dim = ramulon::index_cast<std::size_t>(source.dim);
+        float *slot = columns_[plan.sources_stream + i] + at * dim;
+        if (const auto value = own < 0 ? std::nullopt : source.map.polygon_value(point, own)) {
+            for (std::size_t k = 0; k < dim; ++k)
+                slot[k] = k < value->size() ? (*value)[k] : 0.0f;
+            if (source.flip_v)
+                slot[1] = 1.0f - slot[1];
         } else {
-            copy_value(source.map.at(point, own), zero, source.dim, slot);
+            own_into<max_source_dim>(source.map.own(), ramulon::index_cast<std::size_t>(point), source.flip_v, slot, dim);
         }
-        if (source.flip_v)
-            slot[1] = 1.0f - slot[1];
     }
 }
 
 // The vertex of one polygon corner: an earlier vertex of the same point with the same values,
-// or a new one. The corner's values are written in place as the next vertex and kept only when
-// no earlier vertex holds them. normal: the corner's normal, on triangles only. The wind weights
-// (and colour) are made of the range and thickness read (0 where the layer lacks a map), so
-// they are left out of the comparison and made only for a new vertex.
-std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own,
+// or a new one. normal: the corner's normal, on triangles only. Two corners of a point hold the
+// same values of every map without polygon-specific values (the point's own), so they are
+// compared by their normal, bark and the split maps alone; two corners of plain polygons by their
+// normal and bark. A new vertex gets only those here (the split maps' values only when read off a
+// polygon that holds some): the rest are filled in once every vertex is found (fill_columns). The
+// wind weights (and colour) are made of the range and thickness, so they are left out of the
+// comparison too.
+inline std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own,
                                          std::size_t corner, int point, const float *normal)
 {
-    std::vector<VertexStream> &streams = out.streams;
     const std::size_t at = out.vertex_point.size();
     if (at == room_) {
-        // The streams grow a block of vertices at a time and are written in place: far cheaper
-        // than appending each value, and still within the room reserved for every corner (a
-        // corner turned to two triangles' own normals may make one vertex more).
-        room_ = std::max(at + 1, std::min(plan.corners, room_ + vertex_block));
-        for (VertexStream &stream : streams)
-            stream.values.resize(room_ * ramulon::index_cast<std::size_t>(stream.dim));
+        // A corner turned to two triangles' own normals may make one vertex more than the
+        // corners: rare, so the streams grow a block at a time past them.
+        make_room(out, at + vertex_block);
     }
-    // A corner of a plain polygon is compared with the point's other plain vertices by its
-    // normal and bark alone: the map values are read only for a new vertex or where an earlier
-    // vertex carries polygon-specific values.
     const bool plain = own < 0;
-    bool read = false;
-    const auto read_once = [&] {
-        if (!read)
-            read_sources(plan, out, at, polygon, own, corner, point);
-        read = true;
-    };
-    if (!plain)
-        read_once();
+    bool read = !plain;
+    if (read)
+        read_split(plan, at, own, point);
+    float *const bark_column = bark_column_;
     float bark[2] = {0.0f, 0.0f};
-    if (plan.bark_source >= 0) {
+    if (bark_column) {
         const std::array<float, 2> &uv = bark_.at(polygon, corner);
         bark[0] = uv[0];
         bark[1] = 1.0f - uv[1];
@@ -317,56 +387,99 @@ std::uint32_t PrimitiveCollector::vertex(const Plan &plan, PrimitiveArrays &out,
     int &first = first_of_point_[ramulon::index_cast<std::size_t>(point)];
     for (int v = first; v >= 0; v = next_of_point_[ramulon::index_cast<std::size_t>(v)]) {
         const auto held = ramulon::index_cast<std::size_t>(v);
-        if (plan.normals && !holds(streams[1], held, normal))
+        if (normal_column_ && !same<3>(normal_column_ + held * 3, normal))
             continue;
-        bool same = true;
-        if (plain && plain_[held]) {
-            // Both hold the point's own map values: only the bark, read per corner, can differ.
-            if (plan.bark_source >= 0)
-                same = holds(streams[plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source)], held, bark);
-        } else {
-            read_once();
-            for (std::size_t s = plan.sources_stream; same && s < streams.size(); ++s)
-                same = holds(streams[s], held, streams[s].values.data() + at * ramulon::index_cast<std::size_t>(streams[s].dim));
-        }
-        if (same)
+        if (bark_column && !same<2>(bark_column + held * 2, bark))
+            continue;
+        if (plain && plain_[held])
+            return ramulon::index_cast<std::uint32_t>(v);
+        if (!read)
+            read_split(plan, at, own, point);
+        read = true;
+        if (same_split(plan, held, at, point))
             return ramulon::index_cast<std::uint32_t>(v);
     }
-    read_once();
     out.vertex_point.push_back(point);
     next_of_point_.push_back(first);
     plain_.push_back(plain ? 1 : 0);
     first = ramulon::index_cast<int>(at);
-    const host::Vec3 &p = layer_.points[ramulon::index_cast<std::size_t>(point)];
-    float *position = streams[0].values.data() + at * 3;
-    position[0] = static_cast<float>(p.x);
-    position[1] = static_cast<float>(p.y);
-    position[2] = static_cast<float>(p.z);
-    if (plan.normals) {
-        float *slot = streams[1].values.data() + at * 3;
+    if (normal_column_) {
+        float *slot = normal_column_ + at * 3;
         slot[0] = normal[0];
         slot[1] = normal[1];
         slot[2] = normal[2];
     }
-    const auto put = [&](std::size_t s, const float *values) {
-        const auto dim = ramulon::index_cast<std::size_t>(streams[s].dim);
-        float *slot = streams[s].values.data() + at * dim;
-        for (std::size_t i = 0; i < dim; ++i)
-            slot[i] = values[i];
-    };
-    if (plan.wind) {
-        const auto read = [&](int source) {
-            return source < 0 ? 0.0f
-                              : streams[plan.sources_stream + ramulon::index_cast<std::size_t>(source)].values[at];
-        };
-        const std::array<float, 2> weights = wind_weights(read(plan.range_source), read(plan.thick_source));
-        if (plan.colours) {
-            const float colour[3] = {weights[0], weights[1], 0.0f};
-            put(plan.colour_stream, colour);
-        }
-        put(plan.wind_stream, weights.data());
+    if (bark_column) {
+        bark_column[at * 2] = bark[0];
+        bark_column[at * 2 + 1] = bark[1];
     }
     return ramulon::index_cast<std::uint32_t>(at);
+}
+
+// Vertex held holds the split maps' values read into slot at. A plain vertex's values are not in
+// its slots yet: they are its point's own.
+bool PrimitiveCollector::same_split(const Plan &plan, std::size_t held, std::size_t at, int point) const
+{
+    for (std::size_t i = 0; i < plan.sources.size(); ++i) {
+        const Source &source = plan.sources[i];
+        if (!source.split)
+            continue;
+        const auto dim = ramulon::index_cast<std::size_t>(source.dim);
+        const float *column = columns_[plan.sources_stream + i];
+        const float *theirs = column + held * dim;
+        float own[max_source_dim];
+        if (plain_[held]) {
+            own_into<max_source_dim>(source.map.own(), ramulon::index_cast<std::size_t>(point), source.flip_v, own, dim);
+            theirs = own;
+        }
+        if (!same(theirs, column + at * dim, dim))
+            return false;
+    }
+    return true;
+}
+
+void PrimitiveCollector::fill_columns(const Plan &plan, PrimitiveArrays &out) const
+{
+    const std::size_t count = out.vertex_count();
+    float *position = out.streams[0].values.data();
+    for (std::size_t v = 0; v < count; ++v) {
+        const host::Vec3 &p = layer_.points[ramulon::index_cast<std::size_t>(out.vertex_point[v])];
+        position[v * 3] = static_cast<float>(p.x);
+        position[v * 3 + 1] = static_cast<float>(p.y);
+        position[v * 3 + 2] = static_cast<float>(p.z);
+    }
+    for (std::size_t i = 0; i < plan.sources.size(); ++i) {
+        const Source &source = plan.sources[i];
+        if (source.bark)
+            continue;
+        float *column = out.streams[plan.sources_stream + i].values.data();
+        const MapView::Own &map = source.map.own();
+        // A map without polygon-specific values holds the point's own value at every corner.
+        const char *plain = source.split ? plain_.data() : nullptr;
+        switch (source.dim) {
+        case 1: fill_own<1>(map, source.flip_v, out, plain, column); break;
+        case 2: fill_own<2>(map, source.flip_v, out, plain, column); break;
+        default: fill_own<max_source_dim>(map, source.flip_v, out, plain, column); break;
+        }
+    }
+    if (!plan.wind)
+        return;
+    const auto column_of = [&](int source) -> const float * {
+        return source < 0 ? nullptr : out.streams[plan.sources_stream + ramulon::index_cast<std::size_t>(source)].values.data();
+    };
+    const float *range = column_of(plan.range_source), *thick = column_of(plan.thick_source);
+    float *wind = out.streams[plan.wind_stream].values.data();
+    float *colour = plan.colours ? out.streams[plan.colour_stream].values.data() : nullptr;
+    for (std::size_t v = 0; v < count; ++v) {
+        const std::array<float, 2> weights = wind_weights(range ? range[v] : 0.0f, thick ? thick[v] : 0.0f);
+        wind[v * 2] = weights[0];
+        wind[v * 2 + 1] = weights[1];
+        if (colour) {
+            colour[v * 3] = weights[0];
+            colour[v * 3 + 1] = weights[1];
+            colour[v * 3 + 2] = 0.0f;
+        }
+    }
 }
 
 } // namespace exporter

@@ -50,6 +50,8 @@ public:
     PrimitiveArrays collect(std::size_t k);
 
 private:
+    // The widest value a source reads (RM_vectors).
+    static constexpr std::size_t max_source_dim = 3;
     // A corner attribute read from one vertex map, or from the bark coordinates.
     struct Source {
         std::string attribute; // the glTF name
@@ -57,6 +59,9 @@ private:
         int dim = 0;
         bool flip_v = false;
         bool bark = false;
+        // The map holds polygon-specific values: the only maps whose value at a corner can
+        // differ from the point's own, and so the only ones two corners of a point are compared by.
+        bool split = false;
     };
     struct Plan {
         int material = 0;
@@ -75,13 +80,19 @@ private:
 
         std::size_t corners = 0; // polygon corners, the most vertices it can have
         std::size_t triangle_corners = 0;
+        std::size_t first_polygon = 0, end_polygon = 0; // its polygons lie in [first, end)
     };
 
     Plan plan(int material, int mode) const;
-    void read_sources(const Plan &plan, PrimitiveArrays &out, std::size_t at, std::size_t polygon, int own,
-                      std::size_t corner, int point) const;
+    // Makes room for that many vertices in every stream of out and points columns_ at them.
+    void make_room(PrimitiveArrays &out, std::size_t vertices);
+    void read_split(const Plan &plan, std::size_t at, int own, int point) const;
     std::uint32_t vertex(const Plan &plan, PrimitiveArrays &out, std::size_t polygon, int own, std::size_t corner,
                          int point, const float *normal);
+    bool same_split(const Plan &plan, std::size_t held, std::size_t at, int point) const;
+    // The values of the vertices of plain polygons that the search for shared vertices left
+    // unread: positions, the points' own map values, and the wind weights made of them.
+    void fill_columns(const Plan &plan, PrimitiveArrays &out) const;
 
     const host::Layer &layer_;
     const Materials &materials_;
@@ -95,9 +106,13 @@ private:
     std::vector<int> next_of_point_;  // per vertex, the next vertex of its point, -1 at the end
     // Per vertex: its map values are its point's own (read off a polygon without
     // polygon-specific values), so two such vertices of one point differ at most in their normal
-    // and bark.
+    // and bark, and its values of the split maps are filled in only once every vertex is found.
     std::vector<char> plain_;
     std::size_t room_ = 0;            // vertices the streams of the primitive collected hold room for
+    std::size_t collected_ = 0;       // the primitive collected
+    std::vector<float *> columns_;    // the first value of each stream of the primitive collected
+    float *normal_column_ = nullptr;  // its NORMAL stream, on triangles
+    float *bark_column_ = nullptr;    // its bark coordinates' stream, on woody triangles
 };
 
 } // namespace exporter

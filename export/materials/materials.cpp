@@ -17,6 +17,25 @@ Colour sketch_colour(const std::string &tag)
     return {0.80, 0.80, 0.80};
 }
 
+namespace {
+
+// The polygon's colour tag in the layer's names, -1 without one: its tag chain walked here, as
+// this is asked of every polygon of a tree.
+int colour_tag(const host::Layer &layer, std::size_t polygon)
+{
+    if (polygon >= layer.first_tag.size())
+        return -1;
+    for (int t = layer.first_tag[polygon]; t >= 0;) {
+        const host::TagEntry &entry = layer.tags[static_cast<std::size_t>(t)];
+        if (entry.type == ID_COLR)
+            return entry.value;
+        t = entry.next;
+    }
+    return -1;
+}
+
+} // namespace
+
 Materials collect_materials(const host::Layer &layer)
 {
     Materials out;
@@ -45,7 +64,7 @@ Materials collect_materials(const host::Layer &layer)
             }
         }
         out.of_polygon.push_back(material);
-        if (const int tag = layer.tag_value(ramulon::index_cast<int>(p), ID_COLR); tag >= 0) {
+        if (const int tag = colour_tag(layer, p); tag >= 0) {
             auto &counts = tag_counts[ramulon::index_cast<std::size_t>(material)];
             auto entry = std::find_if(counts.begin(), counts.end(),
                                       [&](const auto &c) { return c.first == tag; });

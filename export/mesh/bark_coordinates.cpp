@@ -1,20 +1,25 @@
 #include "export/mesh/bark_coordinates.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <functional>
 #include <limits>
 #include <map>
 #include <numbers>
 #include <numeric>
-#include <queue>
 
 #include "export/materials/materials.h"
 
 namespace exporter {
 
-bool texture_stretch(const host::Vec3 &p0, const host::Vec3 &p1, const host::Vec3 &p2,
-                     const std::array<double, 2> &t0, const std::array<double, 2> &t1,
-                     const std::array<double, 2> &t2, TextureStretch &out)
+namespace {
+
+// A triangle's stretch, inlined where the bark measures every polygon.
+[[gnu::always_inline]] inline bool stretch_of(const host::Vec3 &p0, const host::Vec3 &p1, const host::Vec3 &p2,
+                                              const std::array<double, 2> &t0, const std::array<double, 2> &t1,
+                                              const std::array<double, 2> &t2, TextureStretch &out)
 {
     const double e1[3] = {p1.x - p0.x, p1.y - p0.y, p1.z - p0.z};
     const double e2[3] = {p2.x - p0.x, p2.y - p0.y, p2.z - p0.z};
@@ -38,6 +43,15 @@ bool texture_stretch(const host::Vec3 &p0, const host::Vec3 &p1, const host::Vec
     return std::isfinite(out.per_u) && std::isfinite(out.per_v) && std::isfinite(out.area) && out.area > 0.0;
 }
 
+} // namespace
+
+bool texture_stretch(const host::Vec3 &p0, const host::Vec3 &p1, const host::Vec3 &p2,
+                     const std::array<double, 2> &t0, const std::array<double, 2> &t1,
+                     const std::array<double, 2> &t2, TextureStretch &out)
+{
+    return stretch_of(p0, p1, p2, t0, t1, t2, out);
+}
+
 namespace {
 
 constexpr float nothing = std::numeric_limits<float>::quiet_NaN();
@@ -52,12 +66,23 @@ struct Groups {
             i = parent[static_cast<std::size_t>(i)] = parent[static_cast<std::size_t>(parent[static_cast<std::size_t>(i)])];
         return i;
     }
-    void join(int a, int b)
+    void join(int a, int b) { joined(find(a), b); }
+    // Joins b's group to the group whose smallest point is root; the smallest point of both.
+    int joined(int root, int b)
     {
-        a = find(a);
         b = find(b);
-        if (a != b)
-            parent[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
+        if (root == b)
+            return root;
+        parent[static_cast<std::size_t>(std::max(root, b))] = std::min(root, b);
+        return std::min(root, b);
+    }
+    // Points every point straight at its group's smallest point: a point's parent is never
+    // larger than the point, so in rising order each parent is already settled. After this,
+    // parent[i] is find(i) until the next join.
+    void settle()
+    {
+        for (std::size_t i = 0; i < parent.size(); ++i)
+            parent[i] = parent[static_cast<std::size_t>(parent[i])];
     }
 };
 
@@ -80,44 +105,66 @@ public:
         on_bark_.assign(polygons_, 0);
         if (!map_.present())
             return;
+        // A tree has a handful of materials and many polygons: each material is asked once.
+        std::vector<char> woody_material(materials.list.size()), root_material(materials.list.size());
+        for (std::size_t m = 0; m < materials.list.size(); ++m) {
+            woody_material[m] = woody(materials.list[m]);
+            root_material[m] = materials.list[m].name == root_surface;
+        }
+        const std::size_t *offset = layer.corner_offset.data();
+        const int *of_polygon = materials.of_polygon.data();
         for (std::size_t p = 0; p < polygons_; ++p) {
-            const Material &m = materials.list[static_cast<std::size_t>(materials.of_polygon[p])];
-            on_bark_[p] = woody(m) && layer.polygon_points(p).size() >= 3;
+            on_bark_[p] = woody_material[static_cast<std::size_t>(of_polygon[p])] && offset[p + 1] - offset[p] >= 3;
             any_ = any_ || on_bark_[p];
         }
         if (!any_)
             return;
-        // A point's own v: its continuous value (seams differ in u alone).
-        v_of_.assign(points_, nothing);
-        for (std::size_t point = 0; point < points_; ++point)
-            if (auto value = map_.at(static_cast<int>(point), -1); value && value->size() >= 2)
-                v_of_[point] = (*value)[1];
         // Each woody corner's value read once: the walks below visit every corner several times.
         corner_uv_.assign(layer.corners.size(), {0.0f, 0.0f});
+        t_per_v_.assign(polygons_, nothing);
+        circumference_.assign(polygons_, 0.0);
+        // A tree's layer holds its woody points first and its leaves' after: what follows needs
+        // room for the points up to the last woody one only.
+        int last = -1;
         static const float origin[2] = {0.0f, 0.0f};
         for (std::size_t p = 0; p < polygons_; ++p) {
             if (!on_bark_[p])
                 continue;
             const std::span<const int> poly = layer.polygon_points(p);
-            const std::size_t first = layer.corner_offset[p];
+            std::array<float, 2> *uv = corner_uv_.data() + offset[p];
             if (!layer.has_corner_values(p)) {
-                for (std::size_t c = 0; c < poly.size(); ++c)
-                    map_.own_value(poly[c], 2, corner_uv_[first + c].data());
-                continue;
+                for (std::size_t c = 0; c < poly.size(); ++c) {
+                    last = std::max(last, poly[c]);
+                    map_.own_value(poly[c], 2, uv[c].data());
+                }
+            } else {
+                for (std::size_t c = 0; c < poly.size(); ++c) {
+                    last = std::max(last, poly[c]);
+                    copy_value(map_.at(poly[c], static_cast<int>(p)), origin, 2, uv[c].data());
+                }
             }
-            for (std::size_t c = 0; c < poly.size(); ++c)
-                copy_value(map_.at(poly[c], static_cast<int>(p)), origin, 2, corner_uv_[first + c].data());
+            measure(p, poly, uv, root_material[static_cast<std::size_t>(of_polygon[p])]);
         }
+        points_ = static_cast<std::size_t>(last) + 1;
+        // A point's own v: its continuous value (seams differ in u alone).
+        v_of_.assign(points_, nothing);
+        if (const host::VertexMap *map = layer.find_vmap(ID_TXUV, branch_texture); map && map->count > 0) {
+            const std::size_t stored = std::min(points_, map->stored.size());
+            const auto stride = static_cast<std::size_t>(map->stride);
+            for (std::size_t point = 0; point < stored; ++point)
+                if (map->stored[point] >= 3) // a value of two components or more
+                    v_of_[point] = map->values[point * stride + 1];
+        }
+        // The roots' points: their bark runs against their v.
         on_root_.assign(points_, 0);
-        t_per_v_.assign(polygons_, nothing);
-        circumference_.assign(polygons_, 0.0);
         for (std::size_t p = 0; p < polygons_; ++p)
-            if (on_bark_[p])
-                measure(p, materials.list[static_cast<std::size_t>(materials.of_polygon[p])].name == root_surface);
+            if (on_bark_[p] && root_material[static_cast<std::size_t>(of_polygon[p])])
+                for (const int point : layer.polygon_points(p))
+                    on_root_[static_cast<std::size_t>(point)] = 1;
     }
 
     bool any() const { return any_; }
-    std::size_t points() const { return points_; }
+    std::size_t points() const { return points_; } // the layer's points up to the last woody one
     std::size_t polygons() const { return polygons_; }
     bool on_bark(std::size_t p) const { return on_bark_[p]; }
     bool on_root(std::size_t point) const { return on_root_[point]; }
@@ -130,13 +177,9 @@ public:
     std::vector<char> take_on_bark() { return std::move(on_bark_); }
     // The corners' values, for the bark coordinates to be written over in place.
     std::vector<std::array<float, 2>> take_corner_uv() { return std::move(corner_uv_); }
+    // The "RM_branch" values of woody polygon p's corners, its first first.
+    const std::array<float, 2> *uv(std::size_t p) const { return corner_uv_.data() + layer_.corner_offset[p]; }
 
-    // The "RM_branch" value at corner c of woody polygon p, the polygon's own first.
-    std::array<double, 2> uv(std::size_t p, std::size_t c) const
-    {
-        const std::array<float, 2> &value = corner_uv_[layer_.corner_offset[p] + c];
-        return {value[0], value[1]};
-    }
     // The point's own u (a seam's first corner has 0 there).
     double own_u(int point) const
     {
@@ -151,17 +194,15 @@ private:
     // trunk, so t runs against it there. The circumference is the plain mean over the polygon's
     // triangles: a side of a tapering tube then spans halfway between its two rings, where a
     // mean by area would lean to the wider one.
-    void measure(std::size_t p, bool root)
+    void measure(std::size_t p, std::span<const int> poly, const std::array<float, 2> *uv, bool root)
     {
-        const std::span<const int> poly = layer_.polygon_points(p);
-        for (int point : poly)
-            on_root_[static_cast<std::size_t>(point)] |= root ? 1 : 0;
+        const auto value = [&](std::size_t c) { return std::array<double, 2>{uv[c][0], uv[c][1]}; };
         double per_u = 0.0, per_v = 0.0, area = 0.0, triangles = 0.0;
-        const std::array<double, 2> t0 = uv(p, 0);
+        const std::array<double, 2> t0 = value(0);
+        const host::Vec3 &p0 = position(poly[0]);
         for (std::size_t i = 1; i + 1 < poly.size(); ++i) {
             TextureStretch s;
-            if (texture_stretch(position(poly[0]), position(poly[i]), position(poly[i + 1]), t0, uv(p, i),
-                                uv(p, i + 1), s)) {
+            if (stretch_of(p0, position(poly[i]), position(poly[i + 1]), t0, value(i), value(i + 1), s)) {
                 per_u += s.per_u;
                 per_v += s.per_v * s.area;
                 triangles += 1.0;
@@ -190,45 +231,90 @@ private:
 // point's own (a fork's stub sees the far end of its parent's box at the v the side branch
 // starts from) passes its t on but takes none over that polygon's edges: the stub starts from
 // its parent, not the parent from its stub. Per point, its links in start[point] ..
-// start[point + 1].
+// start[point + 1], in the order the polygons and their corners come. Each point's count goes
+// two places on and its running start one place on, so that the fill itself leaves every point's
+// start in place, without a copy of them all.
 struct Links {
     std::vector<std::size_t> start;
     std::vector<Link> list;
 
-    explicit Links(const BarkLayer &bark) : start(bark.points() + 1, 0)
+    // A measured polygon's links join its points into one piece of bark: pieces joins each
+    // point to the polygon's first, which joins the same.
+    Links(const BarkLayer &bark, Groups &pieces) : start(bark.points() + 2, 0)
     {
-        auto each = [&](auto &&take) {
-            for (std::size_t p = 0; p < bark.polygons(); ++p) {
-                if (!bark.measured(p))
-                    continue;
-                const std::span<const int> poly = bark.polygon(p);
-                for (std::size_t c = 0; c < poly.size(); ++c) {
-                    const std::size_t next = (c + 1) % poly.size();
-                    const int a = poly[c], b = poly[next];
-                    if (a == b)
-                        continue;
-                    const double va = bark.uv(p, c)[1], vb = bark.uv(p, next)[1];
-                    const auto step = static_cast<float>(bark.t_per_v(p) * (vb - va));
-                    // A point without a v of its own has only its polygons' to go by.
-                    const auto own = [&](int point, double v) {
-                        const float held = bark.v(static_cast<std::size_t>(point));
-                        return std::isnan(held) || static_cast<float>(v) == held;
-                    };
-                    const bool a_own = own(a, va), b_own = own(b, vb);
-                    take(a, Link{b, step, a_own, b_own});
-                    take(b, Link{a, -step, b_own, a_own});
+        for (std::size_t p = 0; p < bark.polygons(); ++p) {
+            if (!bark.measured(p))
+                continue;
+            const std::span<const int> poly = bark.polygon(p);
+            int root = pieces.find(poly[0]);
+            for (std::size_t c = 0; c < poly.size(); ++c) {
+                const int a = poly[c], b = poly[c + 1 < poly.size() ? c + 1 : 0];
+                if (a != b) {
+                    start[static_cast<std::size_t>(a) + 2] += 1;
+                    start[static_cast<std::size_t>(b) + 2] += 1;
                 }
+                if (c > 0)
+                    root = pieces.joined(root, a);
             }
-        };
-        each([&](int from, const Link &) { start[static_cast<std::size_t>(from) + 1] += 1; });
+        }
         for (std::size_t i = 1; i < start.size(); ++i)
             start[i] += start[i - 1];
         list.resize(start.back());
-        std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-        each([&](int from, const Link &l) { list[fill[static_cast<std::size_t>(from)]++] = l; });
+        std::size_t *fill = start.data() + 1;
+        // A point without a v of its own has only its polygons' to go by.
+        const auto own = [&](int point, double v) {
+            const float held = bark.v(static_cast<std::size_t>(point));
+            return std::isnan(held) || static_cast<float>(v) == held;
+        };
+        for (std::size_t p = 0; p < bark.polygons(); ++p) {
+            if (!bark.measured(p))
+                continue;
+            const std::span<const int> poly = bark.polygon(p);
+            const std::array<float, 2> *uv = bark.uv(p);
+            const double t_per_v = bark.t_per_v(p);
+            // Each corner ends two edges: whether it sees its point's own v is asked once.
+            const bool first_own = own(poly[0], uv[0][1]);
+            bool a_own = first_own;
+            for (std::size_t c = 0; c < poly.size(); ++c) {
+                const std::size_t next = c + 1 < poly.size() ? c + 1 : 0;
+                const int a = poly[c], b = poly[next];
+                const double va = uv[c][1], vb = uv[next][1];
+                const bool b_own = next == 0 ? first_own : own(b, vb);
+                if (a != b) {
+                    const auto step = static_cast<float>(t_per_v * (vb - va));
+                    list[fill[static_cast<std::size_t>(a)]++] = Link{b, step, a_own, b_own};
+                    list[fill[static_cast<std::size_t>(b)]++] = Link{a, -step, b_own, a_own};
+                }
+                a_own = b_own;
+            }
+        }
+        start.pop_back();
     }
 
     bool any(std::size_t point) const { return start[point] < start[point + 1]; }
+};
+
+// The points still to take their t, nearest first, ties to the smaller point: a distance over
+// the bark is never negative (nor -0), so its bits order as the distance does, and the pair
+// (distance, point) packs into one number that orders as the pair.
+class Nearest {
+public:
+    void push(float distance, int point)
+    {
+        heap_.push_back(std::uint64_t{std::bit_cast<std::uint32_t>(distance)} << 32 | static_cast<std::uint32_t>(point));
+        std::push_heap(heap_.begin(), heap_.end(), std::greater<>());
+    }
+    bool empty() const { return heap_.empty(); }
+    std::pair<float, int> pop()
+    {
+        std::pop_heap(heap_.begin(), heap_.end(), std::greater<>());
+        const std::uint64_t top = heap_.back();
+        heap_.pop_back();
+        return {std::bit_cast<float>(static_cast<std::uint32_t>(top >> 32)), static_cast<int>(top & 0xffffffffu)};
+    }
+
+private:
+    std::vector<std::uint64_t> heap_;
 };
 
 // Where the bark starts, t is 0 (a trunk's base ring), except that a root collar hangs below its
@@ -275,42 +361,52 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     if (!bark.any())
         return out;
     const std::size_t points = bark.points(), polygons = bark.polygons();
-    const Links links(bark);
+    Groups pieces(points);
+    const Links links(bark, pieces);
 
     // The starts of each linked piece of bark: its points of the smallest v.
-    Groups pieces(points);
-    for (std::size_t point = 0; point < points; ++point)
-        for (std::size_t l = links.start[point]; l < links.start[point + 1]; ++l)
-            pieces.join(static_cast<int>(point), links.list[l].to);
+    pieces.settle();
+    const std::vector<int> &piece = pieces.parent;
     std::vector<float> lowest(points, std::numeric_limits<float>::infinity());
     for (std::size_t point = 0; point < points; ++point)
         if (links.any(point) && !std::isnan(bark.v(point))) {
-            float &low = lowest[static_cast<std::size_t>(pieces.find(static_cast<int>(point)))];
+            float &low = lowest[static_cast<std::size_t>(piece[point])];
             low = std::min(low, bark.v(point));
         }
     std::vector<char> start(points, 0);
+    std::vector<int> starts; // the same, in rising order: a few rings among all the points
     for (std::size_t point = 0; point < points; ++point)
-        start[point] = links.any(point) && bark.v(point) == lowest[static_cast<std::size_t>(pieces.find(static_cast<int>(point)))];
+        if (links.any(point) && bark.v(point) == lowest[static_cast<std::size_t>(piece[point])]) {
+            start[point] = 1;
+            starts.push_back(static_cast<int>(point));
+        }
     std::vector<float>().swap(lowest);
+    std::vector<int>().swap(pieces.parent);
 
     Groups groups(points);
+    // In the same pass, the girth of every measured polygon at each of its corners on a start
+    // off the roots, in turn, for the collar groups below once they are joined.
+    std::vector<std::pair<int, double>> girths;
     for (std::size_t p = 0; p < polygons; ++p) {
         if (!bark.on_bark(p))
             continue;
         const std::span<const int> poly = bark.polygon(p);
+        const bool girth = bark.measured(p) && !(bark.circumference(p) <= 0.0);
         for (std::size_t c = 0; c < poly.size(); ++c) {
-            const int a = poly[c], b = poly[(c + 1) % poly.size()];
-            if (start[static_cast<std::size_t>(a)] && start[static_cast<std::size_t>(b)])
+            const int a = poly[c], b = poly[c + 1 < poly.size() ? c + 1 : 0];
+            if (!start[static_cast<std::size_t>(a)])
+                continue;
+            if (start[static_cast<std::size_t>(b)])
                 groups.join(a, b);
+            if (girth && !bark.on_root(static_cast<std::size_t>(a)))
+                girths.emplace_back(a, bark.circumference(p));
         }
     }
     std::map<int, Collar> collars;
-    for (std::size_t point = 0; point < points; ++point) {
-        if (!start[point])
-            continue;
-        Collar &c = collars[groups.find(static_cast<int>(point))];
-        const host::Vec3 &at = bark.position(static_cast<int>(point));
-        if (bark.on_root(point)) {
+    for (const int point : starts) {
+        Collar &c = collars[groups.find(point)];
+        const host::Vec3 &at = bark.position(point);
+        if (bark.on_root(static_cast<std::size_t>(point))) {
             c.collar_y += at.y;
             c.collar_count += 1.0;
         } else {
@@ -320,32 +416,27 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             c.base_count += 1.0;
         }
     }
-    for (std::size_t p = 0; p < polygons; ++p) {
-        if (!bark.measured(p) || bark.circumference(p) <= 0.0)
-            continue;
-        for (int point : bark.polygon(p))
-            if (start[static_cast<std::size_t>(point)] && !bark.on_root(static_cast<std::size_t>(point))) {
-                Collar &c = collars[groups.find(point)];
-                c.around += bark.circumference(p);
-                c.around_weight += 1.0;
-            }
+    for (const auto &[point, girth] : girths) {
+        Collar &c = collars[groups.find(point)];
+        c.around += girth;
+        c.around_weight += 1.0;
     }
-    for (std::size_t point = 0; point < points; ++point)
-        if (start[point] && !bark.on_root(point)) {
-            Collar &c = collars[groups.find(static_cast<int>(point))];
-            c.corners.emplace_back(c.angle(bark.position(static_cast<int>(point))), bark.own_u(static_cast<int>(point)));
+    for (const int point : starts)
+        if (!bark.on_root(static_cast<std::size_t>(point))) {
+            Collar &c = collars[groups.find(point)];
+            c.corners.emplace_back(c.angle(bark.position(point)), bark.own_u(point));
         }
     for (auto &[group, c] : collars)
         std::sort(c.corners.begin(), c.corners.end());
 
     std::vector<double> t(points, 0.0);
-    for (std::size_t point = 0; point < points; ++point) {
-        if (!start[point] || !bark.on_root(point))
+    for (const int point : starts) {
+        if (!bark.on_root(static_cast<std::size_t>(point)))
             continue;
-        const Collar &c = collars[groups.find(static_cast<int>(point))];
+        const Collar &c = collars[groups.find(point)];
         if (c.base_count > 0.0 && c.collar_count > 0.0 && c.around > 0.0) {
             const double drop = c.base_y / c.base_count - c.collar_y / c.collar_count;
-            t[point] = -std::max(drop, 0.0) / (c.around / c.around_weight);
+            t[static_cast<std::size_t>(point)] = -std::max(drop, 0.0) / (c.around / c.around_weight);
         }
     }
 
@@ -354,43 +445,45 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     {
         std::vector<char> done(points, 0);
         std::vector<float> distance(points, std::numeric_limits<float>::infinity());
-        using Entry = std::pair<float, int>; // distance over the bark from the starts, point
-        std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
-        for (std::size_t point = 0; point < points; ++point)
-            if (start[point]) {
-                distance[point] = 0.0f;
-                queue.push({0.0f, static_cast<int>(point)});
-            }
+        Nearest queue; // by distance over the bark from the starts, then point
+        for (const int point : starts) {
+            distance[static_cast<std::size_t>(point)] = 0.0f;
+            queue.push(0.0f, point);
+        }
+        const Link *list = links.list.data();
+        const std::size_t *first = links.start.data();
         while (!queue.empty()) {
-            const auto [d, point] = queue.top();
-            queue.pop();
+            const auto [d, point] = queue.pop();
             const auto at = static_cast<std::size_t>(point);
             if (done[at] || d > distance[at])
                 continue;
             done[at] = 1;
-            if (!start[at]) {
-                double sum = 0.0, count = 0.0;
-                for (std::size_t l = links.start[at]; l < links.start[at + 1]; ++l)
-                    if (links.list[l].takes && done[static_cast<std::size_t>(links.list[l].to)]) {
+            // One pass over the point's links: those from points already done say what t is
+            // here, those to points still to come may bring them nearer.
+            double sum = 0.0, count = 0.0;
+            const host::Vec3 &here = bark.position(point);
+            for (std::size_t l = first[at]; l < first[at + 1]; ++l) {
+                const Link &link = list[l];
+                const auto to = static_cast<std::size_t>(link.to);
+                if (done[to]) {
+                    if (link.takes) {
                         // The link from the other end says t here is its t less the step to it.
-                        sum += t[static_cast<std::size_t>(links.list[l].to)] - links.list[l].step;
+                        sum += t[to] - link.step;
                         count += 1.0;
                     }
-                t[at] = sum / count;
-            }
-            const host::Vec3 &here = bark.position(point);
-            for (std::size_t l = links.start[at]; l < links.start[at + 1]; ++l) {
-                const Link &link = links.list[l];
-                const auto to = static_cast<std::size_t>(link.to);
-                if (!link.gives || done[to])
+                    continue;
+                }
+                if (!link.gives)
                     continue;
                 const host::Vec3 &there = bark.position(link.to);
                 const auto further = static_cast<float>(d + std::hypot(there.x - here.x, there.y - here.y, there.z - here.z));
                 if (further < distance[to]) {
                     distance[to] = further;
-                    queue.push({further, link.to});
+                    queue.push(further, link.to);
                 }
             }
+            if (!start[at])
+                t[at] = sum / count;
         }
     }
 
@@ -402,23 +495,25 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         if (!bark.on_bark(p))
             continue;
         const std::span<const int> poly = bark.polygon(p);
+        std::array<float, 2> *uv = out.uv.data() + out.first[p];
         // The skirt from a trunk's base down to its roots' collar joins starts only; the tool's
         // u there fans the collar's values out to the base ring's, so its bark follows the base
         // ring's u round the trunk instead.
-        bool skirt = true, base = false, collar = false;
-        for (int point : poly) {
-            const auto at = static_cast<std::size_t>(point);
-            skirt = skirt && start[at];
-            (bark.on_root(at) ? collar : base) = true;
+        bool skirt = std::all_of(poly.begin(), poly.end(), [&](int point) { return start[static_cast<std::size_t>(point)]; });
+        if (skirt) {
+            bool base = false, collar = false;
+            for (int point : poly)
+                (bark.on_root(static_cast<std::size_t>(point)) ? collar : base) = true;
+            skirt = base && collar;
         }
-        skirt = skirt && base && collar;
+        if (!skirt) {
+            // Off the skirt a corner keeps its own u.
+            for (std::size_t c = 0; c < poly.size(); ++c)
+                uv[c][1] = static_cast<float>(t[static_cast<std::size_t>(poly[c])]);
+            continue;
+        }
         u.clear();
-        for (std::size_t corner = 0; corner < poly.size(); ++corner) {
-            const int point = poly[corner];
-            if (!skirt) {
-                u.push_back(out.uv[out.first[p] + corner][0]);
-                continue;
-            }
+        for (int point : poly) {
             const Collar &c = collars[groups.find(point)];
             const bool on_base = !bark.on_root(static_cast<std::size_t>(point));
             double value = on_base ? bark.own_u(point) : c.u_at(bark.position(point));
@@ -428,7 +523,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             u.push_back(value);
         }
         for (std::size_t c = 0; c < poly.size(); ++c)
-            out.uv[out.first[p] + c] = {static_cast<float>(u[c]), static_cast<float>(t[static_cast<std::size_t>(poly[c])])};
+            uv[c] = {static_cast<float>(u[c]), static_cast<float>(t[static_cast<std::size_t>(poly[c])])};
     }
     out.on_bark = bark.take_on_bark();
     return out;
@@ -438,19 +533,23 @@ void fit_bark_to_surface(BarkCoordinates &bark, const host::Layer &layer)
 {
     if (bark.empty())
         return;
+    // A subdivided surface has some millions of triangles: the corners are read straight from
+    // their arrays.
+    const std::size_t polygons = layer.polygon_count();
+    const host::Vec3 *points = layer.points.data();
     double along = 0.0, around = 0.0;
-    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+    for (std::size_t p = 0; p < polygons; ++p) {
         if (!bark.on_bark[p])
             continue;
         const std::span<const int> poly = layer.polygon_points(p);
-        const auto uv = [&](std::size_t c) {
-            return std::array<double, 2>{bark.at(p, c)[0], bark.at(p, c)[1]};
-        };
+        const std::array<float, 2> *uv = bark.uv.data() + bark.first[p];
+        const auto value = [&](std::size_t c) { return std::array<double, 2>{uv[c][0], uv[c][1]}; };
+        const host::Vec3 &p0 = points[static_cast<std::size_t>(poly[0])];
+        const std::array<double, 2> t0 = value(0);
         for (std::size_t i = 1; i + 1 < poly.size(); ++i) {
             TextureStretch s;
-            if (texture_stretch(layer.points[static_cast<std::size_t>(poly[0])],
-                                layer.points[static_cast<std::size_t>(poly[i])],
-                                layer.points[static_cast<std::size_t>(poly[i + 1])], uv(0), uv(i), uv(i + 1), s)) {
+            if (stretch_of(p0, points[static_cast<std::size_t>(poly[i])], points[static_cast<std::size_t>(poly[i + 1])],
+                           t0, value(i), value(i + 1), s)) {
                 along += s.per_v * s.area;
                 around += s.per_u * s.area;
             }
@@ -459,12 +558,12 @@ void fit_bark_to_surface(BarkCoordinates &bark, const host::Layer &layer)
     if (!(along > 0.0) || !(around > 0.0) || !std::isfinite(along / around))
         return;
     const double stretch = along / around;
-    for (std::size_t p = 0; p < layer.polygon_count(); ++p)
-        if (bark.on_bark[p])
-            for (std::size_t c = 0; c < layer.polygon_points(p).size(); ++c) {
-                float &t = bark.uv[bark.first[p] + c][1];
-                t = static_cast<float>(t * stretch);
-            }
+    for (std::size_t p = 0; p < polygons; ++p)
+        if (bark.on_bark[p]) {
+            std::array<float, 2> *uv = bark.uv.data() + bark.first[p];
+            for (std::size_t c = 0, n = layer.polygon_points(p).size(); c < n; ++c)
+                uv[c][1] = static_cast<float>(uv[c][1] * stretch);
+        }
 }
 
 } // namespace exporter

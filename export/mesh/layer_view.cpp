@@ -19,10 +19,7 @@ MapView::MapView(const host::Layer &layer, HostID type, const std::string &name)
 {
     if (const host::VertexMap *map = layer.find_vmap(type, name); map && map->count > 0) {
         vmap_ = map;
-        stored_ = map->stored.data();
-        stored_count_ = map->stored.size();
-        values_ = map->values.data();
-        stride_ = static_cast<std::size_t>(map->stride);
+        own_ = {map->stored.data(), map->stored.size(), map->values.data(), static_cast<std::size_t>(map->stride)};
     }
     if (const int map = layer.find_vpmap(type, name);
         map >= 0 && layer.vpmaps[static_cast<std::size_t>(map)].count > 0)

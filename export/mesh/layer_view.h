@@ -39,14 +39,32 @@ public:
             return vmap_->at(point);
         return std::nullopt;
     }
+    // The continuous map's arrays, for readers that walk many points (none: no point has a
+    // value): per point, 0 for no value, else 1 + its dimension; stride floats per point.
+    struct Own {
+        const std::uint8_t *stored = nullptr;
+        std::size_t stored_count = 0;
+        const float *values = nullptr;
+        std::size_t stride = 0;
+    };
+    const Own &own() const { return own_; }
+    // The map holds polygon-specific values.
+    bool split() const { return vpmap_ >= 0; }
+    // The polygon-specific value of (point, polygon) alone; nothing when there is none.
+    std::optional<std::span<const float>> polygon_value(int point, int polygon) const
+    {
+        if (vpmap_ >= 0)
+            return layer_->vpmap_at(vpmap_, point, polygon);
+        return std::nullopt;
+    }
     // The point's continuous value as dim floats into out, 0 for every component it lacks: the
     // value at every corner of a polygon that holds no polygon-specific value.
     void own_value(int point, int dim, float *out) const
     {
         const auto p = static_cast<std::size_t>(point);
-        if (p < stored_count_ && stored_[p] != 0) {
-            const int have = stored_[p] - 1;
-            const float *value = values_ + p * stride_;
+        if (p < own_.stored_count && own_.stored[p] != 0) {
+            const int have = own_.stored[p] - 1;
+            const float *value = own_.values + p * own_.stride;
             if (have >= dim) {
                 // The common case, spelt out for the short values maps hold.
                 switch (dim) {
@@ -74,11 +92,7 @@ private:
     const host::Layer *layer_ = nullptr;
     const host::VertexMap *vmap_ = nullptr;
     int vpmap_ = -1; // index into the layer's polygon-specific maps
-    // The continuous map's arrays, read per corner by own_value (none: no point has a value).
-    const std::uint8_t *stored_ = nullptr;
-    std::size_t stored_count_ = 0;
-    const float *values_ = nullptr;
-    std::size_t stride_ = 0;
+    Own own_; // read per corner by own_value
 };
 
 // Copies dim floats of value into out; components value lacks (or all, for none) come from

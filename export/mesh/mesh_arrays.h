@@ -6,16 +6,38 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace exporter {
+
+// An allocator whose vectors grow without clearing the new elements: the collector and the
+// reordering write every value they keep, and a large tree's streams are hundreds of megabytes
+// that clearing would touch once for nothing.
+template <typename T> struct UnsetAllocator : std::allocator<T> {
+    using value_type = T;
+    template <typename U> struct rebind {
+        using other = UnsetAllocator<U>;
+    };
+    UnsetAllocator() = default;
+    template <typename U> UnsetAllocator(const UnsetAllocator<U> &) noexcept {}
+    template <typename U> void construct(U *at) noexcept { ::new (static_cast<void *>(at)) U; }
+    template <typename U, typename... Args> void construct(U *at, Args &&...args)
+    {
+        ::new (static_cast<void *>(at)) U(std::forward<Args>(args)...);
+    }
+};
+
+// Floats that resize() leaves unset: whoever grows one writes every value it keeps.
+using StreamValues = std::vector<float, UnsetAllocator<float>>;
 
 // One vertex attribute: dim floats per vertex.
 struct VertexStream {
     std::string attribute; // the glTF name ("POSITION", "NORMAL", "TEXCOORD_0", "_RM_RANGE", ...)
     int dim = 0;
-    std::vector<float> values;
+    StreamValues values;
 };
 
 struct PrimitiveArrays {

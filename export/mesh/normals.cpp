@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <span>
 
 namespace exporter {
@@ -11,13 +12,24 @@ namespace {
 host::Vec3 newell(const host::Layer &layer, std::span<const int> poly)
 {
     host::Vec3 n;
+    const host::Vec3 *points = layer.points.data();
     const std::size_t count = poly.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        const host::Vec3 &p = layer.points[static_cast<std::size_t>(poly[i])];
-        const host::Vec3 &q = layer.points[static_cast<std::size_t>(poly[(i + 1) % count])];
+    const auto edge = [&n](const host::Vec3 &p, const host::Vec3 &q) {
         n.x += (p.y - q.y) * (p.z + q.z);
         n.y += (p.z - q.z) * (p.x + q.x);
         n.z += (p.x - q.x) * (p.y + q.y);
+    };
+    if (count == 4) { // nearly every polygon of a tree
+        const host::Vec3 &p0 = points[poly[0]], &p1 = points[poly[1]], &p2 = points[poly[2]], &p3 = points[poly[3]];
+        edge(p0, p1);
+        edge(p1, p2);
+        edge(p2, p3);
+        edge(p3, p0);
+        return n;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const host::Vec3 &p = points[poly[i]];
+        edge(p, points[poly[i + 1 == count ? 0 : i + 1]]);
     }
     return n;
 }
@@ -59,7 +71,9 @@ std::vector<TubeSide> tube_sides(const host::Layer &layer, const std::vector<cha
         const std::span<const int> poly = layer.polygon_points(p);
         if (!smooth[p] || poly.size() != 4)
             continue;
-        for (const int polygon : {static_cast<int>(p), -1}) {
+        // A polygon without values of its own reads the points' values both times.
+        const int own = layer.has_corner_values(p) ? static_cast<int>(p) : -1;
+        for (const int polygon : {own, -1}) {
             float v[4];
             bool all = true;
             for (std::size_t c = 0; c < 4; ++c) {
@@ -67,15 +81,29 @@ std::vector<TubeSide> tube_sides(const host::Layer &layer, const std::vector<cha
                 all = all && value && value->size() >= 2;
                 v[c] = all ? (*value)[1] : 0.0f;
             }
-            if (all && two_rings(v, sides[p]))
+            if ((all && two_rings(v, sides[p])) || own < 0)
                 break;
         }
     }
     return sides;
 }
 
+// Whether faces f and g, which name point at their corners i and j, share the edge from it to
+// a neighbouring point.
+bool share_edge(const host::Layer &layer, int f, std::size_t i, int g, std::size_t j, int point)
+{
+    const std::span<const int> pf = layer.polygon_points(static_cast<std::size_t>(f));
+    const std::span<const int> pg = layer.polygon_points(static_cast<std::size_t>(g));
+    const std::size_t nf = pf.size(), ng = pg.size();
+    const int next = pf[i + 1 == nf ? 0 : i + 1], previous = pf[i == 0 ? nf - 1 : i - 1];
+    const int g_next = pg[j + 1 == ng ? 0 : j + 1], g_previous = pg[j == 0 ? ng - 1 : j - 1];
+    return (next != point && (g_next == next || g_previous == next)) ||
+           (previous != point && (g_next == previous || g_previous == previous));
+}
+
 // Whether faces f and g at point run along one tube: both sides between the same two rings,
-// sharing an edge from the point.
+// sharing an edge from the point (at any of their corners there, for a face that names the
+// point twice).
 bool one_run(const host::Layer &layer, const std::vector<TubeSide> &sides, int f, int g, int point)
 {
     const TubeSide &a = sides[static_cast<std::size_t>(f)], &b = sides[static_cast<std::size_t>(g)];
@@ -83,17 +111,18 @@ bool one_run(const host::Layer &layer, const std::vector<TubeSide> &sides, int f
         return false;
     const std::span<const int> pf = layer.polygon_points(static_cast<std::size_t>(f));
     const std::span<const int> pg = layer.polygon_points(static_cast<std::size_t>(g));
-    for (std::size_t i = 0; i < pf.size(); ++i) {
-        if (pf[i] != point)
-            continue;
-        for (const int y : {pf[(i + 1) % pf.size()], pf[(i + pf.size() - 1) % pf.size()]})
-            for (std::size_t j = 0; j < pg.size(); ++j)
-                if (pg[j] == point && y != point &&
-                    (pg[(j + 1) % pg.size()] == y || pg[(j + pg.size() - 1) % pg.size()] == y))
-                    return true;
-    }
+    for (std::size_t i = 0; i < pf.size(); ++i)
+        for (std::size_t j = 0; j < pg.size(); ++j)
+            if (pf[i] == point && pg[j] == point && share_edge(layer, f, i, g, j, point))
+                return true;
     return false;
 }
+
+// A smooth polygon's corner at a point: the polygon and the corner's place in it.
+struct Incidence {
+    int polygon = 0;
+    int corner = 0;
+};
 
 std::array<float, 3> unit_or_up(const host::Vec3 &v)
 {
@@ -102,6 +131,99 @@ std::array<float, 3> unit_or_up(const host::Vec3 &v)
         return {0.0f, 1.0f, 0.0f};
     return {static_cast<float>(v.x / l), static_cast<float>(v.y / l), static_cast<float>(v.z / l)};
 }
+
+host::Vec3 difference(const host::Vec3 &q, const host::Vec3 &p) { return {q.x - p.x, q.y - p.y, q.z - p.z}; }
+
+// The unit normal of a triangle with edges e1 and e2 from one corner, (0, 0, 0) for a triangle
+// too small to have a direction.
+host::Vec3 unit_cross(const host::Vec3 &e1, const host::Vec3 &e2)
+{
+    const host::Vec3 n{e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x};
+    const double l = length(n);
+    if (!(l > 1e-30) || !std::isfinite(l))
+        return {};
+    return {n.x / l, n.y / l, n.z / l};
+}
+
+host::Vec3 triangle_normal(const host::Layer &layer, std::span<const int> poly, std::size_t a,
+                           std::size_t b, std::size_t c)
+{
+    const host::Vec3 *points = layer.points.data();
+    const host::Vec3 &p = points[poly[a]];
+    return unit_cross(difference(points[poly[b]], p), difference(points[poly[c]], p));
+}
+
+double dot(const host::Vec3 &a, const host::Vec3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+// Whether a corner normal leans a right angle or more away from its triangle's own normal
+// (none for a triangle too small to have a direction: triangle_normal gives it (0, 0, 0), any
+// other a unit vector). A normal that leans back this little or less still counts as leaning
+// away: the normals are written as floats, or as bytes in a compressed file, and positions on
+// a grid.
+bool leans_away(const std::array<float, 3> &normal, const host::Vec3 &own)
+{
+    const bool flat = own.x != 0.0 || own.y != 0.0 || own.z != 0.0;
+    const host::Vec3 given{normal[0], normal[1], normal[2]};
+    return flat && dot(given, own) <= lean_margin;
+}
+
+// Whether a corner of a triangle with normal own (as triangle_normal gives it) leans away from
+// it: leans_away for its three corners at once.
+bool any_leans(const host::Vec3 &own, const std::array<float, 3> &a, const std::array<float, 3> &b,
+               const std::array<float, 3> &c)
+{
+    if (own.x == 0.0 && own.y == 0.0 && own.z == 0.0)
+        return false;
+    const auto leans = [&own](const std::array<float, 3> &normal) {
+        return dot(host::Vec3{normal[0], normal[1], normal[2]}, own) <= lean_margin;
+    };
+    return leans(a) || leans(b) || leans(c);
+}
+
+// The cut of a polygon of three or more corners (face: its Newell vector) as triangulate
+// reads it: a fan from the first corner, or for a quad from whichever corner leaves both
+// halves facing most nearly the polygon's way; and whether a corner normal of its triangles
+// leans away from the triangle's own.
+std::uint8_t cut_polygon(const host::Layer &layer, std::size_t polygon, const host::Vec3 &face,
+                         const CornerNormals &normals)
+{
+    const std::span<const int> poly = layer.polygon_points(polygon);
+    const std::size_t n = poly.size();
+    const std::array<float, 3> *corner_normal = normals.normal.data() + normals.first[polygon];
+    if (n == 4) {
+        // A quad's four possible halves, (0 1 2), (0 2 3) and (1 2 3), (1 3 0), share their
+        // diagonals' edges.
+        const host::Vec3 *points = layer.points.data();
+        const host::Vec3 &p0 = points[poly[0]], &p1 = points[poly[1]], &p2 = points[poly[2]], &p3 = points[poly[3]];
+        const host::Vec3 from0to2 = difference(p2, p0), from1to3 = difference(p3, p1);
+        const host::Vec3 h0 = unit_cross(difference(p1, p0), from0to2);
+        const host::Vec3 h1 = unit_cross(from0to2, difference(p3, p0));
+        const host::Vec3 h2 = unit_cross(difference(p2, p1), from1to3);
+        const host::Vec3 h3 = unit_cross(from1to3, difference(p0, p1));
+        const double from0 = std::min(dot(face, h0), dot(face, h1));
+        const double from1 = std::min(dot(face, h2), dot(face, h3));
+        const std::array<float, 3> &c0 = corner_normal[0], &c1 = corner_normal[1], &c2 = corner_normal[2],
+                                   &c3 = corner_normal[3];
+        if (from1 > from0)
+            return any_leans(h2, c1, c2, c3) || any_leans(h3, c1, c3, c0)
+                       ? CornerNormals::from_second | CornerNormals::leans
+                       : CornerNormals::from_second;
+        return any_leans(h0, c0, c1, c2) || any_leans(h1, c0, c2, c3) ? CornerNormals::leans : 0;
+    }
+    for (std::size_t i = 1; i + 1 < n; ++i)
+        if (any_leans(triangle_normal(layer, poly, 0, i, i + 1), corner_normal[0], corner_normal[i],
+                      corner_normal[i + 1]))
+            return CornerNormals::leans;
+    return 0;
+}
+
+// The normal a point's faces of one run take: the sum of the runs within the crease angle,
+// its length and its unit vector.
+struct Smoothed {
+    host::Vec3 sum;
+    double length = 0.0;
+    std::array<float, 3> normal{};
+};
 
 } // namespace
 
@@ -132,12 +254,14 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     std::vector<int> start(count.size(), 0);
     for (std::size_t i = 1; i < count.size(); ++i)
         start[i] = start[i - 1] + count[i];
-    std::vector<int> around(static_cast<std::size_t>(start.back()));
+    std::vector<Incidence> around(static_cast<std::size_t>(start.back()));
     std::vector<int> fill(start.begin(), start.end() - 1);
     for (std::size_t p = 0; p < polygons; ++p)
-        if (smooth[p])
-            for (int point : layer.polygon_points(p))
-                around[static_cast<std::size_t>(fill[static_cast<std::size_t>(point)]++)] = static_cast<int>(p);
+        if (smooth[p]) {
+            const std::span<const int> poly = layer.polygon_points(p);
+            for (std::size_t c = 0; c < poly.size(); ++c)
+                around[static_cast<std::size_t>(fill[static_cast<std::size_t>(poly[c])]++)] = {static_cast<int>(p), static_cast<int>(c)};
+        }
 
     // The sides of a tube between two rings: quads whose two ends each lie on one ring of
     // "RM_branch" v. Two such sides between the same pair of rings that share an edge run along
@@ -154,17 +278,32 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     }
     // Per point: its faces (once each), joined into runs of tube sides, and each run's summed
     // area-weighted normal.
-    std::vector<int> faces, run;
-    std::vector<host::Vec3> run_sum, run_unit;
+    // Scratch per point, sized once for the most faces any point has.
+    std::size_t most = 0;
+    for (std::size_t point = 0; point + 1 < start.size(); ++point)
+        most = std::max(most, static_cast<std::size_t>(start[point + 1] - start[point]));
+    std::vector<int> faces(most), run(most);
+    std::vector<std::size_t> heads(most); // the first face of each run, in order
+    std::vector<int> at(most);     // per face, its corner at the point
+    std::vector<char> twice(most); // per face, whether it names the point more than once
+    std::vector<host::Vec3> run_sum(most), run_unit(most);
+    std::vector<Smoothed> smoothed(most);
+    std::vector<std::array<float, 3>> face_normal(most);
     for (std::size_t point = 0; point + 1 < start.size(); ++point) {
-        faces.clear();
-        for (int k = start[point]; k < start[point + 1]; ++k)
-            if (faces.empty() || faces.back() != around[static_cast<std::size_t>(k)]) // a face that names the point twice counts once
-                faces.push_back(around[static_cast<std::size_t>(k)]);
-        if (faces.empty())
+        const auto first = static_cast<std::size_t>(start[point]), end = static_cast<std::size_t>(start[point + 1]);
+        if (first == end)
             continue;
-        const std::size_t k = faces.size();
-        run.resize(k);
+        std::size_t k = 0;
+        for (std::size_t e = first; e < end; ++e) {
+            if (k > 0 && faces[k - 1] == around[e].polygon) { // a face that names the point twice counts once
+                twice[k - 1] = 1;
+                continue;
+            }
+            faces[k] = around[e].polygon;
+            at[k] = around[e].corner;
+            twice[k] = 0;
+            ++k;
+        }
         for (std::size_t i = 0; i < k; ++i)
             run[i] = static_cast<int>(i);
         const auto find = [&](int i) {
@@ -172,121 +311,126 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                 i = run[static_cast<std::size_t>(i)];
             return i;
         };
-        for (std::size_t i = 0; i < k; ++i)
-            for (std::size_t j = i + 1; j < k; ++j)
-                if (one_run(layer, sides, faces[i], faces[j], static_cast<int>(point))) {
-                    const int a = find(static_cast<int>(i)), b = find(static_cast<int>(j));
-                    run[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
+        for (std::size_t i = 0; i < k; ++i) {
+            const TubeSide &a = sides[static_cast<std::size_t>(faces[i])];
+            if (!a.tube)
+                continue;
+            for (std::size_t j = i + 1; j < k; ++j) {
+                const TubeSide &b = sides[static_cast<std::size_t>(faces[j])];
+                if (!b.tube || a.low != b.low || a.high != b.high)
+                    continue;
+                const bool joined = twice[i] || twice[j]
+                                        ? one_run(layer, sides, faces[i], faces[j], static_cast<int>(point))
+                                        : share_edge(layer, faces[i], static_cast<std::size_t>(at[i]), faces[j],
+                                                     static_cast<std::size_t>(at[j]), static_cast<int>(point));
+                if (joined) {
+                    const int x = find(static_cast<int>(i)), y = find(static_cast<int>(j));
+                    run[static_cast<std::size_t>(std::max(x, y))] = std::min(x, y);
                 }
-        run_sum.assign(k, host::Vec3{});
+            }
+        }
+        // Each run's first face (the run's own index: runs join under their lower one) heads
+        // it, ahead of the faces that add to its sum.
+        std::size_t runs = 0;
         for (std::size_t i = 0; i < k; ++i) {
             run[i] = find(static_cast<int>(i));
+            if (run[i] == static_cast<int>(i)) {
+                heads[runs++] = i;
+                run_sum[i] = host::Vec3{};
+            }
             const host::Vec3 &w = area[static_cast<std::size_t>(faces[i])];
             host::Vec3 &sum = run_sum[static_cast<std::size_t>(run[i])];
             sum.x += w.x;
             sum.y += w.y;
             sum.z += w.z;
         }
-        run_unit.resize(k);
-        for (std::size_t i = 0; i < k; ++i) {
-            const host::Vec3 &sum = run_sum[i];
+        for (std::size_t h = 0; h < runs; ++h) {
+            const host::Vec3 &sum = run_sum[heads[h]];
             const double l = length(sum);
-            run_unit[i] = l > 1e-30 && std::isfinite(l) ? host::Vec3{sum.x / l, sum.y / l, sum.z / l} : host::Vec3{};
+            run_unit[heads[h]] = l > 1e-30 && std::isfinite(l) ? host::Vec3{sum.x / l, sum.y / l, sum.z / l} : host::Vec3{};
         }
-        for (std::size_t i = 0; i < k; ++i) {
-            // Every run at this point within the crease angle of this face's run (its own
-            // included): each leans less than the angle away, so their sum leans less than a
-            // right angle away for any angle below 90 degrees.
-            const auto f = static_cast<std::size_t>(faces[i]);
-            const host::Vec3 &own = unit[f];
-            const host::Vec3 &mine = run_unit[static_cast<std::size_t>(run[i])];
+        // Every run at this point within the crease angle of a run (its own included): each
+        // leans less than the angle away, so their sum leans less than a right angle away for
+        // any angle below 90 degrees. The faces of one run share it.
+        for (std::size_t h = 0; h < runs; ++h) {
+            const std::size_t r = heads[h];
+            const host::Vec3 &mine = run_unit[r];
             host::Vec3 sum;
-            for (std::size_t g = 0; g < k; ++g) {
-                if (run[g] != static_cast<int>(g))
-                    continue; // not a run's first face
+            for (std::size_t o = 0; o < runs; ++o) {
+                const std::size_t g = heads[o];
                 const host::Vec3 &other = run_unit[g];
-                if (static_cast<int>(g) != run[i] && mine.x * other.x + mine.y * other.y + mine.z * other.z < min_cos)
+                if (g != r && mine.x * other.x + mine.y * other.y + mine.z * other.z < min_cos)
                     continue;
                 sum.x += run_sum[g].x;
                 sum.y += run_sum[g].y;
                 sum.z += run_sum[g].z;
             }
+            smoothed[r] = {sum, length(sum), unit_or_up(sum)};
+        }
+        for (std::size_t i = 0; i < k; ++i) {
+            const host::Vec3 &own = unit[static_cast<std::size_t>(faces[i])];
+            const Smoothed &mine = smoothed[static_cast<std::size_t>(run[i])];
+            const host::Vec3 &sum = mine.sum;
             // Near or past a right angle the sum may turn away from the face (a run can bend
             // round further than the crease angle): keep the face's own.
-            if (sum.x * own.x + sum.y * own.y + sum.z * own.z <= lean_margin * length(sum))
-                sum = own;
-            const std::array<float, 3> normal = unit_or_up(sum);
-            const std::span<const int> poly = layer.polygon_points(f);
-            for (std::size_t c = 0; c < poly.size(); ++c)
-                if (poly[c] == static_cast<int>(point))
-                    out.normal[out.first[f] + c] = normal;
+            face_normal[i] = sum.x * own.x + sum.y * own.y + sum.z * own.z <= lean_margin * mine.length
+                                 ? unit_or_up(own)
+                                 : mine.normal;
+        }
+        // Every corner of the faces at the point, a face that names it twice at both.
+        std::size_t i = 0;
+        for (std::size_t e = first; e < end; ++e) {
+            if (around[e].polygon != faces[i])
+                ++i;
+            const auto f = static_cast<std::size_t>(around[e].polygon);
+            out.normal[out.first[f] + static_cast<std::size_t>(around[e].corner)] = face_normal[i];
         }
     }
+    // How each polygon is cut into triangles, while its face normal is at hand.
+    out.cut.assign((polygons + 3) / 4, 0);
+    for (std::size_t p = 0; p < polygons; ++p)
+        if (layer.polygon_points(p).size() >= 3)
+            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, area[p], out) << (p % 4 * 2));
     return out;
 }
-
-namespace {
-
-host::Vec3 triangle_normal(const host::Layer &layer, std::span<const int> poly, std::size_t a,
-                           std::size_t b, std::size_t c)
-{
-    const host::Vec3 &p = layer.points[static_cast<std::size_t>(poly[a])];
-    const host::Vec3 &q = layer.points[static_cast<std::size_t>(poly[b])];
-    const host::Vec3 &r = layer.points[static_cast<std::size_t>(poly[c])];
-    const double e1[3] = {q.x - p.x, q.y - p.y, q.z - p.z}, e2[3] = {r.x - p.x, r.y - p.y, r.z - p.z};
-    const host::Vec3 n{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
-    const double l = length(n);
-    if (!(l > 1e-30) || !std::isfinite(l))
-        return {};
-    return {n.x / l, n.y / l, n.z / l};
-}
-
-double dot(const host::Vec3 &a, const host::Vec3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
-} // namespace
 
 void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNormals &normals,
                  std::vector<Triangle> &out)
 {
-    out.clear();
     const std::span<const int> poly = layer.polygon_points(polygon);
     const std::size_t n = poly.size();
-    if (n < 3)
+    if (n < 3) {
+        out.clear();
         return;
-    std::size_t start = 0;
-    // A quad's four possible halves: (0 1 2), (0 2 3) and (1 2 3), (1 3 0); the two it is cut
-    // into keep their normals for their corners below.
-    host::Vec3 halves[4];
-    if (n == 4) {
-        // The diagonal from corner 1 when it keeps the halves closer to the quad's facing.
-        const host::Vec3 face = newell(layer, poly);
-        halves[0] = triangle_normal(layer, poly, 0, 1, 2);
-        halves[1] = triangle_normal(layer, poly, 0, 2, 3);
-        halves[2] = triangle_normal(layer, poly, 1, 2, 3);
-        halves[3] = triangle_normal(layer, poly, 1, 3, 0);
-        const double from0 = std::min(dot(face, halves[0]), dot(face, halves[1]));
-        const double from1 = std::min(dot(face, halves[2]), dot(face, halves[3]));
-        if (from1 > from0)
-            start = 1;
     }
-    // A corner normal that leans back this little or less still counts as leaning away: the
-    // normals are written as floats, or as bytes in a compressed file, and positions on a grid.
-    const double margin = lean_margin;
+    // Normals made by corner_normals know their cut; others are cut here.
+    const std::uint8_t cut = normals.knows_cut(polygon)
+                                 ? normals.cut_of(polygon)
+                                 : cut_polygon(layer, polygon, newell(layer, poly), normals);
+    const std::size_t start = cut & CornerNormals::from_second;
+    const bool leans = (cut & CornerNormals::leans) != 0;
+    const std::array<float, 3> *corner_normal = normals.normal.data() + normals.first[polygon];
+    // Every field of every triangle is written below: the caller's triangles of the polygon
+    // before (as many, for a tree's quads) are overwritten in place.
+    out.resize(n - 2);
     for (std::size_t i = 1; i + 1 < n; ++i) {
-        const std::size_t corners[3] = {start, (start + i) % n, (start + i + 1) % n};
-        const host::Vec3 own = n == 4 ? halves[start * 2 + i - 1]
-                                      : triangle_normal(layer, poly, corners[0], corners[1], corners[2]);
-        const bool flat = length(own) > 0.0;
-        Triangle triangle;
-        for (int k = 0; k < 3; ++k) {
-            TriangleCorner &corner = triangle[static_cast<std::size_t>(k)];
-            corner.corner = corners[k];
-            corner.normal = normals.at(polygon, corners[k]);
-            const host::Vec3 given{corner.normal[0], corner.normal[1], corner.normal[2]};
-            if (flat && dot(given, own) <= margin)
-                corner.normal = unit_or_up(own);
+        // start is 0 or 1: only the last corner of the last triangle comes round to 0.
+        const std::size_t corners[3] = {start, start + i, start + i + 1 == n ? 0 : start + i + 1};
+        Triangle &triangle = out[i - 1];
+        for (std::size_t k = 0; k < 3; ++k)
+            triangle[k] = {corners[k], corner_normal[corners[k]]};
+        if (leans) {
+            const host::Vec3 own = triangle_normal(layer, poly, corners[0], corners[1], corners[2]);
+            bool turned = false;
+            std::array<float, 3> own_unit{};
+            for (TriangleCorner &corner : triangle)
+                if (leans_away(corner.normal, own)) {
+                    if (!turned)
+                        own_unit = unit_or_up(own);
+                    turned = true;
+                    corner.normal = own_unit;
+                }
         }
-        out.push_back(triangle);
     }
 }
 

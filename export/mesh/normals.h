@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -22,6 +23,19 @@ struct CornerNormals {
     // follow the layer's corners one for one.
     std::span<const std::size_t> first;
     std::vector<std::array<float, 3>> normal; // per corner, unit length
+    // Per polygon, how triangulate cuts it, found beside the corner normals from the same face
+    // normal: two of the bits below per polygon, four polygons to a byte (a large tree's
+    // millions of polygons cost no more than a quarter of a byte each). Empty (normals made
+    // elsewhere): triangulate finds the cut itself.
+    std::vector<std::uint8_t> cut;
+    static constexpr std::uint8_t from_second = 1; // a quad cut along the diagonal from corner 1
+    static constexpr std::uint8_t leans = 2;       // a corner normal leans away from its triangle
+
+    bool knows_cut(std::size_t polygon) const { return polygon / 4 < cut.size(); }
+    std::uint8_t cut_of(std::size_t polygon) const
+    {
+        return static_cast<std::uint8_t>((cut[polygon / 4] >> (polygon % 4 * 2)) & 3u);
+    }
 
     const std::array<float, 3> &at(std::size_t polygon, std::size_t corner) const
     {
@@ -45,7 +59,8 @@ using Triangle = std::array<TriangleCorner, 3>;
 // nearly the polygon's way (a bent or dented quad otherwise gives a half that faces back).
 // Each corner takes its corner normal, or the triangle's own normal where the corner normal
 // would lean a right angle or more away from the triangle: what a tool that only sees the
-// triangles checks.
+// triangles checks. Normals from corner_normals carry each polygon's cut, found once beside
+// them; normals made otherwise (no cuts) are cut here.
 void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNormals &normals,
                  std::vector<Triangle> &out);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 
 #include <meshoptimizer.h>
 
@@ -10,26 +11,40 @@ namespace {
 
 // Moves each kept vertex's dim floats to its new place. The common widths get a loop of their
 // own with the width known, so that a vertex's value is a few moves rather than a loop.
-template <std::size_t Dim>
-void scatter_fixed(const float *from, float *to, const std::vector<unsigned> &remap)
+// Where every vertex is kept (a reordering), no entry needs looking at twice.
+template <std::size_t Dim, bool Every>
+void scatter_fixed(const float *from, float *to, std::span<const unsigned> remap)
 {
     const std::size_t count = remap.size();
-    for (std::size_t v = 0; v < count; ++v)
-        if (const unsigned r = remap[v]; r != ~0u)
-            std::copy_n(from + v * Dim, Dim, to + std::size_t{r} * Dim);
+    for (std::size_t v = 0; v < count; ++v) {
+        const unsigned r = remap[v];
+        if (!Every && r == ~0u)
+            continue;
+        for (std::size_t i = 0; i < Dim; ++i)
+            to[std::size_t{r} * Dim + i] = from[v * Dim + i];
+    }
 }
 
-void scatter(const float *from, float *to, const std::vector<unsigned> &remap, std::size_t dim)
+template <std::size_t Dim>
+void scatter_fixed(const float *from, float *to, std::span<const unsigned> remap, bool every)
+{
+    if (every)
+        scatter_fixed<Dim, true>(from, to, remap);
+    else
+        scatter_fixed<Dim, false>(from, to, remap);
+}
+
+void scatter(const float *from, float *to, std::span<const unsigned> remap, std::size_t dim, bool every)
 {
     switch (dim) {
     case 1:
-        return scatter_fixed<1>(from, to, remap);
+        return scatter_fixed<1>(from, to, remap, every);
     case 2:
-        return scatter_fixed<2>(from, to, remap);
+        return scatter_fixed<2>(from, to, remap, every);
     case 3:
-        return scatter_fixed<3>(from, to, remap);
+        return scatter_fixed<3>(from, to, remap, every);
     case 4:
-        return scatter_fixed<4>(from, to, remap);
+        return scatter_fixed<4>(from, to, remap, every);
     default:
         for (std::size_t v = 0; v < remap.size(); ++v)
             if (const unsigned r = remap[v]; r != ~0u)
@@ -38,15 +53,15 @@ void scatter(const float *from, float *to, const std::vector<unsigned> &remap, s
 }
 
 // Applies a vertex remap (old index -> new index, ~0u for dropped) to every per-vertex array.
-void remap_vertices(PrimitiveArrays &prim, const std::vector<unsigned> &remap, std::size_t kept)
+void remap_vertices(PrimitiveArrays &prim, std::span<const unsigned> remap, std::size_t kept)
 {
     // One spare array takes each stream's new order and then trades places with it, so that a
     // large tree's streams are reordered with one stream's worth of memory to spare.
-    std::vector<float> spare;
+    StreamValues spare;
     for (VertexStream &stream : prim.streams) {
         const std::size_t dim = static_cast<std::size_t>(stream.dim);
         spare.resize(kept * dim);
-        scatter(stream.values.data(), spare.data(), remap, dim);
+        scatter(stream.values.data(), spare.data(), remap, dim, kept == remap.size());
         stream.values.swap(spare);
     }
     std::vector<int> points(kept);
@@ -114,7 +129,8 @@ void optimise_vertex_order(PrimitiveArrays &prim)
         remap_vertices(prim, remap, next);
         return;
     }
-    std::vector<unsigned> remap(prim.vertex_count());
+    // Every entry is written by the optimiser.
+    std::vector<unsigned, UnsetAllocator<unsigned>> remap(prim.vertex_count());
     const std::size_t kept = meshopt_optimizeVertexFetchRemap(remap.data(), prim.indices.data(),
                                                               prim.indices.size(), prim.vertex_count());
     // Vertices collected in the order the triangles first use them, where the triangles kept

@@ -1,0 +1,264 @@
+// The glTF collector against the plainest reading of what a vertex is: per triangle corner, the
+// point, the corner normal and every attribute read off the layer (the polygon-specific value
+// first, then the point's own, zeros for what is missing), one vertex per distinct record in the
+// order the triangles first use them. The layer mixes what trees hold: seams that repeat a point's
+// own value and seams that differ, values shorter than their attribute, points without values,
+// a polygon-specific range that changes the wind weights, leaves, lines and points.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "export/gltf/gltf_collect.h"
+#include "export/materials/materials.h"
+#include "export/mesh/prepared_mesh.h"
+
+namespace ramulon {
+namespace {
+
+using Values = std::vector<float>;
+
+void set_vmap(host::Layer &layer, HostID type, const std::string &name, int point, Values v)
+{
+    layer.set_vmap(type, name, point, static_cast<int>(v.size()), v.data());
+}
+
+void set_vpmap(host::Layer &layer, HostID type, const std::string &name, int point, int polygon, Values v)
+{
+    layer.set_vpmap(type, name, point, polygon, static_cast<int>(v.size()), v.data());
+}
+
+// A bent sheet of wood (5 x 4 points, quads and triangles, so that corners crease) with a strip
+// of leaves beside it, a skeleton line and a lone point.
+host::Layer mixed_layer()
+{
+    host::Layer layer;
+    constexpr int columns = 5, rows = 4;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c)
+            layer.add_point({c * 1.0, r * 1.0, (c % 3) * 0.6 + (r == 2 ? 0.4 : 0.0)});
+    const auto at = [&](int c, int r) { return r * columns + c; };
+    std::vector<int> wood;
+    for (int r = 0; r + 1 < rows; ++r)
+        for (int c = 0; c + 1 < columns; ++c) {
+            if ((r + c) % 3 == 1) {
+                wood.push_back(layer.add_polygon(ID_FACE, {at(c, r), at(c + 1, r), at(c + 1, r + 1)}, "RM_trunk"));
+                wood.push_back(layer.add_polygon(ID_FACE, {at(c, r), at(c + 1, r + 1), at(c, r + 1)}, "RM_trunk"));
+            } else {
+                wood.push_back(layer.add_polygon(ID_FACE, {at(c, r), at(c + 1, r), at(c + 1, r + 1), at(c, r + 1)},
+                                                 "RM_trunk"));
+            }
+        }
+    for (int f : wood)
+        layer.set_tag(f, ID_COLR, "Brown");
+    for (int p = 0; p < rows * columns; ++p) {
+        const auto fp = static_cast<float>(p);
+        if (p % 7 != 3) // some points hold no texture value
+            set_vmap(layer, ID_TXUV, "RM_branch", p, {fp * 0.05f, fp * 0.03f});
+        if (p % 4 == 0)
+            set_vmap(layer, ID_WGHT, "RM_range", p, {fp * 0.1f - 1.0f});
+        if (p % 3 != 0)
+            set_vmap(layer, ID_RMVT, "RM_vectors", p, {0.0f, fp, -0.0f});
+        if (p % 5 == 1)
+            set_vmap(layer, ID_RMLD, "RM_density", p, {fp}); // shorter than its two components
+    }
+    const int quad = wood[0]; // points 0, 1, 6, 5
+    const int later = wood[3];
+    set_vpmap(layer, ID_TXUV, "RM_branch", 1, quad, {0.05f, 0.03f});  // the point's own value: shared
+    set_vpmap(layer, ID_TXUV, "RM_branch", 6, quad, {0.9f, 0.9f});    // another: split
+    set_vpmap(layer, ID_TXUV, "RM_branch", 5, quad, {0.5f});          // one component of two
+    set_vpmap(layer, ID_WGHT, "RM_range", 0, quad, {0.8f});           // the wind weights follow
+    const std::span<const int> corners = layer.polygon_points(static_cast<std::size_t>(later));
+    set_vpmap(layer, ID_TXUV, "RM_branch", corners[0], later, {0.9f, 0.9f});
+    set_vpmap(layer, ID_TXUV, "RM_branch", 3, later, {0.25f, 0.75f}); // a point without its own value
+
+    // Leaves: two quads sharing an edge, the second holding its own leaf texture there.
+    const int leaf0 = layer.add_point({8, 0, 0});
+    for (int i = 1; i < 6; ++i)
+        layer.add_point({8.0 + (i % 2), (i / 2) * 1.0, 0.1 * i});
+    const int a = layer.add_polygon(ID_FACE, {leaf0, leaf0 + 1, leaf0 + 3, leaf0 + 2}, "VF_leaf");
+    const int b = layer.add_polygon(ID_FACE, {leaf0 + 2, leaf0 + 3, leaf0 + 5, leaf0 + 4}, "VF_leaf");
+    for (int f : {a, b})
+        layer.set_tag(f, ID_COLR, "Green");
+    for (int i = 0; i < 6; ++i) {
+        const auto fi = static_cast<float>(i);
+        set_vmap(layer, ID_TXUV, "RM_leaf", leaf0 + i, {fi * 0.1f, fi * 0.2f});
+        set_vmap(layer, ID_TXUV, "RM_all_leaves", leaf0 + i, {fi / 6, 0.5f});
+        set_vmap(layer, ID_WGHT, "RM_thick", leaf0 + i, {fi * 0.3f});
+    }
+    set_vpmap(layer, ID_TXUV, "RM_leaf", leaf0 + 2, b, {0.0f, 1.0f});
+    set_vpmap(layer, ID_TXUV, "RM_leaf", leaf0 + 3, b, {0.2f, 0.4f}); // the point's own again
+
+    const int s = layer.add_point({0, 5, 0});
+    layer.add_polygon(ID_FACE, {s, layer.add_point({0, 6, 0})});
+    layer.add_polygon(ID_FACE, {layer.add_point({1, 6, 0})});
+    return layer;
+}
+
+// The value of a map at one polygon corner as the collector must write it.
+Values corner_value(const host::Layer &layer, HostID type, const std::string &name, int dim, bool flip_v, int point,
+                    std::size_t polygon)
+{
+    Values out(static_cast<std::size_t>(dim), 0.0f);
+    std::optional<std::span<const float>> value;
+    if (const int vp = layer.find_vpmap(type, name); vp >= 0)
+        value = layer.vpmap_at(vp, point, static_cast<int>(polygon));
+    if (!value)
+        if (const host::VertexMap *map = layer.find_vmap(type, name))
+            value = map->at(point);
+    for (std::size_t i = 0; value && i < out.size() && i < value->size(); ++i)
+        out[i] = (*value)[i];
+    if (flip_v)
+        out[1] = 1.0f - out[1];
+    return out;
+}
+
+// The record of one corner: every stream of the primitive but POSITION and the wind weights'
+// (made of its range and thickness), in the primitive's stream order.
+Values corner_record(const exporter::PreparedMesh &mesh, const exporter::PrimitiveArrays &prim, std::size_t polygon,
+                     std::size_t corner, const float *normal)
+{
+    const host::Layer &layer = *mesh.layer;
+    const exporter::Material &m = mesh.materials.list[static_cast<std::size_t>(prim.material)];
+    const int point = layer.polygon_points(polygon)[corner];
+    Values record;
+    const auto add = [&](const Values &v) { record.insert(record.end(), v.begin(), v.end()); };
+    for (const exporter::VertexStream &s : prim.streams) {
+        if (s.attribute == "NORMAL")
+            add(Values(normal, normal + 3));
+        else if (s.attribute == "TEXCOORD_0")
+            add(corner_value(layer, ID_TXUV, exporter::texture_map(m), 2, true, point, polygon));
+        else if (s.attribute == "TEXCOORD_1" && m.leaf)
+            add(corner_value(layer, ID_TXUV, exporter::atlas_texture, 2, true, point, polygon));
+        else if (s.attribute == "TEXCOORD_1") {
+            const std::array<float, 2> &uv = mesh.bark.at(polygon, corner);
+            add({uv[0], 1.0f - uv[1]});
+        } else if (s.attribute == "_RM_RANGE")
+            add(corner_value(layer, ID_WGHT, "RM_range", 1, false, point, polygon));
+        else if (s.attribute == "_RM_THICK")
+            add(corner_value(layer, ID_WGHT, "RM_thick", 1, false, point, polygon));
+        else if (s.attribute == "_RM_VECTORS")
+            add(corner_value(layer, ID_RMVT, "RM_vectors", 3, false, point, polygon));
+        else if (s.attribute == "_RM_DENSITY")
+            add(corner_value(layer, ID_RMLD, "RM_density", 2, false, point, polygon));
+        else
+            EXPECT_TRUE(s.attribute == "POSITION" || s.attribute == "_WIND" || s.attribute == "COLOR_0") << s.attribute;
+    }
+    return record;
+}
+
+std::vector<std::uint32_t> bits(const Values &v)
+{
+    std::vector<std::uint32_t> out;
+    for (float f : v)
+        out.push_back(std::bit_cast<std::uint32_t>(f));
+    return out;
+}
+
+// What the collected primitive must hold, made the plain way and compared bit for bit.
+void expect_as_read(const exporter::PreparedMesh &mesh, const exporter::PrimitiveArrays &prim,
+                    const std::vector<int> &primitive_of, int k)
+{
+    const host::Layer &layer = *mesh.layer;
+    std::map<std::pair<int, std::vector<std::uint32_t>>, std::uint32_t> vertex_of;
+    std::vector<Values> records;
+    std::vector<int> points;
+    std::vector<std::uint32_t> indices;
+    const auto use = [&](std::size_t polygon, std::size_t corner, const float *normal) {
+        const int point = layer.polygon_points(polygon)[corner];
+        Values record = corner_record(mesh, prim, polygon, corner, normal);
+        const auto [it, fresh] =
+            vertex_of.try_emplace({point, bits(record)}, static_cast<std::uint32_t>(records.size()));
+        if (fresh) {
+            records.push_back(std::move(record));
+            points.push_back(point);
+        }
+        indices.push_back(it->second);
+    };
+    std::vector<exporter::Triangle> triangles;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        if (primitive_of[p] != k)
+            continue;
+        if (prim.triangles()) {
+            exporter::triangulate(layer, p, mesh.normals, triangles);
+            for (const exporter::Triangle &t : triangles)
+                for (const exporter::TriangleCorner &c : t)
+                    use(p, c.corner, c.normal.data());
+        } else {
+            for (std::size_t c = 0; c < layer.polygon_points(p).size(); ++c)
+                use(p, c, nullptr);
+        }
+    }
+    ASSERT_EQ(prim.indices, indices);
+    ASSERT_EQ(prim.vertex_point, points);
+    for (std::size_t v = 0; v < records.size(); ++v) {
+        Values held;
+        std::array<float, 2> wind{};
+        float range = 0.0f, thick = 0.0f;
+        for (const exporter::VertexStream &s : prim.streams) {
+            const auto dim = static_cast<std::size_t>(s.dim);
+            ASSERT_EQ(s.values.size(), records.size() * dim) << s.attribute;
+            const Values value(s.values.begin() + static_cast<long>(v * dim), s.values.begin() + static_cast<long>((v + 1) * dim));
+            if (s.attribute == "POSITION") {
+                const host::Vec3 &at = layer.points[static_cast<std::size_t>(points[v])];
+                EXPECT_EQ(bits(value), bits({static_cast<float>(at.x), static_cast<float>(at.y), static_cast<float>(at.z)}));
+            } else if (s.attribute == "_WIND") {
+                wind = {value[0], value[1]};
+            } else if (s.attribute != "COLOR_0") {
+                held.insert(held.end(), value.begin(), value.end());
+                if (s.attribute == "_RM_RANGE")
+                    range = value[0];
+                if (s.attribute == "_RM_THICK")
+                    thick = value[0];
+            }
+        }
+        EXPECT_EQ(bits(held), bits(records[v])) << "vertex " << v << " of point " << points[v];
+        if (prim.stream("_WIND")) {
+            EXPECT_EQ(wind, exporter::wind_weights(range, thick)) << "vertex " << v;
+        }
+    }
+}
+
+TEST(Collector, EveryVertexIsOneDistinctCornerRecordInFirstUseOrder)
+{
+    const host::Layer layer = mixed_layer();
+    for (const bool colours : {false, true}) {
+        exporter::ExportOptions options;
+        options.textures = exporter::TextureChoice::none;
+        options.wind_colours = colours;
+        exporter::PreparedMesh mesh;
+        ASSERT_EQ(exporter::prepare_mesh(layer, options, exporter::Format::gltf, mesh).message(), "");
+        exporter::PrimitiveCollector collector(mesh);
+        // Which primitive each polygon lands in: one per material and kind, in order of appearance.
+        std::map<std::pair<int, int>, int> index;
+        std::vector<int> primitive_of;
+        for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+            const std::size_t n = layer.polygon_points(p).size();
+            const int kind = n == 1 ? 0 : n == 2 ? 1 : 2;
+            const auto [it, fresh] = index.try_emplace({mesh.materials.of_polygon[p], kind}, static_cast<int>(index.size()));
+            primitive_of.push_back(it->second);
+        }
+        ASSERT_EQ(collector.size(), index.size());
+        std::size_t split = 0;
+        for (std::size_t k = 0; k < collector.size(); ++k) {
+            const exporter::PrimitiveArrays prim = collector.collect(k);
+            EXPECT_EQ(prim.stream("COLOR_0") != nullptr, colours && prim.stream("_WIND") != nullptr);
+            expect_as_read(mesh, prim, primitive_of, static_cast<int>(k));
+            std::map<int, int> per_point;
+            for (int point : prim.vertex_point)
+                split += ++per_point[point] == 2 ? 1 : 0;
+        }
+        // The layer does split points (seams, creases), so sharing is tested both ways.
+        EXPECT_GT(split, 3u);
+    }
+}
+
+} // namespace
+} // namespace ramulon
