@@ -75,10 +75,13 @@ Layer *EditOp::layer_of(int selector)
 // Every map value the plug-in writes passes here: inline, it costs a few instructions.
 inline int EditOp::fg_point(LWPntID id) const
 {
-    Decoded d;
-    if (!decode(id, false, d) || d.background || d.index >= mesh_.foreground.points.size())
+    // A foreground point's ID has neither low bit set; null and the other small values that
+    // are no ID give an index past any layer.
+    const auto v = reinterpret_cast<std::uintptr_t>(id);
+    const std::size_t index = (v >> 2) - 1;
+    if ((v & (polygon_bit | background_bit)) != 0 || index >= mesh_.foreground.points.size())
         return -1;
-    return ramulon::index_cast<int>(d.index);
+    return static_cast<int>(index); // a layer holds no more points than an int counts
 }
 
 int EditOp::fg_polygon(LWPolID id) const
@@ -271,8 +274,26 @@ EDError EditOp::pol_tag(EDStateRef state, LWPolID pol, HostID tag_type, const ch
     return EDERR_NONE;
 }
 
+// The plug-in writes a handful of map values for every point it adds, each through this call,
+// nearly all of them to the point just added, in a map it wrote a moment ago through the same
+// name pointer, with no journal to feed: those are stored here without a call or a frame.
 EDError EditOp::pnt_vmap(EDStateRef state, LWPntID pnt, HostID type, const char *name, int dim,
                          float *value)
+{
+    EditOp &op = self(state);
+    if (!op.journal_ && (value || dim == 0)) {
+        Layer &fg = op.mesh_.foreground;
+        const auto v = reinterpret_cast<std::uintptr_t>(pnt);
+        const std::size_t index = (v >> 2) - 1;
+        if ((v & (polygon_bit | background_bit)) == 0 && index < fg.points.size() &&
+            fg.append_vmap(type, name, index, dim, value)) [[likely]]
+            return EDERR_NONE;
+    }
+    return pnt_vmap_checked(state, pnt, type, name, dim, value);
+}
+
+EDError EditOp::pnt_vmap_checked(EDStateRef state, LWPntID pnt, HostID type, const char *name, int dim,
+                                 const float *value)
 {
     EditOp &op = self(state);
     const int index = op.fg_point(pnt);

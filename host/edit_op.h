@@ -49,6 +49,9 @@ private:
     static EDError pol_tag(EDStateRef, LWPolID, HostID tag_type, const char *tag);
     static EDError pnt_vmap(EDStateRef, LWPntID, HostID type, const char *name, int dim,
                             float *value);
+    // pnt_vmap past its common case: every check, the journal.
+    static EDError pnt_vmap_checked(EDStateRef, LWPntID, HostID type, const char *name, int dim,
+                                    const float *value);
     static EDError pnt_vpmap(EDStateRef, LWPntID, LWPolID, HostID type, const char *name, int dim,
                              float *value);
 

@@ -565,6 +565,16 @@ ramulon::Status StagedFiles::write_at(int file, std::uint64_t offset, std::span<
     Entry &entry = entries_.at(ramulon::index_cast<std::size_t>(file));
     if (entry.fd < 0 || entry.finished)
         return refused_write(failure(entry.target, EBADF));
+    if (entry.run && entry.run->end() == offset)
+        return entry.run->append(pieces) ? Status{} : refused_write(failure(entry.target, errno));
+    if (ramulon::Status ended = end_run(entry); !ended)
+        return ended;
+    std::size_t count = 0;
+    for (const std::string_view piece : pieces)
+        count += piece.size();
+    if (count >= DirectRun::least_bytes)
+        if ((entry.run = DirectRun::begin(entry.fd, offset)))
+            return entry.run->append(pieces) ? Status{} : refused_write(failure(entry.target, errno));
     if (::lseek(entry.fd, static_cast<off_t>(offset), SEEK_SET) < 0)
         return refused_write(failure(entry.target, errno));
     for (const std::string_view piece : pieces)
@@ -591,11 +601,23 @@ ramulon::Status StagedFiles::fill(int file, const std::function<bool(std::FILE *
     return {};
 }
 
+ramulon::Status StagedFiles::end_run(Entry &entry)
+{
+    if (!entry.run)
+        return {};
+    const bool written = entry.run->finish();
+    const int why = errno;
+    entry.run.reset();
+    return written ? Status{} : refused_write(failure(entry.target, why));
+}
+
 ramulon::Status StagedFiles::finish(int file)
 {
     Entry &entry = entries_.at(ramulon::index_cast<std::size_t>(file));
     if (entry.fd < 0 || entry.finished)
         return refused_write(failure(entry.target, EBADF));
+    if (ramulon::Status ended = end_run(entry); !ended)
+        return ended;
     if (::fsync(entry.fd) != 0)
         return refused_write(failure(entry.target, errno));
     if (!entry.temporary.empty()) {

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,6 +28,7 @@
 #include <utility>
 
 #include "common/error.h"
+#include "host/direct_run.h"
 
 namespace host {
 
@@ -129,9 +131,12 @@ private:
         std::string backup;    // a second name of the earlier target file, while committing
         int fd = -1;           // held (and locked) until the set is committed or dropped
         int backup_fd = -1;
+        std::unique_ptr<DirectRun> run; // the long run of bytes being written, if any
         bool finished = false;
         bool renamed = false;
     };
+    // Writes what the entry's run holds and ends it.
+    ramulon::Status end_run(Entry &entry);
     bool name_temporaries(std::string &error);
     bool commit_set(std::string &error);
     void roll_back();

@@ -365,6 +365,26 @@ Layer::Bytes Layer::bytes() const
     return b;
 }
 
+Layer::Counts Layer::counts() const
+{
+    return {points.size(), polygon_type.size(), corners.size(), tags.size(), corner_values.size(),
+            corner_floats.size()};
+}
+
+void Layer::reserve(const Counts &c)
+{
+    points.reserve(c.points);
+    polygon_type.reserve(c.polygons);
+    polygon_surface.reserve(c.polygons);
+    corner_offset.reserve(c.polygons + 1);
+    corners.reserve(c.corners);
+    tags.reserve(c.tags);
+    first_tag.reserve(c.polygons);
+    corner_values.reserve(c.corner_values);
+    corner_floats.reserve(c.corner_floats);
+    first_corner_value.reserve(c.polygons);
+}
+
 void Layer::shrink_to_fit()
 {
     points.shrink_to_fit();

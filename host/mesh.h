@@ -113,21 +113,40 @@ struct VertexMap {
     // Stores one point's value, dim no more than the stride, in a layer of layer_points points.
     void store(std::size_t layer_points, int point, int dim, const float *value)
     {
-        const auto p = static_cast<std::size_t>(point);
-        if (p == stored.size() && p + 1 >= layer_points) [[likely]] {
-            // The point just added, the common case: its slot appended in one step.
-            stored.push_back(static_cast<std::uint8_t>(dim + 1));
-            count += 1;
-            float *slot = values.extend(static_cast<std::size_t>(stride));
-            // A value is a few floats: plain loops beat calls to copy and clear them.
-            int i = 0;
-            for (; i < dim; ++i)
+        if (!append(layer_points, static_cast<std::size_t>(point), dim, value))
+            store_elsewhere(layer_points, static_cast<std::size_t>(point), dim, value);
+    }
+    // store's common case, nearly every map value of a build: a value of the point just added,
+    // as long as the slots, in a map holding values already, with room in both arrays. False,
+    // with nothing stored, otherwise. Without a call: the edit operation's pntVMap stores here.
+    [[gnu::always_inline]] bool append(std::size_t layer_points, std::size_t p, int dim, const float *value)
+    {
+        const auto width = static_cast<std::size_t>(stride);
+        if (p + 1 != layer_points || p != stored.size() || dim != stride || count == 0 ||
+            !stored.has_room(1) || !values.has_room(width)) [[unlikely]]
+            return false;
+        float *slot = values.extend(width);
+        // A value is a weight, a texture coordinate or a vector: stores of their own beat a
+        // loop (or a call) to copy a few floats.
+        switch (dim) {
+        case 3:
+            slot[2] = value[2];
+            [[fallthrough]];
+        case 2:
+            slot[1] = value[1];
+            [[fallthrough]];
+        case 1:
+            slot[0] = value[0];
+            [[fallthrough]];
+        case 0:
+            break;
+        default:
+            for (int i = 0; i < dim; ++i)
                 slot[i] = value[i];
-            for (; i < stride; ++i)
-                slot[i] = 0.0f;
-            return;
         }
-        store_elsewhere(layer_points, p, dim, value);
+        count += 1;
+        stored.push_back(static_cast<std::uint8_t>(dim + 1));
+        return true;
     }
     // store for a point that is not the one just added.
     void store_elsewhere(std::size_t layer_points, std::size_t p, int dim, const float *value);
@@ -186,6 +205,14 @@ struct Layer {
     int add_point(Vec3 p);
     // Gives back the room the arrays grew beyond what they hold, once a tree is complete.
     void shrink_to_fit();
+    // How many entries the geometry's arrays hold: room for a tree like this one is made at
+    // once with reserve, so that the page's next edit, which grows about the same tree, fills
+    // its arrays without growing them (the map values' arrays still grow as they come).
+    struct Counts {
+        std::size_t points = 0, polygons = 0, corners = 0, tags = 0, corner_values = 0, corner_floats = 0;
+    };
+    Counts counts() const;
+    void reserve(const Counts &counts);
     int add_polygon(HostID type, const int *pts, std::size_t n, int surface);
     int add_polygon(HostID type, const std::vector<int> &pts,
                     std::optional<std::string> surface = std::nullopt);
@@ -232,6 +259,16 @@ struct Layer {
             }
         }
         return set_vmap_by_text(type, name, point, dim, value);
+    }
+    // set_vmap's common case alone (VertexMap::append in a map written recently through the
+    // same name pointer); false, with nothing stored, for every other call. name may be null.
+    [[gnu::always_inline]] bool append_vmap(HostID type, const char *name, std::size_t point, int dim,
+                                            const float *value)
+    {
+        const RecentMap &recent = recent_[recent_slot(name)];
+        return name && recent.text == name && recent.type == type &&
+               recent.unloads == unloaded_modules.load(std::memory_order_acquire) &&
+               vmaps[static_cast<std::size_t>(recent.map)].append(points.size(), point, dim, value);
     }
     bool set_vmap(HostID type, std::string_view name, int point, int dim, const float *value)
     {

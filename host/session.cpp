@@ -203,6 +203,11 @@ Status Session::build()
     Binding bind(services_);
     // A build replaces what the last one made.
     mesh_.foreground.clear();
+    try {
+        mesh_.foreground.reserve(last_counts_);
+    } catch (const std::bad_alloc &) {
+        mesh_.foreground.clear(); // only room made ahead: the tree grows its arrays as it goes
+    }
     journal_.clear();
     cancel_requested_.store(false);
 
@@ -260,6 +265,7 @@ Status Session::build()
         // build (the writers) needs that room more.
         mesh_.foreground.shrink_to_fit();
         mesh_.foreground.check_consistent();
+        last_counts_ = mesh_.foreground.counts();
         return {};
     }
     // A failed build is undone, as the modeller undoes a failed edit: no half-built tree stays

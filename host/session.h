@@ -118,6 +118,7 @@ private:
     LWXPanelID panel_ = nullptr;
     bool panel_made_ = false;
     Mesh mesh_;
+    Layer::Counts last_counts_; // of the last tree built: room the next build makes at once
     Journal journal_;
     bool record_journal_ = true;
     std::vector<std::string> rejected_;

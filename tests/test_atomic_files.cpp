@@ -8,6 +8,7 @@
 // mounted here, and the limit makes the writes fail the same way, part way through the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "export/cancel.h"
 #include "export/export.h"
@@ -191,6 +193,44 @@ TEST(StagedFilesInPlace, OffsetsUnfinishedFilesAndCleanUp)
     }
     EXPECT_EQ(snapshot(folders.out), (std::map<std::string, std::string>{{"a.bin", "hello world!"}}))
         << "the earlier file stays and no temporary is left";
+}
+
+// Runs of a megabyte and more go past the page cache in whole blocks, and the bytes around them
+// through the file's own handle: a run starting off a block boundary, pieces crossing the
+// buffer's and the blocks' edges, a small write continuing the run, a jump to a second run, then
+// the gap between and the head written last, as a GLB's header is.
+TEST(StagedFilesInPlace, LongRunsLandWhereTheyWereWritten)
+{
+    constexpr std::size_t mb = host::DirectRun::least_bytes;
+    std::string expected(3 * mb + 12345, '\0');
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        expected[i] = static_cast<char>((i * 2654435761u) >> 24);
+    const std::string_view all(expected);
+    const auto write = [&](host::StagedFiles &files, int file, std::size_t from, std::size_t to) {
+        std::vector<std::string_view> pieces;
+        for (std::size_t at = from; at < to; at += 300007)
+            pieces.push_back(all.substr(at, std::min<std::size_t>(300007, to - at)));
+        return files.write_at(file, from, pieces).message();
+    };
+    const std::size_t head = 1000, first_end = mb + 450000, continued = first_end + 200000,
+                      second = continued + 100000;
+    Folders folders;
+    {
+        host::StagedFiles files;
+        const ramulon::Result<int> file = files.open(folders.file("big.bin"));
+        ASSERT_TRUE(file) << file.error().message;
+        EXPECT_EQ(write(files, *file, head, first_end), "");
+        EXPECT_EQ(write(files, *file, first_end, continued), "");
+        EXPECT_EQ(write(files, *file, second, expected.size()), "");
+        EXPECT_EQ(write(files, *file, continued, second), "");
+        EXPECT_EQ(write(files, *file, 0, head), "");
+        EXPECT_EQ(files.finish(*file).message(), "");
+        EXPECT_EQ(files.commit().message(), "");
+    }
+    const std::map<std::string, std::string> written = snapshot(folders.out);
+    ASSERT_EQ(written.count("big.bin"), 1u);
+    EXPECT_EQ(written.at("big.bin").size(), expected.size());
+    EXPECT_TRUE(written.at("big.bin") == expected) << "the file differs from the bytes written";
 }
 
 TEST_F(AtomicFiles, Journal)

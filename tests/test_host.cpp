@@ -643,6 +643,47 @@ TEST(Session, TwoPointPolygonsAreCountedOut)
     EXPECT_TRUE(s.rejected_calls().empty()) << s.rejected_calls().front();
 }
 
+// A session's next build makes room for the last tree at once: the same tree, value for value,
+// whether its arrays grew as it came or were ready for it.
+TEST(Session, ASecondBuildFillsTheRoomMadeForTheFirst)
+{
+    host::Session s;
+    ASSERT_TRUE(start_linked(s));
+    s.event(LWT_EVENT_RESET);
+    small_background(s.mesh().background, 10, 0);
+    const int seed = tt.random_seed;
+    tt.random_seed = 7; // both builds grow the same tree
+    ASSERT_EQ(s.build().message(), "");
+    const host::Layer first = s.mesh().foreground;
+    const std::vector<std::string> calls = s.journal().lines();
+    ASSERT_EQ(s.build().message(), "");
+    tt.random_seed = seed;
+    const host::Layer &second = s.mesh().foreground;
+
+    EXPECT_EQ(s.journal().lines(), calls);
+    ASSERT_GT(first.points.size(), 100u);
+    ASSERT_EQ(second.points.size(), first.points.size());
+    ASSERT_EQ(second.polygon_count(), first.polygon_count());
+    for (std::size_t p = 0; p < first.points.size(); ++p)
+        ASSERT_TRUE(second.points[p].x == first.points[p].x && second.points[p].y == first.points[p].y &&
+                    second.points[p].z == first.points[p].z) << "point " << p;
+    for (std::size_t f = 0; f < first.polygon_count(); ++f) {
+        ASSERT_EQ(points_of(second, f), points_of(first, f)) << "polygon " << f;
+        ASSERT_EQ(second.polygon_surface[f], first.polygon_surface[f]) << "polygon " << f;
+    }
+    ASSERT_EQ(second.vmaps.size(), first.vmaps.size());
+    for (std::size_t m = 0; m < first.vmaps.size(); ++m) {
+        const std::vector<StoredValue> a = vmap_values(first, first.vmaps[m]), b = vmap_values(second, second.vmaps[m]);
+        ASSERT_EQ(a.size(), b.size()) << "map " << m;
+        for (std::size_t k = 0; k < a.size(); ++k)
+            ASSERT_TRUE(a[k].point == b[k].point && a[k].values == b[k].values) << "map " << m << ", value " << k;
+    }
+    EXPECT_EQ(second.corner_floats.size(), first.corner_floats.size());
+    // Each array holds no more room than the tree takes, as after any build.
+    EXPECT_EQ(second.points.capacity(), second.points.size());
+    EXPECT_EQ(second.corners.capacity(), second.corners.size());
+}
+
 // After each build the first change sets the level; later ones can only lower it, and level 0
 // always wins.
 TEST(Session, ChangeTracking)
