@@ -93,7 +93,8 @@ private:
     Plan plan(int material, int mode) const;
     // Stream i of the plan's primitive is written while its vertices are found, not by fill().
     static bool found_with_vertices(const Plan &plan, std::size_t i);
-    // Makes room for that many vertices in every stream of out and points columns_ at them.
+    // Makes room for that many vertices in the streams of out found with the vertices (and their
+    // chains) and points columns_ and splits_ at them.
     void make_room(PrimitiveArrays &out, std::size_t vertices);
     void read_split(std::size_t at, int own, int point) const;
     std::uint32_t vertex(PrimitiveArrays &out, std::size_t polygon, int own, std::size_t corner,
