@@ -20,16 +20,11 @@ namespace host {
 
 // The blocks under FlatArray: the heap for small ones, pages of their own for large ones.
 namespace flat_block {
-// Bytes from which a block has pages of its own. Below, the heap's: a build's heap lies on
-// large pages, and the leafy demo's many arrays of a few hundred kilobytes come and go there
-// without a fault per page.
-constexpr std::size_t own_pages_from = std::size_t{1} << 20;
+// Bytes from which a block has pages of its own.
+constexpr std::size_t own_pages_from = std::size_t{256} << 10;
 // A block of bytes holding the first keep bytes of block (of old_bytes), which it replaces;
 // null when there is no memory (block is then untouched). bytes 0 frees block.
 void *resize(void *block, std::size_t old_bytes, std::size_t bytes, std::size_t keep);
-// Released blocks of a few megabytes are kept, a few dozen megabytes at most, for the next
-// blocks to take: this gives their pages back to the system now.
-void release_kept();
 } // namespace flat_block
 
 template <typename T> class FlatArray {

@@ -17,6 +17,7 @@
 
 #include "export/cancel.h"
 #include "export/export.h"
+#include "export/gltf/gltf_file.h"
 #include "export/gltf/gltf_collect.h"
 #include "export/mesh/prepared_mesh.h"
 #include "support/child_process.h"
@@ -464,6 +465,22 @@ TEST(ExportGltfEdges, InMemoryGlbIsTheFile)
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().kind, ramulon::ErrorKind::invalid_input);
     EXPECT_NE(refused.error().message.find("point 0"), std::string::npos);
+}
+
+// A GLB in memory takes its runs where they go: after a gap (zeros until written), over bytes
+// already held, and over the end and past it.
+TEST(ExportGltfEdges, StringSinkPlacesRunsAtTheirOffsets)
+{
+    std::string out;
+    exporter::StringSink sink(out);
+    const std::string_view tail[] = {"wor", "ld"};
+    const std::string_view head[] = {"hello "};
+    const std::string_view over[] = {"LD!"};
+    ASSERT_TRUE(sink.write_at(6, tail).ok());
+    EXPECT_EQ(out, std::string("\0\0\0\0\0\0world", 11));
+    ASSERT_TRUE(sink.write_at(0, head).ok());
+    ASSERT_TRUE(sink.write_at(9, over).ok());
+    EXPECT_EQ(out, "hello worLD!");
 }
 
 // The GLB is written in place, its JSON at the front in room kept before the buffer: the

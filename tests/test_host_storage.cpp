@@ -495,8 +495,8 @@ TEST(LayerStorage, FlatArraysGrowCopyAndRefuseImpossibleSizes)
     EXPECT_EQ(d.size(), 7u);
     EXPECT_EQ(d[3], 1.5);
 
-    // Past the sizes kept on large pages and back; and an array made from the pages a released
-    // one held (released blocks are taken again) holds what it is given, not what they held.
+    // Tens of megabytes and back; and an array made just after a released one of its size holds
+    // what it is given, not what the released one held.
     host::FlatArray<std::int64_t> e;
     for (std::int64_t i = 0; i < 3000000; ++i) // 24 MB
         e.push_back(i);
@@ -570,9 +570,7 @@ TEST(LayerStorage, OutOfMemoryFailsTheBuildWithItsMessage)
                 if (!host::apply_setting(panel, setting).message().empty())
                     return 3;
         }
-        // Room for two megabytes more than the process holds now: far less than the tree. (The
-        // pages of arrays released by earlier tests go back first: the tree would take them.)
-        host::flat_block::release_kept();
+        // Room for two megabytes more than the process holds now: far less than the tree.
         if (!limit_memory_growth(2l << 20))
             return 5;
         const ramulon::Status built = session.build();

@@ -1,5 +1,6 @@
 #include "export/gltf/gltf_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #if defined(__GLIBC__)
@@ -143,9 +144,13 @@ ramulon::Status StringSink::write_at(std::uint64_t offset, std::span<const std::
     for (const std::string_view piece : pieces) {
         if (piece.empty())
             continue; // nothing to place: the string does not grow to where it would go
-        if (out_.size() < at + piece.size())
-            out_.resize(at + piece.size());
-        std::memcpy(out_.data() + at, piece.data(), piece.size());
+        if (out_.size() < at)
+            out_.resize(at); // a gap, written later
+        // Over what the string holds, then appended: a GLB's buffer comes in order, and growing
+        // by a zero fill first would touch every byte twice.
+        const std::size_t inside = std::min(piece.size(), out_.size() - at);
+        std::memcpy(out_.data() + at, piece.data(), inside);
+        out_.append(piece.data() + inside, piece.size() - inside);
         at += piece.size();
     }
     return {};
