@@ -81,6 +81,7 @@ fuzz:
 bench: build
 	python3 bench/whole_process.py --ramulon $(BUILD)/ramulon $(if $(BASELINE),--baseline $(BASELINE))
 	python3 bench/batch_throughput.py --ramulon $(BUILD)/ramulon
+	python3 bench/page_server.py --ramulon $(BUILD)/ramulon $(if $(BASELINE),--baseline $(BASELINE))
 	./$(BUILD)/bench/ramulon_bench
 
 # The README's gallery (docs/gallery.png): every shipped preset grown in its crown and rendered
