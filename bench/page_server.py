@@ -2,8 +2,8 @@
 """A slider dragged in the page, as the real server answers it: `ramulon serve` on a free port,
 the leafy preset applied from the shelf, then the Branches slider moved between two values, each
 edit followed by the view's GLB, as the page asks. Prints the server's own time per edit (the
-Server-Timing "build" of the edit plus the "glb" of the view, median and worst) and the server
-process's CPU time per edit; optionally beside another build, run interleaved.
+Server-Timing "build" of the edit plus the "glb" of the view, median and worst), and the server
+process's CPU time and page faults per edit; optionally beside another build, run interleaved.
 
     bench/page_server.py --ramulon build/ramulon [--baseline /path/to/old/build/ramulon] [--edits 30]
 """
@@ -49,10 +49,11 @@ class Server:
         with urllib.request.urlopen(urllib.request.Request(self.base + path, data=data, headers=headers)) as r:
             return r.read(), server_ms(r.headers)
 
-    def cpu_seconds(self):
+    def usage(self):
+        """CPU seconds and page faults (minor and major) of the server so far."""
         with open(f"/proc/{self.process.pid}/stat") as f:
             fields = f.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK"), int(fields[7]) + int(fields[9])
 
     def stop(self):
         self.process.terminate()
@@ -67,15 +68,15 @@ def measure(ramulon, edits):
         slider = next(c["id"] for c in state["controls"] if c.get("label") == "Branches")
         server.request("/api/mesh.glb")  # the page's first view, not timed
         times = []
-        start = server.cpu_seconds()
+        start = server.usage()
         for i in range(edits):
             _, build = server.request("/api/set", {"id": slider, "value": 150 + i % 2})
             _, view = server.request("/api/mesh.glb")
             times.append(build + view)
-        cpu = (server.cpu_seconds() - start) / edits
+        end = server.usage()
     finally:
         server.stop()
-    return statistics.median(times), max(times), cpu * 1000.0
+    return statistics.median(times), max(times), (end[0] - start[0]) / edits * 1000.0, (end[1] - start[1]) / edits
 
 
 def main():
@@ -88,9 +89,10 @@ def main():
     builds = [("this build", options.ramulon)] + ([("baseline", options.baseline)] if options.baseline else [])
     for run in range(options.runs):
         for label, ramulon in builds:  # interleaved: both see the same moments
-            median, worst, cpu = measure(os.path.abspath(ramulon), options.edits)
+            median, worst, cpu, faults = measure(os.path.abspath(ramulon), options.edits)
             print(f"{label:10s} run {run + 1}: server time per edit {median:5.1f} ms median, {worst:5.1f} ms worst;"
-                  f" process CPU {cpu:5.1f} ms per edit   (goal: server time <= 60 ms)", flush=True)
+                  f" process CPU {cpu:5.1f} ms, {faults:6.0f} page faults per edit   (goal: server time <= 60 ms)",
+                  flush=True)
 
 
 if __name__ == "__main__":
