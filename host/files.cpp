@@ -586,6 +586,9 @@ ramulon::Status StagedFiles::write_at(int file, std::uint64_t offset, std::span<
 ramulon::Status StagedFiles::fill(int file, const std::function<bool(std::FILE *)> &fill)
 {
     Entry &entry = entries_.at(ramulon::index_cast<std::size_t>(file));
+    // A run still held is written first: the stream must find the file as it was written.
+    if (ramulon::Status ended = end_run(entry); !ended)
+        return ended;
     // The stream has a handle of its own, so that closing it leaves the file held.
     const int fd = entry.fd < 0 || entry.finished ? -1 : ::dup(entry.fd);
     std::FILE *f = fd < 0 ? nullptr : ::fdopen(fd, "w");
