@@ -36,6 +36,16 @@ inline bool decode(const void *id, bool polygon, Decoded &out)
     return true;
 }
 
+// Whether id names a point of a foreground layer of count points, and which: a foreground
+// point's ID has neither low bit set, and null and the other small values that are no ID give
+// an index past any layer. Every map value the plug-in writes is checked here.
+inline bool foreground_point(const void *id, std::size_t count, std::size_t &index)
+{
+    const auto v = reinterpret_cast<std::uintptr_t>(id);
+    index = (v >> 2) - 1;
+    return (v & (polygon_bit | background_bit)) == 0 && index < count;
+}
+
 EditOp &self(EDStateRef state) { return *static_cast<EditOp *>(state); }
 
 } // namespace
@@ -75,11 +85,8 @@ Layer *EditOp::layer_of(int selector)
 // Every map value the plug-in writes passes here: inline, it costs a few instructions.
 inline int EditOp::fg_point(LWPntID id) const
 {
-    // A foreground point's ID has neither low bit set; null and the other small values that
-    // are no ID give an index past any layer.
-    const auto v = reinterpret_cast<std::uintptr_t>(id);
-    const std::size_t index = (v >> 2) - 1;
-    if ((v & (polygon_bit | background_bit)) != 0 || index >= mesh_.foreground.points.size())
+    std::size_t index = 0;
+    if (!foreground_point(id, mesh_.foreground.points.size(), index))
         return -1;
     return static_cast<int>(index); // a layer holds no more points than an int counts
 }
@@ -283,10 +290,9 @@ EDError EditOp::pnt_vmap(EDStateRef state, LWPntID pnt, HostID type, const char 
     EditOp &op = self(state);
     if (!op.journal_ && (value || dim == 0)) {
         Layer &fg = op.mesh_.foreground;
-        const auto v = reinterpret_cast<std::uintptr_t>(pnt);
-        const std::size_t index = (v >> 2) - 1;
-        if ((v & (polygon_bit | background_bit)) == 0 && index < fg.points.size() &&
-            fg.append_vmap(type, name, index, dim, value)) [[likely]]
+        std::size_t index = 0;
+        if (foreground_point(pnt, fg.points.size(), index) && fg.append_vmap(type, name, index, dim, value))
+            [[likely]]
             return EDERR_NONE;
     }
     return pnt_vmap_checked(state, pnt, type, name, dim, value);
