@@ -92,7 +92,7 @@ std::vector<std::pair<int, int>> primitive_order(const PreparedMesh &prepared)
 }
 
 // What the plain tree's primitives read besides the layer goes as soon as none still to come
-// reads it, before the primitive just collected is written: the bark coordinates
+// reads it, once the primitive just collected is made: the bark coordinates
 // after the last woody surface's polygons (the leaves come after the wood), the corner normals
 // and the subdivided layer after the last primitive. A large tree's leaves are then collected
 // without its bark's tables beside them, and its file finished with only the layer.

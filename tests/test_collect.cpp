@@ -308,5 +308,35 @@ TEST(Collector, ValuesFilledAfterTheVertexOrderAreTheCollectedValuesReordered)
     EXPECT_TRUE(moved);
 }
 
+// The writer fills a primitive one stream at a time and lets each go once written, so a stream
+// made later (the wind weights before the maps they are made of) cannot read an earlier one.
+TEST(Collector, StreamsFilledOneAtATimeAndLetGoAreTheWholeFill)
+{
+    const host::Layer layer = mixed_layer();
+    exporter::ExportOptions options;
+    options.textures = exporter::TextureChoice::builtin;
+    options.wind_colours = true;
+    exporter::PreparedMesh mesh;
+    ASSERT_EQ(exporter::prepare_mesh(layer, options, exporter::Format::gltf, mesh).message(), "");
+    exporter::PrimitiveCollector collector(mesh);
+    bool wind = false;
+    for (std::size_t k = 0; k < collector.size(); ++k) {
+        exporter::PrimitiveArrays whole = collector.find_vertices(k);
+        exporter::optimise_vertex_order(whole);
+        exporter::PrimitiveArrays streamed = whole;
+        collector.fill(k, whole);
+        for (std::size_t i = 0; i < streamed.streams.size(); ++i) {
+            collector.fill_stream(k, i, streamed);
+            const exporter::StreamValues values = std::move(streamed.streams[i].values);
+            streamed.streams[i].values = {};
+            EXPECT_EQ(bits(Values(values.begin(), values.end())),
+                      bits(Values(whole.streams[i].values.begin(), whole.streams[i].values.end())))
+                << "primitive " << k << " " << whole.streams[i].attribute;
+        }
+        wind = wind || whole.stream("_WIND") != nullptr;
+    }
+    EXPECT_TRUE(wind);
+}
+
 } // namespace
 } // namespace ramulon

@@ -508,40 +508,65 @@ void PrimitiveCollector::fill_positions(PrimitiveArrays &out) const
 // maps without polygon-specific values, and the wind weights made of the range and thickness.
 void PrimitiveCollector::fill(std::size_t k, PrimitiveArrays &out) const
 {
+    for (std::size_t i = 0; i < out.streams.size(); ++i)
+        fill_stream(k, i, out);
+}
+
+void PrimitiveCollector::fill_stream(std::size_t k, std::size_t i, PrimitiveArrays &out) const
+{
     const Plan &plan = plans_[k];
+    if (i >= plan.sources_stream + plan.sources.size() || found_with_vertices(plan, i))
+        return; // the tangents, or a stream found with the vertices
+    if (i == 0)
+        return fill_positions(out);
     const std::size_t count = out.vertex_count();
-    if (!plan.tangents)
-        fill_positions(out);
-    for (std::size_t i = 0; i < plan.sources.size(); ++i) {
-        const Source &source = plan.sources[i];
-        if (source.bark || source.split)
-            continue;
+    VertexStream &stream = out.streams[i];
+    stream.values.resize(count * ramulon::index_cast<std::size_t>(stream.dim));
+    if (i >= plan.sources_stream) {
         // A map without polygon-specific values holds the point's own value at every corner.
-        VertexStream &stream = out.streams[plan.sources_stream + i];
-        stream.values.resize(count * ramulon::index_cast<std::size_t>(stream.dim));
-        fill_own(source.map.own(), source.dim, source.flip_v, out, nullptr, stream.values.data());
+        const Source &source = plan.sources[i - plan.sources_stream];
+        return fill_own(source.map.own(), source.dim, source.flip_v, out, nullptr, stream.values.data());
     }
-    if (!plan.wind)
-        return;
-    const auto column_of = [&](int source) -> const float * {
-        return source < 0 ? nullptr : out.streams[plan.sources_stream + ramulon::index_cast<std::size_t>(source)].values.data();
+    // The wind weights, or their colour. They come before the maps they are made of, so a
+    // weight is read off its point as that map's stream would hold it; a map with
+    // polygon-specific values has its stream already, found with the vertices.
+    const auto weight_of = [&](int source) {
+        WeightSource weight;
+        if (source >= 0) {
+            const Source &s = plan.sources[ramulon::index_cast<std::size_t>(source)];
+            if (s.split)
+                weight.column = out.streams[plan.sources_stream + ramulon::index_cast<std::size_t>(source)].values.data();
+            else
+                weight.own = &s.map.own();
+        }
+        return weight;
     };
-    const float *range = column_of(plan.range_source), *thick = column_of(plan.thick_source);
-    out.streams[plan.wind_stream].values.resize(count * 2);
-    float *wind = out.streams[plan.wind_stream].values.data();
-    if (plan.colours)
-        out.streams[plan.colour_stream].values.resize(count * 3);
-    float *colour = plan.colours ? out.streams[plan.colour_stream].values.data() : nullptr;
+    const WeightSource range = weight_of(plan.range_source), thick = weight_of(plan.thick_source);
+    const bool colour = plan.colours && i == plan.colour_stream;
+    float *column = stream.values.data();
+    const int *points = out.vertex_point.data();
     for (std::size_t v = 0; v < count; ++v) {
-        const std::array<float, 2> weights = wind_weights(range ? range[v] : 0.0f, thick ? thick[v] : 0.0f);
-        wind[v * 2] = weights[0];
-        wind[v * 2 + 1] = weights[1];
+        const auto p = static_cast<std::size_t>(points[v]);
+        const std::array<float, 2> weights = wind_weights(range.at(v, p), thick.at(v, p));
         if (colour) {
-            colour[v * 3] = weights[0];
-            colour[v * 3 + 1] = weights[1];
-            colour[v * 3 + 2] = 0.0f;
+            column[v * 3] = weights[0];
+            column[v * 3 + 1] = weights[1];
+            column[v * 3 + 2] = 0.0f;
+        } else {
+            column[v * 2] = weights[0];
+            column[v * 2 + 1] = weights[1];
         }
     }
+}
+
+float PrimitiveCollector::WeightSource::at(std::size_t v, std::size_t point) const
+{
+    if (column)
+        return column[v];
+    float value = 0.0f;
+    if (own)
+        own_into<1>(*own, point, false, &value);
+    return value;
 }
 
 } // namespace exporter

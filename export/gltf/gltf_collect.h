@@ -55,6 +55,10 @@ public:
     // in between, and each of those values is then written once, straight into its place.
     PrimitiveArrays find_vertices(std::size_t k);
     void fill(std::size_t k, PrimitiveArrays &prim) const;
+    // fill for stream i alone (nothing for a stream found with the vertices), so that a writer
+    // can pass each stream on before the next is made. The streams found with the vertices must
+    // still be held: the wind weights may be made of one.
+    void fill_stream(std::size_t k, std::size_t i, PrimitiveArrays &prim) const;
 
 private:
     // The widest value a source reads (RM_vectors).
@@ -88,6 +92,14 @@ private:
         std::size_t corners = 0; // polygon corners, the most vertices it can have
         std::size_t triangle_corners = 0;
         std::size_t first_polygon = 0, end_polygon = 0; // its polygons lie in [first, end)
+    };
+
+    // A wind weight's map per vertex: the stream found with the vertices where the map holds
+    // polygon-specific values, else the point's own value; 0 where the layer lacks the map.
+    struct WeightSource {
+        const float *column = nullptr;
+        const MapView::Own *own = nullptr;
+        float at(std::size_t v, std::size_t point) const;
     };
 
     Plan plan(int material, int mode) const;

@@ -74,6 +74,31 @@ private:
     BufferPieces &pieces_;
 };
 
+// One float attribute stream as its accessor, POSITION with its bounds. A stream not const is
+// handed over: it is left without its values.
+template <typename Stream> int add_stream(Stream &stream, std::size_t count, PlainViews &views)
+{
+    std::vector<double> low, high;
+    const bool position = stream.attribute == "POSITION";
+    if (position)
+        position_bounds(count, [&](std::size_t v, std::size_t k) { return stream.values[v * 3 + k]; }, low, high);
+    const int accessor = views.add(stream.values, count, accessor_type(stream.dim), TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                   TINYGLTF_TARGET_ARRAY_BUFFER);
+    if (position) {
+        views.accessor(accessor).minValues = std::move(low);
+        views.accessor(accessor).maxValues = std::move(high);
+    }
+    return accessor;
+}
+
+template <typename Prim> int add_indices(Prim &prim, std::size_t vertices, PlainViews &views)
+{
+    if (short_indices(vertices))
+        return views.add_narrowed(prim.indices, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+    return views.add(prim.indices, prim.indices.size(), TINYGLTF_TYPE_SCALAR, TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT,
+                     TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+}
+
 // The primitive's float attributes and its indices as they are. A primitive not const is
 // handed over: it is left without its streams' values and indices.
 template <typename Prim> tinygltf::Primitive plain_primitive(Prim &prim, PlainViews &views)
@@ -81,24 +106,9 @@ template <typename Prim> tinygltf::Primitive plain_primitive(Prim &prim, PlainVi
     tinygltf::Primitive out;
     out.material = prim.material;
     out.mode = prim.mode;
-    const std::size_t count = prim.vertex_count();
-    for (auto &stream : prim.streams) {
-        std::vector<double> low, high;
-        if (stream.attribute == "POSITION")
-            position_bounds(count, [&](std::size_t v, std::size_t k) { return stream.values[v * 3 + k]; }, low, high);
-        const int accessor = views.add(stream.values, count, accessor_type(stream.dim), TINYGLTF_COMPONENT_TYPE_FLOAT,
-                                       TINYGLTF_TARGET_ARRAY_BUFFER);
-        if (stream.attribute == "POSITION") {
-            views.accessor(accessor).minValues = std::move(low);
-            views.accessor(accessor).maxValues = std::move(high);
-        }
-        out.attributes[stream.attribute] = accessor;
-    }
-    if (short_indices(count))
-        out.indices = views.add_narrowed(prim.indices, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
-    else
-        out.indices = views.add(prim.indices, prim.indices.size(), TINYGLTF_TYPE_SCALAR,
-                                TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+    for (auto &stream : prim.streams)
+        out.attributes[stream.attribute] = add_stream(stream, prim.vertex_count(), views);
+    out.indices = add_indices(prim, prim.vertex_count(), views);
     return out;
 }
 
@@ -280,9 +290,38 @@ template <typename Prim> void GltfFile::add_primitive(std::size_t part, Prim &pr
         PlainViews views(model, pieces_);
         out = plain_primitive(prim, views);
     }
+    place_primitive(part, std::move(out));
+}
+
+void GltfFile::place_primitive(std::size_t part, tinygltf::Primitive out)
+{
     if (parts_[part].material >= 0)
         out.material = parts_[part].material;
     model.meshes[ramulon::index_cast<std::size_t>(meshes_[part])].primitives.push_back(std::move(out));
+}
+
+template <typename Flush>
+ramulon::Status GltfFile::add_filled_as_written(std::size_t part, std::size_t k, PrimitiveArrays &prim, Flush &&flush)
+{
+    const PrimitiveCollector &collector = *parts_[part].mesh.collector;
+    triangles_[part] += prim.triangle_count();
+    tinygltf::Primitive out;
+    out.material = prim.material;
+    out.mode = prim.mode;
+    PlainViews views(model, pieces_);
+    for (std::size_t i = 0; i < prim.streams.size(); ++i) {
+        stop_if_cancelled();
+        collector.fill_stream(k, i, prim);
+        VertexStream &stream = prim.streams[i];
+        out.attributes[stream.attribute] = add_stream(stream, prim.vertex_count(), views);
+        if (ramulon::Status flushed = flush(); !flushed)
+            return flushed;
+    }
+    const std::size_t vertices = prim.vertex_count();
+    decltype(prim.vertex_point)().swap(prim.vertex_point);
+    out.indices = add_indices(prim, vertices, views);
+    place_primitive(part, std::move(out));
+    return flush();
 }
 
 void GltfFile::add_held()
@@ -313,6 +352,15 @@ ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
             PrimitiveArrays prim = collector->find_vertices(k);
             if (parts_[p].mesh.vertex_order)
                 optimise_vertex_order(prim);
+            if (!compressed_) {
+                // Each stream is made, written and let go before the next: the largest
+                // primitive's streams are never all in memory at once.
+                if (ramulon::Status written = add_filled_as_written(p, k, prim, flush); !written)
+                    return written;
+                if (parts_[p].mesh.collected)
+                    parts_[p].mesh.collected(k, prim);
+                continue;
+            }
             collector->fill(k, prim);
             if (parts_[p].mesh.collected)
                 parts_[p].mesh.collected(k, prim);

@@ -72,8 +72,9 @@ struct MeshSource {
     const MeshArrays *held = nullptr;
     PrimitiveCollector *collector = nullptr;
     bool vertex_order = false; // for the collected ones
-    // Called after each collected primitive (its index and arrays), ordered and filled, before
-    // it is written: what no later primitive reads can go then.
+    // Called after each collected primitive (its index, material and mode; its arrays only in a
+    // compressed file, where they are ordered and filled before they are written; a plain one's
+    // are written as they are filled): what no later primitive reads can go then.
     std::function<void(std::size_t, const PrimitiveArrays &)> collected = {};
 
     std::size_t size() const { return held ? held->size() : collector ? collector->size() : 0; }
@@ -130,6 +131,11 @@ private:
     ramulon::Status write_buffer(ByteSink &sink, std::uint64_t base);
     // A held primitive (const) is read; a collected one is handed over to the pieces.
     template <typename Prim> void add_primitive(std::size_t part, Prim &prim);
+    // A collected primitive, its vertices found and ordered, into a plain buffer: each stream
+    // filled, added and written through flush before the next is made, then the indices.
+    template <typename Flush>
+    ramulon::Status add_filled_as_written(std::size_t part, std::size_t k, PrimitiveArrays &prim, Flush &&flush);
+    void place_primitive(std::size_t part, tinygltf::Primitive out);
     bool streamed() const;
     // A length the JSON cannot exceed once the primitives made as they go are in.
     ramulon::Result<std::size_t> json_bound();
