@@ -15,31 +15,34 @@ namespace {
 // 8 million triangles), in bytes.
 //
 // Every export: a fixed part (the textures, the serialiser) and a price per triangle of LOD0
-// (a line or a point counts as one), whatever the format: at most 152 measured, poplar's
-// at 2000 branches (the writer took up to 179 before it filled its streams in place).
+// (a line or a point counts as one), whatever the format: at most 141 measured, spruce's OBJ at
+// 2000 branches; a GLB at most 139 (winter at 2000), now that a primitive's streams are written
+// one at a time.
 constexpr double fixed_bytes = 8.0 * 1024 * 1024;
-constexpr double per_triangle = 165.0;
+constexpr double per_triangle = 150.0;
 // A subdivided cage: per refined face, the refined layer with its bark coordinates and the
 // subdivision's tables (400 to 470 measured, the first level's the most).
 constexpr double per_refined_face = 500.0;
 
 // The levels of detail, the far card and compression are written as whole files in memory:
-// per triangle of LOD0, a price for the first file, more when the tree is simplified at all and
-// more for every further level. Flat triangles (leaves, and tubes not subdivided, whose corners
-// keep normals of their own) cost far more than those of a subdivided surface, which share
-// their vertices. Compressed buffers cost less than plain ones.
+// per triangle of LOD0, beyond the plain price, a price for the first file, more when the tree
+// is simplified at all and more for every further level. Flat triangles (leaves, and tubes not
+// subdivided, whose corners keep normals of their own) cost far more than those of a
+// subdivided surface, which share their vertices. The levels cost the same compressed or not:
+// their peak is the simplifying, not the buffers.
 struct GameReadyPrice {
     double first, simplified, per_level;
     double at(int levels) const { return first + (levels > 1 ? simplified + per_level * (levels - 1) : 0.0); }
 };
-// wide and oak, the costliest: 793 (the far card alone), 1210 (2 levels), 1670 (4), 2080 (8).
-constexpr GameReadyPrice flat_plain{850.0, 400.0, 160.0};
-// wide and oak: 471 (compressed alone), 1078 (4 levels), 1525 (8).
-constexpr GameReadyPrice flat_compressed{500.0, 250.0, 120.0};
-// bare subdivided twice: 184 (the far card alone), 472, 725, 990.
-constexpr GameReadyPrice smooth_plain{200.0, 340.0, 70.0};
-// bare subdivided twice: 51 (compressed alone), 473 (4 levels), 745 (8).
-constexpr GameReadyPrice smooth_compressed{60.0, 220.0, 70.0};
+// wide and oak at 2000 branches, the costliest, in all per triangle: 469 (the far card alone),
+// 703 (2 levels), 1039 (4), 1543 (8). Priced 1.11 to 1.25 times that.
+constexpr GameReadyPrice flat_plain{370.0, 210.0, 140.0};
+// wide and oak: 416 (compressed alone), 1041 (4 levels), 1544 (8). Priced 1.10 to 1.13 times.
+constexpr GameReadyPrice flat_compressed{310.0, 270.0, 140.0};
+// bare subdivided twice, beyond its subdivided export: nothing for the far card or the
+// compression alone, 181 (2 levels), 361 (4), 664 (8). The totals priced 1.11 to 1.22 times.
+constexpr GameReadyPrice smooth_plain{30.0, 60.0, 100.0};
+constexpr GameReadyPrice smooth_compressed{30.0, 60.0, 100.0};
 
 // Per surface name number, and last for polygons without a surface: whether its polygons are
 // woody. A material is named after its surface, so the price needs no material per polygon.
