@@ -25,6 +25,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -100,6 +102,12 @@ private:
     std::uint32_t vertex(PrimitiveArrays &out, std::size_t polygon, int own, std::size_t corner,
                          int point, const float *normal);
     bool same_split(std::size_t held, std::size_t at, int point) const;
+    // The polygon's triangles (as triangulate cuts it) all take its own corner normals: its
+    // corners are one vertex each, whatever triangles share them.
+    bool keeps_corner_normals(std::size_t polygon) const;
+    // Such a polygon's vertices and its triangles' indices, without cutting it first.
+    void add_fan(PrimitiveArrays &out, std::size_t polygon, int own, std::span<const int> poly,
+                 std::int64_t *corner_vertex);
     // The positions into stream 0, every vertex's.
     void fill_positions(PrimitiveArrays &out) const;
 
