@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -49,14 +50,24 @@ template <typename Point> void position_bounds(std::size_t count, Point point, s
 {
     low.assign(3, 0.0);
     high.assign(3, 0.0);
-    for (std::size_t v = 0; v < count; ++v)
+    if (count == 0)
+        return;
+    // Compared as stored: widening to double keeps every order (and a NaN first stays the bound),
+    // so the bounds are the same and only the three of each are widened.
+    using Value = std::decay_t<decltype(point(0, 0))>;
+    Value least[3], most[3];
+    for (std::size_t k = 0; k < 3; ++k)
+        least[k] = most[k] = point(0, k);
+    for (std::size_t v = 1; v < count; ++v)
         for (std::size_t k = 0; k < 3; ++k) {
-            const double x = point(v, k);
-            if (v == 0 || x < low[k])
-                low[k] = x;
-            if (v == 0 || x > high[k])
-                high[k] = x;
+            const Value x = point(v, k);
+            least[k] = x < least[k] ? x : least[k];
+            most[k] = x > most[k] ? x : most[k];
         }
+    for (std::size_t k = 0; k < 3; ++k) {
+        low[k] = static_cast<double>(least[k]);
+        high[k] = static_cast<double>(most[k]);
+    }
 }
 
 } // namespace exporter

@@ -312,7 +312,7 @@ ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
             // The values that do not decide the order are written once it is known.
             PrimitiveArrays prim = collector->find_vertices(k);
             if (parts_[p].mesh.vertex_order)
-                optimise_vertex_order(prim);
+                optimise_vertex_order(prim, UnusedVertices::none);
             collector->fill(k, prim);
             if (parts_[p].mesh.collected)
                 parts_[p].mesh.collected(k, prim);
