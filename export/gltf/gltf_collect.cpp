@@ -169,6 +169,16 @@ void fill_own(const MapView::Own &map, int dim, bool flip_v, const PrimitiveArra
     }
 }
 
+// The wind weights of count vertices from their range and thickness.
+void fill_wind(const float *range, const float *thick, std::size_t count, float *wind)
+{
+    for (std::size_t v = 0; v < count; ++v) {
+        const std::array<float, 2> weights = wind_weights(range[v], thick[v]);
+        wind[v * 2] = weights[0];
+        wind[v * 2 + 1] = weights[1];
+    }
+}
+
 // Per vertex, the direction bark u grows in and which way t grows, for a normal map over the
 // bark coordinates: TANGENT (x, y, z along u, square to the vertex normal; w = 1 when t grows
 // along normal x tangent, else -1, so that the map's y runs up the picture, toward growing t).
@@ -634,6 +644,11 @@ void PrimitiveCollector::fill(std::size_t k, PrimitiveArrays &out) const
     if (plan.colours)
         out.streams[plan.colour_stream].values.resize(count * 3);
     float *colour = plan.colours ? out.streams[plan.colour_stream].values.data() : nullptr;
+    if (range && thick && !colour) {
+        // The usual primitive, both maps held and no colour: a loop without a test per vertex.
+        fill_wind(range, thick, count, wind);
+        return;
+    }
     for (std::size_t v = 0; v < count; ++v) {
         const std::array<float, 2> weights = wind_weights(range ? range[v] : 0.0f, thick ? thick[v] : 0.0f);
         wind[v * 2] = weights[0];
