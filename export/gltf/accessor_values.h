@@ -37,9 +37,11 @@ inline bool short_indices(std::size_t vertex_count) { return vertex_count <= 655
 inline std::string narrowed_indices(const std::vector<std::uint32_t> &indices)
 {
     std::string bytes(indices.size() * sizeof(std::uint16_t), '\0');
-    for (std::size_t i = 0; i < indices.size(); ++i) {
-        const auto narrow = static_cast<std::uint16_t>(indices[i]);
-        std::memcpy(&bytes[i * sizeof narrow], &narrow, sizeof narrow);
+    char *out = bytes.data();
+    const std::uint32_t *in = indices.data();
+    for (std::size_t i = 0, count = indices.size(); i < count; ++i) {
+        const auto narrow = static_cast<std::uint16_t>(in[i]);
+        std::memcpy(out + i * sizeof narrow, &narrow, sizeof narrow);
     }
     return bytes;
 }
