@@ -357,6 +357,12 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     return out;
 }
 
+// Only polygons of three or more corners make triangles, so only those are asked.
+inline bool PrimitiveCollector::keeps_corner_normals(std::size_t polygon) const
+{
+    return normals_.knows_cut(polygon) && (normals_.cut_of(polygon) & CornerNormals::leans) == 0;
+}
+
 PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
 {
     const Plan &plan = plans_[k];
@@ -451,12 +457,6 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
     decltype(plain_)().swap(plain_);
     columns_.clear();
     return out;
-}
-
-bool PrimitiveCollector::keeps_corner_normals(std::size_t polygon) const
-{
-    return normals_.knows_cut(polygon) && (normals_.cut_of(polygon) & CornerNormals::leans) == 0 &&
-           layer_.polygon_points(polygon).size() >= 3;
 }
 
 // The fan triangulate cuts the polygon into, from its first corner or (a quad cut along the other
