@@ -467,9 +467,17 @@ void PrimitiveCollector::add_fan(PrimitiveArrays &out, std::size_t polygon, int 
     const std::size_t n = poly.size();
     const std::size_t start = normals_.cut_of(polygon) & CornerNormals::from_second;
     const std::array<float, 3> *normal = normals_.normal.data() + normals_.first[polygon];
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t c = start + i < n ? start + i : start + i - n;
-        corner_vertex[c] = vertex(out, polygon, own, c, poly[c], normal[c].data());
+    // Most polygons hold no polygon-specific value: their corners are found without asking.
+    if (own < 0) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t c = start + i < n ? start + i : start + i - n;
+            corner_vertex[c] = vertex(out, polygon, -1, c, poly[c], normal[c].data());
+        }
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t c = start + i < n ? start + i : start + i - n;
+            corner_vertex[c] = vertex(out, polygon, own, c, poly[c], normal[c].data());
+        }
     }
     for (std::size_t i = 1; i + 1 < n; ++i) {
         out.indices.push_back(ramulon::index_cast<std::uint32_t>(corner_vertex[start]));
