@@ -313,6 +313,8 @@ ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
             PrimitiveArrays prim = collector->find_vertices(k);
             if (parts_[p].mesh.vertex_order)
                 optimise_vertex_order(prim, UnusedVertices::none);
+            if (parts_[p].mesh.found)
+                parts_[p].mesh.found(k, prim);
             collector->fill(k, prim);
             if (parts_[p].mesh.collected)
                 parts_[p].mesh.collected(k, prim);

@@ -72,8 +72,12 @@ struct MeshSource {
     const MeshArrays *held = nullptr;
     PrimitiveCollector *collector = nullptr;
     bool vertex_order = false; // for the collected ones
-    // Called after each collected primitive (its index and arrays), ordered and filled, before
-    // it is written: what no later primitive reads can go then.
+    // Called after each collected primitive's vertices are found (its index and arrays) and
+    // ordered, before the values read off their points alone are filled in: what only the finding
+    // of vertices reads, and no later primitive, can go then.
+    std::function<void(std::size_t, const PrimitiveArrays &)> found = {};
+    // Called after each collected primitive, ordered and filled, before it is written: what no
+    // later primitive reads can go then.
     std::function<void(std::size_t, const PrimitiveArrays &)> collected = {};
 
     std::size_t size() const { return held ? held->size() : collector ? collector->size() : 0; }
