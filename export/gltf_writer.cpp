@@ -92,10 +92,12 @@ std::vector<std::pair<int, int>> primitive_order(const PreparedMesh &prepared)
 }
 
 // What the plain tree's primitives read besides the layer goes as soon as none still to come
-// reads it, once the primitive just collected is made: the bark coordinates
-// after the last woody surface's polygons (the leaves come after the wood), the corner normals
-// and the subdivided layer after the last primitive. A large tree's leaves are then collected
-// without its bark's tables beside them, and its file finished with only the layer.
+// reads it: the bark coordinates once the last woody surface's vertices are found (the leaves
+// come after the wood), the corner normals once the last primitive's are (filling in the values
+// read off the points alone needs neither), and the subdivided layer once the last primitive is
+// filled in (and written, in a plain file). A large tree's leaves are then collected without its
+// bark's tables beside them, their values filled in without the corner normals, and its file
+// finished with only the layer.
 //
 // Only while the primitives come as foreseen: any other order keeps everything to the end.
 void let_go_when_read(PlannedWrite &write)
@@ -107,20 +109,21 @@ void let_go_when_read(PlannedWrite &write)
         if (order[k].second == 2 && woody(prepared.materials.list[ramulon::index_cast<std::size_t>(order[k].first)]))
             last_bark = k + 1;
     auto foreseen = std::make_shared<bool>(true);
-    write.plan.files.front().parts.front().mesh.collected = [&prepared, order, last_bark, foreseen](
-                                                                 std::size_t k, const PrimitiveArrays &prim) {
+    MeshSource &mesh = write.plan.files.front().parts.front().mesh;
+    mesh.found = [&prepared, order, last_bark, foreseen](std::size_t k, const PrimitiveArrays &prim) {
         const int kind = prim.mode == 0 ? 0 : prim.mode == 1 ? 1 : 2;
         *foreseen = *foreseen && k < order.size() && order[k] == std::pair<int, int>(prim.material, kind);
         if (!*foreseen)
             return;
         if (k + 1 >= last_bark)
             prepared.bark = {};
-        if (k + 1 == order.size()) {
+        if (k + 1 == order.size())
             prepared.normals = {};
-            if (prepared.layer == &prepared.refined) {
-                prepared.refined = {};
-                prepared.layer = nullptr;
-            }
+    };
+    mesh.collected = [&prepared, order, foreseen](std::size_t k, const PrimitiveArrays &) {
+        if (*foreseen && k + 1 == order.size() && prepared.layer == &prepared.refined) {
+            prepared.refined = {};
+            prepared.layer = nullptr;
         }
     };
 }

@@ -6,8 +6,10 @@
 // a polygon-specific range that changes the wind weights, leaves, lines and points.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -259,6 +261,116 @@ TEST(Collector, EveryVertexIsOneDistinctCornerRecordInFirstUseOrder)
         // The layer does split points (seams, creases), so sharing is tested both ways.
         EXPECT_GT(split, 3u);
     }
+}
+
+// Which primitive each polygon lands in: one per material and kind, in order of appearance.
+std::vector<int> primitives_of(const exporter::PreparedMesh &mesh)
+{
+    const host::Layer &layer = *mesh.layer;
+    std::map<std::pair<int, int>, int> index;
+    std::vector<int> primitive_of;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        const std::size_t n = layer.polygon_points(p).size();
+        const int kind = n == 1 ? 0 : n == 2 ? 1 : 2;
+        const auto [it, fresh] = index.try_emplace({mesh.materials.of_polygon[p], kind}, static_cast<int>(index.size()));
+        primitive_of.push_back(it->second);
+    }
+    return primitive_of;
+}
+
+// Every primitive of the layer collected, checked against the plain reading; and every vertex
+// made is used by an index (the writer's vertex order counts on it).
+void expect_collected_as_read(const host::Layer &layer)
+{
+    exporter::ExportOptions options;
+    options.textures = exporter::TextureChoice::none; // the plain reading makes no tangents
+    exporter::PreparedMesh mesh;
+    ASSERT_EQ(exporter::prepare_mesh(layer, options, exporter::Format::gltf, mesh).message(), "");
+    const std::vector<int> primitive_of = primitives_of(mesh);
+    exporter::PrimitiveCollector collector(mesh);
+    for (std::size_t k = 0; k < collector.size(); ++k) {
+        const exporter::PrimitiveArrays prim = collector.collect(k);
+        expect_as_read(mesh, prim, primitive_of, static_cast<int>(k));
+        std::vector<char> used(prim.vertex_count(), 0);
+        for (const std::uint32_t index : prim.indices)
+            used[index] = 1;
+        EXPECT_EQ(std::count(used.begin(), used.end(), 0), 0) << "primitive " << k;
+    }
+}
+
+// Polygons whose triangles all keep the corner normals are made straight from their fan; those
+// with a corner leaning away from a triangle are cut first. Both, side by side in one primitive,
+// with seams on either kind: a quad cut from its second corner, a saddle whose corners take
+// their halves' normals, a pentagon and a polygon of more corners than the collector keeps on
+// the stack.
+TEST(Collector, FansAndCutPolygonsGiveTheSameVerticesAsTheirTriangles)
+{
+    host::Layer layer;
+    const auto polygon = [&](std::vector<host::Vec3> points) {
+        std::vector<int> corners;
+        for (const host::Vec3 &p : points)
+            corners.push_back(layer.add_point(p));
+        const int f = layer.add_polygon(ID_FACE, corners, "RM_trunk");
+        layer.set_tag(f, ID_COLR, "Brown");
+        for (const int c : corners)
+            set_vmap(layer, ID_TXUV, "RM_branch", c, {static_cast<float>(c) * 0.1f, static_cast<float>(c) * 0.07f});
+        return f;
+    };
+    // A flat dart named from the corner after its dent: cut along the diagonal from corner 1.
+    const int dart = polygon({{0.0, 0.0, 0.0}, {0.5, 0.0, 0.5}, {2.0, 0.0, 0.0}, {0.0, 0.0, 2.0}});
+    const int saddle = polygon({{0, 0, 0}, {0, 10, 1}, {1, 0, 1}, {1, 10, 0}});
+    const int pentagon = polygon({{3, 0, 0}, {4, 0, 0}, {4.5, 0, 1}, {3.5, 0, 2}, {2.5, 0, 1}});
+    std::vector<host::Vec3> round;
+    for (int i = 0; i < 11; ++i)
+        round.push_back({6.0 + std::cos(i * 0.5712), 0.0, std::sin(i * 0.5712)});
+    const int many = polygon(round);
+    for (const int f : {dart, saddle, many}) {
+        const int first = layer.polygon_points(static_cast<std::size_t>(f))[0];
+        const int third = layer.polygon_points(static_cast<std::size_t>(f))[2];
+        set_vpmap(layer, ID_TXUV, "RM_branch", first, f, {0.9f, 0.25f});
+        set_vpmap(layer, ID_TXUV, "RM_branch", third, f, {0.5f});
+    }
+
+    const exporter::CornerNormals normals = exporter::corner_normals(layer, exporter::collect_materials(layer), 60.0);
+    EXPECT_EQ(normals.cut_of(static_cast<std::size_t>(dart)), exporter::CornerNormals::from_second);
+    EXPECT_NE(normals.cut_of(static_cast<std::size_t>(saddle)) & exporter::CornerNormals::leans, 0);
+    EXPECT_EQ(normals.cut_of(static_cast<std::size_t>(pentagon)), 0);
+    EXPECT_EQ(normals.cut_of(static_cast<std::size_t>(many)), 0);
+    expect_collected_as_read(layer);
+}
+
+// The maps a primitive's points all hold in full, hold at none of them, or hold in part: the last
+// point without a value (beyond the end of the map's stored values), one value shorter than its
+// attribute, and a map held only by points of another primitive.
+TEST(Collector, MapsHeldByAllSomeOrNoneOfAPrimitivesPointsReadAsThePlainWay)
+{
+    host::Layer layer;
+    constexpr int columns = 6;
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < columns; ++c)
+            layer.add_point({c * 1.0, r * 1.0, (c % 2) * 0.3});
+    for (int c = 0; c + 1 < columns; ++c) {
+        const int f = layer.add_polygon(ID_FACE, {c, c + 1, columns + c + 1, columns + c}, "RM_trunk");
+        layer.set_tag(f, ID_COLR, "Brown");
+    }
+    const int leaf = layer.add_point({9, 0, 0});
+    layer.add_point({10, 0, 0});
+    layer.add_point({10, 1, 0});
+    const int f = layer.add_polygon(ID_FACE, {leaf, leaf + 1, leaf + 2}, "VF_leaf");
+    layer.set_tag(f, ID_COLR, "Green");
+    const int last = 2 * columns - 1;
+    for (int p = 0; p < 2 * columns; ++p) {
+        const auto fp = static_cast<float>(p);
+        set_vmap(layer, ID_TXUV, "RM_branch", p, {fp * 0.1f, 1.0f - fp * 0.05f}); // every point
+        if (p != last)
+            set_vmap(layer, ID_WGHT, "RM_range", p, {fp * 0.2f - 1.0f}); // all but the last
+        set_vmap(layer, ID_RMLD, "RM_density", p, p == 4 ? Values{fp} : Values{fp, 2.0f}); // one short
+    }
+    for (int p = leaf; p < leaf + 3; ++p) {
+        set_vmap(layer, ID_RMVT, "RM_vectors", p, {1.0f, static_cast<float>(p), -0.0f}); // the leaf's alone
+        set_vmap(layer, ID_TXUV, "RM_leaf", p, {0.25f, 0.5f});
+    }
+    expect_collected_as_read(layer);
 }
 
 // The writer reorders a primitive's vertices before the values that do not tell vertices apart

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -36,9 +37,11 @@ inline bool short_indices(std::size_t vertex_count) { return vertex_count <= 655
 inline std::string narrowed_indices(const std::vector<std::uint32_t> &indices)
 {
     std::string bytes(indices.size() * sizeof(std::uint16_t), '\0');
-    for (std::size_t i = 0; i < indices.size(); ++i) {
-        const auto narrow = static_cast<std::uint16_t>(indices[i]);
-        std::memcpy(&bytes[i * sizeof narrow], &narrow, sizeof narrow);
+    char *out = bytes.data();
+    const std::uint32_t *in = indices.data();
+    for (std::size_t i = 0, count = indices.size(); i < count; ++i) {
+        const auto narrow = static_cast<std::uint16_t>(in[i]);
+        std::memcpy(out + i * sizeof narrow, &narrow, sizeof narrow);
     }
     return bytes;
 }
@@ -49,14 +52,24 @@ template <typename Point> void position_bounds(std::size_t count, Point point, s
 {
     low.assign(3, 0.0);
     high.assign(3, 0.0);
-    for (std::size_t v = 0; v < count; ++v)
+    if (count == 0)
+        return;
+    // Compared as stored: widening to double keeps every order (and a NaN first stays the bound),
+    // so the bounds are the same and only the three of each are widened.
+    using Value = std::decay_t<decltype(point(0, 0))>;
+    Value least[3], most[3];
+    for (std::size_t k = 0; k < 3; ++k)
+        least[k] = most[k] = point(0, k);
+    for (std::size_t v = 1; v < count; ++v)
         for (std::size_t k = 0; k < 3; ++k) {
-            const double x = point(v, k);
-            if (v == 0 || x < low[k])
-                low[k] = x;
-            if (v == 0 || x > high[k])
-                high[k] = x;
+            const Value x = point(v, k);
+            least[k] = x < least[k] ? x : least[k];
+            most[k] = x > most[k] ? x : most[k];
         }
+    for (std::size_t k = 0; k < 3; ++k) {
+        low[k] = static_cast<double>(least[k]);
+        high[k] = static_cast<double>(most[k]);
+    }
 }
 
 } // namespace exporter

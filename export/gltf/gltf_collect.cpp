@@ -62,9 +62,69 @@ template <std::size_t Dim> void own_into(const MapView::Own &map, std::size_t p,
     own_into<Dim>(map, p, flip_v, slot);
 }
 
-// own_into for every vertex (of a plain polygon, when OnlyPlain): one map at a time, its width
-// and whether it flips known, so that a value costs its reads and writes alone.
-template <std::size_t Dim, bool FlipV, bool OnlyPlain>
+// What a map holds over the points a primitive's vertices come from, found once per map: a
+// full value at every one of them (a tube's range and thickness, a leaf's textures), no value at
+// any (the wood's growth vectors on the leaves), or a mix that each vertex checks for itself.
+enum class Held { mixed, full, none };
+
+// The smallest and largest point the primitive's vertices come from.
+struct PointSpan {
+    std::size_t first = 0, last = 0;
+};
+
+PointSpan point_span(const PrimitiveArrays &prim)
+{
+    int first = prim.vertex_point.empty() ? 0 : prim.vertex_point[0], last = first;
+    for (const int point : prim.vertex_point) {
+        first = std::min(first, point);
+        last = std::max(last, point);
+    }
+    return {static_cast<std::size_t>(first), static_cast<std::size_t>(last)};
+}
+
+// Reading every point of the span costs less than checking each vertex's point only while the
+// span is not much wider than the primitive: points of other primitives may lie in between.
+constexpr std::size_t span_per_vertex = 4;
+
+// What the map holds over the span, for values of dim components.
+Held held_over(const MapView::Own &map, PointSpan span, std::size_t dim, std::size_t vertices)
+{
+    if (vertices == 0 || span.last - span.first >= span_per_vertex * vertices)
+        return Held::mixed;
+    if (span.first >= map.stored_count)
+        return Held::none;
+    const std::size_t end = std::min(span.last + 1, map.stored_count);
+    // Per point 0 for no value, else 1 + its dimension: the fewest and most components held.
+    std::uint8_t least = 255, most = 0;
+    for (std::size_t p = span.first; p < end; ++p) {
+        least = std::min(least, map.stored[p]);
+        most = std::max(most, map.stored[p]);
+    }
+    if (most == 0)
+        return Held::none;
+    if (end == span.last + 1 && least > dim)
+        return Held::full;
+    return Held::mixed;
+}
+
+// own_into where the map is known to hold a full value at the point, or none.
+template <std::size_t Dim, Held H> [[gnu::always_inline]] inline void held_into(const MapView::Own &map, std::size_t p, bool flip_v, float *slot)
+{
+    if constexpr (H == Held::mixed) {
+        own_into<Dim>(map, p, flip_v, slot);
+    } else {
+        for (std::size_t i = 0; i < Dim; ++i)
+            slot[i] = H == Held::full ? map.values[p * map.stride + i] : 0.0f;
+        if constexpr (Dim >= 2)
+            if (flip_v)
+                slot[1] = 1.0f - slot[1];
+    }
+}
+
+// own_into for every vertex (of a plain polygon, when OnlyPlain): one map at a time, its width,
+// whether it flips and what it holds over the primitive's points known, so that a value costs its
+// reads and writes alone.
+template <std::size_t Dim, bool FlipV, bool OnlyPlain, Held H>
 void fill_own(const MapView::Own &map, const PrimitiveArrays &prim, const char *plain, float *column)
 {
     const std::size_t count = prim.vertex_count();
@@ -73,27 +133,49 @@ void fill_own(const MapView::Own &map, const PrimitiveArrays &prim, const char *
         if constexpr (OnlyPlain)
             if (!plain[v])
                 continue;
-        own_into<Dim>(map, static_cast<std::size_t>(points[v]), FlipV, column + v * Dim);
+        held_into<Dim, H>(map, static_cast<std::size_t>(points[v]), FlipV, column + v * Dim);
+    }
+}
+
+template <std::size_t Dim, bool FlipV, bool OnlyPlain>
+void fill_own(const MapView::Own &map, Held held, const PrimitiveArrays &prim, const char *plain, float *column)
+{
+    switch (held) {
+    case Held::full: return fill_own<Dim, FlipV, OnlyPlain, Held::full>(map, prim, plain, column);
+    case Held::none: return fill_own<Dim, FlipV, OnlyPlain, Held::none>(map, prim, plain, column);
+    default: return fill_own<Dim, FlipV, OnlyPlain, Held::mixed>(map, prim, plain, column);
     }
 }
 
 template <std::size_t Dim>
-void fill_own(const MapView::Own &map, bool flip_v, const PrimitiveArrays &prim, const char *plain, float *column)
+void fill_own(const MapView::Own &map, Held held, bool flip_v, const PrimitiveArrays &prim, const char *plain, float *column)
 {
     if (plain)
-        (flip_v ? fill_own<Dim, true, true> : fill_own<Dim, false, true>)(map, prim, plain, column);
+        (flip_v ? fill_own<Dim, true, true> : fill_own<Dim, false, true>)(map, held, prim, plain, column);
     else
-        (flip_v ? fill_own<Dim, true, false> : fill_own<Dim, false, false>)(map, prim, plain, column);
+        (flip_v ? fill_own<Dim, true, false> : fill_own<Dim, false, false>)(map, held, prim, plain, column);
 }
 
 // The map's values, dim floats a vertex, into column for every vertex (of a plain polygon, when
-// plain is given).
-void fill_own(const MapView::Own &map, int dim, bool flip_v, const PrimitiveArrays &prim, const char *plain, float *column)
+// plain is given); span: the primitive's points.
+void fill_own(const MapView::Own &map, int dim, bool flip_v, const PrimitiveArrays &prim, PointSpan span,
+              const char *plain, float *column)
 {
+    const Held held = held_over(map, span, static_cast<std::size_t>(dim), prim.vertex_count());
     switch (dim) {
-    case 1: return fill_own<1>(map, flip_v, prim, plain, column);
-    case 2: return fill_own<2>(map, flip_v, prim, plain, column);
-    default: return fill_own<3>(map, flip_v, prim, plain, column);
+    case 1: return fill_own<1>(map, held, flip_v, prim, plain, column);
+    case 2: return fill_own<2>(map, held, flip_v, prim, plain, column);
+    default: return fill_own<3>(map, held, flip_v, prim, plain, column);
+    }
+}
+
+// The wind weights of count vertices from their range and thickness.
+void fill_wind(const float *range, const float *thick, std::size_t count, float *wind)
+{
+    for (std::size_t v = 0; v < count; ++v) {
+        const std::array<float, 2> weights = wind_weights(range[v], thick[v]);
+        wind[v * 2] = weights[0];
+        wind[v * 2 + 1] = weights[1];
     }
 }
 
@@ -275,6 +357,12 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     return out;
 }
 
+// Only polygons of three or more corners make triangles, so only those are asked.
+inline bool PrimitiveCollector::keeps_corner_normals(std::size_t polygon) const
+{
+    return normals_.knows_cut(polygon) && (normals_.cut_of(polygon) & CornerNormals::leans) == 0;
+}
+
 PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
 {
     const Plan &plan = plans_[k];
@@ -314,14 +402,17 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
         // Most polygons hold no polygon-specific value: their corners read the points' own.
         const int own = layer_.has_corner_values(p) ? ramulon::index_cast<int>(p) : -1;
         if (out.triangles()) {
-            triangulate(layer_, p, normals_, triangles);
             std::int64_t *corner_vertex = few_corners.data();
-            if (poly.size() <= few) {
-                few_corners.fill(-1);
-            } else {
-                many_corners.assign(poly.size(), -1);
+            if (poly.size() > few) {
+                many_corners.resize(poly.size());
                 corner_vertex = many_corners.data();
             }
+            if (keeps_corner_normals(p)) {
+                add_fan(out, p, own, poly, corner_vertex);
+                continue;
+            }
+            triangulate(layer_, p, normals_, triangles);
+            std::fill_n(corner_vertex, poly.size(), -1);
             for (const Triangle &triangle : triangles)
                 for (const TriangleCorner &c : triangle) {
                     const std::array<float, 3> &own_normal = normals_.at(p, c.corner);
@@ -347,11 +438,12 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
         if (columns_[i])
             out.streams[i].values.resize(out.vertex_count() * ramulon::index_cast<std::size_t>(out.streams[i].dim));
     // A vertex of a plain polygon holds its point's own values of the split maps.
+    const PointSpan span = splits_.empty() ? PointSpan{} : point_span(out);
     for (std::size_t i = 0; i < plan.sources.size(); ++i) {
         const Source &source = plan.sources[i];
         if (!source.split)
             continue;
-        fill_own(source.map.own(), source.dim, source.flip_v, out, plain_.data(),
+        fill_own(source.map.own(), source.dim, source.flip_v, out, span, plain_.data(),
                  out.streams[plan.sources_stream + i].values.data());
     }
     if (plan.tangents) {
@@ -365,6 +457,33 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
     decltype(plain_)().swap(plain_);
     columns_.clear();
     return out;
+}
+
+// The fan triangulate cuts the polygon into, from its first corner or (a quad cut along the other
+// diagonal) its second: the corners come into use in turn from there, round to the first.
+void PrimitiveCollector::add_fan(PrimitiveArrays &out, std::size_t polygon, int own, std::span<const int> poly,
+                                 std::int64_t *corner_vertex)
+{
+    const std::size_t n = poly.size();
+    const std::size_t start = normals_.cut_of(polygon) & CornerNormals::from_second;
+    const std::array<float, 3> *normal = normals_.normal.data() + normals_.first[polygon];
+    // Most polygons hold no polygon-specific value: their corners are found without asking.
+    if (own < 0) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t c = start + i < n ? start + i : start + i - n;
+            corner_vertex[c] = vertex(out, polygon, -1, c, poly[c], normal[c].data());
+        }
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t c = start + i < n ? start + i : start + i - n;
+            corner_vertex[c] = vertex(out, polygon, own, c, poly[c], normal[c].data());
+        }
+    }
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        out.indices.push_back(ramulon::index_cast<std::uint32_t>(corner_vertex[start]));
+        out.indices.push_back(ramulon::index_cast<std::uint32_t>(corner_vertex[start + i]));
+        out.indices.push_back(ramulon::index_cast<std::uint32_t>(corner_vertex[start + i + 1 == n ? 0 : start + i + 1]));
+    }
 }
 
 void PrimitiveCollector::make_room(PrimitiveArrays &out, std::size_t vertices)
@@ -521,33 +640,36 @@ void PrimitiveCollector::fill_stream(std::size_t k, std::size_t i, PrimitiveArra
         return fill_positions(out);
     const std::size_t count = out.vertex_count();
     VertexStream &stream = out.streams[i];
-    stream.values.resize(count * ramulon::index_cast<std::size_t>(stream.dim));
+    const std::size_t size = count * ramulon::index_cast<std::size_t>(stream.dim);
     if (i >= plan.sources_stream) {
+        if (stream.values.size() == size)
+            return; // filled already, for the wind weights
         // A map without polygon-specific values holds the point's own value at every corner.
         const Source &source = plan.sources[i - plan.sources_stream];
-        return fill_own(source.map.own(), source.dim, source.flip_v, out, nullptr, stream.values.data());
+        stream.values.resize(size);
+        return fill_own(source.map.own(), source.dim, source.flip_v, out, point_span(out), nullptr,
+                        stream.values.data());
     }
-    // The wind weights, or their colour. They come before the maps they are made of, so a
-    // weight is read off its point as that map's stream would hold it; a map with
-    // polygon-specific values has its stream already, found with the vertices.
-    const auto weight_of = [&](int source) {
-        WeightSource weight;
-        if (source >= 0) {
-            const Source &s = plan.sources[ramulon::index_cast<std::size_t>(source)];
-            if (s.split)
-                weight.column = out.streams[plan.sources_stream + ramulon::index_cast<std::size_t>(source)].values.data();
-            else
-                weight.own = &s.map.own();
-        }
-        return weight;
+    // The wind weights, or their colour, come before the range and thickness they are made of:
+    // those are filled first, in their own place, where they wait for their turn.
+    const auto column_of = [&](int source) -> const float * {
+        if (source < 0)
+            return nullptr;
+        const std::size_t at = plan.sources_stream + ramulon::index_cast<std::size_t>(source);
+        fill_stream(k, at, out);
+        return out.streams[at].values.data();
     };
-    const WeightSource range = weight_of(plan.range_source), thick = weight_of(plan.thick_source);
-    const bool colour = plan.colours && i == plan.colour_stream;
+    const float *range = column_of(plan.range_source), *thick = column_of(plan.thick_source);
+    stream.values.resize(size);
     float *column = stream.values.data();
-    const int *points = out.vertex_point.data();
+    const bool colour = plan.colours && i == plan.colour_stream;
+    if (range && thick && !colour) {
+        // The usual primitive, both maps held and no colour: a loop without a test per vertex.
+        fill_wind(range, thick, count, column);
+        return;
+    }
     for (std::size_t v = 0; v < count; ++v) {
-        const auto p = static_cast<std::size_t>(points[v]);
-        const std::array<float, 2> weights = wind_weights(range.at(v, p), thick.at(v, p));
+        const std::array<float, 2> weights = wind_weights(range ? range[v] : 0.0f, thick ? thick[v] : 0.0f);
         if (colour) {
             column[v * 3] = weights[0];
             column[v * 3 + 1] = weights[1];
@@ -557,16 +679,6 @@ void PrimitiveCollector::fill_stream(std::size_t k, std::size_t i, PrimitiveArra
             column[v * 2 + 1] = weights[1];
         }
     }
-}
-
-float PrimitiveCollector::WeightSource::at(std::size_t v, std::size_t point) const
-{
-    if (column)
-        return column[v];
-    float value = 0.0f;
-    if (own)
-        own_into<1>(*own, point, false, &value);
-    return value;
 }
 
 } // namespace exporter

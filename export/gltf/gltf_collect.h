@@ -25,6 +25,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -55,9 +57,10 @@ public:
     // in between, and each of those values is then written once, straight into its place.
     PrimitiveArrays find_vertices(std::size_t k);
     void fill(std::size_t k, PrimitiveArrays &prim) const;
-    // fill for stream i alone (nothing for a stream found with the vertices), so that a writer
-    // can pass each stream on before the next is made. The streams found with the vertices must
-    // still be held: the wind weights may be made of one.
+    // fill for stream i alone (nothing for a stream found with the vertices or filled already),
+    // so that a writer can pass each stream on before the next is made. The wind weights fill
+    // the range and thickness they are made of too, which then wait for their turn; a range or
+    // thickness found with the vertices must still be held when they are made.
     void fill_stream(std::size_t k, std::size_t i, PrimitiveArrays &prim) const;
 
 private:
@@ -94,14 +97,6 @@ private:
         std::size_t first_polygon = 0, end_polygon = 0; // its polygons lie in [first, end)
     };
 
-    // A wind weight's map per vertex: the stream found with the vertices where the map holds
-    // polygon-specific values, else the point's own value; 0 where the layer lacks the map.
-    struct WeightSource {
-        const float *column = nullptr;
-        const MapView::Own *own = nullptr;
-        float at(std::size_t v, std::size_t point) const;
-    };
-
     Plan plan(int material, int mode) const;
     // Stream i of the plan's primitive is written while its vertices are found, not by fill().
     static bool found_with_vertices(const Plan &plan, std::size_t i);
@@ -112,6 +107,12 @@ private:
     std::uint32_t vertex(PrimitiveArrays &out, std::size_t polygon, int own, std::size_t corner,
                          int point, const float *normal);
     bool same_split(std::size_t held, std::size_t at, int point) const;
+    // The polygon's triangles (as triangulate cuts it) all take its own corner normals: its
+    // corners are one vertex each, whatever triangles share them.
+    bool keeps_corner_normals(std::size_t polygon) const;
+    // Such a polygon's vertices and its triangles' indices, without cutting it first.
+    void add_fan(PrimitiveArrays &out, std::size_t polygon, int own, std::span<const int> poly,
+                 std::int64_t *corner_vertex);
     // The positions into stream 0, every vertex's.
     void fill_positions(PrimitiveArrays &out) const;
 

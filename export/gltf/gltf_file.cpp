@@ -351,7 +351,9 @@ ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
             // The values that do not decide the order are written once it is known.
             PrimitiveArrays prim = collector->find_vertices(k);
             if (parts_[p].mesh.vertex_order)
-                optimise_vertex_order(prim);
+                optimise_vertex_order(prim, UnusedVertices::none);
+            if (parts_[p].mesh.found)
+                parts_[p].mesh.found(k, prim);
             if (!compressed_) {
                 // Each stream is made, written and let go before the next: the largest
                 // primitive's streams are never all in memory at once.

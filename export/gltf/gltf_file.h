@@ -72,6 +72,10 @@ struct MeshSource {
     const MeshArrays *held = nullptr;
     PrimitiveCollector *collector = nullptr;
     bool vertex_order = false; // for the collected ones
+    // Called after each collected primitive's vertices are found (its index and arrays) and
+    // ordered, before the values read off their points alone are filled in: what only the finding
+    // of vertices reads, and no later primitive, can go then.
+    std::function<void(std::size_t, const PrimitiveArrays &)> found = {};
     // Called after each collected primitive (its index, material and mode; its arrays only in a
     // compressed file, where they are ordered and filled before they are written; a plain one's
     // are written as they are filled): what no later primitive reads can go then.

@@ -103,7 +103,7 @@ std::size_t triangle_count(const MeshArrays &mesh)
     return n;
 }
 
-void optimise_vertex_order(PrimitiveArrays &prim)
+void optimise_vertex_order(PrimitiveArrays &prim, UnusedVertices unused)
 {
     if (prim.indices.empty() || prim.vertex_count() == 0)
         return;
@@ -115,7 +115,8 @@ void optimise_vertex_order(PrimitiveArrays &prim)
             return meshopt_analyzeVertexCache(indices.data(), indices.size(), prim.vertex_count(), 16, 0, 0);
         };
         const meshopt_VertexCacheStatistics given = analyse(prim.indices);
-        if (given.vertices_transformed > used_vertices(prim)) {
+        const std::size_t used = unused == UnusedVertices::none ? prim.vertex_count() : used_vertices(prim);
+        if (given.vertices_transformed > used) {
             std::vector<std::uint32_t> sorted(prim.indices.size());
             meshopt_optimizeVertexCache(sorted.data(), prim.indices.data(), prim.indices.size(), prim.vertex_count());
             if (analyse(sorted).acmr < given.acmr)

@@ -7,9 +7,13 @@
 
 namespace exporter {
 
+// Whether the indices of a primitive may leave some of its vertices unused: not those the
+// collector makes, each for a polygon corner that uses it.
+enum class UnusedVertices { maybe, none };
+
 // Cache order for triangle primitives (where it beats the order they come in), then fetch order
 // (and compaction) for every primitive. Streams without values yet are left so.
-void optimise_vertex_order(PrimitiveArrays &prim);
+void optimise_vertex_order(PrimitiveArrays &prim, UnusedVertices unused = UnusedVertices::maybe);
 void optimise_vertex_order(MeshArrays &mesh);
 
 // Only the compaction: vertices no index uses are dropped, the rest keep their relative order.
