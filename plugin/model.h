@@ -148,8 +148,8 @@ public:
     void draw_solid(MeshEditOp *op, char subd, st_tree *tree);
     // prev_node feeds the running blend of the weight values; the earlier release (generation
     // 9) has no blend and ignores it.
-    void draw_solid_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd, Caxis frame,
-                        double dist, w_typ *prev_node);
+    void draw_solid_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd,
+                        const Caxis &frame, double dist, w_typ *prev_node);
     void make_points(Cxyz *pts, double a, double b, double rot_z, double rot_y);
     void make_poly(MeshEditOp *op, LWPntID *ring_a, LWPntID *ring_b, const char *surface,
                    char subd, float v_b, float v_a);
@@ -164,8 +164,8 @@ public:
     // ---- roots and leaves: members below this line belong to the roots-and-leaves files
     // root mesh
     void draw_roots(MeshEditOp *op, char subd, LWPntID *base_ring, Cxyz base_pos, double angle);
-    void draw_root_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd, Caxis frame,
-                       double count, Cxyz offset, double angle);
+    void draw_root_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd,
+                       const Caxis &frame, double count, Cxyz offset, double angle);
 
     // leaf mesh: a leaf is written only where its owner node carries weights from the tubes
     // (the earlier release, generation 9, writes every leaf and gives its points no weights)

@@ -1,6 +1,9 @@
 // Cxyz: a point or vector of three doubles, the value every geometric step of the tree uses.
 #pragma once
 
+#include <bit>
+#include <cstdint>
+
 namespace ramulon {
 
 // The sine and cosine of -t, worked out once when many points turn by the same angle (the
@@ -9,6 +12,15 @@ struct Turn {
     double t = 0.0, s = 0.0, c = 1.0;
     Turn() = default;
     explicit Turn(double angle);
+    // A turn whose sine and cosine were already worked out elsewhere: they must be the values
+    // Turn(angle) gives, sin(-angle) and cos(-angle), to the last bit.
+    constexpr Turn(double angle, double sine, double cosine) : t(angle), s(sine), c(cosine) {}
+    // True when this turn was taken for exactly this angle (the same bits: -0 is not 0 here,
+    // since sin(-0) is -0 and the sign of a zero coordinate may follow it).
+    bool taken_for(double angle) const
+    {
+        return std::bit_cast<std::uint64_t>(t) == std::bit_cast<std::uint64_t>(angle);
+    }
 };
 
 struct Cxyz {
