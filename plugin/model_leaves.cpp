@@ -166,14 +166,19 @@ void model_typ::draw_leaf(MeshEditOp *op, leaf_typ *leaf, float thick_value, flo
 
     const int column = atlas_cell((leaf->atlas_column + 1.0) * 1.5);
     const int row = atlas_cell(leaf->atlas_row * 2.0);
+    // The cell's corner and the point count are the same for every point of the leaf; the
+    // host's calls between the points cannot change them, so they are read once.
+    const double column_corner = static_cast<double>(column) / 3;
+    const double row_corner = static_cast<double>(row) / 3;
+    const int points = leaf->num_points < 6 ? leaf->num_points : 6;
     LWPntID ids[6];
-    for (int i = 0; i < leaf->num_points && i < 6; i++) {
+    for (int i = 0; i < points; i++) {
         ids[i] = draw_point(op, &leaf->points[i].x);
         const double u = leaf->uv[i][0], v = leaf->uv[i][1];
         float own[2] = {leaf->uv[i][0], leaf->uv[i][1]};
         op->pntVMap(op->state, ids[i], ID_TXUV, map_leaf, 2, own);
-        float atlas[2] = {static_cast<float>(static_cast<double>(column) / 3 + u / 3),
-                          static_cast<float>(static_cast<double>(row) / 3 + v / 3)};
+        float atlas[2] = {static_cast<float>(column_corner + u / 3),
+                          static_cast<float>(row_corner + v / 3)};
         op->pntVMap(op->state, ids[i], ID_TXUV, map_all_leaves, 2, atlas);
 #if RAMULON_GENERATION != 9
         float range = static_cast<float>(range_value * v * 0.3 + range_value);
