@@ -65,6 +65,33 @@ void jitter_copy(leaf_typ &tpl, double randomness, double spin, int k)
     }
 }
 
+// A leaf's frame: its length along the twig direction d, tilted down by its hang and, off the
+// tip, turned outward from the tree; a mirrored copy faces the other side.
+Caxis leaf_frame(const Cxyz &up, const Cxyz &d, const Cxyz &outward, double hang, double side,
+                 bool tip, bool mirror)
+{
+    Caxis f;
+    if (tip) {
+        f.y_axis = up;
+        f.x_axis = f.y_axis * d;
+        f.z_axis = f.y_axis * f.x_axis;
+        f.y_axis = ~(f.y_axis * (1 - hang) - f.z_axis * (side * hang));
+    } else {
+        f.y_axis = up;
+        f.z_axis = d * f.y_axis;
+        if (mirror)
+            f.z_axis = !f.z_axis;
+        f.y_axis = ~(f.y_axis * (1 - hang) + f.z_axis * (side * hang));
+        f.z_axis = d * f.y_axis;
+        if (mirror)
+            f.z_axis = !f.z_axis;
+        f.z_axis = ~(f.z_axis + outward);
+        f.x_axis = f.y_axis * f.z_axis;
+    }
+    f.calc_transf_angles();
+    return f;
+}
+
 } // namespace
 
 void model_typ::draw_leaves(MeshEditOp *op, st_tree *tree)
@@ -101,6 +128,7 @@ void model_typ::draw_leaves(MeshEditOp *op, st_tree *tree)
         // along the segment. Each copy is made, bent, framed, placed and written in turn: no
         // copy's values depend on another's, and only the writing reaches the host.
         const int written = leaf->tip ? 1 : copies;
+        Caxis frames[2];
         for (int k = 0; k < written; k++) {
             // The template stays empty (and writes nothing) for a copy the density does not
             // ask for.
@@ -114,27 +142,13 @@ void model_typ::draw_leaves(MeshEditOp *op, st_tree *tree)
             }
 
             // The frame: the leaf's length along the twig, tilted down by its hang and, off
-            // the tip, turned outward from the tree; twins face opposite sides.
-            Caxis f;
-            if (leaf->tip) {
-                f.y_axis = up;
-                f.x_axis = f.y_axis * d;
-                f.z_axis = f.y_axis * f.x_axis;
-                f.y_axis = ~(f.y_axis * (1 - hang) - f.z_axis * (side * hang));
-            } else {
-                const bool mirror = (leaf->flip && per == 1) || (per == 2 && k % 2 == 0);
-                f.y_axis = up;
-                f.z_axis = d * f.y_axis;
-                if (mirror)
-                    f.z_axis = !f.z_axis;
-                f.y_axis = ~(f.y_axis * (1 - hang) + f.z_axis * (side * hang));
-                f.z_axis = d * f.y_axis;
-                if (mirror)
-                    f.z_axis = !f.z_axis;
-                f.z_axis = ~(f.z_axis + outward);
-                f.x_axis = f.y_axis * f.z_axis;
-            }
-            f.calc_transf_angles();
+            // the tip, turned outward from the tree; twins face opposite sides. A frame depends
+            // on the copy only through the side it faces (k % per): every later pair is framed
+            // as the first one, so the first pair's frames are worked out and kept.
+            if (k < per)
+                frames[k] = leaf_frame(up, d, outward, hang, side, leaf->tip != 0,
+                                       (leaf->flip && per == 1) || (per == 2 && k % 2 == 0));
+            const Caxis &f = frames[k % per];
 
             const int j = k / per;
             const Cxyz origin = leaf->pos.move(leaf->dir * j / tree->leaf_density);

@@ -175,6 +175,29 @@ TEST(LeafMesh, TwinsShareAPositionAndFaceOppositeSides)
     }
 }
 
+// Pairs further along the twig turn as the first pair: twins alternate sides pair after pair,
+// and single copies all face their flip's side.
+TEST(LeafMesh, EveryPairIsFramedAsTheFirst)
+{
+    for (int twin : {1, 0}) {
+        Leaves s(2, twin == 1 ? 3 : 6, twin); // six copies of "two polys" either way
+        s.t.leaf_out = 0.3;
+        s.t.leaf_hang = 0.4;
+        s.add(false, 1);
+        ASSERT_EQ(s.draw(), 12);
+        const int per = twin == 1 ? 2 : 1;
+        for (int k = per; k < 6; k++) {
+            const Cxyz first = s.rib(k % per), rib = s.rib(k);
+            EXPECT_NEAR(rib.x, first.x, 1e-12) << twin << " " << k;
+            EXPECT_NEAR(rib.y, first.y, 1e-12) << twin << " " << k;
+            EXPECT_NEAR(rib.z, first.z, 1e-12) << twin << " " << k;
+        }
+        if (twin == 1) {
+            EXPECT_LT(s.rib(0).z * s.rib(1).z, 0.0);
+        }
+    }
+}
+
 TEST(LeafMesh, TipLeavesContinueTheTwigAndHangDown)
 {
     for (double hang : {0.0, 0.5}) {
