@@ -134,6 +134,39 @@ TEST(Caxis, PlacingFollowsTheAnglesAsTheyAreNow)
     EXPECT_NEAR(ex.x, 0.0, 1e-12);
 }
 
+// The turns a frame keeps from its working-out are the very turns its angles give: a frame
+// worked out and a frame handed the same three angles place every point to the same bits.
+TEST(Caxis, WorkedOutFramesPlaceAsTheirAnglesAlone)
+{
+    const Cxyz axes[][2] = {{Cxyz(1, 2, 0.5), Cxyz(0.2, -0.1, 1)},
+                            {Cxyz(-0.3, -0.9, 0.2), Cxyz(0.9, -0.3, -0.4)},
+                            {Cxyz(-2, 0.1, -3), Cxyz(0.5, 4, 0.25)},
+                            {Cxyz(0, 0, -1), Cxyz(0, 1, 0)}};
+    const Cxyz start[3] = {Cxyz(0.3, -1.2, 4.0), Cxyz(-2, 0, 1), Cxyz(1e-3, 7.5, -0.125)};
+    const Cxyz origin(-1.5, 0.25, 3);
+    for (const auto &a : axes) {
+        const Caxis worked = worked_out(a[0], a[1]);
+        Caxis handed;
+        handed.angle_x = worked.angle_x;
+        handed.angle_y = worked.angle_y;
+        handed.angle_z = worked.angle_z;
+        for (bool global : {true, false}) {
+            Cxyz got[3], want[3];
+            std::copy(start, start + 3, got);
+            std::copy(start, start + 3, want);
+            if (global) {
+                worked.to_global(got, origin, 3);
+                handed.to_global(want, origin, 3);
+            } else {
+                worked.to_local(got, origin, 3);
+                handed.to_local(want, origin, 3);
+            }
+            for (int i = 0; i < 3; i++)
+                EXPECT_TRUE(same_points(got[i], want[i])) << a[0].x << " " << global << " " << i;
+        }
+    }
+}
+
 TEST(Caxis, ZeroAnglesKeepTheSignsOfZeroCoordinates)
 {
     const Cxyz minus_zero(-0.0, -0.0, -0.0);
