@@ -1,5 +1,6 @@
 #include "leaf.h"
 
+#include <cassert>
 #include <initializer_list>
 
 namespace ramulon {
@@ -13,20 +14,17 @@ struct shape_point {
 
 } // namespace
 
-leaf_typ::~leaf_typ()
-{
-    delete[] points;
-    delete[] polys;
-}
+leaf_typ::~leaf_typ() = default;
 
-// Copies one shape's points, texture pairs and polygon indices into the template.
-static void fill(leaf_typ &leaf, std::initializer_list<shape_point> pts, int count,
-                 std::initializer_list<int> indices)
+// Copies one shape's points, texture pairs and polygon indices into the template's stores.
+static void fill(leaf_typ &leaf, Cxyz *point_store, int *index_store,
+                 std::initializer_list<shape_point> pts, int count, std::initializer_list<int> indices)
 {
+    assert(pts.size() <= leaf_typ::max_points && indices.size() <= leaf_typ::max_indices);
     leaf.num_points = static_cast<int>(pts.size());
     leaf.num_polys = count;
-    leaf.points = new Cxyz[pts.size()];
-    leaf.polys = new int[indices.size()];
+    leaf.points = point_store;
+    leaf.polys = index_store;
     int i = 0;
     for (const shape_point &p : pts) {
         leaf.points[i] = Cxyz(p.x, p.y, p.z);
@@ -41,8 +39,6 @@ static void fill(leaf_typ &leaf, std::initializer_list<shape_point> pts, int cou
 
 void leaf_typ::make(int shape, double a, double b)
 {
-    delete[] points;
-    delete[] polys;
     points = nullptr;
     polys = nullptr;
     num_points = 0;
@@ -50,7 +46,7 @@ void leaf_typ::make(int shape, double a, double b)
 
     switch (shape) {
     case 0: // "one poly": a flat quad
-        fill(*this,
+        fill(*this, point_store_, index_store_,
              {{-b / 2, 0.0, 0.0, 0.0f, 0.0f},
               {-b / 2, 0.0, a, 0.0f, 1.0f},
               {b / 2, 0.0, a, 1.0f, 1.0f},
@@ -58,7 +54,7 @@ void leaf_typ::make(int shape, double a, double b)
              1, {0, 1, 2, 3});
         break;
     case 1: // "two polys": folded along the mid-rib, the edges raised by b/4
-        fill(*this,
+        fill(*this, point_store_, index_store_,
              {{0.0, 0.0, 0.0, 0.5f, 0.0f},
               {-b / 2, b / 4, 0.0, 0.0f, 0.0f},
               {-b / 2, b / 4, a, 0.0f, 1.0f},
@@ -68,7 +64,7 @@ void leaf_typ::make(int shape, double a, double b)
              2, {0, 1, 2, 3, 3, 4, 5, 0});
         break;
     case 2: // "rhombus": two triangles, the side corners raised by b/5
-        fill(*this,
+        fill(*this, point_store_, index_store_,
              {{0.0, 0.0, 0.0, 0.5f, 0.0f},
               {-b / 2, b / 5, a / 2, 0.0f, 0.5f},
               {0.0, 0.0, a, 0.5f, 1.0f},
@@ -77,7 +73,7 @@ void leaf_typ::make(int shape, double a, double b)
         quads = false;
         break;
     case 3: // "three polys": side corners lowered at two thirds of the length, a blunt tip
-        fill(*this,
+        fill(*this, point_store_, index_store_,
              {{0.0, 0.0, 0.0, 0.5f, 0.0f},
               {-b / 2, -b / 4, (2 * a) / 3, 0.0f, 0.75f},
               {-b / 4, 0.0, a, 0.25f, 1.0f},
@@ -87,7 +83,7 @@ void leaf_typ::make(int shape, double a, double b)
         quads = false;
         break;
     case 4: // "rhombus2": four triangles round a centre point, the tip lowered by b/3
-        fill(*this,
+        fill(*this, point_store_, index_store_,
              {{0.0, 0.0, 0.0, 0.5f, 0.0f},
               {-b / 2, b / 5, a / 2, 0.0f, 0.5f},
               {0.0, -b / 3, a, 0.5f, 1.0f},

@@ -12,8 +12,8 @@ public:
     int num_points = 0;
     int num_polys = 0;
     float uv[6][2] = {}; // texture pair of each point
-    Cxyz *points = nullptr; // owned, num_points entries
-    int *polys = nullptr;   // owned, point indices polygon after polygon
+    Cxyz *points = nullptr; // num_points entries of the template's own store; null when empty
+    int *polys = nullptr;   // point indices polygon after polygon, in the same way
     double atlas_column = 0.0; // source of the leaf's column in the leaf atlas (its spin)
     bool quads = true;         // four points per polygon when set, else three
     double atlas_row = 0.0;    // source of the leaf's row in the leaf atlas (its age)
@@ -29,6 +29,17 @@ public:
     void make(int shape, double a, double b);
 
     int points_per_poly() const { return quads ? 4 : 3; }
+
+    // The most any shape takes: six points ("two polys") and twelve indices ("rhombus2", four
+    // triangles).
+    static constexpr int max_points = 6;
+    static constexpr int max_indices = 12;
+
+private:
+    // A template is made for every leaf copy of the tree: its few points live in the template
+    // itself rather than on the heap. points and polys point here, so a template never moves.
+    Cxyz point_store_[max_points];
+    int index_store_[max_indices];
 };
 
 } // namespace ramulon

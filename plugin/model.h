@@ -26,13 +26,23 @@ inline constexpr const char *surf_leaf = "VF_leaf";
 inline constexpr const char *colr_brown = "Brown";
 inline constexpr const char *colr_blue = "Blue";
 inline constexpr const char *colr_green = "Green";
-inline constexpr const char *map_branch = "RM_branch";
-inline constexpr const char *map_range = "RM_range";
-inline constexpr const char *map_thick = "RM_thick";
-inline constexpr const char *map_vectors = "RM_vectors";
-inline constexpr const char *map_density = "RM_density";
-inline constexpr const char *map_leaf = "RM_leaf";
-inline constexpr const char *map_all_leaves = "RM_all_leaves";
+// The point maps' names. The host finds a map written recently by the name's pointer, in one
+// of eight places chosen by the pointer's bits 3 to 5: names 24 bytes apart from an 8-byte
+// boundary take eight different places, so however the module is laid out no two of the
+// tree's maps push each other out between a point's values (each would then be looked up
+// by its text, point after point).
+struct map_name_table {
+    alignas(8) char text[7][24];
+};
+inline constexpr map_name_table map_names = {{"RM_branch", "RM_range", "RM_thick", "RM_vectors",
+                                              "RM_density", "RM_leaf", "RM_all_leaves"}};
+inline constexpr const char *map_branch = map_names.text[0];
+inline constexpr const char *map_range = map_names.text[1];
+inline constexpr const char *map_thick = map_names.text[2];
+inline constexpr const char *map_vectors = map_names.text[3];
+inline constexpr const char *map_density = map_names.text[4];
+inline constexpr const char *map_leaf = map_names.text[5];
+inline constexpr const char *map_all_leaves = map_names.text[6];
 
 // Adds a point of the tree to the mesh. Extreme but finite parameters and envelopes can still
 // overflow where tubes, twigs, leaves and roots are laid around a finite skeleton; such a point
@@ -148,8 +158,8 @@ public:
     void draw_solid(MeshEditOp *op, char subd, st_tree *tree);
     // prev_node feeds the running blend of the weight values; the earlier release (generation
     // 9) has no blend and ignores it.
-    void draw_solid_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd, Caxis frame,
-                        double dist, w_typ *prev_node);
+    void draw_solid_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd,
+                        const Caxis &frame, double dist, w_typ *prev_node);
     void make_points(Cxyz *pts, double a, double b, double rot_z, double rot_y);
     void make_poly(MeshEditOp *op, LWPntID *ring_a, LWPntID *ring_b, const char *surface,
                    char subd, float v_b, float v_a);
@@ -164,8 +174,8 @@ public:
     // ---- roots and leaves: members below this line belong to the roots-and-leaves files
     // root mesh
     void draw_roots(MeshEditOp *op, char subd, LWPntID *base_ring, Cxyz base_pos, double angle);
-    void draw_root_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd, Caxis frame,
-                       double count, Cxyz offset, double angle);
+    void draw_root_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd,
+                       const Caxis &frame, double count, Cxyz offset, double angle);
 
     // leaf mesh: a leaf is written only where its owner node carries weights from the tubes
     // (the earlier release, generation 9, writes every leaf and gives its points no weights)

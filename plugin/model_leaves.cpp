@@ -51,6 +51,47 @@ int atlas_cell(double source)
     return static_cast<int>(cell);
 }
 
+// Jitter: every copy twisted and scaled a little differently.
+void jitter_copy(leaf_typ &tpl, double randomness, double spin, int k)
+{
+    const double angle = randomness * std::sin(6.0 * spin + 1.7 * k);
+    const Turn tz(0.3 * angle), tx(0.8 * angle), ty(angle);
+    for (int i = 0; i < tpl.num_points; i++) {
+        Cxyz &p = tpl.points[i];
+        p.rotate_Z(tz);
+        p.rotate_X(tx);
+        p.rotate_Y(ty);
+        p = p + p * angle;
+    }
+}
+
+// A leaf's frame: its length along the twig direction d, tilted down by its hang and, off the
+// tip, turned outward from the tree; a mirrored copy faces the other side.
+Caxis leaf_frame(const Cxyz &up, const Cxyz &d, const Cxyz &outward, double hang, double side,
+                 bool tip, bool mirror)
+{
+    Caxis f;
+    if (tip) {
+        f.y_axis = up;
+        f.x_axis = f.y_axis * d;
+        f.z_axis = f.y_axis * f.x_axis;
+        f.y_axis = ~(f.y_axis * (1 - hang) - f.z_axis * (side * hang));
+    } else {
+        f.y_axis = up;
+        f.z_axis = d * f.y_axis;
+        if (mirror)
+            f.z_axis = !f.z_axis;
+        f.y_axis = ~(f.y_axis * (1 - hang) + f.z_axis * (side * hang));
+        f.z_axis = d * f.y_axis;
+        if (mirror)
+            f.z_axis = !f.z_axis;
+        f.z_axis = ~(f.z_axis + outward);
+        f.x_axis = f.y_axis * f.z_axis;
+    }
+    f.calc_transf_angles();
+    return f;
+}
+
 } // namespace
 
 void model_typ::draw_leaves(MeshEditOp *op, st_tree *tree)
@@ -79,69 +120,44 @@ void model_typ::draw_leaves(MeshEditOp *op, st_tree *tree)
         }
         const double size = (1 - s) * tree->leaf_size_tip + s * tree->leaf_size;
 
-        // Templates stay empty (and write nothing) for copies the density does not ask for.
-        leaf_typ tpl[max_copies];
-        Caxis frame[max_copies];
-        for (int k = 0; k < copies; k++) {
-            tpl[k].make(template_shape, tree->leaf_length * size, tree->leaf_width * size);
-            tpl[k].atlas_column = leaf->spin;
-            tpl[k].atlas_row = leaf->rel_age;
-        }
-
-        // Jitter: every copy twisted and scaled a little differently.
-        if (leaf->spin * tree->leaf_randomness != 0) {
-            for (int k = 0; k < copies; k++) {
-                const double angle = tree->leaf_randomness * std::sin(6.0 * leaf->spin + 1.7 * k);
-                const Turn tz(0.3 * angle), tx(0.8 * angle), ty(angle);
-                for (int i = 0; i < tpl[k].num_points; i++) {
-                    Cxyz &p = tpl[k].points[i];
-                    p.rotate_Z(tz);
-                    p.rotate_X(tx);
-                    p.rotate_Y(ty);
-                    p = p + p * angle;
-                }
-            }
-        }
-
-        // Frames: the leaf's length along the twig, tilted down by its hang and, off the tip,
-        // turned outward from the tree; twins face opposite sides.
+        const bool jitter = leaf->spin * tree->leaf_randomness != 0;
         const Cxyz d = ~leaf->dir;
-        if (leaf->tip) {
-            Caxis &f = frame[0];
-            f.y_axis = up;
-            f.x_axis = f.y_axis * d;
-            f.z_axis = f.y_axis * f.x_axis;
-            f.y_axis = ~(f.y_axis * (1 - hang) - f.z_axis * (side * hang));
-        } else {
-            for (int k = 0; k < copies; k++) {
-                Caxis &f = frame[k];
-                const bool mirror = (leaf->flip && per == 1) || (per == 2 && k % 2 == 0);
-                f.y_axis = up;
-                f.z_axis = d * f.y_axis;
-                if (mirror)
-                    f.z_axis = !f.z_axis;
-                f.y_axis = ~(f.y_axis * (1 - hang) + f.z_axis * (side * hang));
-                f.z_axis = d * f.y_axis;
-                if (mirror)
-                    f.z_axis = !f.z_axis;
-                f.z_axis = ~(f.z_axis + ~leaf->pos * tree->leaf_out);
-                f.x_axis = f.y_axis * f.z_axis;
-            }
-        }
+        const Cxyz outward = ~leaf->pos * tree->leaf_out;
 
         // A tip carries one leaf; elsewhere twins share a position and successive pairs step
-        // along the segment.
+        // along the segment. Each copy is made, bent, framed, placed and written in turn: no
+        // copy's values depend on another's, and only the writing reaches the host.
         const int written = leaf->tip ? 1 : copies;
+        Caxis frames[2];
         for (int k = 0; k < written; k++) {
-            frame[k].calc_transf_angles();
+            // The template stays empty (and writes nothing) for a copy the density does not
+            // ask for.
+            leaf_typ tpl;
+            if (k < copies) {
+                tpl.make(template_shape, tree->leaf_length * size, tree->leaf_width * size);
+                tpl.atlas_column = leaf->spin;
+                tpl.atlas_row = leaf->rel_age;
+                if (jitter)
+                    jitter_copy(tpl, tree->leaf_randomness, leaf->spin, k);
+            }
+
+            // The frame: the leaf's length along the twig, tilted down by its hang and, off
+            // the tip, turned outward from the tree; twins face opposite sides. A frame depends
+            // on the copy only through the side it faces (k % per): every later pair is framed
+            // as the first one, so the first pair's frames are worked out and kept.
+            if (k < per)
+                frames[k] = leaf_frame(up, d, outward, hang, side, leaf->tip != 0,
+                                       (leaf->flip && per == 1) || (per == 2 && k % 2 == 0));
+            const Caxis &f = frames[k % per];
+
             const int j = k / per;
             const Cxyz origin = leaf->pos.move(leaf->dir * j / tree->leaf_density);
-            frame[k].to_global(tpl[k].points, origin, tpl[k].num_points);
+            f.to_global(tpl.points, origin, tpl.num_points);
 #if RAMULON_GENERATION == 9
-            draw_leaf(op, &tpl[k]);
+            draw_leaf(op, &tpl);
 #else
             const w_typ *owner = leaf->owner;
-            draw_leaf(op, &tpl[k], owner ? owner->thick_val : -10.0f,
+            draw_leaf(op, &tpl, owner ? owner->thick_val : -10.0f,
                       owner ? owner->range_val : -10.0f);
 #endif
         }
@@ -164,14 +180,19 @@ void model_typ::draw_leaf(MeshEditOp *op, leaf_typ *leaf, float thick_value, flo
 
     const int column = atlas_cell((leaf->atlas_column + 1.0) * 1.5);
     const int row = atlas_cell(leaf->atlas_row * 2.0);
+    // The cell's corner and the point count are the same for every point of the leaf; the
+    // host's calls between the points cannot change them, so they are read once.
+    const double column_corner = static_cast<double>(column) / 3;
+    const double row_corner = static_cast<double>(row) / 3;
+    const int points = leaf->num_points < 6 ? leaf->num_points : 6;
     LWPntID ids[6];
-    for (int i = 0; i < leaf->num_points && i < 6; i++) {
+    for (int i = 0; i < points; i++) {
         ids[i] = draw_point(op, &leaf->points[i].x);
         const double u = leaf->uv[i][0], v = leaf->uv[i][1];
         float own[2] = {leaf->uv[i][0], leaf->uv[i][1]};
         op->pntVMap(op->state, ids[i], ID_TXUV, map_leaf, 2, own);
-        float atlas[2] = {static_cast<float>(static_cast<double>(column) / 3 + u / 3),
-                          static_cast<float>(static_cast<double>(row) / 3 + v / 3)};
+        float atlas[2] = {static_cast<float>(column_corner + u / 3),
+                          static_cast<float>(row_corner + v / 3)};
         op->pntVMap(op->state, ids[i], ID_TXUV, map_all_leaves, 2, atlas);
 #if RAMULON_GENERATION != 9
         float range = static_cast<float>(range_value * v * 0.3 + range_value);

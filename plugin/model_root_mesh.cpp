@@ -124,7 +124,7 @@ void model_typ::draw_roots(MeshEditOp *op, char subd, LWPntID *base_ring, Cxyz b
 }
 
 void model_typ::draw_root_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *node, char subd,
-                              Caxis frame, double count, Cxyz offset, double angle)
+                              const Caxis &frame, double count, Cxyz offset, double angle)
 {
     // Root tips stay open.
     if (!node)

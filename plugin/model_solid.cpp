@@ -178,7 +178,7 @@ void model_typ::draw_solid(MeshEditOp *op, char subd, st_tree *tree)
 }
 
 void model_typ::draw_solid_sgm(MeshEditOp *op, LWPntID *prev_ring, w_typ *w, char subd,
-                               Caxis frame, double dist, [[maybe_unused]] w_typ *prev_node)
+                               const Caxis &frame, double dist, [[maybe_unused]] w_typ *prev_node)
 {
     const HostID type = solid_poly_type(subd);
     if (!w) {

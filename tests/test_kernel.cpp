@@ -1,6 +1,7 @@
 // The geometry kernel: vectors, frames, areas and the random source.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "includes/area.h"
@@ -76,6 +77,114 @@ TEST(Caxis, LocalAndGlobalAreInverse)
     EXPECT_NEAR(ex.x, want.x, 1e-12);
     EXPECT_NEAR(ex.y, want.y, 1e-12);
     EXPECT_NEAR(ex.z, want.z, 1e-12);
+}
+
+// The same double to the last bit: -0 and +0 differ here, as the host's points keep them.
+bool same_bits(double a, double b) { return std::signbit(a) == std::signbit(b) && (a == b || a != a); }
+
+bool same_points(const Cxyz &a, const Cxyz &b)
+{
+    return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z);
+}
+
+Caxis worked_out(Cxyz x_axis, Cxyz y_axis)
+{
+    Caxis f;
+    f.x_axis = x_axis;
+    f.y_axis = y_axis;
+    f.z_axis = x_axis * y_axis;
+    f.calc_transf_angles();
+    return f;
+}
+
+// A frame places points by its three angles alone: angles written after the working-out (or a
+// frame never worked out at all) must not be placed with turns kept from before.
+TEST(Caxis, PlacingFollowsTheAnglesAsTheyAreNow)
+{
+    const Caxis steep = worked_out(Cxyz(0.3, 0.9, -0.2), Cxyz(-0.9, 0.3, 0.1));
+    const Cxyz origin(5, -6, 7);
+    const Cxyz start[3] = {Cxyz(0.3, -1.2, 4.0), Cxyz(-2, 0, 1), Cxyz(0.5, 0.25, -0.125)};
+
+    // A frame worked out for other axes, then given the steep frame's angles one by one: once
+    // all three are written it places (both ways) exactly as the steep frame does.
+    Caxis f = worked_out(Cxyz(1, 2, 0.5), ~(Cxyz(0, 0, 1) * Cxyz(1, 2, 0.5)));
+    f.angle_x = steep.angle_x;
+    f.angle_y = steep.angle_y;
+    f.angle_z = steep.angle_z;
+    Cxyz want[3], got[3];
+    std::copy(start, start + 3, want);
+    std::copy(start, start + 3, got);
+    steep.to_global(want, origin, 3);
+    f.to_global(got, origin, 3);
+    for (int i = 0; i < 3; i++)
+        EXPECT_TRUE(same_points(got[i], want[i])) << "to_global " << i;
+    std::copy(start, start + 3, want);
+    std::copy(start, start + 3, got);
+    steep.to_local(want, origin, 3);
+    f.to_local(got, origin, 3);
+    for (int i = 0; i < 3; i++)
+        EXPECT_TRUE(same_points(got[i], want[i])) << "to_local " << i;
+
+    // One angle written alone is followed too: a quarter turn about y carries +x onto +z.
+    Caxis quarter;
+    quarter.angle_y = PI2;
+    Cxyz ex(1, 0, 0);
+    quarter.to_global(&ex, Cxyz(), 1);
+    EXPECT_NEAR(ex.z, 1.0, 1e-12);
+    EXPECT_NEAR(ex.x, 0.0, 1e-12);
+}
+
+// The turns a frame keeps from its working-out are the very turns its angles give: a frame
+// worked out and a frame handed the same three angles place every point to the same bits.
+TEST(Caxis, WorkedOutFramesPlaceAsTheirAnglesAlone)
+{
+    const Cxyz axes[][2] = {{Cxyz(1, 2, 0.5), Cxyz(0.2, -0.1, 1)},
+                            {Cxyz(-0.3, -0.9, 0.2), Cxyz(0.9, -0.3, -0.4)},
+                            {Cxyz(-2, 0.1, -3), Cxyz(0.5, 4, 0.25)},
+                            {Cxyz(0, 0, -1), Cxyz(0, 1, 0)}};
+    const Cxyz start[3] = {Cxyz(0.3, -1.2, 4.0), Cxyz(-2, 0, 1), Cxyz(1e-3, 7.5, -0.125)};
+    const Cxyz origin(-1.5, 0.25, 3);
+    for (const auto &a : axes) {
+        const Caxis worked = worked_out(a[0], a[1]);
+        Caxis handed;
+        handed.angle_x = worked.angle_x;
+        handed.angle_y = worked.angle_y;
+        handed.angle_z = worked.angle_z;
+        for (bool global : {true, false}) {
+            Cxyz got[3], want[3];
+            std::copy(start, start + 3, got);
+            std::copy(start, start + 3, want);
+            if (global) {
+                worked.to_global(got, origin, 3);
+                handed.to_global(want, origin, 3);
+            } else {
+                worked.to_local(got, origin, 3);
+                handed.to_local(want, origin, 3);
+            }
+            for (int i = 0; i < 3; i++)
+                EXPECT_TRUE(same_points(got[i], want[i])) << a[0].x << " " << global << " " << i;
+        }
+    }
+}
+
+TEST(Caxis, ZeroAnglesKeepTheSignsOfZeroCoordinates)
+{
+    const Cxyz minus_zero(-0.0, -0.0, -0.0);
+    // A frame never worked out turns about y by sin(-0) = -0: a -0 across stays -0.
+    const Caxis fresh;
+    Cxyz p(-0.0, 2.0, 0.0);
+    fresh.to_global(&p, minus_zero, 1);
+    EXPECT_TRUE(same_points(p, Cxyz(-0.0, 2.0, 0.0)));
+    // The way back turns by sin(+0) = +0: -0 plus +0 gives +0.
+    Cxyz q(-0.0, 2.0, 1.0);
+    fresh.to_local(&q, Cxyz(), 1);
+    EXPECT_TRUE(same_points(q, Cxyz(0.0, 2.0, 1.0)));
+    // An angle of -0 is another angle than +0: sin(+0) = +0 there, and the -0 becomes +0.
+    Caxis turned;
+    turned.angle_y = -0.0;
+    Cxyz r(-0.0, 2.0, 0.0);
+    turned.to_global(&r, minus_zero, 1);
+    EXPECT_TRUE(same_points(r, Cxyz(0.0, 2.0, 0.0)));
 }
 
 TEST(Caxis, NewAxesAlongPreviousZCollapse)

@@ -46,6 +46,25 @@ TEST(LeafTemplate, FiveShapesFaceTheRaisedSide)
     EXPECT_FALSE(leaf.quads);
 }
 
+TEST(LeafTemplate, EachTemplateKeepsItsOwnPoints)
+{
+    // Templates made side by side, and a template made again, hold their own points: one
+    // template's remake never shows through another's.
+    leaf_typ small, large;
+    small.make(1, 0.3, 0.2);
+    large.make(1, 0.6, 0.4);
+    EXPECT_EQ(small.points[2].z, 0.3);
+    EXPECT_EQ(large.points[2].z, 0.6);
+    EXPECT_NE(small.points, large.points);
+    large.make(4, 0.9, 0.6); // "rhombus2": five points, twelve indices
+    ASSERT_EQ(large.num_points, 5);
+    EXPECT_EQ(large.points[2].z, 0.9);
+    EXPECT_EQ(large.polys[11], 3);
+    EXPECT_EQ(small.num_points, 6);
+    EXPECT_EQ(small.points[2].z, 0.3);
+    EXPECT_EQ(small.polys[7], 0);
+}
+
 TEST(LeafRecords, OnePerTwigNodeWithThreeDrawsEach)
 {
     st_tree t = default_params; // 8 segments, twig range 0.4
@@ -156,6 +175,29 @@ TEST(LeafMesh, TwinsShareAPositionAndFaceOppositeSides)
     }
 }
 
+// Pairs further along the twig turn as the first pair: twins alternate sides pair after pair,
+// and single copies all face their flip's side.
+TEST(LeafMesh, EveryPairIsFramedAsTheFirst)
+{
+    for (int twin : {1, 0}) {
+        Leaves s(2, twin == 1 ? 3 : 6, twin); // six copies of "two polys" either way
+        s.t.leaf_out = 0.3;
+        s.t.leaf_hang = 0.4;
+        s.add(false, 1);
+        ASSERT_EQ(s.draw(), 12);
+        const int per = twin == 1 ? 2 : 1;
+        for (int k = per; k < 6; k++) {
+            const Cxyz first = s.rib(k % per), rib = s.rib(k);
+            EXPECT_NEAR(rib.x, first.x, 1e-12) << twin << " " << k;
+            EXPECT_NEAR(rib.y, first.y, 1e-12) << twin << " " << k;
+            EXPECT_NEAR(rib.z, first.z, 1e-12) << twin << " " << k;
+        }
+        if (twin == 1) {
+            EXPECT_LT(s.rib(0).z * s.rib(1).z, 0.0);
+        }
+    }
+}
+
 TEST(LeafMesh, TipLeavesContinueTheTwigAndHangDown)
 {
     for (double hang : {0.0, 0.5}) {
@@ -165,6 +207,42 @@ TEST(LeafMesh, TipLeavesContinueTheTwigAndHangDown)
         s.draw();
         EXPECT_GT(s.rib(0).x, 1e-3);
         EXPECT_EQ(s.rib(0).y < -1e-3, hang > 0.0);
+    }
+}
+
+// Each copy of a jittered leaf is bent by its own number alone: the first pair of copies, both
+// at the leaf's own position, comes out the same whatever the density, and a tip's single leaf
+// is the first copy whatever the density asks for.
+TEST(LeafMesh, JitteredCopiesDependOnTheirNumberOnly)
+{
+    auto points_of = [](int density, int twin, bool tip) {
+        Leaves s(2, density, twin); // "two polys"
+        s.t.leaf_randomness = 0.6;
+        s.t.leaf_out = 0.3;
+        s.add(tip);
+        s.m.leaves->spin = 0.4;
+        s.draw();
+        return s.rec.points;
+    };
+    const auto one_pair = points_of(1, 1, false), three_pairs = points_of(3, 1, false);
+    ASSERT_EQ(one_pair.size(), 12u);
+    ASSERT_EQ(three_pairs.size(), 36u);
+    for (std::size_t i = 0; i < one_pair.size(); i++) {
+        EXPECT_EQ(one_pair[i].x, three_pairs[i].x) << i;
+        EXPECT_EQ(one_pair[i].y, three_pairs[i].y) << i;
+        EXPECT_EQ(one_pair[i].z, three_pairs[i].z) << i;
+    }
+    // The twins are scaled differently from each other: by 1 + 0.6 sin(6 spin + 1.7 k).
+    const double rib0 = (one_pair[3] - one_pair[0]).len(), rib1 = (one_pair[9] - one_pair[6]).len();
+    EXPECT_NEAR(rib0 / rib1, (1 + 0.6 * std::sin(2.4)) / (1 + 0.6 * std::sin(4.1)), 1e-9);
+
+    const auto tip_of_many = points_of(6, 1, true), tip_of_one = points_of(1, 0, true);
+    ASSERT_EQ(tip_of_many.size(), 6u);
+    ASSERT_EQ(tip_of_one.size(), 6u);
+    for (std::size_t i = 0; i < tip_of_one.size(); i++) {
+        EXPECT_EQ(tip_of_many[i].x, tip_of_one[i].x) << i;
+        EXPECT_EQ(tip_of_many[i].y, tip_of_one[i].y) << i;
+        EXPECT_EQ(tip_of_many[i].z, tip_of_one[i].z) << i;
     }
 }
 

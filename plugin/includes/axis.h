@@ -25,6 +25,22 @@ struct Caxis {
     void calc_transf_angles();
     void to_global(Cxyz *points, Cxyz origin, int count) const;
     void to_local(Cxyz *points, Cxyz origin, int count) const;
+
+private:
+    // A frame is placed many times (the near and far squares of a fork, a stub, a twig's steps):
+    // the turns are kept from calc_transf_angles, each with the angle it was taken for, so that
+    // placing takes no sine or cosine again. An angle written afterwards (or a frame never
+    // worked out) no longer matches its kept turn, and that turn is taken afresh.
+    // to_global turns by Turn(angle_x), Turn(angle_z), Turn(angle_y); for angle 0 those are
+    // sin(-0) = -0 and cos(-0) = 1.
+    Turn global_x_{0.0, -0.0, 1.0};
+    Turn global_z_{0.0, -0.0, 1.0};
+    Turn global_y_{0.0, -0.0, 1.0};
+    // to_local turns by Turn(-angle_y) and Turn(-angle_z): the sine and cosine of angle_y and
+    // angle_z that calc_transf_angles works out anyway. Its turn about x is taken per call,
+    // since few frames are ever used the other way.
+    Turn local_y_{-0.0, 0.0, 1.0};
+    Turn local_z_{-0.0, 0.0, 1.0};
 };
 
 // The frame for the next segment of a chain, carried on from the previous one so that it
