@@ -26,23 +26,13 @@ inline constexpr const char *surf_leaf = "VF_leaf";
 inline constexpr const char *colr_brown = "Brown";
 inline constexpr const char *colr_blue = "Blue";
 inline constexpr const char *colr_green = "Green";
-// The point maps' names. The host finds a map written recently by the name's pointer, in one
-// of eight places chosen by the pointer's bits 3 to 5: names 24 bytes apart from an 8-byte
-// boundary take eight different places, so however the module is laid out no two of the
-// tree's maps push each other out between a point's values (each would then be looked up
-// by its text, point after point).
-struct map_name_table {
-    alignas(8) char text[7][24];
-};
-inline constexpr map_name_table map_names = {{"RM_branch", "RM_range", "RM_thick", "RM_vectors",
-                                              "RM_density", "RM_leaf", "RM_all_leaves"}};
-inline constexpr const char *map_branch = map_names.text[0];
-inline constexpr const char *map_range = map_names.text[1];
-inline constexpr const char *map_thick = map_names.text[2];
-inline constexpr const char *map_vectors = map_names.text[3];
-inline constexpr const char *map_density = map_names.text[4];
-inline constexpr const char *map_leaf = map_names.text[5];
-inline constexpr const char *map_all_leaves = map_names.text[6];
+inline constexpr const char *map_branch = "RM_branch";
+inline constexpr const char *map_range = "RM_range";
+inline constexpr const char *map_thick = "RM_thick";
+inline constexpr const char *map_vectors = "RM_vectors";
+inline constexpr const char *map_density = "RM_density";
+inline constexpr const char *map_leaf = "RM_leaf";
+inline constexpr const char *map_all_leaves = "RM_all_leaves";
 
 // Adds a point of the tree to the mesh. Extreme but finite parameters and envelopes can still
 // overflow where tubes, twigs, leaves and roots are laid around a finite skeleton; such a point

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
-#include <set>
 
 #include "support/recording_op.h"
 #include "support/tree_builders.h"
@@ -37,24 +35,6 @@ std::vector<const d_typ *> chain_records(const model_typ &m)
     for (const d_typ *d = m.chains; d; d = d->next)
         v.push_back(d);
     return v;
-}
-
-// The host keeps a map written recently by its name's pointer, in one of eight places chosen by
-// the pointer's bits 3 to 5 (host/mesh.h). The seven point-map names must take seven places:
-// two sharing one would push each other out between a point's values, and every value would
-// then be looked up by its text. Their texts are what the host's maps are called.
-TEST(MapNames, SevenNamesTakeSevenPlacesOfTheHostsRecentMaps)
-{
-    const char *const names[] = {map_branch,  map_range, map_thick,     map_vectors,
-                                 map_density, map_leaf,  map_all_leaves};
-    const char *const texts[] = {"RM_branch",  "RM_range", "RM_thick",     "RM_vectors",
-                                 "RM_density", "RM_leaf",  "RM_all_leaves"};
-    std::set<std::uintptr_t> places;
-    for (int i = 0; i < 7; i++) {
-        EXPECT_STREQ(names[i], texts[i]);
-        places.insert((reinterpret_cast<std::uintptr_t>(names[i]) >> 3) % 8);
-    }
-    EXPECT_EQ(places.size(), 7u);
 }
 
 TEST(Convert, TrunkWithJoinedBranchBecomesBaseToTipChain)
