@@ -323,7 +323,11 @@ private:
         int map = -1;         // into vmaps
         unsigned unloads = 0; // modules unloaded when it was found
     };
-    static constexpr std::size_t recent_slots = 8;
+    // A plug-in's map names are string literals, laid side by side in its text: names at least
+    // 8 bytes apart and within 512 bytes of each other take places of their own, so the maps a
+    // point's values go to in turn do not push each other out (each would then be found by its
+    // text, point after point).
+    static constexpr std::size_t recent_slots = 64;
     static std::size_t recent_slot(const char *name)
     {
         return (reinterpret_cast<std::uintptr_t>(name) >> 3) % recent_slots;
