@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <numeric>
 
@@ -92,10 +93,18 @@ struct Groups {
 // the length is found once, where the polygon's corners are read side by side. The point and its
 // two flags share one word: a layer holds far fewer than 2^30 points (each takes 24 bytes).
 struct Link {
-    double length = 0.0;
-    std::uint32_t to : 30 = 0;
-    std::uint32_t takes : 1 = 1, gives : 1 = 1;
-    float step = 0.0f;
+    double length;
+    std::uint32_t to_and_flags; // the point, then takes and gives in the two top bits
+    float step;
+
+    static constexpr std::uint32_t takes_bit = 1u << 30, gives_bit = 1u << 31;
+    static Link make(double length, int to, float step, bool takes, bool gives)
+    {
+        return {length, static_cast<std::uint32_t>(to) | (takes ? takes_bit : 0u) | (gives ? gives_bit : 0u), step};
+    }
+    std::size_t to() const { return to_and_flags & (takes_bit - 1); }
+    bool takes() const { return (to_and_flags & takes_bit) != 0; }
+    bool gives() const { return (to_and_flags & gives_bit) != 0; }
 };
 static_assert(sizeof(Link) == 16);
 
@@ -241,7 +250,7 @@ private:
 // start in place, without a copy of them all.
 struct Links {
     std::vector<std::size_t> start;
-    std::vector<Link> list;
+    std::unique_ptr<Link[]> list; // every one written by the fill below: left unset until then
 
     // A measured polygon's links join its points into one piece of bark: pieces joins each
     // point to the polygon's first, which joins the same.
@@ -264,7 +273,7 @@ struct Links {
         }
         for (std::size_t i = 1; i < start.size(); ++i)
             start[i] += start[i - 1];
-        list.resize(start.back());
+        list = std::make_unique_for_overwrite<Link[]>(start.back());
         std::size_t *fill = start.data() + 1;
         // A point without a v of its own has only its polygons' to go by.
         const auto own = [&](int point, double v) {
@@ -290,8 +299,8 @@ struct Links {
                     // The same length both ways: each difference is the other's negated exactly.
                     const host::Vec3 &from = bark.position(a), &to = bark.position(b);
                     const double length = std::hypot(to.x - from.x, to.y - from.y, to.z - from.z);
-                    list[fill[static_cast<std::size_t>(a)]++] = link(length, b, step, a_own, b_own);
-                    list[fill[static_cast<std::size_t>(b)]++] = link(length, a, -step, b_own, a_own);
+                    list[fill[static_cast<std::size_t>(a)]++] = Link::make(length, b, step, a_own, b_own);
+                    list[fill[static_cast<std::size_t>(b)]++] = Link::make(length, a, -step, b_own, a_own);
                 }
                 a_own = b_own;
             }
@@ -300,18 +309,6 @@ struct Links {
     }
 
     bool any(std::size_t point) const { return start[point] < start[point + 1]; }
-
-private:
-    static Link link(double length, int to, float step, bool takes, bool gives)
-    {
-        Link l;
-        l.length = length;
-        l.to = static_cast<std::uint32_t>(to);
-        l.takes = takes;
-        l.gives = gives;
-        l.step = step;
-        return l;
-    }
 };
 
 // The points still to take their t, nearest first, ties to the smaller point: a distance over
@@ -482,7 +479,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             walk[static_cast<std::size_t>(point)].distance = 0.0f;
             queue.push(0.0f, point);
         }
-        const Link *list = links.list.data();
+        const Link *list = links.list.get();
         const std::size_t *first = links.start.data();
         while (!queue.empty()) {
             const auto [d, point] = queue.pop();
@@ -491,35 +488,33 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
                 continue;
             here.done = true;
             // A large tree's points lie far apart in memory and the walk goes from one to the
-            // next by distance: what the next point and this one's neighbours hold is asked for
-            // now, so that it comes in while the links are read.
+            // next by distance: what the next point holds is asked for now, so that it comes in
+            // while this one's links are read.
             if (const int next = queue.next_point(); next >= 0) {
                 __builtin_prefetch(&walk[static_cast<std::size_t>(next)]);
                 __builtin_prefetch(&first[static_cast<std::size_t>(next)]);
             }
             const std::size_t begin = first[static_cast<std::size_t>(point)], end = first[static_cast<std::size_t>(point) + 1];
-            for (std::size_t l = begin; l < end; ++l)
-                __builtin_prefetch(&walk[list[l].to]);
             // One pass over the point's links: those from points already done say what t is
             // here, those to points still to come may bring them nearer.
             double sum = 0.0, count = 0.0;
             for (std::size_t l = begin; l < end; ++l) {
                 const Link &link = list[l];
-                WalkPoint &there = walk[link.to];
+                WalkPoint &there = walk[link.to()];
                 if (there.done) {
-                    if (link.takes) {
+                    if (link.takes()) {
                         // The link from the other end says t here is its t less the step to it.
                         sum += there.t - link.step;
                         count += 1.0;
                     }
                     continue;
                 }
-                if (!link.gives)
+                if (!link.gives())
                     continue;
                 const auto further = static_cast<float>(d + link.length);
                 if (further < there.distance) {
                     there.distance = further;
-                    queue.push(further, static_cast<int>(link.to));
+                    queue.push(further, static_cast<int>(link.to()));
                 }
             }
             if (!here.start)
