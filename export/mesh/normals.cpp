@@ -136,13 +136,15 @@ struct Incidence {
     int corner = 0;
 };
 
-std::array<float, 3> unit_or_up(const host::Vec3 &v)
+// l: v's length, where it is known already.
+std::array<float, 3> unit_or_up(const host::Vec3 &v, double l)
 {
-    const double l = length(v);
     if (!(l > 1e-30) || !std::isfinite(l))
         return {0.0f, 1.0f, 0.0f};
     return {static_cast<float>(v.x / l), static_cast<float>(v.y / l), static_cast<float>(v.z / l)};
 }
+
+std::array<float, 3> unit_or_up(const host::Vec3 &v) { return unit_or_up(v, length(v)); }
 
 host::Vec3 difference(const host::Vec3 &q, const host::Vec3 &p) { return {q.x - p.x, q.y - p.y, q.z - p.z}; }
 
@@ -365,11 +367,14 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             sum.y += w.y;
             sum.z += w.z;
         }
-        for (std::size_t h = 0; h < runs; ++h) {
-            const host::Vec3 &sum = run_sum[heads[h]];
-            const double l = length(sum);
-            run_unit[heads[h]] = l > 1e-30 && std::isfinite(l) ? host::Vec3{sum.x / l, sum.y / l, sum.z / l} : host::Vec3{};
-        }
+        // A run's direction is only ever set against another run's: a point with one run (most
+        // points of a tube) needs none.
+        if (runs > 1)
+            for (std::size_t h = 0; h < runs; ++h) {
+                const host::Vec3 &sum = run_sum[heads[h]];
+                const double l = length(sum);
+                run_unit[heads[h]] = l > 1e-30 && std::isfinite(l) ? host::Vec3{sum.x / l, sum.y / l, sum.z / l} : host::Vec3{};
+            }
         // Every run at this point within the crease angle of a run (its own included): each
         // leans less than the angle away, so their sum leans less than a right angle away for
         // any angle below 90 degrees. The faces of one run share it.
@@ -386,7 +391,8 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                 sum.y += run_sum[g].y;
                 sum.z += run_sum[g].z;
             }
-            smoothed[r] = {sum, length(sum), unit_or_up(sum)};
+            const double l = length(sum);
+            smoothed[r] = {sum, l, unit_or_up(sum, l)};
         }
         for (std::size_t i = 0; i < k; ++i) {
             const host::Vec3 &own = unit[static_cast<std::size_t>(faces[i])];
