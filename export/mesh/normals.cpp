@@ -100,31 +100,17 @@ std::vector<TubeSide> tube_sides(const host::Layer &layer, const std::vector<cha
     return sides;
 }
 
-// A polygon's corner at a point: the points before and after it round the polygon.
-struct Beside {
-    int previous = 0, next = 0;
-};
-
-Beside beside(std::span<const int> poly, std::size_t corner)
-{
-    const std::size_t n = poly.size();
-    return {poly[corner == 0 ? n - 1 : corner - 1], poly[corner + 1 == n ? 0 : corner + 1]};
-}
-
-// Whether two faces whose corners at point have f and g beside them share the edge from it to a
-// neighbouring point.
-bool share_edge(const Beside &f, const Beside &g, int point)
-{
-    return (f.next != point && (g.next == f.next || g.previous == f.next)) ||
-           (f.previous != point && (g.next == f.previous || g.previous == f.previous));
-}
-
 // Whether faces f and g, which name point at their corners i and j, share the edge from it to
 // a neighbouring point.
 bool share_edge(const host::Layer &layer, int f, std::size_t i, int g, std::size_t j, int point)
 {
-    return share_edge(beside(layer.polygon_points(static_cast<std::size_t>(f)), i),
-                      beside(layer.polygon_points(static_cast<std::size_t>(g)), j), point);
+    const std::span<const int> pf = layer.polygon_points(static_cast<std::size_t>(f));
+    const std::span<const int> pg = layer.polygon_points(static_cast<std::size_t>(g));
+    const std::size_t nf = pf.size(), ng = pg.size();
+    const int next = pf[i + 1 == nf ? 0 : i + 1], previous = pf[i == 0 ? nf - 1 : i - 1];
+    const int g_next = pg[j + 1 == ng ? 0 : j + 1], g_previous = pg[j == 0 ? ng - 1 : j - 1];
+    return (next != point && (g_next == next || g_previous == next)) ||
+           (previous != point && (g_next == previous || g_previous == previous));
 }
 
 // Whether faces f and g at point run along one tube: both sides between the same two rings,
@@ -148,7 +134,6 @@ bool one_run(const host::Layer &layer, const std::vector<TubeSide> &sides, int f
 struct Incidence {
     int polygon = 0;
     int corner = 0;
-    Beside beside; // the corner's neighbours round the polygon, read once with its points
 };
 
 // l: v's length, where it is known already.
@@ -301,8 +286,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
         if (smooth[p]) {
             const std::span<const int> poly = layer.polygon_points(p);
             for (std::size_t c = 0; c < poly.size(); ++c)
-                around[static_cast<std::size_t>(fill[static_cast<std::size_t>(poly[c])]++)] = {
-                    static_cast<int>(p), static_cast<int>(c), beside(poly, c)};
+                around[static_cast<std::size_t>(fill[static_cast<std::size_t>(poly[c])]++)] = {static_cast<int>(p), static_cast<int>(c)};
         }
 
     // The sides of a tube between two rings: quads whose two ends each lie on one ring of
@@ -323,8 +307,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     const auto most = static_cast<std::size_t>(most_faces);
     std::vector<int> faces(most), run(most);
     std::vector<std::size_t> heads(most); // the first face of each run, in order
-    std::vector<Beside> at(most);  // per face, its corner's neighbours at the point
-    std::vector<TubeSide> side(most); // per face, its tube side
+    std::vector<int> at(most);     // per face, its corner at the point
     std::vector<char> twice(most); // per face, whether it names the point more than once
     std::vector<host::Vec3> run_sum(most), run_unit(most);
     std::vector<Smoothed> smoothed(most);
@@ -340,8 +323,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                 continue;
             }
             faces[k] = around[e].polygon;
-            at[k] = around[e].beside;
-            side[k] = sides[static_cast<std::size_t>(around[e].polygon)];
+            at[k] = around[e].corner;
             twice[k] = 0;
             ++k;
         }
@@ -353,16 +335,17 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             return i;
         };
         for (std::size_t i = 0; i < k; ++i) {
-            const TubeSide &a = side[i];
+            const TubeSide &a = sides[static_cast<std::size_t>(faces[i])];
             if (!a.tube)
                 continue;
             for (std::size_t j = i + 1; j < k; ++j) {
-                const TubeSide &b = side[j];
+                const TubeSide &b = sides[static_cast<std::size_t>(faces[j])];
                 if (!b.tube || a.low != b.low || a.high != b.high)
                     continue;
                 const bool joined = twice[i] || twice[j]
                                         ? one_run(layer, sides, faces[i], faces[j], static_cast<int>(point))
-                                        : share_edge(at[i], at[j], static_cast<int>(point));
+                                        : share_edge(layer, faces[i], static_cast<std::size_t>(at[i]), faces[j],
+                                                     static_cast<std::size_t>(at[j]), static_cast<int>(point));
                 if (joined) {
                     const int x = find(static_cast<int>(i)), y = find(static_cast<int>(j));
                     run[static_cast<std::size_t>(std::max(x, y))] = std::min(x, y);
