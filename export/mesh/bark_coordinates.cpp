@@ -324,6 +324,14 @@ public:
     bool empty() const { return heap_.empty(); }
     // The point that pop gives next unless a nearer one is pushed first; -1 when none is held.
     int next_point() const { return heap_.empty() ? -1 : static_cast<int>(heap_.front() & 0xffffffffu); }
+    // The point that pop gives after that one, as far as the heap now says; -1 when none.
+    int point_after_next() const
+    {
+        if (heap_.size() < 2)
+            return -1;
+        const std::uint64_t after = heap_.size() < 3 ? heap_[1] : std::min(heap_[1], heap_[2]);
+        return static_cast<int>(after & 0xffffffffu);
+    }
     std::pair<float, int> pop()
     {
         std::pop_heap(heap_.begin(), heap_.end(), std::greater<>());
@@ -489,11 +497,14 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             here.done = true;
             // A large tree's points lie far apart in memory and the walk goes from one to the
             // next by distance: what the next point holds is asked for now, so that it comes in
-            // while this one's links are read.
+            // while this one's links are read, and where the point after it finds its links (so
+            // that its links can be asked for in turn).
             if (const int next = queue.next_point(); next >= 0) {
                 __builtin_prefetch(&walk[static_cast<std::size_t>(next)]);
-                __builtin_prefetch(&first[static_cast<std::size_t>(next)]);
+                __builtin_prefetch(&list[first[static_cast<std::size_t>(next)]]);
             }
+            if (const int after = queue.point_after_next(); after >= 0)
+                __builtin_prefetch(&first[static_cast<std::size_t>(after)]);
             const std::size_t begin = first[static_cast<std::size_t>(point)], end = first[static_cast<std::size_t>(point) + 1];
             // One pass over the point's links: those from points already done say what t is
             // here, those to points still to come may bring them nearer.
