@@ -338,14 +338,16 @@ TEST(ExportNormals, TubeSidesShadeRoundCapsStaySharp)
 
 TEST(ExportNormals, TubeSidesAreFoundFromTheirOwnValuesOrTheirPoints)
 {
-    // A square tube of two segments, rings at v 0, 0.5 and 1, as the points' own values.
+    // A square tube of two segments, rings at v 0, 0.5 and 1, as the points' own values; or
+    // values of one component only, each the ring's v.
     const auto tube = [](int value_size) {
         host::Layer layer;
         for (int ring = 0; ring < 3; ++ring)
             for (int i = 0; i < 4; ++i) {
                 const double a = std::numbers::pi / 2.0 * i;
                 const int point = layer.add_point({std::cos(a), static_cast<double>(ring), -std::sin(a)});
-                const float uv[2] = {static_cast<float>(i) * 0.25f, static_cast<float>(ring) * 0.5f};
+                const float v = static_cast<float>(ring) * 0.5f;
+                const float uv[2] = {value_size == 1 ? v : static_cast<float>(i) * 0.25f, v};
                 layer.set_vmap(ID_TXUV, "RM_branch", point, value_size, uv);
             }
         for (int ring = 0; ring < 2; ++ring)
@@ -381,7 +383,8 @@ TEST(ExportNormals, TubeSidesAreFoundFromTheirOwnValuesOrTheirPoints)
         flat_own.set_vpmap(ID_TXUV, "RM_branch", point, 0, 2, same_v);
     EXPECT_EQ(normals_of(flat_own, 60.0).normal, round.normal);
 
-    // Points whose values hold u alone give no rings: the square's corners stay sharp.
+    // Points whose values hold one component give no rings, whatever it says: the square's
+    // corners stay sharp.
     const host::Layer u_only = tube(1);
     const exporter::CornerNormals sharp = normals_of(u_only, 60.0);
     for (std::size_t p = 0; p < u_only.polygon_count(); ++p)
