@@ -336,6 +336,61 @@ TEST(ExportNormals, TubeSidesShadeRoundCapsStaySharp)
                 std::sqrt(0.5), 1e-6);
 }
 
+TEST(ExportNormals, TubeSidesAreFoundFromTheirOwnValuesOrTheirPoints)
+{
+    // A square tube of two segments, rings at v 0, 0.5 and 1, as the points' own values; or
+    // values of one component only, each the ring's v.
+    const auto tube = [](int value_size) {
+        host::Layer layer;
+        for (int ring = 0; ring < 3; ++ring)
+            for (int i = 0; i < 4; ++i) {
+                const double a = std::numbers::pi / 2.0 * i;
+                const int point = layer.add_point({std::cos(a), static_cast<double>(ring), -std::sin(a)});
+                const float v = static_cast<float>(ring) * 0.5f;
+                const float uv[2] = {value_size == 1 ? v : static_cast<float>(i) * 0.25f, v};
+                layer.set_vmap(ID_TXUV, "RM_branch", point, value_size, uv);
+            }
+        for (int ring = 0; ring < 2; ++ring)
+            for (int i = 0; i < 4; ++i) {
+                const int j = (i + 1) % 4, low = ring * 4, high = low + 4;
+                layer.add_polygon(ID_FACE, {low + i, low + j, high + j, high + i}, "RM_trunk");
+            }
+        return layer;
+    };
+    const auto face_of = [](const host::Layer &layer, std::size_t p) {
+        return host::newell_normal(layer, layer.polygon_points(p));
+    };
+    // From the points' values the sides run round the tube at a crease angle that would keep
+    // the square's corners sharp.
+    const host::Layer plain = tube(2);
+    const exporter::CornerNormals round = normals_of(plain, 60.0);
+    for (std::size_t p = 0; p < plain.polygon_count(); ++p)
+        EXPECT_NEAR(dot(round.at(p, 0), face_of(plain, p)), std::sqrt(0.5), 1e-6) << p;
+
+    // Values of the sides' own, the same as their points', say the same.
+    host::Layer own = tube(2);
+    for (std::size_t p = 0; p < own.polygon_count(); ++p)
+        for (const int point : own.polygon_points(p)) {
+            const auto value = own.find_vmap(ID_TXUV, "RM_branch")->at(point).value();
+            own.set_vpmap(ID_TXUV, "RM_branch", point, static_cast<int>(p), 2, value.data());
+        }
+    EXPECT_EQ(normals_of(own, 60.0).normal, round.normal);
+
+    // Own values that lie on no two rings (one v at all four corners) leave the points' to say.
+    host::Layer flat_own = tube(2);
+    const float same_v[2] = {0.5f, 0.25f};
+    for (const int point : flat_own.polygon_points(0))
+        flat_own.set_vpmap(ID_TXUV, "RM_branch", point, 0, 2, same_v);
+    EXPECT_EQ(normals_of(flat_own, 60.0).normal, round.normal);
+
+    // Points whose values hold one component give no rings, whatever it says: the square's
+    // corners stay sharp.
+    const host::Layer u_only = tube(1);
+    const exporter::CornerNormals sharp = normals_of(u_only, 60.0);
+    for (std::size_t p = 0; p < u_only.polygon_count(); ++p)
+        EXPECT_NEAR(dot(sharp.at(p, 0), face_of(u_only, p)), 1.0, 1e-6) << p;
+}
+
 // Every corner normal of every triangle of a glTF points to the triangle's side.
 void expect_corners_face_their_triangles(const tinygltf::Model &model, const std::string &what)
 {
@@ -779,6 +834,49 @@ TEST(ExportBark, EveryPieceStartsFromItsOwnLowestRing)
     // The folded tip goes on from the last ring, whatever its corners repeat.
     EXPECT_GT(t[apex], t[low[3][0]]);
     EXPECT_TRUE(bark.on_bark[tip]);
+}
+
+TEST(ExportBark, TheBarkDoesNotHangOnHowThePointsAreNumbered)
+{
+    // One tapering tube with a side branch, its rings numbered from the base up and again from
+    // the tips down: every corner takes the same bark either way, the walk going out from the
+    // base ring nearest first whatever the numbers say.
+    const auto tree = [](bool from_tips) {
+        Tubes tubes;
+        std::array<std::array<int, 4>, 5> trunk{}, branch{};
+        const auto trunk_ring = [&](int r) {
+            trunk[static_cast<std::size_t>(r)] =
+                tubes.ring({0.0, static_cast<double>(r), 0.0}, 0.5 - 0.08 * r, static_cast<double>(r));
+        };
+        const auto branch_ring = [&](int r) {
+            branch[static_cast<std::size_t>(r)] =
+                tubes.ring({0.6 * (r + 1), 2.5, 0.0}, 0.15 - 0.02 * r, 2.5 + 0.6 * (r + 1), 'x');
+        };
+        for (int r = 0; r < 5; ++r) {
+            trunk_ring(from_tips ? 4 - r : r);
+            branch_ring(from_tips ? 4 - r : r);
+        }
+        for (std::size_t r = 1; r < 5; ++r)
+            tubes.sides(trunk[r - 1], trunk[r], "RM_trunk");
+        // The branch hangs from the trunk by one quad from its first ring to the trunk's third.
+        tubes.layer.add_polygon(ID_FACE, {trunk[2][0], trunk[3][0], branch[0][1], branch[0][0]}, "RM_branch");
+        for (std::size_t r = 1; r < 5; ++r)
+            tubes.sides(branch[r - 1], branch[r], "RM_branch");
+        return std::move(tubes.layer);
+    };
+    const host::Layer up = tree(false), down = tree(true);
+    const exporter::BarkCoordinates up_bark = exporter::bark_coordinates(up, exporter::collect_materials(up));
+    const exporter::BarkCoordinates down_bark = exporter::bark_coordinates(down, exporter::collect_materials(down));
+    ASSERT_FALSE(up_bark.empty());
+    ASSERT_EQ(up.polygon_count(), down.polygon_count());
+    double highest = 0.0;
+    for (std::size_t p = 0; p < up.polygon_count(); ++p)
+        for (std::size_t c = 0; c < up.polygon_points(p).size(); ++c) {
+            EXPECT_EQ(up_bark.at(p, c)[0], down_bark.at(p, c)[0]) << p << " " << c;
+            EXPECT_NEAR(up_bark.at(p, c)[1], down_bark.at(p, c)[1], 1e-5) << p << " " << c;
+            highest = std::max(highest, static_cast<double>(up_bark.at(p, c)[1]));
+        }
+    EXPECT_GT(highest, 1.0); // the tips lie several girths from the base
 }
 
 // Per woody surface of a glTF: metres along one unit of bark t over metres around one unit of

@@ -181,3 +181,42 @@ TEST(ExportNormals, FaceNamingAPointTwiceGetsOneNormalThere)
             EXPECT_NEAR(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 1.0f, 1e-5f) << p << " " << c;
         }
 }
+
+TEST(ExportTriangles, LeavesFoldedEveryWayAreCutAsTheirNormalsSay)
+{
+    // Leaves folded up or down at either diagonal, or twisted, gently to past a right angle: a
+    // leaf's one face normal at every corner gives the cut and the turned corners triangulate
+    // finds alone.
+    host::Layer layer;
+    for (const double lift : {-3.0, -1.5, -0.4, 0.2, 0.9, 2.5, 12.0}) {
+        // A unit square with corner 2 raised, or corner 3 (folded along the diagonal that leaves
+        // it out), or corners 1 and 3 (a saddle).
+        const double raised[3][4] = {{0, 0, lift, 0}, {0, 0, 0, lift}, {0, lift, 0, lift}};
+        for (const auto &y : raised) {
+            const int first = static_cast<int>(layer.points.size());
+            layer.add_point({0, y[0], 0});
+            layer.add_point({1, y[1], 0});
+            layer.add_point({1, y[2], 1});
+            layer.add_point({0, y[3], 1});
+            layer.add_polygon(ID_FACE, {first, first + 1, first + 2, first + 3}, "VF_leaf");
+        }
+    }
+    const exporter::CornerNormals normals = normals_of(layer);
+    const exporter::CornerNormals bare = without_cuts(normals);
+    std::size_t second = 0, turned = 0;
+    std::vector<exporter::Triangle> kept, found;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
+        for (std::size_t c = 1; c < 4; ++c)
+            EXPECT_EQ(normals.at(p, c), normals.at(p, 0)) << p; // one normal per leaf
+        exporter::triangulate(layer, p, normals, kept);
+        exporter::triangulate(layer, p, bare, found);
+        ASSERT_TRUE(same(kept, found)) << "leaf " << p;
+        second += kept[0][0].corner == 1;
+        for (const exporter::Triangle &t : kept)
+            for (const exporter::TriangleCorner &c : t)
+                turned += c.normal != normals.at(p, c.corner);
+    }
+    EXPECT_GT(second, 0u);                         // both diagonals are taken
+    EXPECT_LT(second, layer.polygon_count());
+    EXPECT_GT(turned, 0u);                         // the sharpest folds lean past the margin
+}

@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <numeric>
 
@@ -86,13 +87,26 @@ struct Groups {
     }
 };
 
-// One edge seen from one end: the point at the other end, how much t grows toward it, and
-// whether t may pass over it to this end and from it to the other.
+// One edge seen from one end: its length over the bark, the point at the other end, how much t
+// grows toward it, and whether t may pass over it to this end and from it to the other. The walk
+// reads nothing of the far end but its state: a large tree's points lie far apart in memory, so
+// the length is found once, where the polygon's corners are read side by side. The point and its
+// two flags share one word: a layer holds far fewer than 2^30 points (each takes 24 bytes).
 struct Link {
-    int to = 0;
-    float step = 0.0f;
-    bool takes = true, gives = true;
+    double length;
+    std::uint32_t to_and_flags; // the point, then takes and gives in the two top bits
+    float step;
+
+    static constexpr std::uint32_t takes_bit = 1u << 30, gives_bit = 1u << 31;
+    static Link make(double length, int to, float step, bool takes, bool gives)
+    {
+        return {length, static_cast<std::uint32_t>(to) | (takes ? takes_bit : 0u) | (gives ? gives_bit : 0u), step};
+    }
+    std::size_t to() const { return to_and_flags & (takes_bit - 1); }
+    bool takes() const { return (to_and_flags & takes_bit) != 0; }
+    bool gives() const { return (to_and_flags & gives_bit) != 0; }
 };
+static_assert(sizeof(Link) == 16);
 
 // The layer as the bark sees it: woody polygons, their "RM_branch" values, and what each
 // polygon says about t.
@@ -236,7 +250,7 @@ private:
 // start in place, without a copy of them all.
 struct Links {
     std::vector<std::size_t> start;
-    std::vector<Link> list;
+    std::unique_ptr<Link[]> list; // every one written by the fill below: left unset until then
 
     // A measured polygon's links join its points into one piece of bark: pieces joins each
     // point to the polygon's first, which joins the same.
@@ -259,7 +273,7 @@ struct Links {
         }
         for (std::size_t i = 1; i < start.size(); ++i)
             start[i] += start[i - 1];
-        list.resize(start.back());
+        list = std::make_unique_for_overwrite<Link[]>(start.back());
         std::size_t *fill = start.data() + 1;
         // A point without a v of its own has only its polygons' to go by.
         const auto own = [&](int point, double v) {
@@ -282,8 +296,11 @@ struct Links {
                 const bool b_own = next == 0 ? first_own : own(b, vb);
                 if (a != b) {
                     const auto step = static_cast<float>(t_per_v * (vb - va));
-                    list[fill[static_cast<std::size_t>(a)]++] = Link{b, step, a_own, b_own};
-                    list[fill[static_cast<std::size_t>(b)]++] = Link{a, -step, b_own, a_own};
+                    // The same length both ways: each difference is the other's negated exactly.
+                    const host::Vec3 &from = bark.position(a), &to = bark.position(b);
+                    const double length = std::hypot(to.x - from.x, to.y - from.y, to.z - from.z);
+                    list[fill[static_cast<std::size_t>(a)]++] = Link::make(length, b, step, a_own, b_own);
+                    list[fill[static_cast<std::size_t>(b)]++] = Link::make(length, a, -step, b_own, a_own);
                 }
                 a_own = b_own;
             }
@@ -305,6 +322,16 @@ public:
         std::push_heap(heap_.begin(), heap_.end(), std::greater<>());
     }
     bool empty() const { return heap_.empty(); }
+    // The point that pop gives next unless a nearer one is pushed first; -1 when none is held.
+    int next_point() const { return heap_.empty() ? -1 : static_cast<int>(heap_.front() & 0xffffffffu); }
+    // The point that pop gives after that one, as far as the heap now says; -1 when none.
+    int point_after_next() const
+    {
+        if (heap_.size() < 2)
+            return -1;
+        const std::uint64_t after = heap_.size() < 3 ? heap_[1] : std::min(heap_[1], heap_[2]);
+        return static_cast<int>(after & 0xffffffffu);
+    }
     std::pair<float, int> pop()
     {
         std::pop_heap(heap_.begin(), heap_.end(), std::greater<>());
@@ -315,6 +342,14 @@ public:
 
 private:
     std::vector<std::uint64_t> heap_;
+};
+
+// A point as the walk over the bark holds it: its t, its distance over the bark from the
+// nearest start as far as found, whether its t is settled, and whether it is a start.
+struct WalkPoint {
+    double t = 0.0;
+    float distance = std::numeric_limits<float>::infinity();
+    bool done = false, start = false;
 };
 
 // Where the bark starts, t is 0 (a trunk's base ring), except that a root collar hangs below its
@@ -429,63 +464,75 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     for (auto &[group, c] : collars)
         std::sort(c.corners.begin(), c.corners.end());
 
-    std::vector<double> t(points, 0.0);
+    // Per point, t and what the walk below holds of it, side by side: a link reads all of it at
+    // once, from wherever in the layer the point at its far end lies.
+    std::vector<WalkPoint> walk(points);
     for (const int point : starts) {
+        WalkPoint &w = walk[static_cast<std::size_t>(point)];
+        w.start = true;
         if (!bark.on_root(static_cast<std::size_t>(point)))
             continue;
         const Collar &c = collars[groups.find(point)];
         if (c.base_count > 0.0 && c.collar_count > 0.0 && c.around > 0.0) {
             const double drop = c.base_y / c.base_count - c.collar_y / c.collar_count;
-            t[static_cast<std::size_t>(point)] = -std::max(drop, 0.0) / (c.around / c.around_weight);
+            w.t = -std::max(drop, 0.0) / (c.around / c.around_weight);
         }
     }
 
     // From the starts outward, nearest first: each point takes the mean of what its links from
     // the points already done say.
     {
-        std::vector<char> done(points, 0);
-        std::vector<float> distance(points, std::numeric_limits<float>::infinity());
         Nearest queue; // by distance over the bark from the starts, then point
         for (const int point : starts) {
-            distance[static_cast<std::size_t>(point)] = 0.0f;
+            walk[static_cast<std::size_t>(point)].distance = 0.0f;
             queue.push(0.0f, point);
         }
-        const Link *list = links.list.data();
+        const Link *list = links.list.get();
         const std::size_t *first = links.start.data();
         while (!queue.empty()) {
             const auto [d, point] = queue.pop();
-            const auto at = static_cast<std::size_t>(point);
-            if (done[at] || d > distance[at])
+            WalkPoint &here = walk[static_cast<std::size_t>(point)];
+            if (here.done || d > here.distance)
                 continue;
-            done[at] = 1;
+            here.done = true;
+            // A large tree's points lie far apart in memory and the walk goes from one to the
+            // next by distance: what the next point holds is asked for now, so that it comes in
+            // while this one's links are read, and where the point after it finds its links (so
+            // that its links can be asked for in turn).
+            if (const int next = queue.next_point(); next >= 0) {
+                __builtin_prefetch(&walk[static_cast<std::size_t>(next)]);
+                __builtin_prefetch(&list[first[static_cast<std::size_t>(next)]]);
+            }
+            if (const int after = queue.point_after_next(); after >= 0)
+                __builtin_prefetch(&first[static_cast<std::size_t>(after)]);
+            const std::size_t begin = first[static_cast<std::size_t>(point)], end = first[static_cast<std::size_t>(point) + 1];
             // One pass over the point's links: those from points already done say what t is
             // here, those to points still to come may bring them nearer.
             double sum = 0.0, count = 0.0;
-            const host::Vec3 &here = bark.position(point);
-            for (std::size_t l = first[at]; l < first[at + 1]; ++l) {
+            for (std::size_t l = begin; l < end; ++l) {
                 const Link &link = list[l];
-                const auto to = static_cast<std::size_t>(link.to);
-                if (done[to]) {
-                    if (link.takes) {
+                WalkPoint &there = walk[link.to()];
+                if (there.done) {
+                    if (link.takes()) {
                         // The link from the other end says t here is its t less the step to it.
-                        sum += t[to] - link.step;
+                        sum += there.t - link.step;
                         count += 1.0;
                     }
                     continue;
                 }
-                if (!link.gives)
+                if (!link.gives())
                     continue;
-                const host::Vec3 &there = bark.position(link.to);
-                const auto further = static_cast<float>(d + std::hypot(there.x - here.x, there.y - here.y, there.z - here.z));
-                if (further < distance[to]) {
-                    distance[to] = further;
-                    queue.push(further, link.to);
+                const auto further = static_cast<float>(d + link.length);
+                if (further < there.distance) {
+                    there.distance = further;
+                    queue.push(further, static_cast<int>(link.to()));
                 }
             }
-            if (!start[at])
-                t[at] = sum / count;
+            if (!here.start)
+                here.t = sum / count;
         }
     }
+    const auto t = [&walk](int point) { return walk[static_cast<std::size_t>(point)].t; };
 
     out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
     // Written over the corners' own values, polygon by polygon; (0, 0) stays off the bark.
@@ -509,7 +556,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         if (!skirt) {
             // Off the skirt a corner keeps its own u.
             for (std::size_t c = 0; c < poly.size(); ++c)
-                uv[c][1] = static_cast<float>(t[static_cast<std::size_t>(poly[c])]);
+                uv[c][1] = static_cast<float>(t(poly[c]));
             continue;
         }
         u.clear();
@@ -523,7 +570,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             u.push_back(value);
         }
         for (std::size_t c = 0; c < poly.size(); ++c)
-            uv[c] = {static_cast<float>(u[c]), static_cast<float>(t[static_cast<std::size_t>(poly[c])])};
+            uv[c] = {static_cast<float>(u[c]), static_cast<float>(t(poly[c]))};
     }
     out.on_bark = bark.take_on_bark();
     return out;

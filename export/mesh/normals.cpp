@@ -67,23 +67,35 @@ std::vector<TubeSide> tube_sides(const host::Layer &layer, const std::vector<cha
     const MapView uv(layer, ID_TXUV, branch_texture);
     if (!uv.present())
         return sides;
+    // The points' own values straight from the map's arrays: nearly every tube side has no
+    // values of its own.
+    const MapView::Own &own_values = uv.own();
+    const auto own_v = [&own_values](int point, float &v) {
+        const auto at = static_cast<std::size_t>(point);
+        if (at >= own_values.stored_count || own_values.stored[at] < 3) // no value of two components
+            return false;
+        v = own_values.values[at * own_values.stride + 1];
+        return true;
+    };
     for (std::size_t p = 0; p < sides.size(); ++p) {
         const std::span<const int> poly = layer.polygon_points(p);
         if (!smooth[p] || poly.size() != 4)
             continue;
-        // A polygon without values of its own reads the points' values both times.
-        const int own = layer.has_corner_values(p) ? static_cast<int>(p) : -1;
-        for (const int polygon : {own, -1}) {
+        if (layer.has_corner_values(p)) {
+            // The polygon's own values (a seam's) first.
             float v[4];
             bool all = true;
             for (std::size_t c = 0; c < 4; ++c) {
-                const auto value = uv.at(poly[c], polygon);
+                const auto value = uv.at(poly[c], static_cast<int>(p));
                 all = all && value && value->size() >= 2;
                 v[c] = all ? (*value)[1] : 0.0f;
             }
-            if ((all && two_rings(v, sides[p])) || own < 0)
-                break;
+            if (all && two_rings(v, sides[p]))
+                continue;
         }
+        float v[4];
+        if (own_v(poly[0], v[0]) && own_v(poly[1], v[1]) && own_v(poly[2], v[2]) && own_v(poly[3], v[3]))
+            two_rings(v, sides[p]);
     }
     return sides;
 }
@@ -124,13 +136,15 @@ struct Incidence {
     int corner = 0;
 };
 
-std::array<float, 3> unit_or_up(const host::Vec3 &v)
+// l: v's length, where it is known already.
+std::array<float, 3> unit_or_up(const host::Vec3 &v, double l)
 {
-    const double l = length(v);
     if (!(l > 1e-30) || !std::isfinite(l))
         return {0.0f, 1.0f, 0.0f};
     return {static_cast<float>(v.x / l), static_cast<float>(v.y / l), static_cast<float>(v.z / l)};
 }
+
+std::array<float, 3> unit_or_up(const host::Vec3 &v) { return unit_or_up(v, length(v)); }
 
 host::Vec3 difference(const host::Vec3 &q, const host::Vec3 &p) { return {q.x - p.x, q.y - p.y, q.z - p.z}; }
 
@@ -183,9 +197,10 @@ bool any_leans(const host::Vec3 &own, const std::array<float, 3> &a, const std::
 // The cut of a polygon of three or more corners (face: its Newell vector) as triangulate
 // reads it: a fan from the first corner, or for a quad from whichever corner leaves both
 // halves facing most nearly the polygon's way; and whether a corner normal of its triangles
-// leans away from the triangle's own.
+// leans away from the triangle's own. one_normal: every corner has the same normal (a leaf's
+// face normal), so each half asks once whether it leans.
 std::uint8_t cut_polygon(const host::Layer &layer, std::size_t polygon, const host::Vec3 &face,
-                         const CornerNormals &normals)
+                         const CornerNormals &normals, bool one_normal = false)
 {
     const std::span<const int> poly = layer.polygon_points(polygon);
     const std::size_t n = poly.size();
@@ -202,6 +217,13 @@ std::uint8_t cut_polygon(const host::Layer &layer, std::size_t polygon, const ho
         const host::Vec3 h3 = unit_cross(from1to3, difference(p0, p1));
         const double from0 = std::min(dot(face, h0), dot(face, h1));
         const double from1 = std::min(dot(face, h2), dot(face, h3));
+        if (one_normal) {
+            const std::array<float, 3> &c = corner_normal[0];
+            if (from1 > from0)
+                return leans_away(c, h2) || leans_away(c, h3) ? CornerNormals::from_second | CornerNormals::leans
+                                                              : CornerNormals::from_second;
+            return leans_away(c, h0) || leans_away(c, h1) ? CornerNormals::leans : 0;
+        }
         const std::array<float, 3> &c0 = corner_normal[0], &c1 = corner_normal[1], &c2 = corner_normal[2],
                                    &c3 = corner_normal[3];
         if (from1 > from0)
@@ -251,9 +273,13 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             for (int point : poly)
                 count[static_cast<std::size_t>(point) + 1] += 1;
     }
+    // Scratch per point below is sized once for the most faces any point has.
     std::vector<int> start(count.size(), 0);
-    for (std::size_t i = 1; i < count.size(); ++i)
+    int most_faces = 0;
+    for (std::size_t i = 1; i < count.size(); ++i) {
         start[i] = start[i - 1] + count[i];
+        most_faces = std::max(most_faces, count[i]);
+    }
     std::vector<Incidence> around(static_cast<std::size_t>(start.back()));
     std::vector<int> fill(start.begin(), start.end() - 1);
     for (std::size_t p = 0; p < polygons; ++p)
@@ -278,10 +304,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     }
     // Per point: its faces (once each), joined into runs of tube sides, and each run's summed
     // area-weighted normal.
-    // Scratch per point, sized once for the most faces any point has.
-    std::size_t most = 0;
-    for (std::size_t point = 0; point + 1 < start.size(); ++point)
-        most = std::max(most, static_cast<std::size_t>(start[point + 1] - start[point]));
+    const auto most = static_cast<std::size_t>(most_faces);
     std::vector<int> faces(most), run(most);
     std::vector<std::size_t> heads(most); // the first face of each run, in order
     std::vector<int> at(most);     // per face, its corner at the point
@@ -344,11 +367,14 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             sum.y += w.y;
             sum.z += w.z;
         }
-        for (std::size_t h = 0; h < runs; ++h) {
-            const host::Vec3 &sum = run_sum[heads[h]];
-            const double l = length(sum);
-            run_unit[heads[h]] = l > 1e-30 && std::isfinite(l) ? host::Vec3{sum.x / l, sum.y / l, sum.z / l} : host::Vec3{};
-        }
+        // A run's direction is only ever set against another run's: a point with one run (most
+        // points of a tube) needs none.
+        if (runs > 1)
+            for (std::size_t h = 0; h < runs; ++h) {
+                const host::Vec3 &sum = run_sum[heads[h]];
+                const double l = length(sum);
+                run_unit[heads[h]] = l > 1e-30 && std::isfinite(l) ? host::Vec3{sum.x / l, sum.y / l, sum.z / l} : host::Vec3{};
+            }
         // Every run at this point within the crease angle of a run (its own included): each
         // leans less than the angle away, so their sum leans less than a right angle away for
         // any angle below 90 degrees. The faces of one run share it.
@@ -365,7 +391,8 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                 sum.y += run_sum[g].y;
                 sum.z += run_sum[g].z;
             }
-            smoothed[r] = {sum, length(sum), unit_or_up(sum)};
+            const double l = length(sum);
+            smoothed[r] = {sum, l, unit_or_up(sum, l)};
         }
         for (std::size_t i = 0; i < k; ++i) {
             const host::Vec3 &own = unit[static_cast<std::size_t>(faces[i])];
@@ -390,7 +417,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     out.cut.assign((polygons + 3) / 4, 0);
     for (std::size_t p = 0; p < polygons; ++p)
         if (layer.polygon_points(p).size() >= 3)
-            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, area[p], out) << (p % 4 * 2));
+            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, area[p], out, !smooth[p]) << (p % 4 * 2));
     return out;
 }
 
