@@ -413,8 +413,9 @@ TEST(Collector, ValuesFilledAfterTheVertexOrderAreTheCollectedValuesReordered)
     EXPECT_TRUE(moved);
 }
 
-// The writer fills a primitive one stream at a time and lets each go once written, so a stream
-// made later (the wind weights before the maps they are made of) cannot read an earlier one.
+// The writer fills a primitive one stream at a time and lets each go once written: the wind
+// weights come before the range and thickness they are made of, and no stream may read one
+// already let go.
 TEST(Collector, StreamsFilledOneAtATimeAndLetGoAreTheWholeFill)
 {
     const host::Layer layer = mixed_layer();
