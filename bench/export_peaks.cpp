@@ -60,6 +60,18 @@ void reset_peak()
 
 double mib(double bytes) { return bytes / (1024.0 * 1024.0); }
 
+// What the layer's arrays take, and each vertex map's share: where a large tree's build memory is.
+void print_layer_bytes(const host::Layer &layer)
+{
+    const host::Layer::Bytes b = layer.bytes();
+    std::printf("  layer %7.1f MB: points %.1f, polygons %.1f, tags %.1f, maps %.1f, corner values %.1f\n", mib(b.total()),
+                mib(b.points), mib(b.polygons), mib(b.tags), mib(b.maps), mib(b.corner_values));
+    for (const host::VertexMap &map : layer.vmaps)
+        std::printf("    map %-16s stride %d, values at %8zu of %8zu points, %7.1f MB\n", layer.names[map.name].c_str(), map.stride,
+                    map.count, layer.points.size(),
+                    mib(static_cast<double>(map.values.capacity() * sizeof(float) + map.stored.capacity())));
+}
+
 int run_case(const Case &c)
 {
     host::Session session;
@@ -103,6 +115,7 @@ int run_case(const Case &c)
                     estimate.points / static_cast<double>(layer.points.size()), layer.polygon_count(),
                     estimate.polygons, estimate.polygons / static_cast<double>(layer.polygon_count()), mib(used),
                     mib(build_estimate), build_estimate / used);
+        print_layer_bytes(layer);
         std::fflush(stdout);
         return 0;
     }
