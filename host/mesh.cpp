@@ -203,7 +203,7 @@ bool Layer::set_vmap(HostID type, int n, int point, int dim, const float *value)
                                         [&](const VertexMap &m) { return m.type == type && m.name == n; });
         hint = static_cast<int>(found - vmaps.begin());
         if (found == vmaps.end())
-            vmaps.push_back(VertexMap{type, n, dim, dim, {}, {}, 0});
+            vmaps.push_back(new_map(type, n, dim));
     }
     VertexMap *map = &vmaps[static_cast<std::size_t>(hint)];
     if (map->count == 0)
@@ -299,7 +299,38 @@ std::optional<std::span<const float>> Layer::corner_value(int map, int point, in
 
 void Layer::clear()
 {
-    *this = Layer{};
+    points.clear();
+    polygon_type.clear();
+    polygon_surface.clear();
+    corner_offset.clear();
+    corner_offset.push_back(0);
+    corners.clear();
+    names.clear();
+    tags.clear();
+    first_tag.clear();
+    for (auto map = vmaps.rbegin(); map != vmaps.rend(); ++map) {
+        map->values.clear();
+        map->stored.clear();
+        spare_maps_.last_first.push_back({std::move(map->values), std::move(map->stored)});
+    }
+    vmaps.clear();
+    vmap_of_name.clear();
+    vpmaps.clear();
+    corner_values.clear();
+    corner_floats.clear();
+    first_corner_value.clear();
+    std::fill(std::begin(recent_), std::end(recent_), RecentMap{});
+}
+
+VertexMap Layer::new_map(HostID type, int name, int dim)
+{
+    VertexMap map{type, name, dim, dim, {}, {}, 0};
+    if (!spare_maps_.last_first.empty()) {
+        map.values = std::move(spare_maps_.last_first.back().values);
+        map.stored = std::move(spare_maps_.last_first.back().stored);
+        spare_maps_.last_first.pop_back();
+    }
+    return map;
 }
 
 void Layer::check_consistent() const
@@ -387,6 +418,7 @@ void Layer::reserve(const Counts &c)
 
 void Layer::shrink_to_fit()
 {
+    spare_maps_.last_first.clear();
     points.shrink_to_fit();
     polygon_type.shrink_to_fit();
     polygon_surface.shrink_to_fit();

@@ -296,6 +296,11 @@ struct Layer {
         return corner_value(map, point, polygon);
     }
 
+    // Empties the layer for the next tree, which is mostly one like it (the page's next edit):
+    // every array keeps its room and the pages under it, the maps' arrays too, so the new tree
+    // is written where the old one lay instead of into pages the kernel must hand out and clear
+    // again. shrink_to_fit gives back what the new tree does not use; `layer = Layer{}` gives
+    // back everything.
     void clear();
     bool empty() const { return points.empty() && polygon_type.empty(); }
 
@@ -333,6 +338,23 @@ private:
         return (reinterpret_cast<std::uintptr_t>(name) >> 3) % recent_slots;
     }
     RecentMap recent_[recent_slots]{};
+
+    // The arrays of the maps a cleared layer held, handed to its new maps in the order the old
+    // ones were made (the plug-in makes its maps in the same order tree after tree). A copy of
+    // the layer holds none: they are room, not content.
+    struct MapArrays {
+        FlatArray<float> values;
+        FlatArray<std::uint8_t> stored;
+    };
+    struct SpareMaps {
+        std::vector<MapArrays> last_first; // the next map's arrays at the back
+        SpareMaps() = default;
+        SpareMaps(const SpareMaps &) {}
+        SpareMaps(SpareMaps &&) = default;
+        SpareMaps &operator=(const SpareMaps &) { return *this; }
+        SpareMaps &operator=(SpareMaps &&) = default;
+    } spare_maps_;
+    VertexMap new_map(HostID type, int name, int dim);
 
     // set_vmap by a name pointer not written through recently: found by its text, and
     // remembered when it lies in a module's text.

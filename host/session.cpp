@@ -206,7 +206,7 @@ Status Session::build()
     try {
         mesh_.foreground.reserve(last_counts_);
     } catch (const std::bad_alloc &) {
-        mesh_.foreground.clear(); // only room made ahead: the tree grows its arrays as it goes
+        mesh_.foreground = Layer{}; // no room made ahead: the tree grows its arrays as it goes
     }
     journal_.clear();
     cancel_requested_.store(false);

@@ -135,7 +135,12 @@ LWXPanelID TreeHost::panel()
 
 void TreeHost::build()
 {
-    built_.reset(); // the last tree, unless an export is writing it still
+    // The last tree goes, unless an export is writing it still. When none is, its arrays are the
+    // room the next tree grows in: a slider's next tree is much like the last, and is written
+    // into pages the process holds already rather than fresh ones the kernel must clear.
+    if (built_ && built_.use_count() == 1)
+        session_.mesh().foreground = std::move(*built_);
+    built_.reset();
     {
         std::lock_guard<std::mutex> title_lock(title_mutex_);
         title_.clear();
@@ -189,7 +194,7 @@ void TreeHost::build()
     // The tree moves from the session to its exports: the session's next build starts from an
     // empty layer anyway, so the tree is held once and never copied.
     if (!error && !fg.empty())
-        built_ = std::make_shared<const host::Layer>(std::exchange(fg, host::Layer{}));
+        built_ = std::make_shared<host::Layer>(std::exchange(fg, host::Layer{}));
 }
 
 bool TreeHost::rebuild_if_asked()

@@ -114,8 +114,8 @@ private:
     std::string background_name_;
     BuildInfo last_;
     // The last build's tree, taken from the session's foreground: shared by every export of
-    // the build; null after a failed or refused build.
-    std::shared_ptr<const host::Layer> built_;
+    // the build, which read it only; null after a failed or refused build.
+    std::shared_ptr<host::Layer> built_;
     std::size_t messages_shown_ = 0;
 
     // Fed by the monitor while a build holds the lock.

@@ -304,6 +304,92 @@ TEST(LayerStorage, MapsFoundByTheirNamePointerFollowTheirText)
     EXPECT_EQ(layer.vmaps[0].dim, 1);
 }
 
+// What a layer holds, every array read as stored, for comparing two layers whole.
+std::string layer_contents(const host::Layer &layer)
+{
+    std::ostringstream out;
+    for (const host::Vec3 &p : layer.points)
+        out << p.x << ' ' << p.y << ' ' << p.z << ';';
+    for (std::size_t f = 0; f < layer.polygon_count(); ++f) {
+        const host::PolygonRef polygon = layer.polygon(f);
+        out << '\n' << polygon.type << ' ' << (polygon.surface ? *polygon.surface : "-") << ':';
+        for (const int p : polygon.points)
+            out << ' ' << p;
+        const std::string *colour = layer.tag(static_cast<int>(f), ID_COLR);
+        out << " colour " << (colour ? *colour : "-");
+    }
+    for (const host::VertexMap &map : layer.vmaps) {
+        out << "\nmap " << map.type << ' ' << layer.names[map.name] << " dim " << map.dim << " stride " << map.stride
+            << " count " << map.count << " over " << map.stored.size() << ':';
+        for (const StoredValue &v : vmap_values(layer, map)) {
+            out << ' ' << v.point << '=';
+            for (const float f : v.values)
+                out << f << ',';
+        }
+    }
+    for (std::size_t m = 0; m < layer.vpmaps.size(); ++m) {
+        out << "\ncorner map " << layer.names[layer.vpmaps[m].name] << ':';
+        for (const StoredValue &v : vpmap_values(layer, static_cast<int>(m))) {
+            out << ' ' << v.point << '@' << v.polygon << '=';
+            for (const float f : v.values)
+                out << f << ',';
+        }
+    }
+    return out.str();
+}
+
+// A tree much like the last: a quad strip of `quads` quads, its maps stored point by point
+// (a weight, then texture coordinates of `uv_dim` floats), a seam value on the last quad.
+void grow_strip(host::Layer &layer, int quads, int uv_dim)
+{
+    const float weight[1] = {0.5f}, uv[3] = {0.25f, 0.75f, 1.0f}, seam[2] = {1.0f, 0.0f};
+    for (int i = 0; i <= quads; ++i)
+        for (int side = 0; side < 2; ++side) {
+            const int p = layer.add_point({1.0 * i, 1.0 * side, 0.5 * i});
+            ASSERT_TRUE(layer.set_vmap(ID_WGHT, "RM_range", p, 1, weight));
+            ASSERT_TRUE(layer.set_vmap(ID_TXUV, "RM_branch", p, uv_dim, uv));
+        }
+    for (int i = 0; i < quads; ++i) {
+        const int f = layer.add_polygon(ID_FACE, {2 * i, 2 * i + 2, 2 * i + 3, 2 * i + 1}, "RM_branch");
+        layer.set_tag(f, ID_COLR, i % 2 ? "Brown" : "Green");
+    }
+    ASSERT_TRUE(layer.set_vpmap(ID_TXUV, "RM_branch", 2 * quads, quads - 1, 2, seam));
+}
+
+// A build clears the layer and grows the next tree where the last one lay: whatever the last
+// tree held, larger, smaller or with wider map values, the new one reads as if grown afresh.
+TEST(LayerStorage, ATreeGrownInAClearedLayersRoomIsTheSameAsAFreshOne)
+{
+    const auto fresh = [](int quads, int uv_dim) {
+        host::Layer layer;
+        grow_strip(layer, quads, uv_dim);
+        return layer_contents(layer);
+    };
+    host::Layer reused;
+    grow_strip(reused, 40, 3);
+    reused.shrink_to_fit();
+    const std::size_t room = reused.points.capacity(), map_room = reused.vmaps[1].values.capacity();
+    for (const auto &[quads, uv_dim] : {std::pair{10, 2}, std::pair{60, 2}, std::pair{20, 3}, std::pair{20, 1}}) {
+        reused.clear();
+        EXPECT_TRUE(reused.empty());
+        EXPECT_TRUE(reused.vmaps.empty() && reused.vpmaps.empty() && reused.names.size() == 0);
+        if (quads == 10) { // the room stays, the maps' arrays too, and goes to the same maps
+            EXPECT_EQ(reused.points.capacity(), room);
+            grow_strip(reused, quads, uv_dim);
+            EXPECT_EQ(reused.vmaps[1].values.capacity(), map_room);
+        } else {
+            grow_strip(reused, quads, uv_dim);
+        }
+        EXPECT_EQ(layer_contents(reused), fresh(quads, uv_dim)) << quads << " quads, " << uv_dim << " floats";
+        reused.shrink_to_fit();
+        reused.check_consistent();
+    }
+    // A copy holds the tree, not the room of the one before.
+    reused.clear();
+    const host::Layer copy = reused;
+    EXPECT_EQ(copy.points.capacity(), 0u);
+}
+
 // The edit operation stores most map values without going through the layer's general path:
 // whatever the mix of calls, with or without a journal, the layer holds what the general path
 // stores and refuses what it refuses.

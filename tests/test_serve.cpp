@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include "export/export.h"
 #include "serve/server.h"
 #include "host/xpanel.h"
 #include "support/child_process.h"
@@ -372,6 +373,36 @@ TEST(ServeTreeHost, ABuildsTreeOutlivesTheNextBuild)
     // The exports of one build share its one tree; an earlier build's are refused.
     EXPECT_EQ(tree.built()->layer, second->layer);
     EXPECT_EQ(tree.built(first->build).error().kind, ramulon::ErrorKind::conflict);
+}
+
+// With no export holding it, the last tree's arrays are the room the next one grows in: the
+// trees grown there, larger or smaller than the last, are the trees grown afresh, byte for byte.
+TEST(ServeTreeHost, TreesGrownInTheLastOnesRoomAreTheTreesGrownAfresh)
+{
+    const auto glb_of = [](serve::TreeHost &tree) {
+        const ramulon::Result<serve::BuiltTree> built = tree.built();
+        EXPECT_TRUE(built);
+        const ramulon::Result<std::string> bytes =
+            built ? exporter::write_tree_to_memory(*built->layer, exporter::WriteOptions{}) : std::string();
+        EXPECT_TRUE(bytes);
+        return bytes ? *bytes : std::string();
+    };
+    PresetFolder shelf;
+    std::vector<std::string> afresh;
+    for (const int count : {60, 20}) {
+        serve::TreeHost tree;
+        ASSERT_EQ(tree.open(options_for(shelf.path)).message(), "");
+        ASSERT_TRUE(tree.set(branches, count));
+        afresh.push_back(glb_of(tree));
+    }
+    serve::TreeHost tree;
+    ASSERT_EQ(tree.open(options_for(shelf.path)).message(), "");
+    ASSERT_TRUE(tree.set(branches, 60)); // in the room of the tree the page opened on
+    EXPECT_EQ(glb_of(tree), afresh[0]);
+    ASSERT_TRUE(tree.set(branches, 20)); // in the larger tree's room
+    EXPECT_EQ(glb_of(tree), afresh[1]);
+    ASSERT_TRUE(tree.set(branches, 60)); // in the smaller tree's room
+    EXPECT_EQ(glb_of(tree), afresh[0]);
 }
 
 // The GLB's JSON chunk.
