@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "command.h"
+#include "process_memory.h"
 #include "tool_options.h"
 #include "host/shelf.h"
 #include "driver/panel_actions.h"
@@ -25,6 +26,7 @@ int run_serve(const serve::ServeOptions &options)
     // A page closed in the middle of an answer must not end the server.
     std::signal(SIGPIPE, SIG_IGN);
 
+    keep_an_edit_s_memory_for_the_next();
     serve::ServeServer server;
     if (const ramulon::Status started = server.start(options); !started)
         return fail(started.message());

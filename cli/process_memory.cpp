@@ -11,17 +11,28 @@
 
 namespace cli {
 
-void keep_one_build_on_large_pages()
+namespace {
+
+// Under a limit on the process's memory the heap's extra room could use up what a large tree
+// needs: the allocator keeps its own ways there.
+bool memory_unlimited()
 {
     if constexpr (under_address_sanitizer)
-        return;
-    // Under a limit on the process's memory the heap's extra room could use up what a large
-    // tree needs: keep the allocator's own ways there.
+        return false;
     for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
         rlimit limit{};
         if (getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY)
-            return;
+            return false;
     }
+    return true;
+}
+
+} // namespace
+
+void keep_one_build_on_large_pages()
+{
+    if (!memory_unlimited())
+        return;
     // glibc's upper bound for the threshold: arrays up to 32 MiB come from the heap.
     constexpr int largest_from_heap = 32 << 20;
     // Room the heap takes at once beyond what is asked: the leafy demo's peak fits in one go,
@@ -31,6 +42,10 @@ void keep_one_build_on_large_pages()
     if (mallopt(M_MMAP_THRESHOLD, largest_from_heap) == 0 || mallopt(M_TRIM_THRESHOLD, never_trim) == 0 ||
         mallopt(M_TOP_PAD, heap_room) == 0)
         return;
+    // Larger arrays still (a large tree's streams, normals and tangent sums, one primitive after
+    // another) come from the heap as well: there the next primitive's arrays take the pages the
+    // last one freed, where a mapping of their own would be faulted in and cleared afresh.
+    mallopt(M_MMAP_MAX, 0);
 
     // Grow the heap now by more than its top holds, so that the new stretch is known, then mark
     // it. The heap grows upward from its old end; if it could not (the allocator then maps
@@ -47,6 +62,17 @@ void keep_one_build_on_large_pages()
     const std::uintptr_t last = new_end & ~(huge_page - 1);
     if (grown && last > first)
         madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+}
+
+void keep_an_edit_s_memory_for_the_next()
+{
+    if (!memory_unlimited())
+        return;
+    // glibc's upper bound for the threshold: arrays up to 32 MiB come from the heap.
+    constexpr int largest_from_heap = 32 << 20;
+    constexpr int kept_free = 256 << 20;
+    mallopt(M_MMAP_THRESHOLD, largest_from_heap);
+    mallopt(M_TRIM_THRESHOLD, kept_free);
 }
 
 } // namespace cli
