@@ -1,5 +1,7 @@
 #include "process_memory.h"
 
+#include "host/flat_array.h"
+
 #include <malloc.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -62,6 +64,8 @@ void keep_one_build_on_large_pages()
     const std::uintptr_t last = new_end & ~(huge_page - 1);
     if (grown && last > first)
         madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+    // The layer's arrays, too, as long as they fit the stretch marked.
+    host::flat_block::keep_on_heap_up_to(heap_room / 4);
 }
 
 void keep_an_edit_s_memory_for_the_next()

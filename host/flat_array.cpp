@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace host::flat_block {
 
 namespace {
@@ -15,7 +17,10 @@ constexpr bool pages_of_their_own = false;
 constexpr bool pages_of_their_own = true;
 #endif
 
-bool own_pages(std::size_t bytes) { return pages_of_their_own && bytes >= own_pages_from; }
+std::atomic<std::size_t> heap_up_to{own_pages_from};
+std::atomic<bool> pages_mapped{false};
+
+bool own_pages(std::size_t bytes) { return pages_of_their_own && bytes >= heap_up_to.load(std::memory_order_relaxed); }
 
 std::size_t whole_pages(std::size_t bytes)
 {
@@ -25,6 +30,7 @@ std::size_t whole_pages(std::size_t bytes)
 
 void *map_pages(std::size_t bytes)
 {
+    pages_mapped.store(true, std::memory_order_relaxed);
     void *block = ::mmap(nullptr, whole_pages(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return block == MAP_FAILED ? nullptr : block;
 }
@@ -66,6 +72,15 @@ void *resize(void *block, std::size_t old_bytes, std::size_t bytes, std::size_t 
         std::memcpy(fresh, block, keep);
     release(block, old_bytes);
     return fresh;
+}
+
+bool keep_on_heap_up_to(std::size_t bytes)
+{
+    // A block's size tells where it lies: once a block has pages of its own, the line stays.
+    if (!pages_of_their_own || pages_mapped.load(std::memory_order_relaxed))
+        return false;
+    heap_up_to.store(bytes > own_pages_from ? bytes : own_pages_from, std::memory_order_relaxed);
+    return true;
 }
 
 } // namespace host::flat_block

@@ -20,8 +20,15 @@ namespace host {
 
 // The blocks under FlatArray: the heap for small ones, pages of their own for large ones.
 namespace flat_block {
-// Bytes from which a block has pages of its own.
+// Bytes from which a block has pages of its own, unless the process asks for more.
 constexpr std::size_t own_pages_from = std::size_t{256} << 10;
+// Blocks up to bytes stay on the heap from now on: for a process whose heap lies on huge pages
+// (the build command's), where a small tree's arrays are then faulted in two megabytes at a
+// time, not four kilobytes, at the cost of a copy as they grow. Never below own_pages_from.
+// False, changing nothing, once any block has had pages of its own (a block's size tells
+// where it lies, so the line is drawn before the first such block or never) and where no block
+// ever has them (sanitizer builds, whose allocator watches heap blocks only).
+bool keep_on_heap_up_to(std::size_t bytes);
 // A block of bytes holding the first keep bytes of block (of old_bytes), which it replaces;
 // null when there is no memory (block is then untouched). bytes 0 frees block.
 void *resize(void *block, std::size_t old_bytes, std::size_t bytes, std::size_t keep);

@@ -525,6 +525,27 @@ TEST(LayerStorage, ScanWhileTheCallbackAddsPolygons)
     EXPECT_TRUE(edit.rejected().empty());
 }
 
+// The build command keeps larger arrays on its heap, drawing the line before any array has had
+// pages of its own; arrays cross the raised line both ways whole, and the line then stays.
+TEST(LayerStorage, FlatArraysKeptOnTheHeapUpToALineDrawnFirst)
+{
+    if (!host::flat_block::keep_on_heap_up_to(std::size_t{4} << 20))
+        GTEST_SKIP() << "an earlier test in this process gave an array pages of its own, or a sanitizer build";
+    host::FlatArray<std::int32_t> a;
+    for (std::int32_t i = 0; i < 2000000; ++i) // 8 MB: past the line, from the heap to pages of its own
+        a.push_back(i);
+    const host::FlatArray<std::int32_t> copy = a;
+    a.resize(300000); // 1.2 MB: on the heap under the raised line, pages of its own under the first
+    a.shrink_to_fit();
+    a.push_back(-1);
+    ASSERT_EQ(a.size(), 300001u);
+    EXPECT_EQ(a[299999], 299999);
+    EXPECT_EQ(a.back(), -1);
+    ASSERT_EQ(copy.size(), 2000000u);
+    EXPECT_EQ(copy[1999999], 1999999);
+    EXPECT_FALSE(host::flat_block::keep_on_heap_up_to(std::size_t{64} << 20)) << "a line moved under mapped arrays";
+}
+
 TEST(LayerStorage, FlatArraysGrowCopyAndRefuseImpossibleSizes)
 {
     host::FlatArray<int> a{1, 2, 3};
