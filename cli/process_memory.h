@@ -21,7 +21,8 @@ inline constexpr bool under_address_sanitizer = false;
 // every growth: sixteen thousand faults, a fifth of the whole run. This keeps the arrays, of
 // any size, in a heap that is never trimmed, so that a freed array's pages serve the next, and
 // asks the kernel for transparent huge pages there, so that it maps the working set two
-// megabytes at a time. Call it once, before the build, in a process
+// megabytes at a time. The layer's arrays join them there up to 16 MiB each (a small tree's
+// all), before any of them is made. Call it once, before the build, in a process
 // that ends after it (never in the server). Does nothing where the allocator or the kernel
 // does not take the advice (the sanitizer's allocator, a system without huge pages).
 void keep_one_build_on_large_pages();
