@@ -10,6 +10,7 @@
 #include <span>
 
 #include "common/index_cast.h"
+#include "export/gltf/tangents.h"
 #include "export/gltf/tiny_gltf_setup.h"
 #include "export/materials/materials.h"
 
@@ -177,81 +178,6 @@ void fill_wind(const float *range, const float *thick, std::size_t count, float 
         wind[v * 2] = weights[0];
         wind[v * 2 + 1] = weights[1];
     }
-}
-
-// Per vertex, the direction bark u grows in and which way t grows, for a normal map over the
-// bark coordinates: TANGENT (x, y, z along u, square to the vertex normal; w = 1 when t grows
-// along normal x tangent, else -1, so that the map's y runs up the picture, toward growing t).
-// Summed over the vertex's triangles by area; a vertex whose triangles map onto a line of the
-// bark takes any direction square to its normal.
-void add_tangents(PrimitiveArrays &prim, std::size_t uv_stream)
-{
-    const StreamValues &xyz = prim.streams[0].values, &normal = prim.streams[1].values;
-    const StreamValues &uv = prim.streams[uv_stream].values;
-    const std::size_t count = prim.vertex_count();
-    // The sums are cleared as the triangles first reach each vertex (the collector numbers
-    // vertices in the order the triangles use them), not all at once ahead of the walk.
-    std::vector<double, UnsetAllocator<double>> along_u(count * 3), along_t(count * 3);
-    std::size_t cleared = 0;
-    const auto clear_to = [&](std::size_t end) {
-        for (; cleared < end; ++cleared)
-            for (std::size_t k = 0; k < 3; ++k) {
-                along_u[cleared * 3 + k] = 0.0;
-                along_t[cleared * 3 + k] = 0.0;
-            }
-    };
-    for (std::size_t i = 0; i + 2 < prim.indices.size(); i += 3) {
-        const std::size_t a = prim.indices[i], b = prim.indices[i + 1], c = prim.indices[i + 2];
-        clear_to(std::max({a, b, c}) + 1);
-        double e1[3], e2[3];
-        for (std::size_t k = 0; k < 3; ++k) {
-            e1[k] = static_cast<double>(xyz[b * 3 + k]) - xyz[a * 3 + k];
-            e2[k] = static_cast<double>(xyz[c * 3 + k]) - xyz[a * 3 + k];
-        }
-        // t is stored as 1 - t.
-        const double du1 = static_cast<double>(uv[b * 2]) - uv[a * 2], dt1 = static_cast<double>(uv[a * 2 + 1]) - uv[b * 2 + 1];
-        const double du2 = static_cast<double>(uv[c * 2]) - uv[a * 2], dt2 = static_cast<double>(uv[a * 2 + 1]) - uv[c * 2 + 1];
-        const double det = du1 * dt2 - du2 * dt1;
-        if (!(std::fabs(det) > 1e-20))
-            continue;
-        // Weighted by area: the per-unit directions times the triangle's doubled area in the
-        // texture, det, over its sign.
-        const double sign = det > 0.0 ? 1.0 : -1.0;
-        for (std::size_t k = 0; k < 3; ++k) {
-            const double u = (e1[k] * dt2 - e2[k] * dt1) * sign, t = (e2[k] * du1 - e1[k] * du2) * sign;
-            for (const std::size_t v : {a, b, c}) {
-                along_u[v * 3 + k] += u;
-                along_t[v * 3 + k] += t;
-            }
-        }
-    }
-    clear_to(count);
-    VertexStream tangent{"TANGENT", 4, {}};
-    tangent.values.resize(count * 4);
-    for (std::size_t v = 0; v < count; ++v) {
-        const double n[3] = {normal[v * 3], normal[v * 3 + 1], normal[v * 3 + 2]};
-        const double *u = &along_u[v * 3], *t = &along_t[v * 3];
-        const double dot = u[0] * n[0] + u[1] * n[1] + u[2] * n[2];
-        double x[3] = {u[0] - dot * n[0], u[1] - dot * n[1], u[2] - dot * n[2]};
-        double length = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
-        if (!(length > 1e-12) || !std::isfinite(length)) {
-            // Any direction square to the normal: across its smallest component.
-            const std::size_t k = std::fabs(n[0]) < std::fabs(n[1]) ? (std::fabs(n[0]) < std::fabs(n[2]) ? 0 : 2)
-                                                                    : (std::fabs(n[1]) < std::fabs(n[2]) ? 1 : 2);
-            double axis[3] = {0.0, 0.0, 0.0};
-            axis[k] = 1.0;
-            x[0] = axis[1] * n[2] - axis[2] * n[1];
-            x[1] = axis[2] * n[0] - axis[0] * n[2];
-            x[2] = axis[0] * n[1] - axis[1] * n[0];
-            length = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
-        }
-        const double across[3] = {n[1] * x[2] - n[2] * x[1], n[2] * x[0] - n[0] * x[2], n[0] * x[1] - n[1] * x[0]};
-        const float w = across[0] * t[0] + across[1] * t[1] + across[2] * t[2] < 0.0 ? -1.0f : 1.0f;
-        const float value[4] = {static_cast<float>(x[0] / length), static_cast<float>(x[1] / length),
-                                static_cast<float>(x[2] / length), w};
-        std::copy_n(value, 4, tangent.values.data() + v * 4);
-    }
-    prim.streams.push_back(std::move(tangent));
 }
 
 } // namespace
@@ -446,16 +372,17 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
         fill_own(source.map.own(), source.dim, source.flip_v, out, span, plain_.data(),
                  out.streams[plan.sources_stream + i].values.data());
     }
-    if (plan.tangents) {
-        fill_positions(out);
-        add_tangents(out, plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source));
-    }
-    // Ready for the next primitive; the chains served only to share vertices.
+    // Ready for the next primitive; the chains served only to share vertices, and go before the
+    // tangents are made.
     for (int point : out.vertex_point)
         first_of_point_[ramulon::index_cast<std::size_t>(point)] = -1;
     decltype(next_of_point_)().swap(next_of_point_);
     decltype(plain_)().swap(plain_);
     columns_.clear();
+    if (plan.tangents) {
+        fill_positions(out);
+        add_tangents(out, plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source));
+    }
     return out;
 }
 

@@ -17,7 +17,7 @@
 //   same pair and 0) only when the options ask for it: glTF viewers multiply the base colour by
 //   it, which tints the tree.
 // - TANGENT (vec4): on woody primitives when the bark has a normal map, the direction bark u
-//   grows in and the handedness of t (gltf_collect.cpp: add_tangents).
+//   grows in and the handedness of t (tangents.h).
 // An attribute is written on a primitive when the layer holds its map at all; a corner whose
 // point carries no value gets 0 in every component ((0, 0) before the flip for texture
 // coordinates). Every attribute is read per corner, polygon-specific value first, and a point
