@@ -444,5 +444,36 @@ TEST(Collector, StreamsFilledOneAtATimeAndLetGoAreTheWholeFill)
     EXPECT_TRUE(wind);
 }
 
+// Where the bark has a normal map, a woody primitive's tangents are made of its positions while
+// its vertices are found; the positions are let go then and filled again after the vertex order,
+// as the writer fills each stream: every vertex's position is still its own point's.
+TEST(Collector, PositionsTheTangentsWereMadeOfAreFilledAgainInTheFinalOrder)
+{
+    const host::Layer layer = mixed_layer();
+    exporter::ExportOptions options;
+    options.textures = exporter::TextureChoice::builtin;
+    exporter::PreparedMesh mesh;
+    ASSERT_EQ(exporter::prepare_mesh(layer, options, exporter::Format::gltf, mesh).message(), "");
+    exporter::PrimitiveCollector collector(mesh);
+    bool tangents = false;
+    for (std::size_t k = 0; k < collector.size(); ++k) {
+        exporter::PrimitiveArrays prim = collector.find_vertices(k);
+        exporter::optimise_vertex_order(prim);
+        for (std::size_t i = 0; i < prim.streams.size(); ++i)
+            collector.fill_stream(k, i, prim);
+        const exporter::VertexStream *position = prim.stream("POSITION");
+        ASSERT_NE(position, nullptr);
+        ASSERT_EQ(position->values.size(), prim.vertex_count() * 3) << "primitive " << k;
+        for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
+            const host::Vec3 &p = layer.points[static_cast<std::size_t>(prim.vertex_point[v])];
+            EXPECT_EQ(position->values[v * 3], static_cast<float>(p.x)) << k << " " << v;
+            EXPECT_EQ(position->values[v * 3 + 1], static_cast<float>(p.y)) << k << " " << v;
+            EXPECT_EQ(position->values[v * 3 + 2], static_cast<float>(p.z)) << k << " " << v;
+        }
+        tangents = tangents || prim.stream("TANGENT") != nullptr;
+    }
+    EXPECT_TRUE(tangents);
+}
+
 } // namespace
 } // namespace ramulon

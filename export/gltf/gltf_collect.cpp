@@ -267,7 +267,7 @@ std::size_t PrimitiveCollector::most_bytes(std::size_t k) const
 bool PrimitiveCollector::found_with_vertices(const Plan &plan, std::size_t i)
 {
     if (i == 0)
-        return plan.tangents; // the tangents are made of the positions
+        return false; // filled even where the tangents were made of them
     if (plan.normals && i == 1)
         return true;
     if (i < plan.sources_stream)
@@ -311,8 +311,7 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
     make_room(out, plan.corners);
     out.vertex_point.reserve(plan.corners);
     out.indices.reserve(plan.triangle_corners);
-    if (first_of_point_.size() != layer_.points.size())
-        first_of_point_.assign(layer_.points.size(), -1);
+    first_of_point_.assign(layer_.points.size(), -1);
 
     // The vertex of each polygon corner with its own corner normal, found once however many
     // triangles share it (a triangle that turns a corner's normal to its own face looks again).
@@ -372,16 +371,19 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
         fill_own(source.map.own(), source.dim, source.flip_v, out, span, plain_.data(),
                  out.streams[plan.sources_stream + i].values.data());
     }
-    // Ready for the next primitive; the chains served only to share vertices, and go before the
-    // tangents are made.
-    for (int point : out.vertex_point)
-        first_of_point_[ramulon::index_cast<std::size_t>(point)] = -1;
+    // The chains and the points' first vertices served only to share vertices: they go before
+    // the tangents are made, and the next primitive starts them afresh.
+    decltype(first_of_point_)().swap(first_of_point_);
     decltype(next_of_point_)().swap(next_of_point_);
     decltype(plain_)().swap(plain_);
     columns_.clear();
     if (plan.tangents) {
+        // The tangents are made of the positions, which are let go once they are in and filled
+        // again with the other values read off the points, in the vertices' final order: the
+        // vertex order of a large primitive then runs without them.
         fill_positions(out);
         add_tangents(out, plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source));
+        decltype(out.streams[0].values)().swap(out.streams[0].values);
     }
     return out;
 }

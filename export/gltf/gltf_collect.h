@@ -51,8 +51,8 @@ public:
     // pass each on before the next is made. The same as find_vertices(k) and then fill(k, ...).
     PrimitiveArrays collect(std::size_t k);
     // Primitive k's vertices and indices with only the values that tell its vertices apart (the
-    // normals, the bark coordinates, the maps with polygon-specific values; the positions too
-    // where tangents are made of them), and its tangents. The other streams are there but empty
+    // normals, the bark coordinates, the maps with polygon-specific values), and its tangents
+    // (made of the positions, which are filled again later). The other streams are there but empty
     // until fill(k, ...), which reads the vertices' points alone: the vertices can be reordered
     // in between, and each of those values is then written once, straight into its place.
     PrimitiveArrays find_vertices(std::size_t k);
@@ -124,7 +124,8 @@ private:
     bool relief_; // the bark has a normal map
     std::vector<Plan> plans_;
     std::vector<int> primitive_of_;  // per polygon, -1 for an empty one
-    std::vector<int> first_of_point_; // per point, its first vertex in the primitive collected
+    // Per point, its first vertex in the primitive collected, while its vertices are found.
+    std::vector<int> first_of_point_;
     // Per vertex, the next vertex of its point, -1 at the end. Like plain_, as long as the
     // streams' room and written as each vertex is made.
     std::vector<int, UnsetAllocator<int>> next_of_point_;
