@@ -395,7 +395,7 @@ void PrimitiveCollector::add_fan(PrimitiveArrays &out, std::size_t polygon, int 
 {
     const std::size_t n = poly.size();
     const std::size_t start = normals_.cut_of(polygon) & CornerNormals::from_second;
-    const std::array<float, 3> *normal = normals_.normal.data() + normals_.first[polygon];
+    const CornerNormals::Corners normal = normals_.of(polygon);
     // Most polygons hold no polygon-specific value: their corners are found without asking.
     if (own < 0) {
         for (std::size_t i = 0; i < n; ++i) {

@@ -213,7 +213,7 @@ std::uint8_t cut_polygon(const host::Layer &layer, std::size_t polygon, const ho
 {
     const std::span<const int> poly = layer.polygon_points(polygon);
     const std::size_t n = poly.size();
-    const std::array<float, 3> *corner_normal = normals.normal.data() + normals.first[polygon];
+    const CornerNormals::Corners corner_normal = normals.of(polygon);
     if (n == 4) {
         // A quad's four possible halves, (0 1 2), (0 2 3) and (1 2 3), (1 3 0), share their
         // diagonals' edges.
@@ -282,7 +282,10 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
 
     CornerNormals out;
     out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
-    out.normal.assign(layer.corners.size(), {0.0f, 1.0f, 0.0f});
+    // After the last smooth polygon every polygon takes one normal at all its corners.
+    out.one_from = smooth_polygons;
+    out.normal.assign(layer.corner_offset[smooth_polygons], {0.0f, 1.0f, 0.0f});
+    out.one_normal.assign(polygons - smooth_polygons, {0.0f, 1.0f, 0.0f});
     out.cut.assign((polygons + 3) / 4, 0);
     // A leaf's corners all take its own face normal, and its cut is found at once: nothing of
     // it is kept. The smooth polygons' area-weighted face normals are, and the faces around
@@ -296,8 +299,11 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             continue;
         const host::Vec3 face = newell(layer, poly);
         if (!smooth[p]) {
-            std::fill_n(out.normal.begin() + static_cast<std::ptrdiff_t>(out.first[p]), poly.size(),
-                        unit_or_up(unit_of(face)));
+            const std::array<float, 3> own = unit_or_up(unit_of(face));
+            if (p < out.one_from)
+                std::fill_n(out.normal.begin() + static_cast<std::ptrdiff_t>(out.first[p]), poly.size(), own);
+            else
+                out.one_normal[p - out.one_from] = own;
             out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, face, out, true) << (p % 4 * 2));
             continue;
         }
@@ -458,7 +464,7 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
                                  : cut_polygon(layer, polygon, newell(layer, poly), normals);
     const std::size_t start = cut & CornerNormals::from_second;
     const bool leans = (cut & CornerNormals::leans) != 0;
-    const std::array<float, 3> *corner_normal = normals.normal.data() + normals.first[polygon];
+    const CornerNormals::Corners corner_normal = normals.of(polygon);
     // Every field of every triangle is written below: the caller's triangles of the polygon
     // before (as many, for a tree's quads) are overwritten in place.
     out.resize(n - 2);
