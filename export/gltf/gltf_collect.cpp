@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <span>
 
 #include "common/index_cast.h"
@@ -28,6 +29,10 @@ bool same(const float *a, const float *b, std::size_t dim)
 }
 
 template <std::size_t Dim> bool same(const float *a, const float *b) { return same(a, b, Dim); }
+
+// Points from which the collector lets go of its per-point first vertices after each primitive
+// (4 MiB of them): below, clearing the few a primitive used costs less than having them again.
+constexpr std::size_t let_go_points_from = std::size_t{1} << 20;
 
 // Vertices the streams grow by when the corners' room runs out.
 constexpr std::size_t vertex_block = 4096;
@@ -311,7 +316,11 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
     make_room(out, plan.corners);
     out.vertex_point.reserve(plan.corners);
     out.indices.reserve(plan.triangle_corners);
-    first_of_point_.assign(layer_.points.size(), -1);
+    if (!first_of_point_) {
+        first_of_point_.reset(static_cast<int *>(std::calloc(layer_.points.size() + 1, sizeof(int))));
+        if (!first_of_point_)
+            throw std::bad_alloc();
+    }
 
     // The vertex of each polygon corner with its own corner normal, found once however many
     // triangles share it (a triangle that turns a corner's normal to its own face looks again).
@@ -371,9 +380,15 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
         fill_own(source.map.own(), source.dim, source.flip_v, out, span, plain_.data(),
                  out.streams[plan.sources_stream + i].values.data());
     }
-    // The chains and the points' first vertices served only to share vertices: they go before
-    // the tangents are made, and the next primitive starts them afresh.
-    decltype(first_of_point_)().swap(first_of_point_);
+    // The chains served only to share vertices: they go before the tangents are made. The
+    // points' first vertices are cleared for the next primitive, or on a large layer let go, so
+    // that a large primitive is put in vertex order without them (a primitive later has them
+    // again as zeroed pages, only where its points lie).
+    if (layer_.points.size() >= let_go_points_from)
+        first_of_point_.reset();
+    else
+        for (int point : out.vertex_point)
+            first_of_point_[ramulon::index_cast<std::size_t>(point)] = 0;
     decltype(next_of_point_)().swap(next_of_point_);
     decltype(plain_)().swap(plain_);
     columns_.clear();
@@ -485,12 +500,15 @@ inline std::uint32_t PrimitiveCollector::vertex(PrimitiveArrays &out, std::size_
     float *const bark_column = bark_column_;
     float bark[2] = {0.0f, 0.0f};
     if (bark_column) {
-        const std::array<float, 2> &uv = bark_.at(polygon, corner);
+        // The bark column is made on woody triangles only, every polygon of which is on the bark.
+        const std::array<float, 2> &uv = bark_.at_on_bark(polygon, corner);
         bark[0] = uv[0];
         bark[1] = 1.0f - uv[1];
     }
     int &first = first_of_point_[ramulon::index_cast<std::size_t>(point)];
-    for (int v = first; v >= 0; v = next_of_point_[ramulon::index_cast<std::size_t>(v)]) {
+    // The chain holds 1 + each vertex, so that the points' zeroed firsts end it at once.
+    for (int link = first; link > 0; link = next_of_point_[ramulon::index_cast<std::size_t>(link - 1)]) {
+        const int v = link - 1;
         const auto held = ramulon::index_cast<std::size_t>(v);
         if (normal && !same<3>(normal_column_ + held * 3, normal))
             continue;
@@ -507,7 +525,7 @@ inline std::uint32_t PrimitiveCollector::vertex(PrimitiveArrays &out, std::size_
     out.vertex_point.push_back(point);
     next_of_point_[at] = first;
     plain_[at] = plain ? 1 : 0;
-    first = ramulon::index_cast<int>(at);
+    first = ramulon::index_cast<int>(at) + 1;
     if (normal) {
         float *slot = normal_column_ + at * 3;
         slot[0] = normal[0];

@@ -26,6 +26,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -124,9 +126,14 @@ private:
     bool relief_; // the bark has a normal map
     std::vector<Plan> plans_;
     std::vector<int> primitive_of_;  // per polygon, -1 for an empty one
-    // Per point, its first vertex in the primitive collected, while its vertices are found.
-    std::vector<int> first_of_point_;
-    // Per vertex, the next vertex of its point, -1 at the end. Like plain_, as long as the
+    // Per point, 1 + its first vertex in the primitive collected (0: none yet): zeroed memory as
+    // the system hands it out, so that nothing is cleared ahead and only the pages of the points
+    // the primitives use are ever touched (a tree's wood and leaves lie apart in the layer).
+    struct FreeInts {
+        void operator()(int *ints) const { std::free(ints); }
+    };
+    std::unique_ptr<int[], FreeInts> first_of_point_;
+    // Per vertex, 1 + the next vertex of its point, 0 at the end. Like plain_, as long as the
     // streams' room and written as each vertex is made.
     std::vector<int, UnsetAllocator<int>> next_of_point_;
     // Per vertex: its map values are its point's own (read off a polygon without

@@ -43,6 +43,11 @@ struct BarkCoordinates {
         const std::size_t at = first[polygon] + corner;
         return at < uv.size() ? uv[at] : off_bark;
     }
+    // at() for a polygon on the bark, whose corners uv always holds.
+    const std::array<float, 2> &at_on_bark(std::size_t polygon, std::size_t corner) const
+    {
+        return uv[first[polygon] + corner];
+    }
 };
 
 // Empty when the layer has no woody polygon or no "RM_branch" map.
