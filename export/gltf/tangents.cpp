@@ -13,9 +13,10 @@ namespace {
 
 // A vertex's sums over the triangles walked so far: the area-weighted directions along bark u
 // and along t.
+// Left unset where the ring grows: a vertex's sums are cleared (Sums{}) as it is reached.
 struct Sums {
-    double u[3] = {0.0, 0.0, 0.0};
-    double t[3] = {0.0, 0.0, 0.0};
+    double u[3];
+    double t[3];
 };
 
 // The sums of the open vertices: from the oldest vertex still waiting for a triangle to the newest
@@ -45,17 +46,17 @@ public:
 private:
     void grow(std::size_t open)
     {
-        std::size_t size = std::max<std::size_t>(ring_.size() * 2, 256);
+        std::size_t size = std::max<std::size_t>(ring_.size() * 2, 4096);
         while (size < open)
             size *= 2;
-        std::vector<Sums> bigger(size);
+        std::vector<Sums, UnsetAllocator<Sums>> bigger(size);
         for (std::size_t v = oldest_; v < reached_; ++v)
             bigger[v & (size - 1)] = (*this)[v];
         ring_.swap(bigger);
         mask_ = size - 1;
     }
 
-    std::vector<Sums> ring_;
+    std::vector<Sums, UnsetAllocator<Sums>> ring_;
     std::size_t mask_ = 0, oldest_ = 0, reached_ = 0;
 };
 
@@ -75,9 +76,13 @@ void mark_last_triangles(const std::vector<std::uint32_t> &indices, std::size_t 
 {
     for (std::size_t v = 0; v < count; ++v)
         hold_last_triangle(tangent + v * 4, 0);
-    for (std::size_t i = 0; i + 2 < indices.size(); i += 3)
-        for (std::size_t k = 0; k < 3; ++k)
-            hold_last_triangle(tangent + std::size_t{indices[i + k]} * 4, ramulon::index_cast<std::uint32_t>(i / 3));
+    const std::size_t triangles = indices.size() / 3;
+    const std::uint32_t *corner = indices.data();
+    for (std::uint32_t t = 0; t < ramulon::index_cast<std::uint32_t>(triangles); ++t, corner += 3) {
+        hold_last_triangle(tangent + std::size_t{corner[0]} * 4, t);
+        hold_last_triangle(tangent + std::size_t{corner[1]} * 4, t);
+        hold_last_triangle(tangent + std::size_t{corner[2]} * 4, t);
+    }
 }
 
 // The triangle's share of its corners' sums. t is stored as 1 - t.
@@ -110,7 +115,7 @@ void add_triangle(const float *xyz, const float *uv, std::size_t a, std::size_t 
 }
 
 // The vertex's TANGENT from its normal and its final sums.
-void write_tangent(const float *normal, const Sums &sums, float *out)
+[[gnu::always_inline]] inline void write_tangent(const float *normal, const Sums &sums, float *out)
 {
     const double n[3] = {normal[0], normal[1], normal[2]};
     const double *u = sums.u, *t = sums.t;
@@ -152,14 +157,22 @@ void add_tangents(PrimitiveArrays &prim, std::size_t uv_stream)
         const std::size_t v = open.oldest();
         write_tangent(normal + v * 3, open.close_oldest(), out + v * 4);
     };
-    const std::vector<std::uint32_t> &indices = prim.indices;
-    for (std::size_t i = 0; i + 2 < indices.size(); i += 3) {
-        const std::size_t a = indices[i], b = indices[i + 1], c = indices[i + 2];
+    // The triangle after which the oldest open vertex is final, asked again only once it passes.
+    const auto due_of_oldest = [&]() -> std::size_t {
+        return open.oldest() < count ? last_triangle(out + open.oldest() * 4) : static_cast<std::size_t>(-1);
+    };
+    std::size_t due = due_of_oldest();
+    const std::size_t triangles = prim.indices.size() / 3;
+    const std::uint32_t *corner = prim.indices.data();
+    for (std::size_t triangle = 0; triangle < triangles; ++triangle, corner += 3) {
+        const std::size_t a = corner[0], b = corner[1], c = corner[2];
         open.reach(std::max({a, b, c}) + 1);
         add_triangle(xyz, uv, a, b, c, open[a], open[b], open[c]);
-        const std::size_t triangle = i / 3;
+        if (triangle < due)
+            continue;
         while (open.oldest() < open.reached() && last_triangle(out + open.oldest() * 4) <= triangle)
             close_oldest();
+        due = due_of_oldest();
     }
     while (open.oldest() < open.reached())
         close_oldest();
