@@ -350,8 +350,13 @@ ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
             hand_back_free_memory_before(collector->most_bytes(k));
             // The values that do not decide the order are written once it is known.
             PrimitiveArrays prim = collector->find_vertices(k);
-            if (parts_[p].mesh.vertex_order)
+            if (parts_[p].mesh.vertex_order) {
+                // What finding the vertices let go (the chains between a point's vertices, the
+                // tangents' sums and positions) lies free between blocks still in use: handed
+                // back before the vertex order's own arrays are made.
+                hand_back_free_memory_before(collector->most_bytes(k));
                 optimise_vertex_order(prim, UnusedVertices::none);
+            }
             if (parts_[p].mesh.found)
                 parts_[p].mesh.found(k, prim);
             if (!compressed_) {
