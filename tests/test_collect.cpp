@@ -475,5 +475,36 @@ TEST(Collector, PositionsTheTangentsWereMadeOfAreFilledAgainInTheFinalOrder)
     EXPECT_TRUE(tangents);
 }
 
+// The collector marks each polygon's primitive in a byte; a layer of more surfaces than a byte
+// can number asks the rest of their surface and kind. 300 surfaces, each with two triangles far
+// apart in the layer: every primitive holds its own two and no other.
+TEST(Collector, PrimitivesPastWhatAByteNumbersHoldTheirOwnPolygons)
+{
+    constexpr int surfaces = 300;
+    host::Layer layer;
+    for (int round = 0; round < 2; ++round)
+        for (int s = 0; s < surfaces; ++s) {
+            const int first = static_cast<int>(layer.points.size());
+            layer.add_point({s * 1.0, round * 2.0, 0.0});
+            layer.add_point({s * 1.0 + 0.5, round * 2.0, 0.0});
+            layer.add_point({s * 1.0, round * 2.0 + 1.0, 0.0});
+            layer.add_polygon(ID_FACE, {first, first + 1, first + 2}, "S" + std::to_string(s));
+        }
+    exporter::ExportOptions options;
+    options.textures = exporter::TextureChoice::none;
+    exporter::PreparedMesh mesh;
+    ASSERT_EQ(exporter::prepare_mesh(layer, options, exporter::Format::gltf, mesh).message(), "");
+    exporter::PrimitiveCollector collector(mesh);
+    ASSERT_EQ(collector.size(), static_cast<std::size_t>(surfaces));
+    for (std::size_t k = 0; k < collector.size(); ++k) {
+        const exporter::PrimitiveArrays prim = collector.collect(k);
+        const int s = static_cast<int>(k);
+        const std::vector<int> expected{s * 3, s * 3 + 1, s * 3 + 2, (surfaces + s) * 3, (surfaces + s) * 3 + 1,
+                                        (surfaces + s) * 3 + 2};
+        EXPECT_EQ(prim.vertex_point, expected) << "primitive " << k;
+        EXPECT_EQ(prim.triangle_count(), 2u) << "primitive " << k;
+    }
+}
+
 } // namespace
 } // namespace ramulon

@@ -192,8 +192,9 @@ PrimitiveCollector::PrimitiveCollector(const PreparedMesh &mesh)
       wind_colours_(mesh.wind_colours), relief_(!mesh.textures.bark_normal.empty())
 {
     // The primitive of each (material, kind), -1 until its first polygon.
-    std::vector<int> index_of(materials_.list.size() * 3, -1);
-    primitive_of_.assign(layer_.polygon_count(), -1);
+    std::vector<int> &index_of = primitive_of_kind_;
+    index_of.assign(materials_.list.size() * 3, -1);
+    primitive_of_.assign(layer_.polygon_count(), 0);
     for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
         const std::size_t n = layer_.polygon_points(p).size();
         if (n == 0)
@@ -206,7 +207,7 @@ PrimitiveCollector::PrimitiveCollector(const PreparedMesh &mesh)
             const int mode = kind == 0 ? TINYGLTF_MODE_POINTS : kind == 1 ? TINYGLTF_MODE_LINE : TINYGLTF_MODE_TRIANGLES;
             plans_.push_back(plan(material, mode));
         }
-        primitive_of_[p] = slot;
+        primitive_of_[p] = slot + 1 < many_primitives ? static_cast<std::uint8_t>(slot + 1) : many_primitives;
         Plan &plan = plans_[ramulon::index_cast<std::size_t>(slot)];
         if (plan.corners == 0)
             plan.first_polygon = p;
@@ -288,6 +289,15 @@ PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
     return out;
 }
 
+// A polygon marked many_primitives, asked of its surface and kind.
+bool PrimitiveCollector::in_primitive(std::size_t polygon, std::size_t k) const
+{
+    const std::size_t n = layer_.polygon_points(polygon).size();
+    const std::size_t kind = n == 1 ? 0 : n == 2 ? 1 : 2;
+    const auto material = ramulon::index_cast<std::size_t>(materials_.of_polygon[polygon]);
+    return primitive_of_kind_[material * 3 + kind] == ramulon::index_cast<int>(k);
+}
+
 // Only polygons of three or more corners make triangles, so only those are asked.
 inline bool PrimitiveCollector::keeps_corner_normals(std::size_t polygon) const
 {
@@ -329,8 +339,9 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
     std::array<std::int64_t, few> few_corners;
     std::vector<std::int64_t> many_corners;
     std::vector<Triangle> triangles;
+    const std::uint8_t mine = k + 1 < many_primitives ? static_cast<std::uint8_t>(k + 1) : many_primitives;
     for (std::size_t p = plan.first_polygon; p < plan.end_polygon; ++p) {
-        if (primitive_of_[p] != ramulon::index_cast<int>(k))
+        if (primitive_of_[p] != mine || (mine == many_primitives && !in_primitive(p, k)))
             continue;
         const std::span<const int> poly = layer_.polygon_points(p);
         // Most polygons hold no polygon-specific value: their corners read the points' own.

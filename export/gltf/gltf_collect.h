@@ -125,7 +125,13 @@ private:
     bool wind_colours_;
     bool relief_; // the bark has a normal map
     std::vector<Plan> plans_;
-    std::vector<int> primitive_of_;  // per polygon, -1 for an empty one
+    // Per polygon, 1 + its primitive (0 for an empty polygon), or many_primitives from the 254th
+    // primitive on, whose polygons are asked of their surface and kind: a tree has a handful
+    // of surfaces and millions of polygons.
+    static constexpr std::uint8_t many_primitives = 255;
+    std::vector<std::uint8_t> primitive_of_;
+    std::vector<int> primitive_of_kind_; // per (material, kind of polygon), its primitive or -1
+    bool in_primitive(std::size_t polygon, std::size_t k) const; // for a polygon marked many
     // Per point, 1 + its first vertex in the primitive collected (0: none yet): zeroed memory as
     // the system hands it out, so that nothing is cleared ahead and only the pages of the points
     // the primitives use are ever touched (a tree's wood and leaves lie apart in the layer).
