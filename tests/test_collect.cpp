@@ -22,6 +22,7 @@
 #include "export/materials/materials.h"
 #include "export/mesh/prepared_mesh.h"
 #include "export/mesh/vertex_order.h"
+#include "support/export_files.h"
 
 namespace ramulon {
 namespace {
@@ -393,6 +394,7 @@ TEST(Collector, ValuesFilledAfterTheVertexOrderAreTheCollectedValuesReordered)
         back_to_front(whole);
         exporter::optimise_vertex_order(whole);
         exporter::PrimitiveArrays found = collector.find_vertices(k);
+        collector.make_tangents(k, found); // in the order the triangles were found
         back_to_front(found);
         exporter::optimise_vertex_order(found);
         collector.fill(k, found);
@@ -428,7 +430,8 @@ TEST(Collector, StreamsFilledOneAtATimeAndLetGoAreTheWholeFill)
     bool wind = false;
     for (std::size_t k = 0; k < collector.size(); ++k) {
         exporter::PrimitiveArrays whole = collector.find_vertices(k);
-        exporter::optimise_vertex_order(whole);
+        exporter::optimise_vertex_order(whole, exporter::UnusedVertices::none,
+                                        [&](exporter::PrimitiveArrays &found) { collector.make_tangents(k, found); });
         exporter::PrimitiveArrays streamed = whole;
         collector.fill(k, whole);
         for (std::size_t i = 0; i < streamed.streams.size(); ++i) {
@@ -444,35 +447,60 @@ TEST(Collector, StreamsFilledOneAtATimeAndLetGoAreTheWholeFill)
     EXPECT_TRUE(wind);
 }
 
-// Where the bark has a normal map, a woody primitive's tangents are made of its positions while
-// its vertices are found; the positions are let go then and filled again after the vertex order,
-// as the writer fills each stream: every vertex's position is still its own point's.
+// Where the bark has a normal map, a woody primitive's tangents are made of its positions once
+// its cache order is found and before it is taken, as the writer makes them; the positions are
+// let go then and filled again after the vertex order, as the writer fills each stream. Every
+// stream is the collected one in the final order, and every vertex's position its own point's:
+// on the sheet of wood and on a real tree, whose tubes the cache order does rearrange.
 TEST(Collector, PositionsTheTangentsWereMadeOfAreFilledAgainInTheFinalOrder)
 {
-    const host::Layer layer = mixed_layer();
-    exporter::ExportOptions options;
-    options.textures = exporter::TextureChoice::builtin;
-    exporter::PreparedMesh mesh;
-    ASSERT_EQ(exporter::prepare_mesh(layer, options, exporter::Format::gltf, mesh).message(), "");
-    exporter::PrimitiveCollector collector(mesh);
-    bool tangents = false;
-    for (std::size_t k = 0; k < collector.size(); ++k) {
-        exporter::PrimitiveArrays prim = collector.find_vertices(k);
-        exporter::optimise_vertex_order(prim);
-        for (std::size_t i = 0; i < prim.streams.size(); ++i)
-            collector.fill_stream(k, i, prim);
-        const exporter::VertexStream *position = prim.stream("POSITION");
-        ASSERT_NE(position, nullptr);
-        ASSERT_EQ(position->values.size(), prim.vertex_count() * 3) << "primitive " << k;
-        for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
-            const host::Vec3 &p = layer.points[static_cast<std::size_t>(prim.vertex_point[v])];
-            EXPECT_EQ(position->values[v * 3], static_cast<float>(p.x)) << k << " " << v;
-            EXPECT_EQ(position->values[v * 3 + 1], static_cast<float>(p.y)) << k << " " << v;
-            EXPECT_EQ(position->values[v * 3 + 2], static_cast<float>(p.z)) << k << " " << v;
+    const host::Layer sheet = mixed_layer();
+    host::Layer tree;
+    std::string error;
+    ASSERT_TRUE(build_real_tree({"render_type=1"}, tree, error)) << error;
+    bool tangents = false, moved = false;
+    for (const host::Layer *layer : {&sheet, static_cast<const host::Layer *>(&tree)}) {
+        exporter::ExportOptions options;
+        options.textures = exporter::TextureChoice::builtin;
+        exporter::PreparedMesh mesh;
+        ASSERT_EQ(exporter::prepare_mesh(*layer, options, exporter::Format::gltf, mesh).message(), "");
+        exporter::PrimitiveCollector collector(mesh);
+        for (std::size_t k = 0; k < collector.size(); ++k) {
+            exporter::PrimitiveArrays whole = collector.collect(k);
+            const std::vector<std::uint32_t> first_order = whole.indices;
+            exporter::optimise_vertex_order(whole, exporter::UnusedVertices::none);
+            exporter::PrimitiveArrays prim = collector.find_vertices(k);
+            std::vector<std::uint32_t> handed;
+            exporter::optimise_vertex_order(prim, exporter::UnusedVertices::none, [&](exporter::PrimitiveArrays &found) {
+                handed = found.indices;
+                collector.make_tangents(k, found);
+            });
+            // The tangents are summed over the triangles as they were found.
+            EXPECT_EQ(handed, first_order) << "primitive " << k;
+            for (std::size_t i = 0; i < prim.streams.size(); ++i)
+                collector.fill_stream(k, i, prim);
+            EXPECT_EQ(prim.indices, whole.indices);
+            ASSERT_EQ(prim.streams.size(), whole.streams.size()) << "primitive " << k;
+            for (std::size_t i = 0; i < whole.streams.size(); ++i)
+                EXPECT_EQ(bits(Values(prim.streams[i].values.begin(), prim.streams[i].values.end())),
+                          bits(Values(whole.streams[i].values.begin(), whole.streams[i].values.end())))
+                    << "primitive " << k << " " << whole.streams[i].attribute;
+            const exporter::VertexStream *position = prim.stream("POSITION");
+            ASSERT_NE(position, nullptr);
+            ASSERT_EQ(position->values.size(), prim.vertex_count() * 3) << "primitive " << k;
+            for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
+                const host::Vec3 &p = layer->points[static_cast<std::size_t>(prim.vertex_point[v])];
+                EXPECT_EQ(position->values[v * 3], static_cast<float>(p.x)) << k << " " << v;
+                EXPECT_EQ(position->values[v * 3 + 1], static_cast<float>(p.y)) << k << " " << v;
+                EXPECT_EQ(position->values[v * 3 + 2], static_cast<float>(p.z)) << k << " " << v;
+            }
+            const bool made = prim.stream("TANGENT") != nullptr;
+            tangents = tangents || made;
+            moved = moved || (made && whole.indices != first_order);
         }
-        tangents = tangents || prim.stream("TANGENT") != nullptr;
     }
     EXPECT_TRUE(tangents);
+    EXPECT_TRUE(moved); // a primitive with tangents took a new order after they were made
 }
 
 // The collector marks each polygon's primitive in a byte; a layer of more surfaces than a byte

@@ -285,8 +285,21 @@ bool PrimitiveCollector::found_with_vertices(const Plan &plan, std::size_t i)
 PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
 {
     PrimitiveArrays out = find_vertices(k);
+    make_tangents(k, out);
     fill(k, out);
     return out;
+}
+
+void PrimitiveCollector::make_tangents(std::size_t k, PrimitiveArrays &prim) const
+{
+    const Plan &plan = plans_[k];
+    if (!plan.tangents)
+        return;
+    // The positions are let go once the tangents are in, and filled again with the other
+    // values read off the points, in the vertices' final order.
+    fill_positions(prim);
+    add_tangents(prim, plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source));
+    decltype(prim.streams[0].values)().swap(prim.streams[0].values);
 }
 
 // A polygon marked many_primitives, asked of its surface and kind.
@@ -391,10 +404,10 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
         fill_own(source.map.own(), source.dim, source.flip_v, out, span, plain_.data(),
                  out.streams[plan.sources_stream + i].values.data());
     }
-    // The chains served only to share vertices: they go before the tangents are made. The
-    // points' first vertices are cleared for the next primitive, or on a large layer let go, so
-    // that a large primitive is put in vertex order without them (a primitive later has them
-    // again as zeroed pages, only where its points lie).
+    // The chains served only to share vertices. The points' first vertices are cleared for the
+    // next primitive, or on a large layer let go, so that a large primitive is put in vertex
+    // order without them (a primitive later has them again as zeroed pages, only where its
+    // points lie).
     if (layer_.points.size() >= let_go_points_from)
         first_of_point_.reset();
     else
@@ -403,14 +416,6 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
     decltype(next_of_point_)().swap(next_of_point_);
     decltype(plain_)().swap(plain_);
     columns_.clear();
-    if (plan.tangents) {
-        // The tangents are made of the positions, which are let go once they are in and filled
-        // again with the other values read off the points, in the vertices' final order: the
-        // vertex order of a large primitive then runs without them.
-        fill_positions(out);
-        add_tangents(out, plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source));
-        decltype(out.streams[0].values)().swap(out.streams[0].values);
-    }
     return out;
 }
 

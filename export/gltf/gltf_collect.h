@@ -50,14 +50,21 @@ public:
     std::size_t most_bytes(std::size_t k) const;
     // The arrays of primitive k, in the order the primitives first appear in the layer: its
     // vertices in the order its polygons first use them. One at a time, so that a writer can
-    // pass each on before the next is made. The same as find_vertices(k) and then fill(k, ...).
+    // pass each on before the next is made. The same as find_vertices(k), make_tangents(k, ...)
+    // and then fill(k, ...).
     PrimitiveArrays collect(std::size_t k);
     // Primitive k's vertices and indices with only the values that tell its vertices apart (the
-    // normals, the bark coordinates, the maps with polygon-specific values), and its tangents
-    // (made of the positions, which are filled again later). The other streams are there but empty
-    // until fill(k, ...), which reads the vertices' points alone: the vertices can be reordered
-    // in between, and each of those values is then written once, straight into its place.
+    // normals, the bark coordinates, the maps with polygon-specific values). The other streams
+    // are there but empty until fill(k, ...), which reads the vertices' points alone: the
+    // vertices can be reordered in between, and each of those values is then written once,
+    // straight into its place.
     PrimitiveArrays find_vertices(std::size_t k);
+    // The tangents of primitive k (TANGENT appended, where the bark has a normal map; nothing
+    // otherwise), summed over its triangles in the order find_vertices gave them: made while the
+    // triangles still come in that order and before its vertices are renumbered (vertex_order.h
+    // hands the primitive over at that point). Made of the positions, which are let go after
+    // and filled again by fill(k, ...).
+    void make_tangents(std::size_t k, PrimitiveArrays &prim) const;
     void fill(std::size_t k, PrimitiveArrays &prim) const;
     // fill for stream i alone (nothing for a stream found with the vertices or filled already),
     // so that a writer can pass each stream on before the next is made. The wind weights fill
