@@ -58,9 +58,9 @@ bool two_rings(const float v[4], TubeSide &side)
     return true;
 }
 
-// The sides of the layer's smooth polygons (those before smooth_polygons), read from the corners' "RM_branch" v (a seam's own
-// value first) or, where those do not lie on two rings, from the points' own values (the first
-// quad of a side branch sees its parent's v at the seam).
+// The sides of the layer's smooth polygons (all lie before smooth_polygons), read from the
+// corners' "RM_branch" v (a seam's own value first) or, where those do not lie on two rings,
+// from the points' own values (the first quad of a side branch sees its parent's v at the seam).
 std::vector<TubeSide> tube_sides(const host::Layer &layer, const std::vector<char> &smooth, std::size_t smooth_polygons)
 {
     std::vector<TubeSide> sides(smooth_polygons);
