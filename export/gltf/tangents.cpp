@@ -12,8 +12,7 @@ namespace exporter {
 namespace {
 
 // A vertex's sums over the triangles walked so far: the area-weighted directions along bark u
-// and along t.
-// Left unset where the ring grows: a vertex's sums are cleared (Sums{}) as it is reached.
+// and along t. Left unset where the ring grows, cleared (Sums{}) as the vertex is reached.
 struct Sums {
     double u[3];
     double t[3];
