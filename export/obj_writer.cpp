@@ -101,7 +101,7 @@ NormalCorners normal_corners(const host::Layer &layer, const CornerNormals &norm
 {
     NormalCorners out;
     std::map<std::array<std::uint32_t, 3>, int> known;
-    out.index.reserve(normals.normal.size());
+    out.index.reserve(layer.corners.size());
     for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
         const std::size_t n = layer.polygon_points(p).size();
         for (std::size_t c = 0; c < n; ++c) {

@@ -22,6 +22,7 @@
 #include "export/materials/materials.h"
 #include "export/mesh/prepared_mesh.h"
 #include "export/mesh/vertex_order.h"
+#include "support/export_files.h"
 
 namespace ramulon {
 namespace {
@@ -393,6 +394,7 @@ TEST(Collector, ValuesFilledAfterTheVertexOrderAreTheCollectedValuesReordered)
         back_to_front(whole);
         exporter::optimise_vertex_order(whole);
         exporter::PrimitiveArrays found = collector.find_vertices(k);
+        collector.make_tangents(k, found); // in the order the triangles were found
         back_to_front(found);
         exporter::optimise_vertex_order(found);
         collector.fill(k, found);
@@ -428,7 +430,8 @@ TEST(Collector, StreamsFilledOneAtATimeAndLetGoAreTheWholeFill)
     bool wind = false;
     for (std::size_t k = 0; k < collector.size(); ++k) {
         exporter::PrimitiveArrays whole = collector.find_vertices(k);
-        exporter::optimise_vertex_order(whole);
+        exporter::optimise_vertex_order(whole, exporter::UnusedVertices::none,
+                                        [&](exporter::PrimitiveArrays &found) { collector.make_tangents(k, found); });
         exporter::PrimitiveArrays streamed = whole;
         collector.fill(k, whole);
         for (std::size_t i = 0; i < streamed.streams.size(); ++i) {
@@ -442,6 +445,93 @@ TEST(Collector, StreamsFilledOneAtATimeAndLetGoAreTheWholeFill)
         wind = wind || whole.stream("_WIND") != nullptr;
     }
     EXPECT_TRUE(wind);
+}
+
+// Where the bark has a normal map, a woody primitive's tangents are made of its positions once
+// its cache order is found and before it is taken, as the writer makes them; the positions are
+// let go then and filled again after the vertex order, as the writer fills each stream. Every
+// stream is the collected one in the final order, and every vertex's position its own point's:
+// on the sheet of wood and on a real tree, whose tubes the cache order does rearrange.
+TEST(Collector, PositionsTheTangentsWereMadeOfAreFilledAgainInTheFinalOrder)
+{
+    const host::Layer sheet = mixed_layer();
+    host::Layer tree;
+    std::string error;
+    ASSERT_TRUE(build_real_tree({"render_type=1"}, tree, error)) << error;
+    bool tangents = false, moved = false;
+    for (const host::Layer *layer : {&sheet, static_cast<const host::Layer *>(&tree)}) {
+        exporter::ExportOptions options;
+        options.textures = exporter::TextureChoice::builtin;
+        exporter::PreparedMesh mesh;
+        ASSERT_EQ(exporter::prepare_mesh(*layer, options, exporter::Format::gltf, mesh).message(), "");
+        exporter::PrimitiveCollector collector(mesh);
+        for (std::size_t k = 0; k < collector.size(); ++k) {
+            exporter::PrimitiveArrays whole = collector.collect(k);
+            const std::vector<std::uint32_t> first_order = whole.indices;
+            exporter::optimise_vertex_order(whole, exporter::UnusedVertices::none);
+            exporter::PrimitiveArrays prim = collector.find_vertices(k);
+            std::vector<std::uint32_t> handed;
+            exporter::optimise_vertex_order(prim, exporter::UnusedVertices::none, [&](exporter::PrimitiveArrays &found) {
+                handed = found.indices;
+                collector.make_tangents(k, found);
+            });
+            // The tangents are summed over the triangles as they were found.
+            EXPECT_EQ(handed, first_order) << "primitive " << k;
+            for (std::size_t i = 0; i < prim.streams.size(); ++i)
+                collector.fill_stream(k, i, prim);
+            EXPECT_EQ(prim.indices, whole.indices);
+            ASSERT_EQ(prim.streams.size(), whole.streams.size()) << "primitive " << k;
+            for (std::size_t i = 0; i < whole.streams.size(); ++i)
+                EXPECT_EQ(bits(Values(prim.streams[i].values.begin(), prim.streams[i].values.end())),
+                          bits(Values(whole.streams[i].values.begin(), whole.streams[i].values.end())))
+                    << "primitive " << k << " " << whole.streams[i].attribute;
+            const exporter::VertexStream *position = prim.stream("POSITION");
+            ASSERT_NE(position, nullptr);
+            ASSERT_EQ(position->values.size(), prim.vertex_count() * 3) << "primitive " << k;
+            for (std::size_t v = 0; v < prim.vertex_count(); ++v) {
+                const host::Vec3 &p = layer->points[static_cast<std::size_t>(prim.vertex_point[v])];
+                EXPECT_EQ(position->values[v * 3], static_cast<float>(p.x)) << k << " " << v;
+                EXPECT_EQ(position->values[v * 3 + 1], static_cast<float>(p.y)) << k << " " << v;
+                EXPECT_EQ(position->values[v * 3 + 2], static_cast<float>(p.z)) << k << " " << v;
+            }
+            const bool made = prim.stream("TANGENT") != nullptr;
+            tangents = tangents || made;
+            moved = moved || (made && whole.indices != first_order);
+        }
+    }
+    EXPECT_TRUE(tangents);
+    EXPECT_TRUE(moved); // a primitive with tangents took a new order after they were made
+}
+
+// The collector marks each polygon's primitive in a byte; a layer of more surfaces than a byte
+// can number asks the rest of their surface and kind. 300 surfaces, each with two triangles far
+// apart in the layer: every primitive holds its own two and no other.
+TEST(Collector, PrimitivesPastWhatAByteNumbersHoldTheirOwnPolygons)
+{
+    constexpr int surfaces = 300;
+    host::Layer layer;
+    for (int round = 0; round < 2; ++round)
+        for (int s = 0; s < surfaces; ++s) {
+            const int first = static_cast<int>(layer.points.size());
+            layer.add_point({s * 1.0, round * 2.0, 0.0});
+            layer.add_point({s * 1.0 + 0.5, round * 2.0, 0.0});
+            layer.add_point({s * 1.0, round * 2.0 + 1.0, 0.0});
+            layer.add_polygon(ID_FACE, {first, first + 1, first + 2}, "S" + std::to_string(s));
+        }
+    exporter::ExportOptions options;
+    options.textures = exporter::TextureChoice::none;
+    exporter::PreparedMesh mesh;
+    ASSERT_EQ(exporter::prepare_mesh(layer, options, exporter::Format::gltf, mesh).message(), "");
+    exporter::PrimitiveCollector collector(mesh);
+    ASSERT_EQ(collector.size(), static_cast<std::size_t>(surfaces));
+    for (std::size_t k = 0; k < collector.size(); ++k) {
+        const exporter::PrimitiveArrays prim = collector.collect(k);
+        const int s = static_cast<int>(k);
+        const std::vector<int> expected{s * 3, s * 3 + 1, s * 3 + 2, (surfaces + s) * 3, (surfaces + s) * 3 + 1,
+                                        (surfaces + s) * 3 + 2};
+        EXPECT_EQ(prim.vertex_point, expected) << "primitive " << k;
+        EXPECT_EQ(prim.triangle_count(), 2u) << "primitive " << k;
+    }
 }
 
 } // namespace

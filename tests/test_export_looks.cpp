@@ -879,6 +879,94 @@ TEST(ExportBark, TheBarkDoesNotHangOnHowThePointsAreNumbered)
     EXPECT_GT(highest, 1.0); // the tips lie several girths from the base
 }
 
+TEST(ExportBark, BarkAndNormalsDoNotHangOnWhereTheLeavesLie)
+{
+    // A tree's layer holds its leaves after its wood, and the bark and the smoothing keep room
+    // up to the last woody polygon or point only. A tube with a side branch and three leaves,
+    // the leaves' polygons before, between or after the wood (their points always first): every
+    // polygon takes the same corner normals, cut and bark, the leaves (0, 0) of the bark.
+    enum class Leaves { before, between, after };
+    struct Made {
+        host::Layer layer;
+        std::vector<std::size_t> wood, leaves;
+    };
+    const auto tree = [](Leaves where) {
+        Made made;
+        Tubes tubes;
+        std::vector<std::array<int, 4>> leaf_points;
+        for (int k = 0; k < 3; ++k) {
+            std::array<int, 4> ids{};
+            for (int i = 0; i < 4; ++i)
+                ids[static_cast<std::size_t>(i)] = tubes.layer.add_point(
+                    {1.0 + k + (i == 1 || i == 2 ? 0.3 : 0.0), 3.0 + 0.1 * k + (i == 2 ? 0.2 * k : 0.0), i >= 2 ? 0.3 : 0.0});
+            leaf_points.push_back(ids);
+        }
+        const auto add_leaves = [&] {
+            for (const auto &ids : leaf_points)
+                made.leaves.push_back(static_cast<std::size_t>(
+                    tubes.layer.add_polygon(ID_FACE, {ids[0], ids[1], ids[2], ids[3]}, "VF_leaf")));
+        };
+        const auto add_wood = [&](const auto &add) {
+            const std::size_t first = tubes.layer.polygon_count();
+            add();
+            for (std::size_t p = first; p < tubes.layer.polygon_count(); ++p)
+                made.wood.push_back(p);
+        };
+        std::array<std::array<int, 4>, 5> trunk{}, branch{};
+        for (int r = 0; r < 5; ++r) {
+            trunk[static_cast<std::size_t>(r)] =
+                tubes.ring({0.0, static_cast<double>(r), 0.0}, 0.5 - 0.08 * r, static_cast<double>(r));
+            branch[static_cast<std::size_t>(r)] =
+                tubes.ring({0.6 * (r + 1), 2.5, 0.0}, 0.15 - 0.02 * r, 2.5 + 0.6 * (r + 1), 'x');
+        }
+        if (where == Leaves::before)
+            add_leaves();
+        add_wood([&] {
+            for (std::size_t r = 1; r < 5; ++r)
+                tubes.sides(trunk[r - 1], trunk[r], "RM_trunk");
+        });
+        if (where == Leaves::between)
+            add_leaves();
+        add_wood([&] {
+            tubes.layer.add_polygon(ID_FACE, {trunk[2][0], trunk[3][0], branch[0][1], branch[0][0]}, "RM_branch");
+            for (std::size_t r = 1; r < 5; ++r)
+                tubes.sides(branch[r - 1], branch[r], "RM_branch");
+        });
+        if (where == Leaves::after)
+            add_leaves();
+        made.layer = std::move(tubes.layer);
+        return made;
+    };
+    const Made last = tree(Leaves::after);
+    const exporter::Materials last_materials = exporter::collect_materials(last.layer);
+    const exporter::CornerNormals last_normals = exporter::corner_normals(last.layer, last_materials, 60.0);
+    const exporter::BarkCoordinates last_bark = exporter::bark_coordinates(last.layer, last_materials);
+    ASSERT_FALSE(last_bark.empty());
+    EXPECT_LT(last_bark.uv.size(), last.layer.corners.size()); // the leaves take no room
+    for (const Leaves where : {Leaves::before, Leaves::between}) {
+        const Made made = tree(where);
+        const exporter::Materials materials = exporter::collect_materials(made.layer);
+        const exporter::CornerNormals normals = exporter::corner_normals(made.layer, materials, 60.0);
+        const exporter::BarkCoordinates bark = exporter::bark_coordinates(made.layer, materials);
+        ASSERT_EQ(made.wood.size(), last.wood.size());
+        ASSERT_EQ(made.leaves.size(), last.leaves.size());
+        for (const bool leaf : {false, true}) {
+            const std::vector<std::size_t> &mine = leaf ? made.leaves : made.wood, &theirs = leaf ? last.leaves : last.wood;
+            for (std::size_t i = 0; i < mine.size(); ++i) {
+                const std::size_t p = mine[i], q = theirs[i];
+                EXPECT_EQ(normals.cut_of(p), last_normals.cut_of(q)) << p;
+                for (std::size_t c = 0; c < made.layer.polygon_points(p).size(); ++c) {
+                    EXPECT_EQ(normals.at(p, c), last_normals.at(q, c)) << p << " " << c;
+                    EXPECT_EQ(bark.at(p, c), last_bark.at(q, c)) << p << " " << c;
+                    if (leaf) {
+                        EXPECT_EQ(bark.at(p, c), (std::array<float, 2>{0.0f, 0.0f})) << p << " " << c;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Per woody surface of a glTF: metres along one unit of bark t over metres around one unit of
 // bark u, each weighted by the area of the triangles they are measured on.
 std::map<std::string, double> bark_aspects(const tinygltf::Model &model)

@@ -20,7 +20,8 @@ exporter::CornerNormals normals_of(const host::Layer &layer, double crease = 60.
 // The same normals without the cuts found beside them: triangulate finds each cut itself.
 exporter::CornerNormals without_cuts(const exporter::CornerNormals &normals)
 {
-    exporter::CornerNormals bare{normals.first, normals.normal, {}};
+    exporter::CornerNormals bare = normals;
+    bare.cut.clear();
     return bare;
 }
 

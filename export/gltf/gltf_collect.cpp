@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <span>
 
 #include "common/index_cast.h"
+#include "export/gltf/tangents.h"
 #include "export/gltf/tiny_gltf_setup.h"
 #include "export/materials/materials.h"
 
@@ -27,6 +29,10 @@ bool same(const float *a, const float *b, std::size_t dim)
 }
 
 template <std::size_t Dim> bool same(const float *a, const float *b) { return same(a, b, Dim); }
+
+// Points from which the collector lets go of its per-point first vertices after each primitive
+// (4 MiB of them): below, clearing the few a primitive used costs less than having them again.
+constexpr std::size_t let_go_points_from = std::size_t{1} << 20;
 
 // Vertices the streams grow by when the corners' room runs out.
 constexpr std::size_t vertex_block = 4096;
@@ -179,81 +185,6 @@ void fill_wind(const float *range, const float *thick, std::size_t count, float 
     }
 }
 
-// Per vertex, the direction bark u grows in and which way t grows, for a normal map over the
-// bark coordinates: TANGENT (x, y, z along u, square to the vertex normal; w = 1 when t grows
-// along normal x tangent, else -1, so that the map's y runs up the picture, toward growing t).
-// Summed over the vertex's triangles by area; a vertex whose triangles map onto a line of the
-// bark takes any direction square to its normal.
-void add_tangents(PrimitiveArrays &prim, std::size_t uv_stream)
-{
-    const StreamValues &xyz = prim.streams[0].values, &normal = prim.streams[1].values;
-    const StreamValues &uv = prim.streams[uv_stream].values;
-    const std::size_t count = prim.vertex_count();
-    // The sums are cleared as the triangles first reach each vertex (the collector numbers
-    // vertices in the order the triangles use them), not all at once ahead of the walk.
-    std::vector<double, UnsetAllocator<double>> along_u(count * 3), along_t(count * 3);
-    std::size_t cleared = 0;
-    const auto clear_to = [&](std::size_t end) {
-        for (; cleared < end; ++cleared)
-            for (std::size_t k = 0; k < 3; ++k) {
-                along_u[cleared * 3 + k] = 0.0;
-                along_t[cleared * 3 + k] = 0.0;
-            }
-    };
-    for (std::size_t i = 0; i + 2 < prim.indices.size(); i += 3) {
-        const std::size_t a = prim.indices[i], b = prim.indices[i + 1], c = prim.indices[i + 2];
-        clear_to(std::max({a, b, c}) + 1);
-        double e1[3], e2[3];
-        for (std::size_t k = 0; k < 3; ++k) {
-            e1[k] = static_cast<double>(xyz[b * 3 + k]) - xyz[a * 3 + k];
-            e2[k] = static_cast<double>(xyz[c * 3 + k]) - xyz[a * 3 + k];
-        }
-        // t is stored as 1 - t.
-        const double du1 = static_cast<double>(uv[b * 2]) - uv[a * 2], dt1 = static_cast<double>(uv[a * 2 + 1]) - uv[b * 2 + 1];
-        const double du2 = static_cast<double>(uv[c * 2]) - uv[a * 2], dt2 = static_cast<double>(uv[a * 2 + 1]) - uv[c * 2 + 1];
-        const double det = du1 * dt2 - du2 * dt1;
-        if (!(std::fabs(det) > 1e-20))
-            continue;
-        // Weighted by area: the per-unit directions times the triangle's doubled area in the
-        // texture, det, over its sign.
-        const double sign = det > 0.0 ? 1.0 : -1.0;
-        for (std::size_t k = 0; k < 3; ++k) {
-            const double u = (e1[k] * dt2 - e2[k] * dt1) * sign, t = (e2[k] * du1 - e1[k] * du2) * sign;
-            for (const std::size_t v : {a, b, c}) {
-                along_u[v * 3 + k] += u;
-                along_t[v * 3 + k] += t;
-            }
-        }
-    }
-    clear_to(count);
-    VertexStream tangent{"TANGENT", 4, {}};
-    tangent.values.resize(count * 4);
-    for (std::size_t v = 0; v < count; ++v) {
-        const double n[3] = {normal[v * 3], normal[v * 3 + 1], normal[v * 3 + 2]};
-        const double *u = &along_u[v * 3], *t = &along_t[v * 3];
-        const double dot = u[0] * n[0] + u[1] * n[1] + u[2] * n[2];
-        double x[3] = {u[0] - dot * n[0], u[1] - dot * n[1], u[2] - dot * n[2]};
-        double length = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
-        if (!(length > 1e-12) || !std::isfinite(length)) {
-            // Any direction square to the normal: across its smallest component.
-            const std::size_t k = std::fabs(n[0]) < std::fabs(n[1]) ? (std::fabs(n[0]) < std::fabs(n[2]) ? 0 : 2)
-                                                                    : (std::fabs(n[1]) < std::fabs(n[2]) ? 1 : 2);
-            double axis[3] = {0.0, 0.0, 0.0};
-            axis[k] = 1.0;
-            x[0] = axis[1] * n[2] - axis[2] * n[1];
-            x[1] = axis[2] * n[0] - axis[0] * n[2];
-            x[2] = axis[0] * n[1] - axis[1] * n[0];
-            length = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
-        }
-        const double across[3] = {n[1] * x[2] - n[2] * x[1], n[2] * x[0] - n[0] * x[2], n[0] * x[1] - n[1] * x[0]};
-        const float w = across[0] * t[0] + across[1] * t[1] + across[2] * t[2] < 0.0 ? -1.0f : 1.0f;
-        const float value[4] = {static_cast<float>(x[0] / length), static_cast<float>(x[1] / length),
-                                static_cast<float>(x[2] / length), w};
-        std::copy_n(value, 4, tangent.values.data() + v * 4);
-    }
-    prim.streams.push_back(std::move(tangent));
-}
-
 } // namespace
 
 PrimitiveCollector::PrimitiveCollector(const PreparedMesh &mesh)
@@ -261,8 +192,9 @@ PrimitiveCollector::PrimitiveCollector(const PreparedMesh &mesh)
       wind_colours_(mesh.wind_colours), relief_(!mesh.textures.bark_normal.empty())
 {
     // The primitive of each (material, kind), -1 until its first polygon.
-    std::vector<int> index_of(materials_.list.size() * 3, -1);
-    primitive_of_.assign(layer_.polygon_count(), -1);
+    std::vector<int> &index_of = primitive_of_kind_;
+    index_of.assign(materials_.list.size() * 3, -1);
+    primitive_of_.assign(layer_.polygon_count(), 0);
     for (std::size_t p = 0; p < layer_.polygon_count(); ++p) {
         const std::size_t n = layer_.polygon_points(p).size();
         if (n == 0)
@@ -275,7 +207,7 @@ PrimitiveCollector::PrimitiveCollector(const PreparedMesh &mesh)
             const int mode = kind == 0 ? TINYGLTF_MODE_POINTS : kind == 1 ? TINYGLTF_MODE_LINE : TINYGLTF_MODE_TRIANGLES;
             plans_.push_back(plan(material, mode));
         }
-        primitive_of_[p] = slot;
+        primitive_of_[p] = slot + 1 < many_primitives ? static_cast<std::uint8_t>(slot + 1) : many_primitives;
         Plan &plan = plans_[ramulon::index_cast<std::size_t>(slot)];
         if (plan.corners == 0)
             plan.first_polygon = p;
@@ -341,7 +273,7 @@ std::size_t PrimitiveCollector::most_bytes(std::size_t k) const
 bool PrimitiveCollector::found_with_vertices(const Plan &plan, std::size_t i)
 {
     if (i == 0)
-        return plan.tangents; // the tangents are made of the positions
+        return false; // filled even where the tangents were made of them
     if (plan.normals && i == 1)
         return true;
     if (i < plan.sources_stream)
@@ -353,8 +285,30 @@ bool PrimitiveCollector::found_with_vertices(const Plan &plan, std::size_t i)
 PrimitiveArrays PrimitiveCollector::collect(std::size_t k)
 {
     PrimitiveArrays out = find_vertices(k);
+    make_tangents(k, out);
     fill(k, out);
     return out;
+}
+
+void PrimitiveCollector::make_tangents(std::size_t k, PrimitiveArrays &prim) const
+{
+    const Plan &plan = plans_[k];
+    if (!plan.tangents)
+        return;
+    // The positions are let go once the tangents are in, and filled again with the other
+    // values read off the points, in the vertices' final order.
+    fill_positions(prim);
+    add_tangents(prim, plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source));
+    decltype(prim.streams[0].values)().swap(prim.streams[0].values);
+}
+
+// A polygon marked many_primitives, asked of its surface and kind.
+bool PrimitiveCollector::in_primitive(std::size_t polygon, std::size_t k) const
+{
+    const std::size_t n = layer_.polygon_points(polygon).size();
+    const std::size_t kind = n == 1 ? 0 : n == 2 ? 1 : 2;
+    const auto material = ramulon::index_cast<std::size_t>(materials_.of_polygon[polygon]);
+    return primitive_of_kind_[material * 3 + kind] == ramulon::index_cast<int>(k);
 }
 
 // Only polygons of three or more corners make triangles, so only those are asked.
@@ -385,8 +339,11 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
     make_room(out, plan.corners);
     out.vertex_point.reserve(plan.corners);
     out.indices.reserve(plan.triangle_corners);
-    if (first_of_point_.size() != layer_.points.size())
-        first_of_point_.assign(layer_.points.size(), -1);
+    if (!first_of_point_) {
+        first_of_point_.reset(static_cast<int *>(std::calloc(layer_.points.size() + 1, sizeof(int))));
+        if (!first_of_point_)
+            throw std::bad_alloc();
+    }
 
     // The vertex of each polygon corner with its own corner normal, found once however many
     // triangles share it (a triangle that turns a corner's normal to its own face looks again).
@@ -395,8 +352,9 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
     std::array<std::int64_t, few> few_corners;
     std::vector<std::int64_t> many_corners;
     std::vector<Triangle> triangles;
+    const std::uint8_t mine = k + 1 < many_primitives ? static_cast<std::uint8_t>(k + 1) : many_primitives;
     for (std::size_t p = plan.first_polygon; p < plan.end_polygon; ++p) {
-        if (primitive_of_[p] != ramulon::index_cast<int>(k))
+        if (primitive_of_[p] != mine || (mine == many_primitives && !in_primitive(p, k)))
             continue;
         const std::span<const int> poly = layer_.polygon_points(p);
         // Most polygons hold no polygon-specific value: their corners read the points' own.
@@ -446,13 +404,15 @@ PrimitiveArrays PrimitiveCollector::find_vertices(std::size_t k)
         fill_own(source.map.own(), source.dim, source.flip_v, out, span, plain_.data(),
                  out.streams[plan.sources_stream + i].values.data());
     }
-    if (plan.tangents) {
-        fill_positions(out);
-        add_tangents(out, plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source));
-    }
-    // Ready for the next primitive; the chains served only to share vertices.
-    for (int point : out.vertex_point)
-        first_of_point_[ramulon::index_cast<std::size_t>(point)] = -1;
+    // The chains served only to share vertices. The points' first vertices are cleared for the
+    // next primitive, or on a large layer let go, so that a large primitive is put in vertex
+    // order without them (a primitive later has them again as zeroed pages, only where its
+    // points lie).
+    if (layer_.points.size() >= let_go_points_from)
+        first_of_point_.reset();
+    else
+        for (int point : out.vertex_point)
+            first_of_point_[ramulon::index_cast<std::size_t>(point)] = 0;
     decltype(next_of_point_)().swap(next_of_point_);
     decltype(plain_)().swap(plain_);
     columns_.clear();
@@ -466,7 +426,7 @@ void PrimitiveCollector::add_fan(PrimitiveArrays &out, std::size_t polygon, int 
 {
     const std::size_t n = poly.size();
     const std::size_t start = normals_.cut_of(polygon) & CornerNormals::from_second;
-    const std::array<float, 3> *normal = normals_.normal.data() + normals_.first[polygon];
+    const CornerNormals::Corners normal = normals_.of(polygon);
     // Most polygons hold no polygon-specific value: their corners are found without asking.
     if (own < 0) {
         for (std::size_t i = 0; i < n; ++i) {
@@ -556,12 +516,15 @@ inline std::uint32_t PrimitiveCollector::vertex(PrimitiveArrays &out, std::size_
     float *const bark_column = bark_column_;
     float bark[2] = {0.0f, 0.0f};
     if (bark_column) {
-        const std::array<float, 2> &uv = bark_.at(polygon, corner);
+        // The bark column is made on woody triangles only, every polygon of which is on the bark.
+        const std::array<float, 2> &uv = bark_.at_on_bark(polygon, corner);
         bark[0] = uv[0];
         bark[1] = 1.0f - uv[1];
     }
     int &first = first_of_point_[ramulon::index_cast<std::size_t>(point)];
-    for (int v = first; v >= 0; v = next_of_point_[ramulon::index_cast<std::size_t>(v)]) {
+    // The chain holds 1 + each vertex, so that the points' zeroed firsts end it at once.
+    for (int link = first; link > 0; link = next_of_point_[ramulon::index_cast<std::size_t>(link - 1)]) {
+        const int v = link - 1;
         const auto held = ramulon::index_cast<std::size_t>(v);
         if (normal && !same<3>(normal_column_ + held * 3, normal))
             continue;
@@ -578,7 +541,7 @@ inline std::uint32_t PrimitiveCollector::vertex(PrimitiveArrays &out, std::size_
     out.vertex_point.push_back(point);
     next_of_point_[at] = first;
     plain_[at] = plain ? 1 : 0;
-    first = ramulon::index_cast<int>(at);
+    first = ramulon::index_cast<int>(at) + 1;
     if (normal) {
         float *slot = normal_column_ + at * 3;
         slot[0] = normal[0];

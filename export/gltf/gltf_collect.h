@@ -17,7 +17,7 @@
 //   same pair and 0) only when the options ask for it: glTF viewers multiply the base colour by
 //   it, which tints the tree.
 // - TANGENT (vec4): on woody primitives when the bark has a normal map, the direction bark u
-//   grows in and the handedness of t (gltf_collect.cpp: add_tangents).
+//   grows in and the handedness of t (tangents.h).
 // An attribute is written on a primitive when the layer holds its map at all; a corner whose
 // point carries no value gets 0 in every component ((0, 0) before the flip for texture
 // coordinates). Every attribute is read per corner, polygon-specific value first, and a point
@@ -26,6 +26,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -48,14 +50,21 @@ public:
     std::size_t most_bytes(std::size_t k) const;
     // The arrays of primitive k, in the order the primitives first appear in the layer: its
     // vertices in the order its polygons first use them. One at a time, so that a writer can
-    // pass each on before the next is made. The same as find_vertices(k) and then fill(k, ...).
+    // pass each on before the next is made. The same as find_vertices(k), make_tangents(k, ...)
+    // and then fill(k, ...).
     PrimitiveArrays collect(std::size_t k);
     // Primitive k's vertices and indices with only the values that tell its vertices apart (the
-    // normals, the bark coordinates, the maps with polygon-specific values; the positions too
-    // where tangents are made of them), and its tangents. The other streams are there but empty
-    // until fill(k, ...), which reads the vertices' points alone: the vertices can be reordered
-    // in between, and each of those values is then written once, straight into its place.
+    // normals, the bark coordinates, the maps with polygon-specific values). The other streams
+    // are there but empty until fill(k, ...), which reads the vertices' points alone: the
+    // vertices can be reordered in between, and each of those values is then written once,
+    // straight into its place.
     PrimitiveArrays find_vertices(std::size_t k);
+    // The tangents of primitive k (TANGENT appended, where the bark has a normal map; nothing
+    // otherwise), summed over its triangles in the order find_vertices gave them: made while the
+    // triangles still come in that order and before its vertices are renumbered (vertex_order.h
+    // hands the primitive over at that point). Made of the positions, which are let go after
+    // and filled again by fill(k, ...).
+    void make_tangents(std::size_t k, PrimitiveArrays &prim) const;
     void fill(std::size_t k, PrimitiveArrays &prim) const;
     // fill for stream i alone (nothing for a stream found with the vertices or filled already),
     // so that a writer can pass each stream on before the next is made. The wind weights fill
@@ -123,9 +132,21 @@ private:
     bool wind_colours_;
     bool relief_; // the bark has a normal map
     std::vector<Plan> plans_;
-    std::vector<int> primitive_of_;  // per polygon, -1 for an empty one
-    std::vector<int> first_of_point_; // per point, its first vertex in the primitive collected
-    // Per vertex, the next vertex of its point, -1 at the end. Like plain_, as long as the
+    // Per polygon, 1 + its primitive (0 for an empty polygon), or many_primitives from the 254th
+    // primitive on, whose polygons are asked of their surface and kind: a tree has a handful
+    // of surfaces and millions of polygons.
+    static constexpr std::uint8_t many_primitives = 255;
+    std::vector<std::uint8_t> primitive_of_;
+    std::vector<int> primitive_of_kind_; // per (material, kind of polygon), its primitive or -1
+    bool in_primitive(std::size_t polygon, std::size_t k) const; // for a polygon marked many
+    // Per point, 1 + its first vertex in the primitive collected (0: none yet): zeroed memory as
+    // the system hands it out, so that nothing is cleared ahead and only the pages of the points
+    // the primitives use are ever touched (a tree's wood and leaves lie apart in the layer).
+    struct FreeInts {
+        void operator()(int *ints) const { std::free(ints); }
+    };
+    std::unique_ptr<int[], FreeInts> first_of_point_;
+    // Per vertex, 1 + the next vertex of its point, 0 at the end. Like plain_, as long as the
     // streams' room and written as each vertex is made.
     std::vector<int, UnsetAllocator<int>> next_of_point_;
     // Per vertex: its map values are its point's own (read off a polygon without

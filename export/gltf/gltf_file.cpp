@@ -350,8 +350,23 @@ ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
             hand_back_free_memory_before(collector->most_bytes(k));
             // The values that do not decide the order are written once it is known.
             PrimitiveArrays prim = collector->find_vertices(k);
-            if (parts_[p].mesh.vertex_order)
-                optimise_vertex_order(prim, UnusedVertices::none);
+            // The tangents are summed in the order the triangles were found, once the vertex
+            // order is known and before it is taken: not held while it is sought. What making
+            // them let go (their sums, the positions) is handed back before the vertices are
+            // renumbered.
+            const auto make_tangents = [&](PrimitiveArrays &found) {
+                collector->make_tangents(k, found);
+                hand_back_free_memory_before(collector->most_bytes(k));
+            };
+            if (parts_[p].mesh.vertex_order) {
+                // What finding the vertices let go (the chains between a point's vertices) lies
+                // free between blocks still in use: handed back before the vertex order's own
+                // arrays are made.
+                hand_back_free_memory_before(collector->most_bytes(k));
+                optimise_vertex_order(prim, UnusedVertices::none, make_tangents);
+            } else {
+                make_tangents(prim);
+            }
             if (parts_[p].mesh.found)
                 parts_[p].mesh.found(k, prim);
             if (!compressed_) {

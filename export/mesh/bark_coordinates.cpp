@@ -127,16 +127,21 @@ public:
         }
         const std::size_t *offset = layer.corner_offset.data();
         const int *of_polygon = materials.of_polygon.data();
+        std::size_t bark_polygons = 0; // one past the last polygon on the bark
         for (std::size_t p = 0; p < polygons_; ++p) {
             on_bark_[p] = woody_material[static_cast<std::size_t>(of_polygon[p])] && offset[p + 1] - offset[p] >= 3;
-            any_ = any_ || on_bark_[p];
+            if (on_bark_[p])
+                bark_polygons = p + 1;
         }
+        any_ = bark_polygons > 0;
         if (!any_)
             return;
         // Each woody corner's value read once: the walks below visit every corner several times.
-        corner_uv_.assign(layer.corners.size(), {0.0f, 0.0f});
-        t_per_v_.assign(polygons_, nothing);
-        circumference_.assign(polygons_, 0.0);
+        // A tree's layer holds its wood first and its leaves after: what is kept per polygon or
+        // corner needs room up to the last polygon on the bark only.
+        corner_uv_.assign(offset[bark_polygons], {0.0f, 0.0f});
+        t_per_v_.assign(bark_polygons, nothing);
+        circumference_.assign(bark_polygons, 0.0);
         // A tree's layer holds its woody points first and its leaves' after: what follows needs
         // room for the points up to the last woody one only.
         int last = -1;
@@ -183,7 +188,7 @@ public:
     bool on_bark(std::size_t p) const { return on_bark_[p]; }
     bool on_root(std::size_t point) const { return on_root_[point]; }
     float v(std::size_t point) const { return v_of_[point]; }
-    bool measured(std::size_t p) const { return !std::isnan(t_per_v_[p]); }
+    bool measured(std::size_t p) const { return p < t_per_v_.size() && !std::isnan(t_per_v_[p]); }
     double t_per_v(std::size_t p) const { return t_per_v_[p]; }
     double circumference(std::size_t p) const { return circumference_[p]; }
     std::span<const int> polygon(std::size_t p) const { return layer_.polygon_points(p); }
@@ -235,8 +240,9 @@ private:
     bool any_ = false;
     std::vector<char> on_bark_, on_root_;
     std::vector<float> v_of_;
-    std::vector<std::array<float, 2>> corner_uv_; // per corner of a woody polygon, else (0, 0)
-    std::vector<double> t_per_v_, circumference_;
+    // Per corner up to the last polygon on the bark: a woody polygon's value, else (0, 0).
+    std::vector<std::array<float, 2>> corner_uv_;
+    std::vector<double> t_per_v_, circumference_; // per polygon up to the last on the bark
 };
 
 // Every edge of a measured polygon says how t changes from one end to the other: by the

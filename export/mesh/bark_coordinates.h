@@ -31,11 +31,20 @@ namespace exporter {
 struct BarkCoordinates {
     // Per polygon, its first corner in uv: the layer's own corner offsets.
     std::span<const std::size_t> first;
-    std::vector<std::array<float, 2>> uv; // per corner: (u around, t along); (0, 0) off the bark
-    std::vector<char> on_bark;            // per polygon: a woody polygon with "RM_branch" values
+    // Per corner: (u around, t along); (0, 0) off the bark. A tree's leaves come after its wood
+    // in the layer, so the corners past the last polygon on the bark may be left out.
+    std::vector<std::array<float, 2>> uv;
+    std::vector<char> on_bark; // per polygon: a woody polygon with "RM_branch" values
 
     bool empty() const { return uv.empty(); }
     const std::array<float, 2> &at(std::size_t polygon, std::size_t corner) const
+    {
+        static constexpr std::array<float, 2> off_bark{0.0f, 0.0f};
+        const std::size_t at = first[polygon] + corner;
+        return at < uv.size() ? uv[at] : off_bark;
+    }
+    // at() for a polygon on the bark, whose corners uv always holds.
+    const std::array<float, 2> &at_on_bark(std::size_t polygon, std::size_t corner) const
     {
         return uv[first[polygon] + corner];
     }

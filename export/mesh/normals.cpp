@@ -58,12 +58,12 @@ bool two_rings(const float v[4], TubeSide &side)
     return true;
 }
 
-// The sides of the layer's smooth polygons, read from the corners' "RM_branch" v (a seam's own
-// value first) or, where those do not lie on two rings, from the points' own values (the first
-// quad of a side branch sees its parent's v at the seam).
-std::vector<TubeSide> tube_sides(const host::Layer &layer, const std::vector<char> &smooth)
+// The sides of the layer's smooth polygons (all lie before smooth_polygons), read from the
+// corners' "RM_branch" v (a seam's own value first) or, where those do not lie on two rings,
+// from the points' own values (the first quad of a side branch sees its parent's v at the seam).
+std::vector<TubeSide> tube_sides(const host::Layer &layer, const std::vector<char> &smooth, std::size_t smooth_polygons)
 {
-    std::vector<TubeSide> sides(layer.polygon_count());
+    std::vector<TubeSide> sides(smooth_polygons);
     const MapView uv(layer, ID_TXUV, branch_texture);
     if (!uv.present())
         return sides;
@@ -146,6 +146,15 @@ std::array<float, 3> unit_or_up(const host::Vec3 &v, double l)
 
 std::array<float, 3> unit_or_up(const host::Vec3 &v) { return unit_or_up(v, length(v)); }
 
+// A face's unit normal from its Newell vector, (0, 0, 0) for a face too small to have a direction.
+host::Vec3 unit_of(const host::Vec3 &area)
+{
+    const double l = length(area);
+    if (l > 1e-30 && std::isfinite(l))
+        return {area.x / l, area.y / l, area.z / l};
+    return {};
+}
+
 host::Vec3 difference(const host::Vec3 &q, const host::Vec3 &p) { return {q.x - p.x, q.y - p.y, q.z - p.z}; }
 
 // The unit normal of a triangle with edges e1 and e2 from one corner, (0, 0, 0) for a triangle
@@ -204,7 +213,7 @@ std::uint8_t cut_polygon(const host::Layer &layer, std::size_t polygon, const ho
 {
     const std::span<const int> poly = layer.polygon_points(polygon);
     const std::size_t n = poly.size();
-    const std::array<float, 3> *corner_normal = normals.normal.data() + normals.first[polygon];
+    const CornerNormals::Corners corner_normal = normals.of(polygon);
     if (n == 4) {
         // A quad's four possible halves, (0 1 2), (0 2 3) and (1 2 3), (1 3 0), share their
         // diagonals' edges.
@@ -255,53 +264,73 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     const double min_cos = std::cos(degrees * 3.14159265358979323846 / 180.0);
     const std::size_t polygons = layer.polygon_count();
 
-    // Area-weighted and unit face normals, and the faces around every point (leaves and faces
-    // of fewer than three corners take no part in smoothing).
-    std::vector<host::Vec3> area(polygons), unit(polygons);
+    // The polygons that take part in smoothing (leaves and faces of fewer than three corners
+    // take none), and one past the last of them and of their points: a tree's layer holds its
+    // wood first and its leaves after, so what is kept per smooth polygon or point below needs
+    // room up to the last of them only.
     std::vector<char> smooth(polygons, 0);
-    std::vector<int> count(layer.points.size() + 1, 0);
+    std::size_t smooth_polygons = 0, smooth_points = 0;
+    for (std::size_t p = 0; p < polygons; ++p) {
+        const std::span<const int> poly = layer.polygon_points(p);
+        if (poly.size() < 3 || materials.list[static_cast<std::size_t>(materials.of_polygon[p])].leaf)
+            continue;
+        smooth[p] = 1;
+        smooth_polygons = p + 1;
+        for (int point : poly)
+            smooth_points = std::max(smooth_points, static_cast<std::size_t>(point) + 1);
+    }
+
+    CornerNormals out;
+    out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
+    // After the last smooth polygon every polygon takes one normal at all its corners.
+    out.one_from = smooth_polygons;
+    out.normal.assign(layer.corner_offset[smooth_polygons], {0.0f, 1.0f, 0.0f});
+    out.one_normal.assign(polygons - smooth_polygons, {0.0f, 1.0f, 0.0f});
+    out.cut.assign((polygons + 3) / 4, 0);
+    // A leaf's corners all take its own face normal, and its cut is found at once: nothing of
+    // it is kept. The smooth polygons' area-weighted face normals are, and the faces around
+    // every point: each point's count goes two places on and its running start one place on,
+    // so that the fill itself leaves every point's start in place.
+    std::vector<host::Vec3> area(smooth_polygons);
+    std::vector<int> start(smooth_points + 2, 0);
     for (std::size_t p = 0; p < polygons; ++p) {
         const std::span<const int> poly = layer.polygon_points(p);
         if (poly.size() < 3)
             continue;
-        area[p] = newell(layer, poly);
-        const double l = length(area[p]);
-        if (l > 1e-30 && std::isfinite(l))
-            unit[p] = {area[p].x / l, area[p].y / l, area[p].z / l};
-        smooth[p] = !materials.list[static_cast<std::size_t>(materials.of_polygon[p])].leaf;
-        if (smooth[p])
-            for (int point : poly)
-                count[static_cast<std::size_t>(point) + 1] += 1;
+        const host::Vec3 face = newell(layer, poly);
+        if (!smooth[p]) {
+            const std::array<float, 3> own = unit_or_up(unit_of(face));
+            if (p < out.one_from)
+                std::fill_n(out.normal.begin() + static_cast<std::ptrdiff_t>(out.first[p]), poly.size(), own);
+            else
+                out.one_normal[p - out.one_from] = own;
+            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, face, out, true) << (p % 4 * 2));
+            continue;
+        }
+        area[p] = face;
+        for (int point : poly)
+            start[static_cast<std::size_t>(point) + 2] += 1;
     }
     // Scratch per point below is sized once for the most faces any point has.
-    std::vector<int> start(count.size(), 0);
     int most_faces = 0;
-    for (std::size_t i = 1; i < count.size(); ++i) {
-        start[i] = start[i - 1] + count[i];
-        most_faces = std::max(most_faces, count[i]);
+    for (std::size_t i = 2; i < start.size(); ++i) {
+        most_faces = std::max(most_faces, start[i]);
+        start[i] += start[i - 1];
     }
     std::vector<Incidence> around(static_cast<std::size_t>(start.back()));
-    std::vector<int> fill(start.begin(), start.end() - 1);
-    for (std::size_t p = 0; p < polygons; ++p)
+    for (std::size_t p = 0; p < smooth_polygons; ++p)
         if (smooth[p]) {
             const std::span<const int> poly = layer.polygon_points(p);
             for (std::size_t c = 0; c < poly.size(); ++c)
-                around[static_cast<std::size_t>(fill[static_cast<std::size_t>(poly[c])]++)] = {static_cast<int>(p), static_cast<int>(c)};
+                around[static_cast<std::size_t>(start[static_cast<std::size_t>(poly[c]) + 1]++)] = {static_cast<int>(p), static_cast<int>(c)};
         }
+    start.pop_back();
 
     // The sides of a tube between two rings: quads whose two ends each lie on one ring of
     // "RM_branch" v. Two such sides between the same pair of rings that share an edge run along
     // one tube, and that edge is smooth whatever its angle: a square tube shades round.
-    const std::vector<TubeSide> sides = tube_sides(layer, smooth);
+    const std::vector<TubeSide> sides = tube_sides(layer, smooth, smooth_polygons);
 
-    CornerNormals out;
-    out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
-    out.normal.assign(layer.corners.size(), {0.0f, 1.0f, 0.0f});
-    for (std::size_t p = 0; p < polygons; ++p) {
-        const std::size_t n = layer.polygon_points(p).size();
-        if (n >= 3 && !smooth[p])
-            std::fill_n(out.normal.begin() + static_cast<std::ptrdiff_t>(out.first[p]), n, unit_or_up(unit[p]));
-    }
     // Per point: its faces (once each), joined into runs of tube sides, and each run's summed
     // area-weighted normal.
     const auto most = static_cast<std::size_t>(most_faces);
@@ -395,7 +424,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             smoothed[r] = {sum, l, unit_or_up(sum, l)};
         }
         for (std::size_t i = 0; i < k; ++i) {
-            const host::Vec3 &own = unit[static_cast<std::size_t>(faces[i])];
+            const host::Vec3 own = unit_of(area[static_cast<std::size_t>(faces[i])]);
             const Smoothed &mine = smoothed[static_cast<std::size_t>(run[i])];
             const host::Vec3 &sum = mine.sum;
             // Near or past a right angle the sum may turn away from the face (a run can bend
@@ -413,11 +442,10 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             out.normal[out.first[f] + static_cast<std::size_t>(around[e].corner)] = face_normal[i];
         }
     }
-    // How each polygon is cut into triangles, while its face normal is at hand.
-    out.cut.assign((polygons + 3) / 4, 0);
-    for (std::size_t p = 0; p < polygons; ++p)
-        if (layer.polygon_points(p).size() >= 3)
-            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, area[p], out, !smooth[p]) << (p % 4 * 2));
+    // How each smooth polygon is cut into triangles, while its face normal is at hand.
+    for (std::size_t p = 0; p < smooth_polygons; ++p)
+        if (smooth[p])
+            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, area[p], out) << (p % 4 * 2));
     return out;
 }
 
@@ -436,7 +464,7 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
                                  : cut_polygon(layer, polygon, newell(layer, poly), normals);
     const std::size_t start = cut & CornerNormals::from_second;
     const bool leans = (cut & CornerNormals::leans) != 0;
-    const std::array<float, 3> *corner_normal = normals.normal.data() + normals.first[polygon];
+    const CornerNormals::Corners corner_normal = normals.of(polygon);
     // Every field of every triangle is written below: the caller's triangles of the polygon
     // before (as many, for a tree's quads) are overwritten in place.
     out.resize(n - 2);

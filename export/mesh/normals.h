@@ -22,7 +22,11 @@ struct CornerNormals {
     // Per polygon, its first corner in normal: the layer's own corner offsets, as the normals
     // follow the layer's corners one for one.
     std::span<const std::size_t> first;
-    std::vector<std::array<float, 3>> normal; // per corner, unit length
+    std::vector<std::array<float, 3>> normal; // per corner of the polygons before one_from, unit length
+    // The polygons from one_from on take one normal at every corner (a tree's leaves, which
+    // follow its wood in the layer, take their own face normal): held once per polygon.
+    std::size_t one_from = static_cast<std::size_t>(-1);
+    std::vector<std::array<float, 3>> one_normal;
     // Per polygon, how triangulate cuts it, found beside the corner normals from the same face
     // normal: two of the bits below per polygon, four polygons to a byte (a large tree's
     // millions of polygons cost no more than a quarter of a byte each). Empty (normals made
@@ -37,10 +41,19 @@ struct CornerNormals {
         return static_cast<std::uint8_t>((cut[polygon / 4] >> (polygon % 4 * 2)) & 3u);
     }
 
-    const std::array<float, 3> &at(std::size_t polygon, std::size_t corner) const
+    // The normals of one polygon's corners, corner by corner.
+    struct Corners {
+        const std::array<float, 3> *first;
+        std::size_t step; // 1, or 0 where every corner takes the same normal
+        const std::array<float, 3> &operator[](std::size_t corner) const { return first[corner * step]; }
+    };
+    Corners of(std::size_t polygon) const
     {
-        return normal[first[polygon] + corner];
+        if (polygon < one_from)
+            return {normal.data() + first[polygon], 1};
+        return {one_normal.data() + (polygon - one_from), 0};
     }
+    const std::array<float, 3> &at(std::size_t polygon, std::size_t corner) const { return of(polygon)[corner]; }
 };
 
 // Corners of polygons with fewer than three points get (0, 1, 0), as do the corners of faces

@@ -103,11 +103,12 @@ std::size_t triangle_count(const MeshArrays &mesh)
     return n;
 }
 
-void optimise_vertex_order(PrimitiveArrays &prim, UnusedVertices unused)
+void optimise_vertex_order(PrimitiveArrays &prim, UnusedVertices unused,
+                           const std::function<void(PrimitiveArrays &)> &in_first_order)
 {
-    if (prim.indices.empty() || prim.vertex_count() == 0)
-        return;
-    if (prim.triangles()) {
+    const bool any = !prim.indices.empty() && prim.vertex_count() > 0;
+    std::vector<std::uint32_t> sorted; // the cache order, where it is taken
+    if (any && prim.triangles()) {
         // Tubes come ring by ring, which a vertex cache already likes; the optimiser's order is
         // kept only where its own measure says it does better. Where every vertex is already
         // transformed once only (leaves, quad by quad), no order can do better.
@@ -117,12 +118,18 @@ void optimise_vertex_order(PrimitiveArrays &prim, UnusedVertices unused)
         const meshopt_VertexCacheStatistics given = analyse(prim.indices);
         const std::size_t used = unused == UnusedVertices::none ? prim.vertex_count() : used_vertices(prim);
         if (given.vertices_transformed > used) {
-            std::vector<std::uint32_t> sorted(prim.indices.size());
+            sorted.resize(prim.indices.size());
             meshopt_optimizeVertexCache(sorted.data(), prim.indices.data(), prim.indices.size(), prim.vertex_count());
-            if (analyse(sorted).acmr < given.acmr)
-                prim.indices = std::move(sorted);
+            if (!(analyse(sorted).acmr < given.acmr))
+                std::vector<std::uint32_t>().swap(sorted);
         }
     }
+    if (in_first_order)
+        in_first_order(prim);
+    if (!any)
+        return;
+    if (!sorted.empty())
+        prim.indices = std::move(sorted);
     if (!prim.triangles()) {
         // The fetch optimiser reads triangle lists; lines and points get the same first-use order.
         std::vector<unsigned> remap(prim.vertex_count(), ~0u);
