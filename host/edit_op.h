@@ -43,12 +43,17 @@ private:
     static EDPointInfo *point_info(EDStateRef, LWPntID);
     static int poly_normal(EDStateRef, LWPolID, double normal[3]);
     static LWPntID add_point(EDStateRef, double *xyz);
+    // add_point past its common case: the checks, the journal, the progress shown.
+    LWPntID add_point_checked(const double *xyz);
     static LWPolID add_face(EDStateRef, const char *surface, int n, const LWPntID *points);
     static LWPolID add_poly(EDStateRef, HostID type, LWPolID proto, const char *surface, int n,
                             const LWPntID *points);
     static EDError pol_tag(EDStateRef, LWPolID, HostID tag_type, const char *tag);
     static EDError pnt_vmap(EDStateRef, LWPntID, HostID type, const char *name, int dim,
                             float *value);
+    // pnt_vmap of an operation that feeds a journal: every call takes the checked path.
+    static EDError pnt_vmap_journaled(EDStateRef, LWPntID, HostID type, const char *name, int dim,
+                                      float *value);
     // pnt_vmap past its common case: every check, the journal.
     static EDError pnt_vmap_checked(EDStateRef, LWPntID, HostID type, const char *name, int dim,
                                     const float *value);
@@ -61,6 +66,8 @@ private:
     int fg_polygon(LWPolID id) const;
     LWPolID add_polygon(bool face_call, HostID type, const char *surface, int n,
                         const LWPntID *points);
+    // The journal's line of the polygon just added, index in the layer, its corners in indices_.
+    void journal_polygon(bool face_call, int index, HostID type, const char *surface, int n);
     EDError refuse(const char *call, const char *why);
 
     Mesh &mesh_;
