@@ -233,51 +233,46 @@ LWPntID EditOp::add_point_checked(const double *xyz)
     return make_id(false, false, index);
 }
 
-inline bool EditOp::fg_points(const char *call, int n, const LWPntID *points, std::vector<int> &indices)
-{
-    if (n < 0 || (n > 0 && !points)) {
-        refuse(call, "no point list");
-        return false;
-    }
-    // The list only grows: a polygon's corners are written over the last one's.
-    if (indices.size() < static_cast<std::size_t>(n))
-        indices.resize(static_cast<std::size_t>(n));
-    const std::size_t count = mesh_.foreground.points.size();
-    int *out = indices.data();
-    for (int i = 0; i < n; ++i) {
-        std::size_t index = 0;
-        if (!foreground_point(points[i], count, index)) {
-            refuse(call, "a point that is not in the foreground layer");
-            return false;
-        }
-        out[i] = static_cast<int>(index); // a layer holds no more points than an int counts
-    }
-    return true;
-}
-
+// The polygon's corners are decoded straight into the layer's corner array; an ID that names no
+// foreground point gives them up again and refuses the polygon.
 LWPolID EditOp::add_polygon(bool face_call, HostID type, const char *surface, int n,
                             const LWPntID *points)
 {
     const char *call = face_call ? "addFace" : "addPoly";
-    if (!fg_points(call, n, points, indices_))
+    if (n < 0 || (n > 0 && !points)) {
+        refuse(call, "no point list");
         return nullptr;
+    }
     Layer &fg = mesh_.foreground;
-    const auto corners = static_cast<std::size_t>(n);
-    const int index = fg.add_polygon(type, indices_.data(), corners, surface ? fg.names.intern(surface) : -1);
+    const std::size_t count = fg.points.size();
+    int *corners = fg.open_corners(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        std::size_t index = 0;
+        if (!foreground_point(points[i], count, index)) {
+            fg.drop_open_corners();
+            refuse(call, "a point that is not in the foreground layer");
+            return nullptr;
+        }
+        corners[i] = static_cast<int>(index); // a layer holds no more points than an int counts
+    }
+    const int index = fg.close_polygon(type, surface ? fg.names.intern(surface) : -1);
     if (journal_) [[unlikely]]
-        journal_polygon(face_call, index, type, surface, n);
+        journal_polygon(face_call, index, type, surface);
     return make_id(true, false, index);
 }
 
-void EditOp::journal_polygon(bool face_call, int index, HostID type, const char *surface, int n)
+void EditOp::journal_polygon(bool face_call, int index, HostID type, const char *surface)
 {
-    for (int i = 0; i < n; ++i)
-        indices_[static_cast<std::size_t>(i)] -= point_base_;
+    const std::span<const int> corners = mesh_.foreground.polygon_points(static_cast<std::size_t>(index));
+    journal_points_.clear();
+    for (const int p : corners)
+        journal_points_.push_back(p - point_base_);
     const int fid = index - polygon_base_;
+    const int n = static_cast<int>(corners.size());
     if (face_call)
-        journal_->add_face(fid, surface, n, indices_.data());
+        journal_->add_face(fid, surface, n, journal_points_.data());
     else
-        journal_->add_poly(fid, type, surface, n, indices_.data());
+        journal_->add_poly(fid, type, surface, n, journal_points_.data());
 }
 
 LWPolID EditOp::add_face(EDStateRef state, const char *surface, int n, const LWPntID *points)

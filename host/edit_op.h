@@ -61,13 +61,12 @@ private:
                              float *value);
 
     Layer *layer_of(int selector);
-    bool fg_points(const char *call, int n, const LWPntID *points, std::vector<int> &indices);
     int fg_point(LWPntID id) const;
     int fg_polygon(LWPolID id) const;
     LWPolID add_polygon(bool face_call, HostID type, const char *surface, int n,
                         const LWPntID *points);
-    // The journal's line of the polygon just added, index in the layer, its corners in indices_.
-    void journal_polygon(bool face_call, int index, HostID type, const char *surface, int n);
+    // The journal's line of the polygon just added, index in the layer.
+    void journal_polygon(bool face_call, int index, HostID type, const char *surface);
     EDError refuse(const char *call, const char *why);
 
     Mesh &mesh_;
@@ -77,7 +76,7 @@ private:
     MeshEditOp op_{};
     std::unordered_map<LWPntID, EDPointInfo> point_infos_; // answers of pointInfo, kept stable
     std::vector<std::string> rejected_;
-    std::vector<int> indices_; // the corners of the polygon being added, reused call to call
+    std::vector<int> journal_points_; // a journaled polygon's corners, reused call to call
 };
 
 } // namespace host

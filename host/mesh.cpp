@@ -111,7 +111,7 @@ void NameTable::clear()
 namespace {
 
 // The per-polygon chain head, the array grown to reach the polygon.
-int &chain_head(FlatArray<int> &heads, int polygon)
+[[gnu::always_inline]] inline int &chain_head(FlatArray<int> &heads, int polygon)
 {
     const auto p = static_cast<std::size_t>(polygon);
     if (p == heads.size()) // the polygon just added, as nearly always

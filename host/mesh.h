@@ -267,6 +267,16 @@ struct Layer {
                    "a corner that is no point of the layer");
 #endif
         append_few(corners, pts, n);
+        return close_polygon(type, surface);
+    }
+    // A polygon written in place, for a caller that finds its corners one by one: n slots for
+    // them past the corners held, then close_polygon makes them the next polygon's, or
+    // drop_open_corners gives them up (no other polygon may be added in between).
+    int *open_corners(std::size_t n) { return corners.extend(n); }
+    void drop_open_corners() { corners.resize(corner_offset.back()); }
+    int close_polygon(HostID type, int surface)
+    {
+        assert(surface >= -1 && surface < ramulon::index_cast<int>(names.size()) && "a surface the layer does not name");
         corner_offset.push_back(corners.size());
         polygon_type.push_back(type);
         polygon_surface.push_back(surface);
