@@ -49,6 +49,8 @@ private:
     static LWPolID add_poly(EDStateRef, HostID type, LWPolID proto, const char *surface, int n,
                             const LWPntID *points);
     static EDError pol_tag(EDStateRef, LWPolID, HostID tag_type, const char *tag);
+    // pol_tag past its common case: the checks, the journal.
+    EDError pol_tag_checked(LWPolID, HostID tag_type, const char *tag);
     static EDError pnt_vmap(EDStateRef, LWPntID, HostID type, const char *name, int dim,
                             float *value);
     // pnt_vmap of an operation that feeds a journal: every call takes the checked path.

@@ -47,10 +47,17 @@ public:
     // instead of hashed.
     int intern(const char *name)
     {
+        const int index = known(name);
+        return index >= 0 ? index : intern_unseen(name);
+    }
+    // intern's answer for a name known by its pointer into read-only text, without interning
+    // anything: -1 for any other pointer (null too).
+    int known(const char *name) const
+    {
         const Seen &seen = seen_[seen_slot(name)];
-        if (seen.text == name && seen.fixed && seen.unloads == unloaded_modules.load(std::memory_order_acquire))
-            return seen.index;
-        return intern_unseen(name);
+        return seen.text == name && seen.fixed && seen.unloads == unloaded_modules.load(std::memory_order_acquire)
+                   ? seen.index
+                   : -1;
     }
     int find(std::string_view name) const; // -1 when the table does not hold it
     // Whether name, just interned by its pointer, lies in a loaded module's read-only text:
@@ -300,14 +307,18 @@ struct Layer {
     void set_tag(int polygon, HostID type, int value)
     {
         // The first tag of the polygon just added, as nearly every tag: its chain starts here.
-        if (static_cast<std::size_t>(polygon) == first_tag.size()) [[likely]] {
-            assert(polygon >= 0 && static_cast<std::size_t>(polygon) < polygon_count() && "a tag on no polygon");
-            assert(value >= 0 && static_cast<std::size_t>(value) < names.size() && "a tag value the layer does not name");
-            tags.push_back(TagEntry{type, value, -1});
-            first_tag.push_back(ramulon::index_cast<int>(tags.size() - 1));
-            return;
-        }
-        set_tag_elsewhere(polygon, type, value);
+        if (static_cast<std::size_t>(polygon) == first_tag.size()) [[likely]]
+            set_first_tag_of_next(type, value);
+        else
+            set_tag_elsewhere(polygon, type, value);
+    }
+    // set_tag on the polygon after the last one holding tags (or a chain head), which holds none.
+    void set_first_tag_of_next(HostID type, int value)
+    {
+        assert(first_tag.size() < polygon_count() && "a tag on no polygon");
+        assert(value >= 0 && static_cast<std::size_t>(value) < names.size() && "a tag value the layer does not name");
+        tags.push_back(TagEntry{type, value, -1});
+        first_tag.push_back(ramulon::index_cast<int>(tags.size() - 1));
     }
     void set_tag(int polygon, HostID type, std::string_view value)
     {

@@ -521,64 +521,83 @@ TEST(EditOpFastPaths, PointsKeepTheirProgressMarksAndJournal)
 
 // Polygons of any corner count take their corners in order; one unknown corner refuses the whole
 // polygon; the journal counts points from the operation's first; a tag on the polygon just added,
-// on one before it or on one tagged already each lands on its own polygon.
+// on one before it or on one tagged already each lands on its own polygon, with or without a
+// journal (which takes every call the checked way).
 TEST(EditOpFastPaths, PolygonsAndTagsOfEveryShape)
 {
-    host::Mesh mesh;
-    mesh.foreground.add_point({}); // an earlier build's point and polygon
-    mesh.foreground.add_polygon(ID_FACE, {0});
-    host::Journal journal;
-    host::EditOp edit(mesh, &journal);
-    MeshEditOp *op = edit.op();
-    std::vector<LWPntID> ids;
-    for (int i = 0; i < 6; ++i) {
-        double xyz[3] = {1.0 * i, 0, 0};
-        ids.push_back(op->addPoint(op->state, xyz));
+    for (const bool journaled : {false, true}) {
+        host::Mesh mesh;
+        mesh.foreground.add_point({}); // an earlier build's point and polygon
+        mesh.foreground.add_polygon(ID_FACE, {0});
+        host::Journal journal;
+        host::EditOp edit(mesh, journaled ? &journal : nullptr);
+        MeshEditOp *op = edit.op();
+        std::vector<LWPntID> ids;
+        for (int i = 0; i < 6; ++i) {
+            double xyz[3] = {1.0 * i, 0, 0};
+            ids.push_back(op->addPoint(op->state, xyz));
+        }
+        const LWPolID six = op->addFace(op->state, "RM_leaf", 6, ids.data());
+        const LWPntID three[3] = {ids[5], ids[0], ids[2]};
+        const LWPolID tri = op->addPoly(op->state, ID_PTCH, nullptr, "RM_trunk", 3, three);
+        const LWPntID bad[3] = {ids[1], ids[2], host::EditOp::point_id(false, 7)};
+        EXPECT_EQ(op->addFace(op->state, "RM_leaf", 3, bad), nullptr);
+        const LWPolID one = op->addFace(op->state, nullptr, 1, &ids[3]);
+        const LWPolID none = op->addFace(op->state, "RM_leaf", 0, nullptr);
+
+        const host::Layer &fg = mesh.foreground;
+        ASSERT_EQ(fg.polygon_count(), 5u);
+        EXPECT_EQ(points_of(fg, 1), (std::vector<int>{1, 2, 3, 4, 5, 6}));
+        EXPECT_EQ(points_of(fg, 2), (std::vector<int>{6, 1, 3}));
+        EXPECT_EQ(points_of(fg, 3), (std::vector<int>{4}));
+        EXPECT_TRUE(points_of(fg, 4).empty());
+        EXPECT_EQ(fg.polygon(2).type, ID_PTCH);
+        EXPECT_EQ(*fg.polygon(4).surface, "RM_leaf");
+        EXPECT_EQ(fg.polygon(3).surface, nullptr);
+
+        EXPECT_EQ(op->polTag(op->state, tri, ID_COLR, "Brown"), EDERR_NONE); // before the last
+        EXPECT_EQ(op->polTag(op->state, one, ID_COLR, "Blue"), EDERR_NONE);   // next after the tagged
+        EXPECT_EQ(op->polTag(op->state, none, ID_COLR, "Green"), EDERR_NONE); // the last
+        EXPECT_EQ(op->polTag(op->state, none, ID_COLR, "Red"), EDERR_NONE);   // replaced
+        EXPECT_EQ(op->polTag(op->state, none, HOST_ID4('P', 'A', 'R', 'T'), "tip"), EDERR_NONE);
+        EXPECT_EQ(op->polTag(op->state, six, ID_COLR, "Green"), EDERR_NONE);
+        for (LWPolID wrong : {host::EditOp::polygon_id(true, 1), host::EditOp::point_id(false, 1),
+                              host::EditOp::polygon_id(false, 5), LWPolID{nullptr}})
+            EXPECT_EQ(op->polTag(op->state, wrong, ID_COLR, "Blue"), EDERR_BADARGS);
+        EXPECT_EQ(op->polTag(op->state, one, ID_COLR, nullptr), EDERR_BADARGS);
+        EXPECT_EQ(fg.tag(0, ID_COLR), nullptr);
+        EXPECT_EQ(*fg.tag(1, ID_COLR), "Green");
+        EXPECT_EQ(*fg.tag(2, ID_COLR), "Brown");
+        EXPECT_EQ(*fg.tag(3, ID_COLR), "Blue");
+        EXPECT_EQ(*fg.tag(4, ID_COLR), "Red");
+        EXPECT_EQ(*fg.tag(4, HOST_ID4('P', 'A', 'R', 'T')), "tip");
+        EXPECT_EQ(edit.rejected().size(), 6u);
+
+        // Polygon after polygon tagged through one name pointer, as the plug-in tags its leaves.
+        static const char *const green = "Green";
+        for (int k = 0; k < 3; ++k) {
+            const LWPolID leaf = op->addFace(op->state, "RM_leaf", 3, three);
+            ASSERT_EQ(op->polTag(op->state, leaf, ID_COLR, green), EDERR_NONE);
+            ASSERT_EQ(op->polTag(op->state, leaf, HOST_ID4('P', 'A', 'R', 'T'), green), EDERR_NONE);
+        }
+        ASSERT_EQ(fg.polygon_count(), 8u);
+        for (int p = 5; p < 8; ++p) {
+            EXPECT_EQ(*fg.tag(p, ID_COLR), "Green");
+            EXPECT_EQ(*fg.tag(p, HOST_ID4('P', 'A', 'R', 'T')), "Green");
+        }
+        EXPECT_EQ(*fg.tag(4, ID_COLR), "Red");
+        fg.check_consistent();
+
+        if (!journaled)
+            continue;
+        const std::vector<std::string> &lines = journal.lines();
+        ASSERT_EQ(lines.size(), 6u + 4u + 6u + 9u);
+        EXPECT_EQ(lines[6], "addFace 0 RM_leaf 6 0 1 2 3 4 5");
+        EXPECT_EQ(lines[7], "addPoly 1 PTCH RM_trunk 3 5 0 2");
+        EXPECT_EQ(lines[8], "addFace 2 - 1 3");
+        EXPECT_EQ(lines[9], "addFace 3 RM_leaf 0");
+        EXPECT_EQ(lines[10], "polTag 1 COLR Brown");
     }
-    const LWPolID six = op->addFace(op->state, "RM_leaf", 6, ids.data());
-    const LWPntID three[3] = {ids[5], ids[0], ids[2]};
-    const LWPolID tri = op->addPoly(op->state, ID_PTCH, nullptr, "RM_trunk", 3, three);
-    const LWPntID bad[3] = {ids[1], ids[2], host::EditOp::point_id(false, 7)};
-    EXPECT_EQ(op->addFace(op->state, "RM_leaf", 3, bad), nullptr);
-    const LWPolID one = op->addFace(op->state, nullptr, 1, &ids[3]);
-    const LWPolID none = op->addFace(op->state, "RM_leaf", 0, nullptr);
-
-    const host::Layer &fg = mesh.foreground;
-    ASSERT_EQ(fg.polygon_count(), 5u);
-    EXPECT_EQ(points_of(fg, 1), (std::vector<int>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(points_of(fg, 2), (std::vector<int>{6, 1, 3}));
-    EXPECT_EQ(points_of(fg, 3), (std::vector<int>{4}));
-    EXPECT_TRUE(points_of(fg, 4).empty());
-    EXPECT_EQ(fg.polygon(2).type, ID_PTCH);
-    EXPECT_EQ(*fg.polygon(4).surface, "RM_leaf");
-    EXPECT_EQ(fg.polygon(3).surface, nullptr);
-
-    EXPECT_EQ(op->polTag(op->state, tri, ID_COLR, "Brown"), EDERR_NONE); // before the last
-    EXPECT_EQ(op->polTag(op->state, one, ID_COLR, "Blue"), EDERR_NONE);   // next after the tagged
-    EXPECT_EQ(op->polTag(op->state, none, ID_COLR, "Green"), EDERR_NONE); // the last
-    EXPECT_EQ(op->polTag(op->state, none, ID_COLR, "Red"), EDERR_NONE);   // replaced
-    EXPECT_EQ(op->polTag(op->state, none, HOST_ID4('P', 'A', 'R', 'T'), "tip"), EDERR_NONE);
-    EXPECT_EQ(op->polTag(op->state, six, ID_COLR, "Green"), EDERR_NONE);
-    for (LWPolID wrong : {host::EditOp::polygon_id(true, 1), host::EditOp::point_id(false, 1),
-                          host::EditOp::polygon_id(false, 5), LWPolID{nullptr}})
-        EXPECT_EQ(op->polTag(op->state, wrong, ID_COLR, "Blue"), EDERR_BADARGS);
-    EXPECT_EQ(op->polTag(op->state, one, ID_COLR, nullptr), EDERR_BADARGS);
-    EXPECT_EQ(fg.tag(0, ID_COLR), nullptr);
-    EXPECT_EQ(*fg.tag(1, ID_COLR), "Green");
-    EXPECT_EQ(*fg.tag(2, ID_COLR), "Brown");
-    EXPECT_EQ(*fg.tag(3, ID_COLR), "Blue");
-    EXPECT_EQ(*fg.tag(4, ID_COLR), "Red");
-    EXPECT_EQ(*fg.tag(4, HOST_ID4('P', 'A', 'R', 'T')), "tip");
-    EXPECT_EQ(edit.rejected().size(), 6u);
-    fg.check_consistent();
-
-    const std::vector<std::string> &lines = journal.lines();
-    ASSERT_EQ(lines.size(), 6u + 4u + 6u);
-    EXPECT_EQ(lines[6], "addFace 0 RM_leaf 6 0 1 2 3 4 5");
-    EXPECT_EQ(lines[7], "addPoly 1 PTCH RM_trunk 3 5 0 2");
-    EXPECT_EQ(lines[8], "addFace 2 - 1 3");
-    EXPECT_EQ(lines[9], "addFace 3 RM_leaf 0");
-    EXPECT_EQ(lines[10], "polTag 1 COLR Brown");
 }
 
 TEST(LayerStorage, NamesByPointerFollowTheirText)
