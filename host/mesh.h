@@ -356,8 +356,10 @@ struct Layer {
     [[gnu::always_inline]] bool append_vmap(HostID type, const char *name, int dim, const float *value)
     {
         const RecentMap &recent = recent_[recent_slot(name)];
+        // The count is only compared, nothing the unloading thread wrote is read after it: a
+        // relaxed load, which leaves the compiler free to keep the sizes it has read already.
         if (recent.text != name || recent.type != type ||
-            recent.unloads != unloaded_modules.load(std::memory_order_acquire))
+            recent.unloads != unloaded_modules.load(std::memory_order_relaxed))
             return false;
         // A place is taken once its map holds a value, and a map's count never falls: a map's
         // first value, which sets its dim, never comes here.
