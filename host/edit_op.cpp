@@ -48,6 +48,9 @@ inline bool foreground_point(const void *id, std::size_t count, std::size_t &ind
 
 EditOp &self(EDStateRef state) { return *static_cast<EditOp *>(state); }
 
+// The host shows how far a build has come at every point whose index is a multiple of 4096.
+constexpr std::size_t progress_step = 4095;
+
 } // namespace
 
 EditOp::EditOp(Mesh &mesh, Journal *journal)
@@ -65,7 +68,7 @@ EditOp::EditOp(Mesh &mesh, Journal *journal)
     op_.addFace = add_face;
     op_.addPoly = add_poly;
     op_.polTag = pol_tag;
-    op_.pntVMap = pnt_vmap;
+    op_.pntVMap = journal ? pnt_vmap_journaled : pnt_vmap;
     op_.pntVPMap = pnt_vpmap;
 }
 
@@ -91,12 +94,16 @@ inline int EditOp::fg_point(LWPntID id) const
     return static_cast<int>(index); // a layer holds no more points than an int counts
 }
 
-int EditOp::fg_polygon(LWPolID id) const
+// Every tag and polygon-specific value the plug-in writes names its polygon here: a foreground
+// polygon's ID has the polygon bit alone of the two low bits, and the small values that are no
+// ID give an index past any layer.
+inline int EditOp::fg_polygon(LWPolID id) const
 {
-    Decoded d;
-    if (!decode(id, true, d) || d.background || d.index >= mesh_.foreground.polygon_count())
+    const auto v = reinterpret_cast<std::uintptr_t>(id);
+    const std::size_t index = (v >> 2) - 1;
+    if ((v & (polygon_bit | background_bit)) != polygon_bit || index >= mesh_.foreground.polygon_count())
         return -1;
-    return ramulon::index_cast<int>(d.index);
+    return static_cast<int>(index); // a layer holds no more polygons than an int counts
 }
 
 EDError EditOp::refuse(const char *call, const char *why)
@@ -198,61 +205,74 @@ int EditOp::poly_normal(EDStateRef state, LWPolID id, double normal[3])
     return n.x != 0.0 || n.y != 0.0 || n.z != 0.0;
 }
 
+// A point of a tree with no journal to feed, in room the layer's array has grown already, and
+// not one the host shows its progress at: stored here without a frame.
 LWPntID EditOp::add_point(EDStateRef state, double *xyz)
 {
     EditOp &op = self(state);
+    Layer &fg = op.mesh_.foreground;
+    if (xyz && !op.journal_ && fg.points.has_room(1) && (fg.points.size() & progress_step) != 0) [[likely]]
+        return make_id(false, false, fg.add_point(Vec3{xyz[0], xyz[1], xyz[2]}));
+    return op.add_point_checked(xyz);
+}
+
+LWPntID EditOp::add_point_checked(const double *xyz)
+{
     if (!xyz) {
-        op.refuse("addPoint", "no position");
+        refuse("addPoint", "no position");
         return nullptr;
     }
-    const int index = op.mesh_.foreground.add_point(Vec3{xyz[0], xyz[1], xyz[2]});
-    if (op.journal_)
-        op.journal_->add_point(index - op.point_base_, xyz);
+    const int index = mesh_.foreground.add_point(Vec3{xyz[0], xyz[1], xyz[2]});
+    if (journal_)
+        journal_->add_point(index - point_base_, xyz);
     // Writing a large tree is the longest step of its build: now and then the host shows how
     // far it has come (and may stop there).
-    if ((index & 4095) == 0)
+    if ((index & progress_step) == 0)
         if (Services *services = Services::bound(); services && services->write_hook)
             services->write_hook(ramulon::index_cast<std::size_t>(index) + 1);
     return make_id(false, false, index);
 }
 
-bool EditOp::fg_points(const char *call, int n, const LWPntID *points, std::vector<int> &indices)
-{
-    if (n < 0 || (n > 0 && !points)) {
-        refuse(call, "no point list");
-        return false;
-    }
-    indices.clear();
-    for (int i = 0; i < n; ++i) {
-        const int index = fg_point(points[i]);
-        if (index < 0) {
-            refuse(call, "a point that is not in the foreground layer");
-            return false;
-        }
-        indices.push_back(index);
-    }
-    return true;
-}
-
+// The polygon's corners are decoded straight into the layer's corner array; an ID that names no
+// foreground point gives them up again and refuses the polygon.
 LWPolID EditOp::add_polygon(bool face_call, HostID type, const char *surface, int n,
                             const LWPntID *points)
 {
     const char *call = face_call ? "addFace" : "addPoly";
-    if (!fg_points(call, n, points, indices_))
+    if (n < 0 || (n > 0 && !points)) {
+        refuse(call, "no point list");
         return nullptr;
-    Layer &fg = mesh_.foreground;
-    const int index = fg.add_polygon(type, indices_.data(), indices_.size(),
-                                     surface ? fg.names.intern(surface) : -1);
-    if (journal_) {
-        for (int &p : indices_)
-            p -= point_base_;
-        const int fid = index - polygon_base_;
-        if (face_call)
-            journal_->add_face(fid, surface, n, indices_.data());
-        else
-            journal_->add_poly(fid, type, surface, n, indices_.data());
     }
+    Layer &fg = mesh_.foreground;
+    const std::size_t count = fg.points.size();
+    int *corners = fg.open_corners(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        std::size_t index = 0;
+        if (!foreground_point(points[i], count, index)) {
+            fg.drop_open_corners();
+            refuse(call, "a point that is not in the foreground layer");
+            return nullptr;
+        }
+        corners[i] = static_cast<int>(index); // a layer holds no more points than an int counts
+    }
+    const int index = fg.close_polygon(type, surface ? fg.names.intern(surface) : -1);
+    if (journal_) [[unlikely]]
+        journal_polygon(face_call, index, type, surface);
     return make_id(true, false, index);
+}
+
+void EditOp::journal_polygon(bool face_call, int index, HostID type, const char *surface)
+{
+    const std::span<const int> corners = mesh_.foreground.polygon_points(static_cast<std::size_t>(index));
+    journal_points_.clear();
+    for (const int p : corners)
+        journal_points_.push_back(p - point_base_);
+    const int fid = index - polygon_base_;
+    const int n = static_cast<int>(corners.size());
+    if (face_call)
+        journal_->add_face(fid, surface, n, journal_points_.data());
+    else
+        journal_->add_poly(fid, type, surface, n, journal_points_.data());
 }
 
 LWPolID EditOp::add_face(EDStateRef state, const char *surface, int n, const LWPntID *points)
@@ -267,34 +287,59 @@ LWPolID EditOp::add_poly(EDStateRef state, HostID type, LWPolID, const char *sur
     return self(state).add_polygon(false, type, surface, n, points);
 }
 
+// Nearly every tag is the first of the polygon just added, by a name the layer knows by its
+// pointer, in an operation with no journal: stored here without a frame.
 EDError EditOp::pol_tag(EDStateRef state, LWPolID pol, HostID tag_type, const char *tag)
 {
     EditOp &op = self(state);
-    const int index = op.fg_polygon(pol);
+    Layer &fg = op.mesh_.foreground;
+    const std::size_t polygons = fg.polygon_count();
+    // The last polygon's ID is its count times four with the polygon bit (make_id).
+    if (!op.journal_ && reinterpret_cast<std::uintptr_t>(pol) == (polygons << 2 | polygon_bit)) [[likely]] {
+        // The name first: the arrays' sizes read after it are the ones the stores below use.
+        const int value = fg.names.known(tag);
+        if (value >= 0 && fg.first_tag.size() + 1 == polygons && fg.first_tag.has_room(1) && fg.tags.has_room(1))
+            [[likely]] {
+            fg.set_first_tag_of_next(tag_type, value);
+            return EDERR_NONE;
+        }
+    }
+    return op.pol_tag_checked(pol, tag_type, tag);
+}
+
+EDError EditOp::pol_tag_checked(LWPolID pol, HostID tag_type, const char *tag)
+{
+    const int index = fg_polygon(pol);
     if (index < 0)
-        return op.refuse("polTag", "a polygon that is not in the foreground layer");
+        return refuse("polTag", "a polygon that is not in the foreground layer");
     if (!tag)
-        return op.refuse("polTag", "no tag value");
-    op.mesh_.foreground.set_tag(index, tag_type, op.mesh_.foreground.names.intern(tag));
-    if (op.journal_)
-        op.journal_->pol_tag(index - op.polygon_base_, tag_type, tag);
+        return refuse("polTag", "no tag value");
+    Layer &fg = mesh_.foreground;
+    fg.set_tag(index, tag_type, fg.names.intern(tag));
+    if (journal_)
+        journal_->pol_tag(index - polygon_base_, tag_type, tag);
     return EDERR_NONE;
 }
 
 // The plug-in writes a handful of map values for every point it adds, each through this call,
 // nearly all of them to the point just added, in a map it wrote a moment ago through the same
-// name pointer, with no journal to feed: those are stored here without a call or a frame.
+// name pointer: those are stored here without a call or a frame. An operation with a journal
+// to feed takes pnt_vmap_journaled instead (see the constructor), so nothing here asks for it.
 EDError EditOp::pnt_vmap(EDStateRef state, LWPntID pnt, HostID type, const char *name, int dim,
                          float *value)
 {
-    EditOp &op = self(state);
-    if (!op.journal_ && (value || dim == 0)) {
-        Layer &fg = op.mesh_.foreground;
-        std::size_t index = 0;
-        if (foreground_point(pnt, fg.points.size(), index) && fg.append_vmap(type, name, index, dim, value))
-            [[likely]]
-            return EDERR_NONE;
-    }
+    Layer &fg = self(state).mesh_.foreground;
+    // The last point's ID is the point count times four (make_id): one comparison tells that
+    // the ID names a point, of the foreground, and the one just added.
+    if (reinterpret_cast<std::uintptr_t>(pnt) == fg.points.size() << 2 && (value || dim == 0) &&
+        fg.append_vmap(type, name, dim, value)) [[likely]]
+        return EDERR_NONE;
+    return pnt_vmap_checked(state, pnt, type, name, dim, value);
+}
+
+EDError EditOp::pnt_vmap_journaled(EDStateRef state, LWPntID pnt, HostID type, const char *name, int dim,
+                                   float *value)
+{
     return pnt_vmap_checked(state, pnt, type, name, dim, value);
 }
 

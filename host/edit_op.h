@@ -43,12 +43,19 @@ private:
     static EDPointInfo *point_info(EDStateRef, LWPntID);
     static int poly_normal(EDStateRef, LWPolID, double normal[3]);
     static LWPntID add_point(EDStateRef, double *xyz);
+    // add_point past its common case: the checks, the journal, the progress shown.
+    LWPntID add_point_checked(const double *xyz);
     static LWPolID add_face(EDStateRef, const char *surface, int n, const LWPntID *points);
     static LWPolID add_poly(EDStateRef, HostID type, LWPolID proto, const char *surface, int n,
                             const LWPntID *points);
     static EDError pol_tag(EDStateRef, LWPolID, HostID tag_type, const char *tag);
+    // pol_tag past its common case: the checks, the journal.
+    EDError pol_tag_checked(LWPolID, HostID tag_type, const char *tag);
     static EDError pnt_vmap(EDStateRef, LWPntID, HostID type, const char *name, int dim,
                             float *value);
+    // pnt_vmap of an operation that feeds a journal: every call takes the checked path.
+    static EDError pnt_vmap_journaled(EDStateRef, LWPntID, HostID type, const char *name, int dim,
+                                      float *value);
     // pnt_vmap past its common case: every check, the journal.
     static EDError pnt_vmap_checked(EDStateRef, LWPntID, HostID type, const char *name, int dim,
                                     const float *value);
@@ -56,11 +63,12 @@ private:
                              float *value);
 
     Layer *layer_of(int selector);
-    bool fg_points(const char *call, int n, const LWPntID *points, std::vector<int> &indices);
     int fg_point(LWPntID id) const;
     int fg_polygon(LWPolID id) const;
     LWPolID add_polygon(bool face_call, HostID type, const char *surface, int n,
                         const LWPntID *points);
+    // The journal's line of the polygon just added, index in the layer.
+    void journal_polygon(bool face_call, int index, HostID type, const char *surface);
     EDError refuse(const char *call, const char *why);
 
     Mesh &mesh_;
@@ -70,7 +78,7 @@ private:
     MeshEditOp op_{};
     std::unordered_map<LWPntID, EDPointInfo> point_infos_; // answers of pointInfo, kept stable
     std::vector<std::string> rejected_;
-    std::vector<int> indices_; // the corners of the polygon being added, reused call to call
+    std::vector<int> journal_points_; // a journaled polygon's corners, reused call to call
 };
 
 } // namespace host

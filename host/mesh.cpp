@@ -67,9 +67,9 @@ int NameTable::intern(std::string_view name)
     return index;
 }
 
-int NameTable::intern(const char *name)
+int NameTable::intern_unseen(const char *name)
 {
-    Seen &seen = seen_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % seen_slots];
+    Seen &seen = seen_[seen_slot(name)];
     const unsigned unloads = unloaded_modules.load(std::memory_order_acquire);
     if (seen.text == name) {
         if (seen.fixed && seen.unloads == unloads)
@@ -89,7 +89,7 @@ int NameTable::intern(const char *name)
 
 bool NameTable::fixed(const char *name) const
 {
-    const Seen &seen = seen_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % seen_slots];
+    const Seen &seen = seen_[seen_slot(name)];
     return seen.text == name && seen.fixed &&
            seen.unloads == unloaded_modules.load(std::memory_order_acquire);
 }
@@ -108,41 +108,25 @@ void NameTable::clear()
     segment_ = Segment{};
 }
 
-int Layer::add_point(Vec3 p)
-{
-    points.push_back(p);
-    return ramulon::index_cast<int>(points.size() - 1);
-}
-
-int Layer::add_polygon(HostID type, const int *pts, std::size_t n, int surface)
-{
-    assert(surface >= -1 && surface < ramulon::index_cast<int>(names.size()) && "a surface the layer does not name");
-    assert(std::all_of(pts, pts + n, [&](int p) { return p >= 0 && ramulon::index_cast<std::size_t>(p) < points.size(); }) &&
-           "a corner that is no point of the layer");
-    corners.append(pts, n);
-    corner_offset.push_back(corners.size());
-    polygon_type.push_back(type);
-    polygon_surface.push_back(surface);
-    return ramulon::index_cast<int>(polygon_type.size() - 1);
-}
-
-int Layer::add_polygon(HostID type, const std::vector<int> &pts, std::optional<std::string> surface)
-{
-    return add_polygon(type, pts.data(), pts.size(), surface ? names.intern(*surface) : -1);
-}
-
 namespace {
 
 // The per-polygon chain head, the array grown to reach the polygon.
-int &chain_head(FlatArray<int> &heads, int polygon)
+[[gnu::always_inline]] inline int &chain_head(FlatArray<int> &heads, int polygon)
 {
     const auto p = static_cast<std::size_t>(polygon);
-    if (p >= heads.size())
+    if (p == heads.size()) // the polygon just added, as nearly always
+        heads.push_back(-1);
+    else if (p > heads.size())
         heads.resize(p + 1, -1);
     return heads[p];
 }
 
 } // namespace
+
+int Layer::add_polygon(HostID type, const std::vector<int> &pts, std::optional<std::string> surface)
+{
+    return add_polygon(type, pts.data(), pts.size(), surface ? names.intern(*surface) : -1);
+}
 
 void VertexMap::store_elsewhere(std::size_t layer_points, std::size_t p, int dim, const float *value)
 {
@@ -159,7 +143,7 @@ void VertexMap::store_elsewhere(std::size_t layer_points, std::size_t p, int dim
     stored[p] = static_cast<std::uint8_t>(dim + 1);
 }
 
-void Layer::set_tag(int polygon, HostID type, int v)
+void Layer::set_tag_elsewhere(int polygon, HostID type, int v)
 {
     assert(polygon >= 0 && ramulon::index_cast<std::size_t>(polygon) < polygon_count() && "a tag on no polygon");
     assert(v >= 0 && ramulon::index_cast<std::size_t>(v) < names.size() && "a tag value the layer does not name");
@@ -202,8 +186,12 @@ bool Layer::set_vmap(HostID type, int n, int point, int dim, const float *value)
         const auto found = std::find_if(vmaps.begin(), vmaps.end(),
                                         [&](const VertexMap &m) { return m.type == type && m.name == n; });
         hint = static_cast<int>(found - vmaps.begin());
-        if (found == vmaps.end())
+        if (found == vmaps.end()) {
+            const VertexMap *const before = vmaps.data();
             vmaps.push_back(new_map(type, n, dim));
+            if (vmaps.data() != before)
+                recent_.forget(); // the maps it points at have moved
+        }
     }
     VertexMap *map = &vmaps[static_cast<std::size_t>(hint)];
     if (map->count == 0)
@@ -230,7 +218,7 @@ bool Layer::set_vmap_by_text(HostID type, const char *name, int point, int dim, 
     if (!set_vmap(type, n, point, dim, value))
         return false;
     if (names.fixed(name))
-        recent = RecentMap{name, type, vmap_of_name[static_cast<std::size_t>(n)], unloads};
+        recent = RecentMap{name, type, unloads, &vmaps[static_cast<std::size_t>(vmap_of_name[static_cast<std::size_t>(n)])]};
     return true;
 }
 
@@ -261,7 +249,7 @@ bool Layer::set_vpmap(HostID type, int n, int point, int polygon, int dim, const
         return true;
     }
     corner_values.push_back(CornerValue{point, m, head, dim, corner_floats.size()});
-    corner_floats.append(value, static_cast<std::size_t>(dim));
+    append_few(corner_floats, value, static_cast<std::size_t>(dim));
     head = static_cast<int>(corner_values.size()) - 1;
     map->count += 1;
     return true;
@@ -319,7 +307,7 @@ void Layer::clear()
     corner_values.clear();
     corner_floats.clear();
     first_corner_value.clear();
-    std::fill(std::begin(recent_), std::end(recent_), RecentMap{});
+    recent_.forget();
 }
 
 VertexMap Layer::new_map(HostID type, int name, int dim)

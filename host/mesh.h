@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -22,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/index_cast.h"
 #include "flat_array.h"
 #include "plugin_api.h"
 
@@ -31,6 +33,10 @@ struct Vec3 {
     double x = 0.0, y = 0.0, z = 0.0;
 };
 
+// How many modules have been unloaded: a name pointer found while it was smaller may now point
+// at another module's text.
+inline std::atomic<unsigned> unloaded_modules{0};
+
 // Strings a layer refers to, each held once and known by its number from 0.
 class NameTable {
 public:
@@ -39,7 +45,20 @@ public:
     // call. A pointer seen before into a module's read-only text (a name written in its code)
     // is taken at its word until a module is unloaded; any other is checked against its name
     // instead of hashed.
-    int intern(const char *name);
+    int intern(const char *name)
+    {
+        const int index = known(name);
+        return index >= 0 ? index : intern_unseen(name);
+    }
+    // intern's answer for a name known by its pointer into read-only text, without interning
+    // anything: -1 for any other pointer (null too).
+    int known(const char *name) const
+    {
+        const Seen &seen = seen_[seen_slot(name)];
+        return seen.text == name && seen.fixed && seen.unloads == unloaded_modules.load(std::memory_order_acquire)
+                   ? seen.index
+                   : -1;
+    }
     int find(std::string_view name) const; // -1 when the table does not hold it
     // Whether name, just interned by its pointer, lies in a loaded module's read-only text:
     // the same pointer then names the same map until a module is unloaded.
@@ -60,12 +79,15 @@ private:
         unsigned unloads = 0;    // modules unloaded when fixed was found
     };
     static constexpr std::size_t seen_slots = 16;
+    static std::size_t seen_slot(const char *name) { return (reinterpret_cast<std::uintptr_t>(name) >> 3) % seen_slots; }
     // The last read-only segment a name was found in: a module's names lie side by side.
     struct Segment {
         std::uintptr_t start = 0, size = 0;
         unsigned unloads = 0;
     };
     bool fixed_text(const char *name, unsigned unloads);
+    // intern of a pointer not known to name fixed text since the last unload.
+    int intern_unseen(const char *name);
 
     std::deque<std::string> names_; // a deque: a name's text stays put while names are added
     std::unordered_map<std::string, int, Hash, std::equal_to<>> index_;
@@ -76,9 +98,6 @@ private:
 // Called once a module is unloaded: names a layer knows by a pointer into its text are
 // checked by their text again.
 void module_unloaded();
-// How many modules have been unloaded: a name pointer found while it was smaller may now point
-// at another module's text.
-inline std::atomic<unsigned> unloaded_modules{0};
 
 // One polygon as the layer holds it.
 struct PolygonRef {
@@ -113,19 +132,20 @@ struct VertexMap {
     // Stores one point's value, dim no more than the stride, in a layer of layer_points points.
     void store(std::size_t layer_points, int point, int dim, const float *value)
     {
-        if (!append(layer_points, static_cast<std::size_t>(point), dim, value))
-            store_elsewhere(layer_points, static_cast<std::size_t>(point), dim, value);
+        const auto p = static_cast<std::size_t>(point);
+        if (p + 1 != layer_points || !append_last(layer_points, dim, value))
+            store_elsewhere(layer_points, p, dim, value);
     }
-    // store's common case, nearly every map value of a build: a value of the point just added,
-    // as long as the slots, in a map holding values already, with room in both arrays. False,
-    // with nothing stored, otherwise. Without a call: the edit operation's pntVMap stores here.
-    [[gnu::always_inline]] bool append(std::size_t layer_points, std::size_t p, int dim, const float *value)
+    // store's common case, nearly every map value of a build: a value of the layer's last point
+    // (the one just added, layer_points - 1) as long as the slots, in a map holding values up
+    // to the point before, with room in both arrays. False, with nothing stored, otherwise.
+    // Without a call: the edit operation's pntVMap stores here.
+    [[gnu::always_inline]] bool append_last(std::size_t layer_points, int dim, const float *value)
     {
-        const auto width = static_cast<std::size_t>(stride);
-        if (p + 1 != layer_points || p != stored.size() || dim != stride || count == 0 ||
-            !stored.has_room(1) || !values.has_room(width)) [[unlikely]]
+        if (dim != stride || stored.size() + 1 != layer_points || !stored.has_room(1) ||
+            !values.has_room(static_cast<std::size_t>(dim))) [[unlikely]]
             return false;
-        float *slot = values.extend(width);
+        float *slot = values.extend(static_cast<std::size_t>(dim));
         // A value is a weight, a texture coordinate or a vector: stores of their own beat a
         // loop (or a call) to copy a few floats.
         switch (dim) {
@@ -176,6 +196,34 @@ struct TagEntry {
     int next = -1;
 };
 
+// A polygon's few corners, a corner's few floats: stores of their own cost less than a call to
+// copy a handful of values.
+template <typename T>
+[[gnu::always_inline]] inline void append_few(FlatArray<T> &array, const T *values, std::size_t n)
+{
+    if (n > 4) {
+        array.append(values, n);
+        return;
+    }
+    T *out = array.extend(n);
+    switch (n) {
+    case 4:
+        out[3] = values[3];
+        [[fallthrough]];
+    case 3:
+        out[2] = values[2];
+        [[fallthrough]];
+    case 2:
+        out[1] = values[1];
+        [[fallthrough]];
+    case 1:
+        out[0] = values[0];
+        [[fallthrough]];
+    default:
+        break;
+    }
+}
+
 struct Layer {
     FlatArray<Vec3> points;
 
@@ -202,7 +250,11 @@ struct Layer {
     // corners are points of the layer and its surface -1 or a name (checked in debug builds);
     // growth that finds no memory throws std::bad_alloc, after which the layer is only fit to be
     // cleared (as a failed build's is).
-    int add_point(Vec3 p);
+    int add_point(Vec3 p)
+    {
+        points.push_back(p);
+        return ramulon::index_cast<int>(points.size() - 1);
+    }
     // Gives back the room the arrays grew beyond what they hold, once a tree is complete.
     void shrink_to_fit();
     // How many entries the geometry's arrays hold: room for a tree like this one is made at
@@ -213,7 +265,30 @@ struct Layer {
     };
     Counts counts() const;
     void reserve(const Counts &counts);
-    int add_polygon(HostID type, const int *pts, std::size_t n, int surface);
+    int add_polygon(HostID type, const int *pts, std::size_t n, int surface)
+    {
+#ifndef NDEBUG
+        assert(surface >= -1 && surface < ramulon::index_cast<int>(names.size()) && "a surface the layer does not name");
+        for (std::size_t i = 0; i < n; ++i)
+            assert(pts[i] >= 0 && ramulon::index_cast<std::size_t>(pts[i]) < points.size() &&
+                   "a corner that is no point of the layer");
+#endif
+        append_few(corners, pts, n);
+        return close_polygon(type, surface);
+    }
+    // A polygon written in place, for a caller that finds its corners one by one: n slots for
+    // them past the corners held, then close_polygon makes them the next polygon's, or
+    // drop_open_corners gives them up (no other polygon may be added in between).
+    int *open_corners(std::size_t n) { return corners.extend(n); }
+    void drop_open_corners() { corners.resize(corner_offset.back()); }
+    int close_polygon(HostID type, int surface)
+    {
+        assert(surface >= -1 && surface < ramulon::index_cast<int>(names.size()) && "a surface the layer does not name");
+        corner_offset.push_back(corners.size());
+        polygon_type.push_back(type);
+        polygon_surface.push_back(surface);
+        return ramulon::index_cast<int>(polygon_type.size() - 1);
+    }
     int add_polygon(HostID type, const std::vector<int> &pts,
                     std::optional<std::string> surface = std::nullopt);
 
@@ -229,7 +304,22 @@ struct Layer {
     }
 
     // Sets (or replaces) a polygon's tag of one type; value is a number in names.
-    void set_tag(int polygon, HostID type, int value);
+    void set_tag(int polygon, HostID type, int value)
+    {
+        // The first tag of the polygon just added, as nearly every tag: its chain starts here.
+        if (static_cast<std::size_t>(polygon) == first_tag.size()) [[likely]]
+            set_first_tag_of_next(type, value);
+        else
+            set_tag_elsewhere(polygon, type, value);
+    }
+    // set_tag on the polygon after the last one holding tags (or a chain head), which holds none.
+    void set_first_tag_of_next(HostID type, int value)
+    {
+        assert(first_tag.size() < polygon_count() && "a tag on no polygon");
+        assert(value >= 0 && static_cast<std::size_t>(value) < names.size() && "a tag value the layer does not name");
+        tags.push_back(TagEntry{type, value, -1});
+        first_tag.push_back(ramulon::index_cast<int>(tags.size() - 1));
+    }
     void set_tag(int polygon, HostID type, std::string_view value)
     {
         set_tag(polygon, type, names.intern(value));
@@ -250,7 +340,7 @@ struct Layer {
         const RecentMap &recent = recent_[recent_slot(name)];
         if (recent.text == name && recent.type == type &&
             recent.unloads == unloaded_modules.load(std::memory_order_acquire)) {
-            VertexMap &map = vmaps[static_cast<std::size_t>(recent.map)];
+            VertexMap &map = *recent.map;
             // Neither the map's first value nor a longer one than its slots hold: those take
             // the general path.
             if (map.count > 0 && dim <= map.stride) {
@@ -260,15 +350,21 @@ struct Layer {
         }
         return set_vmap_by_text(type, name, point, dim, value);
     }
-    // set_vmap's common case alone (VertexMap::append in a map written recently through the
-    // same name pointer); false, with nothing stored, for every other call. name may be null.
-    [[gnu::always_inline]] bool append_vmap(HostID type, const char *name, std::size_t point, int dim,
-                                            const float *value)
+    // set_vmap's common case alone: a value of the last point (VertexMap::append_last) in a map
+    // written recently through the same name pointer; false, with nothing stored, for every
+    // other call. name may be null: no place ever holds a null text.
+    [[gnu::always_inline]] bool append_vmap(HostID type, const char *name, int dim, const float *value)
     {
         const RecentMap &recent = recent_[recent_slot(name)];
-        return name && recent.text == name && recent.type == type &&
-               recent.unloads == unloaded_modules.load(std::memory_order_acquire) &&
-               vmaps[static_cast<std::size_t>(recent.map)].append(points.size(), point, dim, value);
+        // The count is only compared, nothing the unloading thread wrote is read after it: a
+        // relaxed load, which leaves the compiler free to keep the sizes it has read already.
+        if (recent.text != name || recent.type != type ||
+            recent.unloads != unloaded_modules.load(std::memory_order_relaxed))
+            return false;
+        // A place is taken once its map holds a value, and a map's count never falls: a map's
+        // first value, which sets its dim, never comes here.
+        assert(recent.map->count > 0 && "a recent map that holds no value");
+        return recent.map->append_last(points.size(), dim, value);
     }
     bool set_vmap(HostID type, std::string_view name, int point, int dim, const float *value)
     {
@@ -325,8 +421,10 @@ private:
     struct RecentMap {
         const char *text = nullptr;
         HostID type = 0;
-        int map = -1;         // into vmaps
-        unsigned unloads = 0; // modules unloaded when it was found
+        // Modules unloaded when it was found. An empty place holds a count the unloads never
+        // reach, so that no call matches it, not even one passing a null name.
+        unsigned unloads = ~0u;
+        VertexMap *map = nullptr; // in vmaps
     };
     // A plug-in's map names are string literals, laid side by side in its text: names at least
     // 8 bytes apart and within 512 bytes of each other take places of their own, so the maps a
@@ -337,7 +435,33 @@ private:
     {
         return (reinterpret_cast<std::uintptr_t>(name) >> 3) % recent_slots;
     }
-    RecentMap recent_[recent_slots]{};
+    // The places point into the layer's own map list: a copy of the layer starts with none (a
+    // moved layer keeps them, its list moves with it), and so does the layer once the list
+    // moves to make room for another map.
+    struct RecentMaps {
+        RecentMap place[recent_slots]{};
+        RecentMaps() = default;
+        RecentMaps(const RecentMaps &) {}
+        RecentMaps(RecentMaps &&) = default;
+        RecentMaps &operator=(const RecentMaps &)
+        {
+            forget();
+            return *this;
+        }
+        RecentMaps &operator=(RecentMaps &&) = default;
+        ~RecentMaps() = default;
+        RecentMap &operator[](std::size_t slot) { return place[slot]; }
+        const RecentMap &operator[](std::size_t slot) const { return place[slot]; }
+        void forget()
+        {
+            for (RecentMap &p : place)
+                p = RecentMap{};
+        }
+    };
+    RecentMaps recent_;
+
+    // set_tag on a polygon before the last, or one holding tags already.
+    void set_tag_elsewhere(int polygon, HostID type, int value);
 
     // The arrays of the maps a cleared layer held, handed to its new maps in the order the old
     // ones were made (the plug-in makes its maps in the same order tree after tree). A copy of

@@ -457,6 +457,235 @@ TEST(LayerStorage, MapWritesThroughTheEditOpMatchTheGeneralPath)
     }
 }
 
+// The edit operation's common cases name the last point by comparing its ID with the layer's
+// count: IDs of the same index in the other layer, of the other kind, one past the end, or of no
+// point at all are still refused, and a value for an earlier point still lands on that point.
+TEST(EditOpFastPaths, MapValuesGoToTheNamedPointOrAreRefused)
+{
+    static const char *const branch = "RM_branch";
+    host::Mesh mesh;
+    for (int i = 0; i < 4; ++i)
+        mesh.background.add_point({-1.0 * i, 0, 0});
+    host::EditOp edit(mesh, nullptr);
+    MeshEditOp *op = edit.op();
+    float uv[2] = {0.5f, 0.25f}, other[2] = {7.0f, 8.0f};
+    // Nothing is a point yet: not even a null ID passes for one.
+    EXPECT_EQ(op->pntVMap(op->state, nullptr, ID_TXUV, branch, 2, uv), EDERR_BADARGS);
+    EXPECT_EQ(op->pntVMap(op->state, nullptr, 0, nullptr, 2, uv), EDERR_BADARGS);
+    for (int i = 0; i < 3; ++i) {
+        double xyz[3] = {1.0 * i, 0, 0};
+        LWPntID id = op->addPoint(op->state, xyz);
+        ASSERT_EQ(op->pntVMap(op->state, id, ID_TXUV, branch, 2, uv), EDERR_NONE);
+    }
+    for (LWPntID wrong : {host::EditOp::point_id(true, 2), host::EditOp::polygon_id(false, 2),
+                          host::EditOp::point_id(false, 3), LWPntID{nullptr}})
+        EXPECT_EQ(op->pntVMap(op->state, wrong, ID_TXUV, branch, 2, other), EDERR_BADARGS);
+    // A null name under type 0 meets no empty place of the layer's map cache.
+    EXPECT_EQ(op->pntVMap(op->state, host::EditOp::point_id(false, 2), 0, nullptr, 2, other), EDERR_BADARGS);
+    EXPECT_EQ(op->pntVMap(op->state, host::EditOp::point_id(false, 2), ID_TXUV, branch, 2, nullptr), EDERR_BADARGS);
+    ASSERT_EQ(op->pntVMap(op->state, host::EditOp::point_id(false, 1), ID_TXUV, branch, 2, other), EDERR_NONE);
+    EXPECT_EQ(edit.rejected().size(), 8u);
+
+    const host::VertexMap *map = mesh.foreground.find_vmap(ID_TXUV, "RM_branch");
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ(map->count, 3u);
+    EXPECT_EQ(floats(map->at(0)), (std::vector<float>{0.5f, 0.25f}));
+    EXPECT_EQ(floats(map->at(1)), (std::vector<float>{7.0f, 8.0f}));
+    EXPECT_EQ(floats(map->at(2)), (std::vector<float>{0.5f, 0.25f}));
+    EXPECT_TRUE(mesh.background.vmaps.empty());
+    mesh.foreground.check_consistent();
+}
+
+// A map found by its name pointer is held by its address in the layer's map list: the list
+// moving as maps are added, a copy of the layer and a moved layer must each write into their own
+// maps, and a layer cleared and filled again records each map's first length afresh.
+TEST(EditOpFastPaths, MapsFoundByPointerFollowTheirLayer)
+{
+    // Literals, as a plug-in's names are: their places are kept.
+    static const char *const names[] = {"m00", "m01", "m02", "m03", "m04", "m05", "m06", "m07",
+                                        "m08", "m09", "m10", "m11", "m12", "m13", "m14", "m15",
+                                        "m16", "m17", "m18", "m19", "m20", "m21", "m22", "m23"};
+    constexpr int maps = 24;
+    const auto value = [](int point, int map) { return static_cast<float>(point * 100 + map); };
+    const auto write_point = [&](MeshEditOp *op, int point, int upto) {
+        double xyz[3] = {1.0 * point, 0, 0};
+        LWPntID id = op->addPoint(op->state, xyz);
+        for (int k = 0; k < upto; ++k) {
+            float v = value(point, k);
+            ASSERT_EQ(op->pntVMap(op->state, id, ID_WGHT, names[k], 1, &v), EDERR_NONE);
+        }
+    };
+    // Each point adds one map more than the last, while the maps before are in the cache.
+    host::Mesh mesh;
+    {
+        host::EditOp edit(mesh, nullptr);
+        for (int p = 0; p < 40; ++p)
+            write_point(edit.op(), p, std::min(p + 1, maps));
+    }
+    const auto expect_values = [&](const host::Layer &layer, int points) {
+        ASSERT_EQ(layer.vmaps.size(), static_cast<std::size_t>(maps));
+        for (int k = 0; k < maps; ++k) {
+            const host::VertexMap *map = layer.find_vmap(ID_WGHT, names[k]);
+            ASSERT_NE(map, nullptr) << names[k];
+            EXPECT_EQ(map->count, static_cast<std::size_t>(points - k)) << names[k];
+            for (int p = 0; p < points; ++p)
+                ASSERT_EQ(floats(map->at(p)), p < k ? std::vector<float>{} : std::vector<float>{value(p, k)})
+                    << names[k] << " at point " << p;
+        }
+        layer.check_consistent();
+    };
+    expect_values(mesh.foreground, 40);
+
+    // A copy and the original each take their own values.
+    host::Mesh copy = mesh;
+    {
+        host::EditOp edit(copy, nullptr);
+        write_point(edit.op(), 40, maps);
+    }
+    {
+        host::EditOp edit(mesh, nullptr);
+        write_point(edit.op(), 40, maps);
+        write_point(edit.op(), 41, maps);
+    }
+    expect_values(copy.foreground, 41);
+    expect_values(mesh.foreground, 42);
+    host::Mesh moved = std::move(copy);
+    {
+        host::EditOp edit(moved, nullptr);
+        write_point(edit.op(), 41, maps);
+    }
+    expect_values(moved.foreground, 42);
+
+    // Cleared: a map's first value sets its length again, even one written before as another.
+    mesh.foreground.clear();
+    host::EditOp edit(mesh, nullptr);
+    MeshEditOp *op = edit.op();
+    const float three[3] = {1.0f, 2.0f, 3.0f};
+    for (int p = 0; p < 3; ++p) {
+        double xyz[3] = {1.0 * p, 0, 0};
+        LWPntID id = op->addPoint(op->state, xyz);
+        ASSERT_EQ(op->pntVMap(op->state, id, ID_WGHT, names[0], 3, const_cast<float *>(three)), EDERR_NONE);
+    }
+    const host::VertexMap *map = mesh.foreground.find_vmap(ID_WGHT, names[0]);
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ(map->dim, 3);
+    EXPECT_EQ(map->count, 3u);
+    EXPECT_EQ(floats(map->at(2)), (std::vector<float>{1.0f, 2.0f, 3.0f}));
+    mesh.foreground.check_consistent();
+}
+
+// Points are stored without a frame between the host's progress marks: the mark still comes at
+// every 4096th point, and a journal still gets every point.
+TEST(EditOpFastPaths, PointsKeepTheirProgressMarksAndJournal)
+{
+    host::Services services;
+    std::vector<std::size_t> marks;
+    services.write_hook = [&](std::size_t points) { marks.push_back(points); };
+    host::Binding bind(services);
+    for (const bool journaled : {false, true}) {
+        marks.clear();
+        host::Mesh mesh;
+        mesh.foreground.add_point({}); // an earlier build's point
+        host::Journal journal;
+        host::EditOp edit(mesh, journaled ? &journal : nullptr);
+        MeshEditOp *op = edit.op();
+        for (int i = 1; i < 10000; ++i) {
+            double xyz[3] = {1.0 * i, 0.5, -1.0};
+            ASSERT_EQ(op->addPoint(op->state, xyz), host::EditOp::point_id(false, i));
+        }
+        EXPECT_EQ(op->addPoint(op->state, nullptr), nullptr);
+        EXPECT_EQ(marks, (std::vector<std::size_t>{4097, 8193}));
+        ASSERT_EQ(mesh.foreground.points.size(), 10000u);
+        EXPECT_EQ(mesh.foreground.points[9999].x, 9999.0);
+        EXPECT_EQ(mesh.foreground.points[9999].z, -1.0);
+        EXPECT_EQ(journal.lines().size(), journaled ? 9999u : 0u);
+        if (journaled) {
+            EXPECT_EQ(journal.lines().back(), "addPoint 9998 9999 0.5 -1");
+        }
+    }
+}
+
+// Polygons of any corner count take their corners in order; one unknown corner refuses the whole
+// polygon; the journal counts points from the operation's first; a tag on the polygon just added,
+// on one before it or on one tagged already each lands on its own polygon, with or without a
+// journal (which takes every call the checked way).
+TEST(EditOpFastPaths, PolygonsAndTagsOfEveryShape)
+{
+    for (const bool journaled : {false, true}) {
+        host::Mesh mesh;
+        mesh.foreground.add_point({}); // an earlier build's point and polygon
+        mesh.foreground.add_polygon(ID_FACE, {0});
+        host::Journal journal;
+        host::EditOp edit(mesh, journaled ? &journal : nullptr);
+        MeshEditOp *op = edit.op();
+        std::vector<LWPntID> ids;
+        for (int i = 0; i < 6; ++i) {
+            double xyz[3] = {1.0 * i, 0, 0};
+            ids.push_back(op->addPoint(op->state, xyz));
+        }
+        const LWPolID six = op->addFace(op->state, "RM_leaf", 6, ids.data());
+        const LWPntID three[3] = {ids[5], ids[0], ids[2]};
+        const LWPolID tri = op->addPoly(op->state, ID_PTCH, nullptr, "RM_trunk", 3, three);
+        const LWPntID bad[3] = {ids[1], ids[2], host::EditOp::point_id(false, 7)};
+        EXPECT_EQ(op->addFace(op->state, "RM_leaf", 3, bad), nullptr);
+        const LWPolID one = op->addFace(op->state, nullptr, 1, &ids[3]);
+        const LWPolID none = op->addFace(op->state, "RM_leaf", 0, nullptr);
+
+        const host::Layer &fg = mesh.foreground;
+        ASSERT_EQ(fg.polygon_count(), 5u);
+        EXPECT_EQ(points_of(fg, 1), (std::vector<int>{1, 2, 3, 4, 5, 6}));
+        EXPECT_EQ(points_of(fg, 2), (std::vector<int>{6, 1, 3}));
+        EXPECT_EQ(points_of(fg, 3), (std::vector<int>{4}));
+        EXPECT_TRUE(points_of(fg, 4).empty());
+        EXPECT_EQ(fg.polygon(2).type, ID_PTCH);
+        EXPECT_EQ(*fg.polygon(4).surface, "RM_leaf");
+        EXPECT_EQ(fg.polygon(3).surface, nullptr);
+
+        EXPECT_EQ(op->polTag(op->state, tri, ID_COLR, "Brown"), EDERR_NONE); // before the last
+        EXPECT_EQ(op->polTag(op->state, one, ID_COLR, "Blue"), EDERR_NONE);   // next after the tagged
+        EXPECT_EQ(op->polTag(op->state, none, ID_COLR, "Green"), EDERR_NONE); // the last
+        EXPECT_EQ(op->polTag(op->state, none, ID_COLR, "Red"), EDERR_NONE);   // replaced
+        EXPECT_EQ(op->polTag(op->state, none, HOST_ID4('P', 'A', 'R', 'T'), "tip"), EDERR_NONE);
+        EXPECT_EQ(op->polTag(op->state, six, ID_COLR, "Green"), EDERR_NONE);
+        for (LWPolID wrong : {host::EditOp::polygon_id(true, 1), host::EditOp::point_id(false, 1),
+                              host::EditOp::polygon_id(false, 5), LWPolID{nullptr}})
+            EXPECT_EQ(op->polTag(op->state, wrong, ID_COLR, "Blue"), EDERR_BADARGS);
+        EXPECT_EQ(op->polTag(op->state, one, ID_COLR, nullptr), EDERR_BADARGS);
+        EXPECT_EQ(fg.tag(0, ID_COLR), nullptr);
+        EXPECT_EQ(*fg.tag(1, ID_COLR), "Green");
+        EXPECT_EQ(*fg.tag(2, ID_COLR), "Brown");
+        EXPECT_EQ(*fg.tag(3, ID_COLR), "Blue");
+        EXPECT_EQ(*fg.tag(4, ID_COLR), "Red");
+        EXPECT_EQ(*fg.tag(4, HOST_ID4('P', 'A', 'R', 'T')), "tip");
+        EXPECT_EQ(edit.rejected().size(), 6u);
+
+        // Polygon after polygon tagged through one name pointer, as the plug-in tags its leaves.
+        static const char *const green = "Green";
+        for (int k = 0; k < 3; ++k) {
+            const LWPolID leaf = op->addFace(op->state, "RM_leaf", 3, three);
+            ASSERT_EQ(op->polTag(op->state, leaf, ID_COLR, green), EDERR_NONE);
+            ASSERT_EQ(op->polTag(op->state, leaf, HOST_ID4('P', 'A', 'R', 'T'), green), EDERR_NONE);
+        }
+        ASSERT_EQ(fg.polygon_count(), 8u);
+        for (int p = 5; p < 8; ++p) {
+            EXPECT_EQ(*fg.tag(p, ID_COLR), "Green");
+            EXPECT_EQ(*fg.tag(p, HOST_ID4('P', 'A', 'R', 'T')), "Green");
+        }
+        EXPECT_EQ(*fg.tag(4, ID_COLR), "Red");
+        fg.check_consistent();
+
+        if (!journaled)
+            continue;
+        const std::vector<std::string> &lines = journal.lines();
+        ASSERT_EQ(lines.size(), 6u + 4u + 6u + 9u);
+        EXPECT_EQ(lines[6], "addFace 0 RM_leaf 6 0 1 2 3 4 5");
+        EXPECT_EQ(lines[7], "addPoly 1 PTCH RM_trunk 3 5 0 2");
+        EXPECT_EQ(lines[8], "addFace 2 - 1 3");
+        EXPECT_EQ(lines[9], "addFace 3 RM_leaf 0");
+        EXPECT_EQ(lines[10], "polTag 1 COLR Brown");
+    }
+}
+
 TEST(LayerStorage, NamesByPointerFollowTheirText)
 {
     host::NameTable names;
