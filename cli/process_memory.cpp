@@ -15,6 +15,9 @@ namespace cli {
 
 namespace {
 
+// glibc's upper bound for the threshold: arrays up to 32 MiB come from the heap.
+constexpr int largest_from_heap = 32 << 20;
+
 // Under a limit on the process's memory the heap's extra room could use up what a large tree
 // needs: the allocator keeps its own ways there.
 bool memory_unlimited()
@@ -35,8 +38,6 @@ void keep_one_build_on_large_pages()
 {
     if (!memory_unlimited())
         return;
-    // glibc's upper bound for the threshold: arrays up to 32 MiB come from the heap.
-    constexpr int largest_from_heap = 32 << 20;
     // Room the heap takes at once beyond what is asked: the leafy demo's peak fits in one go,
     // so that the whole of it lies in the one stretch marked below.
     constexpr int heap_room = 64 << 20;
@@ -72,8 +73,6 @@ void keep_an_edit_s_memory_for_the_next()
 {
     if (!memory_unlimited())
         return;
-    // glibc's upper bound for the threshold: arrays up to 32 MiB come from the heap.
-    constexpr int largest_from_heap = 32 << 20;
     constexpr int kept_free = 256 << 20;
     mallopt(M_MMAP_THRESHOLD, largest_from_heap);
     mallopt(M_TRIM_THRESHOLD, kept_free);
