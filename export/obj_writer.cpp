@@ -7,14 +7,12 @@
 // material library names the textures written beside it.
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <functional>
-#include <map>
-#include <unordered_map>
 
 #include "common/index_cast.h"
 #include "export/cancel.h"
+#include "export/distinct_floats.h"
 #include "export/obj_writer.h"
 #include "export/export.h"
 #include "export/mesh/layer_view.h"
@@ -33,14 +31,6 @@ template <typename T> void append_number(std::string &out, T value)
     out.append(buffer, result.ptr);
 }
 
-std::uint64_t pair_key(float u, float v)
-{
-    std::uint32_t a = 0, b = 0;
-    std::memcpy(&a, &u, sizeof a);
-    std::memcpy(&b, &v, sizeof b);
-    return (static_cast<std::uint64_t>(a) << 32) | b;
-}
-
 // The texture coordinates of every polygon corner, as indices into a shared list.
 struct TextureCorners {
     std::vector<std::array<float, 2>> coordinates;
@@ -55,7 +45,8 @@ TextureCorners texture_corners(const host::Layer &layer, const Materials &materi
     const float origin[2] = {0.0f, 0.0f};
 
     TextureCorners out;
-    std::unordered_map<std::uint64_t, int> known;
+    // About one coordinate per point: seams add some, leaves that share a shape share theirs.
+    DistinctFloats<2> known(layer.points.size() / 2);
     out.first.reserve(layer.polygon_count());
     out.index.reserve(layer.corners.size());
     std::vector<std::optional<std::span<const float>>> values;
@@ -81,13 +72,10 @@ TextureCorners texture_corners(const host::Layer &layer, const Materials &materi
             }
             float uv[2];
             copy_value(value, origin, 2, uv);
-            const auto [it, added] =
-                known.try_emplace(pair_key(uv[0], uv[1]), ramulon::index_cast<int>(out.coordinates.size()));
-            if (added)
-                out.coordinates.push_back({uv[0], uv[1]});
-            out.index.push_back(it->second);
+            out.index.push_back(known.place_of({uv[0], uv[1]}));
         }
     }
+    out.coordinates = known.take_list();
     return out;
 }
 
@@ -100,7 +88,8 @@ struct NormalCorners {
 NormalCorners normal_corners(const host::Layer &layer, const CornerNormals &normals)
 {
     NormalCorners out;
-    std::map<std::array<std::uint32_t, 3>, int> known;
+    // Smooth wood has about a normal per point, a leaf one for its corners.
+    DistinctFloats<3> known(layer.points.size() / 2);
     out.index.reserve(layer.corners.size());
     for (std::size_t p = 0; p < layer.polygon_count(); ++p) {
         const std::size_t n = layer.polygon_points(p).size();
@@ -109,15 +98,10 @@ NormalCorners normal_corners(const host::Layer &layer, const CornerNormals &norm
                 out.index.push_back(-1);
                 continue;
             }
-            const std::array<float, 3> &v = normals.at(p, c);
-            std::array<std::uint32_t, 3> key;
-            std::memcpy(key.data(), v.data(), sizeof key);
-            const auto [it, added] = known.try_emplace(key, ramulon::index_cast<int>(out.normals.size()));
-            if (added)
-                out.normals.push_back(v);
-            out.index.push_back(it->second);
+            out.index.push_back(known.place_of(normals.at(p, c)));
         }
     }
+    out.normals = known.take_list();
     return out;
 }
 
