@@ -2,8 +2,10 @@
 """Whole-process figures of `ramulon build`: CPU time (user + system) and peak resident size,
 median of several runs, for the leafy demo and larger crowns of it; optionally beside another
 build of the command line (an earlier commit kept in its own folder), run interleaved in the same
-session so that both see the same machine. Then the peer JavaScript generator's default tree,
-timed in node, and both rates in triangles per millisecond.
+session so that both see the same machine. The peer JavaScript generator's default tree is timed
+in node in the same rounds as the leafy demo to GLB (one peer process of twenty trees after each
+round of ours), so that the ratio of the two rates is taken round by round, each from one moment
+of the machine, and its median reported beside the rates' medians.
 
     bench/whole_process.py --ramulon build/ramulon [--baseline /path/to/old/build/ramulon]
 """
@@ -60,16 +62,26 @@ def glb_triangles(path):
     return total
 
 
-def peer(runs):
-    folder = os.path.join(HERE, "peer")
-    if not os.path.isdir(os.path.join(folder, "node_modules", "@dgreenheck", "ez-tree")):
+PEER = os.path.join(HERE, "peer")
+
+
+def peer_ready():
+    """None when the peer can be timed, else why not (its packages installed on first use)."""
+    if not os.path.isdir(os.path.join(PEER, "node_modules", "@dgreenheck", "ez-tree")):
         if not shutil.which("npm"):
-            return None, "npm is not installed"
-        subprocess.run(["npm", "install", "--no-audit", "--no-fund", "--silent"], cwd=folder, check=True)
+            return "npm is not installed"
+        subprocess.run(["npm", "install", "--no-audit", "--no-fund", "--silent"], cwd=PEER, check=True)
+    if not shutil.which("node"):
+        return "node is not installed"
+    return None
+
+
+def peer_once():
+    """One peer process: its default tree's triangles and CPU ms per tree over twenty trees."""
     env = dict(os.environ, PEER_RUNS="20")
-    out = subprocess.run(["node", "peer_tree.mjs"], cwd=folder, env=env, check=True,
+    out = subprocess.run(["node", "peer_tree.mjs"], cwd=PEER, env=env, check=True,
                          capture_output=True, text=True)
-    return json.loads(out.stdout.strip().splitlines()[-1]), None
+    return json.loads(out.stdout.strip().splitlines()[-1])
 
 
 def in_process_rate(ramulon):
@@ -100,18 +112,26 @@ def main():
         builds.append(("baseline", os.path.abspath(options.baseline)))
     scratch = tempfile.mkdtemp(prefix="ramulon_bench_")
     results = {}
+    peer_why = "not asked for" if options.no_peer else peer_ready()
+    peer_rounds = []  # per round of the leafy demo to GLB: the peer's figures
+    rounds = {}  # per build: its CPU seconds in those rounds
     try:
         for name, args, output, goal_s, goal_mb in CASES:
             if options.only and options.only not in name:
                 continue
             samples = {label: [] for label, _ in builds}
+            with_peer = name == "leafy demo to GLB" and peer_why is None
             for _ in range(options.runs):
                 for label, ramulon in builds:  # interleaved: both see the same moments
                     samples[label].append(run_once(ramulon, args, output, scratch))
+                if with_peer:
+                    peer_rounds.append(peer_once())
             results[name] = {
                 label: (statistics.median(s[0] for s in runs_), statistics.median(s[1] for s in runs_))
                 for label, runs_ in samples.items()
             }
+            if with_peer:
+                rounds = {label: [cpu for cpu, _ in runs_] for label, runs_ in samples.items()}
             line = f"{name:34s}"
             cpu, mb = results[name]["this build"]
             line += f" {cpu:7.3f} s CPU {mb:7.1f} MB"
@@ -137,26 +157,28 @@ def main():
         shutil.rmtree(scratch, ignore_errors=True)
 
     if triangles and not options.no_peer:
-        measured, why = peer(options.runs)
         cpu = results["leafy demo to GLB"]["this build"][0]
         ours = triangles / (cpu * 1000.0)
         print(f"\nramulon, leafy demo to GLB (whole process, file written): {triangles} triangles, "
-              f"{ours:.1f} triangles/ms")
-        if measured is None:
-            print("peer: not measured (" + why + ")")
+              f"{ours:.1f} triangles/ms (median of {options.runs})")
+        if not peer_rounds:
+            print("peer: not measured (" + (peer_why or "no round of the leafy demo") + ")")
         else:
-            theirs = measured["triangles"] / measured["ms"]
-            print(f"peer, default tree generate() in node: {measured['triangles']} triangles in "
-                  f"{measured['ms']:.1f} CPU ms, {theirs:.1f} triangles/ms")
-            print(f"ratio ramulon / peer: {ours / theirs:.2f} (goal at least 2, aim 3)")
-            if options.baseline:
-                base = triangles / (results["leafy demo to GLB"]["baseline"][0] * 1000.0)
-                print(f"ratio baseline / peer: {base / theirs:.2f}")
+            peer_triangles = peer_rounds[0]["triangles"]
+            theirs = [peer_triangles / r["ms"] for r in peer_rounds]
+            print(f"peer, default tree generate() in node: {peer_triangles} triangles, "
+                  f"{statistics.median(r['ms'] for r in peer_rounds):.1f} CPU ms per tree, "
+                  f"{statistics.median(theirs):.1f} triangles/ms (median of {len(peer_rounds)} processes, "
+                  f"{min(theirs):.1f} to {max(theirs):.1f})")
+            for label, _ in builds:
+                # Each round's rate against the peer's in the same round.
+                ratios = [triangles / (c * 1000.0) / t for c, t in zip(rounds[label], theirs)]
+                print(f"ratio {label} / peer, round by round: median {statistics.median(ratios):.2f}, "
+                      f"{min(ratios):.2f} to {max(ratios):.2f} (goal at least 2, aim 3)")
             warm = in_process_rate(builds[0][1])
             if warm is not None:
                 print(f"ramulon, leafy demo to GLB in one warm process, as the peer is measured: "
-                      f"{warm:.1f} triangles/ms, ratio {warm / theirs:.2f}")
-
+                      f"{warm:.1f} triangles/ms, ratio {warm / statistics.median(theirs):.2f}")
 
 if __name__ == "__main__":
     main()
