@@ -31,6 +31,7 @@ CASES = [
     ("leafy, 2,000 branches, to GLB", ["--preset", LEAFY, "--set", "num_branches=2000"], ".glb", 1.2, 250),
     ("leafy, 10,000 branches, to GLB", ["--preset", LEAFY, "--set", "num_branches=10000"], ".glb", 4.0, 800),
     ("leafy, 30,000 branches, to GLB", ["--preset", LEAFY, "--set", "num_branches=30000"], ".glb", 4.0, 1000),
+    ("leafy, 10,000 branches, to OBJ", ["--preset", LEAFY, "--set", "num_branches=10000"], ".obj", None, None),
 ]
 
 
@@ -138,8 +139,8 @@ def main():
             if options.baseline:
                 base_cpu, base_mb = results[name]["baseline"]
                 line += f"   baseline {base_cpu:7.3f} s {base_mb:7.1f} MB   ratio {cpu / base_cpu:5.3f} CPU {mb / base_mb:5.3f} memory"
-            goal = f"goal <= {goal_s} s" + (f", <= {goal_mb} MB" if goal_mb else "")
-            print(line + "   (" + goal + ")", flush=True)
+            goal = (f"   (goal <= {goal_s} s" + (f", <= {goal_mb} MB" if goal_mb else "") + ")") if goal_s else ""
+            print(line + goal, flush=True)
 
         if "leafy demo to GLB" in results and "leafy demo, no output" in results:
             # What writing the GLB adds to growing the tree, as a share of the whole process.
