@@ -30,20 +30,28 @@ struct OpenVertex {
 // The open vertices, a slot each: a vertex takes a slot at its first triangle and gives it back
 // after its last, where the next vertex reached takes it again. A tube's triangles use each
 // vertex within a ring or two of the tube, and a fork that a much later triangle comes back to
-// holds its own few vertices open, not every vertex numbered after them.
+// holds its own few vertices open, not every vertex numbered after them. Slots are numbered
+// from 1: 0 is none.
 class OpenSlots {
 public:
+    OpenSlots() : open_(1) {}
+
     // A slot with zero sums and the point's position.
     std::uint32_t take(const host::Vec3 &point)
     {
+        ++taken_;
         std::uint32_t slot = free_;
-        if (slot == none) {
+        if (slot == 0) {
             slot = ramulon::index_cast<std::uint32_t>(open_.size());
             open_.emplace_back();
         } else {
             free_ = open_[slot].next_free;
         }
-        open_[slot] = {Sums{}, {static_cast<float>(point.x), static_cast<float>(point.y), static_cast<float>(point.z)}, none};
+        OpenVertex &open = open_[slot];
+        open.sums = Sums{};
+        open.position[0] = static_cast<float>(point.x);
+        open.position[1] = static_cast<float>(point.y);
+        open.position[2] = static_cast<float>(point.z);
         return slot;
     }
     void give_back(std::uint32_t slot)
@@ -52,52 +60,45 @@ public:
         free_ = slot;
     }
     OpenVertex &operator[](std::uint32_t slot) { return open_[slot]; }
+    // How many vertices have taken a slot.
+    std::size_t taken() const { return taken_; }
 
 private:
-    static constexpr std::uint32_t none = ~0u;
     std::vector<OpenVertex, UnsetAllocator<OpenVertex>> open_;
-    std::uint32_t free_ = none; // the last slot given back
+    std::uint32_t free_ = 0; // the last slot given back
+    std::size_t taken_ = 0;
 };
 
 // Until a vertex's tangent is written, its TANGENT entry holds the last triangle that uses it
-// and the slot of its sums: the stream is as long as the vertices anyway, so knowing when each
-// vertex is final, and where its sums lie, costs no memory of its own.
-struct Pending {
-    std::uint32_t last_triangle;
-    std::uint32_t slot;
-};
-static_assert(sizeof(Pending) <= 4 * sizeof(float));
+// (x) and the slot of its sums (z), each counted from 1 (0: none), and w = 0: the stream is as
+// long as the vertices anyway, so knowing when each vertex is final, and where its sums lie,
+// costs no memory of its own. A tangent written has w = 1 or -1.
+constexpr std::size_t last_triangle_at = 0, slot_at = 2, w_at = 3;
 
-// A vertex no triangle uses, and one that has no slot yet. No triangle is numbered unused: the
-// triangles are counted in 32 bits.
-constexpr std::uint32_t unused = ~0u, no_slot = ~0u;
-
-Pending pending(const float *entry)
+std::uint32_t held(const float *entry, std::size_t at)
 {
-    Pending held;
-    std::memcpy(&held, entry, sizeof held);
-    return held;
+    std::uint32_t value = 0;
+    std::memcpy(&value, entry + at, sizeof value);
+    return value;
 }
 
-void hold(float *entry, Pending held) { std::memcpy(entry, &held, sizeof held); }
+void hold(float *entry, std::size_t at, std::uint32_t value) { std::memcpy(entry + at, &value, sizeof value); }
 
-void hold_last_triangle(float *entry, std::uint32_t triangle)
-{
-    static_assert(offsetof(Pending, last_triangle) == 0);
-    std::memcpy(entry, &triangle, sizeof triangle);
-}
+bool written(const float *entry) { return entry[w_at] != 0.0f; }
 
-// Every vertex pending, with its last triangle and no slot; unused where no triangle uses it.
+// Every entry without a slot and unwritten, then each used vertex's last triangle (from 1).
 void mark_last_triangles(const std::vector<std::uint32_t> &indices, std::size_t count, float *tangent)
 {
+    static_assert(w_at == slot_at + 1);
+    constexpr std::uint64_t no_slot_unwritten = 0;
     for (std::size_t v = 0; v < count; ++v)
-        hold(tangent + v * 4, {unused, no_slot});
+        std::memcpy(tangent + v * 4 + slot_at, &no_slot_unwritten, sizeof no_slot_unwritten);
     const std::size_t triangles = indices.size() / 3;
     const std::uint32_t *corner = indices.data();
-    for (std::uint32_t t = 0; t < ramulon::index_cast<std::uint32_t>(triangles); ++t, corner += 3) {
-        hold_last_triangle(tangent + std::size_t{corner[0]} * 4, t);
-        hold_last_triangle(tangent + std::size_t{corner[1]} * 4, t);
-        hold_last_triangle(tangent + std::size_t{corner[2]} * 4, t);
+    for (std::uint32_t t = 1; t <= ramulon::index_cast<std::uint32_t>(triangles); ++t, corner += 3) {
+        hold(tangent + std::size_t{corner[0]} * 4, last_triangle_at, t);
+        hold(tangent + std::size_t{corner[1]} * 4, last_triangle_at, t);
+        hold(tangent + std::size_t{corner[2]} * 4, last_triangle_at, t);
     }
 }
 
@@ -171,19 +172,18 @@ void add_tangents(PrimitiveArrays &prim, const host::Vec3 *points, std::size_t u
     tangent.values.resize(count * 4);
     float *out = tangent.values.data();
     mark_last_triangles(prim.indices, count, out);
-    // A vertex no triangle uses keeps zero sums.
-    for (std::size_t v = 0; v < count; ++v)
-        if (pending(out + v * 4).last_triangle == unused)
-            write_tangent(normal + v * 3, Sums{}, out + v * 4);
     OpenSlots open;
-    // The vertex's last triangle and slot, the slot taken at its first triangle.
+    // The vertex's slot, taken at its first triangle.
     const auto reach = [&](std::size_t v) {
-        Pending held = pending(out + v * 4);
-        if (held.slot == no_slot) {
-            held.slot = open.take(points[vertex_point[v]]);
-            hold(out + v * 4, held);
+        std::uint32_t slot = held(out + v * 4, slot_at);
+        if (slot == 0) {
+            slot = open.take(points[vertex_point[v]]);
+            hold(out + v * 4, slot_at, slot);
         }
-        return held;
+        return slot;
+    };
+    const auto last_is = [&](std::size_t v, std::uint32_t triangle) {
+        return held(out + v * 4, last_triangle_at) == triangle;
     };
     // After the vertex's last triangle its sums are final: written over its entry, the slot
     // given back.
@@ -191,20 +191,24 @@ void add_tangents(PrimitiveArrays &prim, const host::Vec3 *points, std::size_t u
         write_tangent(normal + v * 3, open[slot].sums, out + v * 4);
         open.give_back(slot);
     };
-    const std::size_t triangles = prim.indices.size() / 3;
     const std::uint32_t *corner = prim.indices.data();
-    for (std::uint32_t triangle = 0; triangle < triangles; ++triangle, corner += 3) {
+    for (std::uint32_t triangle = 1; triangle <= prim.indices.size() / 3; ++triangle, corner += 3) {
         const std::size_t a = corner[0], b = corner[1], c = corner[2];
-        const Pending ha = reach(a), hb = reach(b), hc = reach(c);
-        add_triangle(open[ha.slot], open[hb.slot], open[hc.slot], uv + a * 2, uv + b * 2, uv + c * 2);
+        const std::uint32_t sa = reach(a), sb = reach(b), sc = reach(c);
+        add_triangle(open[sa], open[sb], open[sc], uv + a * 2, uv + b * 2, uv + c * 2);
         // Each corner once: a vertex named twice is written after its sums have both shares.
-        if (ha.last_triangle == triangle)
-            close(a, ha.slot);
-        if (hb.last_triangle == triangle && b != a)
-            close(b, hb.slot);
-        if (hc.last_triangle == triangle && c != a && c != b)
-            close(c, hc.slot);
+        if (last_is(a, triangle))
+            close(a, sa);
+        if (b != a && last_is(b, triangle))
+            close(b, sb);
+        if (c != a && c != b && last_is(c, triangle))
+            close(c, sc);
     }
+    // A vertex no triangle uses keeps zero sums (the collector makes none).
+    if (open.taken() < count)
+        for (std::size_t v = 0; v < count; ++v)
+            if (!written(out + v * 4))
+                write_tangent(normal + v * 3, Sums{}, out + v * 4);
     prim.streams.push_back(std::move(tangent));
 }
 
