@@ -449,7 +449,8 @@ TEST(Collector, StreamsFilledOneAtATimeAndLetGoAreTheWholeFill)
 
 // Where the bark has a normal map, a woody primitive's tangents are made of its positions once
 // its cache order is found and before it is taken, as the writer makes them; the positions are
-// let go then and filled again after the vertex order, as the writer fills each stream. Every
+// read off the points for them, and POSITION is filled only after the vertex order, as the
+// writer fills each stream. Every
 // stream is the collected one in the final order, and every vertex's position its own point's:
 // on the sheet of wood and on a real tree, whose tubes the cache order does rearrange.
 TEST(Collector, PositionsTheTangentsWereMadeOfAreFilledAgainInTheFinalOrder)
@@ -474,6 +475,7 @@ TEST(Collector, PositionsTheTangentsWereMadeOfAreFilledAgainInTheFinalOrder)
             exporter::optimise_vertex_order(prim, exporter::UnusedVertices::none, [&](exporter::PrimitiveArrays &found) {
                 handed = found.indices;
                 collector.make_tangents(k, found);
+                EXPECT_TRUE(found.streams[0].values.empty()) << "primitive " << k;
             });
             // The tangents are summed over the triangles as they were found.
             EXPECT_EQ(handed, first_order) << "primitive " << k;

@@ -2,7 +2,8 @@
 // triangle passes, against the plainest way: every vertex's sums held until all triangles are
 // in. The two must agree to the bit (same sums, added in the same order) whatever order the
 // triangles reach their vertices in: a vertex a triangle comes back to long after, vertices
-// numbered ahead of their first triangle, vertices no triangle uses, a corner named twice.
+// numbered ahead of their first triangle, vertices no triangle uses, a corner named twice, every
+// vertex open at once. The positions are read off the vertices' points, narrowed to float.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "export/gltf/tangents.h"
+#include "host/mesh.h"
 
 namespace ramulon {
 namespace {
@@ -110,11 +112,25 @@ PrimitiveArrays tube(std::size_t rings, std::size_t around)
     return prim;
 }
 
-// The tangents both ways, bit for bit, and that TANGENT is appended as the fourth stream.
+// Points whose narrowing to float is the POSITION stream, one per vertex.
+std::vector<host::Vec3> points_of(const PrimitiveArrays &prim)
+{
+    std::vector<host::Vec3> points;
+    const auto &xyz = prim.streams[0].values;
+    for (std::size_t v = 0; v < prim.vertex_count(); ++v)
+        points.push_back({xyz[v * 3], xyz[v * 3 + 1], xyz[v * 3 + 2]});
+    return points;
+}
+
+// The tangents both ways, bit for bit, and that TANGENT is appended as the fourth stream. The
+// tangents are made without POSITION, as the writer makes them, from points the stream's floats
+// widened (narrowed again, each is its float).
 void expect_same_as_whole_sums(PrimitiveArrays prim)
 {
     const std::vector<float> expected = whole_sums_tangents(prim, 2);
-    exporter::add_tangents(prim, 2);
+    const std::vector<host::Vec3> points = points_of(prim);
+    prim.streams[0].values = {};
+    exporter::add_tangents(prim, points.data(), 2);
     ASSERT_EQ(prim.streams.size(), 4u);
     EXPECT_EQ(prim.streams[3].attribute, "TANGENT");
     EXPECT_EQ(prim.streams[3].dim, 4);
@@ -130,7 +146,8 @@ TEST(Tangents, FlatBarkRunsAlongUWithTGrowingAcrossTheNormal)
                     {"TEXCOORD_1", 2, {0, 1, 1, 1, 1, 0, 0, 0}}}; // t = 0, 0, 1, 1 stored as 1 - t
     prim.vertex_point = {0, 1, 2, 3};
     prim.indices = {0, 1, 2, 0, 2, 3};
-    exporter::add_tangents(prim, 2);
+    const std::vector<host::Vec3> points = points_of(prim);
+    exporter::add_tangents(prim, points.data(), 2);
     const std::vector<float> made(prim.streams[3].values.begin(), prim.streams[3].values.end());
     EXPECT_EQ(made, (std::vector<float>{1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1}));
 }
@@ -194,6 +211,87 @@ TEST(Tangents, VerticesWithoutTrianglesOrFlatOnesTakeADirectionSquareToTheirNorm
     PrimitiveArrays empty = tube(3, 4);
     empty.indices.clear();
     expect_same_as_whole_sums(empty);
+}
+
+TEST(Tangents, VerticesLongOpenKeepTheirSumsWhileOthersComeAndGo)
+{
+    // A fork: the tube walked ring by ring, then a branch's triangles that come back to a
+    // middle ring and the first one. Those vertices stay open throughout while every other
+    // vertex opens and closes, each taking a place another has just given up.
+    PrimitiveArrays fork = tube(40, 8);
+    fork.indices.insert(fork.indices.end(), {160, 1, 161, 161, 1, 2, 0, 163, 7, 164, 165, 166});
+    expect_same_as_whole_sums(fork);
+
+    // Every vertex open at once: the whole tube's triangles, then all of them again, so that
+    // no vertex is final before the second half.
+    PrimitiveArrays twice = tube(12, 10);
+    const std::vector<std::uint32_t> once = twice.indices;
+    twice.indices.insert(twice.indices.end(), once.begin(), once.end());
+    expect_same_as_whole_sums(twice);
+
+    // The same, the second walk backwards: the first vertices opened are the last closed.
+    PrimitiveArrays returning = tube(12, 10);
+    for (std::size_t i = once.size(); i >= 3; i -= 3)
+        returning.indices.insert(returning.indices.end(), once.begin() + static_cast<long>(i - 3),
+                                 once.begin() + static_cast<long>(i));
+    expect_same_as_whole_sums(returning);
+
+    // The walk's first triangles are the last of a vertex each names twice: that vertex gives
+    // its place up once, so that the many vertices opened after it each have a place of their own.
+    PrimitiveArrays doubled = tube(6, 8);
+    std::vector<std::uint32_t> first = {40, 40, 41, 42, 43, 43};
+    for (std::size_t i = 0; i + 2 < doubled.indices.size(); i += 3)
+        if (doubled.indices[i] < 40 && doubled.indices[i + 1] < 40 && doubled.indices[i + 2] < 40)
+            first.insert(first.end(), doubled.indices.begin() + static_cast<long>(i),
+                         doubled.indices.begin() + static_cast<long>(i + 3));
+    doubled.indices = std::move(first);
+    expect_same_as_whole_sums(doubled);
+}
+
+TEST(Tangents, VertexZeroWithoutTrianglesAndVerticesUsedOnceEach)
+{
+    // Vertex 0 belongs to no triangle while triangle 0 exists, and vertices 4 and 5 neither,
+    // between used ones: each takes the direction square to its normal. Vertices 6 and 7 open
+    // and close within the middle triangle, while 1 and 3 stay open from the first to the last.
+    PrimitiveArrays prim;
+    prim.streams = {{"POSITION", 3, {9, 9, 9, 0, 0, 0, 2, 0, 0, 2, 1, 0, 0, 1, 0, 5, 5, 5, 0, 0, 1, 3, 0, 1}},
+                    {"NORMAL", 3, {0, 1, 0, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 1, 0, 0, 0, 0, 1, 0, 0, 1}},
+                    {"TEXCOORD_1", 2, {0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0.5f, 1, 0.25f}}};
+    prim.vertex_point = {0, 1, 2, 3, 4, 5, 6, 7};
+    prim.indices = {1, 2, 3, 6, 2, 7, 3, 2, 1};
+    expect_same_as_whole_sums(prim);
+    const std::vector<host::Vec3> points = points_of(prim);
+    exporter::add_tangents(prim, points.data(), 2);
+    const auto &made = prim.streams[3].values;
+    // Across the normal's smallest component (z, the last of equals): z x n.
+    EXPECT_EQ((std::vector<float>(made.begin(), made.begin() + 4)), (std::vector<float>{-1, 0, 0, 1}));
+    EXPECT_EQ((std::vector<float>(made.begin() + 20, made.begin() + 24)), (std::vector<float>{0, 1, 0, 1}));
+}
+
+TEST(Tangents, PositionsAreTheVerticesPointsNarrowedToFloat)
+{
+    // Two vertices of one point (a seam of the bark), points in another order than the
+    // vertices and one no vertex names; coordinates a float does not hold, so that a position
+    // read wider than POSITION holds it, or off the wrong point, changes the bits.
+    PrimitiveArrays prim;
+    prim.streams = {{"POSITION", 3, {}},
+                    {"NORMAL", 3, {0, 0, 1, 0, 0.1f, 0.99f, 0.1f, 0, 0.99f, 0, 0, 1, 0, 0, 1}},
+                    {"TEXCOORD_1", 2, {0, 1, 0.9f, 0.95f, 0.8f, 0.1f, 0.1f, 0.2f, 1, 1}}};
+    prim.vertex_point = {3, 0, 2, 4, 3};
+    prim.indices = {0, 1, 2, 0, 2, 3, 1, 4, 2};
+    const std::vector<host::Vec3> points = {{2.0000001, 0.1, 0.3}, {7, 7, 7}, {2.1, 1.3000001, 0.1},
+                                            {0.1, 0.2, 0.3}, {0.7, 1.1, 0.2}};
+    PrimitiveArrays widened = prim;
+    for (const int p : prim.vertex_point) {
+        const host::Vec3 &point = points[static_cast<std::size_t>(p)];
+        widened.streams[0].values.insert(widened.streams[0].values.end(), {static_cast<float>(point.x),
+                                         static_cast<float>(point.y), static_cast<float>(point.z)});
+    }
+    const std::vector<float> expected = whole_sums_tangents(widened, 2);
+    exporter::add_tangents(prim, points.data(), 2);
+    EXPECT_TRUE(prim.streams[0].values.empty());
+    const std::vector<float> made(prim.streams[3].values.begin(), prim.streams[3].values.end());
+    EXPECT_EQ(bits(made), bits(expected));
 }
 
 } // namespace

@@ -295,11 +295,9 @@ void PrimitiveCollector::make_tangents(std::size_t k, PrimitiveArrays &prim) con
     const Plan &plan = plans_[k];
     if (!plan.tangents)
         return;
-    // The positions are let go once the tangents are in, and filled again with the other
+    // The positions are read straight off the points: POSITION is filled once, with the other
     // values read off the points, in the vertices' final order.
-    fill_positions(prim);
-    add_tangents(prim, plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source));
-    decltype(prim.streams[0].values)().swap(prim.streams[0].values);
+    add_tangents(prim, layer_.points.data(), plan.sources_stream + ramulon::index_cast<std::size_t>(plan.bark_source));
 }
 
 // A polygon marked many_primitives, asked of its surface and kind.

@@ -62,8 +62,8 @@ public:
     // The tangents of primitive k (TANGENT appended, where the bark has a normal map; nothing
     // otherwise), summed over its triangles in the order find_vertices gave them: made while the
     // triangles still come in that order and before its vertices are renumbered (vertex_order.h
-    // hands the primitive over at that point). Made of the positions, which are let go after
-    // and filled again by fill(k, ...).
+    // hands the primitive over at that point). The positions are read off the vertices' points:
+    // POSITION may still be empty, and is left so.
     void make_tangents(std::size_t k, PrimitiveArrays &prim) const;
     void fill(std::size_t k, PrimitiveArrays &prim) const;
     // fill for stream i alone (nothing for a stream found with the vertices or filled already),

@@ -351,9 +351,9 @@ ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
             // The values that do not decide the order are written once it is known.
             PrimitiveArrays prim = collector->find_vertices(k);
             // The tangents are summed in the order the triangles were found, once the vertex
-            // order is known and before it is taken: not held while it is sought. What making
-            // them let go (their sums, the positions) is handed back before the vertices are
-            // renumbered.
+            // order is known and before it is taken: not held while it is sought. What seeking
+            // the order let go is handed back once they are in (their stream takes what it can
+            // of it first), before the vertices are renumbered.
             const auto make_tangents = [&](PrimitiveArrays &found) {
                 collector->make_tangents(k, found);
                 hand_back_free_memory_before(collector->most_bytes(k));
@@ -364,6 +364,10 @@ ramulon::Status GltfFile::write_buffer(ByteSink &sink, std::uint64_t base)
                 // arrays are made.
                 hand_back_free_memory_before(collector->most_bytes(k));
                 optimise_vertex_order(prim, UnusedVertices::none, make_tangents);
+                // What renumbering let go (the triangles' first order, the spare stream, the
+                // old list of points) lies free in pieces smaller than a stream still to be
+                // filled: handed back, rather than left beside the streams made next.
+                hand_back_free_memory_before(collector->most_bytes(k));
             } else {
                 make_tangents(prim);
             }

@@ -9,13 +9,22 @@
 
 #include "export/mesh/mesh_arrays.h"
 
+namespace host {
+struct Vec3;
+}
+
 namespace exporter {
 
-// Appends TANGENT to prim, made of its positions (stream 0), normals (stream 1) and the bark
-// coordinates in stream uv_stream (t stored as 1 - t), walking the triangles in their order.
-// Only the vertices some triangle still has to reach hold sums: a vertex's value is written as
-// soon as its last triangle is walked, so the working memory follows how far apart in the
-// triangles a vertex's uses lie, not the size of the primitive.
-void add_tangents(PrimitiveArrays &prim, std::size_t uv_stream);
+// Appends TANGENT to prim, made of its vertices' points (points[prim.vertex_point[v]], each
+// coordinate narrowed to float as POSITION holds it; stream 0 is not read and may be empty), its
+// normals (stream 1) and the bark coordinates in stream uv_stream (t stored as 1 - t), walking
+// the triangles in their order. Needs: points holding every point the vertices name, streams 1
+// and uv_stream holding every vertex, indices naming vertices only, at most 2^32 - 1 triangles.
+// Fails only as memory runs out (std::bad_alloc, prim unchanged).
+// Only the vertices between their first and their last triangle hold sums, each in a slot of its
+// own: a vertex's value is written as soon as its last triangle is walked and its slot goes to
+// the next vertex reached, so the working memory follows how many vertices are open at once, not
+// the size of the primitive nor how far apart its vertices' numbers lie.
+void add_tangents(PrimitiveArrays &prim, const host::Vec3 *points, std::size_t uv_stream);
 
 } // namespace exporter

@@ -56,17 +56,26 @@ void scatter(const float *from, float *to, std::span<const unsigned> remap, std:
 void remap_vertices(PrimitiveArrays &prim, std::span<const unsigned> remap, std::size_t kept)
 {
     // One spare array takes each stream's new order and then trades places with it, so that a
-    // large tree's streams are reordered with one stream's worth of memory to spare.
+    // large tree's streams are reordered with one stream's worth of memory to spare. The widest
+    // stream goes first: the spare is then made once, and each stream after fits in the last
+    // one's place.
+    std::vector<VertexStream *> widest_first;
+    for (VertexStream &stream : prim.streams)
+        if (!stream.values.empty()) // a stream still to be filled is filled in the new order
+            widest_first.push_back(&stream);
+    std::stable_sort(widest_first.begin(), widest_first.end(),
+                     [](const VertexStream *a, const VertexStream *b) { return a->dim > b->dim; });
     StreamValues spare;
-    for (VertexStream &stream : prim.streams) {
-        // A stream still to be filled is filled in the new order.
-        if (stream.values.empty())
-            continue;
+    for (VertexStream *each : widest_first) {
+        VertexStream &stream = *each;
         const std::size_t dim = static_cast<std::size_t>(stream.dim);
         spare.resize(kept * dim);
         scatter(stream.values.data(), spare.data(), remap, dim, kept == remap.size());
         stream.values.swap(spare);
     }
+    // The spare (by now the last stream's old values) is let go first: the points' new order
+    // takes its place rather than memory of its own.
+    StreamValues().swap(spare);
     std::vector<int> points(kept);
     for (std::size_t v = 0; v < remap.size(); ++v)
         if (remap[v] != ~0u)
