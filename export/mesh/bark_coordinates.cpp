@@ -87,26 +87,33 @@ struct Groups {
     }
 };
 
-// One edge seen from one end: its length over the bark, the point at the other end, how much t
-// grows toward it, and whether t may pass over it to this end and from it to the other. The walk
-// reads nothing of the far end but its state: a large tree's points lie far apart in memory, so
-// the length is found once, where the polygon's corners are read side by side. The point and its
-// two flags share one word: a layer holds far fewer than 2^30 points (each takes 24 bytes).
+// One edge seen from one end: the point at the other end, how much t grows toward it, and
+// whether t may pass over it to this end and from it to the other. A large tree has two of these
+// for every side of every woody polygon, tens of millions: the edge's length is not kept but
+// found by the walk from the two ends' positions, once for each edge it passes over to a point
+// not yet done (about one end of every edge). The point and its two flags share one word: a
+// layer holds far fewer than 2^30 points (each takes 24 bytes).
 struct Link {
-    double length;
     std::uint32_t to_and_flags; // the point, then takes and gives in the two top bits
     float step;
 
     static constexpr std::uint32_t takes_bit = 1u << 30, gives_bit = 1u << 31;
-    static Link make(double length, int to, float step, bool takes, bool gives)
+    static Link make(int to, float step, bool takes, bool gives)
     {
-        return {length, static_cast<std::uint32_t>(to) | (takes ? takes_bit : 0u) | (gives ? gives_bit : 0u), step};
+        return {static_cast<std::uint32_t>(to) | (takes ? takes_bit : 0u) | (gives ? gives_bit : 0u), step};
     }
     std::size_t to() const { return to_and_flags & (takes_bit - 1); }
     bool takes() const { return (to_and_flags & takes_bit) != 0; }
     bool gives() const { return (to_and_flags & gives_bit) != 0; }
 };
-static_assert(sizeof(Link) == 16);
+static_assert(sizeof(Link) == 8);
+
+// The length of an edge over the bark, the same from either end: each difference is the
+// other's negated exactly.
+double edge_length(const host::Vec3 &from, const host::Vec3 &to)
+{
+    return std::hypot(to.x - from.x, to.y - from.y, to.z - from.z);
+}
 
 // The layer as the bark sees it: woody polygons, their "RM_branch" values, and what each
 // polygon says about t.
@@ -302,11 +309,8 @@ struct Links {
                 const bool b_own = next == 0 ? first_own : own(b, vb);
                 if (a != b) {
                     const auto step = static_cast<float>(t_per_v * (vb - va));
-                    // The same length both ways: each difference is the other's negated exactly.
-                    const host::Vec3 &from = bark.position(a), &to = bark.position(b);
-                    const double length = std::hypot(to.x - from.x, to.y - from.y, to.z - from.z);
-                    list[fill[static_cast<std::size_t>(a)]++] = Link::make(length, b, step, a_own, b_own);
-                    list[fill[static_cast<std::size_t>(b)]++] = Link::make(length, a, -step, b_own, a_own);
+                    list[fill[static_cast<std::size_t>(a)]++] = Link::make(b, step, a_own, b_own);
+                    list[fill[static_cast<std::size_t>(b)]++] = Link::make(a, -step, b_own, a_own);
                 }
                 a_own = b_own;
             }
@@ -512,6 +516,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             if (const int after = queue.point_after_next(); after >= 0)
                 __builtin_prefetch(&first[static_cast<std::size_t>(after)]);
             const std::size_t begin = first[static_cast<std::size_t>(point)], end = first[static_cast<std::size_t>(point) + 1];
+            const host::Vec3 &at = bark.position(point);
             // One pass over the point's links: those from points already done say what t is
             // here, those to points still to come may bring them nearer.
             double sum = 0.0, count = 0.0;
@@ -528,7 +533,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
                 }
                 if (!link.gives())
                     continue;
-                const auto further = static_cast<float>(d + link.length);
+                const auto further = static_cast<float>(d + edge_length(at, bark.position(static_cast<int>(link.to()))));
                 if (further < there.distance) {
                     there.distance = further;
                     queue.push(further, static_cast<int>(link.to()));
