@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <span>
 
 namespace exporter {
@@ -41,10 +42,15 @@ double length(const host::Vec3 &v) { return std::sqrt(v.x * v.x + v.y * v.y + v.
 // face's corners are moved onto a compressed file's position grid.
 constexpr double lean_margin = 0.1;
 
-// A quad between two rings of a tube: the v of "RM_branch" at its two ends, lower first.
+// A quad between two rings of a tube: the v of "RM_branch" at its two ends, lower first; no v
+// (not a number, which equals nothing) for any other polygon. A large tree holds one per woody
+// polygon, millions.
 struct TubeSide {
-    bool tube = false;
-    float low = 0.0f, high = 0.0f;
+    float low = std::numeric_limits<float>::quiet_NaN(), high = std::numeric_limits<float>::quiet_NaN();
+
+    bool tube() const { return !std::isnan(low); }
+    // Whether both are sides between the same two rings (never where either is no side).
+    bool same_rings(const TubeSide &other) const { return low == other.low && high == other.high; }
 };
 
 // Whether four v values lie two and two on two rings, corners of one ring next to each other.
@@ -54,7 +60,7 @@ bool two_rings(const float v[4], TubeSide &side)
     const bool second = v[1] == v[2] && v[3] == v[0] && v[0] != v[1];
     if (!first && !second)
         return false;
-    side = {true, std::min(v[0], v[2]), std::max(v[0], v[2])};
+    side = {std::min(v[0], v[2]), std::max(v[0], v[2])};
     return true;
 }
 
@@ -119,7 +125,7 @@ bool share_edge(const host::Layer &layer, int f, std::size_t i, int g, std::size
 bool one_run(const host::Layer &layer, const std::vector<TubeSide> &sides, int f, int g, int point)
 {
     const TubeSide &a = sides[static_cast<std::size_t>(f)], &b = sides[static_cast<std::size_t>(g)];
-    if (!a.tube || !b.tube || a.low != b.low || a.high != b.high)
+    if (!a.same_rings(b))
         return false;
     const std::span<const int> pf = layer.polygon_points(static_cast<std::size_t>(f));
     const std::span<const int> pg = layer.polygon_points(static_cast<std::size_t>(g));
@@ -130,11 +136,14 @@ bool one_run(const host::Layer &layer, const std::vector<TubeSide> &sides, int f
     return false;
 }
 
-// A smooth polygon's corner at a point: the polygon and the corner's place in it.
-struct Incidence {
-    int polygon = 0;
-    int corner = 0;
-};
+// The first corner at which a polygon names a point it names.
+std::size_t corner_at(std::span<const int> poly, int point)
+{
+    std::size_t c = 0;
+    while (poly[c] != point)
+        ++c;
+    return c;
+}
 
 // l: v's length, where it is known already.
 std::array<float, 3> unit_or_up(const host::Vec3 &v, double l)
@@ -290,7 +299,9 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     // A leaf's corners all take its own face normal, and its cut is found at once: nothing of
     // it is kept. The smooth polygons' area-weighted face normals are, and the faces around
     // every point: each point's count goes two places on and its running start one place on,
-    // so that the fill itself leaves every point's start in place.
+    // so that the fill itself leaves every point's start in place. Only the faces are kept, not
+    // their corners at the point (a large tree has millions of corners): a face's few points
+    // tell the corner again when the point comes.
     std::vector<host::Vec3> area(smooth_polygons);
     std::vector<int> start(smooth_points + 2, 0);
     for (std::size_t p = 0; p < polygons; ++p) {
@@ -317,13 +328,11 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
         most_faces = std::max(most_faces, start[i]);
         start[i] += start[i - 1];
     }
-    std::vector<Incidence> around(static_cast<std::size_t>(start.back()));
+    std::vector<int> around(static_cast<std::size_t>(start.back()));
     for (std::size_t p = 0; p < smooth_polygons; ++p)
-        if (smooth[p]) {
-            const std::span<const int> poly = layer.polygon_points(p);
-            for (std::size_t c = 0; c < poly.size(); ++c)
-                around[static_cast<std::size_t>(start[static_cast<std::size_t>(poly[c]) + 1]++)] = {static_cast<int>(p), static_cast<int>(c)};
-        }
+        if (smooth[p])
+            for (const int point : layer.polygon_points(p))
+                around[static_cast<std::size_t>(start[static_cast<std::size_t>(point) + 1]++)] = static_cast<int>(p);
     start.pop_back();
 
     // The sides of a tube between two rings: quads whose two ends each lie on one ring of
@@ -347,12 +356,13 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             continue;
         std::size_t k = 0;
         for (std::size_t e = first; e < end; ++e) {
-            if (k > 0 && faces[k - 1] == around[e].polygon) { // a face that names the point twice counts once
+            const int f = around[e];
+            if (k > 0 && faces[k - 1] == f) { // a face that names the point twice counts once
                 twice[k - 1] = 1;
                 continue;
             }
-            faces[k] = around[e].polygon;
-            at[k] = around[e].corner;
+            faces[k] = f;
+            at[k] = static_cast<int>(corner_at(layer.polygon_points(static_cast<std::size_t>(f)), static_cast<int>(point)));
             twice[k] = 0;
             ++k;
         }
@@ -365,11 +375,11 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
         };
         for (std::size_t i = 0; i < k; ++i) {
             const TubeSide &a = sides[static_cast<std::size_t>(faces[i])];
-            if (!a.tube)
+            if (!a.tube())
                 continue;
             for (std::size_t j = i + 1; j < k; ++j) {
                 const TubeSide &b = sides[static_cast<std::size_t>(faces[j])];
-                if (!b.tube || a.low != b.low || a.high != b.high)
+                if (!a.same_rings(b))
                     continue;
                 const bool joined = twice[i] || twice[j]
                                         ? one_run(layer, sides, faces[i], faces[j], static_cast<int>(point))
@@ -434,12 +444,16 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                                  : mine.normal;
         }
         // Every corner of the faces at the point, a face that names it twice at both.
-        std::size_t i = 0;
-        for (std::size_t e = first; e < end; ++e) {
-            if (around[e].polygon != faces[i])
-                ++i;
-            const auto f = static_cast<std::size_t>(around[e].polygon);
-            out.normal[out.first[f] + static_cast<std::size_t>(around[e].corner)] = face_normal[i];
+        for (std::size_t i = 0; i < k; ++i) {
+            const auto f = static_cast<std::size_t>(faces[i]);
+            std::array<float, 3> *corner = out.normal.data() + out.first[f];
+            corner[at[i]] = face_normal[i];
+            if (twice[i]) {
+                const std::span<const int> poly = layer.polygon_points(f);
+                for (std::size_t c = static_cast<std::size_t>(at[i]) + 1; c < poly.size(); ++c)
+                    if (poly[c] == static_cast<int>(point))
+                        corner[c] = face_normal[i];
+            }
         }
     }
     // How each smooth polygon is cut into triangles, while its face normal is at hand.
