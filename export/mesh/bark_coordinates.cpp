@@ -197,10 +197,17 @@ public:
     float v(std::size_t point) const { return v_of_[point]; }
     bool measured(std::size_t p) const { return p < t_per_v_.size() && !std::isnan(t_per_v_[p]); }
     double t_per_v(std::size_t p) const { return t_per_v_[p]; }
+    // 0 for a polygon not measured: only a measured one has a girth.
     double circumference(std::size_t p) const { return circumference_[p]; }
     std::span<const int> polygon(std::size_t p) const { return layer_.polygon_points(p); }
     const host::Vec3 &position(int point) const { return layer_.points[static_cast<std::size_t>(point)]; }
     std::vector<char> take_on_bark() { return std::move(on_bark_); }
+    // What only the links need (t per v, whether a polygon is measured) and what only the
+    // starts need (the points' own v), let go of once they are found: a large tree's walk needs
+    // the room. A measured polygon's circumference stays until the collars are measured.
+    void forget_t_per_v() { std::vector<double>().swap(t_per_v_); }
+    void forget_v() { std::vector<float>().swap(v_of_); }
+    void forget_circumferences() { std::vector<double>().swap(circumference_); }
     // The corners' values, for the bark coordinates to be written over in place.
     std::vector<std::array<float, 2>> take_corner_uv() { return std::move(corner_uv_); }
     // The "RM_branch" values of woody polygon p's corners, its first first.
@@ -427,6 +434,8 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         }
     std::vector<float>().swap(lowest);
     std::vector<int>().swap(pieces.parent);
+    bark.forget_t_per_v();
+    bark.forget_v();
 
     Groups groups(points);
     // In the same pass, the girth of every measured polygon at each of its corners on a start
@@ -436,7 +445,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         if (!bark.on_bark(p))
             continue;
         const std::span<const int> poly = bark.polygon(p);
-        const bool girth = bark.measured(p) && !(bark.circumference(p) <= 0.0);
+        const bool girth = bark.circumference(p) > 0.0;
         for (std::size_t c = 0; c < poly.size(); ++c) {
             const int a = poly[c], b = poly[c + 1 < poly.size() ? c + 1 : 0];
             if (!start[static_cast<std::size_t>(a)])
@@ -473,6 +482,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         }
     for (auto &[group, c] : collars)
         std::sort(c.corners.begin(), c.corners.end());
+    bark.forget_circumferences();
 
     // Per point, t and what the walk below holds of it, side by side: a link reads all of it at
     // once, from wherever in the layer the point at its far end lies.
