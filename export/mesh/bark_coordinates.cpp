@@ -134,12 +134,12 @@ public:
         }
         const std::size_t *offset = layer.corner_offset.data();
         const int *of_polygon = materials.of_polygon.data();
-        std::size_t bark_polygons = 0; // one past the last polygon on the bark
         for (std::size_t p = 0; p < polygons_; ++p) {
             on_bark_[p] = woody_material[static_cast<std::size_t>(of_polygon[p])] && offset[p + 1] - offset[p] >= 3;
             if (on_bark_[p])
-                bark_polygons = p + 1;
+                bark_polygons_ = p + 1;
         }
+        const std::size_t bark_polygons = bark_polygons_;
         any_ = bark_polygons > 0;
         if (!any_)
             return;
@@ -153,7 +153,7 @@ public:
         // room for the points up to the last woody one only.
         int last = -1;
         static const float origin[2] = {0.0f, 0.0f};
-        for (std::size_t p = 0; p < polygons_; ++p) {
+        for (std::size_t p = 0; p < bark_polygons; ++p) {
             if (!on_bark_[p])
                 continue;
             const std::span<const int> poly = layer.polygon_points(p);
@@ -183,7 +183,7 @@ public:
         }
         // The roots' points: their bark runs against their v.
         on_root_.assign(points_, 0);
-        for (std::size_t p = 0; p < polygons_; ++p)
+        for (std::size_t p = 0; p < bark_polygons; ++p)
             if (on_bark_[p] && root_material[static_cast<std::size_t>(of_polygon[p])])
                 for (const int point : layer.polygon_points(p))
                     on_root_[static_cast<std::size_t>(point)] = 1;
@@ -192,10 +192,13 @@ public:
     bool any() const { return any_; }
     std::size_t points() const { return points_; } // the layer's points up to the last woody one
     std::size_t polygons() const { return polygons_; }
+    // One past the last polygon on the bark: the leaves that follow the wood are passed over.
+    std::size_t bark_polygons() const { return bark_polygons_; }
     bool on_bark(std::size_t p) const { return on_bark_[p]; }
     bool on_root(std::size_t point) const { return on_root_[point]; }
     float v(std::size_t point) const { return v_of_[point]; }
-    bool measured(std::size_t p) const { return p < t_per_v_.size() && !std::isnan(t_per_v_[p]); }
+    // p before bark_polygons().
+    bool measured(std::size_t p) const { return !std::isnan(t_per_v_[p]); }
     double t_per_v(std::size_t p) const { return t_per_v_[p]; }
     // 0 for a polygon not measured: only a measured one has a girth.
     double circumference(std::size_t p) const { return circumference_[p]; }
@@ -250,7 +253,7 @@ private:
 
     const host::Layer &layer_;
     MapView map_;
-    std::size_t polygons_, points_;
+    std::size_t polygons_, points_, bark_polygons_ = 0;
     bool any_ = false;
     std::vector<char> on_bark_, on_root_;
     std::vector<float> v_of_;
@@ -276,7 +279,7 @@ struct Links {
     // point to the polygon's first, which joins the same.
     Links(const BarkLayer &bark, Groups &pieces) : start(bark.points() + 2, 0)
     {
-        for (std::size_t p = 0; p < bark.polygons(); ++p) {
+        for (std::size_t p = 0; p < bark.bark_polygons(); ++p) {
             if (!bark.measured(p))
                 continue;
             const std::span<const int> poly = bark.polygon(p);
@@ -300,7 +303,7 @@ struct Links {
             const float held = bark.v(static_cast<std::size_t>(point));
             return std::isnan(held) || static_cast<float>(v) == held;
         };
-        for (std::size_t p = 0; p < bark.polygons(); ++p) {
+        for (std::size_t p = 0; p < bark.bark_polygons(); ++p) {
             if (!bark.measured(p))
                 continue;
             const std::span<const int> poly = bark.polygon(p);
@@ -412,7 +415,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     BarkLayer bark(layer, materials);
     if (!bark.any())
         return out;
-    const std::size_t points = bark.points(), polygons = bark.polygons();
+    const std::size_t points = bark.points(), polygons = bark.polygons(), bark_polygons = bark.bark_polygons();
     Groups pieces(points);
     const Links links(bark, pieces);
 
@@ -441,7 +444,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     // In the same pass, the girth of every measured polygon at each of its corners on a start
     // off the roots, in turn, for the collar groups below once they are joined.
     std::vector<std::pair<int, double>> girths;
-    for (std::size_t p = 0; p < polygons; ++p) {
+    for (std::size_t p = 0; p < bark_polygons; ++p) {
         if (!bark.on_bark(p))
             continue;
         const std::span<const int> poly = bark.polygon(p);
@@ -559,7 +562,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     // Written over the corners' own values, polygon by polygon; (0, 0) stays off the bark.
     out.uv = bark.take_corner_uv();
     std::vector<double> u;
-    for (std::size_t p = 0; p < polygons; ++p) {
+    for (std::size_t p = 0; p < bark_polygons; ++p) {
         if (!bark.on_bark(p))
             continue;
         const std::span<const int> poly = bark.polygon(p);
