@@ -294,28 +294,31 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     // After the last smooth polygon every polygon takes one normal at all its corners.
     out.one_from = smooth_polygons;
     out.normal.assign(layer.corner_offset[smooth_polygons], {0.0f, 1.0f, 0.0f});
-    out.one_normal.assign(polygons - smooth_polygons, {0.0f, 1.0f, 0.0f});
     out.cut.assign((polygons + 3) / 4, 0);
     // A leaf's corners all take its own face normal, and its cut is found at once: nothing of
-    // it is kept. The smooth polygons' area-weighted face normals are, and the faces around
-    // every point: each point's count goes two places on and its running start one place on,
-    // so that the fill itself leaves every point's start in place. Only the faces are kept, not
-    // their corners at the point (a large tree has millions of corners): a face's few points
-    // tell the corner again when the point comes.
+    // it is kept.
+    const auto face_only = [&layer, &out](std::size_t p, std::size_t corners, const host::Vec3 &face) {
+        const std::array<float, 3> own = unit_or_up(unit_of(face));
+        if (p < out.one_from)
+            std::fill_n(out.normal.begin() + static_cast<std::ptrdiff_t>(out.first[p]), corners, own);
+        else
+            out.one_normal[p - out.one_from] = own;
+        out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, face, out, true) << (p % 4 * 2));
+    };
+    // The smooth polygons' area-weighted face normals are kept, and the faces around every
+    // point: each point's count goes two places on and its running start one place on, so that
+    // the fill itself leaves every point's start in place. Only the faces are kept, not their
+    // corners at the point (a large tree has millions of corners): a face's few points tell the
+    // corner again when the point comes.
     std::vector<host::Vec3> area(smooth_polygons);
     std::vector<int> start(smooth_points + 2, 0);
-    for (std::size_t p = 0; p < polygons; ++p) {
+    for (std::size_t p = 0; p < smooth_polygons; ++p) {
         const std::span<const int> poly = layer.polygon_points(p);
         if (poly.size() < 3)
             continue;
         const host::Vec3 face = newell(layer, poly);
         if (!smooth[p]) {
-            const std::array<float, 3> own = unit_or_up(unit_of(face));
-            if (p < out.one_from)
-                std::fill_n(out.normal.begin() + static_cast<std::ptrdiff_t>(out.first[p]), poly.size(), own);
-            else
-                out.one_normal[p - out.one_from] = own;
-            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, face, out, true) << (p % 4 * 2));
+            face_only(p, poly.size(), face);
             continue;
         }
         area[p] = face;
@@ -338,7 +341,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     // The sides of a tube between two rings: quads whose two ends each lie on one ring of
     // "RM_branch" v. Two such sides between the same pair of rings that share an edge run along
     // one tube, and that edge is smooth whatever its angle: a square tube shades round.
-    const std::vector<TubeSide> sides = tube_sides(layer, smooth, smooth_polygons);
+    std::vector<TubeSide> sides = tube_sides(layer, smooth, smooth_polygons);
 
     // Per point: its faces (once each), joined into runs of tube sides, and each run's summed
     // area-weighted normal.
@@ -456,10 +459,21 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             }
         }
     }
+    std::vector<int>().swap(around);
+    std::vector<int>().swap(start);
+    std::vector<TubeSide>().swap(sides);
     // How each smooth polygon is cut into triangles, while its face normal is at hand.
     for (std::size_t p = 0; p < smooth_polygons; ++p)
         if (smooth[p])
             out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, area[p], out) << (p % 4 * 2));
+    // The leaves after the wood, once the wood's working arrays are let go of: a large tree's
+    // leaves take their room.
+    std::vector<host::Vec3>().swap(area);
+    std::vector<char>().swap(smooth);
+    out.one_normal.assign(polygons - smooth_polygons, {0.0f, 1.0f, 0.0f});
+    for (std::size_t p = smooth_polygons; p < polygons; ++p)
+        if (const std::span<const int> poly = layer.polygon_points(p); poly.size() >= 3)
+            face_only(p, poly.size(), newell(layer, poly));
     return out;
 }
 
