@@ -8,6 +8,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <new>
 #include <numbers>
 #include <numeric>
 
@@ -148,7 +149,6 @@ public:
         // corner needs room up to the last polygon on the bark only.
         corner_uv_.assign(offset[bark_polygons], {0.0f, 0.0f});
         t_per_v_.assign(bark_polygons, nothing);
-        circumference_.assign(bark_polygons, 0.0);
         // A tree's layer holds its woody points first and its leaves' after: what follows needs
         // room for the points up to the last woody one only.
         int last = -1;
@@ -194,23 +194,28 @@ public:
     std::size_t polygons() const { return polygons_; }
     // One past the last polygon on the bark: the leaves that follow the wood are passed over.
     std::size_t bark_polygons() const { return bark_polygons_; }
+    std::size_t corners() const { return corner_uv_.size(); } // up to the last polygon on the bark
     bool on_bark(std::size_t p) const { return on_bark_[p]; }
     bool on_root(std::size_t point) const { return on_root_[point]; }
     float v(std::size_t point) const { return v_of_[point]; }
     // p before bark_polygons().
     bool measured(std::size_t p) const { return !std::isnan(t_per_v_[p]); }
     double t_per_v(std::size_t p) const { return t_per_v_[p]; }
-    // 0 for a polygon not measured: only a measured one has a girth.
-    double circumference(std::size_t p) const { return circumference_[p]; }
+    // Woody polygon p's circumference, 0 where it is not measured: measured again where it is
+    // asked for (the few polygons round the starts), not kept for the millions.
+    double circumference(std::size_t p) const
+    {
+        const Stretch s = stretch(polygon(p), uv(p));
+        return s.measured() ? s.circumference() : 0.0;
+    }
     std::span<const int> polygon(std::size_t p) const { return layer_.polygon_points(p); }
     const host::Vec3 &position(int point) const { return layer_.points[static_cast<std::size_t>(point)]; }
     std::vector<char> take_on_bark() { return std::move(on_bark_); }
     // What only the links need (t per v, whether a polygon is measured) and what only the
     // starts need (the points' own v), let go of once they are found: a large tree's walk needs
-    // the room. A measured polygon's circumference stays until the collars are measured.
+    // the room.
     void forget_t_per_v() { std::vector<double>().swap(t_per_v_); }
     void forget_v() { std::vector<float>().swap(v_of_); }
-    void forget_circumferences() { std::vector<double>().swap(circumference_); }
     // The corners' values, for the bark coordinates to be written over in place.
     std::vector<std::array<float, 2>> take_corner_uv() { return std::move(corner_uv_); }
     // The "RM_branch" values of woody polygon p's corners, its first first.
@@ -225,30 +230,41 @@ public:
     }
 
 private:
-    // How much t grows per unit of v on polygon p: its length per unit of v over its width per
-    // unit of u (its circumference), both measured on the polygon; roots count v away from the
-    // trunk, so t runs against it there. The circumference is the plain mean over the polygon's
-    // triangles: a side of a tapering tube then spans halfway between its two rings, where a
-    // mean by area would lean to the wider one.
-    void measure(std::size_t p, std::span<const int> poly, const std::array<float, 2> *uv, bool root)
+    // A polygon's stretch summed over its triangles: width per unit of u (the circumference)
+    // by triangle, length per unit of v by area.
+    struct Stretch {
+        double per_u = 0.0, per_v = 0.0, area = 0.0, triangles = 0.0;
+        bool measured() const { return per_u > 0.0 && per_v > 0.0 && area > 0.0; }
+        // The plain mean over the polygon's triangles: a side of a tapering tube then spans
+        // halfway between its two rings, where a mean by area would lean to the wider one.
+        double circumference() const { return per_u / triangles; }
+    };
+    Stretch stretch(std::span<const int> poly, const std::array<float, 2> *uv) const
     {
         const auto value = [&](std::size_t c) { return std::array<double, 2>{uv[c][0], uv[c][1]}; };
-        double per_u = 0.0, per_v = 0.0, area = 0.0, triangles = 0.0;
+        Stretch sum;
         const std::array<double, 2> t0 = value(0);
         const host::Vec3 &p0 = position(poly[0]);
         for (std::size_t i = 1; i + 1 < poly.size(); ++i) {
             TextureStretch s;
             if (stretch_of(p0, position(poly[i]), position(poly[i + 1]), t0, value(i), value(i + 1), s)) {
-                per_u += s.per_u;
-                per_v += s.per_v * s.area;
-                triangles += 1.0;
-                area += s.area;
+                sum.per_u += s.per_u;
+                sum.per_v += s.per_v * s.area;
+                sum.triangles += 1.0;
+                sum.area += s.area;
             }
         }
-        if (!(per_u > 0.0) || !(per_v > 0.0) || !(area > 0.0))
-            return;
-        circumference_[p] = per_u / triangles;
-        t_per_v_[p] = (root ? -1.0 : 1.0) * (per_v / area) / circumference_[p];
+        return sum;
+    }
+
+    // How much t grows per unit of v on polygon p: its length per unit of v over its width per
+    // unit of u (its circumference), both measured on the polygon; roots count v away from the
+    // trunk, so t runs against it there.
+    void measure(std::size_t p, std::span<const int> poly, const std::array<float, 2> *uv, bool root)
+    {
+        const Stretch s = stretch(poly, uv);
+        if (s.measured())
+            t_per_v_[p] = (root ? -1.0 : 1.0) * (s.per_v / s.area) / s.circumference();
     }
 
     const host::Layer &layer_;
@@ -259,7 +275,7 @@ private:
     std::vector<float> v_of_;
     // Per corner up to the last polygon on the bark: a woody polygon's value, else (0, 0).
     std::vector<std::array<float, 2>> corner_uv_;
-    std::vector<double> t_per_v_, circumference_; // per polygon up to the last on the bark
+    std::vector<double> t_per_v_; // per polygon up to the last on the bark
 };
 
 // Every edge of a measured polygon says how t changes from one end to the other: by the
@@ -272,13 +288,17 @@ private:
 // two places on and its running start one place on, so that the fill itself leaves every point's
 // start in place, without a copy of them all.
 struct Links {
-    std::vector<std::size_t> start;
+    // Two links at most per woody corner, counted in 32 bits: a layer with more than 2^31 woody
+    // corners would need far more memory than the links of a tree that fits (refused below).
+    std::vector<std::uint32_t> start;
     std::unique_ptr<Link[]> list; // every one written by the fill below: left unset until then
 
     // A measured polygon's links join its points into one piece of bark: pieces joins each
     // point to the polygon's first, which joins the same.
     Links(const BarkLayer &bark, Groups &pieces) : start(bark.points() + 2, 0)
     {
+        if (bark.corners() > std::numeric_limits<std::uint32_t>::max() / 2)
+            throw std::bad_alloc();
         for (std::size_t p = 0; p < bark.bark_polygons(); ++p) {
             if (!bark.measured(p))
                 continue;
@@ -297,7 +317,7 @@ struct Links {
         for (std::size_t i = 1; i < start.size(); ++i)
             start[i] += start[i - 1];
         list = std::make_unique_for_overwrite<Link[]>(start.back());
-        std::size_t *fill = start.data() + 1;
+        std::uint32_t *fill = start.data() + 1;
         // A point without a v of its own has only its polygons' to go by.
         const auto own = [&](int point, double v) {
             const float held = bark.v(static_cast<std::size_t>(point));
@@ -448,15 +468,19 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         if (!bark.on_bark(p))
             continue;
         const std::span<const int> poly = bark.polygon(p);
-        const bool girth = bark.circumference(p) > 0.0;
+        double girth = -1.0; // measured when first asked for
         for (std::size_t c = 0; c < poly.size(); ++c) {
             const int a = poly[c], b = poly[c + 1 < poly.size() ? c + 1 : 0];
             if (!start[static_cast<std::size_t>(a)])
                 continue;
             if (start[static_cast<std::size_t>(b)])
                 groups.join(a, b);
-            if (girth && !bark.on_root(static_cast<std::size_t>(a)))
-                girths.emplace_back(a, bark.circumference(p));
+            if (bark.on_root(static_cast<std::size_t>(a)))
+                continue;
+            if (girth < 0.0)
+                girth = bark.circumference(p);
+            if (girth > 0.0)
+                girths.emplace_back(a, girth);
         }
     }
     std::map<int, Collar> collars;
@@ -485,7 +509,6 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         }
     for (auto &[group, c] : collars)
         std::sort(c.corners.begin(), c.corners.end());
-    bark.forget_circumferences();
 
     // Per point, t and what the walk below holds of it, side by side: a link reads all of it at
     // once, from wherever in the layer the point at its far end lies.
@@ -511,7 +534,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             queue.push(0.0f, point);
         }
         const Link *list = links.list.get();
-        const std::size_t *first = links.start.data();
+        const std::uint32_t *first = links.start.data();
         while (!queue.empty()) {
             const auto [d, point] = queue.pop();
             WalkPoint &here = walk[static_cast<std::size_t>(point)];
