@@ -836,6 +836,34 @@ TEST(ExportBark, EveryPieceStartsFromItsOwnLowestRing)
     EXPECT_TRUE(bark.on_bark[tip]);
 }
 
+TEST(ExportBark, ARootCollarHangsBelowTheTrunkByItsDropInTrunkCircumferences)
+{
+    // A trunk 4 m round from its base ring at v = 0, a skirt of trunk down to a root collar
+    // 0.3 m below, and a root 2.4 m round whose v counts away from the trunk. Only the trunk's
+    // sides at its base ring give the girth; the skirt (flat in v) and the root's sides give none.
+    Tubes tubes;
+    const auto base = tubes.ring({0.0, 0.0, 0.0}, 0.5, 0.0), up = tubes.ring({0.0, 1.0, 0.0}, 0.5, 1.0);
+    const auto collar = tubes.ring({0.0, -0.3, 0.0}, 0.3, 0.0), down = tubes.ring({0.0, -1.3, 0.0}, 0.3, 1.0);
+    tubes.sides(base, up, "RM_trunk");
+    const std::size_t skirt = tubes.layer.polygon_count();
+    tubes.sides(collar, base, "RM_trunk");
+    const std::size_t root = tubes.layer.polygon_count();
+    tubes.sides(collar, down, "RM_root");
+    const host::Layer &layer = tubes.layer;
+    const exporter::BarkCoordinates bark = exporter::bark_coordinates(layer, exporter::collect_materials(layer));
+    ASSERT_FALSE(bark.empty());
+    // Corners 0 and 1 of a side lie on its first ring, 2 and 3 on its second.
+    const double at_collar = -0.3 / 4.0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_NEAR(bark.at(i, 0)[1], 0.0, 1e-6) << i;            // the base starts the trunk
+        EXPECT_NEAR(bark.at(i, 2)[1], 1.0 / 4.0, 1e-6) << i;      // a metre up a trunk 4 m round
+        EXPECT_NEAR(bark.at(root + i, 0)[1], at_collar, 1e-6) << i;
+        EXPECT_NEAR(bark.at(root + i, 2)[1], at_collar - 1.0 / 2.4, 1e-5) << i; // falling along the root
+        EXPECT_EQ(bark.at(skirt + i, 0)[1], bark.at(root + i, 0)[1]) << i;     // the skirt joins the two
+        EXPECT_EQ(bark.at(skirt + i, 2)[1], bark.at(i, 0)[1]) << i;
+    }
+}
+
 TEST(ExportBark, TheBarkDoesNotHangOnHowThePointsAreNumbered)
 {
     // One tapering tube with a side branch, its rings numbered from the base up and again from
