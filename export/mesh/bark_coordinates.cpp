@@ -147,11 +147,18 @@ public:
         // Each woody corner's value read once: the walks below visit every corner several times.
         // A tree's layer holds its wood first and its leaves after: what is kept per polygon or
         // corner needs room up to the last polygon on the bark only.
-        corner_uv_.assign(offset[bark_polygons], {0.0f, 0.0f});
-        t_per_v_.assign(bark_polygons, nothing);
         // A tree's layer holds its woody points first and its leaves' after: what follows needs
         // room for the points up to the last woody one only.
         int last = -1;
+        for (std::size_t p = 0; p < bark_polygons; ++p)
+            if (on_bark_[p])
+                for (const int point : layer.polygon_points(p))
+                    last = std::max(last, point);
+        points_ = static_cast<std::size_t>(last) + 1;
+        corner_uv_.assign(offset[bark_polygons], {0.0f, 0.0f});
+        // Room for a t per point as well: the walk takes it over once the links are made.
+        t_per_v_.reserve(std::max(bark_polygons, points_));
+        t_per_v_.assign(bark_polygons, nothing);
         static const float origin[2] = {0.0f, 0.0f};
         for (std::size_t p = 0; p < bark_polygons; ++p) {
             if (!on_bark_[p])
@@ -159,19 +166,14 @@ public:
             const std::span<const int> poly = layer.polygon_points(p);
             std::array<float, 2> *uv = corner_uv_.data() + offset[p];
             if (!layer.has_corner_values(p)) {
-                for (std::size_t c = 0; c < poly.size(); ++c) {
-                    last = std::max(last, poly[c]);
+                for (std::size_t c = 0; c < poly.size(); ++c)
                     map_.own_value(poly[c], 2, uv[c].data());
-                }
             } else {
-                for (std::size_t c = 0; c < poly.size(); ++c) {
-                    last = std::max(last, poly[c]);
+                for (std::size_t c = 0; c < poly.size(); ++c)
                     copy_value(map_.at(poly[c], static_cast<int>(p)), origin, 2, uv[c].data());
-                }
             }
             measure(p, poly, uv, root_material[static_cast<std::size_t>(of_polygon[p])]);
         }
-        points_ = static_cast<std::size_t>(last) + 1;
         // A point's own v: its continuous value (seams differ in u alone).
         v_of_.assign(points_, nothing);
         if (const host::VertexMap *map = layer.find_vmap(ID_TXUV, branch_texture); map && map->count > 0) {
@@ -213,8 +215,8 @@ public:
     std::vector<char> take_on_bark() { return std::move(on_bark_); }
     // What only the links need (t per v, whether a polygon is measured) and what only the
     // starts need (the points' own v), let go of once they are found: a large tree's walk needs
-    // the room.
-    void forget_t_per_v() { std::vector<double>().swap(t_per_v_); }
+    // the room. t per v's room holds a value per point: the walk's t takes it over.
+    std::vector<double> take_t_per_v() { return std::move(t_per_v_); }
     void forget_v() { std::vector<float>().swap(v_of_); }
     // The corners' values, for the bark coordinates to be written over in place.
     std::vector<std::array<float, 2>> take_corner_uv() { return std::move(corner_uv_); }
@@ -384,14 +386,6 @@ private:
     std::vector<std::uint64_t> heap_;
 };
 
-// A point as the walk over the bark holds it: its t, its distance over the bark from the
-// nearest start as far as found, whether its t is settled, and whether it is a start.
-struct WalkPoint {
-    double t = 0.0;
-    float distance = std::numeric_limits<float>::infinity();
-    bool done = false, start = false;
-};
-
 // Where the bark starts, t is 0 (a trunk's base ring), except that a root collar hangs below its
 // trunk's base. A collar group: the starts joined by edges of bark polygons (the skirt between
 // the base ring and the collar), with the trunk's base in it.
@@ -457,7 +451,11 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         }
     std::vector<float>().swap(lowest);
     std::vector<int>().swap(pieces.parent);
-    bark.forget_t_per_v();
+    // Per point, t and what the walk below holds of it (its distance over the bark from the
+    // nearest start as far as found, whether its t is settled), each in an array of its own:
+    // t takes over the room of t per v, the rest fits where the starts' working arrays were.
+    std::vector<double> t = bark.take_t_per_v();
+    t.assign(points, 0.0);
     bark.forget_v();
 
     Groups groups(points);
@@ -510,76 +508,72 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     for (auto &[group, c] : collars)
         std::sort(c.corners.begin(), c.corners.end());
 
-    // Per point, t and what the walk below holds of it, side by side: a link reads all of it at
-    // once, from wherever in the layer the point at its far end lies.
-    std::vector<WalkPoint> walk(points);
     for (const int point : starts) {
-        WalkPoint &w = walk[static_cast<std::size_t>(point)];
-        w.start = true;
         if (!bark.on_root(static_cast<std::size_t>(point)))
             continue;
         const Collar &c = collars[groups.find(point)];
         if (c.base_count > 0.0 && c.collar_count > 0.0 && c.around > 0.0) {
             const double drop = c.base_y / c.base_count - c.collar_y / c.collar_count;
-            w.t = -std::max(drop, 0.0) / (c.around / c.around_weight);
+            t[static_cast<std::size_t>(point)] = -std::max(drop, 0.0) / (c.around / c.around_weight);
         }
     }
 
     // From the starts outward, nearest first: each point takes the mean of what its links from
     // the points already done say.
     {
+        std::vector<float> distance(points, std::numeric_limits<float>::infinity());
+        std::vector<char> done(points, 0);
         Nearest queue; // by distance over the bark from the starts, then point
         for (const int point : starts) {
-            walk[static_cast<std::size_t>(point)].distance = 0.0f;
+            distance[static_cast<std::size_t>(point)] = 0.0f;
             queue.push(0.0f, point);
         }
         const Link *list = links.list.get();
         const std::uint32_t *first = links.start.data();
         while (!queue.empty()) {
-            const auto [d, point] = queue.pop();
-            WalkPoint &here = walk[static_cast<std::size_t>(point)];
-            if (here.done || d > here.distance)
+            const auto [d, at_point] = queue.pop();
+            const auto point = static_cast<std::size_t>(at_point);
+            if (done[point] || d > distance[point])
                 continue;
-            here.done = true;
+            done[point] = 1;
             // A large tree's points lie far apart in memory and the walk goes from one to the
             // next by distance: what the next point holds is asked for now, so that it comes in
             // while this one's links are read, and where the point after it finds its links (so
             // that its links can be asked for in turn).
             if (const int next = queue.next_point(); next >= 0) {
-                __builtin_prefetch(&walk[static_cast<std::size_t>(next)]);
+                __builtin_prefetch(&distance[static_cast<std::size_t>(next)]);
                 __builtin_prefetch(&list[first[static_cast<std::size_t>(next)]]);
             }
             if (const int after = queue.point_after_next(); after >= 0)
                 __builtin_prefetch(&first[static_cast<std::size_t>(after)]);
-            const std::size_t begin = first[static_cast<std::size_t>(point)], end = first[static_cast<std::size_t>(point) + 1];
-            const host::Vec3 &at = bark.position(point);
+            const std::size_t begin = first[point], end = first[point + 1];
+            const host::Vec3 &at = bark.position(at_point);
             // One pass over the point's links: those from points already done say what t is
             // here, those to points still to come may bring them nearer.
             double sum = 0.0, count = 0.0;
             for (std::size_t l = begin; l < end; ++l) {
                 const Link &link = list[l];
-                WalkPoint &there = walk[link.to()];
-                if (there.done) {
+                const std::size_t there = link.to();
+                if (done[there]) {
                     if (link.takes()) {
                         // The link from the other end says t here is its t less the step to it.
-                        sum += there.t - link.step;
+                        sum += t[there] - link.step;
                         count += 1.0;
                     }
                     continue;
                 }
                 if (!link.gives())
                     continue;
-                const auto further = static_cast<float>(d + edge_length(at, bark.position(static_cast<int>(link.to()))));
-                if (further < there.distance) {
-                    there.distance = further;
-                    queue.push(further, static_cast<int>(link.to()));
+                const auto further = static_cast<float>(d + edge_length(at, bark.position(static_cast<int>(there))));
+                if (further < distance[there]) {
+                    distance[there] = further;
+                    queue.push(further, static_cast<int>(there));
                 }
             }
-            if (!here.start)
-                here.t = sum / count;
+            if (!start[point])
+                t[point] = sum / count;
         }
     }
-    const auto t = [&walk](int point) { return walk[static_cast<std::size_t>(point)].t; };
 
     out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
     // Written over the corners' own values, polygon by polygon; (0, 0) stays off the bark.
@@ -603,7 +597,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         if (!skirt) {
             // Off the skirt a corner keeps its own u.
             for (std::size_t c = 0; c < poly.size(); ++c)
-                uv[c][1] = static_cast<float>(t(poly[c]));
+                uv[c][1] = static_cast<float>(t[static_cast<std::size_t>(poly[c])]);
             continue;
         }
         u.clear();
@@ -617,7 +611,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             u.push_back(value);
         }
         for (std::size_t c = 0; c < poly.size(); ++c)
-            uv[c] = {static_cast<float>(u[c]), static_cast<float>(t(poly[c]))};
+            uv[c] = {static_cast<float>(u[c]), static_cast<float>(t[static_cast<std::size_t>(poly[c])])};
     }
     out.on_bark = bark.take_on_bark();
     return out;
