@@ -148,12 +148,11 @@ public:
         // A tree's layer holds its wood first and its leaves after: what is kept per polygon or
         // corner needs room up to the last polygon on the bark only.
         // A tree's layer holds its woody points first and its leaves' after: what follows needs
-        // room for the points up to the last woody one only.
+        // room for the points up to the last woody one only (or up to the last of a leaf among
+        // the wood, whose points are then passed over as points off the bark are).
         int last = -1;
-        for (std::size_t p = 0; p < bark_polygons; ++p)
-            if (on_bark_[p])
-                for (const int point : layer.polygon_points(p))
-                    last = std::max(last, point);
+        for (std::size_t k = 0, end = offset[bark_polygons]; k < end; ++k)
+            last = std::max(last, layer.corners[k]);
         points_ = static_cast<std::size_t>(last) + 1;
         corner_uv_.assign(offset[bark_polygons], {0.0f, 0.0f});
         // Room for a t per point as well: the walk takes it over once the links are made.
