@@ -274,20 +274,23 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     const std::size_t polygons = layer.polygon_count();
 
     // The polygons that take part in smoothing (leaves and faces of fewer than three corners
-    // take none), and one past the last of them and of their points: a tree's layer holds its
-    // wood first and its leaves after, so what is kept per smooth polygon or point below needs
-    // room up to the last of them only.
+    // take none), and one past the last of them and of the points before it: a tree's layer
+    // holds its wood first and its leaves after, so what is kept per smooth polygon or point
+    // below needs room up to the last of them only (or up to the last point of a leaf among the
+    // wood, which has no faces to smooth).
     std::vector<char> smooth(polygons, 0);
-    std::size_t smooth_polygons = 0, smooth_points = 0;
+    std::size_t smooth_polygons = 0;
     for (std::size_t p = 0; p < polygons; ++p) {
-        const std::span<const int> poly = layer.polygon_points(p);
-        if (poly.size() < 3 || materials.list[static_cast<std::size_t>(materials.of_polygon[p])].leaf)
+        if (layer.corner_offset[p + 1] - layer.corner_offset[p] < 3 ||
+            materials.list[static_cast<std::size_t>(materials.of_polygon[p])].leaf)
             continue;
         smooth[p] = 1;
         smooth_polygons = p + 1;
-        for (int point : poly)
-            smooth_points = std::max(smooth_points, static_cast<std::size_t>(point) + 1);
     }
+    int last_point = -1;
+    for (std::size_t k = 0, end = layer.corner_offset[smooth_polygons]; k < end; ++k)
+        last_point = std::max(last_point, layer.corners[k]);
+    const auto smooth_points = static_cast<std::size_t>(last_point + 1);
 
     CornerNormals out;
     out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
