@@ -689,6 +689,31 @@ std::pair<double, double> bark_scales(const exporter::BarkCoordinates &bark, con
     return {around, along};
 }
 
+TEST(ExportNormals, CornersOfAPointTakingOneNormalHoldItOnce)
+{
+    // Two square tube segments bent a little at the middle ring and capped at the top: round
+    // at every ring, sharp at the cap's edge. At a point, corners that take the same normal
+    // name the same place in normal, corners that take another name another.
+    Tubes tubes;
+    const auto low = tubes.ring({0.0, 0.0, 0.0}, 0.5, 0.0), mid = tubes.ring({0.0, 1.0, 0.0}, 0.5, 1.0);
+    const auto high = tubes.ring({0.2, 2.0, 0.0}, 0.5, 2.0);
+    tubes.sides(low, mid, "RM_trunk");
+    tubes.sides(mid, high, "RM_trunk");
+    tubes.layer.add_polygon(ID_FACE, {high[0], high[1], high[2], high[3]}, "RM_trunk");
+    const host::Layer &layer = tubes.layer;
+    const exporter::CornerNormals normals = normals_of(layer, 60.0);
+    std::map<int, std::vector<std::pair<std::uint32_t, std::array<float, 3>>>> at_point;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p)
+        for (std::size_t c = 0; c < layer.polygon_points(p).size(); ++c)
+            at_point[layer.polygon_points(p)[c]].emplace_back(normals.normal_index[normals.first[p] + c], normals.at(p, c));
+    for (const auto &[point, corners] : at_point)
+        for (const auto &a : corners)
+            for (const auto &b : corners)
+                EXPECT_EQ(a.first == b.first, a.second == b.second) << point;
+    // One normal a point along the tube, and one more at each of the cap's.
+    EXPECT_EQ(normals.normal.size(), 1 + layer.points.size() + 4);
+}
+
 TEST(ExportBark, EveryTubeRunsInItsOwnCircumferences)
 {
     // A thick and a thin straight tube, and one that tapers, rings a metre apart, all on one v.

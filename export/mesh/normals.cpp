@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <new>
 #include <span>
 
 namespace exporter {
@@ -187,6 +189,12 @@ host::Vec3 triangle_normal(const host::Layer &layer, std::span<const int> poly, 
 
 double dot(const host::Vec3 &a, const host::Vec3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
+// Whether two normals are the same to the bit (0 and -0 are not: each is written as it is).
+bool same_bits(const std::array<float, 3> &a, const std::array<float, 3> &b)
+{
+    return std::memcmp(a.data(), b.data(), sizeof a) == 0;
+}
+
 // Whether a corner normal leans a right angle or more away from its triangle's own normal
 // (none for a triangle too small to have a direction: triangle_normal gives it (0, 0, 0), any
 // other a unit vector). A normal that leans back this little or less still counts as leaning
@@ -218,11 +226,10 @@ bool any_leans(const host::Vec3 &own, const std::array<float, 3> &a, const std::
 // leans away from the triangle's own. one_normal: every corner has the same normal (a leaf's
 // face normal), so each half asks once whether it leans.
 std::uint8_t cut_polygon(const host::Layer &layer, std::size_t polygon, const host::Vec3 &face,
-                         const CornerNormals &normals, bool one_normal = false)
+                         const CornerNormals::Corners &corner_normal, bool one_normal = false)
 {
     const std::span<const int> poly = layer.polygon_points(polygon);
     const std::size_t n = poly.size();
-    const CornerNormals::Corners corner_normal = normals.of(polygon);
     if (n == 4) {
         // A quad's four possible halves, (0 1 2), (0 2 3) and (1 2 3), (1 3 0), share their
         // diagonals' edges.
@@ -258,11 +265,12 @@ std::uint8_t cut_polygon(const host::Layer &layer, std::size_t polygon, const ho
 }
 
 // The normal a point's faces of one run take: the sum of the runs within the crease angle,
-// its length and its unit vector.
+// its length and its unit vector, and where the unit vector is held.
 struct Smoothed {
     host::Vec3 sum;
     double length = 0.0;
     std::array<float, 3> normal{};
+    std::uint32_t held = 0;
 };
 
 } // namespace
@@ -296,17 +304,33 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
     // After the last smooth polygon every polygon takes one normal at all its corners.
     out.one_from = smooth_polygons;
-    out.normal.assign(layer.corner_offset[smooth_polygons], {0.0f, 1.0f, 0.0f});
+    // The normals held: first up, which the corners of polygons too small to have a face keep;
+    // then a place for each point, for the first normal its faces take (at most points of a
+    // tube, all its faces take that one); then every other normal a point's faces take, and the
+    // face normal of every polygon before one_from that takes no part in smoothing. Room is
+    // made at once for about as many more as there are points, so that they seldom move.
+    const std::size_t corners = layer.corner_offset[smooth_polygons];
+    const std::size_t more_from = 1 + smooth_points;
+    if (corners + more_from > std::numeric_limits<std::uint32_t>::max()) // far more than memory holds
+        throw std::bad_alloc();
+    out.normal_index.assign(corners, 0);
+    out.normal.reserve(more_from + smooth_points);
+    out.normal.assign(more_from, {0.0f, 1.0f, 0.0f});
+    const auto hold_more = [&out](const std::array<float, 3> &normal) {
+        out.normal.push_back(normal);
+        return static_cast<std::uint32_t>(out.normal.size() - 1);
+    };
     out.cut.assign((polygons + 3) / 4, 0);
     // A leaf's corners all take its own face normal, and its cut is found at once: nothing of
     // it is kept.
-    const auto face_only = [&layer, &out](std::size_t p, std::size_t corners, const host::Vec3 &face) {
+    const auto face_only = [&layer, &out, &hold_more](std::size_t p, std::size_t corners, const host::Vec3 &face) {
         const std::array<float, 3> own = unit_or_up(unit_of(face));
         if (p < out.one_from)
-            std::fill_n(out.normal.begin() + static_cast<std::ptrdiff_t>(out.first[p]), corners, own);
+            std::fill_n(out.normal_index.begin() + static_cast<std::ptrdiff_t>(out.first[p]), corners, hold_more(own));
         else
             out.one_normal[p - out.one_from] = own;
-        out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, face, out, true) << (p % 4 * 2));
+        const std::uint8_t cut = cut_polygon(layer, p, face, CornerNormals::all(own), true);
+        out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut << (p % 4 * 2));
     };
     // The smooth polygons' area-weighted face normals are kept, and the faces around every
     // point: each point's count goes two places on and its running start one place on, so that
@@ -355,11 +379,18 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     std::vector<char> twice(most); // per face, whether it names the point more than once
     std::vector<host::Vec3> run_sum(most), run_unit(most);
     std::vector<Smoothed> smoothed(most);
-    std::vector<std::array<float, 3>> face_normal(most);
     for (std::size_t point = 0; point + 1 < start.size(); ++point) {
         const auto first = static_cast<std::size_t>(start[point]), end = static_cast<std::size_t>(start[point + 1]);
         if (first == end)
             continue;
+        // Where a normal the point's faces take is held: the point's own place for the first.
+        const auto hold = [&](bool point_s_own, const std::array<float, 3> &normal) {
+            if (point_s_own) {
+                out.normal[1 + point] = normal;
+                return static_cast<std::uint32_t>(1 + point);
+            }
+            return hold_more(normal);
+        };
         std::size_t k = 0;
         for (std::size_t e = first; e < end; ++e) {
             const int f = around[e];
@@ -437,7 +468,16 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                 sum.z += run_sum[g].z;
             }
             const double l = length(sum);
-            smoothed[r] = {sum, l, unit_or_up(sum, l)};
+            smoothed[r] = {sum, l, unit_or_up(sum, l), 0};
+            // Held once at the point: runs within the crease angle of each other mostly sum
+            // the same runs to the same normal.
+            std::size_t same = 0;
+            while (same < h && !same_bits(smoothed[heads[same]].normal, smoothed[r].normal))
+                ++same;
+            if (same < h)
+                smoothed[r].held = smoothed[heads[same]].held;
+            else
+                smoothed[r].held = hold(h == 0, smoothed[r].normal);
         }
         for (std::size_t i = 0; i < k; ++i) {
             const host::Vec3 own = unit_of(area[static_cast<std::size_t>(faces[i])]);
@@ -445,20 +485,18 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             const host::Vec3 &sum = mine.sum;
             // Near or past a right angle the sum may turn away from the face (a run can bend
             // round further than the crease angle): keep the face's own.
-            face_normal[i] = sum.x * own.x + sum.y * own.y + sum.z * own.z <= lean_margin * mine.length
-                                 ? unit_or_up(own)
-                                 : mine.normal;
-        }
-        // Every corner of the faces at the point, a face that names it twice at both.
-        for (std::size_t i = 0; i < k; ++i) {
+            const std::uint32_t held = sum.x * own.x + sum.y * own.y + sum.z * own.z <= lean_margin * mine.length
+                                           ? hold(false, unit_or_up(own))
+                                           : mine.held;
+            // Every corner of the face at the point, a face that names it twice at both.
             const auto f = static_cast<std::size_t>(faces[i]);
-            std::array<float, 3> *corner = out.normal.data() + out.first[f];
-            corner[at[i]] = face_normal[i];
+            std::uint32_t *corner = out.normal_index.data() + out.first[f];
+            corner[at[i]] = held;
             if (twice[i]) {
                 const std::span<const int> poly = layer.polygon_points(f);
                 for (std::size_t c = static_cast<std::size_t>(at[i]) + 1; c < poly.size(); ++c)
                     if (poly[c] == static_cast<int>(point))
-                        corner[c] = face_normal[i];
+                        corner[c] = held;
             }
         }
     }
@@ -468,7 +506,7 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     // How each smooth polygon is cut into triangles, while its face normal is at hand.
     for (std::size_t p = 0; p < smooth_polygons; ++p)
         if (smooth[p])
-            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, area[p], out) << (p % 4 * 2));
+            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, area[p], out.of(p)) << (p % 4 * 2));
     // The leaves after the wood, once the wood's working arrays are let go of: a large tree's
     // leaves take their room.
     std::vector<host::Vec3>().swap(area);
@@ -492,7 +530,7 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
     // Normals made by corner_normals know their cut; others are cut here.
     const std::uint8_t cut = normals.knows_cut(polygon)
                                  ? normals.cut_of(polygon)
-                                 : cut_polygon(layer, polygon, newell(layer, poly), normals);
+                                 : cut_polygon(layer, polygon, newell(layer, poly), normals.of(polygon));
     const std::size_t start = cut & CornerNormals::from_second;
     const bool leans = (cut & CornerNormals::leans) != 0;
     const CornerNormals::Corners corner_normal = normals.of(polygon);
