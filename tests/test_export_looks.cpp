@@ -689,6 +689,31 @@ std::pair<double, double> bark_scales(const exporter::BarkCoordinates &bark, con
     return {around, along};
 }
 
+TEST(ExportNormals, CornersOfAPointTakingOneNormalHoldItOnce)
+{
+    // Two square tube segments bent a little at the middle ring and capped at the top: round
+    // at every ring, sharp at the cap's edge. At a point, corners that take the same normal
+    // name the same place in normal, corners that take another name another.
+    Tubes tubes;
+    const auto low = tubes.ring({0.0, 0.0, 0.0}, 0.5, 0.0), mid = tubes.ring({0.0, 1.0, 0.0}, 0.5, 1.0);
+    const auto high = tubes.ring({0.2, 2.0, 0.0}, 0.5, 2.0);
+    tubes.sides(low, mid, "RM_trunk");
+    tubes.sides(mid, high, "RM_trunk");
+    tubes.layer.add_polygon(ID_FACE, {high[0], high[1], high[2], high[3]}, "RM_trunk");
+    const host::Layer &layer = tubes.layer;
+    const exporter::CornerNormals normals = normals_of(layer, 60.0);
+    std::map<int, std::vector<std::pair<std::uint32_t, std::array<float, 3>>>> at_point;
+    for (std::size_t p = 0; p < layer.polygon_count(); ++p)
+        for (std::size_t c = 0; c < layer.polygon_points(p).size(); ++c)
+            at_point[layer.polygon_points(p)[c]].emplace_back(normals.normal_index[normals.first[p] + c], normals.at(p, c));
+    for (const auto &[point, corners] : at_point)
+        for (const auto &a : corners)
+            for (const auto &b : corners)
+                EXPECT_EQ(a.first == b.first, a.second == b.second) << point;
+    // One normal a point along the tube, and one more at each of the cap's.
+    EXPECT_EQ(normals.normal.size(), 1 + layer.points.size() + 4);
+}
+
 TEST(ExportBark, EveryTubeRunsInItsOwnCircumferences)
 {
     // A thick and a thin straight tube, and one that tapers, rings a metre apart, all on one v.
@@ -834,6 +859,34 @@ TEST(ExportBark, EveryPieceStartsFromItsOwnLowestRing)
     // The folded tip goes on from the last ring, whatever its corners repeat.
     EXPECT_GT(t[apex], t[low[3][0]]);
     EXPECT_TRUE(bark.on_bark[tip]);
+}
+
+TEST(ExportBark, ARootCollarHangsBelowTheTrunkByItsDropInTrunkCircumferences)
+{
+    // A trunk 4 m round from its base ring at v = 0, a skirt of trunk down to a root collar
+    // 0.3 m below, and a root 2.4 m round whose v counts away from the trunk. Only the trunk's
+    // sides at its base ring give the girth; the skirt (flat in v) and the root's sides give none.
+    Tubes tubes;
+    const auto base = tubes.ring({0.0, 0.0, 0.0}, 0.5, 0.0), up = tubes.ring({0.0, 1.0, 0.0}, 0.5, 1.0);
+    const auto collar = tubes.ring({0.0, -0.3, 0.0}, 0.3, 0.0), down = tubes.ring({0.0, -1.3, 0.0}, 0.3, 1.0);
+    tubes.sides(base, up, "RM_trunk");
+    const std::size_t skirt = tubes.layer.polygon_count();
+    tubes.sides(collar, base, "RM_trunk");
+    const std::size_t root = tubes.layer.polygon_count();
+    tubes.sides(collar, down, "RM_root");
+    const host::Layer &layer = tubes.layer;
+    const exporter::BarkCoordinates bark = exporter::bark_coordinates(layer, exporter::collect_materials(layer));
+    ASSERT_FALSE(bark.empty());
+    // Corners 0 and 1 of a side lie on its first ring, 2 and 3 on its second.
+    const double at_collar = -0.3 / 4.0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_NEAR(bark.at(i, 0)[1], 0.0, 1e-6) << i;            // the base starts the trunk
+        EXPECT_NEAR(bark.at(i, 2)[1], 1.0 / 4.0, 1e-6) << i;      // a metre up a trunk 4 m round
+        EXPECT_NEAR(bark.at(root + i, 0)[1], at_collar, 1e-6) << i;
+        EXPECT_NEAR(bark.at(root + i, 2)[1], at_collar - 1.0 / 2.4, 1e-5) << i; // falling along the root
+        EXPECT_EQ(bark.at(skirt + i, 0)[1], bark.at(root + i, 0)[1]) << i;     // the skirt joins the two
+        EXPECT_EQ(bark.at(skirt + i, 2)[1], bark.at(i, 0)[1]) << i;
+    }
 }
 
 TEST(ExportBark, TheBarkDoesNotHangOnHowThePointsAreNumbered)

@@ -106,7 +106,8 @@ TEST(ExportTriangles, CornersLeaningAwayTakeTheirTrianglesNormal)
         EXPECT_NEAR(normals.at(0, c)[1], 1.0f, 1e-6f) << c; // the leaf's own normal, up
 
     exporter::CornerNormals turned = normals;
-    turned.normal[turned.first[1] + 2] = {0.0f, -1.0f, 0.0f};
+    turned.normal.push_back({0.0f, -1.0f, 0.0f});
+    turned.normal_index[turned.first[1] + 2] = static_cast<std::uint32_t>(turned.normal.size() - 1);
     // Normals changed after the cut was found are cut again.
     for (const exporter::CornerNormals &given : {normals, without_cuts(normals), without_cuts(turned)}) {
         std::vector<exporter::Triangle> leaf, pentagon;

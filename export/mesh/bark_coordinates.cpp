@@ -8,6 +8,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <new>
 #include <numbers>
 #include <numeric>
 
@@ -87,26 +88,33 @@ struct Groups {
     }
 };
 
-// One edge seen from one end: its length over the bark, the point at the other end, how much t
-// grows toward it, and whether t may pass over it to this end and from it to the other. The walk
-// reads nothing of the far end but its state: a large tree's points lie far apart in memory, so
-// the length is found once, where the polygon's corners are read side by side. The point and its
-// two flags share one word: a layer holds far fewer than 2^30 points (each takes 24 bytes).
+// One edge seen from one end: the point at the other end, how much t grows toward it, and
+// whether t may pass over it to this end and from it to the other. A large tree has two of these
+// for every side of every woody polygon, tens of millions: the edge's length is not kept but
+// found by the walk from the two ends' positions, once for each edge it passes over to a point
+// not yet done (about one end of every edge). The point and its two flags share one word: a
+// layer holds far fewer than 2^30 points (each takes 24 bytes).
 struct Link {
-    double length;
     std::uint32_t to_and_flags; // the point, then takes and gives in the two top bits
     float step;
 
     static constexpr std::uint32_t takes_bit = 1u << 30, gives_bit = 1u << 31;
-    static Link make(double length, int to, float step, bool takes, bool gives)
+    static Link make(int to, float step, bool takes, bool gives)
     {
-        return {length, static_cast<std::uint32_t>(to) | (takes ? takes_bit : 0u) | (gives ? gives_bit : 0u), step};
+        return {static_cast<std::uint32_t>(to) | (takes ? takes_bit : 0u) | (gives ? gives_bit : 0u), step};
     }
     std::size_t to() const { return to_and_flags & (takes_bit - 1); }
     bool takes() const { return (to_and_flags & takes_bit) != 0; }
     bool gives() const { return (to_and_flags & gives_bit) != 0; }
 };
-static_assert(sizeof(Link) == 16);
+static_assert(sizeof(Link) == 8);
+
+// The length of an edge over the bark, the same from either end: each difference is the
+// other's negated exactly.
+double edge_length(const host::Vec3 &from, const host::Vec3 &to)
+{
+    return std::hypot(to.x - from.x, to.y - from.y, to.z - from.z);
+}
 
 // The layer as the bark sees it: woody polygons, their "RM_branch" values, and what each
 // polygon says about t.
@@ -127,44 +135,44 @@ public:
         }
         const std::size_t *offset = layer.corner_offset.data();
         const int *of_polygon = materials.of_polygon.data();
-        std::size_t bark_polygons = 0; // one past the last polygon on the bark
         for (std::size_t p = 0; p < polygons_; ++p) {
             on_bark_[p] = woody_material[static_cast<std::size_t>(of_polygon[p])] && offset[p + 1] - offset[p] >= 3;
             if (on_bark_[p])
-                bark_polygons = p + 1;
+                bark_polygons_ = p + 1;
         }
+        const std::size_t bark_polygons = bark_polygons_;
         any_ = bark_polygons > 0;
         if (!any_)
             return;
         // Each woody corner's value read once: the walks below visit every corner several times.
         // A tree's layer holds its wood first and its leaves after: what is kept per polygon or
         // corner needs room up to the last polygon on the bark only.
-        corner_uv_.assign(offset[bark_polygons], {0.0f, 0.0f});
-        t_per_v_.assign(bark_polygons, nothing);
-        circumference_.assign(bark_polygons, 0.0);
         // A tree's layer holds its woody points first and its leaves' after: what follows needs
-        // room for the points up to the last woody one only.
+        // room for the points up to the last woody one only (or up to the last of a leaf among
+        // the wood, whose points are then passed over as points off the bark are).
         int last = -1;
+        for (std::size_t k = 0, end = offset[bark_polygons]; k < end; ++k)
+            last = std::max(last, layer.corners[k]);
+        points_ = static_cast<std::size_t>(last) + 1;
+        corner_uv_.assign(offset[bark_polygons], {0.0f, 0.0f});
+        // Room for a t per point as well: the walk takes it over once the links are made.
+        t_per_v_.reserve(std::max(bark_polygons, points_));
+        t_per_v_.assign(bark_polygons, nothing);
         static const float origin[2] = {0.0f, 0.0f};
-        for (std::size_t p = 0; p < polygons_; ++p) {
+        for (std::size_t p = 0; p < bark_polygons; ++p) {
             if (!on_bark_[p])
                 continue;
             const std::span<const int> poly = layer.polygon_points(p);
             std::array<float, 2> *uv = corner_uv_.data() + offset[p];
             if (!layer.has_corner_values(p)) {
-                for (std::size_t c = 0; c < poly.size(); ++c) {
-                    last = std::max(last, poly[c]);
+                for (std::size_t c = 0; c < poly.size(); ++c)
                     map_.own_value(poly[c], 2, uv[c].data());
-                }
             } else {
-                for (std::size_t c = 0; c < poly.size(); ++c) {
-                    last = std::max(last, poly[c]);
+                for (std::size_t c = 0; c < poly.size(); ++c)
                     copy_value(map_.at(poly[c], static_cast<int>(p)), origin, 2, uv[c].data());
-                }
             }
             measure(p, poly, uv, root_material[static_cast<std::size_t>(of_polygon[p])]);
         }
-        points_ = static_cast<std::size_t>(last) + 1;
         // A point's own v: its continuous value (seams differ in u alone).
         v_of_.assign(points_, nothing);
         if (const host::VertexMap *map = layer.find_vmap(ID_TXUV, branch_texture); map && map->count > 0) {
@@ -176,7 +184,7 @@ public:
         }
         // The roots' points: their bark runs against their v.
         on_root_.assign(points_, 0);
-        for (std::size_t p = 0; p < polygons_; ++p)
+        for (std::size_t p = 0; p < bark_polygons; ++p)
             if (on_bark_[p] && root_material[static_cast<std::size_t>(of_polygon[p])])
                 for (const int point : layer.polygon_points(p))
                     on_root_[static_cast<std::size_t>(point)] = 1;
@@ -185,15 +193,30 @@ public:
     bool any() const { return any_; }
     std::size_t points() const { return points_; } // the layer's points up to the last woody one
     std::size_t polygons() const { return polygons_; }
+    // One past the last polygon on the bark: the leaves that follow the wood are passed over.
+    std::size_t bark_polygons() const { return bark_polygons_; }
+    std::size_t corners() const { return corner_uv_.size(); } // up to the last polygon on the bark
     bool on_bark(std::size_t p) const { return on_bark_[p]; }
     bool on_root(std::size_t point) const { return on_root_[point]; }
     float v(std::size_t point) const { return v_of_[point]; }
-    bool measured(std::size_t p) const { return p < t_per_v_.size() && !std::isnan(t_per_v_[p]); }
+    // p before bark_polygons().
+    bool measured(std::size_t p) const { return !std::isnan(t_per_v_[p]); }
     double t_per_v(std::size_t p) const { return t_per_v_[p]; }
-    double circumference(std::size_t p) const { return circumference_[p]; }
+    // Woody polygon p's circumference, 0 where it is not measured: measured again where it is
+    // asked for (the few polygons round the starts), not kept for the millions.
+    double circumference(std::size_t p) const
+    {
+        const Stretch s = stretch(polygon(p), uv(p));
+        return s.measured() ? s.circumference() : 0.0;
+    }
     std::span<const int> polygon(std::size_t p) const { return layer_.polygon_points(p); }
     const host::Vec3 &position(int point) const { return layer_.points[static_cast<std::size_t>(point)]; }
     std::vector<char> take_on_bark() { return std::move(on_bark_); }
+    // What only the links need (t per v, whether a polygon is measured) and what only the
+    // starts need (the points' own v), let go of once they are found: a large tree's walk needs
+    // the room. t per v's room holds a value per point: the walk's t takes it over.
+    std::vector<double> take_t_per_v() { return std::move(t_per_v_); }
+    void forget_v() { std::vector<float>().swap(v_of_); }
     // The corners' values, for the bark coordinates to be written over in place.
     std::vector<std::array<float, 2>> take_corner_uv() { return std::move(corner_uv_); }
     // The "RM_branch" values of woody polygon p's corners, its first first.
@@ -208,41 +231,52 @@ public:
     }
 
 private:
-    // How much t grows per unit of v on polygon p: its length per unit of v over its width per
-    // unit of u (its circumference), both measured on the polygon; roots count v away from the
-    // trunk, so t runs against it there. The circumference is the plain mean over the polygon's
-    // triangles: a side of a tapering tube then spans halfway between its two rings, where a
-    // mean by area would lean to the wider one.
-    void measure(std::size_t p, std::span<const int> poly, const std::array<float, 2> *uv, bool root)
+    // A polygon's stretch summed over its triangles: width per unit of u (the circumference)
+    // by triangle, length per unit of v by area.
+    struct Stretch {
+        double per_u = 0.0, per_v = 0.0, area = 0.0, triangles = 0.0;
+        bool measured() const { return per_u > 0.0 && per_v > 0.0 && area > 0.0; }
+        // The plain mean over the polygon's triangles: a side of a tapering tube then spans
+        // halfway between its two rings, where a mean by area would lean to the wider one.
+        double circumference() const { return per_u / triangles; }
+    };
+    Stretch stretch(std::span<const int> poly, const std::array<float, 2> *uv) const
     {
         const auto value = [&](std::size_t c) { return std::array<double, 2>{uv[c][0], uv[c][1]}; };
-        double per_u = 0.0, per_v = 0.0, area = 0.0, triangles = 0.0;
+        Stretch sum;
         const std::array<double, 2> t0 = value(0);
         const host::Vec3 &p0 = position(poly[0]);
         for (std::size_t i = 1; i + 1 < poly.size(); ++i) {
             TextureStretch s;
             if (stretch_of(p0, position(poly[i]), position(poly[i + 1]), t0, value(i), value(i + 1), s)) {
-                per_u += s.per_u;
-                per_v += s.per_v * s.area;
-                triangles += 1.0;
-                area += s.area;
+                sum.per_u += s.per_u;
+                sum.per_v += s.per_v * s.area;
+                sum.triangles += 1.0;
+                sum.area += s.area;
             }
         }
-        if (!(per_u > 0.0) || !(per_v > 0.0) || !(area > 0.0))
-            return;
-        circumference_[p] = per_u / triangles;
-        t_per_v_[p] = (root ? -1.0 : 1.0) * (per_v / area) / circumference_[p];
+        return sum;
+    }
+
+    // How much t grows per unit of v on polygon p: its length per unit of v over its width per
+    // unit of u (its circumference), both measured on the polygon; roots count v away from the
+    // trunk, so t runs against it there.
+    void measure(std::size_t p, std::span<const int> poly, const std::array<float, 2> *uv, bool root)
+    {
+        const Stretch s = stretch(poly, uv);
+        if (s.measured())
+            t_per_v_[p] = (root ? -1.0 : 1.0) * (s.per_v / s.area) / s.circumference();
     }
 
     const host::Layer &layer_;
     MapView map_;
-    std::size_t polygons_, points_;
+    std::size_t polygons_, points_, bark_polygons_ = 0;
     bool any_ = false;
     std::vector<char> on_bark_, on_root_;
     std::vector<float> v_of_;
     // Per corner up to the last polygon on the bark: a woody polygon's value, else (0, 0).
     std::vector<std::array<float, 2>> corner_uv_;
-    std::vector<double> t_per_v_, circumference_; // per polygon up to the last on the bark
+    std::vector<double> t_per_v_; // per polygon up to the last on the bark
 };
 
 // Every edge of a measured polygon says how t changes from one end to the other: by the
@@ -255,14 +289,18 @@ private:
 // two places on and its running start one place on, so that the fill itself leaves every point's
 // start in place, without a copy of them all.
 struct Links {
-    std::vector<std::size_t> start;
+    // Two links at most per woody corner, counted in 32 bits: a layer with more than 2^31 woody
+    // corners would need far more memory than the links of a tree that fits (refused below).
+    std::vector<std::uint32_t> start;
     std::unique_ptr<Link[]> list; // every one written by the fill below: left unset until then
 
     // A measured polygon's links join its points into one piece of bark: pieces joins each
     // point to the polygon's first, which joins the same.
     Links(const BarkLayer &bark, Groups &pieces) : start(bark.points() + 2, 0)
     {
-        for (std::size_t p = 0; p < bark.polygons(); ++p) {
+        if (bark.corners() > std::numeric_limits<std::uint32_t>::max() / 2)
+            throw std::bad_alloc();
+        for (std::size_t p = 0; p < bark.bark_polygons(); ++p) {
             if (!bark.measured(p))
                 continue;
             const std::span<const int> poly = bark.polygon(p);
@@ -280,13 +318,13 @@ struct Links {
         for (std::size_t i = 1; i < start.size(); ++i)
             start[i] += start[i - 1];
         list = std::make_unique_for_overwrite<Link[]>(start.back());
-        std::size_t *fill = start.data() + 1;
+        std::uint32_t *fill = start.data() + 1;
         // A point without a v of its own has only its polygons' to go by.
         const auto own = [&](int point, double v) {
             const float held = bark.v(static_cast<std::size_t>(point));
             return std::isnan(held) || static_cast<float>(v) == held;
         };
-        for (std::size_t p = 0; p < bark.polygons(); ++p) {
+        for (std::size_t p = 0; p < bark.bark_polygons(); ++p) {
             if (!bark.measured(p))
                 continue;
             const std::span<const int> poly = bark.polygon(p);
@@ -302,11 +340,8 @@ struct Links {
                 const bool b_own = next == 0 ? first_own : own(b, vb);
                 if (a != b) {
                     const auto step = static_cast<float>(t_per_v * (vb - va));
-                    // The same length both ways: each difference is the other's negated exactly.
-                    const host::Vec3 &from = bark.position(a), &to = bark.position(b);
-                    const double length = std::hypot(to.x - from.x, to.y - from.y, to.z - from.z);
-                    list[fill[static_cast<std::size_t>(a)]++] = Link::make(length, b, step, a_own, b_own);
-                    list[fill[static_cast<std::size_t>(b)]++] = Link::make(length, a, -step, b_own, a_own);
+                    list[fill[static_cast<std::size_t>(a)]++] = Link::make(b, step, a_own, b_own);
+                    list[fill[static_cast<std::size_t>(b)]++] = Link::make(a, -step, b_own, a_own);
                 }
                 a_own = b_own;
             }
@@ -348,14 +383,6 @@ public:
 
 private:
     std::vector<std::uint64_t> heap_;
-};
-
-// A point as the walk over the bark holds it: its t, its distance over the bark from the
-// nearest start as far as found, whether its t is settled, and whether it is a start.
-struct WalkPoint {
-    double t = 0.0;
-    float distance = std::numeric_limits<float>::infinity();
-    bool done = false, start = false;
 };
 
 // Where the bark starts, t is 0 (a trunk's base ring), except that a root collar hangs below its
@@ -401,7 +428,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     BarkLayer bark(layer, materials);
     if (!bark.any())
         return out;
-    const std::size_t points = bark.points(), polygons = bark.polygons();
+    const std::size_t points = bark.points(), polygons = bark.polygons(), bark_polygons = bark.bark_polygons();
     Groups pieces(points);
     const Links links(bark, pieces);
 
@@ -423,24 +450,34 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         }
     std::vector<float>().swap(lowest);
     std::vector<int>().swap(pieces.parent);
+    // Per point, t and what the walk below holds of it (its distance over the bark from the
+    // nearest start as far as found, whether its t is settled), each in an array of its own:
+    // t takes over the room of t per v, the rest fits where the starts' working arrays were.
+    std::vector<double> t = bark.take_t_per_v();
+    t.assign(points, 0.0);
+    bark.forget_v();
 
     Groups groups(points);
     // In the same pass, the girth of every measured polygon at each of its corners on a start
     // off the roots, in turn, for the collar groups below once they are joined.
     std::vector<std::pair<int, double>> girths;
-    for (std::size_t p = 0; p < polygons; ++p) {
+    for (std::size_t p = 0; p < bark_polygons; ++p) {
         if (!bark.on_bark(p))
             continue;
         const std::span<const int> poly = bark.polygon(p);
-        const bool girth = bark.measured(p) && !(bark.circumference(p) <= 0.0);
+        double girth = -1.0; // measured when first asked for
         for (std::size_t c = 0; c < poly.size(); ++c) {
             const int a = poly[c], b = poly[c + 1 < poly.size() ? c + 1 : 0];
             if (!start[static_cast<std::size_t>(a)])
                 continue;
             if (start[static_cast<std::size_t>(b)])
                 groups.join(a, b);
-            if (girth && !bark.on_root(static_cast<std::size_t>(a)))
-                girths.emplace_back(a, bark.circumference(p));
+            if (bark.on_root(static_cast<std::size_t>(a)))
+                continue;
+            if (girth < 0.0)
+                girth = bark.circumference(p);
+            if (girth > 0.0)
+                girths.emplace_back(a, girth);
         }
     }
     std::map<int, Collar> collars;
@@ -470,81 +507,78 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
     for (auto &[group, c] : collars)
         std::sort(c.corners.begin(), c.corners.end());
 
-    // Per point, t and what the walk below holds of it, side by side: a link reads all of it at
-    // once, from wherever in the layer the point at its far end lies.
-    std::vector<WalkPoint> walk(points);
     for (const int point : starts) {
-        WalkPoint &w = walk[static_cast<std::size_t>(point)];
-        w.start = true;
         if (!bark.on_root(static_cast<std::size_t>(point)))
             continue;
         const Collar &c = collars[groups.find(point)];
         if (c.base_count > 0.0 && c.collar_count > 0.0 && c.around > 0.0) {
             const double drop = c.base_y / c.base_count - c.collar_y / c.collar_count;
-            w.t = -std::max(drop, 0.0) / (c.around / c.around_weight);
+            t[static_cast<std::size_t>(point)] = -std::max(drop, 0.0) / (c.around / c.around_weight);
         }
     }
 
     // From the starts outward, nearest first: each point takes the mean of what its links from
     // the points already done say.
     {
+        std::vector<float> distance(points, std::numeric_limits<float>::infinity());
+        std::vector<char> done(points, 0);
         Nearest queue; // by distance over the bark from the starts, then point
         for (const int point : starts) {
-            walk[static_cast<std::size_t>(point)].distance = 0.0f;
+            distance[static_cast<std::size_t>(point)] = 0.0f;
             queue.push(0.0f, point);
         }
         const Link *list = links.list.get();
-        const std::size_t *first = links.start.data();
+        const std::uint32_t *first = links.start.data();
         while (!queue.empty()) {
-            const auto [d, point] = queue.pop();
-            WalkPoint &here = walk[static_cast<std::size_t>(point)];
-            if (here.done || d > here.distance)
+            const auto [d, at_point] = queue.pop();
+            const auto point = static_cast<std::size_t>(at_point);
+            if (done[point] || d > distance[point])
                 continue;
-            here.done = true;
+            done[point] = 1;
             // A large tree's points lie far apart in memory and the walk goes from one to the
             // next by distance: what the next point holds is asked for now, so that it comes in
             // while this one's links are read, and where the point after it finds its links (so
             // that its links can be asked for in turn).
             if (const int next = queue.next_point(); next >= 0) {
-                __builtin_prefetch(&walk[static_cast<std::size_t>(next)]);
+                __builtin_prefetch(&distance[static_cast<std::size_t>(next)]);
                 __builtin_prefetch(&list[first[static_cast<std::size_t>(next)]]);
             }
             if (const int after = queue.point_after_next(); after >= 0)
                 __builtin_prefetch(&first[static_cast<std::size_t>(after)]);
-            const std::size_t begin = first[static_cast<std::size_t>(point)], end = first[static_cast<std::size_t>(point) + 1];
+            const std::size_t begin = first[point], end = first[point + 1];
+            const host::Vec3 &at = bark.position(at_point);
             // One pass over the point's links: those from points already done say what t is
             // here, those to points still to come may bring them nearer.
             double sum = 0.0, count = 0.0;
             for (std::size_t l = begin; l < end; ++l) {
                 const Link &link = list[l];
-                WalkPoint &there = walk[link.to()];
-                if (there.done) {
+                const std::size_t there = link.to();
+                if (done[there]) {
                     if (link.takes()) {
                         // The link from the other end says t here is its t less the step to it.
-                        sum += there.t - link.step;
+                        sum += t[there] - link.step;
                         count += 1.0;
                     }
                     continue;
                 }
                 if (!link.gives())
                     continue;
-                const auto further = static_cast<float>(d + link.length);
-                if (further < there.distance) {
-                    there.distance = further;
-                    queue.push(further, static_cast<int>(link.to()));
+                const auto further = static_cast<float>(d + edge_length(at, bark.position(static_cast<int>(there))));
+                if (further < distance[there]) {
+                    distance[there] = further;
+                    queue.push(further, static_cast<int>(there));
                 }
             }
-            if (!here.start)
-                here.t = sum / count;
+            if (!start[point])
+                t[point] = sum / count;
         }
     }
-    const auto t = [&walk](int point) { return walk[static_cast<std::size_t>(point)].t; };
 
     out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
     // Written over the corners' own values, polygon by polygon; (0, 0) stays off the bark.
     out.uv = bark.take_corner_uv();
     std::vector<double> u;
-    for (std::size_t p = 0; p < polygons; ++p) {
+    for (std::size_t p = 0; p < bark_polygons; ++p) {
         if (!bark.on_bark(p))
             continue;
         const std::span<const int> poly = bark.polygon(p);
@@ -562,7 +596,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
         if (!skirt) {
             // Off the skirt a corner keeps its own u.
             for (std::size_t c = 0; c < poly.size(); ++c)
-                uv[c][1] = static_cast<float>(t(poly[c]));
+                uv[c][1] = static_cast<float>(t[static_cast<std::size_t>(poly[c])]);
             continue;
         }
         u.clear();
@@ -576,7 +610,7 @@ BarkCoordinates bark_coordinates(const host::Layer &layer, const Materials &mate
             u.push_back(value);
         }
         for (std::size_t c = 0; c < poly.size(); ++c)
-            uv[c] = {static_cast<float>(u[c]), static_cast<float>(t(poly[c]))};
+            uv[c] = {static_cast<float>(u[c]), static_cast<float>(t[static_cast<std::size_t>(poly[c])])};
     }
     out.on_bark = bark.take_on_bark();
     return out;

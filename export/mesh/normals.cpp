@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
 #include <span>
 
 namespace exporter {
@@ -41,10 +44,15 @@ double length(const host::Vec3 &v) { return std::sqrt(v.x * v.x + v.y * v.y + v.
 // face's corners are moved onto a compressed file's position grid.
 constexpr double lean_margin = 0.1;
 
-// A quad between two rings of a tube: the v of "RM_branch" at its two ends, lower first.
+// A quad between two rings of a tube: the v of "RM_branch" at its two ends, lower first; no v
+// (not a number, which equals nothing) for any other polygon. A large tree holds one per woody
+// polygon, millions.
 struct TubeSide {
-    bool tube = false;
-    float low = 0.0f, high = 0.0f;
+    float low = std::numeric_limits<float>::quiet_NaN(), high = std::numeric_limits<float>::quiet_NaN();
+
+    bool tube() const { return !std::isnan(low); }
+    // Whether both are sides between the same two rings (never where either is no side).
+    bool same_rings(const TubeSide &other) const { return low == other.low && high == other.high; }
 };
 
 // Whether four v values lie two and two on two rings, corners of one ring next to each other.
@@ -54,7 +62,7 @@ bool two_rings(const float v[4], TubeSide &side)
     const bool second = v[1] == v[2] && v[3] == v[0] && v[0] != v[1];
     if (!first && !second)
         return false;
-    side = {true, std::min(v[0], v[2]), std::max(v[0], v[2])};
+    side = {std::min(v[0], v[2]), std::max(v[0], v[2])};
     return true;
 }
 
@@ -119,7 +127,7 @@ bool share_edge(const host::Layer &layer, int f, std::size_t i, int g, std::size
 bool one_run(const host::Layer &layer, const std::vector<TubeSide> &sides, int f, int g, int point)
 {
     const TubeSide &a = sides[static_cast<std::size_t>(f)], &b = sides[static_cast<std::size_t>(g)];
-    if (!a.tube || !b.tube || a.low != b.low || a.high != b.high)
+    if (!a.same_rings(b))
         return false;
     const std::span<const int> pf = layer.polygon_points(static_cast<std::size_t>(f));
     const std::span<const int> pg = layer.polygon_points(static_cast<std::size_t>(g));
@@ -130,11 +138,14 @@ bool one_run(const host::Layer &layer, const std::vector<TubeSide> &sides, int f
     return false;
 }
 
-// A smooth polygon's corner at a point: the polygon and the corner's place in it.
-struct Incidence {
-    int polygon = 0;
-    int corner = 0;
-};
+// The first corner at which a polygon names a point it names.
+std::size_t corner_at(std::span<const int> poly, int point)
+{
+    std::size_t c = 0;
+    while (poly[c] != point)
+        ++c;
+    return c;
+}
 
 // l: v's length, where it is known already.
 std::array<float, 3> unit_or_up(const host::Vec3 &v, double l)
@@ -178,6 +189,12 @@ host::Vec3 triangle_normal(const host::Layer &layer, std::span<const int> poly, 
 
 double dot(const host::Vec3 &a, const host::Vec3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
+// Whether two normals are the same to the bit (0 and -0 are not: each is written as it is).
+bool same_bits(const std::array<float, 3> &a, const std::array<float, 3> &b)
+{
+    return std::memcmp(a.data(), b.data(), sizeof a) == 0;
+}
+
 // Whether a corner normal leans a right angle or more away from its triangle's own normal
 // (none for a triangle too small to have a direction: triangle_normal gives it (0, 0, 0), any
 // other a unit vector). A normal that leans back this little or less still counts as leaning
@@ -209,11 +226,10 @@ bool any_leans(const host::Vec3 &own, const std::array<float, 3> &a, const std::
 // leans away from the triangle's own. one_normal: every corner has the same normal (a leaf's
 // face normal), so each half asks once whether it leans.
 std::uint8_t cut_polygon(const host::Layer &layer, std::size_t polygon, const host::Vec3 &face,
-                         const CornerNormals &normals, bool one_normal = false)
+                         const CornerNormals::Corners &corner_normal, bool one_normal = false)
 {
     const std::span<const int> poly = layer.polygon_points(polygon);
     const std::size_t n = poly.size();
-    const CornerNormals::Corners corner_normal = normals.of(polygon);
     if (n == 4) {
         // A quad's four possible halves, (0 1 2), (0 2 3) and (1 2 3), (1 3 0), share their
         // diagonals' edges.
@@ -249,11 +265,12 @@ std::uint8_t cut_polygon(const host::Layer &layer, std::size_t polygon, const ho
 }
 
 // The normal a point's faces of one run take: the sum of the runs within the crease angle,
-// its length and its unit vector.
+// its length and its unit vector, and where the unit vector is held.
 struct Smoothed {
     host::Vec3 sum;
     double length = 0.0;
     std::array<float, 3> normal{};
+    std::uint32_t held = 0;
 };
 
 } // namespace
@@ -265,46 +282,70 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     const std::size_t polygons = layer.polygon_count();
 
     // The polygons that take part in smoothing (leaves and faces of fewer than three corners
-    // take none), and one past the last of them and of their points: a tree's layer holds its
-    // wood first and its leaves after, so what is kept per smooth polygon or point below needs
-    // room up to the last of them only.
+    // take none), and one past the last of them and of the points before it: a tree's layer
+    // holds its wood first and its leaves after, so what is kept per smooth polygon or point
+    // below needs room up to the last of them only (or up to the last point of a leaf among the
+    // wood, which has no faces to smooth).
     std::vector<char> smooth(polygons, 0);
-    std::size_t smooth_polygons = 0, smooth_points = 0;
+    std::size_t smooth_polygons = 0;
     for (std::size_t p = 0; p < polygons; ++p) {
-        const std::span<const int> poly = layer.polygon_points(p);
-        if (poly.size() < 3 || materials.list[static_cast<std::size_t>(materials.of_polygon[p])].leaf)
+        if (layer.corner_offset[p + 1] - layer.corner_offset[p] < 3 ||
+            materials.list[static_cast<std::size_t>(materials.of_polygon[p])].leaf)
             continue;
         smooth[p] = 1;
         smooth_polygons = p + 1;
-        for (int point : poly)
-            smooth_points = std::max(smooth_points, static_cast<std::size_t>(point) + 1);
     }
+    int last_point = -1;
+    for (std::size_t k = 0, end = layer.corner_offset[smooth_polygons]; k < end; ++k)
+        last_point = std::max(last_point, layer.corners[k]);
+    const auto smooth_points = static_cast<std::size_t>(last_point + 1);
 
     CornerNormals out;
     out.first = std::span<const std::size_t>(layer.corner_offset.data(), polygons);
     // After the last smooth polygon every polygon takes one normal at all its corners.
     out.one_from = smooth_polygons;
-    out.normal.assign(layer.corner_offset[smooth_polygons], {0.0f, 1.0f, 0.0f});
-    out.one_normal.assign(polygons - smooth_polygons, {0.0f, 1.0f, 0.0f});
+    // The normals held: first up, which the corners of polygons too small to have a face keep;
+    // then a place for each point, for the first normal its faces take (at most points of a
+    // tube, all its faces take that one); then every other normal a point's faces take, and the
+    // face normal of every polygon before one_from that takes no part in smoothing. Room is
+    // made at once for about as many more as there are points, so that they seldom move.
+    const std::size_t corners = layer.corner_offset[smooth_polygons];
+    const std::size_t more_from = 1 + smooth_points;
+    if (corners + more_from > std::numeric_limits<std::uint32_t>::max()) // far more than memory holds
+        throw std::bad_alloc();
+    out.normal_index.assign(corners, 0);
+    out.normal.reserve(more_from + smooth_points);
+    out.normal.assign(more_from, {0.0f, 1.0f, 0.0f});
+    const auto hold_more = [&out](const std::array<float, 3> &normal) {
+        out.normal.push_back(normal);
+        return static_cast<std::uint32_t>(out.normal.size() - 1);
+    };
     out.cut.assign((polygons + 3) / 4, 0);
     // A leaf's corners all take its own face normal, and its cut is found at once: nothing of
-    // it is kept. The smooth polygons' area-weighted face normals are, and the faces around
-    // every point: each point's count goes two places on and its running start one place on,
-    // so that the fill itself leaves every point's start in place.
+    // it is kept.
+    const auto face_only = [&layer, &out, &hold_more](std::size_t p, std::size_t corners, const host::Vec3 &face) {
+        const std::array<float, 3> own = unit_or_up(unit_of(face));
+        if (p < out.one_from)
+            std::fill_n(out.normal_index.begin() + static_cast<std::ptrdiff_t>(out.first[p]), corners, hold_more(own));
+        else
+            out.one_normal[p - out.one_from] = own;
+        const std::uint8_t cut = cut_polygon(layer, p, face, CornerNormals::all(own), true);
+        out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut << (p % 4 * 2));
+    };
+    // The smooth polygons' area-weighted face normals are kept, and the faces around every
+    // point: each point's count goes two places on and its running start one place on, so that
+    // the fill itself leaves every point's start in place. Only the faces are kept, not their
+    // corners at the point (a large tree has millions of corners): a face's few points tell the
+    // corner again when the point comes.
     std::vector<host::Vec3> area(smooth_polygons);
     std::vector<int> start(smooth_points + 2, 0);
-    for (std::size_t p = 0; p < polygons; ++p) {
+    for (std::size_t p = 0; p < smooth_polygons; ++p) {
         const std::span<const int> poly = layer.polygon_points(p);
         if (poly.size() < 3)
             continue;
         const host::Vec3 face = newell(layer, poly);
         if (!smooth[p]) {
-            const std::array<float, 3> own = unit_or_up(unit_of(face));
-            if (p < out.one_from)
-                std::fill_n(out.normal.begin() + static_cast<std::ptrdiff_t>(out.first[p]), poly.size(), own);
-            else
-                out.one_normal[p - out.one_from] = own;
-            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, face, out, true) << (p % 4 * 2));
+            face_only(p, poly.size(), face);
             continue;
         }
         area[p] = face;
@@ -317,19 +358,17 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
         most_faces = std::max(most_faces, start[i]);
         start[i] += start[i - 1];
     }
-    std::vector<Incidence> around(static_cast<std::size_t>(start.back()));
+    std::vector<int> around(static_cast<std::size_t>(start.back()));
     for (std::size_t p = 0; p < smooth_polygons; ++p)
-        if (smooth[p]) {
-            const std::span<const int> poly = layer.polygon_points(p);
-            for (std::size_t c = 0; c < poly.size(); ++c)
-                around[static_cast<std::size_t>(start[static_cast<std::size_t>(poly[c]) + 1]++)] = {static_cast<int>(p), static_cast<int>(c)};
-        }
+        if (smooth[p])
+            for (const int point : layer.polygon_points(p))
+                around[static_cast<std::size_t>(start[static_cast<std::size_t>(point) + 1]++)] = static_cast<int>(p);
     start.pop_back();
 
     // The sides of a tube between two rings: quads whose two ends each lie on one ring of
     // "RM_branch" v. Two such sides between the same pair of rings that share an edge run along
     // one tube, and that edge is smooth whatever its angle: a square tube shades round.
-    const std::vector<TubeSide> sides = tube_sides(layer, smooth, smooth_polygons);
+    std::vector<TubeSide> sides = tube_sides(layer, smooth, smooth_polygons);
 
     // Per point: its faces (once each), joined into runs of tube sides, and each run's summed
     // area-weighted normal.
@@ -340,19 +379,27 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
     std::vector<char> twice(most); // per face, whether it names the point more than once
     std::vector<host::Vec3> run_sum(most), run_unit(most);
     std::vector<Smoothed> smoothed(most);
-    std::vector<std::array<float, 3>> face_normal(most);
     for (std::size_t point = 0; point + 1 < start.size(); ++point) {
         const auto first = static_cast<std::size_t>(start[point]), end = static_cast<std::size_t>(start[point + 1]);
         if (first == end)
             continue;
+        // Where a normal the point's faces take is held: the point's own place for the first.
+        const auto hold = [&](bool point_s_own, const std::array<float, 3> &normal) {
+            if (point_s_own) {
+                out.normal[1 + point] = normal;
+                return static_cast<std::uint32_t>(1 + point);
+            }
+            return hold_more(normal);
+        };
         std::size_t k = 0;
         for (std::size_t e = first; e < end; ++e) {
-            if (k > 0 && faces[k - 1] == around[e].polygon) { // a face that names the point twice counts once
+            const int f = around[e];
+            if (k > 0 && faces[k - 1] == f) { // a face that names the point twice counts once
                 twice[k - 1] = 1;
                 continue;
             }
-            faces[k] = around[e].polygon;
-            at[k] = around[e].corner;
+            faces[k] = f;
+            at[k] = static_cast<int>(corner_at(layer.polygon_points(static_cast<std::size_t>(f)), static_cast<int>(point)));
             twice[k] = 0;
             ++k;
         }
@@ -365,11 +412,11 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
         };
         for (std::size_t i = 0; i < k; ++i) {
             const TubeSide &a = sides[static_cast<std::size_t>(faces[i])];
-            if (!a.tube)
+            if (!a.tube())
                 continue;
             for (std::size_t j = i + 1; j < k; ++j) {
                 const TubeSide &b = sides[static_cast<std::size_t>(faces[j])];
-                if (!b.tube || a.low != b.low || a.high != b.high)
+                if (!a.same_rings(b))
                     continue;
                 const bool joined = twice[i] || twice[j]
                                         ? one_run(layer, sides, faces[i], faces[j], static_cast<int>(point))
@@ -421,7 +468,16 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
                 sum.z += run_sum[g].z;
             }
             const double l = length(sum);
-            smoothed[r] = {sum, l, unit_or_up(sum, l)};
+            smoothed[r] = {sum, l, unit_or_up(sum, l), 0};
+            // Held once at the point: runs within the crease angle of each other mostly sum
+            // the same runs to the same normal.
+            std::size_t same = 0;
+            while (same < h && !same_bits(smoothed[heads[same]].normal, smoothed[r].normal))
+                ++same;
+            if (same < h)
+                smoothed[r].held = smoothed[heads[same]].held;
+            else
+                smoothed[r].held = hold(h == 0, smoothed[r].normal);
         }
         for (std::size_t i = 0; i < k; ++i) {
             const host::Vec3 own = unit_of(area[static_cast<std::size_t>(faces[i])]);
@@ -429,23 +485,36 @@ CornerNormals corner_normals(const host::Layer &layer, const Materials &material
             const host::Vec3 &sum = mine.sum;
             // Near or past a right angle the sum may turn away from the face (a run can bend
             // round further than the crease angle): keep the face's own.
-            face_normal[i] = sum.x * own.x + sum.y * own.y + sum.z * own.z <= lean_margin * mine.length
-                                 ? unit_or_up(own)
-                                 : mine.normal;
-        }
-        // Every corner of the faces at the point, a face that names it twice at both.
-        std::size_t i = 0;
-        for (std::size_t e = first; e < end; ++e) {
-            if (around[e].polygon != faces[i])
-                ++i;
-            const auto f = static_cast<std::size_t>(around[e].polygon);
-            out.normal[out.first[f] + static_cast<std::size_t>(around[e].corner)] = face_normal[i];
+            const std::uint32_t held = sum.x * own.x + sum.y * own.y + sum.z * own.z <= lean_margin * mine.length
+                                           ? hold(false, unit_or_up(own))
+                                           : mine.held;
+            // Every corner of the face at the point, a face that names it twice at both.
+            const auto f = static_cast<std::size_t>(faces[i]);
+            std::uint32_t *corner = out.normal_index.data() + out.first[f];
+            corner[at[i]] = held;
+            if (twice[i]) {
+                const std::span<const int> poly = layer.polygon_points(f);
+                for (std::size_t c = static_cast<std::size_t>(at[i]) + 1; c < poly.size(); ++c)
+                    if (poly[c] == static_cast<int>(point))
+                        corner[c] = held;
+            }
         }
     }
+    std::vector<int>().swap(around);
+    std::vector<int>().swap(start);
+    std::vector<TubeSide>().swap(sides);
     // How each smooth polygon is cut into triangles, while its face normal is at hand.
     for (std::size_t p = 0; p < smooth_polygons; ++p)
         if (smooth[p])
-            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, area[p], out) << (p % 4 * 2));
+            out.cut[p / 4] = static_cast<std::uint8_t>(out.cut[p / 4] | cut_polygon(layer, p, area[p], out.of(p)) << (p % 4 * 2));
+    // The leaves after the wood, once the wood's working arrays are let go of: a large tree's
+    // leaves take their room.
+    std::vector<host::Vec3>().swap(area);
+    std::vector<char>().swap(smooth);
+    out.one_normal.assign(polygons - smooth_polygons, {0.0f, 1.0f, 0.0f});
+    for (std::size_t p = smooth_polygons; p < polygons; ++p)
+        if (const std::span<const int> poly = layer.polygon_points(p); poly.size() >= 3)
+            face_only(p, poly.size(), newell(layer, poly));
     return out;
 }
 
@@ -461,7 +530,7 @@ void triangulate(const host::Layer &layer, std::size_t polygon, const CornerNorm
     // Normals made by corner_normals know their cut; others are cut here.
     const std::uint8_t cut = normals.knows_cut(polygon)
                                  ? normals.cut_of(polygon)
-                                 : cut_polygon(layer, polygon, newell(layer, poly), normals);
+                                 : cut_polygon(layer, polygon, newell(layer, poly), normals.of(polygon));
     const std::size_t start = cut & CornerNormals::from_second;
     const bool leans = (cut & CornerNormals::leans) != 0;
     const CornerNormals::Corners corner_normal = normals.of(polygon);

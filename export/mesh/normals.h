@@ -19,10 +19,14 @@
 namespace exporter {
 
 struct CornerNormals {
-    // Per polygon, its first corner in normal: the layer's own corner offsets, as the normals
-    // follow the layer's corners one for one.
+    // Per polygon, its first corner in normal_index: the layer's own corner offsets, as the
+    // normals follow the layer's corners one for one.
     std::span<const std::size_t> first;
-    std::vector<std::array<float, 3>> normal; // per corner of the polygons before one_from, unit length
+    // Per corner of the polygons before one_from, its normal in normal. The corners round a
+    // point mostly share one normal (a tube's sides shade round), and a large tree has millions
+    // of corners: each normal is held once and a corner names it in four bytes, not twelve.
+    std::vector<std::uint32_t> normal_index;
+    std::vector<std::array<float, 3>> normal; // unit length
     // The polygons from one_from on take one normal at every corner (a tree's leaves, which
     // follow its wood in the layer, take their own face normal): held once per polygon.
     std::size_t one_from = static_cast<std::size_t>(-1);
@@ -43,15 +47,22 @@ struct CornerNormals {
 
     // The normals of one polygon's corners, corner by corner.
     struct Corners {
-        const std::array<float, 3> *first;
+        const std::array<float, 3> *normal;
+        const std::uint32_t *index;
         std::size_t step; // 1, or 0 where every corner takes the same normal
-        const std::array<float, 3> &operator[](std::size_t corner) const { return first[corner * step]; }
+        const std::array<float, 3> &operator[](std::size_t corner) const { return normal[index[corner * step]]; }
     };
+    // Every corner takes the one normal.
+    static Corners all(const std::array<float, 3> &one)
+    {
+        static constexpr std::uint32_t first_only = 0;
+        return {&one, &first_only, 0};
+    }
     Corners of(std::size_t polygon) const
     {
         if (polygon < one_from)
-            return {normal.data() + first[polygon], 1};
-        return {one_normal.data() + (polygon - one_from), 0};
+            return {normal.data(), normal_index.data() + first[polygon], 1};
+        return all(one_normal[polygon - one_from]);
     }
     const std::array<float, 3> &at(std::size_t polygon, std::size_t corner) const { return of(polygon)[corner]; }
 };
