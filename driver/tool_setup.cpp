@@ -53,10 +53,37 @@ Status check_crown(host::Session &session, const ToolOptions &options)
                              ": the file has no faces (polygons of three or more points)");
 }
 
+namespace {
+
+// The first tree's arrays made at once, as large as the panel's estimate (an upper bound), so
+// that they are not copied as they grow: a tree's corners come four to a polygon, and its tags
+// and polygon-specific values fewer than one per polygon on every shipped preset.
+void expect_tree(host::Session &session)
+{
+    LWXPanelID panel = session.panel();
+    if (!panel)
+        return;
+    host::Binding bind(session.services());
+    const std::optional<TreeEstimate> e = estimate_tree(panel);
+    if (!e)
+        return;
+    host::Layer::Counts room;
+    room.points = static_cast<std::size_t>(e->points);
+    room.polygons = static_cast<std::size_t>(e->polygons);
+    room.corners = room.polygons * 4;
+    room.tags = room.polygons;
+    room.corner_values = room.polygons;
+    room.corner_floats = room.polygons * 2;
+    session.expect(room);
+}
+
+} // namespace
+
 Status build_tree(host::Session &session, std::size_t memory_limit)
 {
     if (Status fits = check_tree_fits(session, memory_limit); !fits)
         return fits;
+    expect_tree(session);
     return grow_tree(session);
 }
 

@@ -266,6 +266,7 @@ Status Session::build()
         mesh_.foreground.shrink_to_fit();
         mesh_.foreground.check_consistent();
         last_counts_ = mesh_.foreground.counts();
+        built_once_ = true;
         return {};
     }
     // A failed build is undone, as the modeller undoes a failed edit: no half-built tree stays

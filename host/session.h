@@ -71,6 +71,15 @@ public:
     // the tool answers with (invalid_input); the message is the tool's text as it gave it, and
     // the foreground is left empty.
     ramulon::Status build();
+    // Room for the first tree: what a build makes at once in the foreground's arrays when no
+    // tree was built before (after one, the next build makes room for a tree like the last).
+    // An upper bound costs nothing but address space: room a tree leaves unused is never
+    // touched and is given back when it is complete.
+    void expect(const Layer::Counts &counts)
+    {
+        if (!built_once_)
+            last_counts_ = counts;
+    }
     // Asks the build running now (in another thread) to stop; any thread may call it. The tool
     // never asks its monitor whether the user wants to stop, so the host stops it where the tool
     // already recovers from a failed allocation: at a step of the growth, or at a point it
@@ -119,6 +128,7 @@ private:
     bool panel_made_ = false;
     Mesh mesh_;
     Layer::Counts last_counts_; // of the last tree built: room the next build makes at once
+    bool built_once_ = false;   // a tree was built, and last_counts_ are its counts
     Journal journal_;
     bool record_journal_ = true;
     std::vector<std::string> rejected_;

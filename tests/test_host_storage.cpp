@@ -304,40 +304,6 @@ TEST(LayerStorage, MapsFoundByTheirNamePointerFollowTheirText)
     EXPECT_EQ(layer.vmaps[0].dim, 1);
 }
 
-// What a layer holds, every array read as stored, for comparing two layers whole.
-std::string layer_contents(const host::Layer &layer)
-{
-    std::ostringstream out;
-    for (const host::Vec3 &p : layer.points)
-        out << p.x << ' ' << p.y << ' ' << p.z << ';';
-    for (std::size_t f = 0; f < layer.polygon_count(); ++f) {
-        const host::PolygonRef polygon = layer.polygon(f);
-        out << '\n' << polygon.type << ' ' << (polygon.surface ? *polygon.surface : "-") << ':';
-        for (const int p : polygon.points)
-            out << ' ' << p;
-        const std::string *colour = layer.tag(static_cast<int>(f), ID_COLR);
-        out << " colour " << (colour ? *colour : "-");
-    }
-    for (const host::VertexMap &map : layer.vmaps) {
-        out << "\nmap " << map.type << ' ' << layer.names[map.name] << " dim " << map.dim << " stride " << map.stride
-            << " count " << map.count << " over " << map.stored.size() << ':';
-        for (const StoredValue &v : vmap_values(layer, map)) {
-            out << ' ' << v.point << '=';
-            for (const float f : v.values)
-                out << f << ',';
-        }
-    }
-    for (std::size_t m = 0; m < layer.vpmaps.size(); ++m) {
-        out << "\ncorner map " << layer.names[layer.vpmaps[m].name] << ':';
-        for (const StoredValue &v : vpmap_values(layer, static_cast<int>(m))) {
-            out << ' ' << v.point << '@' << v.polygon << '=';
-            for (const float f : v.values)
-                out << f << ',';
-        }
-    }
-    return out.str();
-}
-
 // A tree much like the last: a quad strip of `quads` quads, its maps stored point by point
 // (a weight, then texture coordinates of `uv_dim` floats), a seam value on the last quad.
 void grow_strip(host::Layer &layer, int quads, int uv_dim)

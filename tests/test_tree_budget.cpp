@@ -7,6 +7,7 @@
 #include "driver/tree_budget.h"
 #include "host/obj_loader.h"
 #include "host/shelf.h"
+#include "support/layer_reading.h"
 #include "support/panel_session.h"
 
 namespace ramulon {
@@ -95,6 +96,35 @@ TEST_F(Budget, ManyBranchesAreNotOverEstimated)
     EXPECT_LT(e.bytes, 1.5 * GB);
     host::Binding bind(p.session.services());
     EXPECT_EQ(driver::check_tree_size(p.panel, 2 * GB).message(), "");
+}
+
+// The first tree's arrays are made at once from the estimate, and the tree grown in them is the
+// tree grown without; after a build, the next makes room for a tree like the last one instead.
+TEST_F(Budget, TheFirstTreeGrowsInRoomMadeFromItsEstimate)
+{
+    apply_leafy();
+    ASSERT_EQ(p.set("Branches=300"), "");
+    const driver::TreeEstimate e = estimate();
+    std::size_t room = 0;
+    p.session.set_step_hook([&](unsigned int) {
+        if (room == 0)
+            room = p.session.mesh().foreground.points.capacity();
+    });
+    ASSERT_EQ(driver::build_tree(p.session, 16 * GB).message(), "");
+    EXPECT_GE(room, static_cast<std::size_t>(e.points));
+    const std::string grown_in_room = layer_contents(p.session.mesh().foreground);
+
+    ToolOnPanel q; // the same tree, its arrays grown as it comes
+    load_leafy(q);
+    ASSERT_EQ(q.set("Branches=300"), "");
+    ASSERT_EQ(q.session.build().message(), "");
+    EXPECT_EQ(grown_in_room, layer_contents(q.session.mesh().foreground));
+
+    const std::size_t points = p.session.mesh().foreground.points.size();
+    p.session.expect({.points = points * 100});
+    room = 0;
+    ASSERT_EQ(p.session.build().message(), "");
+    EXPECT_LT(room, points * 100) << "a session that built a tree makes room for the last one";
 }
 
 TEST(MemorySizes, ParsedAndShown)
