@@ -15,14 +15,15 @@ namespace {
 // 8 million triangles), in bytes.
 //
 // Every export: a fixed part (the textures, the serialiser) and a price per triangle of LOD0
-// (a line or a point counts as one), whatever the format: at most 123 measured, oak's OBJ at
-// 2000 branches; a GLB at most 114 (winter at 2000), now that the tangents hold sums only for
-// the vertices still open and the normals are held once for a flat leaf.
+// (a line or a point counts as one), whatever the format: at most 96 measured, winter's GLB at
+// 2000 branches (its OBJ 93), now that the tangents hold sums only for the vertices still open,
+// a woody corner names its normal in four bytes and the OBJ's shared lists hold only places.
 constexpr double fixed_bytes = 8.0 * 1024 * 1024;
-constexpr double per_triangle = 130.0;
-// A subdivided cage: per refined face, the refined layer with its bark coordinates and the
-// subdivision's tables (400 to 470 measured, the first level's the most).
-constexpr double per_refined_face = 500.0;
+constexpr double per_triangle = 105.0;
+// A subdivided cage: per refined face, beyond its two triangles at the price above, the refined
+// layer with its bark coordinates and the subdivision's tables (about 450 to 520 beside two
+// triangles at that price, the first level's the most).
+constexpr double per_refined_face = 550.0;
 
 // The levels of detail, the far card and compression are written as whole files in memory:
 // per triangle of LOD0, beyond the plain price, a price for the first file, more when the tree
