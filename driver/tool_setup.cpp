@@ -67,9 +67,12 @@ void expect_tree(host::Session &session)
     const std::optional<TreeEstimate> e = estimate_tree(panel);
     if (!e)
         return;
+    // A layer numbers its points and polygons in ints: an estimate beyond that (or none a
+    // number could hold) makes no room, and the tree grows its arrays as it comes.
+    const auto items = [](double n) { return n >= 1.0 && n < 2e9 ? static_cast<std::size_t>(n) : std::size_t{0}; };
     host::Layer::Counts room;
-    room.points = static_cast<std::size_t>(e->points);
-    room.polygons = static_cast<std::size_t>(e->polygons);
+    room.points = items(e->points);
+    room.polygons = items(e->polygons);
     room.corners = room.polygons * 4;
     room.tags = room.polygons;
     room.corner_values = room.polygons;
